@@ -1,0 +1,79 @@
+// The conversion core on a realistic frame: a 512 × 240 photograph-like picture.
+#include "convert/nearest_color.h"
+#include "convert/stretch_picture.h"
+#include "dither/threshold.h"
+#include "platform/sample_picture.h"
+
+#include <benchmark/benchmark.h>
+
+using namespace pelorin;
+using namespace platform;
+
+namespace {
+
+struct Mode {
+    int width;
+    void (*setPalette)();
+};
+const Mode kModes[] = { { 512, SetPalette2 }, { 256, SetPalette4 }, { 128, SetPalette16 } };
+
+PictureBox& Host()
+{
+    static PictureBox host(512, 240);
+    static bool drawn = false;
+    if (!drawn) {
+        host.Image() = MakeSamplePicture(512, 240);
+        drawn = true;
+    }
+    return host;
+}
+
+void BM_StretchPictureSmoothed(benchmark::State& state)
+{
+    const Mode& mode = kModes[state.range(0)];
+    PictureBox working(mode.width, 240);
+    for (auto _ : state)
+        StretchPicture(working, Host(), mode.width, 240, 1);
+    state.SetLabel(std::to_string(mode.width) + "x240");
+}
+BENCHMARK(BM_StretchPictureSmoothed)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+
+void BM_MapToPalette(benchmark::State& state)
+{
+    const Mode& mode = kModes[state.range(0)];
+    PictureBox working(mode.width, 240);
+    mode.setPalette();
+    for (auto _ : state) {
+        state.PauseTiming();
+        StretchPicture(working, Host(), mode.width, 240, 1);
+        state.ResumeTiming();
+        MapToPalette(working, working);
+    }
+    state.SetLabel(std::to_string(mode.width) + "x240");
+}
+BENCHMARK(BM_MapToPalette)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+
+void BM_DitherThreshold(benchmark::State& state)
+{
+    const Mode& mode = kModes[state.range(0)];
+    PictureBox working(mode.width, 240);
+    mode.setPalette();
+    for (auto _ : state) {
+        state.PauseTiming();
+        StretchPicture(working, Host(), mode.width, 240, 1);
+        state.ResumeTiming();
+        DitherThreshold(working, working, 128);
+    }
+    state.SetLabel(std::to_string(mode.width) + "x240");
+}
+BENCHMARK(BM_DitherThreshold)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+
+void BM_NearestColorTableBuild(benchmark::State& state)
+{
+    SetPalette16();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(NearestColorTable(Palette));
+}
+BENCHMARK(BM_NearestColorTableBuild)->Unit(benchmark::kMillisecond);
+
+} // namespace

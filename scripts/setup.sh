@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever Pelorin needs to build, test and run and is not
+# there yet. Safe to run again: when everything is present it only asks dpkg and returns.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev libgl-dev
+    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    ffmpeg
+)
+# Extra tools for the GUI screenshot check and the sanitizer/fuzz builds.
+if [[ "${PELORIN_SETUP_EXTRAS:-0}" == 1 ]]; then
+    packages+=(clang libclang-rt-14-dev xvfb x11-apps imagemagick)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if ((${#missing[@]})); then
+    echo "setup: installing ${missing[*]}"
+    SUDO=""
+    if [[ $(id -u) != 0 ]]; then SUDO="sudo"; fi
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

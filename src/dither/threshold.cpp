@@ -1,0 +1,16 @@
+#include "threshold.h"
+
+#include "convert/nearest_color.h"
+#include "convert/working_bitmap.h"
+
+namespace pelorin {
+
+void DitherThreshold(platform::PictureBox& destination, platform::PictureBox& source, uint8_t)
+{
+    const NearestColorTable& table = CurrentNearestColorTable();
+    WorkingBitmap work(source, 0, false);
+    MapPixels(table, work.Bytes(), work.Geometry().SizeBytes() / 3);
+    work.DrawTo(destination);
+}
+
+} // namespace pelorin

@@ -1,0 +1,162 @@
+#include "platform/gdi.h"
+#include "platform/picture_box.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+BITMAPINFO Header24(int width, int height)
+{
+    BITMAPINFO info {};
+    info.bmiHeader.biSize = 40;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    return info;
+}
+
+// Every pixel a distinct colour, so any misplaced copy shows.
+void Number(Surface& s)
+{
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x)
+            s.At(x, y) = Rgb(uint8_t(x * 7 + 1), uint8_t(y * 13 + 2), uint8_t(x + y));
+}
+
+} // namespace
+
+TEST(BitBlt, CopiesInsideAndYieldsBlackOutsideTheSource)
+{
+    PictureBox src(3, 2), dst(5, 4, Rgb(9, 9, 9));
+    Number(src.Image());
+    ASSERT_TRUE(BitBlt(dst.hDC(), 1, 1, 4, 3, src.hDC(), 0, 0, SRCCOPY));
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x) {
+            uint32_t expected = Rgb(9, 9, 9);
+            if (x >= 1 && y >= 1)
+                expected = src.Image().Contains(x - 1, y - 1) ? src.Image().At(x - 1, y - 1) : 0u;
+            EXPECT_EQ(dst.Image().At(x, y), expected) << x << "," << y;
+        }
+}
+
+TEST(DibSection, RowOrderFollowsTheHeightSign)
+{
+    PictureBox src(4, 3);
+    Number(src.Image());
+    for (int sign : { +1, -1 }) {
+        BITMAPINFO info = Header24(4, 3 * sign);
+        HDC dc = CreateCompatibleDC(nullptr);
+        HBITMAP bmp = CreateDIBSection(dc, &info, DIB_RGB_COLORS, nullptr, nullptr, 0);
+        ASSERT_NE(bmp, nullptr);
+        SelectObject(dc, bmp);
+        BitBlt(dc, 0, 0, 4, 3, src.hDC(), 0, 0, SRCCOPY);
+        std::vector<uint8_t> bits(DibStrideBytes(4) * 3);
+        ASSERT_EQ(GetDIBits(dc, bmp, 0, 3, bits.data(), &info, DIB_RGB_COLORS), 3);
+        // Bottom-up: buffer row 0 is the picture's bottom row.
+        const int firstRowY = sign > 0 ? 2 : 0;
+        const uint32_t c = src.Image().At(1, firstRowY);
+        EXPECT_EQ(bits[3], BlueOf(c));
+        EXPECT_EQ(bits[4], GreenOf(c));
+        EXPECT_EQ(bits[5], RedOf(c));
+        // Drawn back one to one, the picture is upright again.
+        PictureBox back(4, 3);
+        SetDIBitsToDevice(back.hDC(), 0, 0, 4, 3, 0, sign > 0 ? 0 : 0, 0, 3, bits.data(), &info,
+            DIB_RGB_COLORS);
+        EXPECT_EQ(back.Image(), src.Image());
+        EXPECT_FALSE(DeleteObject(bmp)) << "a selected bitmap must not be deleted";
+        EXPECT_TRUE(DeleteDC(dc));
+        EXPECT_TRUE(DeleteObject(bmp));
+    }
+}
+
+TEST(DibSection, TopDownDrawFromOriginBMinusBSkipsTheBorder)
+{
+    // A 6 × 5 top-down buffer with a border of 1: pixel (x + 1, y + 1) lands on (x, y).
+    const int W = 6, H = 5, b = 1;
+    BITMAPINFO info = Header24(W, -H);
+    std::vector<uint8_t> bits(DibStrideBytes(W) * H);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            uint8_t* p = bits.data() + y * DibStrideBytes(W) + 3 * x;
+            p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = 77;
+        }
+    PictureBox dst(8, 8, Rgb(1, 2, 3));
+    SetDIBitsToDevice(dst.hDC(), 0, 0, W, H, b, -b, 0, H, bits.data(), &info, DIB_RGB_COLORS);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const uint32_t expected
+                = (x < W - b && y < H - b) ? Rgb(77, uint8_t(y + b), uint8_t(x + b)) : Rgb(1, 2, 3);
+            EXPECT_EQ(dst.Image().At(x, y), expected) << x << "," << y;
+        }
+}
+
+TEST(StretchBlt, HalftoneAveragesWhatEachPixelCovers)
+{
+    // A one-pixel checkerboard halved in both directions is flat grey (the average of 2 black
+    // and 2 white, 127.5, rounds up).
+    PictureBox src(320, 240), dst(160, 120);
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 320; ++x)
+            src.Image().At(x, y) = ((x + y) % 2) ? 0xFFFFFFu : 0u;
+    SetStretchBltMode(dst.hDC(), HALFTONE);
+    StretchBlt(dst.hDC(), 0, 0, 160, 120, src.hDC(), 0, 0, 320, 240, SRCCOPY);
+    for (uint32_t c : dst.Image().pixels)
+        ASSERT_EQ(c, Rgb(128, 128, 128));
+
+    // Quarter width with uneven weights: 3 source pixels into 2 → middle pixel split in halves.
+    PictureBox row(3, 1), two(2, 1);
+    row.Image().At(0, 0) = Rgb(30, 0, 0);
+    row.Image().At(1, 0) = Rgb(90, 0, 0);
+    row.Image().At(2, 0) = Rgb(210, 0, 0);
+    SetStretchBltMode(two.hDC(), HALFTONE);
+    StretchBlt(two.hDC(), 0, 0, 2, 1, row.hDC(), 0, 0, 3, 1, SRCCOPY);
+    EXPECT_EQ(RedOf(two.Image().At(0, 0)), 50); // (30·1 + 90·0.5) / 1.5
+    EXPECT_EQ(RedOf(two.Image().At(1, 0)), 170); // (90·0.5 + 210·1) / 1.5
+}
+
+TEST(StretchBlt, EqualSizeIsExactAndFlatStaysFlat)
+{
+    PictureBox src(37, 11), dst(37, 11);
+    Number(src.Image());
+    SetStretchBltMode(dst.hDC(), HALFTONE);
+    StretchBlt(dst.hDC(), 0, 0, 37, 11, src.hDC(), 0, 0, 37, 11, SRCCOPY);
+    EXPECT_EQ(dst.Image(), src.Image());
+
+    PictureBox flat(512, 240, Rgb(17, 200, 93)), small(128, 240);
+    SetStretchBltMode(small.hDC(), HALFTONE);
+    StretchBlt(small.hDC(), 0, 0, 128, 240, flat.hDC(), 0, 0, 512, 240, SRCCOPY);
+    for (uint32_t c : small.Image().pixels)
+        ASSERT_EQ(c, Rgb(17, 200, 93));
+}
+
+TEST(StretchBlt, WithoutHalftoneEachSourcePixelBecomesASolidBlock)
+{
+    PictureBox src(128, 240), dst(512, 480);
+    Number(src.Image());
+    StretchBlt(dst.hDC(), 0, 0, 512, 480, src.hDC(), 0, 0, 128, 240, SRCCOPY);
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 512; ++x)
+            ASSERT_EQ(dst.Image().At(x, y), src.Image().At(x / 4, y / 2)) << x << "," << y;
+}
+
+TEST(StretchMode, OnlyTheFourModesAreAccepted)
+{
+    PictureBox box(2, 2);
+    EXPECT_EQ(GetStretchBltMode(box.hDC()), BLACKONWHITE);
+    EXPECT_EQ(SetStretchBltMode(box.hDC(), HALFTONE), BLACKONWHITE);
+    EXPECT_EQ(SetStretchBltMode(box.hDC(), 0), 0);
+    EXPECT_EQ(GetStretchBltMode(box.hDC()), HALFTONE);
+}
+
+TEST(DibSection, RejectsHeadersItCannotHold)
+{
+    BITMAPINFO info = Header24(4, 4);
+    info.bmiHeader.biBitCount = 8;
+    EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, nullptr, nullptr, 0), nullptr);
+    info = Header24(0, 4);
+    EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, nullptr, nullptr, 0), nullptr);
+    EXPECT_EQ(GetDIBits(nullptr, nullptr, 0, 1, nullptr, &info, 0), 0);
+}

@@ -1,0 +1,73 @@
+#pragma once
+// The picture-box model: a drawable area of a fixed pixel size with a persistent image.
+//  - hDC() draws into and reads from that image, also while the box is hidden.
+//  - hWnd() is a number registered in the window handle table, so the video device can find the
+//    box named as parent in an MCI "open ... parent N" string.
+//  - Refresh() tells whoever shows the box (the window's view) to repaint it from the image.
+//  - With AutoRedraw off, the box shows what a video child window draws into it; here the video
+//    device draws its frames straight into the same image, under the box's lock, so a read of
+//    hDC() yields the frame as displayed.
+#include "gdi.h"
+#include "surface.h"
+
+#include <functional>
+#include <mutex>
+
+namespace platform {
+
+constexpr int kScaleModePixel = 3;
+
+class PictureBox {
+public:
+    // Throws std::invalid_argument for sizes outside 1 ... kMaxSurfaceSide.
+    PictureBox(int width, int height, uint32_t backColor = 0);
+    ~PictureBox();
+    PictureBox(const PictureBox&) = delete;
+    PictureBox& operator=(const PictureBox&) = delete;
+
+    double ScaleWidth() const { return m_image.width; }
+    double ScaleHeight() const { return m_image.height; }
+    int ScaleMode() const { return m_scaleMode; }
+    void SetScaleMode(int mode) { m_scaleMode = mode; }
+
+    HDC hDC() { return &m_dc; }
+    int hWnd() const { return m_hWnd; }
+
+    bool AutoRedraw() const { return m_autoRedraw; }
+    void SetAutoRedraw(bool on) { m_autoRedraw = on; }
+    bool Visible() const { return m_visible; }
+    void SetVisible(bool visible);
+    uint32_t BackColor() const { return m_backColor; }
+
+    // Puts the persistent image on the screen: calls the refresh handler, if any.
+    void Refresh();
+    // The window's view registers here; called on Refresh and on a change of Visible.
+    void SetRefreshHandler(std::function<void()> handler);
+
+    // The image itself. Hold Lock() while touching it from a thread other than the window's.
+    Surface& Image() { return m_image; }
+    const Surface& Image() const { return m_image; }
+    std::mutex& Lock() const { return m_lock; }
+    // A copy of the image taken under the lock.
+    Surface Snapshot() const;
+
+private:
+    Surface m_image;
+    mutable std::mutex m_lock;
+    DeviceContext m_dc;
+    int m_hWnd;
+    int m_scaleMode = kScaleModePixel;
+    bool m_autoRedraw = true;
+    bool m_visible = true;
+    uint32_t m_backColor;
+    std::function<void()> m_refresh;
+    std::mutex m_handlerLock;
+};
+
+// The window handle table. Handles are small positive numbers, never reused within a run.
+int RegisterWindow(PictureBox* box);
+void UnregisterWindow(int hWnd);
+// Null when no live window has that handle.
+PictureBox* FindWindow(int hWnd);
+
+} // namespace platform
