@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 
 namespace pelorin {
 
@@ -13,6 +14,19 @@ namespace {
     {
         const int dr = red - e.Red, dg = green - e.Green, db = blue - e.Blue;
         return dr * dr + dg * dg + db * db;
+    }
+    size_t NearestIndex(std::span<const PaletteEntry> palette, int red, int green, int blue)
+    {
+        int best = 999999999;
+        size_t bestIndex = 0;
+        for (size_t i = 0; i < palette.size(); ++i) {
+            const int d = Distance(palette[i], red, green, blue);
+            if (d < best) {
+                best = d;
+                bestIndex = i;
+            }
+        }
+        return bestIndex;
     }
 } // namespace
 
@@ -37,65 +51,75 @@ uint32_t NearestColorLinear(std::span<const PaletteEntry> palette, uint8_t red, 
 
 NearestColorTable::NearestColorTable(std::span<const PaletteEntry> palette)
     : m_palette(palette.begin(), palette.end())
+    , m_cells(size_t(1) << 15)
 {
     if (m_palette.empty())
         throw platform::RuntimeError(platform::ErrorNumber::SubscriptOutOfRange, "palette is empty");
     const size_t n = m_palette.size();
-    std::vector<uint8_t> keep(n);
-    for (int cr = 0; cr < 16; ++cr)
-        for (int cg = 0; cg < 16; ++cg)
-            for (int cb = 0; cb < 16; ++cb) {
-                // Entry j can never be the answer inside the cell when some entry i is nearer at
-                // every colour of it, or as near everywhere with a lower index. d_i − d_j is
-                // affine in the colour (the squares cancel), so its maximum over the cell is
-                // reached at one of the cell's eight corners.
-                const int lo[3] = { cr * 16, cg * 16, cb * 16 };
+    for (const PaletteEntry& e : m_palette)
+        m_colours.push_back(PackEntry(e));
+    constexpr int kSide = 8; // channel values per cell side
+
+    // Entry i rules entry j out of a cell when i is nearer at every colour of the cell, or as
+    // near everywhere with a lower index: j can then never be the answer there. d_i − d_j is
+    // affine in the colour (the squares cancel), so its maximum over the cell is reached at one
+    // of the cell's eight corners.
+    auto rulesOut = [&](size_t i, size_t j, const int lo[3]) {
+        int worst = -(1 << 30);
+        for (int corner = 0; corner < 8; ++corner) {
+            const int r = lo[0] + ((corner & 4) ? kSide - 1 : 0);
+            const int g = lo[1] + ((corner & 2) ? kSide - 1 : 0);
+            const int b = lo[2] + ((corner & 1) ? kSide - 1 : 0);
+            worst = std::max(worst, Distance(m_palette[i], r, g, b) - Distance(m_palette[j], r, g, b));
+        }
+        return worst < 0 || (worst == 0 && i < j);
+    };
+
+    std::vector<uint8_t> candidates;
+    for (int cr = 0; cr < 32; ++cr)
+        for (int cg = 0; cg < 32; ++cg)
+            for (int cb = 0; cb < 32; ++cb) {
+                const int lo[3] = { cr * kSide, cg * kSide, cb * kSide };
+                // The entry nearest to the cell's centre rules out most others at once; the rest
+                // are tried only for the entries it leaves standing.
+                const size_t centre = NearestIndex(m_palette, lo[0] + kSide / 2, lo[1] + kSide / 2, lo[2] + kSide / 2);
+                candidates.clear();
                 for (size_t j = 0; j < n; ++j) {
-                    keep[j] = 1;
-                    for (size_t i = 0; i < n && keep[j]; ++i) {
-                        if (i == j)
-                            continue;
-                        int worst = -1 << 30;
-                        for (int corner = 0; corner < 8; ++corner) {
-                            const int r = lo[0] + ((corner & 4) ? 15 : 0);
-                            const int g = lo[1] + ((corner & 2) ? 15 : 0);
-                            const int b = lo[2] + ((corner & 1) ? 15 : 0);
-                            const int diff = Distance(m_palette[i], r, g, b)
-                                - Distance(m_palette[j], r, g, b);
-                            worst = std::max(worst, diff);
-                        }
-                        if (worst < 0 || (worst == 0 && i < j))
-                            keep[j] = 0;
-                    }
+                    bool out = j != centre && rulesOut(centre, j, lo);
+                    for (size_t i = 0; i < n && !out; ++i)
+                        out = i != j && rulesOut(i, j, lo);
+                    if (!out)
+                        candidates.push_back(uint8_t(j));
                 }
-                Cell& cell = m_cells[size_t(cr) << 8 | size_t(cg) << 4 | size_t(cb)];
-                cell.first = uint32_t(m_candidates.size());
-                for (size_t j = 0; j < n; ++j)
-                    if (keep[j])
-                        m_candidates.push_back(uint8_t(j));
-                cell.count = uint16_t(m_candidates.size() - cell.first);
-                if (cell.count == 1)
-                    cell.colour = PackEntry(m_palette[m_candidates[cell.first]]);
+                uint16_t& cell = m_cells[size_t(cr) << 10 | size_t(cg) << 5 | size_t(cb)];
+                if (candidates.size() == 1) {
+                    cell = candidates[0];
+                } else {
+                    if (m_lists.size() >= kListFlag)
+                        throw std::logic_error("nearest-colour candidate lists overflow");
+                    cell = uint16_t(kListFlag | m_lists.size());
+                    m_lists.push_back(uint8_t(candidates.size()));
+                    m_lists.insert(m_lists.end(), candidates.begin(), candidates.end());
+                }
             }
 }
 
-uint32_t NearestColorTable::Search(const Cell& cell, int red, int green, int blue) const
+uint32_t NearestColorTable::Search(size_t list, int red, int green, int blue) const
 {
     // The candidates are in index order, so the strict comparison keeps the lowest index on a
     // tie, as the full scan does; an exact match is the smallest distance there is, so stopping
-    // early would not change the answer and is not worth a test per entry.
+    // early would not change the answer.
     int best = 999999999;
-    uint32_t bestColour = 0;
-    const uint8_t* c = m_candidates.data() + cell.first;
-    for (unsigned k = 0; k < cell.count; ++k) {
-        const PaletteEntry& e = m_palette[c[k]];
-        const int d = Distance(e, red, green, blue);
+    size_t bestIndex = 0;
+    const uint8_t* c = m_lists.data() + list;
+    for (unsigned k = 1; k <= c[0]; ++k) {
+        const int d = Distance(m_palette[c[k]], red, green, blue);
         if (d < best) {
             best = d;
-            bestColour = PackEntry(e);
+            bestIndex = c[k];
         }
     }
-    return bestColour;
+    return m_colours[bestIndex];
 }
 
 const NearestColorTable& CurrentNearestColorTable()

@@ -25,32 +25,31 @@ uint32_t NearestColorLinear(std::span<const PaletteEntry> palette, uint8_t red, 
     uint8_t blue);
 
 // A lookup structure giving exactly NearestColorLinear's results, fast. RGB space is cut into
-// 16 × 16 × 16 cells; each cell lists, in index order, only the entries that can be nearest to
-// some colour inside it. Most cells have a single candidate and answer without any arithmetic.
+// 32 × 32 × 32 cells; each cell lists, in index order, only the entries that can be nearest to
+// some colour inside it. Most cells have a single candidate and answer with one table read.
 class NearestColorTable {
 public:
     explicit NearestColorTable(std::span<const PaletteEntry> palette);
 
     uint32_t Lookup(uint8_t red, uint8_t green, uint8_t blue) const
     {
-        const Cell& cell = m_cells[(size_t(red >> 4) << 8) | (size_t(green >> 4) << 4) | (blue >> 4)];
-        if (cell.count == 1)
-            return cell.colour;
-        return Search(cell, red, green, blue);
+        const uint16_t cell = m_cells[(size_t(red >> 3) << 10) | (size_t(green >> 3) << 5) | (blue >> 3)];
+        if (cell < kListFlag)
+            return m_colours[cell];
+        return Search(cell & ~kListFlag, red, green, blue);
     }
     const std::vector<PaletteEntry>& Entries() const { return m_palette; }
 
 private:
-    struct Cell {
-        uint32_t colour = 0; // the answer when count == 1
-        uint32_t first = 0; // into m_candidates
-        uint16_t count = 0;
-    };
-    uint32_t Search(const Cell& cell, int red, int green, int blue) const;
+    // A cell holds the index of its only candidate, or kListFlag + the offset of its list in
+    // m_lists: a count, then that many indices.
+    static constexpr uint16_t kListFlag = 0x8000;
+    uint32_t Search(size_t list, int red, int green, int blue) const;
 
     std::vector<PaletteEntry> m_palette;
-    std::array<Cell, 4096> m_cells {};
-    std::vector<uint8_t> m_candidates;
+    std::vector<uint32_t> m_colours; // packed 0x00RRGGBB per entry
+    std::vector<uint16_t> m_cells;
+    std::vector<uint8_t> m_lists;
 };
 
 // Replaces `count` pixels of 3 bytes (blue, green, red) starting at `pixels` by their nearest

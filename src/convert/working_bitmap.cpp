@@ -2,6 +2,8 @@
 
 #include "platform/runtime_error.h"
 
+#include <algorithm>
+
 #include <limits>
 
 namespace pelorin {
@@ -45,7 +47,8 @@ WorkingBitmap::WorkingBitmap(PictureBox& source, int border, bool padBorders)
     h.biPlanes = 1;
     h.biBitCount = 24;
     h.biCompression = BI_RGB;
-    m_buffer.assign(g.SizeBytes(), 0);
+    // Not cleared: reading the bitmap fills every byte (the rest is cleared below if it can't).
+    m_buffer.reset(new uint8_t[g.SizeBytes()]);
 
     WorkDC = CreateCompatibleDC(nullptr);
     WorkBitmap = CreateDIBSection(WorkDC, &m_info, DIB_RGB_COLORS, nullptr, nullptr, 0);
@@ -56,7 +59,9 @@ WorkingBitmap::WorkingBitmap(PictureBox& source, int border, bool padBorders)
         BitBlt(WorkDC, border, border, g.SW, g.H, source.hDC(), 0, 0, SRCCOPY);
     if (padBorders)
         PadBorders(source, border);
-    GetDIBits(WorkDC, WorkBitmap, 0, unsigned(g.H), m_buffer.data(), &m_info, DIB_RGB_COLORS);
+    const int lines = std::max(0,
+        GetDIBits(WorkDC, WorkBitmap, 0, unsigned(g.H), m_buffer.get(), &m_info, DIB_RGB_COLORS));
+    std::fill(m_buffer.get() + size_t(lines) * g.StrideBytes(), m_buffer.get() + g.SizeBytes(), 0);
 }
 
 void WorkingBitmap::DrawTo(PictureBox& destination) const
@@ -64,7 +69,7 @@ void WorkingBitmap::DrawTo(PictureBox& destination) const
     const BufferGeometry& g = m_geometry;
     const int b = g.border;
     SetDIBitsToDevice(destination.hDC(), 0, 0, unsigned(g.W), unsigned(g.H), b, -b, 0,
-        unsigned(g.H), m_buffer.data(), &m_info, DIB_RGB_COLORS);
+        unsigned(g.H), m_buffer.get(), &m_info, DIB_RGB_COLORS);
 }
 
 WorkingBitmap::~WorkingBitmap()

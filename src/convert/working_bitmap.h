@@ -17,7 +17,7 @@
 #include "platform/picture_box.h"
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace pelorin {
 
@@ -56,8 +56,8 @@ public:
     WorkingBitmap& operator=(const WorkingBitmap&) = delete;
 
     const BufferGeometry& Geometry() const { return m_geometry; }
-    uint8_t* Bytes() { return m_buffer.data(); }
-    const uint8_t* Bytes() const { return m_buffer.data(); }
+    uint8_t* Bytes() { return m_buffer.get(); }
+    const uint8_t* Bytes() const { return m_buffer.get(); }
     // Draws the buffer onto the destination: one to one for the plain layout, from source origin
     // (b, −b) for a bordered one.
     void DrawTo(platform::PictureBox& destination) const;
@@ -65,7 +65,7 @@ public:
 private:
     BufferGeometry m_geometry;
     platform::BITMAPINFO m_info {};
-    std::vector<uint8_t> m_buffer;
+    std::unique_ptr<uint8_t[]> m_buffer;
 };
 
 // Fills the border of the bitmap selected in WorkDC from the picture's outermost rows and

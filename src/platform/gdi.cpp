@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
+#include <numeric>
 #include <vector>
 
 namespace platform {
@@ -44,6 +44,38 @@ namespace {
             && h.biHeight >= -kMaxSurfaceSide && h.biHeight <= kMaxSurfaceSide;
     }
 
+    // 32-bit pixels to 3-byte blue, green, red and back, four pixels (three words) at a time.
+    void PackRow(const uint32_t* in, uint8_t* out, int count)
+    {
+        int x = 0;
+        for (; x + 4 <= count; x += 4, in += 4, out += 12) {
+            const uint32_t p0 = in[0] & 0xFFFFFFu, p1 = in[1] & 0xFFFFFFu, p2 = in[2] & 0xFFFFFFu,
+                           p3 = in[3] & 0xFFFFFFu;
+            const uint32_t words[3] = { p0 | p1 << 24, p1 >> 8 | p2 << 16, p2 >> 16 | p3 << 8 };
+            std::memcpy(out, words, 12);
+        }
+        for (; x < count; ++x, ++in, out += 3) {
+            out[0] = uint8_t(*in);
+            out[1] = uint8_t(*in >> 8);
+            out[2] = uint8_t(*in >> 16);
+        }
+    }
+
+    void UnpackRow(const uint8_t* in, uint32_t* out, int count)
+    {
+        int x = 0;
+        for (; x + 4 <= count; x += 4, in += 12, out += 4) {
+            uint32_t w[3];
+            std::memcpy(w, in, 12);
+            out[0] = w[0] & 0xFFFFFFu;
+            out[1] = w[0] >> 24 | (w[1] & 0xFFFFu) << 8;
+            out[2] = w[1] >> 16 | (w[2] & 0xFFu) << 16;
+            out[3] = w[2] >> 8;
+        }
+        for (; x < count; ++x, in += 3, ++out)
+            *out = Rgb(in[2], in[1], in[0]);
+    }
+
     // Source pixel, black outside the surface.
     inline uint32_t Fetch(const Surface& s, int x, int y)
     {
@@ -51,17 +83,20 @@ namespace {
     }
 
     // One destination pixel's share of source pixels along an axis: source index and the covered
-    // length in units of 1/destLength of a source pixel.
+    // length.
     struct Tap {
         int source;
         uint32_t weight;
     };
 
     // For each destination index i, the source pixels j whose span [j, j+1) overlaps
-    // [i·s/d, (i+1)·s/d), weighted by the overlap. Working in units of 1/d keeps it exact:
-    // destination i spans [i·s, (i+1)·s), source j spans [j·d, (j+1)·d); weights sum to s.
-    void BuildTaps(int s, int d, std::vector<uint32_t>& begin, std::vector<Tap>& taps)
+    // [i·s/d, (i+1)·s/d), weighted by the overlap. In units of 1/d of a source pixel,
+    // destination i spans [i·s, (i+1)·s) and source j spans [j·d, (j+1)·d), so every weight is
+    // an integer; all of them are multiples of gcd(s, d), which is divided out. The weights of
+    // one destination pixel then sum to s / gcd(s, d), returned.
+    uint32_t BuildTaps(int s, int d, std::vector<uint32_t>& begin, std::vector<Tap>& taps)
     {
+        const int64_t g = std::gcd(int64_t(s), int64_t(d));
         begin.assign(size_t(d) + 1, 0);
         taps.clear();
         for (int i = 0; i < d; ++i) {
@@ -70,61 +105,141 @@ namespace {
             for (int64_t j = lo / d; j * d < hi; ++j) {
                 const int64_t a = std::max(lo, j * d), b = std::min(hi, (j + 1) * d);
                 if (b > a)
-                    taps.push_back({ int(j), uint32_t(b - a) });
+                    taps.push_back({ int(j), uint32_t((b - a) / g) });
             }
         }
         begin[size_t(d)] = uint32_t(taps.size());
+        return uint32_t(s / g);
     }
+
+    // Rounded division n / total (halves up) by a constant. For the sums of 8-bit values this
+    // is a multiply and a shift, exact for every n below 2^31 (the divisor is rounded up to
+    // 2^(31+l) / total with l = ceil(log2 total), whose error e = m·total − 2^(31+l) never
+    // exceeds 2^l); larger sums fall back to a real division.
+    class RoundedDivider {
+    public:
+        explicit RoundedDivider(uint64_t total)
+            : m_total(total)
+            , m_half(total / 2)
+        {
+            int l = 0;
+            while ((uint64_t(1) << l) < total)
+                ++l;
+            m_fast = total * 256 < (uint64_t(1) << 31);
+            if (m_fast) {
+                m_shift = 31 + l;
+                m_magic = ((uint64_t(1) << m_shift) / total) + 1;
+            }
+        }
+        uint8_t operator()(uint64_t n) const
+        {
+            n += m_half;
+            return uint8_t(m_fast ? (n * m_magic) >> m_shift : n / m_total);
+        }
+
+    private:
+        uint64_t m_total, m_half, m_magic = 0;
+        int m_shift = 0;
+        bool m_fast = false;
+    };
+
+    void StretchSample(Surface& dst, int xDst, int yDst, int wDst, int hDst, const Surface& src,
+        int xSrc, int ySrc, int wSrc, int hSrc);
+
+    // Blue and red of a pixel in two 32-bit lanes of one 64-bit word, so one multiply-add
+    // weighs both; green goes on its own. Lanes hold weighted sums up to 255 × total.
+    inline uint64_t BlueRedLanes(uint32_t v) { return (v & 0xFFu) | (uint64_t(v & 0xFF0000u) << 16); }
 
     void StretchAverage(Surface& dst, int xDst, int yDst, int wDst, int hDst, const Surface& src,
         int xSrc, int ySrc, int wSrc, int hSrc)
     {
         std::vector<uint32_t> xBegin, yBegin;
         std::vector<Tap> xTaps, yTaps;
-        BuildTaps(wSrc, wDst, xBegin, xTaps);
-        BuildTaps(hSrc, hDst, yBegin, yTaps);
-        const uint64_t total = uint64_t(wSrc) * uint64_t(hSrc);
-        const uint64_t half = total / 2;
-        // Per destination row: weighted column sums for the row's source rows first, then the
-        // horizontal taps over them. Both passes are exact integers, so the result is the exact
-        // area average rounded half up.
-        std::vector<uint64_t> column(size_t(wSrc) * 3);
+        const uint32_t xSum = BuildTaps(wSrc, wDst, xBegin, xTaps);
+        const uint32_t ySum = BuildTaps(hSrc, hDst, yBegin, yTaps);
+        const uint64_t total = uint64_t(xSum) * ySum;
+        const RoundedDivider divide(total);
+        // Wider than the lanes allow: one lane per channel would be needed. Such pictures
+        // (over 16 million source pixels per destination pixel) do not occur; sample instead.
+        if (total * 255 >= (uint64_t(1) << 32)) {
+            StretchSample(dst, xDst, yDst, wDst, hDst, src, xSrc, ySrc, wSrc, hSrc);
+            return;
+        }
+        // Per destination row: the weighted sum of its source rows per source column, then the
+        // horizontal taps over those sums. Both steps are exact integer sums, so the result is
+        // the exact area average rounded half up. Source pixels outside the source are black
+        // and add nothing.
+        const int inside0 = std::clamp(-xSrc, 0, wSrc), inside1 = std::clamp(src.width - xSrc, inside0, wSrc);
+        const int x0 = std::max(0, -xDst), x1 = std::min(wDst, dst.width - xDst);
+        if (ySum == 1 && inside0 == 0 && inside1 == wSrc) {
+            // Each destination row comes from one source row with full weight (the usual case:
+            // heights equal, only the width shrinks): taps straight off the source row.
+            for (int y = 0; y < hDst; ++y) {
+                const int dy = yDst + y, sy = ySrc + yTaps[yBegin[size_t(y)]].source;
+                if (dy < 0 || dy >= dst.height)
+                    continue;
+                uint32_t* out = dst.Row(dy);
+                if (sy < 0 || sy >= src.height) {
+                    std::fill(out + xDst + std::max(x0, 0), out + xDst + std::max(x1, x0), 0u);
+                    continue;
+                }
+                const uint32_t* row = src.Row(sy) + xSrc;
+                if (wSrc % wDst == 0) {
+                    // A whole number of source pixels per destination pixel, all of weight 1.
+                    const int k = wSrc / wDst;
+                    for (int x = x0; x < x1; ++x) {
+                        const uint32_t* p = row + size_t(x) * size_t(k);
+                        uint64_t br = 0, g = 0;
+                        for (int i = 0; i < k; ++i) {
+                            br += BlueRedLanes(p[i]);
+                            g += (p[i] >> 8) & 0xFFu;
+                        }
+                        out[xDst + x] = Rgb(divide(br >> 32), divide(g), divide(br & 0xFFFFFFFFu));
+                    }
+                    continue;
+                }
+                for (int x = x0; x < x1; ++x) {
+                    uint64_t br = 0, g = 0;
+                    for (uint32_t t = xBegin[size_t(x)]; t < xBegin[size_t(x) + 1]; ++t) {
+                        const uint32_t v = row[xTaps[t].source];
+                        const uint64_t wx = xTaps[t].weight;
+                        br += wx * BlueRedLanes(v);
+                        g += wx * ((v >> 8) & 0xFFu);
+                    }
+                    out[xDst + x] = Rgb(divide(br >> 32), divide(g), divide(br & 0xFFFFFFFFu));
+                }
+            }
+            return;
+        }
+        std::vector<uint64_t> blueRed(static_cast<size_t>(wSrc)), green(static_cast<size_t>(wSrc));
         for (int y = 0; y < hDst; ++y) {
             const int dy = yDst + y;
             if (dy < 0 || dy >= dst.height)
                 continue;
-            std::fill(column.begin(), column.end(), 0);
+            std::fill(blueRed.begin(), blueRed.end(), 0);
+            std::fill(green.begin(), green.end(), 0);
             for (uint32_t t = yBegin[size_t(y)]; t < yBegin[size_t(y) + 1]; ++t) {
                 const int sy = ySrc + yTaps[t].source;
                 const uint64_t wy = yTaps[t].weight;
                 if (sy < 0 || sy >= src.height)
-                    continue; // black contributes nothing
-                const uint32_t* row = src.Row(sy);
-                for (int x = 0; x < wSrc; ++x) {
-                    const int sx = xSrc + x;
-                    if (sx < 0 || sx >= src.width)
-                        continue;
-                    const uint32_t c = row[sx];
-                    column[size_t(x) * 3 + 0] += wy * (c & 0xFF);
-                    column[size_t(x) * 3 + 1] += wy * ((c >> 8) & 0xFF);
-                    column[size_t(x) * 3 + 2] += wy * ((c >> 16) & 0xFF);
+                    continue;
+                const uint32_t* row = src.Row(sy) + xSrc;
+                for (int x = inside0; x < inside1; ++x) {
+                    const uint32_t v = row[x];
+                    blueRed[size_t(x)] += wy * BlueRedLanes(v);
+                    green[size_t(x)] += wy * ((v >> 8) & 0xFFu);
                 }
             }
             uint32_t* out = dst.Row(dy);
-            for (int x = 0; x < wDst; ++x) {
-                const int dx = xDst + x;
-                if (dx < 0 || dx >= dst.width)
-                    continue;
-                uint64_t b = 0, g = 0, r = 0;
+            for (int x = x0; x < x1; ++x) {
+                uint64_t br = 0, g = 0;
                 for (uint32_t t = xBegin[size_t(x)]; t < xBegin[size_t(x) + 1]; ++t) {
-                    const size_t k = size_t(xTaps[t].source) * 3;
+                    const size_t k = size_t(xTaps[t].source);
                     const uint64_t wx = xTaps[t].weight;
-                    b += wx * column[k];
-                    g += wx * column[k + 1];
-                    r += wx * column[k + 2];
+                    br += wx * blueRed[k];
+                    g += wx * green[k];
                 }
-                out[dx] = Rgb(uint8_t((r + half) / total), uint8_t((g + half) / total),
-                    uint8_t((b + half) / total));
+                out[xDst + x] = Rgb(divide(br >> 32), divide(g), divide(br & 0xFFFFFFFFu));
             }
         }
     }
@@ -192,17 +307,34 @@ bool BitBlt(HDC dst, int xDst, int yDst, int width, int height, HDC src, int xSr
     DcLock lock(dst, src);
     Surface& d = *dst->GetSurface();
     const Surface& s = *src->GetSurface();
+    // Destination columns that land inside the destination, and of those the ones whose source
+    // column lies inside the source; the rest of the span is black.
+    const int x0 = std::max(0, -xDst), x1 = std::min(width, d.width - xDst);
+    if (x1 <= x0)
+        return true;
+    const int inside0 = std::clamp(-xSrc, x0, x1), inside1 = std::clamp(s.width - xSrc, inside0, x1);
     // A copy within one surface (the border fill) may overlap; go through a temporary line.
-    std::vector<uint32_t> line(static_cast<size_t>(width));
+    std::vector<uint32_t> line;
+    if (&d == &s)
+        line.resize(static_cast<size_t>(x1 - x0));
     for (int y = 0; y < height; ++y) {
-        const int dy = yDst + y;
+        const int dy = yDst + y, sy = ySrc + y;
         if (dy < 0 || dy >= d.height)
             continue;
-        for (int x = 0; x < width; ++x)
-            line[size_t(x)] = Fetch(s, xSrc + x, ySrc + y);
-        const int x0 = std::max(0, -xDst), x1 = std::min(width, d.width - xDst);
-        if (x1 > x0)
-            std::memcpy(d.Row(dy) + xDst + x0, line.data() + x0, size_t(x1 - x0) * 4);
+        uint32_t* out = d.Row(dy) + xDst;
+        if (sy < 0 || sy >= s.height) {
+            std::fill(out + x0, out + x1, 0u);
+            continue;
+        }
+        const uint32_t* in = s.Row(sy) + xSrc;
+        if (!line.empty()) {
+            std::copy(in + inside0, in + inside1, line.begin() + (inside0 - x0));
+            std::copy(line.begin() + (inside0 - x0), line.begin() + (inside1 - x0), out + inside0);
+        } else {
+            std::memcpy(out + inside0, in + inside0, size_t(inside1 - inside0) * 4);
+        }
+        std::fill(out + x0, out + inside0, 0u);
+        std::fill(out + inside1, out + x1, 0u);
     }
     return true;
 }
@@ -266,14 +398,8 @@ int GetDIBits(HDC dc, HBITMAP bitmap, unsigned start, unsigned lines, void* bits
         if (scan >= s.height)
             break;
         const int y = topDown ? int(scan) : s.height - 1 - int(scan);
-        const uint32_t* row = s.Row(y);
         uint8_t* o = out + size_t(line) * stride;
-        for (int x = 0; x < s.width; ++x) {
-            const uint32_t c = row[x];
-            o[3 * x] = uint8_t(c);
-            o[3 * x + 1] = uint8_t(c >> 8);
-            o[3 * x + 2] = uint8_t(c >> 16);
-        }
+        PackRow(s.Row(y), o, s.width);
         std::memset(o + size_t(s.width) * 3, 0, stride - size_t(s.width) * 3);
         ++copied;
     }
@@ -315,13 +441,11 @@ int SetDIBitsToDevice(HDC dst, int xDst, int yDst, unsigned width, unsigned heig
             continue;
         const uint8_t* row = in + size_t(bufferRow) * stride;
         uint32_t* out = d.Row(dy);
-        for (int x = 0; x < int(width); ++x) {
-            const int sx = xSrc + x, dx = xDst + x;
-            if (sx < 0 || sx >= dibWidth || dx < 0 || dx >= d.width)
-                continue;
-            const uint8_t* p = row + size_t(sx) * 3;
-            out[dx] = Rgb(p[2], p[1], p[0]);
-        }
+        // x runs where both the DIB column and the destination column exist.
+        const int x0 = std::max({ 0, -xSrc, -xDst });
+        const int x1 = std::min({ int(width), dibWidth - xSrc, d.width - xDst });
+        if (x1 > x0)
+            UnpackRow(row + (size_t(xSrc) + size_t(x0)) * 3, out + xDst + x0, x1 - x0);
         ++drawn;
     }
     return drawn;

@@ -160,3 +160,50 @@ TEST(DibSection, RejectsHeadersItCannotHold)
     EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, nullptr, nullptr, 0), nullptr);
     EXPECT_EQ(GetDIBits(nullptr, nullptr, 0, 1, nullptr, &info, 0), 0);
 }
+
+namespace {
+
+// The area average written the slow, obvious way: every source pixel weighed by the area it
+// shares with the destination pixel, in units of 1/(wDst·hDst) of a source pixel.
+uint32_t ReferenceAverage(const Surface& s, int wSrc, int hSrc, int wDst, int hDst, int x, int y)
+{
+    uint64_t sum[3] = { 0, 0, 0 }, total = 0;
+    for (int sy = 0; sy < hSrc; ++sy)
+        for (int sx = 0; sx < wSrc; ++sx) {
+            const int64_t ox = std::max<int64_t>(0,
+                std::min<int64_t>(int64_t(x + 1) * wSrc, int64_t(sx + 1) * wDst)
+                    - std::max<int64_t>(int64_t(x) * wSrc, int64_t(sx) * wDst));
+            const int64_t oy = std::max<int64_t>(0,
+                std::min<int64_t>(int64_t(y + 1) * hSrc, int64_t(sy + 1) * hDst)
+                    - std::max<int64_t>(int64_t(y) * hSrc, int64_t(sy) * hDst));
+            const uint64_t w = uint64_t(ox * oy);
+            const uint32_t c = s.Contains(sx, sy) ? s.At(sx, sy) : 0u;
+            sum[0] += w * RedOf(c), sum[1] += w * GreenOf(c), sum[2] += w * BlueOf(c);
+            total += w;
+        }
+    auto avg = [&](uint64_t v) { return uint8_t((v + total / 2) / total); };
+    return Rgb(avg(sum[0]), avg(sum[1]), avg(sum[2]));
+}
+
+} // namespace
+
+TEST(StretchBlt, HalftoneMatchesTheSlowAreaAverage)
+{
+    // Shrinking by whole and fractional factors, enlarging, one-pixel results, and a source
+    // rectangle reaching past the source (which counts as black).
+    const int cases[][4] = { { 512, 240, 128, 240 }, { 512, 240, 256, 240 }, { 13, 7, 5, 3 },
+        { 7, 5, 13, 9 }, { 9, 9, 1, 1 }, { 1, 1, 3, 2 }, { 30, 20, 30, 7 }, { 17, 4, 6, 4 } };
+    for (const auto& c : cases) {
+        const int wSrc = c[0], hSrc = c[1], wDst = c[2], hDst = c[3];
+        PictureBox src(std::max(1, wSrc - 2), hSrc), dst(wDst, hDst);
+        Number(src.Image());
+        SetStretchBltMode(dst.hDC(), HALFTONE);
+        StretchBlt(dst.hDC(), 0, 0, wDst, hDst, src.hDC(), 0, 0, wSrc, hSrc, SRCCOPY);
+        for (int y = 0; y < hDst; ++y)
+            for (int x = 0; x < wDst; ++x)
+                ASSERT_EQ(dst.Image().At(x, y),
+                    ReferenceAverage(src.Image(), wSrc, hSrc, wDst, hDst, x, y))
+                    << wSrc << "x" << hSrc << " -> " << wDst << "x" << hDst << " at " << x << ","
+                    << y;
+    }
+}
