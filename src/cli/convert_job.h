@@ -1,0 +1,24 @@
+#pragma once
+// pelorin-convert as a function: parse the command line, convert, write, report. main() only
+// forwards to it, so tests run the whole tool in-process.
+#include <atomic>
+#include <cstdio>
+#include <span>
+#include <string>
+
+namespace pelorin::cli {
+
+struct Console {
+    std::FILE* out = stdout; // --help, --version, the summary
+    std::FILE* err = stderr; // messages and the progress line
+    bool errIsTerminal = false; // the progress line is drawn only on a terminal
+};
+
+// Runs the tool on argv[1 ...]. Returns the exit status: 0 done, 1 the work failed, 2 the
+// command line is wrong; the message goes to console.err as "pelorin-convert: ...".
+int RunConvert(std::span<const std::string> args, const Console& console);
+
+// Set from a signal handler to stop between frames; the run then fails and removes its outputs.
+extern std::atomic<bool> g_stopRequested;
+
+} // namespace pelorin::cli

@@ -1,0 +1,169 @@
+#include "frame_sink.h"
+
+#include "atomic_output.h"
+#include "cli_error.h"
+#include "picture_io.h"
+#include "vram.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <unistd.h>
+#include <vector>
+
+namespace pelorin::cli {
+
+namespace {
+
+    class SinglePictureSink : public FrameSink {
+    public:
+        explicit SinglePictureSink(const SinkSettings& s)
+            : m_settings(s)
+        {
+        }
+        void Write(const platform::Surface& frame, int64_t) override
+        {
+            if (m_written)
+                throw std::logic_error("a single picture output got a second frame");
+            m_bytes = EncodePicture(frame, PictureFormatFor(m_settings.extension));
+            m_written = true;
+        }
+        void Finish() override
+        {
+            if (m_written)
+                WriteFileAtomically(m_settings.output, m_bytes);
+        }
+        std::string Description() const override { return "'" + m_settings.output + "'"; }
+
+    private:
+        SinkSettings m_settings;
+        std::vector<uint8_t> m_bytes;
+        bool m_written = false;
+    };
+
+    class NumberedPictureSink : public FrameSink {
+    public:
+        explicit NumberedPictureSink(const SinkSettings& s)
+            : m_settings(s)
+        {
+        }
+        ~NumberedPictureSink() override
+        {
+            if (!m_finished)
+                for (const std::string& name : m_written)
+                    unlink(name.c_str());
+        }
+        void Write(const platform::Surface& frame, int64_t frameNumber) override
+        {
+            const std::string name = m_settings.numbered->For(frameNumber);
+            CheckNotInput(m_settings.input, name);
+            WriteFileAtomically(name, EncodePicture(frame, PictureFormatFor(m_settings.extension)));
+            m_written.push_back(name);
+        }
+        void Finish() override { m_finished = true; }
+        std::string Description() const override
+        {
+            return std::to_string(m_written.size()) + " pictures '" + m_settings.output + "'";
+        }
+
+    private:
+        SinkSettings m_settings;
+        std::vector<std::string> m_written;
+        bool m_finished = false;
+    };
+
+    class VramSink : public FrameSink {
+    public:
+        explicit VramSink(const SinkSettings& s)
+            : m_settings(s)
+            , m_output(s.output)
+            , m_file(std::fopen(m_output.TempPath().c_str(), "wb"))
+        {
+            if (m_file == nullptr)
+                throw Failure("cannot write '" + s.output + "': " + std::strerror(errno));
+        }
+        ~VramSink() override
+        {
+            if (m_file != nullptr)
+                std::fclose(m_file);
+        }
+        void Write(const platform::Surface& frame, int64_t frameNumber) override
+        {
+            m_bytes.clear();
+            try {
+                PackVram(frame, m_settings.mode, m_bytes);
+            } catch (const std::invalid_argument& e) {
+                throw Failure("cannot write frame " + std::to_string(frameNumber) + " to '"
+                    + m_settings.output + "': " + e.what());
+            }
+            if (std::fwrite(m_bytes.data(), 1, m_bytes.size(), m_file) != m_bytes.size())
+                throw Failure("cannot write '" + m_settings.output + "': " + std::strerror(errno));
+            ++m_frames;
+        }
+        void Finish() override
+        {
+            FILE* file = m_file;
+            m_file = nullptr;
+            if (std::fclose(file) != 0)
+                throw Failure("cannot write '" + m_settings.output + "': " + std::strerror(errno));
+            m_output.Commit();
+        }
+        std::string Description() const override
+        {
+            return "'" + m_settings.output + "' (" + std::to_string(m_frames) + " x "
+                + std::to_string(kVramFrameBytes) + " bytes)";
+        }
+
+    private:
+        SinkSettings m_settings;
+        AtomicOutput m_output;
+        FILE* m_file;
+        std::vector<uint8_t> m_bytes;
+        int64_t m_frames = 0;
+    };
+
+    class VideoSink : public FrameSink {
+    public:
+        explicit VideoSink(const SinkSettings& s)
+            : m_settings(s)
+            , m_output(s.output)
+            , m_writer(m_output.TempPath(), s.extension, s.width, s.height, s.frameRate, s.mode)
+        {
+        }
+        void Write(const platform::Surface& frame, int64_t) override { m_writer.Write(frame); }
+        void Finish() override
+        {
+            m_writer.Finish();
+            m_output.Commit();
+        }
+        std::string Description() const override
+        {
+            return "'" + m_settings.output + "' (" + m_writer.CodecName() + ")";
+        }
+
+    private:
+        SinkSettings m_settings;
+        AtomicOutput m_output; // declared first: the writer closes its file before it is removed
+        VideoWriter m_writer;
+    };
+
+} // namespace
+
+std::unique_ptr<FrameSink> MakeFrameSink(const SinkSettings& settings)
+{
+    switch (settings.kind) {
+    case OutputKind::Picture:
+        if (settings.numbered)
+            return std::make_unique<NumberedPictureSink>(settings);
+        return std::make_unique<SinglePictureSink>(settings);
+    case OutputKind::Vram:
+        return std::make_unique<VramSink>(settings);
+    case OutputKind::Video:
+        return std::make_unique<VideoSink>(settings);
+    }
+    throw std::logic_error("unknown output kind");
+}
+
+} // namespace pelorin::cli

@@ -1,0 +1,386 @@
+#include "options.h"
+
+#include "cli_error.h"
+#include "dither/method_table.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+
+#ifndef PELORIN_VERSION
+#define PELORIN_VERSION "unknown"
+#endif
+
+namespace pelorin::cli {
+
+namespace {
+
+    // Lower case, with every run of blanks, dashes and "+" as one "-", and none at either end.
+    std::string NormalizeMethodName(std::string_view name)
+    {
+        std::string out;
+        bool separator = false;
+        for (char c : name) {
+            if (c == ' ' || c == '-' || c == '+' || c == '\t') {
+                separator = true;
+                continue;
+            }
+            if (separator && !out.empty())
+                out += '-';
+            separator = false;
+            out += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        }
+        return out;
+    }
+
+    // A whole, non-negative decimal number that fits int64_t; nothing else (no sign, no blank).
+    std::optional<int64_t> ParseCount(std::string_view text)
+    {
+        if (text.empty() || text.size() > 18)
+            return std::nullopt;
+        int64_t value = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (ec != std::errc() || end != text.data() + text.size() || value < 0)
+            return std::nullopt;
+        return value;
+    }
+
+    std::string Lower(std::string text)
+    {
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        return text;
+    }
+
+    FrameRange ParseFrames(const std::string& text)
+    {
+        const auto bad = [&] {
+            return UsageError(
+                "--frames takes A:B (first and last frame, counted from 0), A: or N, got '" + text
+                + "'");
+        };
+        const size_t colon = text.find(':');
+        if (colon == std::string::npos) {
+            const auto n = ParseCount(text);
+            if (!n)
+                throw bad();
+            return { *n, *n };
+        }
+        const auto first = ParseCount(std::string_view(text).substr(0, colon));
+        if (!first)
+            throw bad();
+        const std::string_view rest = std::string_view(text).substr(colon + 1);
+        if (rest.empty())
+            return { *first, std::nullopt };
+        const auto last = ParseCount(rest);
+        if (!last)
+            throw bad();
+        if (*last < *first)
+            throw UsageError("--frames " + text + ": the last frame comes before the first");
+        return { *first, *last };
+    }
+
+    struct OutputType {
+        std::string_view extension;
+        OutputKind kind;
+    };
+    constexpr OutputType kOutputTypes[] = {
+        { ".png", OutputKind::Picture },
+        { ".ppm", OutputKind::Picture },
+        { ".bmp", OutputKind::Picture },
+        { ".avi", OutputKind::Video },
+        { ".mkv", OutputKind::Video },
+        { ".mp4", OutputKind::Video },
+        { ".gif", OutputKind::Video },
+        { ".vram", OutputKind::Vram },
+    };
+
+} // namespace
+
+std::string NumberedName::For(int64_t frameNumber) const
+{
+    std::string digits = std::to_string(frameNumber);
+    if (int(digits.size()) < width)
+        digits.insert(0, size_t(width) - digits.size(), zeroPad ? '0' : ' ');
+    return prefix + digits + suffix;
+}
+
+std::optional<NumberedName> ParseNumberedName(const std::string& name)
+{
+    // The name is never handed to printf: only "%d" with an optional zero flag and width, and
+    // "%%", are understood, and anything else is refused rather than passed on.
+    NumberedName result;
+    std::string* part = &result.prefix;
+    bool found = false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '%') {
+            *part += name[i];
+            continue;
+        }
+        if (i + 1 < name.size() && name[i + 1] == '%') {
+            *part += '%';
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        if (j < name.size() && name[j] == '0') {
+            result.zeroPad = true;
+            ++j;
+        }
+        int width = 0;
+        while (j < name.size() && name[j] >= '0' && name[j] <= '9' && width < 100)
+            width = width * 10 + (name[j++] - '0');
+        if (j >= name.size() || (name[j] != 'd' && name[j] != 'i') || width >= 100)
+            throw UsageError("'" + name
+                + "': a frame number in a picture name is written %d, %5d or %05d (and a "
+                  "literal % as %%)");
+        if (found)
+            throw UsageError("'" + name + "' holds more than one frame number");
+        found = true;
+        result.width = width;
+        part = &result.suffix;
+        i = j;
+    }
+    if (!found)
+        return std::nullopt;
+    return result;
+}
+
+std::optional<int> ParseMethodName(std::string_view name)
+{
+    const std::string key = NormalizeMethodName(name);
+    if (key == "none")
+        return kNoMethod;
+    if (const auto index = ParseCount(key); index && *index >= 1 && *index <= kMethodCount)
+        return int(*index);
+    for (const Method& method : Methods())
+        if (NormalizeMethodName(method.caption) == key)
+            return method.index;
+    // The captions keep the window's spelling; the usual one is understood as well.
+    struct Alias {
+        std::string_view name;
+        std::string_view caption;
+    };
+    constexpr Alias kAliases[] = {
+        { "threshold", "Treshold" },
+        { "threshold-noise", "Treshold+Noise" },
+        { "burkes", "Burkles" },
+        { "stucki", "Stucky" },
+    };
+    for (const Alias& alias : kAliases)
+        if (alias.name == key)
+            for (const Method& method : Methods())
+                if (method.caption == alias.caption)
+                    return method.index;
+    return std::nullopt;
+}
+
+Options ParseOptions(std::span<const std::string> args)
+{
+    Options options;
+    std::vector<std::string> positional;
+    bool sawMode = false, sawMethod = false;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg;
+        std::optional<std::string> inlineValue;
+        if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            inlineValue = arg.substr(eq + 1);
+        }
+        const auto value = [&]() -> std::string {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 >= args.size())
+                throw UsageError(name + " needs a value");
+            return args[++i];
+        };
+        const auto flag = [&] {
+            if (inlineValue)
+                throw UsageError(name + " takes no value");
+        };
+
+        if (name == "--help" || name == "-h") {
+            flag();
+            options.help = true;
+        } else if (name == "--version") {
+            flag();
+            options.version = true;
+        } else if (name == "--quiet" || name == "-q") {
+            flag();
+            options.quiet = true;
+        } else if (name == "--working") {
+            flag();
+            if (options.size == Size::KeepSize)
+                throw UsageError("--working and --keep-size exclude each other");
+            options.size = Size::Working;
+        } else if (name == "--keep-size") {
+            flag();
+            if (options.size == Size::Working)
+                throw UsageError("--working and --keep-size exclude each other");
+            options.size = Size::KeepSize;
+        } else if (name == "--mode") {
+            const std::string v = value();
+            if (sawMode)
+                throw UsageError("--mode is given twice");
+            sawMode = true;
+            if (v == "2")
+                options.mode = TvcMode::Graphics2;
+            else if (v == "4")
+                options.mode = TvcMode::Graphics4;
+            else if (v == "16")
+                options.mode = TvcMode::Graphics16;
+            else
+                throw UsageError("--mode must be 2, 4 or 16, got '" + v + "'");
+        } else if (name == "--method") {
+            const std::string v = value();
+            if (sawMethod)
+                throw UsageError("--method is given twice");
+            sawMethod = true;
+            const auto method = ParseMethodName(v);
+            if (!method)
+                throw UsageError("unknown method '" + v
+                    + "'; use 1 ... 16, a name such as floyd, bayer-4x4 or treshold+noise, or "
+                      "none (--help lists them)");
+            options.method = *method;
+        } else if (name == "--frames") {
+            const std::string v = value();
+            if (options.frames)
+                throw UsageError("--frames is given twice");
+            options.frames = ParseFrames(v);
+        } else if (name == "--compare") {
+            const std::string v = value();
+            if (options.compareFrame)
+                throw UsageError("--compare is given twice");
+            const auto frame = ParseCount(v);
+            if (!frame)
+                throw UsageError("--compare takes a frame number counted from 0, got '" + v + "'");
+            options.compareFrame = *frame;
+        } else {
+            throw UsageError("unknown option '" + arg + "' (--help lists the options)");
+        }
+    }
+    if (options.help || options.version)
+        return options;
+
+    if (positional.size() != 2)
+        throw UsageError(positional.size() < 2
+                ? "needs an INPUT and an OUTPUT file (--help shows how)"
+                : "too many file names: '" + positional[2] + "' (only INPUT and OUTPUT are taken)");
+    options.input = positional[0];
+    options.output = positional[1];
+    if (options.input.empty() || options.output.empty())
+        throw UsageError("an empty file name was given");
+
+    const std::filesystem::path outputPath(options.output);
+    options.outputExtension = Lower(outputPath.extension().string());
+    const auto type = std::find_if(std::begin(kOutputTypes), std::end(kOutputTypes),
+        [&](const OutputType& t) { return t.extension == options.outputExtension; });
+    if (type == std::end(kOutputTypes))
+        throw UsageError("cannot tell what to write from the name '" + options.output
+            + "': end it in .png, .ppm, .bmp, .avi, .mkv, .mp4, .gif or .vram");
+    options.outputKind = type->kind;
+    if (options.outputKind == OutputKind::Picture)
+        options.numbered = ParseNumberedName(outputPath.filename().string());
+    if (options.numbered) {
+        // The number belongs to the file name; the folder is taken as written.
+        const std::string folder = outputPath.parent_path().string();
+        if (!folder.empty()) {
+            options.numbered->prefix = folder + "/" + options.numbered->prefix;
+        }
+    }
+
+    if (options.compareFrame) {
+        if (options.outputExtension != ".png")
+            throw UsageError("--compare writes one PNG picture; name the output *.png, got '"
+                + options.output + "'");
+        if (options.frames)
+            throw UsageError("--compare takes its own frame; leave out --frames");
+        if (options.numbered)
+            throw UsageError("--compare writes one picture; its name takes no frame number");
+    }
+    if (options.outputKind == OutputKind::Vram) {
+        if (options.size == Size::Display)
+            throw UsageError(".vram holds the picture at TVC resolution: add --working (or "
+                             "--keep-size with a picture of the mode's size)");
+        if (options.method == kNoMethod)
+            throw UsageError(".vram holds palette indices: --method none leaves colours outside "
+                             "the palette");
+    }
+    if (options.outputExtension == ".gif" && options.method == kNoMethod)
+        throw UsageError("a GIF holds at most 256 colours: --method none leaves the frames "
+                         "unreduced; write .mkv, .avi or .mp4 instead");
+    return options;
+}
+
+std::string HelpText()
+{
+    std::string text = R"(Usage: pelorin-convert [options] INPUT OUTPUT
+
+Converts a picture or a video the way the Pelorin window shows it on the TVC: each frame is
+drawn to fill the 512 x 240 host picture, stretched with smoothing to the mode's resolution,
+converted by the chosen method and enlarged to the 512 x 480 display picture, which is written.
+
+INPUT   a picture (PNG, PPM, BMP, JPEG) or a video (anything FFmpeg decodes)
+OUTPUT  by its extension:
+          .png .ppm .bmp   one picture; with a frame number in the name (out_%05d.png)
+                           one picture per frame, numbered by the frame's own number
+          .avi .mkv        a lossless video (FFV1) at the source's frame rate
+          .mp4             H.264 at the source's frame rate (lossless where libx264 exists)
+          .gif             an animated GIF
+          .vram            the TVC's video memory, 15360 bytes a frame (needs --working)
+
+Options:
+  --mode 2|4|16      TVC mode: "Graphics 2", "Graphics 4" or "Graphics 16" (default 16)
+  --method M         conversion method (default Atkinson): an index 1-16, a name below in any
+                     letter case with blanks, dashes and + interchangeable, or none (the
+                     smoothed frame, unreduced)
+  --working          write the working picture at TVC resolution (512/256/128 x 240)
+  --keep-size        take the input itself as the working picture: no scaling, output at the
+                     input's own size
+  --frames A:B       frames A to B, counted from 0, both included; A: to the end; N one frame
+                     (default: all)
+  --compare FRAME    one PNG: all sixteen methods on that frame, in a 4 x 4 labelled grid
+  --quiet, -q        no progress display
+  --help, -h         this text
+  --version          the program's version
+
+Methods:
+)";
+    for (const Method& method : Methods()) {
+        char line[64];
+        std::snprintf(line, sizeof line, "  %2d  %.*s\n", method.index, int(method.caption.size()),
+            method.caption.data());
+        text += line;
+    }
+    text += R"(  (also understood: threshold, threshold+noise, burkes, stucki)
+
+After the work a summary gives the frames written, the conversion time per frame as the
+window's stopwatch measures it (minimum, median, maximum) and the flicker: the mean share of
+pixels that changed from one frame to the next.
+
+Exit status: 0 done, 1 the work failed (the message says why), 2 the command line is wrong.
+Outputs appear complete or not at all; the input is never overwritten.
+
+Examples:
+  pelorin-convert tom.avi tom-tvc.mkv
+  pelorin-convert --mode 4 --method bayer-4x4 --frames 100 tom.avi frame100.png
+  pelorin-convert --mode 16 --method floyd --working tom.avi tom.vram
+)";
+    return text;
+}
+
+std::string VersionText() { return std::string("pelorin-convert ") + PELORIN_VERSION + "\n"; }
+
+} // namespace pelorin::cli

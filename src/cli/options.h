@@ -1,0 +1,64 @@
+#pragma once
+// The command line of pelorin-convert, parsed and checked as text (no file is touched here).
+#include "frame_convert.h"
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace pelorin::cli {
+
+enum class OutputKind { Picture, Video, Vram };
+enum class Size { Display, Working, KeepSize };
+
+// A printf-style frame number inside a picture name ("out_%05d.png"): the text around it and
+// the width of the number, zero-padded or blank-padded.
+struct NumberedName {
+    std::string prefix;
+    std::string suffix;
+    int width = 0;
+    bool zeroPad = false;
+    // The name for frame `frameNumber` ("%%" in the pattern is already one "%" in prefix/suffix).
+    std::string For(int64_t frameNumber) const;
+};
+
+struct FrameRange {
+    int64_t first = 0;
+    std::optional<int64_t> last; // inclusive; empty: to the last frame
+};
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    TvcMode mode = TvcMode::Graphics16;
+    int method = 1; // Atkinson; kNoMethod for "none"
+    Size size = Size::Display;
+    std::optional<FrameRange> frames;
+    std::optional<int64_t> compareFrame;
+    bool quiet = false;
+    std::string input;
+    std::string output;
+    OutputKind outputKind = OutputKind::Picture;
+    std::string outputExtension; // lower case, with the dot: ".mkv"
+    std::optional<NumberedName> numbered; // picture outputs with a frame number in the name
+};
+
+// Parses argv[1...]. Throws CliError with exit status 2 and a message naming the problem. With
+// --help or --version the other arguments are not required.
+Options ParseOptions(std::span<const std::string> args);
+
+// The method for a command-line name: an index "1" ... "16", a caption as the window shows it in
+// any letter case with blanks, dashes and "+" interchangeable ("treshold+noise", "Bayer-4x4",
+// "sierra2 row"), the usual spellings "threshold", "burkes" and "stucki", or "none" (kNoMethod).
+// Empty when the name matches nothing.
+std::optional<int> ParseMethodName(std::string_view name);
+
+// "out_%05d.png" → prefix "out_", width 5, zero padding. Empty when the name holds no number;
+// throws CliError (2) for a malformed or second conversion ("%s", "%d%d", a lone "%").
+std::optional<NumberedName> ParseNumberedName(const std::string& name);
+
+std::string HelpText();
+std::string VersionText();
+
+} // namespace pelorin::cli

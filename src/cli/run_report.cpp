@@ -1,0 +1,105 @@
+#include "run_report.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pelorin::cli {
+
+void RunStats::AddWrittenFrame(const platform::Surface& frame)
+{
+    ++m_frames;
+    if (m_previous.width == frame.width && m_previous.height == frame.height
+        && !frame.pixels.empty()) {
+        size_t changed = 0;
+        for (size_t i = 0; i < frame.pixels.size(); ++i)
+            changed += frame.pixels[i] != m_previous.pixels[i];
+        m_changedShareSum += double(changed) / double(frame.pixels.size());
+        ++m_transitions;
+    }
+    m_previous = frame;
+}
+
+std::optional<RunStats::Spread> RunStats::ConversionTimes() const
+{
+    if (m_seconds.empty())
+        return std::nullopt;
+    std::vector<double> sorted = m_seconds;
+    std::sort(sorted.begin(), sorted.end());
+    const size_t n = sorted.size();
+    const double median = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    return Spread { sorted.front(), median, sorted.back() };
+}
+
+std::optional<double> RunStats::Flicker() const
+{
+    if (m_transitions == 0)
+        return std::nullopt;
+    return m_changedShareSum / double(m_transitions);
+}
+
+std::string RunStats::Summary() const
+{
+    char line[200];
+    std::string text;
+    std::snprintf(line, sizeof line, "frames written: %lld\n", static_cast<long long>(m_frames));
+    text += line;
+    if (const auto t = ConversionTimes()) {
+        std::snprintf(line, sizeof line,
+            "conversion per frame (stopwatch): min %.3f ms, median %.3f ms, max %.3f ms\n",
+            t->min * 1e3, t->median * 1e3, t->max * 1e3);
+        text += line;
+    }
+    if (const auto f = Flicker()) {
+        std::snprintf(line, sizeof line, "flicker: %.2f %% of pixels change from frame to frame\n",
+            *f * 100.0);
+        text += line;
+    } else {
+        text += "flicker: none to measure (one frame)\n";
+    }
+    return text;
+}
+
+ProgressLine::ProgressLine(bool enabled, int64_t total, std::FILE* out)
+    : m_enabled(enabled && total > 1)
+    , m_total(total)
+    , m_out(out)
+    , m_start(std::chrono::steady_clock::now())
+    , m_lastDraw(m_start)
+{
+}
+
+ProgressLine::~ProgressLine() { Finish(); }
+
+void ProgressLine::Update(int64_t done)
+{
+    if (!m_enabled)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_drawn && now - m_lastDraw < std::chrono::milliseconds(100) && done < m_total)
+        return;
+    m_lastDraw = now;
+    const double seconds = std::chrono::duration<double>(now - m_start).count();
+    const double rate = seconds > 0 ? double(done) / seconds : 0;
+    char left[32] = "?";
+    if (rate > 0) {
+        const auto remaining = int64_t(double(m_total - done) / rate + 0.5);
+        std::snprintf(left, sizeof left, "%lld:%02lld", static_cast<long long>(remaining / 60),
+            static_cast<long long>(remaining % 60));
+    }
+    // "\033[K" clears what a longer earlier line left behind.
+    std::fprintf(m_out, "\rframe %lld of %lld, %.1f frames/s, %s left\033[K",
+        static_cast<long long>(done), static_cast<long long>(m_total), rate, left);
+    std::fflush(m_out);
+    m_drawn = true;
+}
+
+void ProgressLine::Finish()
+{
+    if (m_drawn) {
+        std::fprintf(m_out, "\r\033[K");
+        std::fflush(m_out);
+        m_drawn = false;
+    }
+}
+
+} // namespace pelorin::cli

@@ -1,0 +1,62 @@
+#pragma once
+// What a run tells its user: a one-line progress display while it works, and a summary at the
+// end — frames written, the per-frame conversion time as the frame stopwatch measured it, and
+// the flicker of the result.
+#include "platform/surface.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelorin::cli {
+
+class RunStats {
+public:
+    void AddConversionTime(double seconds) { m_seconds.push_back(seconds); }
+    // Counts the frame and, from the second frame on, the share of its pixels that differ from
+    // the previous one. Frames of another size than the previous one start a new count.
+    void AddWrittenFrame(const platform::Surface& frame);
+
+    int64_t FramesWritten() const { return m_frames; }
+    // Minimum, median and maximum of the conversion times, in seconds; empty when none.
+    struct Spread {
+        double min, median, max;
+    };
+    std::optional<Spread> ConversionTimes() const;
+    // The mean share (0 ... 1) of pixels that changed from one frame to the next; empty with
+    // fewer than two frames.
+    std::optional<double> Flicker() const;
+
+    std::string Summary() const;
+
+private:
+    std::vector<double> m_seconds;
+    int64_t m_frames = 0;
+    platform::Surface m_previous;
+    double m_changedShareSum = 0;
+    int64_t m_transitions = 0;
+};
+
+// The progress line on a terminal: "frame 120 of 720, 58 frames/s, 0:10 left". Draws at most
+// ten times a second; silent when not enabled.
+class ProgressLine {
+public:
+    ProgressLine(bool enabled, int64_t total, std::FILE* out = stderr);
+    ~ProgressLine();
+    void Update(int64_t done);
+    // Clears the line.
+    void Finish();
+
+private:
+    bool m_enabled;
+    int64_t m_total;
+    std::FILE* m_out;
+    std::chrono::steady_clock::time_point m_start;
+    std::chrono::steady_clock::time_point m_lastDraw;
+    bool m_drawn = false;
+};
+
+} // namespace pelorin::cli

@@ -1,0 +1,276 @@
+#include "video_writer.h"
+
+#include "av_helpers.h"
+#include "cli_error.h"
+#include "convert/palette.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace pelorin::cli {
+
+struct VideoWriter::State {
+    std::string path;
+    AVFormatContext* muxer = nullptr;
+    AVStream* stream = nullptr;
+    CodecPtr encoder;
+    FramePtr frame;
+    PacketPtr packet;
+    SwsPtr sws;
+    int width = 0;
+    int height = 0;
+    int64_t nextPts = 0;
+    bool finished = false;
+    bool headerWritten = false;
+    // GIF: the mode's palette, as 0x00RRGGBB, in palette order.
+    std::vector<uint32_t> gifColours;
+
+    ~State()
+    {
+        if (muxer) {
+            if (muxer->pb)
+                avio_closep(&muxer->pb);
+            avformat_free_context(muxer);
+        }
+    }
+
+    CliError Fail(const std::string& what, int code) const
+    {
+        return Failure("cannot write '" + path + "': " + what + ": " + AvErrorText(code));
+    }
+
+    void Drain()
+    {
+        for (;;) {
+            int rc = avcodec_receive_packet(encoder.get(), packet.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+                return;
+            if (rc < 0)
+                throw Fail("encoding", rc);
+            av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            rc = av_interleaved_write_frame(muxer, packet.get());
+            if (rc < 0)
+                throw Fail("writing", rc);
+        }
+    }
+};
+
+namespace {
+
+    bool Supports(const AVCodec* codec, AVPixelFormat format)
+    {
+        if (codec->pix_fmts == nullptr)
+            return false;
+        for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+            if (*f == format)
+                return true;
+        return false;
+    }
+
+    struct EncoderChoice {
+        const AVCodec* codec = nullptr;
+        AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
+    };
+
+    EncoderChoice ChooseEncoder(const std::string& extension)
+    {
+        struct Candidate {
+            const char* name;
+            AVPixelFormat format;
+        };
+        std::vector<Candidate> candidates;
+        if (extension == ".gif")
+            candidates = { { "gif", AV_PIX_FMT_PAL8 } };
+        else if (extension == ".mp4")
+            candidates = { { "libx264rgb", AV_PIX_FMT_BGR0 }, { "libx264", AV_PIX_FMT_YUV444P },
+                { "mpeg4", AV_PIX_FMT_YUV420P } };
+        else
+            candidates = { { "ffv1", AV_PIX_FMT_BGR0 }, { "ffv1", AV_PIX_FMT_GBRP } };
+        for (const Candidate& c : candidates) {
+            const AVCodec* codec = avcodec_find_encoder_by_name(c.name);
+            if (codec != nullptr && Supports(codec, c.format))
+                return { codec, c.format };
+        }
+        return {};
+    }
+
+    const char* MuxerFor(const std::string& extension)
+    {
+        if (extension == ".mkv")
+            return "matroska";
+        if (extension == ".avi")
+            return "avi";
+        if (extension == ".mp4")
+            return "mp4";
+        return "gif";
+    }
+
+} // namespace
+
+VideoWriter::VideoWriter(const std::string& path, const std::string& extension, int width,
+    int height, Rational frameRate, TvcMode mode)
+    : m_state(std::make_unique<State>())
+{
+    State& s = *m_state;
+    s.path = path;
+    s.width = width;
+    s.height = height;
+    if (frameRate.num <= 0 || frameRate.den <= 0)
+        frameRate = {};
+
+    const EncoderChoice choice = ChooseEncoder(extension);
+    if (choice.codec == nullptr)
+        throw Failure("cannot write '" + path + "': this FFmpeg has no encoder for " + extension);
+    int rc = avformat_alloc_output_context2(&s.muxer, nullptr, MuxerFor(extension), nullptr);
+    if (rc < 0 || s.muxer == nullptr)
+        throw s.Fail(
+            std::string("container ") + MuxerFor(extension), rc < 0 ? rc : AVERROR(ENOMEM));
+    s.stream = avformat_new_stream(s.muxer, nullptr);
+    s.encoder.reset(avcodec_alloc_context3(choice.codec));
+    s.frame.reset(av_frame_alloc());
+    s.packet.reset(av_packet_alloc());
+    if (!s.stream || !s.encoder || !s.frame || !s.packet)
+        throw Failure("cannot write '" + path + "': out of memory");
+
+    AVCodecContext& enc = *s.encoder;
+    enc.width = width;
+    enc.height = height;
+    enc.pix_fmt = choice.pixelFormat;
+    enc.time_base = { frameRate.den, frameRate.num };
+    enc.framerate = { frameRate.num, frameRate.den };
+    enc.sample_aspect_ratio = { 1, 1 };
+    enc.thread_count = 0;
+    AVDictionary* options = nullptr;
+    const std::string codecName = choice.codec->name;
+    if (codecName == "libx264rgb" || codecName == "libx264") {
+        av_dict_set(&options, "qp", "0", 0);
+        av_dict_set(&options, "preset", "fast", 0);
+    } else if (codecName == "mpeg4") {
+        enc.flags |= AV_CODEC_FLAG_QSCALE;
+        enc.global_quality = FF_QP2LAMBDA * 1;
+    }
+    if (s.muxer->oformat->flags & AVFMT_GLOBALHEADER)
+        enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    rc = avcodec_open2(&enc, choice.codec, &options);
+    av_dict_free(&options);
+    if (rc < 0)
+        throw s.Fail("opening the " + codecName + " encoder", rc);
+    if ((rc = avcodec_parameters_from_context(s.stream->codecpar, &enc)) < 0)
+        throw s.Fail("stream parameters", rc);
+    s.stream->time_base = enc.time_base;
+    s.stream->avg_frame_rate = enc.framerate;
+
+    s.frame->width = width;
+    s.frame->height = height;
+    s.frame->format = choice.pixelFormat;
+    if ((rc = av_frame_get_buffer(s.frame.get(), 0)) < 0)
+        throw s.Fail("frame buffer", rc);
+    if (choice.pixelFormat != AV_PIX_FMT_BGR0 && choice.pixelFormat != AV_PIX_FMT_PAL8) {
+        s.sws.reset(
+            sws_getContext(width, height, AV_PIX_FMT_BGR0, width, height, choice.pixelFormat,
+                SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr));
+        if (!s.sws)
+            throw Failure("cannot write '" + path + "': no conversion to "
+                + av_get_pix_fmt_name(choice.pixelFormat));
+    }
+    if (choice.pixelFormat == AV_PIX_FMT_PAL8) {
+        const std::vector<PaletteEntry> saved = Palette;
+        LoadPalette(mode);
+        for (const PaletteEntry& e : Palette)
+            s.gifColours.push_back(PackEntry(e));
+        Palette = saved;
+    }
+
+    if ((rc = avio_open(&s.muxer->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE)) < 0)
+        throw s.Fail("opening the file", rc);
+    if ((rc = avformat_write_header(s.muxer, nullptr)) < 0)
+        throw s.Fail("the " + std::string(MuxerFor(extension)) + " header", rc);
+    s.headerWritten = true;
+}
+
+VideoWriter::~VideoWriter() = default;
+
+std::string VideoWriter::CodecName() const { return m_state->encoder->codec->name; }
+
+void VideoWriter::Write(const platform::Surface& picture)
+{
+    State& s = *m_state;
+    if (picture.width != s.width || picture.height != s.height)
+        throw Failure("cannot write '" + s.path + "': a frame of " + std::to_string(picture.width)
+            + " x " + std::to_string(picture.height) + " pixels in a video of "
+            + std::to_string(s.width) + " x " + std::to_string(s.height));
+    int rc = av_frame_make_writable(s.frame.get());
+    if (rc < 0)
+        throw s.Fail("frame buffer", rc);
+    AVFrame& f = *s.frame;
+    if (f.format == AV_PIX_FMT_BGR0) {
+        for (int y = 0; y < s.height; ++y)
+            std::memcpy(
+                f.data[0] + ptrdiff_t(y) * f.linesize[0], picture.Row(y), size_t(s.width) * 4);
+    } else if (f.format == AV_PIX_FMT_PAL8) {
+        auto* colours = reinterpret_cast<uint32_t*>(f.data[1]);
+        for (int i = 0; i < 256; ++i)
+            colours[i]
+                = 0xFF000000u | (size_t(i) < s.gifColours.size() ? s.gifColours[size_t(i)] : 0);
+        uint32_t lastColour = s.gifColours[0];
+        uint8_t lastIndex = 0;
+        for (int y = 0; y < s.height; ++y) {
+            const uint32_t* src = picture.Row(y);
+            uint8_t* dst = f.data[0] + ptrdiff_t(y) * f.linesize[0];
+            for (int x = 0; x < s.width; ++x) {
+                const uint32_t c = src[x] & 0x00FFFFFFu;
+                if (c != lastColour) {
+                    const auto it = std::find(s.gifColours.begin(), s.gifColours.end(), c);
+                    if (it == s.gifColours.end()) {
+                        char hex[8];
+                        std::snprintf(hex, sizeof hex, "%06X", unsigned(c));
+                        throw Failure("cannot write '" + s.path + "': frame "
+                            + std::to_string(s.nextPts) + " has the colour #" + hex + " at ("
+                            + std::to_string(x) + ", " + std::to_string(y)
+                            + "), outside the palette a GIF is written with");
+                    }
+                    lastColour = c;
+                    lastIndex = uint8_t(it - s.gifColours.begin());
+                }
+                dst[x] = lastIndex;
+            }
+        }
+    } else {
+        const uint8_t* src[4] = { reinterpret_cast<const uint8_t*>(picture.pixels.data()) };
+        const int srcStride[4] = { s.width * 4 };
+        sws_scale(s.sws.get(), src, srcStride, 0, s.height, f.data, f.linesize);
+    }
+    f.pts = s.nextPts++;
+    if ((rc = avcodec_send_frame(s.encoder.get(), &f)) < 0)
+        throw s.Fail("encoding", rc);
+    s.Drain();
+}
+
+void VideoWriter::Finish()
+{
+    State& s = *m_state;
+    if (s.finished)
+        return;
+    int rc = avcodec_send_frame(s.encoder.get(), nullptr);
+    if (rc < 0)
+        throw s.Fail("encoding", rc);
+    s.Drain();
+    if ((rc = av_write_trailer(s.muxer)) < 0)
+        throw s.Fail("the end of the file", rc);
+    // Errors of buffered writes (a full disk) surface here.
+    avio_flush(s.muxer->pb);
+    if (s.muxer->pb->error < 0)
+        throw s.Fail("writing", s.muxer->pb->error);
+    if ((rc = avio_closep(&s.muxer->pb)) < 0)
+        throw s.Fail("closing", rc);
+    s.finished = true;
+}
+
+} // namespace pelorin::cli
