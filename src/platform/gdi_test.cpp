@@ -168,8 +168,11 @@ namespace {
 uint32_t ReferenceAverage(const Surface& s, int wSrc, int hSrc, int wDst, int hDst, int x, int y)
 {
     uint64_t sum[3] = { 0, 0, 0 }, total = 0;
-    for (int sy = 0; sy < hSrc; ++sy)
-        for (int sx = 0; sx < wSrc; ++sx) {
+    // Only the source pixels whose span can meet the destination pixel's.
+    const int sx0 = int(int64_t(x) * wSrc / wDst), sx1 = int((int64_t(x + 1) * wSrc + wDst - 1) / wDst);
+    const int sy0 = int(int64_t(y) * hSrc / hDst), sy1 = int((int64_t(y + 1) * hSrc + hDst - 1) / hDst);
+    for (int sy = sy0; sy < sy1; ++sy)
+        for (int sx = sx0; sx < sx1; ++sx) {
             const int64_t ox = std::max<int64_t>(0,
                 std::min<int64_t>(int64_t(x + 1) * wSrc, int64_t(sx + 1) * wDst)
                     - std::max<int64_t>(int64_t(x) * wSrc, int64_t(sx) * wDst));
