@@ -1,0 +1,105 @@
+#include "bayer.h"
+
+#include "bayer_matrix.h"
+#include "convert/working_bitmap.h"
+
+#include <cassert>
+#include <cstring>
+
+namespace pelorin {
+
+namespace {
+
+    constexpr int kBorder = 4;
+
+    // One Bayer method as data. Each compares a byte (or its scaled value) with T[r][c] and sets
+    // it to 255 or 0. The stretch it covers is x = firstX ... w + lastXOver, y = firstY ... h +
+    // lastYOver in buffer coordinates (w, h: the picture's size).
+    struct BayerScreen {
+        int n;
+        const int32_t* thresholds; // n × n, row phase first
+        bool atOrAbove; // 255 when v ≥ t, otherwise when v > t
+        bool scaleBy4; // v is the byte / 4 rounded halves to even, otherwise the byte
+        int firstX, lastXOver, firstY, lastYOver;
+    };
+
+    const BayerScreen kBayer2x2 { 2, &kBayer2x2Thresholds[0][0], false, false, 4, 4, 4, 4 };
+    const BayerScreen kBayer4x4 { 4, &kBayer4x4Thresholds[0][0], true, false, 0, 3, 0, 3 };
+    const BayerScreen kBayer8x8 { 8, &kBayer8x8Thresholds[0][0], false, true, 0, 3, 0, 3 };
+
+    // The smallest byte that the cell with threshold t sets to 255. Every test above is a
+    // monotone test of the byte, so it is the same as the byte being at or above this value.
+    int FirstByteOn(const BayerScreen& screen, int32_t t)
+    {
+        for (int byte = 0; byte < 256; ++byte) {
+            const int v = screen.scaleBy4 ? ScaleByteBy4(byte) : byte;
+            if (screen.atOrAbove ? v >= t : v > t)
+                return byte;
+        }
+        return 256;
+    }
+
+    // A whole number of pixels (16 for n = 2, 4 for 4, 2 for 8) fills 48 bytes, which is also
+    // a whole number of matrix periods of 3·n bytes; a row's threshold pattern repeats with it.
+    constexpr int kPeriodBytes = 48;
+
+    void RunBayer(const BayerScreen& screen, platform::PictureBox& destination,
+        platform::PictureBox& source)
+    {
+        const int n = screen.n;
+        assert(kPeriodBytes % (3 * n) == 0);
+        uint8_t firstOn[8][8];
+        for (int r = 0; r < n; ++r)
+            for (int c = 0; c < n; ++c) {
+                const int on = FirstByteOn(screen, screen.thresholds[r * n + c]);
+                // No threshold of these matrices is out of reach of 255.
+                assert(on <= 255);
+                firstOn[r][c] = uint8_t(on);
+            }
+
+        WorkingBitmap work(source, kBorder, false);
+        const BufferGeometry& g = work.Geometry();
+        uint8_t* buffer = work.Bytes();
+        const int x0 = screen.firstX, x1 = g.SW + screen.lastXOver;
+        const int y0 = screen.firstY, y1 = g.SH + screen.lastYOver;
+        const size_t rowPixels = size_t(x1 - x0 + 1);
+        const size_t rowBytes = 3 * rowPixels;
+
+        // The column phase is a counter over the whole pass: it does not restart with a row, so
+        // row j of the pass starts at phase (j · rowPixels) mod n.
+        uint8_t pattern[kPeriodBytes];
+        for (int y = y0; y <= y1; ++y) {
+            const size_t j = size_t(y - y0);
+            const int r = int(j % size_t(n));
+            const int c0 = int((j * rowPixels) % size_t(n));
+            for (int i = 0; i < kPeriodBytes; ++i)
+                pattern[i] = firstOn[r][(c0 + i / 3) % n];
+            uint8_t* row = buffer + 3 * (size_t(y) * size_t(g.W) + size_t(x0));
+            size_t i = 0;
+            for (; i + kPeriodBytes <= rowBytes; i += kPeriodBytes)
+                for (int k = 0; k < kPeriodBytes; ++k)
+                    row[i + size_t(k)] = row[i + size_t(k)] >= pattern[k] ? 255 : 0;
+            for (int k = 0; i < rowBytes; ++i, ++k)
+                row[i] = row[i] >= pattern[k] ? 255 : 0;
+        }
+        work.DrawTo(destination);
+    }
+
+} // namespace
+
+void DitherBayer2x2(platform::PictureBox& destination, platform::PictureBox& source)
+{
+    RunBayer(kBayer2x2, destination, source);
+}
+
+void DitherBayer4x4(platform::PictureBox& destination, platform::PictureBox& source)
+{
+    RunBayer(kBayer4x4, destination, source);
+}
+
+void DitherBayer8x8(platform::PictureBox& destination, platform::PictureBox& source)
+{
+    RunBayer(kBayer8x8, destination, source);
+}
+
+} // namespace pelorin

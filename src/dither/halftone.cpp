@@ -1,0 +1,135 @@
+#include "halftone.h"
+
+#include "convert/working_bitmap.h"
+
+#include <array>
+#include <cassert>
+
+namespace pelorin {
+
+namespace {
+
+    using OrderMatrix = std::array<std::array<int, 4>, 4>; // [dy][dx]; only n × n used
+
+    // clang-format off
+    constexpr OrderMatrix kHalftone2x2Order { {
+        { 1, 4 },
+        { 3, 2 },
+    } };
+
+    constexpr OrderMatrix kHalftone3x3Order { {
+        { 5, 1, 6 },
+        { 7, 2, 9 },
+        { 4, 3, 8 },
+    } };
+
+    // A clustered dot that grows from the four middle cells outward.
+    constexpr OrderMatrix kNews4x4Order { {
+        { 12, 4, 11, 15 },
+        {  5, 0,  3, 10 },
+        {  6, 1,  2,  9 },
+        { 13, 7,  8, 14 },
+    } };
+    // clang-format on
+
+    enum class Rule {
+        StepPerOrder, // lit when sum > step · k
+        HalfOrderBelowLevel, // lit when k · 0.5 < sum / 512 (whole-number quotient)
+    };
+
+    struct BlockScreen {
+        int n;
+        int border;
+        OrderMatrix order;
+        Rule rule;
+        int step; // for Rule::StepPerOrder
+    };
+
+    constexpr BlockScreen kHalftone2x2 { 2, 4, kHalftone2x2Order, Rule::StepPerOrder, 204 };
+    constexpr BlockScreen kHalftone3x3 { 3, 4, kHalftone3x3Order, Rule::StepPerOrder, 229 };
+    constexpr BlockScreen kNews4x4 { 4, 8, kNews4x4Order, Rule::HalfOrderBelowLevel, 0 };
+
+    // The largest block sum that leaves the cell of order k dark: the cell lights exactly when
+    // the sum exceeds it. For the level rule, k · 0.5 < L holds exactly when L ≥ ⌊k/2⌋ + 1,
+    // that is when the sum reaches 512 · (⌊k/2⌋ + 1).
+    constexpr int DarkUpTo(const BlockScreen& screen, int k)
+    {
+        if (screen.rule == Rule::StepPerOrder)
+            return screen.step * k;
+        return 512 * (k / 2 + 1) - 1;
+    }
+
+    constexpr std::array<std::array<int, 4>, 4> DarkLimits(const BlockScreen& screen)
+    {
+        std::array<std::array<int, 4>, 4> limits {};
+        for (int dy = 0; dy < screen.n; ++dy)
+            for (int dx = 0; dx < screen.n; ++dx)
+                limits[size_t(dy)][size_t(dx)] = DarkUpTo(screen, screen.order[size_t(dy)][size_t(dx)]);
+        return limits;
+    }
+
+    static_assert(DarkUpTo(kNews4x4, 0) == 511 && DarkUpTo(kNews4x4, 1) == 511
+            && DarkUpTo(kNews4x4, 13) == 3583 && DarkUpTo(kNews4x4, 14) >= 4 * 4 * 255,
+        "News 4x4 lights orders 0 and 1 at a sum of 512, 12 and 13 at 3584, never 14 and 15");
+
+    template <int N>
+    void ScreenBlocks(const BlockScreen& screen, uint8_t* buffer, const BufferGeometry& g)
+    {
+        const std::array<std::array<int, 4>, 4> limits = DarkLimits(screen);
+        const int b = screen.border;
+        const size_t stride = g.StrideBytes();
+        // Block origins run up to and including w + b, so a width that is a multiple of N gets
+        // one more column of blocks lying wholly in the right border; likewise for the height.
+        for (int Y = b; Y <= g.SH + b; Y += N)
+            for (int X = b; X <= g.SW + b; X += N) {
+                uint8_t* origin = buffer + size_t(Y) * stride + 3 * size_t(X);
+                int sum[3] = { 0, 0, 0 };
+                for (int dy = 0; dy < N; ++dy) {
+                    const uint8_t* row = origin + size_t(dy) * stride;
+                    for (int i = 0; i < 3 * N; ++i)
+                        sum[i % 3] += row[i];
+                }
+                for (int dy = 0; dy < N; ++dy) {
+                    uint8_t* row = origin + size_t(dy) * stride;
+                    for (int dx = 0; dx < N; ++dx) {
+                        const int limit = limits[size_t(dy)][size_t(dx)];
+                        for (int c = 0; c < 3; ++c)
+                            row[3 * dx + c] = sum[c] > limit ? 255 : 0;
+                    }
+                }
+            }
+    }
+
+    template <int N>
+    void RunScreen(const BlockScreen& screen, platform::PictureBox& destination,
+        platform::PictureBox& source)
+    {
+        assert(screen.n == N);
+        WorkingBitmap work(source, screen.border, true);
+        const BufferGeometry& g = work.Geometry();
+        // The farthest block reaches w + b + N − 1 across and h + b + N − 1 down, inside the
+        // buffer of w + pad + 2·b by h + 2·b because N ≤ b.
+        static_assert(N <= 4);
+        assert(N <= screen.border);
+        ScreenBlocks<N>(screen, work.Bytes(), g);
+        work.DrawTo(destination);
+    }
+
+} // namespace
+
+void DitherHalftone2x2(platform::PictureBox& destination, platform::PictureBox& source)
+{
+    RunScreen<2>(kHalftone2x2, destination, source);
+}
+
+void DitherHalftone3x3(platform::PictureBox& destination, platform::PictureBox& source)
+{
+    RunScreen<3>(kHalftone3x3, destination, source);
+}
+
+void DitherNews4x4(platform::PictureBox& destination, platform::PictureBox& source)
+{
+    RunScreen<4>(kNews4x4, destination, source);
+}
+
+} // namespace pelorin

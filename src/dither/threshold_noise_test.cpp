@@ -1,0 +1,159 @@
+#include "convert/nearest_color.h"
+#include "dither/noise_generator.h"
+#include "dither/threshold.h"
+#include "dither/threshold_noise.h"
+#include "platform/runtime_error.h"
+#include "platform/sample_picture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+using namespace pelorin;
+using namespace platform;
+
+TEST(Noise, OffsetIsRoundedHalvesToEvenAndClamped)
+{
+    // u chosen so that amplitude·u is exact: 30 · 0.25 = 7.5, 30 · 0.75 = 22.5.
+    EXPECT_EQ(AddNoise(100, 30, 0.5), 100);
+    EXPECT_EQ(AddNoise(100, 30, 0.0), 85);
+    EXPECT_EQ(AddNoise(100, 30, 0.25), 92); // 92.5
+    EXPECT_EQ(AddNoise(100, 30, 0.75), 108); // 107.5
+    EXPECT_EQ(AddNoise(100, 31, 0.5), 100); // 100 + 15.5 − 15.5
+    EXPECT_EQ(AddNoise(100, 31, 0.0), 84); // 84.5
+    // 250 with amplitude 30 stays within 235 ... 255; 5 cannot go below 0.
+    EXPECT_EQ(AddNoise(250, 30, 0.0), 235);
+    EXPECT_EQ(AddNoise(250, 30, std::nextafter(1.0, 0.0)), 255);
+    EXPECT_EQ(AddNoise(5, 30, 0.0), 0);
+    EXPECT_EQ(AddNoise(0, 255, 0.0), 0);
+    EXPECT_EQ(AddNoise(255, 255, std::nextafter(1.0, 0.0)), 255);
+    for (double u : { 0.0, 0.3, 0.999 })
+        EXPECT_EQ(AddNoise(77, 0, u), 77);
+}
+
+TEST(Noise, FastRoundingMatchesTheProgramsRounding)
+{
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 0; i < 200000; ++i) {
+        const auto channel = uint8_t(random() & 255);
+        const auto amplitude = uint8_t(random() & 255);
+        // Mostly arbitrary u, and every so often one that puts v exactly on a half.
+        double u = unit(random);
+        if (i % 4 == 0 && amplitude != 0)
+            u = (std::floor(u * amplitude) + 0.5) / amplitude;
+        const double v = double(channel) + double(amplitude) * u - double(amplitude) / 2.0;
+        const int expected = std::clamp(RoundHalfEven(v), 0, 255);
+        ASSERT_EQ(AddNoise(channel, amplitude, u), expected)
+            << int(channel) << " " << int(amplitude) << " " << u;
+    }
+}
+
+TEST(Noise, GeneratorGivesUniformNumbersBelowOne)
+{
+    ResetNoiseGenerator();
+    double sum = 0, lo = 1, hi = 0;
+    const int n = 100000;
+    for (int i = 0; i < n; ++i) {
+        const double u = NextNoiseUniform();
+        ASSERT_GE(u, 0.0);
+        ASSERT_LT(u, 1.0);
+        sum += u;
+        lo = std::min(lo, u);
+        hi = std::max(hi, u);
+    }
+    EXPECT_NEAR(sum / n, 0.5, 0.01);
+    EXPECT_LT(lo, 0.001);
+    EXPECT_GT(hi, 0.999);
+}
+
+TEST(Noise, DrawsRedThenGreenThenBlue)
+{
+    SetPalette16();
+    const NearestColorTable& table = CurrentNearestColorTable();
+    for (int i = 0; i < 200; ++i) {
+        const auto red = uint8_t(i * 37), green = uint8_t(i * 11 + 60), blue = uint8_t(255 - i);
+        ResetNoiseGenerator();
+        for (int skip = 0; skip < i; ++skip)
+            NextNoiseUniform();
+        const double ur = NextNoiseUniform(), ug = NextNoiseUniform(), ub = NextNoiseUniform();
+        const uint32_t expected = NearestColorLinear(
+            Palette, AddNoise(red, 60, ur), AddNoise(green, 60, ug), AddNoise(blue, 60, ub));
+        ResetNoiseGenerator();
+        for (int skip = 0; skip < i; ++skip)
+            NextNoiseUniform();
+        ASSERT_EQ(NearestColorWithNoise(red, green, blue, 60), expected) << i;
+        ASSERT_EQ(table.Lookup(1, 2, 3), NearestColorLinear(Palette, 1, 2, 3));
+    }
+}
+
+TEST(Noise, AmplitudeZeroIsThePlainThresholdAndStillDrawsThreePerPixel)
+{
+    for (auto fill : { SetPalette2, SetPalette4, SetPalette16 }) {
+        fill();
+        const int w = 37, h = 11; // buffer 48 × 11 (pad 3 + 8 columns)
+        const Surface picture = MakeSamplePicture(w, h);
+        PictureBox noisy(w, h), plain(w, h);
+        noisy.Image() = picture;
+        plain.Image() = picture;
+        ResetNoiseGenerator();
+        DitherThresholdNoise(noisy, noisy, 128, 0);
+        DitherThreshold(plain, plain, 128);
+        EXPECT_EQ(noisy.Image(), plain.Image());
+        const double next = NextNoiseUniform();
+        ResetNoiseGenerator();
+        for (int i = 0; i < 3 * 48 * 11; ++i)
+            NextNoiseUniform();
+        EXPECT_EQ(NextNoiseUniform(), next);
+    }
+}
+
+TEST(Noise, FlatGrey128BecomesMostlyWhiteSpeckledWithBlack)
+{
+    SetPalette2();
+    PictureBox box(200, 50);
+    box.Image().Fill(Rgb(128, 128, 128));
+    DitherThresholdNoise(box, box, 128, 30);
+    const auto white = std::count(box.Image().pixels.begin(), box.Image().pixels.end(), 0xFFFFFFu);
+    const auto black = std::count(box.Image().pixels.begin(), box.Image().pixels.end(), 0u);
+    EXPECT_EQ(white + black, 200 * 50);
+    EXPECT_GT(black, 200 * 50 / 10);
+    EXPECT_GT(white, black);
+}
+
+TEST(Noise, SameConversionsFromTheStartGiveTheSamePictures)
+{
+    SetPalette16();
+    const Surface picture = MakeSamplePicture(64, 40);
+    auto twoFrames = [&] {
+        PictureBox a(64, 40), b(64, 40);
+        a.Image() = picture;
+        b.Image() = picture;
+        DitherThresholdNoise(a, a, 128, 30);
+        DitherThresholdNoise(b, b, 128, 30);
+        return std::pair { a.Image(), b.Image() };
+    };
+    ResetNoiseGenerator();
+    const auto first = twoFrames();
+    ResetNoiseGenerator();
+    const auto second = twoFrames();
+    EXPECT_EQ(first, second);
+    // The sequence runs on from frame to frame: the same picture twice is not noised the same.
+    EXPECT_NE(first.first, first.second);
+}
+
+TEST(Noise, TheLevelDoesNotMatter)
+{
+    SetPalette4();
+    const Surface picture = MakeSamplePicture(21, 13);
+    PictureBox a(21, 13), b(21, 13);
+    a.Image() = picture;
+    b.Image() = picture;
+    ResetNoiseGenerator();
+    DitherThresholdNoise(a, a, 128, 30);
+    ResetNoiseGenerator();
+    DitherThresholdNoise(b, b, 7, 30);
+    EXPECT_EQ(a.Image(), b.Image());
+}
