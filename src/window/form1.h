@@ -1,0 +1,158 @@
+#pragma once
+// Form1, the program's one window: the controls of the layout table, the event handlers and the
+// frame pipeline HScroll1_Change.
+//
+// Every handler runs on the window's thread and runs to completion before the next event is
+// taken. Apart from Timer1_Timer, which restarts at frame 1 on any error of its step, handlers
+// catch nothing: an error that leaves a handler reaches the event boundary, where a message names
+// it and the program ends.
+#include "form_modules.h"
+#include "platform/picture_box.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+class QTimer;
+
+namespace pelorin::window {
+
+class PictureView;
+
+enum class MessageKind { Warning, Error };
+
+// What the form needs from its surroundings. Empty members take the defaults.
+struct FormEnvironment {
+    // The module calls; default DefaultFormModules().
+    FormModules* modules = nullptr;
+    // Shows a message and returns when the user has read it; default a modal message box.
+    std::function<void(MessageKind, const QString& text)> showMessage;
+    // Ends the program once an error has reached the event boundary; default: leave the event
+    // loop with exit code 1.
+    std::function<void()> endProgram;
+    // The program's folder, where "Play AVI" finds tom.avi; default the executable's folder.
+    QString programFolder;
+};
+
+// The widget style the layout was measured for; call once after creating the application.
+void ApplyFormStyle();
+
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form1(FormEnvironment environment = {});
+    ~Form1() override;
+
+    // Form_Load, then the clicks of the initially set mode and method buttons, so the start
+    // picture is converted before the window first shows. False when an error ended the program.
+    bool Load();
+    // True once an error has reached the event boundary.
+    bool Ended() const { return m_ended; }
+
+    // The event handlers. They may throw; events from the toolkit reach them through the event
+    // boundary, direct calls (tests, benchmarks) see the error.
+    void Form_Load();
+    void Form_QueryUnload();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void File1_DblClick();
+    void HScroll1_Change();
+    void Option1_Click(int index);
+    void Option2_Click(int index);
+    void Timer1_Timer();
+    // A file dropped onto the window: opened like the sample of "Play AVI", stepping starts.
+    void OpenDroppedFile(const QString& path);
+
+    // Writes HScroll1's Value like the program's code does: a value outside the scroll bar's range
+    // is an error (nothing changes); a new value runs HScroll1_Change before this returns.
+    void SetHScroll1Value(int value);
+
+    // The controls, by their names.
+    platform::PictureBox& Pic1() { return *m_pic1; }
+    platform::PictureBox& Pic2() { return *m_pic2; }
+    platform::PictureBox& Pic3() { return *m_pic3; }
+    platform::PictureBox& Pic4() { return *m_pic4; }
+    platform::PictureBox& TVC2() { return *m_tvc2; }
+    platform::PictureBox& TVC4() { return *m_tvc4; }
+    platform::PictureBox& TVC16() { return *m_tvc16; }
+    PictureView* View(const platform::PictureBox& box) const;
+    QPushButton* Command1() const { return m_command1; }
+    QPushButton* Command2() const { return m_command2; }
+    QPushButton* Command3() const { return m_command3; }
+    QLineEdit* Text1() const { return m_text1; }
+    QLineEdit* Text2() const { return m_text2; }
+    QCheckBox* Check1() const { return m_check1; }
+    QScrollBar* HScroll1() const { return m_hscroll1; }
+    QTimer* Timer1() const { return m_timer1; }
+    QListWidget* File1() const { return m_file1; }
+    QGroupBox* Frame(int number) const; // 1 ... 3
+    QRadioButton* Option1(int index) const; // 1 ... 16
+    QRadioButton* Option2(int index) const; // 0 ... 2
+    QButtonGroup* Option1Group() const { return m_option1Group; }
+    QButtonGroup* Option2Group() const { return m_option2Group; }
+    QLabel* Label1(int index) const; // 0 ... 15
+    QLabel* Label2(int index) const; // 0 ... 3
+    QLabel* Label3(int index) const; // 0 ... 1
+
+    // Which Option2 index is set, or -1.
+    int SelectedMode() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void CreateControls();
+    void ChooseCaptionFont();
+    void ConnectEvents();
+    // Runs a handler for an event of the toolkit: the event boundary.
+    void RunEvent(const std::function<void()>& handler);
+    // Opens `path` into Pic1 (operations 1 and 9) and asks the device whether it did.
+    bool OpenVideo(const std::string& path);
+    void ReportOpenFailure(const std::string& path);
+    void RunMethodDispatch(platform::PictureBox& picture);
+    void SetSwatch(QLabel* swatch, int paletteIndex);
+    std::string ProgramFolder() const;
+
+    FormEnvironment m_environment;
+    FormModules& m_modules;
+    bool m_ended = false;
+
+    std::unique_ptr<platform::PictureBox> m_pic1, m_pic2, m_pic3, m_pic4, m_tvc2, m_tvc4, m_tvc16;
+    std::array<PictureView*, 7> m_views {};
+
+    QPushButton* m_command1 = nullptr;
+    QPushButton* m_command2 = nullptr;
+    QPushButton* m_command3 = nullptr;
+    QLineEdit* m_text1 = nullptr;
+    QLineEdit* m_text2 = nullptr;
+    QCheckBox* m_check1 = nullptr;
+    QScrollBar* m_hscroll1 = nullptr;
+    QTimer* m_timer1 = nullptr;
+    QListWidget* m_file1 = nullptr;
+    std::array<QGroupBox*, 4> m_frames {}; // [1] ... [3]
+    std::array<QRadioButton*, 17> m_option1 {}; // [1] ... [16]
+    std::array<QRadioButton*, 3> m_option2 {};
+    QButtonGroup* m_option1Group = nullptr;
+    QButtonGroup* m_option2Group = nullptr;
+    std::array<QLabel*, 16> m_label1 {};
+    std::array<QLabel*, 4> m_label2 {};
+    std::array<QLabel*, 2> m_label3 {};
+};
+
+} // namespace pelorin::window

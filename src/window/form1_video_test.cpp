@@ -1,0 +1,266 @@
+// Form1 with the real video device: "Play AVI" on the sample video next to the executable, the
+// MCI strings the handlers send, a missing or unplayable file, dropping a file on the window.
+#include "form1.h"
+
+#include "convert/palette.h"
+#include "video/mci.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QListWidget>
+#include <QMimeData>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace pelorin;
+using namespace pelorin::window;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+struct Message {
+    MessageKind kind;
+    QString text;
+};
+
+// The sample is made at build time next to the test executable, which is where the program
+// finds it beside itself.
+QString SamplePath() { return QCoreApplication::applicationDirPath() + "/tom.avi"; }
+
+class FormVideoTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QFile::exists(SamplePath())) << SamplePath().toStdString();
+        Create({});
+    }
+    void TearDown() override
+    {
+        form.reset();
+        // Leave no device open for the next test.
+        MciCommand(15);
+    }
+
+    void Create(const QString& programFolder)
+    {
+        form.reset();
+        FormEnvironment environment;
+        environment.showMessage = [this](MessageKind kind, const QString& text) {
+            messages.push_back({ kind, text });
+        };
+        environment.endProgram = [this] { ++programEnds; };
+        environment.programFolder = programFolder;
+        form = std::make_unique<Form1>(environment);
+        form->Timer1()->stop(); // the tests tick by hand
+        form->Form_Load();
+    }
+
+    std::vector<Message> messages;
+    int programEnds = 0;
+    std::unique_ptr<Form1> form;
+};
+
+std::vector<uint32_t> PaletteColours(void (*setPalette)())
+{
+    setPalette();
+    std::vector<uint32_t> colours;
+    for (const PaletteEntry& entry : Palette)
+        colours.push_back(PackEntry(entry));
+    return colours;
+}
+
+bool OnlyPaletteColours(const platform::Surface& image, const std::vector<uint32_t>& palette)
+{
+    return std::all_of(image.pixels.begin(), image.pixels.end(), [&](uint32_t pixel) {
+        return std::find(palette.begin(), palette.end(), pixel) != palette.end();
+    });
+}
+
+TEST_F(FormVideoTest, PlayAviOpensTheSampleIntoPic1AndAsksWhetherItOpened)
+{
+    MciRecorder sent;
+    form->Command3_Click();
+    const std::string path = ShortPathName(SamplePath().toStdString());
+    ASSERT_FALSE(path.empty());
+    EXPECT_THAT(sent.Sent(),
+        ElementsAre("close all",
+            "open " + path + " Type avivideo Alias video1 parent "
+                + std::to_string(form->Pic1().hWnd()) + " Style 1073741824",
+            "put video1 window at 0 0 512 240", "set video1 time format frames",
+            "status video1 mode"));
+    EXPECT_FALSE(form->Pic1().AutoRedraw());
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
+    EXPECT_TRUE(messages.empty());
+    // The scroll bar is not reset by opening.
+    EXPECT_EQ(form->HScroll1()->value(), 0);
+}
+
+TEST_F(FormVideoTest, SteppingShowsRealFramesInTheModesColours)
+{
+    form->Command3_Click();
+    ASSERT_EQ(form->Check1()->checkState(), Qt::Checked);
+    struct Mode {
+        int index;
+        platform::PictureBox& display;
+        void (*setPalette)();
+    };
+    for (const Mode& mode : { Mode { 2, form->Pic4(), SetPalette16 },
+             Mode { 1, form->Pic3(), SetPalette4 }, Mode { 0, form->Pic2(), SetPalette2 } }) {
+        SCOPED_TRACE(mode.index);
+        form->Option2(mode.index)->click();
+        const std::vector<uint32_t> palette = PaletteColours(mode.setPalette);
+        platform::Surface previousFrame = form->Pic1().Snapshot();
+        platform::Surface previousDisplay = mode.display.Snapshot();
+        for (int tick = 0; tick < 3; ++tick) {
+            const int before = form->HScroll1()->value();
+            form->Timer1_Timer();
+            EXPECT_EQ(form->HScroll1()->value(), before + 1);
+            const platform::Surface frame = form->Pic1().Snapshot();
+            const platform::Surface display = mode.display.Snapshot();
+            // The video host holds the next frame, and the display its conversion.
+            EXPECT_FALSE(frame == previousFrame) << "tick " << tick;
+            EXPECT_FALSE(display == previousDisplay) << "tick " << tick;
+            EXPECT_TRUE(OnlyPaletteColours(display, palette)) << "tick " << tick;
+            previousFrame = frame;
+            previousDisplay = display;
+        }
+    }
+}
+
+TEST_F(FormVideoTest, SeekingBackShowsTheSameFrameAgain)
+{
+    form->Command3_Click();
+    form->SetHScroll1Value(40);
+    const platform::Surface at40 = form->Pic4().Snapshot();
+    form->SetHScroll1Value(41);
+    form->SetHScroll1Value(40);
+    EXPECT_TRUE(form->Pic4().Snapshot() == at40);
+}
+
+TEST_F(FormVideoTest, PlayAviWithoutTheSampleSaysSoAndDoesNotStep)
+{
+    QTemporaryDir emptyFolder;
+    ASSERT_TRUE(emptyFolder.isValid());
+    Create(emptyFolder.path());
+    form->Command3_Click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].kind, MessageKind::Warning);
+    EXPECT_THAT(
+        messages[0].text.toStdString(), HasSubstr((emptyFolder.path() + "/tom.avi").toStdString()));
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(programEnds, 0);
+    form->Timer1_Timer();
+    form->Timer1_Timer();
+    EXPECT_EQ(form->HScroll1()->value(), 0);
+}
+
+TEST_F(FormVideoTest, AFailedOpenAfterAGoodOneStopsStepping)
+{
+    form->Command3_Click();
+    ASSERT_EQ(form->Check1()->checkState(), Qt::Checked);
+    form->Timer1_Timer();
+    // Not a video: the device answered for the sample a moment ago, and must not be taken to
+    // answer for this file.
+    QTemporaryDir folder;
+    const QString notAVideo = folder.filePath("notes.avi");
+    QFile file(notAVideo);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("RIFF, but nothing more");
+    file.close();
+    form->OpenDroppedFile(notAVideo);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_THAT(messages[0].text.toStdString(), HasSubstr("notes.avi"));
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
+    const int position = form->HScroll1()->value();
+    form->Timer1_Timer();
+    EXPECT_EQ(form->HScroll1()->value(), position);
+}
+
+TEST_F(FormVideoTest, DroppingAVideoOpensItAndStartsStepping)
+{
+    QTemporaryDir folder;
+    const QString copy = folder.filePath("my clip.avi"); // a blank in the name
+    ASSERT_TRUE(QFile::copy(SamplePath(), copy));
+
+    QMimeData text;
+    text.setText("just words");
+    QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.get(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+
+    QMimeData data;
+    data.setUrls({ QUrl::fromLocalFile(copy) });
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+
+    MciRecorder sent;
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(form.get(), &drop);
+    ASSERT_GE(sent.Sent().size(), 2u);
+    EXPECT_EQ(sent.Sent()[1],
+        "open " + ShortPathName(copy.toStdString()) + " Type avivideo Alias video1 parent "
+            + std::to_string(form->Pic1().hWnd()) + " Style 1073741824");
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
+    EXPECT_TRUE(messages.empty());
+    form->Timer1_Timer();
+    EXPECT_EQ(form->HScroll1()->value(), 1);
+}
+
+TEST_F(FormVideoTest, DoubleClickingAListedFileOpensItFromTheProgramsFolderWithoutStepping)
+{
+    form->File1()->addItem("tom.avi");
+    form->File1()->setCurrentRow(form->File1()->count() - 1);
+    MciRecorder sent;
+    form->File1_DblClick();
+    ASSERT_GE(sent.Sent().size(), 2u);
+    EXPECT_THAT(sent.Sent()[1], HasSubstr(ShortPathName(SamplePath().toStdString())));
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(FormVideoTest, ClosingTheWindowSendsStopAndClose)
+{
+    form->Command3_Click();
+    form->show();
+    MciRecorder sent;
+    EXPECT_TRUE(form->close());
+    EXPECT_THAT(sent.Sent(), ElementsAre("stop video1", "close video1"));
+    // The device is gone: asking for its mode gets no answer.
+    EXPECT_EQ(MciCommand(12), "");
+}
+
+TEST_F(FormVideoTest, ClosingWithNoVideoOpenStillSendsBoth)
+{
+    MciCommand(15);
+    MciRecorder sent;
+    form->close();
+    EXPECT_THAT(sent.Sent(), ElementsAre("stop video1", "close video1"));
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(FormVideoTest, PipelineSeeksTheScrollBarsFrameAndWaits)
+{
+    form->Command3_Click();
+    MciRecorder sent;
+    form->SetHScroll1Value(25);
+    EXPECT_THAT(sent.Sent(), ElementsAre("seek video1 to 25 wait"));
+    EXPECT_EQ(MciCommand(13), "25");
+}
+
+} // namespace

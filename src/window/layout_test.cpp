@@ -1,0 +1,390 @@
+// The window as it opens: every control where the form's design puts it, with its caption,
+// colours and initial state. The expectations are written out here from the design, not read
+// back from the layout table, so a wrong row in the table fails.
+#include "form1.h"
+#include "layout.h"
+#include "picture_view.h"
+#include "window_icon.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSet>
+#include <QStyleOptionButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace pelorin::window;
+
+namespace {
+
+FormEnvironment QuietEnvironment()
+{
+    FormEnvironment environment;
+    environment.showMessage = [](MessageKind, const QString& text) {
+        ADD_FAILURE() << "unexpected message: " << text.toStdString();
+    };
+    environment.endProgram = [] { ADD_FAILURE() << "the program ended"; };
+    return environment;
+}
+
+QWidget* Control(Form1& form, const std::string& objectName)
+{
+    return form.findChild<QWidget*>(QString::fromStdString(objectName));
+}
+
+struct Expected {
+    std::string name; // object name, "Option2(1)" for an array element
+    std::string container; // "" for the form
+    int left, top, width, height;
+    QString caption;
+    bool visible;
+};
+
+// The form's design, control by control (method buttons and swatches follow in their own tables).
+const Expected kControls[] = {
+    { "Command3", "", 528, 288, 113, 41, "Play AVI", true },
+    { "Pic2", "", 8, 8, 512, 480, "", false },
+    { "Text2", "", 240, 504, 81, 19, "Text2", false },
+    { "Text1", "", 192, 504, 41, 19, "Text1", false },
+    { "Frame2", "", 648, 280, 97, 289, "TVC MODE", true },
+    { "Option2(2)", "Frame2", 8, 80, 81, 17, "Graphics 16", true },
+    { "Option2(1)", "Frame2", 8, 56, 81, 17, "Graphics 4", true },
+    { "Option2(0)", "Frame2", 8, 32, 81, 17, "Graphics 2", true },
+    { "Frame1", "", 744, 280, 129, 289, "Mode", true },
+    { "Check1", "", 416, 496, 105, 17, "PLAY", false },
+    { "Pic3", "", 8, 8, 512, 480, "", false },
+    { "Pic4", "", 8, 8, 512, 480, "", false },
+    { "TVC16", "", 392, 248, 128, 240, "", false },
+    { "TVC4", "", 264, 248, 256, 240, "", false },
+    { "Command2", "", 528, 336, 113, 33, "STOP", true },
+    { "Command1", "", 240, 528, 113, 33, "PLAY", false },
+    { "HScroll1", "", 528, 256, 513, 17, "", true },
+    { "Pic1", "", 528, 8, 512, 240, "", true },
+    { "File1", "", 496, 528, 113, 32, "", false },
+    { "Frame3", "", 872, 280, 153, 289, "Palette", true },
+    { "TVC2", "", 8, 8, 512, 240, "", true },
+};
+
+struct ExpectedMethodButton {
+    int index;
+    QString caption;
+    int top;
+    int width;
+};
+
+// Top to bottom as they appear in the "Mode" frame, which is not index order.
+const ExpectedMethodButton kMethodButtons[] = {
+    { 3, "Treshold", 24, 89 },
+    { 4, "Treshold+Noise", 40, 97 },
+    { 5, "Halftone 2x2", 56, 105 },
+    { 6, "Halftone 3x3", 72, 89 },
+    { 7, "Bayer 2x2", 88, 89 },
+    { 8, "Bayer 4x4", 104, 89 },
+    { 9, "Bayer 8x8", 120, 105 },
+    { 10, "News 4x4", 136, 97 },
+    { 11, "Sierra", 152, 89 },
+    { 12, "Burkles", 168, 73 },
+    { 13, "Stucky", 184, 81 },
+    { 14, "Jarvis", 200, 81 },
+    { 15, "Sierra Lite", 216, 81 },
+    { 16, "Sierra2 Row", 232, 81 },
+    { 1, "Atkinson", 248, 81 },
+    { 2, "Floyd", 264, 81 },
+};
+
+QString CaptionOf(QWidget* widget)
+{
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        return button->text();
+    if (auto* frame = qobject_cast<QGroupBox*>(widget))
+        return frame->title();
+    if (auto* text = qobject_cast<QLineEdit*>(widget))
+        return text->text();
+    return {};
+}
+
+QColor Rgb(int red, int green, int blue) { return QColor(red, green, blue); }
+
+class WindowLayout : public ::testing::Test {
+protected:
+    Form1 form { QuietEnvironment() };
+};
+
+TEST_F(WindowLayout, CaptionAndFixedClientSize)
+{
+    EXPECT_EQ(form.windowTitle(), "Pelorin 1.0 For WinXP only");
+    EXPECT_EQ(form.size(), QSize(1046, 575));
+    EXPECT_EQ(form.minimumSize(), QSize(1046, 575));
+    EXPECT_EQ(form.maximumSize(), QSize(1046, 575));
+}
+
+TEST_F(WindowLayout, EveryControlHasItsPlaceCaptionAndVisibility)
+{
+    for (const Expected& expected : kControls) {
+        SCOPED_TRACE(expected.name);
+        QWidget* widget = Control(form, expected.name);
+        ASSERT_NE(widget, nullptr);
+        const QWidget* container
+            = expected.container.empty() ? &form : Control(form, expected.container);
+        EXPECT_EQ(widget->parentWidget(), container);
+        EXPECT_EQ(widget->geometry(),
+            QRect(expected.left, expected.top, expected.width, expected.height));
+        EXPECT_EQ(CaptionOf(widget), expected.caption);
+        EXPECT_EQ(widget->isVisibleTo(&form), expected.visible);
+    }
+}
+
+TEST_F(WindowLayout, MethodButtonsInVisualOrderWithTheirCaptions)
+{
+    QWidget* frame = Control(form, "Frame1");
+    int previousTop = -1;
+    for (const ExpectedMethodButton& expected : kMethodButtons) {
+        SCOPED_TRACE(expected.caption.toStdString());
+        QRadioButton* button = form.Option1(expected.index);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->objectName(), QString("Option1(%1)").arg(expected.index));
+        EXPECT_EQ(button->parentWidget(), frame);
+        EXPECT_EQ(button->text(), expected.caption);
+        EXPECT_EQ(button->geometry(), QRect(16, expected.top, expected.width, 17));
+        EXPECT_TRUE(button->isVisibleTo(&form));
+        EXPECT_GT(expected.top, previousTop);
+        previousTop = expected.top;
+    }
+}
+
+TEST_F(WindowLayout, OptionGroupsStartWithGraphics16AndAtkinson)
+{
+    for (int index = 1; index <= 16; ++index)
+        EXPECT_EQ(form.Option1(index)->isChecked(), index == 1) << "Option1(" << index << ")";
+    for (int index = 0; index <= 2; ++index)
+        EXPECT_EQ(form.Option2(index)->isChecked(), index == 2) << "Option2(" << index << ")";
+    EXPECT_EQ(form.Option1Group()->buttons().size(), 16);
+    EXPECT_EQ(form.Option2Group()->buttons().size(), 3);
+    EXPECT_TRUE(form.Option1Group()->exclusive());
+    EXPECT_TRUE(form.Option2Group()->exclusive());
+
+    // Setting a button clears the others of its group, and only of its group.
+    form.Option1(8)->setChecked(true);
+    EXPECT_FALSE(form.Option1(1)->isChecked());
+    EXPECT_TRUE(form.Option2(2)->isChecked());
+    form.Option2(0)->setChecked(true);
+    EXPECT_FALSE(form.Option2(2)->isChecked());
+    EXPECT_TRUE(form.Option1(8)->isChecked());
+}
+
+TEST_F(WindowLayout, SwatchesAreDarkGreyLabelsInTheirColumns)
+{
+    QWidget* frame = Control(form, "Frame3");
+    struct Column {
+        const char* array;
+        int count;
+        int left;
+        int firstTop;
+    };
+    for (const Column& column : { Column { "Label1", 16, 8, 16 }, Column { "Label2", 4, 80, 16 },
+             Column { "Label3", 2, 80, 112 } }) {
+        for (int i = 0; i < column.count; ++i) {
+            const std::string name = std::string(column.array) + "(" + std::to_string(i) + ")";
+            SCOPED_TRACE(name);
+            auto* swatch = qobject_cast<QLabel*>(Control(form, name));
+            ASSERT_NE(swatch, nullptr);
+            EXPECT_EQ(swatch->parentWidget(), frame);
+            EXPECT_EQ(swatch->geometry(), QRect(column.left, column.firstTop + 16 * i, 57, 17));
+            EXPECT_TRUE(swatch->text().isEmpty());
+            EXPECT_TRUE(swatch->autoFillBackground());
+            EXPECT_EQ(swatch->palette().color(QPalette::Window), Rgb(64, 64, 64));
+            EXPECT_TRUE(swatch->isVisibleTo(&form));
+        }
+    }
+}
+
+TEST_F(WindowLayout, PictureBoxesHaveTheirSizesAndBackgrounds)
+{
+    struct Picture {
+        platform::PictureBox& box;
+        int width, height;
+        QColor background;
+    };
+    const Picture pictures[] = {
+        { form.TVC2(), 512, 240, Rgb(192, 192, 255) },
+        { form.TVC4(), 256, 240, Rgb(192, 192, 255) },
+        { form.TVC16(), 128, 240, Rgb(192, 192, 255) },
+        { form.Pic2(), 512, 480, Rgb(192, 255, 255) },
+        { form.Pic3(), 512, 480, Rgb(128, 128, 255) },
+        { form.Pic4(), 512, 480, Rgb(192, 192, 255) },
+    };
+    for (const Picture& picture : pictures) {
+        SCOPED_TRACE(form.View(picture.box)->objectName().toStdString());
+        EXPECT_EQ(picture.box.ScaleWidth(), picture.width);
+        EXPECT_EQ(picture.box.ScaleHeight(), picture.height);
+        EXPECT_EQ(picture.box.ScaleMode(), platform::kScaleModePixel);
+        EXPECT_TRUE(picture.box.AutoRedraw());
+        // Background only.
+        const platform::Surface& image = picture.box.Image();
+        const uint32_t back = picture.background.rgb() & 0xFFFFFFu;
+        EXPECT_EQ(std::count(image.pixels.begin(), image.pixels.end(), back),
+            ptrdiff_t(picture.width) * picture.height);
+    }
+}
+
+TEST_F(WindowLayout, VideoHostStartsWithAColourfulStillPicture)
+{
+    platform::PictureBox& pic1 = form.Pic1();
+    EXPECT_EQ(pic1.ScaleWidth(), 512);
+    EXPECT_EQ(pic1.ScaleHeight(), 240);
+    EXPECT_TRUE(pic1.AutoRedraw());
+    EXPECT_EQ(pic1.BackColor(), 0xC0C0FFu);
+    // Worth converting: many colours, saturated ones among them, and the unused byte kept zero.
+    QSet<uint32_t> colours;
+    bool saturated = false;
+    for (uint32_t pixel : pic1.Image().pixels) {
+        colours.insert(pixel);
+        EXPECT_EQ(pixel >> 24, 0u);
+        const int r = platform::RedOf(pixel), g = platform::GreenOf(pixel),
+                  b = platform::BlueOf(pixel);
+        saturated |= std::max({ r, g, b }) - std::min({ r, g, b }) > 180;
+    }
+    EXPECT_GT(colours.size(), 1000);
+    EXPECT_TRUE(saturated);
+}
+
+TEST_F(WindowLayout, ScrollBarTimerFileListAndHiddenControls)
+{
+    QScrollBar* scroll = form.HScroll1();
+    EXPECT_EQ(scroll->orientation(), Qt::Horizontal);
+    EXPECT_EQ(scroll->minimum(), 0);
+    EXPECT_EQ(scroll->maximum(), 32000);
+    EXPECT_EQ(scroll->value(), 0);
+    EXPECT_EQ(scroll->pageStep(), 1000);
+    EXPECT_EQ(scroll->singleStep(), 1);
+
+    EXPECT_TRUE(form.Timer1()->isActive());
+    EXPECT_EQ(form.Timer1()->interval(), 1);
+
+    EXPECT_EQ(form.Check1()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(form.Text2()->text(), "Text2");
+
+    QListWidget* list = form.File1();
+    EXPECT_EQ(list->palette().color(QPalette::Base), QColor(Qt::white));
+    EXPECT_EQ(list->palette().color(QPalette::Text), QColor(Qt::black));
+    // The list shows the "*.avi" files of the working folder.
+    QStringList shown;
+    for (int i = 0; i < list->count(); ++i)
+        shown << list->item(i)->text();
+    EXPECT_EQ(shown, QDir::current().entryList({ "*.avi" }, QDir::Files, QDir::Name));
+}
+
+// Where two controls of one container overlap, the one listed first in the design lies on top.
+TEST_F(WindowLayout, StackingOrderFollowsTheDesign)
+{
+    auto stackPosition = [&](const char* name) {
+        QWidget* widget = Control(form, name);
+        return widget->parentWidget()->children().indexOf(widget);
+    };
+    // Top to bottom.
+    const char* order[] = { "Command3", "Pic2", "Text2", "Text1", "Frame2", "Frame1", "Check1",
+        "Pic3", "Pic4", "TVC16", "TVC4", "Command2", "Command1", "HScroll1", "Pic1", "File1",
+        "Frame3", "TVC2" };
+    for (size_t i = 1; i < std::size(order); ++i)
+        EXPECT_GT(stackPosition(order[i - 1]), stackPosition(order[i]))
+            << order[i - 1] << " must lie over " << order[i];
+
+    // With everything shown, the point (100, 100) of the display area belongs to Pic2, and once
+    // Pic2 and Pic3 are hidden, to Pic4; TVC2 lies under all of them.
+    for (auto* box : { &form.Pic2(), &form.Pic3(), &form.Pic4(), &form.TVC2() })
+        box->SetVisible(true);
+    EXPECT_EQ(form.childAt(100, 100), form.View(form.Pic2()));
+    form.Pic2().SetVisible(false);
+    form.Pic3().SetVisible(false);
+    EXPECT_EQ(form.childAt(100, 100), form.View(form.Pic4()));
+    form.Pic4().SetVisible(false);
+    EXPECT_EQ(form.childAt(100, 100), form.View(form.TVC2()));
+}
+
+// Every visible caption must be drawable whole in the room the style leaves for its text.
+TEST_F(WindowLayout, EveryVisibleCaptionShowsInFull)
+{
+    int checked = 0;
+    for (QAbstractButton* button : form.findChildren<QAbstractButton*>()) {
+        if (!button->isVisibleTo(&form))
+            continue;
+        SCOPED_TRACE(button->objectName().toStdString());
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const bool radio = qobject_cast<QRadioButton*>(button) != nullptr;
+        const QRect room = button->style()->subElementRect(
+            radio ? QStyle::SE_RadioButtonContents : QStyle::SE_PushButtonContents, &option,
+            button);
+        const QFontMetrics metrics(button->font());
+        const QRect needed = metrics.boundingRect(button->text());
+        EXPECT_LE(metrics.horizontalAdvance(button->text()), room.width());
+        EXPECT_LE(needed.width(), room.width());
+        EXPECT_LE(metrics.height(), room.height());
+        ++checked;
+    }
+    EXPECT_EQ(checked, 16 + 3 + 2);
+    for (QGroupBox* frame : form.findChildren<QGroupBox*>()) {
+        QStyleOptionGroupBox option;
+        option.initFrom(frame);
+        option.text = frame->title();
+        option.subControls = QStyle::SC_GroupBoxLabel;
+        const QRect label = frame->style()->subControlRect(
+            QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
+        EXPECT_TRUE(frame->rect().contains(label)) << frame->title().toStdString();
+        EXPECT_GE(label.width(), QFontMetrics(frame->font()).horizontalAdvance(frame->title()));
+    }
+    // About the size the layout was drawn for: an 8-point sans font of 9 to 11 pixels.
+    const QFontInfo font(form.font());
+    EXPECT_GE(font.pixelSize(), 9);
+    EXPECT_LE(font.pixelSize(), 11);
+}
+
+TEST(WindowIcon, TwoImagesOfSixteenAndTwoHundredFiftySixColours)
+{
+    for (int colours : { 16, 256 }) {
+        SCOPED_TRACE(colours);
+        const QImage image = MakeIconImage(colours);
+        EXPECT_EQ(image.size(), QSize(32, 32));
+        EXPECT_EQ(image.format(), QImage::Format_Indexed8);
+        EXPECT_EQ(image.colorCount(), colours);
+        QSet<int> used;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x) {
+                const int index = image.pixelIndex(x, y);
+                EXPECT_LT(index, colours);
+                used.insert(index);
+            }
+        // A picture, not a flat square: several colours, some of the corners left clear.
+        EXPECT_GE(used.size(), 6);
+        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+        EXPECT_EQ(qAlpha(image.pixel(16, 12)), 255);
+    }
+    // The 256-colour image shows the sweep smoothly, so it uses more colours than the other.
+    QSet<QRgb> many, few;
+    const QImage full = MakeIconImage(256), reduced = MakeIconImage(16);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            many.insert(full.pixel(x, y)), few.insert(reduced.pixel(x, y));
+    EXPECT_GT(many.size(), few.size());
+    EXPECT_FALSE(MakeWindowIcon().isNull());
+}
+
+TEST_F(WindowLayout, TheFormCarriesTheIcon)
+{
+    EXPECT_FALSE(form.windowIcon().isNull());
+    EXPECT_TRUE(form.acceptDrops());
+}
+
+} // namespace
