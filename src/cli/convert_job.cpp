@@ -53,38 +53,41 @@ namespace {
                           : " frames, numbered 0 ... " + std::to_string(count - 1));
     }
 
-    // The pictures one run converts through: the host, the mode's working picture (at the input's
-    // own size with --keep-size) and the display picture.
+    // The pictures one run converts through: the source's picture (the host, or the frame at its
+    // own size, which is then itself the working picture), the mode's working picture and the
+    // display picture.
     struct Pictures {
-        platform::PictureBox host { kHostWidth, kHostHeight };
-        std::unique_ptr<platform::PictureBox> working;
+        FrameSource& source;
+        platform::PictureBox working;
         platform::PictureBox display { kDisplayWidth, kDisplayHeight };
+        const Size size;
 
-        Pictures(const Options& options, const FrameSource& source)
+        Pictures(const Options& options, FrameSource& source)
+            : source(source)
+            , working(WorkingWidth(options.mode), kWorkingHeight)
+            , size(options.size)
         {
-            if (options.size == Size::KeepSize)
-                working = std::make_unique<platform::PictureBox>(source.Width(), source.Height());
-            else
-                working = std::make_unique<platform::PictureBox>(
-                    WorkingWidth(options.mode), kWorkingHeight);
+        }
+
+        // The picture Convert() returns, before any conversion has run.
+        const platform::Surface& Result()
+        {
+            return size == Size::KeepSize ? source.Picture().Image()
+                : size == Size::Working   ? working.Image()
+                                          : display.Image();
         }
 
         // Converts frame `index` with `method`; returns the picture to write.
-        const platform::Surface& Convert(const Options& options, int method, FrameSource& source,
-            int64_t index, FrameTiming& timing)
+        const platform::Surface& Convert(
+            TvcMode mode, int method, int64_t index, FrameTiming& timing)
         {
-            if (options.size == Size::KeepSize) {
-                source.ReadOwnSize(index, *working);
-                timing = ConvertFrame(options.mode, method, nullptr, *working);
-                return working->Image();
-            }
-            source.ShowInHost(index, host);
-            if (options.size == Size::Working) {
-                timing = ConvertFrame(options.mode, method, &host, *working);
-                return working->Image();
-            }
-            timing = ConvertFrame(options.mode, method, &host, *working, &display);
-            return display.Image();
+            source.Show(index);
+            if (size == Size::KeepSize)
+                timing = ConvertFrame(mode, method, nullptr, source.Picture());
+            else
+                timing = ConvertFrame(mode, method, &source.Picture(), working,
+                    size == Size::Display ? &display : nullptr);
+            return Result();
         }
     };
 
@@ -107,7 +110,7 @@ namespace {
         for (const Method& method : Methods()) {
             CheckStop();
             FrameTiming timing;
-            cells.push_back(pictures.Convert(options, method.index, source, frame, timing));
+            cells.push_back(pictures.Convert(options.mode, method.index, frame, timing));
             labels.push_back(std::to_string(method.index) + " " + std::string(method.caption));
             seconds.push_back(timing.elapsedSeconds);
         }
@@ -134,12 +137,12 @@ namespace {
         if (!options.numbered)
             CheckNotInput(options.input, options.output);
 
-        const std::unique_ptr<FrameSource> source = OpenFrameSource(options.input);
-        const int64_t count = source->FrameCount();
+        FrameSource source(options.input, options.size == Size::KeepSize);
+        const int64_t count = source.FrameCount();
         if (count <= 0)
             throw Failure("'" + options.input + "' holds no frames");
         if (options.compareFrame)
-            return RunCompare(options, *source, console);
+            return RunCompare(options, source, console);
 
         const int64_t first = options.frames ? options.frames->first : 0;
         const int64_t last
@@ -154,9 +157,8 @@ namespace {
                 + " frames are to be written: put a frame number in the name (frame_%05d"
                 + options.outputExtension + ") or pick one frame with --frames");
 
-        Pictures pictures(options, *source);
-        const platform::Surface& shape
-            = options.size == Size::Display ? pictures.display.Image() : pictures.working->Image();
+        Pictures pictures(options, source);
+        const platform::Surface& shape = pictures.Result();
         if (options.outputKind == OutputKind::Vram
             && (shape.width != WorkingWidth(options.mode) || shape.height != kWorkingHeight))
             throw UsageError(".vram holds " + std::to_string(WorkingWidth(options.mode)) + " x "
@@ -174,7 +176,7 @@ namespace {
         settings.mode = options.mode;
         settings.width = shape.width;
         settings.height = shape.height;
-        settings.frameRate = source->FrameRate();
+        settings.frameRate = source.FrameRate();
         const std::unique_ptr<FrameSink> sink = MakeFrameSink(settings);
 
         ProgressLine progress(!options.quiet && console.errIsTerminal, frames, console.err);
@@ -183,7 +185,7 @@ namespace {
             CheckStop();
             FrameTiming timing;
             const platform::Surface& result
-                = pictures.Convert(options, options.method, *source, index, timing);
+                = pictures.Convert(options.mode, options.method, index, timing);
             sink->Write(result, index);
             stats.AddConversionTime(timing.elapsedSeconds);
             stats.AddWrittenFrame(result);

@@ -2,65 +2,84 @@
 
 #include "av_helpers.h"
 #include "cli_error.h"
-#include "picture_io.h"
+#include "frame_convert.h"
+#include "video/video_device.h"
 
-#include <cstring>
+#include <filesystem>
 
 namespace pelorin::cli {
 
 namespace {
 
-    // Draws `picture` scaled to fill `box`.
-    void DrawToFill(const platform::Surface& picture, platform::PictureBox& box)
+    // The size of the stream the device will pick (the same best video stream), read from the
+    // container's headers, so the picture box can be made before the device draws into it.
+    std::pair<int, int> ProbeSize(const std::string& path)
     {
-        platform::Surface& image = box.Image();
-        SwsPtr sws(sws_getContext(picture.width, picture.height, AV_PIX_FMT_BGR0, image.width,
-            image.height, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr));
-        if (!sws)
-            throw Failure("cannot scale a " + std::to_string(picture.width) + " x "
-                + std::to_string(picture.height) + " picture");
-        const uint8_t* src[4] = { reinterpret_cast<const uint8_t*>(picture.pixels.data()) };
-        const int srcStride[4] = { picture.width * 4 };
-        uint8_t* dst[4] = { reinterpret_cast<uint8_t*>(image.pixels.data()) };
-        const int dstStride[4] = { image.width * 4 };
-        std::lock_guard lock(box.Lock());
-        sws_scale(sws.get(), src, srcStride, 0, picture.height, dst, dstStride);
-        for (uint32_t& p : image.pixels)
-            p &= 0x00FFFFFFu;
+        AVFormatContext* raw = nullptr;
+        int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+        if (rc < 0)
+            throw Failure("cannot open '" + path + "': " + AvErrorText(rc));
+        InputPtr input(raw);
+        if ((rc = avformat_find_stream_info(input.get(), nullptr)) < 0)
+            throw Failure("cannot read the streams of '" + path + "': " + AvErrorText(rc));
+        const int stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (stream < 0)
+            throw Failure("'" + path + "' has no video stream");
+        const AVCodecParameters* par = input->streams[stream]->codecpar;
+        return { par->width, par->height };
     }
-
-    class PictureSource : public FrameSource {
-    public:
-        explicit PictureSource(platform::Surface picture)
-            : m_picture(std::move(picture))
-        {
-        }
-        int64_t FrameCount() const override { return 1; }
-        Rational FrameRate() const override { return { 25, 1 }; }
-        int Width() const override { return m_picture.width; }
-        int Height() const override { return m_picture.height; }
-        void ShowInHost(int64_t, platform::PictureBox& host) override
-        {
-            DrawToFill(m_picture, host);
-        }
-        void ReadOwnSize(int64_t, platform::PictureBox& picture) override
-        {
-            std::lock_guard lock(picture.Lock());
-            picture.Image() = m_picture;
-        }
-        const char* Kind() const override { return "picture"; }
-
-    private:
-        platform::Surface m_picture;
-    };
 
 } // namespace
 
-std::unique_ptr<FrameSource> OpenFrameSource(const std::string& path)
+FrameSource::FrameSource(const std::string& path, bool ownSize)
+    : m_path(path)
 {
-    if (IsStillPicture(path))
-        return std::make_unique<PictureSource>(ReadPicture(path));
-    throw Failure("cannot read '" + path + "': not a picture FFmpeg recognises");
+    // An absolute path never reads as a protocol name, whatever colons the file name holds.
+    const std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
+    if (ownSize) {
+        const auto [width, height] = ProbeSize(absolute);
+        if (width < 1 || height < 1 || width > platform::kMaxSurfaceSide
+            || height > platform::kMaxSurfaceSide)
+            throw Failure("'" + path + "': picture size " + std::to_string(width) + " x "
+                + std::to_string(height) + " cannot be kept");
+        m_picture = std::make_unique<platform::PictureBox>(width, height);
+    } else {
+        m_picture = std::make_unique<platform::PictureBox>(kHostWidth, kHostHeight);
+    }
+    std::string error;
+    m_device = video::VideoDevice::Open(absolute, m_picture->hWnd(), &error);
+    if (!m_device) {
+        // The device names the file by the path it was given; the user's own spelling reads better.
+        if (const size_t at = error.find(absolute); at != std::string::npos)
+            error.replace(at, absolute.size(), path);
+        throw Failure(error.empty() ? "cannot open '" + path + "'" : error);
+    }
+    const video::WindowRect window = m_device->Window();
+    m_width = window.width;
+    m_height = window.height;
+    if (ownSize && (m_width != m_picture->Image().width || m_height != m_picture->Image().height))
+        throw Failure("'" + path + "': the video device reads " + std::to_string(m_width) + " x "
+            + std::to_string(m_height) + " pictures where the headers say "
+            + std::to_string(m_picture->Image().width) + " x "
+            + std::to_string(m_picture->Image().height));
+    // As the window's open does: the video's window fills the host picture.
+    if (!ownSize && !m_device->PutWindow({ 0, 0, kHostWidth, kHostHeight }))
+        throw Failure("'" + path + "': the video device cannot draw into the host picture");
+}
+
+FrameSource::~FrameSource() = default;
+
+int64_t FrameSource::FrameCount() const { return m_device->Length(); }
+
+Rational FrameSource::FrameRate() const
+{
+    return { m_device->RateNumerator(), m_device->RateDenominator() };
+}
+
+void FrameSource::Show(int64_t index)
+{
+    if (!m_device->Seek(index))
+        throw Failure("cannot read frame " + std::to_string(index) + " of '" + m_path + "'");
 }
 
 } // namespace pelorin::cli

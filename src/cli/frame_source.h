@@ -1,6 +1,7 @@
 #pragma once
-// Where the frames come from: a still picture (one frame) or a video, numbered as the video
-// device numbers them.
+// The input's frames, through the program's video device, so that a frame number means what it
+// means to the device and a frame is drawn exactly as the window's video host shows it. Still
+// pictures (PNG, PPM, BMP, JPEG) open the same way, as one frame at 25 frames per second.
 #include "platform/picture_box.h"
 #include "video_writer.h"
 
@@ -8,27 +9,40 @@
 #include <memory>
 #include <string>
 
+namespace pelorin::video {
+class VideoDevice;
+}
+
 namespace pelorin::cli {
 
 class FrameSource {
 public:
-    virtual ~FrameSource() = default;
-    virtual int64_t FrameCount() const = 0;
-    // Frames per second; 25 for a still picture.
-    virtual Rational FrameRate() const = 0;
-    virtual int Width() const = 0;
-    virtual int Height() const = 0;
-    // Shows frame `index` (0 ... FrameCount() − 1) in the host picture as the window's video
-    // host shows it: the whole frame drawn to fill the box.
-    virtual void ShowInHost(int64_t index, platform::PictureBox& host) = 0;
-    // Frame `index` at its own size, Width() × Height(), into `picture`'s image.
-    virtual void ReadOwnSize(int64_t index, platform::PictureBox& picture) = 0;
-    // "picture" or "video", for messages.
-    virtual const char* Kind() const = 0;
-};
+    // With `ownSize` false the frames are drawn to fill a 512 × 240 host picture; with it true,
+    // into a picture of the video's own size, without resampling. Throws CliError (1) naming the
+    // file and what is wrong: it cannot be opened, holds no video stream, no decodable picture.
+    FrameSource(const std::string& path, bool ownSize);
+    ~FrameSource();
+    FrameSource(const FrameSource&) = delete;
+    FrameSource& operator=(const FrameSource&) = delete;
 
-// Opens the file as a still picture when it is one, else as a video. Throws CliError (1) naming
-// the file and what is wrong: missing, unreadable, no picture or video stream in it.
-std::unique_ptr<FrameSource> OpenFrameSource(const std::string& path);
+    int64_t FrameCount() const;
+    Rational FrameRate() const;
+    // The video's own picture size.
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
+
+    // Where Show() draws.
+    platform::PictureBox& Picture() { return *m_picture; }
+    // Draws frame `index` (0 ... FrameCount() − 1) into Picture(), replacing all of it. Throws
+    // CliError (1) when the frame cannot be read.
+    void Show(int64_t index);
+
+private:
+    std::string m_path;
+    int m_width = 0;
+    int m_height = 0;
+    std::unique_ptr<platform::PictureBox> m_picture;
+    std::unique_ptr<video::VideoDevice> m_device; // after the picture: closed before it goes
+};
 
 } // namespace pelorin::cli

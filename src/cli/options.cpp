@@ -150,11 +150,15 @@ std::optional<NumberedName> ParseNumberedName(const std::string& name)
 
 std::optional<int> ParseMethodName(std::string_view name)
 {
+    // An index is digits as typed: "-1" is no index, even though a dash is a separator in names.
+    if (const auto index = ParseCount(name)) {
+        if (*index >= 1 && *index <= kMethodCount)
+            return int(*index);
+        return std::nullopt;
+    }
     const std::string key = NormalizeMethodName(name);
     if (key == "none")
         return kNoMethod;
-    if (const auto index = ParseCount(key); index && *index >= 1 && *index <= kMethodCount)
-        return int(*index);
     for (const Method& method : Methods())
         if (NormalizeMethodName(method.caption) == key)
             return method.index;

@@ -1,0 +1,365 @@
+// pelorin-convert run whole, in-process, on the sample video and on pictures made here.
+#include "cli_test_util.h"
+#include "compare_grid.h"
+#include "convert/palette.h"
+#include "convert/stretch_picture.h"
+#include "dither/method_table.h"
+#include "frame_convert.h"
+#include "platform/sample_picture.h"
+#include "video/mci.h"
+#include "vram.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace pelorin;
+using namespace pelorin::cli;
+using namespace pelorin::cli::test;
+using platform::PictureBox;
+using platform::Surface;
+
+namespace {
+
+int IndexOf(std::string_view routine)
+{
+    for (const Method& m : Methods())
+        if (m.routineName == routine)
+            return m.index;
+    return -1;
+}
+
+bool IsNoiseMethod(int method) { return method == IndexOf("DitherThresholdNoise"); }
+
+// The frame as the window converts it: the video opened into Pic1 with MCI operations 1 and 9,
+// sought with 14, then the pipeline's own steps on the window's pictures.
+struct WindowFrame {
+    Surface working;
+    Surface display;
+};
+WindowFrame WindowPipeline(const std::string& video, int64_t frame, TvcMode mode, int method)
+{
+    PictureBox pic1(kHostWidth, kHostHeight), tvc(WorkingWidth(mode), kWorkingHeight),
+        display(kDisplayWidth, kDisplayHeight);
+    MciCommand(1, video, &pic1);
+    MciCommand(9);
+    MciCommand(14, "", nullptr, MciValue(frame));
+    if (mode == TvcMode::Graphics16)
+        SetPalette16();
+    StretchPicture(tvc, pic1, WorkingWidth(mode), kWorkingHeight, 1);
+    if (mode == TvcMode::Graphics2)
+        SetPalette2();
+    if (mode == TvcMode::Graphics4)
+        SetPalette4();
+    if (method != kNoMethod)
+        RunMethod(method, tvc);
+    StretchPicture(display, tvc, kDisplayWidth, kDisplayHeight, 0);
+    MciCommand(15);
+    return { tvc.Image(), display.Image() };
+}
+
+Surface OnlyFrame(const std::string& path)
+{
+    std::vector<Surface> frames = DecodeAllFrames(path);
+    EXPECT_EQ(frames.size(), 1u) << path;
+    return frames.empty() ? Surface() : frames[0];
+}
+
+void ExpectDone(const ToolResult& r)
+{
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+} // namespace
+
+// ---- the conversion itself ----
+
+TEST(ConvertTool, DefaultPathEqualsTheWindowsPipeline)
+{
+    ScratchFolder folder;
+    const struct {
+        TvcMode mode;
+        int method;
+        int64_t frame;
+    } cases[] = {
+        { TvcMode::Graphics16, IndexOf("DitherAtkinson"), 0 },
+        { TvcMode::Graphics4, IndexOf("DitherBayer4x4"), 137 },
+        { TvcMode::Graphics2, IndexOf("DitherFloyd"), 499 },
+        { TvcMode::Graphics16, kNoMethod, 250 },
+        { TvcMode::Graphics16, IndexOf("DitherJarvis"), 26 }, // just past a keyframe
+        { TvcMode::Graphics4, IndexOf("DitherHalftone3x3"), 74 },
+        { TvcMode::Graphics2, IndexOf("DitherSierra2Row"), 312 },
+    };
+    for (const auto& c : cases) {
+        const std::string method = c.method == kNoMethod ? "none" : std::to_string(c.method);
+        const std::string frame = std::to_string(c.frame);
+        const std::string mode = std::to_string(int(c.mode));
+        ExpectDone(RunTool({ "--mode", mode, "--method", method, "--frames", frame, SampleVideo(),
+            folder.Path("display.png") }));
+        ExpectDone(RunTool({ "--mode", mode, "--method", method, "--frames", frame, "--working",
+            SampleVideo(), folder.Path("working.png") }));
+        const WindowFrame window = WindowPipeline(SampleVideo(), c.frame, c.mode, c.method);
+        EXPECT_EQ(OnlyFrame(folder.Path("display.png")), window.display)
+            << "mode " << mode << " method " << method << " frame " << frame;
+        EXPECT_EQ(OnlyFrame(folder.Path("working.png")), window.working)
+            << "mode " << mode << " method " << method << " frame " << frame;
+    }
+}
+
+TEST(ConvertTool, KeepSizeLeavesAPalettePictureUnchanged)
+{
+    ScratchFolder folder;
+    const int keeping[]
+        = { IndexOf("DitherAtkinson"), IndexOf("DitherFloyd"), IndexOf("DitherThreshold"),
+              IndexOf("DitherSierra"), IndexOf("DitherBurkes"), IndexOf("DitherStucki"),
+              IndexOf("DitherJarvis"), IndexOf("DitherSierraLite"), IndexOf("DitherSierra2Row") };
+    uint32_t seed = 11;
+    for (int mode : { 2, 4, 16 }) {
+        // An odd size, so neither the working buffer's padding nor the border hides anything.
+        const Surface picture = RandomPicture(37, 23, PaletteColours(mode), seed++);
+        const std::string in = folder.Path("palette" + std::to_string(mode) + ".png");
+        WritePng(in, picture);
+        for (int method : keeping) {
+            const std::string out = folder.Path("out.png");
+            ExpectDone(RunTool({ "--keep-size", "--mode", std::to_string(mode), "--method",
+                std::to_string(method), in, out }));
+            EXPECT_EQ(OnlyFrame(out), picture)
+                << "mode " << mode << ", " << FindMethod(method)->caption;
+        }
+    }
+}
+
+TEST(ConvertTool, FrameNumbersAreTheVideosOwn)
+{
+    // Frame i of this video is sample picture i; with --keep-size and no method the tool must
+    // hand back exactly the frames asked for, under their own numbers.
+    ScratchFolder folder;
+    std::vector<Surface> frames;
+    for (int i = 0; i < 8; ++i)
+        frames.push_back(platform::MakeSamplePicture(64, 48, i));
+    MakeTestVideo(folder.Path("clip.mkv"), frames);
+    ExpectDone(RunTool({ "--keep-size", "--method", "none", "--frames", "3:5",
+        folder.Path("clip.mkv"), folder.Path("f_%d.png") }));
+    for (int i = 3; i <= 5; ++i)
+        EXPECT_EQ(OnlyFrame(folder.Path("f_" + std::to_string(i) + ".png")), frames[size_t(i)])
+            << i;
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("f_2.png")));
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("f_6.png")));
+}
+
+// ---- outputs ----
+
+TEST(ConvertTool, VideoExportsDecodeBackToThePictureFrames)
+{
+    ScratchFolder folder;
+    const std::vector<std::string> common
+        = { "--mode", "4", "--method", "floyd", "--frames", "100:139" };
+    const auto run = [&](const std::string& output) {
+        std::vector<std::string> args = common;
+        args.push_back(SampleVideo());
+        args.push_back(output);
+        return RunTool(args);
+    };
+    const ToolResult pictures = run(folder.Path("f_%03d.png"));
+    ExpectDone(pictures);
+    EXPECT_NE(pictures.out.find("frames written: 40"), std::string::npos) << pictures.out;
+    std::vector<Surface> expected;
+    for (int i = 100; i <= 139; ++i)
+        expected.push_back(OnlyFrame(folder.Path("f_" + std::to_string(i) + ".png")));
+
+    for (const char* name : { "out.mkv", "out.avi", "out.mp4", "out.gif" }) {
+        const ToolResult r = run(folder.Path(name));
+        ExpectDone(r);
+        // MPEG-4 part 2, the fallback where libx264 is missing, is not lossless.
+        if (r.out.find("(mpeg4)") != std::string::npos)
+            continue;
+        const std::vector<Surface> decoded = DecodeAllFrames(folder.Path(name));
+        ASSERT_EQ(decoded.size(), expected.size()) << name;
+        for (size_t i = 0; i < expected.size(); ++i)
+            ASSERT_EQ(decoded[i], expected[i]) << name << " frame " << 100 + i;
+        if (std::string_view(name) != "out.gif") {
+            EXPECT_EQ(StreamFrameRate(folder.Path(name)), std::make_pair(25, 1)) << name;
+        }
+    }
+}
+
+TEST(ConvertTool, VramHoldsEachWorkingFramePacked)
+{
+    ScratchFolder folder;
+    for (int mode : { 2, 4, 16 }) {
+        const std::vector<std::string> common = { "--working", "--mode", std::to_string(mode),
+            "--method", "bayer-4x4", "--frames", "10:12" };
+        std::vector<std::string> args = common;
+        args.insert(args.end(), { SampleVideo(), folder.Path("tvc.vram") });
+        ExpectDone(RunTool(args));
+        args = common;
+        args.insert(args.end(), { SampleVideo(), folder.Path("w%d.png") });
+        ExpectDone(RunTool(args));
+        std::vector<uint8_t> expected;
+        for (int i = 10; i <= 12; ++i)
+            PackVram(
+                OnlyFrame(folder.Path("w" + std::to_string(i) + ".png")), TvcMode(mode), expected);
+        const std::string vram = ReadFile(folder.Path("tvc.vram"));
+        ASSERT_EQ(vram.size(), 3 * kVramFrameBytes);
+        EXPECT_EQ(vram, std::string(expected.begin(), expected.end())) << "mode " << mode;
+    }
+}
+
+TEST(ConvertTool, CompareShowsEveryMethodOnTheFrame)
+{
+    ScratchFolder folder;
+    ExpectDone(
+        RunTool({ "--compare", "42", "--mode", "4", SampleVideo(), folder.Path("cmp.png") }));
+    const Surface sheet = OnlyFrame(folder.Path("cmp.png"));
+    ASSERT_EQ(sheet.width, kGridGap + 4 * (kDisplayWidth + kGridGap));
+    for (const Method& method : Methods()) {
+        if (IsNoiseMethod(method.index))
+            continue;
+        ExpectDone(RunTool({ "--mode", "4", "--method", std::to_string(method.index), "--frames",
+            "42", SampleVideo(), folder.Path("one.png") }));
+        const Surface one = OnlyFrame(folder.Path("one.png"));
+        const CellOrigin at = GridCellOrigin(method.index - 1, 4, kDisplayWidth, kDisplayHeight);
+        for (int y = 0; y < kDisplayHeight; y += 7)
+            for (int x = 0; x < kDisplayWidth; ++x)
+                ASSERT_EQ(sheet.At(at.x + x, at.y + y), one.At(x, y)) << method.caption;
+    }
+}
+
+TEST(ConvertTool, ProgressOnlyOnATerminalAndNotWhenQuiet)
+{
+    ScratchFolder folder;
+    for (bool quiet : { false, true }) {
+        Console console;
+        console.out = std::tmpfile();
+        console.err = std::tmpfile();
+        console.errIsTerminal = true;
+        std::vector<std::string> args = { "--frames", "0:30", SampleVideo(), folder.Path("p.mkv") };
+        if (quiet)
+            args.insert(args.begin(), "--quiet");
+        EXPECT_EQ(RunConvert(args, console), 0);
+        std::fseek(console.err, 0, SEEK_END);
+        const long errBytes = std::ftell(console.err);
+        std::fseek(console.out, 0, SEEK_END);
+        EXPECT_GT(std::ftell(console.out), 0) << "the summary is written either way";
+        std::fclose(console.out);
+        std::fclose(console.err);
+        if (quiet)
+            EXPECT_EQ(errBytes, 0);
+        else
+            EXPECT_GT(errBytes, 0);
+    }
+    // Not a terminal (as RunTool runs it): no progress line.
+    const ToolResult r = RunTool({ "--frames", "0:30", SampleVideo(), folder.Path("p.mkv") });
+    ExpectDone(r);
+    EXPECT_NE(r.out.find("conversion per frame (stopwatch): min"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("flicker: "), std::string::npos) << r.out;
+}
+
+// ---- refusals and failures ----
+
+TEST(ConvertTool, BadInputsAreNamedAndLeaveNoFile)
+{
+    ScratchFolder folder;
+    const std::string picture = folder.Path("in.png");
+    WritePng(picture, platform::MakeSamplePicture(320, 240));
+    std::ofstream(folder.Path("notes.avi")) << "not a video at all\n";
+    {
+        // A valid WAV file: sound, but no picture.
+        std::ofstream wav(folder.Path("sound.wav"), std::ios::binary);
+        const auto u32 = [&](uint32_t v) { wav.write(reinterpret_cast<const char*>(&v), 4); };
+        const auto u16 = [&](uint16_t v) { wav.write(reinterpret_cast<const char*>(&v), 2); };
+        wav << "RIFF";
+        u32(36 + 1600);
+        wav << "WAVEfmt ";
+        u32(16), u16(1), u16(1), u32(8000), u32(16000), u16(2), u16(16);
+        wav << "data";
+        u32(1600);
+        wav << std::string(1600, '\0');
+    }
+    std::filesystem::create_directory(folder.Path("sub"));
+    std::filesystem::create_hard_link(picture, folder.Path("link.png"));
+    std::ofstream(folder.Path("keep.mkv")) << "an older file";
+
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    } cases[] = {
+        { { "--bogus", picture, folder.Path("o.png") }, 2, "unknown option '--bogus'" },
+        { { "--method", "floyed", picture, folder.Path("o.png") }, 2, "unknown method 'floyed'" },
+        { { "--mode", "8", picture, folder.Path("o.png") }, 2, "--mode must be 2, 4 or 16" },
+        { { folder.Path("nope.avi"), folder.Path("o.png") }, 1, "no such file" },
+        { { folder.Path("sub"), folder.Path("o.png") }, 1, "it is a folder" },
+        { { folder.Path("notes.avi"), folder.Path("o.png") }, 1,
+            "cannot open '" + folder.Path("notes.avi") + "'" },
+        { { folder.Path("sound.wav"), folder.Path("o.png") }, 1, "has no video stream" },
+        { { "--frames", "0:500", SampleVideo(), folder.Path("o.mkv") }, 1,
+            "goes past the end: '" + SampleVideo() + "' has 500 frames, numbered 0 ... 499" },
+        { { "--frames", "1", picture, folder.Path("o.png") }, 1, "has 1 frame, numbered 0" },
+        { { "--compare", "500", SampleVideo(), folder.Path("o.png") }, 1,
+            "--compare 500 is past the end" },
+        { { picture, folder.Path("missing/o.png") }, 1,
+            "the output folder '" + folder.Path("missing") + "' does not exist" },
+        { { picture, picture }, 2, "is the input file" },
+        { { picture, folder.Path("sub/../in.png") }, 2, "is the input file" },
+        { { picture, folder.Path("link.png") }, 2, "is the input file" },
+        { { SampleVideo(), folder.Path("o.png") }, 2, "takes one picture, but 500 frames" },
+        { { "--keep-size", picture, folder.Path("o.vram") }, 2, "--keep-size keeps" },
+        { { "--frames", "0:600", SampleVideo(), folder.Path("keep.mkv") }, 1, "goes past the end" },
+    };
+    const std::set<std::string> before = folder.Files();
+    for (const auto& c : cases) {
+        const ToolResult r = RunTool(c.args);
+        EXPECT_EQ(r.exitStatus, c.status) << c.message << "\n" << r.err;
+        EXPECT_NE(r.err.find("pelorin-convert: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos)
+            << "expected '" << c.message << "' in '" << r.err << "'";
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_EQ(folder.Files(), before) << c.message;
+        EXPECT_TRUE(std::filesystem::is_empty(folder.Path("sub"))) << c.message;
+    }
+    EXPECT_EQ(ReadFile(folder.Path("keep.mkv")), "an older file");
+}
+
+TEST(ConvertTool, AFailureHalfwayRemovesWhatTheRunWrote)
+{
+    ScratchFolder folder;
+    // Frame 2's name is taken by a folder, so the third picture cannot be written.
+    std::filesystem::create_directory(folder.Path("f_00002.png"));
+    const ToolResult r = RunTool({ "--frames", "0:4", SampleVideo(), folder.Path("f_%05d.png") });
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("cannot write '" + folder.Path("f_00002.png") + "'"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(folder.Files(), std::set<std::string> { "f_00002.png" });
+}
+
+TEST(ConvertTool, AStopRequestLeavesNoOutput)
+{
+    ScratchFolder folder;
+    const std::pair<const char*, const char*> cases[]
+        = { { "s.mkv", "0:3" }, { "s.vram", "0:3" }, { "s_%d.png", "0:3" }, { "s.png", "0" } };
+    for (const auto& [name, frames] : cases) {
+        g_stopRequested = true;
+        const ToolResult r
+            = RunTool({ "--working", "--frames", frames, SampleVideo(), folder.Path(name) });
+        g_stopRequested = false;
+        EXPECT_EQ(r.exitStatus, 1) << name;
+        EXPECT_NE(r.err.find("stopped"), std::string::npos) << r.err;
+        EXPECT_TRUE(folder.Files().empty()) << name;
+    }
+}
+
+TEST(ConvertTool, HelpAndVersion)
+{
+    const ToolResult help = RunTool({ "--help" });
+    ExpectDone(help);
+    EXPECT_NE(help.out.find("Usage: pelorin-convert"), std::string::npos);
+    const ToolResult version = RunTool({ "--version" });
+    ExpectDone(version);
+    EXPECT_EQ(version.out.rfind("pelorin-convert ", 0), 0u) << version.out;
+    const ToolResult none = RunTool({});
+    EXPECT_EQ(none.exitStatus, 2);
+}

@@ -1,0 +1,169 @@
+#include "cli_test_util.h"
+
+#include "av_helpers.h"
+#include "convert/palette.h"
+#include "frame_convert.h"
+#include "picture_io.h"
+#include "video_writer.h"
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace pelorin::cli::test {
+
+ScratchFolder::ScratchFolder()
+{
+    std::string pattern = (fs::temp_directory_path() / "pelorin-cli-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    std::error_code ec;
+    fs::remove_all(m_path, ec);
+}
+
+std::set<std::string> ScratchFolder::Files() const
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(m_path))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+namespace {
+    std::string ReadAll(std::FILE* file)
+    {
+        std::string text;
+        std::rewind(file);
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+            text.append(buffer, n);
+        std::fclose(file);
+        return text;
+    }
+} // namespace
+
+ToolResult RunTool(const std::vector<std::string>& args)
+{
+    Console console;
+    console.out = std::tmpfile();
+    console.err = std::tmpfile();
+    console.errIsTerminal = false;
+    ToolResult result;
+    result.exitStatus = RunConvert(args, console);
+    result.out = ReadAll(console.out);
+    result.err = ReadAll(console.err);
+    return result;
+}
+
+void WritePng(const std::string& path, const platform::Surface& picture)
+{
+    const std::vector<uint8_t> bytes = EncodePicture(picture, PictureFormat::Png);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+platform::Surface RandomPicture(
+    int width, int height, const std::vector<uint32_t>& colours, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<size_t> pick(0, colours.size() - 1);
+    platform::Surface picture(width, height);
+    for (uint32_t& p : picture.pixels)
+        p = colours[pick(random)];
+    return picture;
+}
+
+std::vector<uint32_t> PaletteColours(int mode)
+{
+    const std::vector<PaletteEntry> saved = Palette;
+    LoadPalette(TvcMode(mode));
+    std::vector<uint32_t> colours;
+    for (const PaletteEntry& e : Palette)
+        colours.push_back(PackEntry(e));
+    Palette = saved;
+    return colours;
+}
+
+std::vector<platform::Surface> DecodeAllFrames(const std::string& path)
+{
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        throw std::runtime_error("cannot open " + path);
+    InputPtr input(raw);
+    avformat_find_stream_info(input.get(), nullptr);
+    const AVCodec* codec = nullptr;
+    const int stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    if (stream < 0)
+        throw std::runtime_error("no video stream in " + path);
+    CodecPtr decoder(avcodec_alloc_context3(codec));
+    avcodec_parameters_to_context(decoder.get(), input->streams[stream]->codecpar);
+    if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        throw std::runtime_error("cannot decode " + path);
+    PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
+    std::vector<platform::Surface> frames;
+    const auto receive = [&] {
+        while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
+            platform::Surface s(frame->width, frame->height);
+            SwsPtr sws(sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format),
+                frame->width, frame->height, AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr,
+                nullptr));
+            uint8_t* dst[4] = { reinterpret_cast<uint8_t*>(s.pixels.data()) };
+            int stride[4] = { s.width * 4 };
+            sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, dst, stride);
+            for (uint32_t& p : s.pixels)
+                p &= 0xFFFFFF;
+            frames.push_back(std::move(s));
+        }
+    };
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream)
+            avcodec_send_packet(decoder.get(), packet.get());
+        av_packet_unref(packet.get());
+        receive();
+    }
+    avcodec_send_packet(decoder.get(), nullptr);
+    receive();
+    return frames;
+}
+
+std::pair<int, int> StreamFrameRate(const std::string& path)
+{
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        throw std::runtime_error("cannot open " + path);
+    InputPtr input(raw);
+    avformat_find_stream_info(input.get(), nullptr);
+    const int stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (stream < 0)
+        throw std::runtime_error("no video stream in " + path);
+    const AVRational r = input->streams[stream]->r_frame_rate;
+    return { r.num, r.den };
+}
+
+void MakeTestVideo(const std::string& path, const std::vector<platform::Surface>& frames)
+{
+    VideoWriter writer(
+        path, ".mkv", frames.at(0).width, frames.at(0).height, { 25, 1 }, TvcMode::Graphics16);
+    for (const platform::Surface& frame : frames)
+        writer.Write(frame);
+    writer.Finish();
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace pelorin::cli::test

@@ -1,0 +1,200 @@
+#include "cli_error.h"
+#include "dither/method_table.h"
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+using namespace pelorin;
+using namespace pelorin::cli;
+
+namespace {
+
+Options Parse(std::vector<std::string> args) { return ParseOptions(args); }
+
+// The exit status and message a command line is refused with.
+std::pair<int, std::string> Refusal(std::vector<std::string> args)
+{
+    try {
+        ParseOptions(args);
+    } catch (const CliError& e) {
+        return { e.ExitStatus(), e.what() };
+    }
+    return { 0, "" };
+}
+
+} // namespace
+
+TEST(MethodNames, EveryCaptionInEverySpellingFindsItsOwnIndex)
+{
+    for (const Method& method : Methods()) {
+        std::string caption(method.caption);
+        std::string upper = caption, dashed = caption, plussed = caption;
+        for (char& c : upper)
+            c = char(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : dashed)
+            if (c == ' ' || c == '+')
+                c = '-';
+        for (char& c : plussed)
+            if (c == ' ' || c == '-')
+                c = '+';
+        for (const std::string& name :
+            { caption, upper, dashed, plussed, std::to_string(method.index) })
+            EXPECT_EQ(ParseMethodName(name), method.index) << "'" << name << "'";
+    }
+}
+
+TEST(MethodNames, TheIssuesExamplesAndTheUsualSpellings)
+{
+    const auto index = [](std::string_view caption) {
+        for (const Method& m : Methods())
+            if (m.caption == caption)
+                return m.index;
+        return -1;
+    };
+    const struct {
+        const char* name;
+        std::string_view caption;
+    } cases[] = {
+        { "floyd", "Floyd" },
+        { "bayer-4x4", "Bayer 4x4" },
+        { "treshold+noise", "Treshold+Noise" },
+        { "treshold noise", "Treshold+Noise" },
+        { "sierra2-row", "Sierra2 Row" },
+        { "SIERRA LITE", "Sierra Lite" },
+        { "threshold", "Treshold" },
+        { "Threshold+Noise", "Treshold+Noise" },
+        { "burkes", "Burkles" },
+        { "stucki", "Stucky" },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseMethodName(c.name), index(c.caption)) << c.name;
+    EXPECT_EQ(ParseMethodName("none"), kNoMethod);
+    EXPECT_EQ(ParseMethodName("NONE"), kNoMethod);
+}
+
+TEST(MethodNames, NonNamesAreRefused)
+{
+    for (const char* name : { "", "0", "17", "-1", "99999999999999999999", "floy", "bayer4x4x",
+             "sierra2", "1.5", " 3x", "halftone" })
+        EXPECT_EQ(ParseMethodName(name), std::nullopt) << "'" << name << "'";
+}
+
+TEST(Options, Defaults)
+{
+    const Options o = Parse({ "in.avi", "out.mkv" });
+    EXPECT_EQ(o.mode, TvcMode::Graphics16);
+    EXPECT_EQ(FindMethod(o.method)->caption, "Atkinson");
+    EXPECT_EQ(o.size, Size::Display);
+    EXPECT_FALSE(o.frames);
+    EXPECT_FALSE(o.compareFrame);
+    EXPECT_EQ(o.outputKind, OutputKind::Video);
+    EXPECT_EQ(o.outputExtension, ".mkv");
+}
+
+TEST(Options, ValuesInlineOrSeparateAndOutputKinds)
+{
+    const Options a
+        = Parse({ "--mode=4", "--method", "bayer-8x8", "--working", "-q", "a.png", "B.VRAM" });
+    EXPECT_EQ(a.mode, TvcMode::Graphics4);
+    EXPECT_EQ(FindMethod(a.method)->caption, "Bayer 8x8");
+    EXPECT_EQ(a.size, Size::Working);
+    EXPECT_TRUE(a.quiet);
+    EXPECT_EQ(a.outputKind, OutputKind::Vram);
+
+    const struct {
+        const char* name;
+        OutputKind kind;
+    } kinds[] = { { "x.png", OutputKind::Picture }, { "x.PPM", OutputKind::Picture },
+        { "x.bmp", OutputKind::Picture }, { "x.avi", OutputKind::Video },
+        { "x.mp4", OutputKind::Video }, { "x.gif", OutputKind::Video } };
+    for (const auto& k : kinds)
+        EXPECT_EQ(Parse({ "in.avi", k.name }).outputKind, k.kind) << k.name;
+    // A file name that looks like an option, after "--".
+    EXPECT_EQ(Parse({ "--", "-in.png", "-out.png" }).input, "-in.png");
+}
+
+TEST(Options, FrameRanges)
+{
+    const struct {
+        const char* text;
+        int64_t first;
+        std::optional<int64_t> last;
+    } cases[] = { { "0:9", 0, 9 }, { "5", 5, 5 }, { "12:", 12, std::nullopt }, { "7:7", 7, 7 } };
+    for (const auto& c : cases) {
+        const Options o = Parse({ "--frames", c.text, "in.avi", "out.mkv" });
+        ASSERT_TRUE(o.frames) << c.text;
+        EXPECT_EQ(o.frames->first, c.first) << c.text;
+        EXPECT_EQ(o.frames->last, c.last) << c.text;
+    }
+}
+
+TEST(Options, NumberedPictureNames)
+{
+    const struct {
+        const char* pattern;
+        int64_t frame;
+        const char* name;
+    } cases[] = {
+        { "out_%05d.png", 42, "out_00042.png" },
+        { "dir/f%d.png", 7, "dir/f7.png" },
+        { "f%3d.bmp", 7, "f  7.bmp" },
+        { "100%%_%02d.ppm", 123, "100%_123.ppm" },
+    };
+    for (const auto& c : cases) {
+        const Options o = Parse({ "in.avi", c.pattern });
+        ASSERT_TRUE(o.numbered) << c.pattern;
+        EXPECT_EQ(o.numbered->For(c.frame), c.name);
+    }
+    EXPECT_FALSE(Parse({ "in.avi", "100%%.png" }).numbered);
+    // In a video's name a "%" is just a character.
+    EXPECT_FALSE(Parse({ "in.avi", "out%d.mkv" }).numbered);
+}
+
+TEST(Options, WrongCommandLinesNameTheProblem)
+{
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        { { "--bogus", "a.png", "b.png" }, "unknown option '--bogus'" },
+        { { "--method", "floyed", "a.png", "b.png" }, "unknown method 'floyed'" },
+        { { "--mode", "8", "a.png", "b.png" }, "--mode must be 2, 4 or 16, got '8'" },
+        { { "--mode" }, "--mode needs a value" },
+        { { "a.png" }, "needs an INPUT and an OUTPUT" },
+        { { "a.png", "b.png", "c.png" }, "too many file names" },
+        { { "a.png", "b.tiff" }, "cannot tell what to write" },
+        { { "a.png", "b" }, "cannot tell what to write" },
+        { { "--frames", "3:1", "a.avi", "b.mkv" }, "comes before the first" },
+        { { "--frames", "x", "a.avi", "b.mkv" }, "--frames takes A:B" },
+        { { "--frames", "-2:5", "a.avi", "b.mkv" }, "--frames takes A:B" },
+        { { "--working", "--keep-size", "a.png", "b.png" }, "exclude each other" },
+        { { "--compare", "3", "a.avi", "b.mkv" }, "--compare writes one PNG" },
+        { { "--compare", "3", "--frames", "1", "a.avi", "b.png" }, "leave out --frames" },
+        { { "--compare", "x", "a.avi", "b.png" }, "--compare takes a frame number" },
+        { { "a.avi", "b.vram" }, "add --working" },
+        { { "--working", "--method", "none", "a.avi", "b.vram" }, "--method none" },
+        { { "--method", "none", "a.avi", "b.gif" }, "at most 256 colours" },
+        { { "a.avi", "f%s.png" }, "written %d" },
+        { { "a.avi", "f%d_%d.png" }, "more than one frame number" },
+        { { "--quiet=yes", "a.avi", "b.png" }, "--quiet takes no value" },
+        { { "--mode", "4", "--mode", "2", "a.avi", "b.png" }, "--mode is given twice" },
+    };
+    for (const auto& c : cases) {
+        const auto [status, message] = Refusal(c.args);
+        EXPECT_EQ(status, kExitUsage) << c.message;
+        EXPECT_NE(message.find(c.message), std::string::npos)
+            << "expected '" << c.message << "' in '" << message << "'";
+    }
+}
+
+TEST(Options, HelpListsEveryOptionAndMethod)
+{
+    const std::string help = HelpText();
+    for (const char* option : { "--mode", "--method", "--working", "--keep-size", "--frames",
+             "--compare", "--quiet", "--help", "--version" })
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    for (const Method& method : Methods())
+        EXPECT_NE(help.find(std::string(method.caption)), std::string::npos) << method.caption;
+    EXPECT_TRUE(Parse({ "--help" }).help);
+    EXPECT_TRUE(Parse({ "--version" }).version);
+}
