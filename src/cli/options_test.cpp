@@ -43,7 +43,7 @@ TEST(MethodNames, EveryCaptionInEverySpellingFindsItsOwnIndex)
     }
 }
 
-TEST(MethodNames, TheIssuesExamplesAndTheUsualSpellings)
+TEST(MethodNames, DocumentedExamplesAndTheUsualSpellings)
 {
     const auto index = [](std::string_view caption) {
         for (const Method& m : Methods())
