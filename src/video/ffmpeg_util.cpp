@@ -1,0 +1,26 @@
+#include "ffmpeg_util.h"
+
+extern "C" {
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+}
+
+#include <mutex>
+
+namespace pelorin::video {
+
+std::string AvErrorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (av_strerror(code, text, sizeof text) < 0)
+        return "FFmpeg error " + std::to_string(code);
+    return text;
+}
+
+void QuietFfmpegLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+} // namespace pelorin::video

@@ -1,0 +1,53 @@
+#pragma once
+// Owning handles for FFmpeg objects and the one place FFmpeg error codes become text.
+// Internal to the video module.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <memory>
+#include <string>
+
+namespace pelorin::video {
+
+struct FormatCloser {
+    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+
+// Releases a packet's payload at the end of a scope.
+class PacketUnref {
+public:
+    explicit PacketUnref(AVPacket* p)
+        : m_packet(p)
+    {
+    }
+    ~PacketUnref() { av_packet_unref(m_packet); }
+    PacketUnref(const PacketUnref&) = delete;
+    PacketUnref& operator=(const PacketUnref&) = delete;
+
+private:
+    AVPacket* m_packet;
+};
+
+// "Invalid data found when processing input" and the like.
+std::string AvErrorText(int code);
+
+// Damaged files make the decoders complain on every picture; the device reports failures
+// through its own results, so FFmpeg's log is limited to fatal messages (once per process).
+void QuietFfmpegLog();
+
+} // namespace pelorin::video

@@ -1,0 +1,591 @@
+#include "frame_source.h"
+
+#include "ffmpeg_util.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cassert>
+#include <cstdlib>
+#include <limits>
+#include <unordered_map>
+#include <vector>
+
+namespace pelorin::video {
+
+namespace {
+
+    // The timeline keeps at most this many packets: about 23 hours at 25 frames per second.
+    // It bounds memory for a hostile file that repeats one chunk through a huge index.
+    constexpr int64_t kMaxScannedPackets = int64_t(1) << 21;
+    constexpr int64_t kMaxSlots = INT32_MAX;
+    // Timestamps beyond this are treated as absent, so differences of two never overflow.
+    constexpr int64_t kTimestampLimit = int64_t(1) << 60;
+    // Receive errors in a row without any progress before the decoder is given up as lost.
+    constexpr int kMaxFruitlessReceives = 64;
+    // Streams that reorder pictures but carry no presentation timestamps are decoded once at
+    // open to learn their display order; beyond this many packets (about 13 minutes at 25
+    // pictures per second) that pass would make opening slow, and positions are estimated.
+    constexpr int64_t kMaxDisplayOrderPass = 20000;
+
+    struct KeyFrame {
+        int64_t seekTs; // the timestamp the demuxer seeks by (its decoding timestamp if known)
+        int64_t ts; // its presentation timestamp on our timeline
+        // The container gave no presentation timestamp (AVI): frames leave a reordering
+        // decoder stamped one packet late, so the first picture after a seek calibrates.
+        bool tsFromDts;
+    };
+
+    bool ValidRate(AVRational r)
+    {
+        // One picture per 100 s up to 1000 per second covers every real video.
+        return r.num > 0 && r.den > 0 && av_q2d(r) >= 0.01 && av_q2d(r) <= 1000.0;
+    }
+
+    bool ValidSize(int width, int height)
+    {
+        return width > 0 && height > 0 && width <= kMaxVideoSide && height <= kMaxVideoSide;
+    }
+
+    enum class Outcome { Reached, Ended, Failed };
+
+} // namespace
+
+struct FrameSource::Impl {
+    std::string path;
+    FormatPtr format;
+    CodecPtr codec;
+    PacketPtr packet { av_packet_alloc() };
+    FramePtr decoded { av_frame_alloc() };
+    FramePtr picture { av_frame_alloc() };
+    FramePtr pending { av_frame_alloc() };
+
+    int stream = -1;
+    AVRational timeBase {};
+    AVRational rate {};
+    int64_t slotTicks = 1; // one slot in time-base units, at least 1
+    int width = 0;
+    int height = 0;
+
+    // The timeline: presentation timestamps of all pictures in display order, and the slot at
+    // which each starts (non-decreasing).
+    std::vector<int64_t> pictureTs;
+    std::vector<int64_t> pictureSlot;
+    std::vector<KeyFrame> keys; // sorted by ts
+    int64_t slotCount = 0;
+    // For reordering streams without presentation timestamps (B-frames in AVI): the display
+    // timestamp of each packet by its decoding timestamp, learnt by decoding once at open.
+    std::unordered_map<int64_t, int64_t> displayTsOfDts;
+    // Every packet reaches the decoder with its presentation timestamp, so each picture comes
+    // out with its own. Otherwise FFmpeg's best guess is used and calibrated after each seek.
+    bool framesCarryTs = true;
+
+    // Decoder state.
+    bool havePicture = false;
+    bool havePending = false; // a picture decoded beyond the last target, kept for the next
+    int64_t pendingTs = 0;
+    bool lost = true; // decoder position unknown: the next request seeks the demuxer
+    bool demuxEnded = false;
+    bool drained = false;
+    bool heldPacket = false; // read while checking a seek, not yet sent
+    int64_t packetTs = AV_NOPTS_VALUE; // of the packet in `packet`
+    int64_t lastPacketTs = AV_NOPTS_VALUE;
+    int64_t lastOutputTs = AV_NOPTS_VALUE;
+    bool calibrate = false;
+    int64_t calibrateTs = 0;
+    int64_t tsOffset = 0;
+    int64_t shownPicture = -1;
+    int64_t slot = 0;
+    DecodeCounters counters;
+
+    bool OpenFile(std::string* error);
+    bool Scan(std::string* error);
+    void LearnDisplayOrder();
+    int64_t PacketTs(const AVPacket& p, bool* fromDts);
+    bool ReadVideoPacket();
+    bool SeekDemuxer(const KeyFrame& key);
+    bool ReadFirstKey(const KeyFrame& key);
+    Outcome DecodeTo(int64_t targetTs);
+    int64_t OutputTs(const AVFrame& f);
+    bool Good(const AVFrame& f) const;
+    const KeyFrame& KeyFor(int64_t targetTs) const;
+    bool SeekToSlot(int64_t slot);
+};
+
+bool FrameSource::Impl::OpenFile(std::string* error)
+{
+    AVFormatContext* raw = nullptr;
+    int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    if (r < 0) {
+        *error = "cannot open '" + path + "': " + AvErrorText(r);
+        return false;
+    }
+    format.reset(raw);
+    r = avformat_find_stream_info(format.get(), nullptr);
+    if (r < 0) {
+        *error = "cannot read the streams of '" + path + "': " + AvErrorText(r);
+        return false;
+    }
+    stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (stream < 0) {
+        *error = "'" + path + "' has no video stream";
+        return false;
+    }
+    AVStream* st = format->streams[stream];
+    // Read only our stream; the others are skipped by the demuxer where it can.
+    for (unsigned i = 0; i < format->nb_streams; ++i)
+        if (int(i) != stream)
+            format->streams[i]->discard = AVDISCARD_ALL;
+
+    const AVCodecParameters* par = st->codecpar;
+    if (!ValidSize(par->width, par->height)) {
+        *error = "'" + path + "': picture size " + std::to_string(par->width) + " x "
+            + std::to_string(par->height) + " is outside 1 ... " + std::to_string(kMaxVideoSide);
+        return false;
+    }
+    width = par->width;
+    height = par->height;
+
+    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+    if (!decoder) {
+        *error = "'" + path + "': no decoder for " + avcodec_get_name(par->codec_id);
+        return false;
+    }
+    codec.reset(avcodec_alloc_context3(decoder));
+    if (!codec || !packet || !decoded || !picture || !pending) {
+        *error = "out of memory opening '" + path + "'";
+        return false;
+    }
+    r = avcodec_parameters_to_context(codec.get(), par);
+    if (r < 0) {
+        *error = "'" + path + "': " + AvErrorText(r);
+        return false;
+    }
+    codec->pkt_timebase = st->time_base;
+    // Slice threads only: frame threading would hold pictures back and slow every seek.
+    codec->thread_type = FF_THREAD_SLICE;
+    codec->thread_count = 0;
+    // The decoder refuses pictures larger than we accept, also when the size changes mid-stream.
+    codec->max_pixels = int64_t(kMaxVideoSide) * kMaxVideoSide;
+    r = avcodec_open2(codec.get(), decoder, nullptr);
+    if (r < 0) {
+        *error = "'" + path + "': cannot open the " + avcodec_get_name(par->codec_id)
+            + " decoder: " + AvErrorText(r);
+        return false;
+    }
+
+    timeBase = st->time_base;
+    if (timeBase.num <= 0 || timeBase.den <= 0) {
+        *error = "'" + path + "': the video stream has no time base";
+        return false;
+    }
+    rate = ValidRate(st->r_frame_rate)  ? st->r_frame_rate
+        : ValidRate(st->avg_frame_rate) ? st->avg_frame_rate
+                                        : AVRational { 25, 1 };
+    av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
+    slotTicks = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), timeBase));
+    return true;
+}
+
+// The presentation timestamp of a packet: its own, else its decoding timestamp (AVI gives only
+// that), else one slot after the previous packet.
+int64_t FrameSource::Impl::PacketTs(const AVPacket& p, bool* fromDts)
+{
+    int64_t ts = p.pts;
+    *fromDts = false;
+    if (ts == AV_NOPTS_VALUE) {
+        *fromDts = true;
+        ts = p.dts;
+        if (ts == AV_NOPTS_VALUE && lastPacketTs != AV_NOPTS_VALUE)
+            ts = lastPacketTs + slotTicks;
+    }
+    if (ts != AV_NOPTS_VALUE && (ts > kTimestampLimit || ts < -kTimestampLimit))
+        ts = AV_NOPTS_VALUE;
+    if (ts != AV_NOPTS_VALUE)
+        lastPacketTs = ts;
+    return ts;
+}
+
+bool FrameSource::Impl::Scan(std::string* error)
+{
+    const int64_t fileSize = avio_size(format->pb);
+    // A sane file delivers each byte once; an index that points at the same chunks over and
+    // over is cut off here instead of being read for hours.
+    const int64_t byteBudget
+        = fileSize > 0 ? fileSize * 4 + (int64_t(1) << 20) : std::numeric_limits<int64_t>::max();
+    int64_t bytes = 0;
+    int64_t count = 0;
+    bool seenKey = false;
+    bool anyFromDts = false;
+    while (count < kMaxScannedPackets) {
+        const int r = av_read_frame(format.get(), packet.get());
+        if (r < 0)
+            break; // the end, or damage: the timeline stops at the last readable packet
+        PacketUnref unref(packet.get());
+        if (packet->stream_index != stream || packet->size <= 0)
+            continue;
+        bytes += packet->size;
+        if (bytes > byteBudget)
+            break;
+        ++count;
+        bool fromDts = false;
+        const int64_t ts = PacketTs(*packet, &fromDts);
+        if (ts == AV_NOPTS_VALUE)
+            continue;
+        anyFromDts = anyFromDts || fromDts;
+        const bool key = packet->flags & AV_PKT_FLAG_KEY;
+        // Pictures before the first keyframe cannot be decoded from anywhere.
+        if (!seenKey && !key)
+            continue;
+        seenKey = true;
+        if (key) {
+            const int64_t dts = packet->dts;
+            const bool dtsUsable = dts != AV_NOPTS_VALUE && dts <= ts && dts > -kTimestampLimit;
+            keys.push_back({ dtsUsable ? dts : ts, ts, fromDts });
+        }
+        // Packets marked for discarding (an edit list's preroll) feed the decoder but show no
+        // picture of their own.
+        if (!(packet->flags & AV_PKT_FLAG_DISCARD))
+            pictureTs.push_back(ts);
+    }
+    if (keys.empty() || pictureTs.empty()) {
+        *error = "'" + path + "' holds no decodable video pictures";
+        return false;
+    }
+    std::sort(pictureTs.begin(), pictureTs.end());
+    pictureTs.erase(std::unique(pictureTs.begin(), pictureTs.end()), pictureTs.end());
+    std::stable_sort(
+        keys.begin(), keys.end(), [](const KeyFrame& a, const KeyFrame& b) { return a.ts < b.ts; });
+
+    // Each picture starts at the slot its time rounds to, so timestamps stored in coarse units
+    // (whole milliseconds for 29.97 frames per second) still land on their own slot.
+    const int64_t start = pictureTs.front();
+    const AVRational slotUnit = av_inv_q(rate);
+    pictureSlot.reserve(pictureTs.size());
+    for (size_t i = 0; i < pictureTs.size(); ++i) {
+        const int64_t s = av_rescale_q_rnd(pictureTs[i] - start, timeBase, slotUnit,
+            AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+        if (s < 0 || s >= kMaxSlots) {
+            pictureTs.resize(i);
+            break;
+        }
+        pictureSlot.push_back(s);
+    }
+    slotCount = pictureSlot.back() + 1;
+
+    const bool reorders
+        = codec->has_b_frames > 0 || format->streams[stream]->codecpar->video_delay > 0;
+    framesCarryTs = !anyFromDts;
+    if (reorders && anyFromDts && count <= kMaxDisplayOrderPass)
+        LearnDisplayOrder();
+    return true;
+}
+
+// Decodes the whole stream once, each packet stamped with its own decoding timestamp; the
+// pictures come out in display order carrying those stamps, so the k-th one out is the picture
+// of the k-th timestamp of the timeline. From then on every packet read is stamped with its
+// display timestamp, and the keyframes are placed where they show.
+void FrameSource::Impl::LearnDisplayOrder()
+{
+    std::vector<int64_t> outputDts;
+    outputDts.reserve(pictureTs.size());
+    if (!SeekDemuxer(keys.front()))
+        return;
+    bool ended = false;
+    while (!ended) {
+        if (ReadVideoPacket()) {
+            if (packet->dts == AV_NOPTS_VALUE) {
+                av_packet_unref(packet.get());
+                return; // nothing to tell the packets apart by
+            }
+            packet->pts = packet->dts;
+            avcodec_send_packet(codec.get(), packet.get());
+            av_packet_unref(packet.get());
+        } else {
+            avcodec_send_packet(codec.get(), nullptr);
+            ended = true;
+        }
+        while (avcodec_receive_frame(codec.get(), decoded.get()) == 0) {
+            if (decoded->pts != AV_NOPTS_VALUE)
+                outputDts.push_back(decoded->pts);
+            av_frame_unref(decoded.get());
+        }
+    }
+    const size_t n = std::min(outputDts.size(), pictureTs.size());
+    for (size_t k = 0; k < n; ++k)
+        displayTsOfDts[outputDts[k]] = pictureTs[k];
+    for (KeyFrame& key : keys) {
+        const auto it = displayTsOfDts.find(key.seekTs);
+        if (it != displayTsOfDts.end()) {
+            key.ts = it->second;
+            key.tsFromDts = false;
+        }
+    }
+    std::stable_sort(
+        keys.begin(), keys.end(), [](const KeyFrame& a, const KeyFrame& b) { return a.ts < b.ts; });
+    framesCarryTs = n == pictureTs.size();
+    lost = true;
+}
+
+bool FrameSource::Impl::ReadVideoPacket()
+{
+    if (heldPacket) {
+        heldPacket = false;
+        return true;
+    }
+    for (;;) {
+        if (av_read_frame(format.get(), packet.get()) < 0)
+            return false;
+        if (packet->stream_index == stream && packet->size > 0)
+            break;
+        av_packet_unref(packet.get());
+    }
+    bool fromDts = false;
+    const bool unstamped = packet->pts == AV_NOPTS_VALUE && packet->dts == AV_NOPTS_VALUE;
+    if (!displayTsOfDts.empty() && packet->dts != AV_NOPTS_VALUE) {
+        const auto it = displayTsOfDts.find(packet->dts);
+        if (it != displayTsOfDts.end())
+            packet->pts = it->second;
+    }
+    packetTs = PacketTs(*packet, &fromDts);
+    // A stream without any timestamps gets ours, so its pictures come out stamped.
+    if (unstamped)
+        packet->pts = packetTs;
+    return true;
+}
+
+// Reads up to the first keyframe after a demuxer seek. True when it is `key` or one before it,
+// so decoding forward from it reaches `key`; the packet is then held for sending.
+bool FrameSource::Impl::ReadFirstKey(const KeyFrame& key)
+{
+    for (;;) {
+        if (!ReadVideoPacket())
+            return false;
+        const bool isKey = packet->flags & AV_PKT_FLAG_KEY;
+        const int64_t ts = packetTs;
+        const int64_t order = packet->dts != AV_NOPTS_VALUE ? packet->dts : ts;
+        if (isKey && ts != AV_NOPTS_VALUE && ts <= key.ts) {
+            heldPacket = true;
+            return true;
+        }
+        av_packet_unref(packet.get());
+        if (isKey || (order != AV_NOPTS_VALUE && order > key.seekTs))
+            return false; // landed beyond the keyframe
+    }
+}
+
+bool FrameSource::Impl::SeekDemuxer(const KeyFrame& key)
+{
+    ++counters.demuxerSeeks;
+    avcodec_flush_buffers(codec.get());
+    if (heldPacket)
+        av_packet_unref(packet.get());
+    heldPacket = false;
+    havePending = false;
+    av_frame_unref(pending.get());
+    demuxEnded = false;
+    drained = false;
+    lastOutputTs = AV_NOPTS_VALUE;
+    tsOffset = 0;
+    calibrate = key.tsFromDts;
+    calibrateTs = key.ts;
+    lost = true;
+
+    // Containers with an index land exactly on the keyframe. Those that search by timestamp
+    // (MPEG-TS) may land a little late; then try again further back, and finally at the start.
+    const int64_t second = std::max<int64_t>(1, av_rescale_q(1, AVRational { 1, 1 }, timeBase));
+    const int64_t backoffs[] = { 0, second, 10 * second };
+    for (const int64_t back : backoffs) {
+        lastPacketTs = key.ts - slotTicks;
+        if (av_seek_frame(format.get(), stream, key.seekTs - back, AVSEEK_FLAG_BACKWARD) >= 0
+            && ReadFirstKey(key)) {
+            lost = false;
+            return true;
+        }
+    }
+    const KeyFrame& first = keys.front();
+    lastPacketTs = first.ts - slotTicks;
+    if (avformat_seek_file(format.get(), stream, std::numeric_limits<int64_t>::min(), first.seekTs,
+            first.seekTs, 0)
+            >= 0
+        && ReadFirstKey(key)) {
+        lost = false;
+        return true;
+    }
+    return false;
+}
+
+int64_t FrameSource::Impl::OutputTs(const AVFrame& f)
+{
+    // FFmpeg's guess prefers decoding timestamps once it has seen presentation timestamps out
+    // of order, and it keeps that judgement across seeks; a stream whose packets all carry
+    // their presentation timestamp is better served by the picture's own.
+    int64_t raw = framesCarryTs && f.pts != AV_NOPTS_VALUE ? f.pts : f.best_effort_timestamp;
+    if (raw == AV_NOPTS_VALUE)
+        raw = f.pts;
+    int64_t ts;
+    if (raw == AV_NOPTS_VALUE || raw > kTimestampLimit || raw < -kTimestampLimit) {
+        ts = lastOutputTs != AV_NOPTS_VALUE ? lastOutputTs + slotTicks : calibrateTs;
+    } else {
+        if (calibrate)
+            tsOffset = raw - calibrateTs;
+        ts = raw - tsOffset;
+    }
+    calibrate = false;
+    lastOutputTs = ts;
+    return ts;
+}
+
+bool FrameSource::Impl::Good(const AVFrame& f) const
+{
+    return !(f.flags & AV_FRAME_FLAG_CORRUPT) && f.decode_error_flags == 0
+        && ValidSize(f.width, f.height) && f.format >= 0
+        && sws_isSupportedInput(AVPixelFormat(f.format)) > 0;
+}
+
+// Decodes until the picture stamped `targetTs` is in `picture`, or the first one after it has
+// come out (kept as pending), or the stream ends. Damaged pictures on the way are skipped.
+Outcome FrameSource::Impl::DecodeTo(int64_t targetTs)
+{
+    if (havePending) {
+        if (pendingTs > targetTs)
+            return Outcome::Reached;
+        av_frame_unref(picture.get());
+        av_frame_move_ref(picture.get(), pending.get());
+        havePicture = true;
+        havePending = false;
+        if (pendingTs == targetTs)
+            return Outcome::Reached;
+    }
+    if (drained)
+        return Outcome::Ended;
+    int fruitless = 0;
+    for (;;) {
+        const int r = avcodec_receive_frame(codec.get(), decoded.get());
+        if (r == 0) {
+            fruitless = 0;
+            const int64_t ts = OutputTs(*decoded);
+            if (!Good(*decoded)) {
+                ++counters.damagedPictures;
+                av_frame_unref(decoded.get());
+                if (ts >= targetTs)
+                    return Outcome::Reached;
+                continue;
+            }
+            if (ts > targetTs) {
+                av_frame_move_ref(pending.get(), decoded.get());
+                pendingTs = ts;
+                havePending = true;
+                return Outcome::Reached;
+            }
+            av_frame_unref(picture.get());
+            av_frame_move_ref(picture.get(), decoded.get());
+            havePicture = true;
+            if (ts == targetTs)
+                return Outcome::Reached;
+        } else if (r == AVERROR(EAGAIN)) {
+            fruitless = 0;
+            if (demuxEnded || !ReadVideoPacket()) {
+                // Drain the pictures still held for reordering.
+                demuxEnded = true;
+                avcodec_send_packet(codec.get(), nullptr);
+                continue;
+            }
+            ++counters.packetsSent;
+            const int s = avcodec_send_packet(codec.get(), packet.get());
+            av_packet_unref(packet.get());
+            if (s < 0)
+                ++counters.damagedPictures; // rejected outright; the next packet goes on
+        } else if (r == AVERROR_EOF) {
+            drained = true;
+            return Outcome::Ended;
+        } else {
+            // A decoding error reported on the way out: that picture is lost.
+            ++counters.damagedPictures;
+            if (++fruitless > kMaxFruitlessReceives) {
+                lost = true;
+                return Outcome::Failed;
+            }
+        }
+    }
+}
+
+const KeyFrame& FrameSource::Impl::KeyFor(int64_t targetTs) const
+{
+    auto it = std::upper_bound(
+        keys.begin(), keys.end(), targetTs, [](int64_t t, const KeyFrame& k) { return t < k.ts; });
+    return it == keys.begin() ? keys.front() : *(it - 1);
+}
+
+bool FrameSource::Impl::SeekToSlot(int64_t wanted)
+{
+    if (wanted < 0 || wanted >= slotCount)
+        return false;
+    const int64_t p = std::upper_bound(pictureSlot.begin(), pictureSlot.end(), wanted)
+        - pictureSlot.begin() - 1;
+    assert(p >= 0);
+    const int64_t targetTs = pictureTs[size_t(p)];
+    if (!lost && havePicture && p == shownPicture) {
+        slot = wanted;
+        return true;
+    }
+    const KeyFrame& key = KeyFor(targetTs);
+    bool decodeOn = !lost && !drained && shownPicture >= 0 && p > shownPicture;
+    if (decodeOn && p > shownPicture + 1) {
+        // Decoding on is the cheaper road unless a keyframe lies beyond the next picture the
+        // decoder would deliver anyway.
+        int64_t reached = pictureTs[size_t(shownPicture)];
+        if (lastOutputTs != AV_NOPTS_VALUE)
+            reached = std::max(reached, lastOutputTs);
+        auto next = std::upper_bound(pictureTs.begin(), pictureTs.end(), reached);
+        if (next != pictureTs.end() && key.ts > *next)
+            decodeOn = false;
+    }
+    if (!decodeOn && !SeekDemuxer(key))
+        return false;
+    if (DecodeTo(targetTs) == Outcome::Failed && !havePicture)
+        return false;
+    shownPicture = p;
+    slot = wanted;
+    return true;
+}
+
+FrameSource::FrameSource(std::unique_ptr<Impl> impl)
+    : m(std::move(impl))
+{
+}
+
+FrameSource::~FrameSource() = default;
+
+std::unique_ptr<FrameSource> FrameSource::Open(const std::string& path, std::string* error)
+{
+    QuietFfmpegLog();
+    std::string ignored;
+    if (!error)
+        error = &ignored;
+    auto impl = std::make_unique<Impl>();
+    impl->path = path;
+    if (!impl->OpenFile(error) || !impl->Scan(error))
+        return nullptr;
+    if (!impl->SeekToSlot(0) || !impl->havePicture) {
+        *error = "'" + path + "': the first picture cannot be decoded";
+        return nullptr;
+    }
+    return std::unique_ptr<FrameSource>(new FrameSource(std::move(impl)));
+}
+
+int64_t FrameSource::SlotCount() const { return m->slotCount; }
+int FrameSource::RateNumerator() const { return m->rate.num; }
+int FrameSource::RateDenominator() const { return m->rate.den; }
+int FrameSource::Width() const { return m->width; }
+int FrameSource::Height() const { return m->height; }
+bool FrameSource::SeekToSlot(int64_t slot) { return m->SeekToSlot(slot); }
+int64_t FrameSource::Slot() const { return m->slot; }
+const AVFrame* FrameSource::Picture() const { return m->havePicture ? m->picture.get() : nullptr; }
+const DecodeCounters& FrameSource::Counters() const { return m->counters; }
+
+} // namespace pelorin::video

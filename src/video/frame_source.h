@@ -1,0 +1,69 @@
+#pragma once
+// FrameSource: the video stream of one file, decoded by FFmpeg and addressed by frame slot.
+//
+// Slots are the positions a video player counts in frames: slot N is the picture the video shows
+// at time N ÷ rate after its first picture, where rate is the stream's nominal frame rate. A
+// picture lasts until the next one starts, so a gap in the timestamps (an AVI's empty
+// "dropped frame" chunks, a variable-rate stretch) repeats the picture before it, and every
+// slot from 0 to SlotCount() − 1 has a picture. Timestamps need not start at 0, and pictures may
+// be stored out of display order (B-frames).
+//
+// Open() reads the packet timestamps of the whole stream once (no decoding), so the slot count is
+// what the file holds, never a count taken on trust from a header. SeekToSlot() then decodes on
+// from where the decoder stands when the target lies ahead with no keyframe in between, and
+// otherwise seeks the demuxer to the keyframe before the target and decodes forward from there.
+//
+// A picture that fails to decode, or that the decoder could only conceal, is skipped: Picture()
+// keeps the last good one. Not thread-safe; the owner serialises calls.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct AVFrame;
+
+namespace pelorin::video {
+
+// Largest picture side accepted from any file; larger (or empty) pictures are refused.
+constexpr int kMaxVideoSide = 8192;
+
+// What the decoder did since Open(); lets tests and benchmarks see how a position was reached.
+struct DecodeCounters {
+    int64_t demuxerSeeks = 0; // including the one that starts decoding at Open()
+    int64_t packetsSent = 0;
+    int64_t damagedPictures = 0; // pictures or packets skipped as undecodable or concealed
+};
+
+class FrameSource {
+public:
+    // Opens the first video stream of `path` and decodes slot 0. On failure returns null and
+    // puts the reason in *error, e.g. "cannot open 'x.avi': Invalid data found when processing
+    // input" or "'x.avi' has no video stream".
+    static std::unique_ptr<FrameSource> Open(const std::string& path, std::string* error);
+    ~FrameSource();
+    FrameSource(const FrameSource&) = delete;
+    FrameSource& operator=(const FrameSource&) = delete;
+
+    int64_t SlotCount() const;
+    // The nominal frame rate as a fraction; both parts positive.
+    int RateNumerator() const;
+    int RateDenominator() const;
+    int Width() const;
+    int Height() const;
+
+    // Makes Picture() the picture of `slot` and returns true. Returns false, changing nothing,
+    // for a slot outside 0 ... SlotCount() − 1 or when the file can no longer be read there.
+    bool SeekToSlot(int64_t slot);
+    int64_t Slot() const;
+
+    // The picture shown at Slot(), or the last good one before it; never null after Open().
+    const AVFrame* Picture() const;
+
+    const DecodeCounters& Counters() const;
+
+private:
+    struct Impl;
+    explicit FrameSource(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m;
+};
+
+} // namespace pelorin::video

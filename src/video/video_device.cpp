@@ -1,0 +1,247 @@
+#include "video_device.h"
+
+#include "platform/picture_box.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace pelorin::video {
+
+const char* ModeName(DeviceMode mode)
+{
+    switch (mode) {
+    case DeviceMode::NotReady:
+        return "not ready";
+    case DeviceMode::Stopped:
+        return "stopped";
+    case DeviceMode::Playing:
+        return "playing";
+    case DeviceMode::Paused:
+        return "paused";
+    case DeviceMode::Seeking:
+        return "seeking";
+    }
+    return "not ready";
+}
+
+std::unique_ptr<VideoDevice> VideoDevice::Open(
+    const std::string& path, int parentHandle, std::string* error)
+{
+    auto source = FrameSource::Open(path, error);
+    if (!source)
+        return nullptr;
+    std::unique_ptr<VideoDevice> device(new VideoDevice(std::move(source), parentHandle));
+    {
+        std::lock_guard lock(device->m_lock);
+        device->Draw();
+    }
+    device->Refresh();
+    return device;
+}
+
+VideoDevice::VideoDevice(std::unique_ptr<FrameSource> source, int parentHandle)
+    : m_source(std::move(source))
+    , m_parent(parentHandle)
+    , m_length(m_source->SlotCount())
+    , m_rateNum(m_source->RateNumerator())
+    , m_rateDen(m_source->RateDenominator())
+    , m_rect { 0, 0, m_source->Width(), m_source->Height() }
+{
+}
+
+VideoDevice::~VideoDevice()
+{
+    StopPlayback();
+    {
+        std::lock_guard lock(m_lock);
+        WithParentImage(
+            [&](platform::Surface& image, uint32_t backColor) { Erase(image, backColor); });
+    }
+    Refresh();
+}
+
+template <class Work> void VideoDevice::WithParentImage(Work work) const
+{
+    platform::PictureBox* box = platform::FindWindow(m_parent);
+    if (!box)
+        return;
+    std::lock_guard lock(box->Lock());
+    work(box->Image(), box->BackColor());
+}
+
+void VideoDevice::Draw()
+{
+    const AVFrame* picture = m_source->Picture();
+    if (!picture)
+        return;
+    WithParentImage(
+        [&](platform::Surface& image, uint32_t) { m_painter.Paint(*picture, image, m_rect); });
+}
+
+void VideoDevice::Erase(platform::Surface& image, uint32_t backColor) const
+{
+    const int left = std::max(m_rect.x, 0);
+    const int top = std::max(m_rect.y, 0);
+    const int right = int(std::min<int64_t>(int64_t(m_rect.x) + m_rect.width, image.width));
+    const int bottom = int(std::min<int64_t>(int64_t(m_rect.y) + m_rect.height, image.height));
+    for (int y = top; y < bottom; ++y)
+        std::fill(image.Row(y) + left, image.Row(y) + std::max(left, right), backColor);
+}
+
+void VideoDevice::Refresh() const
+{
+    if (platform::PictureBox* box = platform::FindWindow(m_parent))
+        box->Refresh();
+}
+
+bool VideoDevice::Seek(int64_t slot)
+{
+    if (slot < 0 || slot >= m_length)
+        return false;
+    StopPlayback();
+    const DeviceMode before = m_mode.load();
+    m_mode = DeviceMode::Seeking;
+    bool shown;
+    {
+        std::lock_guard lock(m_lock);
+        shown = m_source->SeekToSlot(slot);
+        if (shown) {
+            Draw();
+            m_position = slot;
+        }
+    }
+    // A seek ends playing and pausing alike; a failed one leaves the mode as it was.
+    m_mode = shown || before == DeviceMode::Playing ? DeviceMode::Stopped : before;
+    if (shown)
+        Refresh();
+    return shown;
+}
+
+void VideoDevice::Play()
+{
+    if (m_mode == DeviceMode::Playing)
+        return;
+    StopPlayback(); // joins a player that ran to the end by itself
+    StartPlayback();
+}
+
+void VideoDevice::Pause()
+{
+    if (m_mode != DeviceMode::Playing)
+        return;
+    StopPlayback();
+    m_mode = DeviceMode::Paused;
+}
+
+void VideoDevice::Resume()
+{
+    if (m_mode != DeviceMode::Paused)
+        return;
+    StopPlayback();
+    StartPlayback();
+}
+
+void VideoDevice::Stop()
+{
+    StopPlayback();
+    m_mode = DeviceMode::Stopped;
+}
+
+bool VideoDevice::PutWindow(const WindowRect& rect)
+{
+    if (rect.width <= 0 || rect.height <= 0 || rect.width > kMaxVideoSide
+        || rect.height > kMaxVideoSide)
+        return false;
+    {
+        std::lock_guard lock(m_lock);
+        const AVFrame* picture = m_source->Picture();
+        // The old area shows the parent again, the new one the picture; a reader of the
+        // parent never sees the step in between.
+        WithParentImage([&](platform::Surface& image, uint32_t backColor) {
+            Erase(image, backColor);
+            m_rect = rect;
+            if (picture)
+                m_painter.Paint(*picture, image, m_rect);
+        });
+        m_rect = rect;
+    }
+    Refresh();
+    return true;
+}
+
+WindowRect VideoDevice::Window() const
+{
+    std::lock_guard lock(m_lock);
+    return m_rect;
+}
+
+DecodeCounters VideoDevice::Counters() const
+{
+    std::lock_guard lock(m_lock);
+    return m_source->Counters();
+}
+
+void VideoDevice::StartPlayback()
+{
+    m_stopRequested = false;
+    m_mode = DeviceMode::Playing;
+    m_player = std::thread([this] { PlayLoop(); });
+}
+
+void VideoDevice::StopPlayback()
+{
+    {
+        std::lock_guard lock(m_stopLock);
+        m_stopRequested = true;
+    }
+    m_stopSignal.notify_all();
+    if (m_player.joinable())
+        m_player.join();
+    if (m_mode == DeviceMode::Playing)
+        m_mode = DeviceMode::Stopped;
+}
+
+void VideoDevice::WaitWhilePlaying()
+{
+    while (m_mode == DeviceMode::Playing) {
+        std::unique_lock lock(m_stopLock);
+        m_stopSignal.wait_for(lock, std::chrono::milliseconds(10));
+    }
+}
+
+void VideoDevice::PlayLoop()
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const int64_t first = m_position.load();
+    for (int64_t step = 1;; ++step) {
+        const int64_t slot = first + step;
+        if (slot >= m_length)
+            break;
+        // Slot `slot` is due step ÷ rate seconds after playback began.
+        const auto due = start
+            + std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(double(step) * m_rateDen / m_rateNum));
+        {
+            std::unique_lock lock(m_stopLock);
+            if (m_stopSignal.wait_until(lock, due, [this] { return m_stopRequested; }))
+                return;
+        }
+        bool shown;
+        {
+            std::lock_guard lock(m_lock);
+            shown = m_source->SeekToSlot(slot);
+            if (shown) {
+                Draw();
+                m_position = slot;
+            }
+        }
+        if (!shown)
+            break;
+        Refresh();
+    }
+    m_mode = DeviceMode::Stopped;
+    m_stopSignal.notify_all();
+}
+
+} // namespace pelorin::video

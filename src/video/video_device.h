@@ -1,0 +1,105 @@
+#pragma once
+// VideoDevice: the video device behind the MCI alias. It owns one FrameSource and shows its
+// pictures in a window inside a parent picture box.
+//
+// Drawing. The window is a rectangle of the parent's surface (by default the video's own size
+// at 0, 0; "put ... window at" moves and sizes it). Each shown picture is scaled to fill the
+// rectangle and written into the parent's Image() under the parent's Lock(), clipped to the
+// surface; afterwards the parent's Refresh() is called with no lock held. During playback that
+// happens on the device's own thread, so a refresh handler must not wait for the window's
+// thread. The parent is looked up by handle for every drawing, so a box that has gone away is
+// simply not drawn into.
+//
+// Threads. Commands come from one thread at a time (the MCI interpreter serialises them);
+// playback runs on a thread of its own. Mode() and Position() may be read at any time.
+#include "frame_painter.h"
+#include "frame_source.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace pelorin::video {
+
+enum class DeviceMode { NotReady, Stopped, Playing, Paused, Seeking };
+
+// "not ready", "stopped", "playing", "paused", "seeking".
+const char* ModeName(DeviceMode mode);
+
+class VideoDevice {
+public:
+    // Opens `path` with its window in the picture box registered as `parentHandle` (0: none),
+    // shows slot 0 and returns the device, stopped. Null on failure, with the reason in *error.
+    static std::unique_ptr<VideoDevice> Open(
+        const std::string& path, int parentHandle, std::string* error);
+    // Stops playback, releases the decoder and clears the window to the parent's back colour,
+    // as the parent shows through once its child window is gone.
+    ~VideoDevice();
+    VideoDevice(const VideoDevice&) = delete;
+    VideoDevice& operator=(const VideoDevice&) = delete;
+
+    int64_t Length() const { return m_length; } // slots
+    int RateNumerator() const { return m_rateNum; }
+    int RateDenominator() const { return m_rateDen; }
+    int64_t Position() const { return m_position.load(); }
+    DeviceMode Mode() const { return m_mode.load(); }
+
+    // Stops playback, then shows `slot` (drawn before returning). False, changing nothing,
+    // when the slot is outside 0 ... Length() − 1 or the file cannot be read there.
+    bool Seek(int64_t slot);
+
+    // Shows the following slots at the video's own rate from the current one on, until the
+    // last slot (then Stopped) or until Pause/Stop/Seek/close. Playing again does nothing.
+    void Play();
+    // Blocks until playback has ended by itself or been stopped.
+    void WaitWhilePlaying();
+    void Pause(); // playing → paused; otherwise nothing
+    void Resume(); // paused → playing; otherwise nothing
+    void Stop(); // → stopped; the picture stays
+
+    // Moves the window and redraws the current picture in it. Sides must be 1 ... kMaxVideoSide.
+    bool PutWindow(const WindowRect& rect);
+    WindowRect Window() const;
+
+    bool AudioOn() const { return m_audioOn.load(); }
+    void SetAudio(bool on) { m_audioOn = on; }
+
+    // Copied under the device lock.
+    DecodeCounters Counters() const;
+
+private:
+    VideoDevice(std::unique_ptr<FrameSource> source, int parentHandle);
+    // Runs work(image, backColor) on the parent's surface under its lock; nothing without one.
+    template <class Work> void WithParentImage(Work work) const;
+    void Draw(); // with m_lock held
+    void Erase(platform::Surface& image, uint32_t backColor) const; // the window's area
+    void Refresh() const;
+    void StartPlayback();
+    void StopPlayback();
+    void PlayLoop();
+
+    std::unique_ptr<FrameSource> m_source;
+    const int m_parent;
+    const int64_t m_length;
+    const int m_rateNum;
+    const int m_rateDen;
+
+    mutable std::mutex m_lock; // the source, the painter and the window rectangle
+    FramePainter m_painter;
+    WindowRect m_rect;
+
+    std::atomic<int64_t> m_position { 0 };
+    std::atomic<DeviceMode> m_mode { DeviceMode::Stopped };
+    std::atomic<bool> m_audioOn { true };
+
+    std::thread m_player;
+    std::mutex m_stopLock;
+    std::condition_variable m_stopSignal;
+    bool m_stopRequested = false;
+};
+
+} // namespace pelorin::video
