@@ -126,12 +126,21 @@ namespace {
 } // namespace
 
 namespace {
-    // Fusion, with the gap between a radio or check indicator and its caption narrowed to what
-    // the layout was drawn with; the widest method caption needs those pixels.
+    QStyle* BaseStyle()
+    {
+        // The classic Windows look: frame captions sit in the frame's top line, so the controls
+        // inside, laid out from 16 pixels down, lie under the line rather than across it.
+        if (QStyle* classic = QStyleFactory::create("Windows"))
+            return classic;
+        return QStyleFactory::create("Fusion");
+    }
+
+    // The base style, with the gap between a radio or check indicator and its caption narrowed
+    // to what the layout was drawn with; the widest method caption needs those pixels.
     class FormStyle : public QProxyStyle {
     public:
         FormStyle()
-            : QProxyStyle(QStyleFactory::create("Fusion"))
+            : QProxyStyle(BaseStyle())
         {
         }
         int pixelMetric(
