@@ -1,6 +1,7 @@
 // Form1 with the real video device: "Play AVI" on the sample video next to the executable, the
 // MCI strings the handlers send, a missing or unplayable file, dropping a file on the window.
 #include "form1.h"
+#include "form_test_support.h"
 
 #include "convert/palette.h"
 #include "video/mci.h"
@@ -33,11 +34,6 @@ using ::testing::HasSubstr;
 
 namespace {
 
-struct Message {
-    MessageKind kind;
-    QString text;
-};
-
 // The sample is made at build time next to the test executable, which is where the program
 // finds it beside itself.
 QString SamplePath() { return QCoreApplication::applicationDirPath() + "/tom.avi"; }
@@ -59,19 +55,12 @@ protected:
     void Create(const QString& programFolder)
     {
         form.reset();
-        FormEnvironment environment;
-        environment.showMessage = [this](MessageKind kind, const QString& text) {
-            messages.push_back({ kind, text });
-        };
-        environment.endProgram = [this] { ++programEnds; };
-        environment.programFolder = programFolder;
-        form = std::make_unique<Form1>(environment);
+        form = std::make_unique<Form1>(watch.Environment(nullptr, programFolder));
         form->Timer1()->stop(); // the tests tick by hand
         form->Form_Load();
     }
 
-    std::vector<Message> messages;
-    int programEnds = 0;
+    FormWatch watch;
     std::unique_ptr<Form1> form;
 };
 
@@ -105,7 +94,7 @@ TEST_F(FormVideoTest, PlayAviOpensTheSampleIntoPic1AndAsksWhetherItOpened)
             "status video1 mode"));
     EXPECT_FALSE(form->Pic1().AutoRedraw());
     EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
-    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(watch.messages.empty());
     // The scroll bar is not reset by opening.
     EXPECT_EQ(form->HScroll1()->value(), 0);
 }
@@ -142,28 +131,18 @@ TEST_F(FormVideoTest, SteppingShowsRealFramesInTheModesColours)
     }
 }
 
-TEST_F(FormVideoTest, SeekingBackShowsTheSameFrameAgain)
-{
-    form->Command3_Click();
-    form->SetHScroll1Value(40);
-    const platform::Surface at40 = form->Pic4().Snapshot();
-    form->SetHScroll1Value(41);
-    form->SetHScroll1Value(40);
-    EXPECT_TRUE(form->Pic4().Snapshot() == at40);
-}
-
 TEST_F(FormVideoTest, PlayAviWithoutTheSampleSaysSoAndDoesNotStep)
 {
     QTemporaryDir emptyFolder;
     ASSERT_TRUE(emptyFolder.isValid());
     Create(emptyFolder.path());
     form->Command3_Click();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].kind, MessageKind::Warning);
-    EXPECT_THAT(
-        messages[0].text.toStdString(), HasSubstr((emptyFolder.path() + "/tom.avi").toStdString()));
+    ASSERT_EQ(watch.messages.size(), 1u);
+    EXPECT_EQ(watch.messages[0].kind, MessageKind::Warning);
+    EXPECT_THAT(watch.messages[0].text.toStdString(),
+        HasSubstr((emptyFolder.path() + "/tom.avi").toStdString()));
     EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
-    EXPECT_EQ(programEnds, 0);
+    EXPECT_EQ(watch.programEnds, 0);
     form->Timer1_Timer();
     form->Timer1_Timer();
     EXPECT_EQ(form->HScroll1()->value(), 0);
@@ -183,8 +162,8 @@ TEST_F(FormVideoTest, AFailedOpenAfterAGoodOneStopsStepping)
     file.write("RIFF, but nothing more");
     file.close();
     form->OpenDroppedFile(notAVideo);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_THAT(messages[0].text.toStdString(), HasSubstr("notes.avi"));
+    ASSERT_EQ(watch.messages.size(), 1u);
+    EXPECT_THAT(watch.messages[0].text.toStdString(), HasSubstr("notes.avi"));
     EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
     const int position = form->HScroll1()->value();
     form->Timer1_Timer();
@@ -196,12 +175,6 @@ TEST_F(FormVideoTest, DroppingAVideoOpensItAndStartsStepping)
     QTemporaryDir folder;
     const QString copy = folder.filePath("my clip.avi"); // a blank in the name
     ASSERT_TRUE(QFile::copy(SamplePath(), copy));
-
-    QMimeData text;
-    text.setText("just words");
-    QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(form.get(), &refused);
-    EXPECT_FALSE(refused.isAccepted());
 
     QMimeData data;
     data.setUrls({ QUrl::fromLocalFile(copy) });
@@ -217,7 +190,7 @@ TEST_F(FormVideoTest, DroppingAVideoOpensItAndStartsStepping)
         "open " + ShortPathName(copy.toStdString()) + " Type avivideo Alias video1 parent "
             + std::to_string(form->Pic1().hWnd()) + " Style 1073741824");
     EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
-    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(watch.messages.empty());
     form->Timer1_Timer();
     EXPECT_EQ(form->HScroll1()->value(), 1);
 }
@@ -231,7 +204,7 @@ TEST_F(FormVideoTest, DoubleClickingAListedFileOpensItFromTheProgramsFolderWitho
     ASSERT_GE(sent.Sent().size(), 2u);
     EXPECT_THAT(sent.Sent()[1], HasSubstr(ShortPathName(SamplePath().toStdString())));
     EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
-    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(watch.messages.empty());
 }
 
 TEST_F(FormVideoTest, ClosingTheWindowSendsStopAndClose)
@@ -243,24 +216,6 @@ TEST_F(FormVideoTest, ClosingTheWindowSendsStopAndClose)
     EXPECT_THAT(sent.Sent(), ElementsAre("stop video1", "close video1"));
     // The device is gone: asking for its mode gets no answer.
     EXPECT_EQ(MciCommand(12), "");
-}
-
-TEST_F(FormVideoTest, ClosingWithNoVideoOpenStillSendsBoth)
-{
-    MciCommand(15);
-    MciRecorder sent;
-    form->close();
-    EXPECT_THAT(sent.Sent(), ElementsAre("stop video1", "close video1"));
-    EXPECT_TRUE(messages.empty());
-}
-
-TEST_F(FormVideoTest, PipelineSeeksTheScrollBarsFrameAndWaits)
-{
-    form->Command3_Click();
-    MciRecorder sent;
-    form->SetHScroll1Value(25);
-    EXPECT_THAT(sent.Sent(), ElementsAre("seek video1 to 25 wait"));
-    EXPECT_EQ(MciCommand(13), "25");
 }
 
 } // namespace

@@ -65,18 +65,6 @@ TEST_F(PictureViewTest, PaintsTheImagePixelForPixelAtEverySize)
     }
 }
 
-TEST_F(PictureViewTest, FollowsTheBoxVisibilityAndKeepsTheImageWhileHidden)
-{
-    PictureBox box(16, 8, 0x8080FF);
-    PictureView view(box, &window);
-    box.SetVisible(false);
-    EXPECT_FALSE(view.isVisibleTo(&window));
-    DrawPattern(box, 3);
-    box.SetVisible(true);
-    EXPECT_TRUE(view.isVisibleTo(&window));
-    ExpectShows(view, box.Image());
-}
-
 TEST_F(PictureViewTest, RefreshFromAnotherThreadReachesTheViewThroughItsEventQueue)
 {
     PictureBox box(8, 8);
