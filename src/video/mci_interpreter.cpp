@@ -70,12 +70,13 @@ namespace {
         return int64_t(ms);
     }
 
-    // The slot showing at `ms`: the last one that starts at or before it.
+    // The slot showing at `ms`: the last one that starts at or before it. `ms` lies before the
+    // end of the video.
     int64_t MsToSlot(const video::VideoDevice& d, int64_t ms)
     {
         const __int128 scaled
             = __int128(ms) * d.RateNumerator() / (int64_t(1000) * d.RateDenominator());
-        int64_t slot = int64_t(std::min<__int128>(scaled, INT64_MAX - 1));
+        int64_t slot = int64_t(scaled);
         while (SlotToMs(d, slot + 1) <= ms)
             ++slot;
         return slot;
@@ -303,7 +304,12 @@ namespace {
                     MCIERR_BAD_INTEGER, "position '" + args[1].text + "' is not a whole number");
             if (*position < 0)
                 return Fail(MCIERR_OUTOFRANGE, "position " + args[1].text + " is negative");
-            slot = device.timeFormat == TimeFormat::Frames ? *position : MsToSlot(video, *position);
+            if (device.timeFormat == TimeFormat::Frames)
+                slot = *position;
+            else if (*position >= SlotToMs(video, video.Length()))
+                slot = video.Length(); // past the end; also keeps MsToSlot within range
+            else
+                slot = MsToSlot(video, *position);
         }
         if (slot >= video.Length())
             return Fail(MCIERR_OUTOFRANGE,

@@ -83,6 +83,8 @@ namespace {
         { 14, false, false, std::string("25abc"), { "seek video1 to 25 wait" } },
         { 14, false, false, std::string("7.5e1x"), { "seek video1 to 75 wait" } },
         { 14, false, false, std::string("3e"), { "seek video1 to 3 wait" } },
+        { 14, false, false, std::string(".5"), { "seek video1 to 0.5 wait" } },
+        { 14, false, false, std::string("+12-"), { "seek video1 to 12 wait" } },
         { 14, false, false, std::string("abc"), { "seek video1 to 0 wait" } },
         { 14, false, false, std::string(""), { "seek video1 to 0 wait" } },
         { 14, false, false, std::string(" 25"), { "seek video1 to 0 wait" } },
@@ -391,6 +393,18 @@ namespace {
             }
             EXPECT_EQ(Status(c.item), c.answer) << "after '" << c.command << "'";
         }
+    }
+
+    TEST_F(Interpreter, MillisecondPositionsEndWhereTheVideoEnds)
+    {
+        ASSERT_EQ(Send("set video1 time format ms"), 0u);
+        for (const char* past : { "20000", "20001", "9223372036854775807" }) {
+            EXPECT_EQ(Send(std::string("seek video1 to ") + past), uint32_t(MCIERR_OUTOFRANGE))
+                << past;
+            EXPECT_EQ(Status("position"), "2400") << past; // frame 60 stays
+        }
+        ASSERT_EQ(Send("seek video1 to 19999"), 0u);
+        EXPECT_EQ(Status("position"), "19960");
     }
 
     TEST_F(Interpreter, AnAnswerThatDoesNotFitIsRefused)

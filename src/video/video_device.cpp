@@ -98,8 +98,8 @@ bool VideoDevice::Seek(int64_t slot)
 {
     if (slot < 0 || slot >= m_length)
         return false;
-    StopPlayback();
     const DeviceMode before = m_mode.load();
+    StopPlayback();
     m_mode = DeviceMode::Seeking;
     bool shown;
     {
@@ -110,7 +110,7 @@ bool VideoDevice::Seek(int64_t slot)
             m_position = slot;
         }
     }
-    // A seek ends playing and pausing alike; a failed one leaves the mode as it was.
+    // A seek ends playing and pausing alike; a failed one leaves a paused device paused.
     m_mode = shown || before == DeviceMode::Playing ? DeviceMode::Stopped : before;
     if (shown)
         Refresh();
