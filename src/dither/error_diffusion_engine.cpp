@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -58,10 +59,10 @@ namespace {
         return true;
     }
 
-    // What the fast scan below relies on: on the pixel's own row only the next two pixels
-    // receive error, each lower row's entries span at most 5 pixels (15 bytes, one 16-byte
-    // window), no row lies more than 2 below, and no weight exceeds the divisor (so one update
-    // moves a byte by at most 255).
+    // What the scan below relies on: on the pixel's own row only the next two pixels receive
+    // error, the lower rows' entries lie within dx = −2 ... 2 (15 bytes, one 16-byte register),
+    // no row lies more than 2 below, and no weight exceeds the divisor (so one update moves a
+    // byte by at most 255).
     constexpr bool FitsFastScan(const DiffusionKernel& k)
     {
         for (int i = 0; i < k.entryCount; ++i) {
@@ -111,27 +112,21 @@ namespace {
         return 0;
     }
 
-    // The updates one pixel makes to a row below it, as one 16-byte window starting at the
-    // row's leftmost entry: lane j is channel j mod 3 of the pixel at dx = firstDx + j / 3.
+    // The updates one pixel makes to one row below it, over the five pixels dx = −2 ... 2 of
+    // that row: lane j is channel j mod 3 of the pixel at dx = −2 + j / 3 (lane 15 unused).
+    constexpr int kWindowFirstDx = -2;
     struct RowWindow {
         bool used = false;
-        int firstDx = 0;
         std::array<int16_t, 16> laneWeights {};
     };
 
     constexpr RowWindow MakeRowWindow(const DiffusionKernel& k, int dy)
     {
         RowWindow w;
-        w.firstDx = 3;
-        for (int i = 0; i < k.entryCount; ++i)
-            if (k.entries[size_t(i)].dy == dy) {
-                w.used = true;
-                w.firstDx = std::min(w.firstDx, k.entries[size_t(i)].dx);
-            }
-        if (!w.used)
-            return RowWindow {};
-        for (int lane = 0; lane < 15; ++lane)
-            w.laneWeights[size_t(lane)] = int16_t(WeightAt(k, w.firstDx + lane / 3, dy));
+        for (int lane = 0; lane < 15; ++lane) {
+            w.laneWeights[size_t(lane)] = int16_t(WeightAt(k, kWindowFirstDx + lane / 3, dy));
+            w.used = w.used || w.laneWeights[size_t(lane)] != 0;
+        }
         return w;
     }
 
@@ -142,31 +137,20 @@ namespace {
         static constexpr int right2 = WeightAt(kernel, 2, 0);
         static constexpr RowWindow rows[3] = { RowWindow {}, MakeRowWindow(kernel, 1),
             MakeRowWindow(kernel, 2) };
+        static constexpr int lowestRow = rows[2].used ? 2 : 1;
     };
 
     inline int ClampByte(int v) { return std::min(255, std::max(0, v)); }
 
-    // The pixel's three channel bytes with the error received so far, held in registers while
-    // the scan approaches them.
-    struct Channels {
-        int c[3];
-    };
-
-    inline Channels LoadPixel(const uint8_t* at) { return { { at[0], at[1], at[2] } }; }
-    inline void StorePixel(uint8_t* at, const Channels& v)
-    {
-        at[0] = uint8_t(v.c[0]);
-        at[1] = uint8_t(v.c[1]);
-        at[2] = uint8_t(v.c[2]);
-    }
-
-    // Adds weight·q to each channel byte of one lower row's entries, one clamped update per byte.
+    // Adds weight·q to each channel byte of one lower row's entries, one clamped update per byte,
+    // straight in memory.
     template <size_t I, int Dy>
-    inline void SpreadScalar(uint8_t* pixel, ptrdiff_t strideBytes, const int q[3])
+    inline void SpreadInMemory(uint8_t* pixel, ptrdiff_t strideBytes, int qBlue, int qGreen, int qRed)
     {
         constexpr const RowWindow& window = Shape<I>::rows[Dy];
         if constexpr (window.used) {
-            uint8_t* row = pixel + Dy * strideBytes + 3 * window.firstDx;
+            uint8_t* row = pixel + Dy * strideBytes + 3 * kWindowFirstDx;
+            const int q[3] = { qBlue, qGreen, qRed };
             for (int lane = 0; lane < 15; ++lane) {
                 const int weight = window.laneWeights[size_t(lane)];
                 if (weight != 0)
@@ -175,16 +159,59 @@ namespace {
         }
     }
 
-#if defined(__SSE2__)
-    // The same updates for one lower row as a single 16-byte read-modify-write. Lanes without a
-    // kernel entry add 0 and write back the byte they read. Unsigned saturating adds and
-    // subtracts clamp exactly as the one-by-one updates do: each byte gets at most one update
-    // from this pixel, of either sign, and |weight·q| ≤ 255.
-    template <size_t I, int Dy>
-    inline void SpreadVector(uint8_t* pixel, ptrdiff_t strideBytes, __m128i qLo, __m128i qHi)
+    // The per-pixel step shared by both paths: quantise the pixel at p, whose bytes with the
+    // error received so far are (blue, green, red), store the chosen colour, and return q.
+    template <int D>
+    inline void Quantise(const NearestColorTable& table, uint8_t* pixel, int blue, int green,
+        int red, int& qBlue, int& qGreen, int& qRed)
     {
-        constexpr const RowWindow& window = Shape<I>::rows[Dy];
-        if constexpr (window.used) {
+        const uint32_t colour = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
+        const int newBlue = int(colour & 0xFF);
+        const int newGreen = int((colour >> 8) & 0xFF);
+        const int newRed = int(colour >> 16);
+        pixel[0] = uint8_t(newBlue);
+        pixel[1] = uint8_t(newGreen);
+        pixel[2] = uint8_t(newRed);
+        // The error is divided once, truncating toward zero, before it is weighted.
+        qBlue = (blue - newBlue) / D;
+        qGreen = (green - newGreen) / D;
+        qRed = (red - newRed) / D;
+    }
+
+#if defined(__SSE2__)
+    // The bytes of one lower row that the current pixel's entries reach — 5 pixels, 15 bytes —
+    // held in a register that slides along the flat buffer with the scan. A byte is read from
+    // memory when it enters at the right, takes every update while inside (each lower-row byte
+    // is reached only from the five pixels above it), and is written back when it leaves at the
+    // left. Updating memory in place instead would make each pixel re-read bytes the previous
+    // pixel had just written, a partial overlap the store buffer cannot forward.
+    template <size_t I, int Dy> struct SlidingRow {
+        static constexpr const RowWindow& window = Shape<I>::rows[Dy];
+        __m128i bytes = _mm_setzero_si128();
+
+        static uint8_t* Base(uint8_t* pixel, ptrdiff_t strideBytes)
+        {
+            return pixel + Dy * strideBytes + 3 * kWindowFirstDx;
+        }
+        void Load(uint8_t* pixel, ptrdiff_t strideBytes)
+        {
+            const __m128i lanes0to14 = _mm_srli_si128(_mm_set1_epi32(-1), 1);
+            bytes = _mm_and_si128(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(Base(pixel, strideBytes))),
+                lanes0to14);
+        }
+        void Flush(uint8_t* pixel, ptrdiff_t strideBytes) const
+        {
+            alignas(16) uint8_t lanes[16];
+            _mm_store_si128(reinterpret_cast<__m128i*>(lanes), bytes);
+            std::memcpy(Base(pixel, strideBytes), lanes, 15);
+        }
+        // Applies this pixel's updates, writes back the pixel leaving at the left and takes in
+        // the one entering at the right (the next pixel's dx = 2).
+        void Step(uint8_t* pixel, ptrdiff_t strideBytes, __m128i qLo, __m128i qHi)
+        {
+            // Unsigned saturating adds and subtracts clamp exactly as the one-by-one updates do:
+            // each byte gets at most one update from this pixel, and |weight·q| ≤ 255.
             const __m128i wLo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&window.laneWeights[0]));
             const __m128i wHi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&window.laneWeights[8]));
             const __m128i dLo = _mm_mullo_epi16(qLo, wLo);
@@ -192,11 +219,19 @@ namespace {
             const __m128i zero = _mm_setzero_si128();
             const __m128i up = _mm_packus_epi16(dLo, dHi);
             const __m128i down = _mm_packus_epi16(_mm_sub_epi16(zero, dLo), _mm_sub_epi16(zero, dHi));
-            auto* at = reinterpret_cast<__m128i*>(pixel + Dy * strideBytes + 3 * window.firstDx);
-            const __m128i v = _mm_loadu_si128(at);
-            _mm_storeu_si128(at, _mm_subs_epu8(_mm_adds_epu8(v, up), down));
+            bytes = _mm_subs_epu8(_mm_adds_epu8(bytes, up), down);
+
+            uint8_t* base = Base(pixel, strideBytes);
+            // Four bytes go out: the leaving pixel and the first byte of the one after it, whose
+            // value in the register is current, and which goes out again at the next step.
+            const int32_t leaving = _mm_cvtsi128_si32(bytes);
+            std::memcpy(base, &leaving, 4);
+            uint32_t entering;
+            std::memcpy(&entering, base + 15, 4);
+            bytes = _mm_or_si128(_mm_srli_si128(bytes, 3),
+                _mm_slli_si128(_mm_cvtsi32_si128(int32_t(entering & 0xFFFFFF)), 12));
         }
-    }
+    };
 #endif
 
     template <size_t I>
@@ -206,73 +241,82 @@ namespace {
         using S = Shape<I>;
         constexpr int D = S::divisor;
 
-        // Pixels before fastEnd have every lower-row window inside the buffer; the last rows of
-        // the scan take the byte-by-byte path.
-        ptrdiff_t fastEnd = ptrdiff_t(end);
-        for (int dy = 1; dy <= 2; ++dy)
-            if (S::rows[dy].used)
-                fastEnd = std::min(fastEnd,
-                    ptrdiff_t(sizeBytes) - 16 - dy * strideBytes - 3 * S::rows[dy].firstDx + 1);
-#if !defined(__SSE2__)
-        fastEnd = ptrdiff_t(begin);
-#endif
-
         // The pixel being quantised and the one after it live in registers: both get their
         // same-row error from the pixels just before them, which is what every next step reads.
         // The pixel two ahead is read from memory when the first update reaches it. No lower-row
         // write can touch these bytes, since a row is more than 14 bytes long.
-        Channels current = LoadPixel(buffer + begin);
-        Channels next = LoadPixel(buffer + begin + 3);
+        int blue = buffer[begin], green = buffer[begin + 1], red = buffer[begin + 2];
+        int nextBlue = buffer[begin + 3], nextGreen = buffer[begin + 4], nextRed = buffer[begin + 5];
+        int qBlue, qGreen, qRed;
+
+        // Pixels whose sliding rows stay inside the buffer, including the four bytes read at the
+        // right edge of the lowest one. The last rows of the scan update memory directly.
+        ptrdiff_t fastEnd = std::min(ptrdiff_t(end),
+            ptrdiff_t(sizeBytes) - S::lowestRow * strideBytes - 3 * kWindowFirstDx - 19);
+#if defined(__SSE2__)
+        SlidingRow<I, 1> row1;
+        SlidingRow<I, 2> row2;
+        if (ptrdiff_t(begin) < fastEnd) {
+            if constexpr (S::rows[1].used)
+                row1.Load(buffer + begin, strideBytes);
+            if constexpr (S::rows[2].used)
+                row2.Load(buffer + begin, strideBytes);
+        }
+#else
+        fastEnd = ptrdiff_t(begin);
+#endif
+
         for (size_t p = begin; p < end; p += 3) {
-            const uint32_t colour = table.Lookup(uint8_t(current.c[2]), uint8_t(current.c[1]),
-                uint8_t(current.c[0]));
-            const int chosen[3] = { int(colour & 0xFF), int((colour >> 8) & 0xFF),
-                int((colour >> 16) & 0xFF) };
             uint8_t* pixel = buffer + p;
-            pixel[0] = uint8_t(chosen[0]);
-            pixel[1] = uint8_t(chosen[1]);
-            pixel[2] = uint8_t(chosen[2]);
-            // The error is divided once, truncating toward zero, before it is weighted.
-            const int q[3] = { (current.c[0] - chosen[0]) / D, (current.c[1] - chosen[1]) / D,
-                (current.c[2] - chosen[2]) / D };
-
-            Channels afterNext;
-            if constexpr (S::right2 != 0) {
-                afterNext = LoadPixel(pixel + 6);
-                for (int k = 0; k < 3; ++k)
-                    afterNext.c[k] = ClampByte(afterNext.c[k] + S::right2 * q[k]);
-            }
-            if constexpr (S::right1 != 0)
-                for (int k = 0; k < 3; ++k)
-                    next.c[k] = ClampByte(next.c[k] + S::right1 * q[k]);
-
+            Quantise<D>(table, pixel, blue, green, red, qBlue, qGreen, qRed);
 #if defined(__SSE2__)
             if (ptrdiff_t(p) < fastEnd) {
-                const uint64_t packed = uint64_t(uint16_t(q[0])) | uint64_t(uint16_t(q[1])) << 16
-                    | uint64_t(uint16_t(q[2])) << 32;
+                // q as 16-bit lanes in the rows' channel order: blue, green, red, blue, ...
+                const uint64_t packed = uint64_t(uint16_t(qBlue))
+                    | uint64_t(uint16_t(qGreen)) << 16 | uint64_t(uint16_t(qRed)) << 32;
                 const __m128i q3 = _mm_cvtsi64_si128(int64_t(packed));
                 const __m128i both = _mm_unpacklo_epi64(q3, q3);
-                // Lanes 0..7 read blue, green, red, blue, ...; lanes 8..15 continue the pattern.
                 const __m128i qLo = _mm_shufflehi_epi16(_mm_shufflelo_epi16(both, 0x24), 0x49);
                 const __m128i qHi = _mm_shufflehi_epi16(_mm_shufflelo_epi16(both, 0x92), 0x24);
-                SpreadVector<I, 1>(pixel, strideBytes, qLo, qHi);
-                SpreadVector<I, 2>(pixel, strideBytes, qLo, qHi);
+                if constexpr (S::rows[1].used)
+                    row1.Step(pixel, strideBytes, qLo, qHi);
+                if constexpr (S::rows[2].used)
+                    row2.Step(pixel, strideBytes, qLo, qHi);
+                if (ptrdiff_t(p) + 3 >= fastEnd) {
+                    if constexpr (S::rows[1].used)
+                        row1.Flush(pixel + 3, strideBytes);
+                    if constexpr (S::rows[2].used)
+                        row2.Flush(pixel + 3, strideBytes);
+                }
             } else
 #endif
             {
-                SpreadScalar<I, 1>(pixel, strideBytes, q);
-                SpreadScalar<I, 2>(pixel, strideBytes, q);
+                SpreadInMemory<I, 1>(pixel, strideBytes, qBlue, qGreen, qRed);
+                SpreadInMemory<I, 2>(pixel, strideBytes, qBlue, qGreen, qRed);
             }
 
-            current = next;
-            if constexpr (S::right2 != 0)
-                next = afterNext;
-            else
-                next = LoadPixel(pixel + 6);
+            // Same-row updates; then (blue, green, red) is the next pixel.
+            int afterBlue = pixel[6], afterGreen = pixel[7], afterRed = pixel[8];
+            if constexpr (S::right2 != 0) {
+                afterBlue = ClampByte(afterBlue + S::right2 * qBlue);
+                afterGreen = ClampByte(afterGreen + S::right2 * qGreen);
+                afterRed = ClampByte(afterRed + S::right2 * qRed);
+            }
+            blue = ClampByte(nextBlue + S::right1 * qBlue);
+            green = ClampByte(nextGreen + S::right1 * qGreen);
+            red = ClampByte(nextRed + S::right1 * qRed);
+            nextBlue = afterBlue;
+            nextGreen = afterGreen;
+            nextRed = afterRed;
         }
+        (void)sizeBytes;
         // The two pixels after the scan (in the guard rows) keep what they received.
-        StorePixel(buffer + end, current);
-        StorePixel(buffer + end + 3, next);
+        buffer[end] = uint8_t(blue);
+        buffer[end + 1] = uint8_t(green);
+        buffer[end + 2] = uint8_t(red);
+        buffer[end + 3] = uint8_t(nextBlue);
+        buffer[end + 4] = uint8_t(nextGreen);
+        buffer[end + 5] = uint8_t(nextRed);
     }
 
     template <size_t... I>

@@ -3,7 +3,6 @@
 #include "convert/working_bitmap.h"
 
 #include <array>
-#include <cassert>
 
 namespace pelorin {
 
@@ -72,46 +71,51 @@ namespace {
             && DarkUpTo(kNews4x4, 13) == 3583 && DarkUpTo(kNews4x4, 14) >= 4 * 4 * 255,
         "News 4x4 lights orders 0 and 1 at a sum of 512, 12 and 13 at 3584, never 14 and 15");
 
-    template <int N>
-    void ScreenBlocks(const BlockScreen& screen, uint8_t* buffer, const BufferGeometry& g)
+    template <const BlockScreen& Screen>
+    void ScreenBlocks(uint8_t* buffer, const BufferGeometry& g)
     {
-        const std::array<std::array<int, 4>, 4> limits = DarkLimits(screen);
-        const int b = screen.border;
+        constexpr int N = Screen.n;
+        constexpr int b = Screen.border;
+        static constexpr std::array<std::array<int, 4>, 4> limits = DarkLimits(Screen);
         const size_t stride = g.StrideBytes();
         // Block origins run up to and including w + b, so a width that is a multiple of N gets
         // one more column of blocks lying wholly in the right border; likewise for the height.
-        for (int Y = b; Y <= g.SH + b; Y += N)
+        for (int Y = b; Y <= g.SH + b; Y += N) {
+            uint8_t* blockRow = buffer + size_t(Y) * stride;
             for (int X = b; X <= g.SW + b; X += N) {
-                uint8_t* origin = buffer + size_t(Y) * stride + 3 * size_t(X);
-                int sum[3] = { 0, 0, 0 };
+                uint8_t* origin = blockRow + 3 * size_t(X);
+                int sumBlue = 0, sumGreen = 0, sumRed = 0;
                 for (int dy = 0; dy < N; ++dy) {
                     const uint8_t* row = origin + size_t(dy) * stride;
-                    for (int i = 0; i < 3 * N; ++i)
-                        sum[i % 3] += row[i];
+                    for (int dx = 0; dx < N; ++dx) {
+                        sumBlue += row[3 * dx];
+                        sumGreen += row[3 * dx + 1];
+                        sumRed += row[3 * dx + 2];
+                    }
                 }
                 for (int dy = 0; dy < N; ++dy) {
                     uint8_t* row = origin + size_t(dy) * stride;
                     for (int dx = 0; dx < N; ++dx) {
+                        // limit − sum is negative exactly when the cell lights: its sign
+                        // spread over the byte gives 255 or 0.
                         const int limit = limits[size_t(dy)][size_t(dx)];
-                        for (int c = 0; c < 3; ++c)
-                            row[3 * dx + c] = sum[c] > limit ? 255 : 0;
+                        row[3 * dx] = uint8_t((limit - sumBlue) >> 31);
+                        row[3 * dx + 1] = uint8_t((limit - sumGreen) >> 31);
+                        row[3 * dx + 2] = uint8_t((limit - sumRed) >> 31);
                     }
                 }
             }
+        }
     }
 
-    template <int N>
-    void RunScreen(const BlockScreen& screen, platform::PictureBox& destination,
-        platform::PictureBox& source)
+    template <const BlockScreen& Screen>
+    void RunScreen(platform::PictureBox& destination, platform::PictureBox& source)
     {
-        assert(screen.n == N);
-        WorkingBitmap work(source, screen.border, true);
-        const BufferGeometry& g = work.Geometry();
-        // The farthest block reaches w + b + N − 1 across and h + b + N − 1 down, inside the
-        // buffer of w + pad + 2·b by h + 2·b because N ≤ b.
-        static_assert(N <= 4);
-        assert(N <= screen.border);
-        ScreenBlocks<N>(screen, work.Bytes(), g);
+        // The farthest block reaches w + b + n − 1 across and h + b + n − 1 down, inside the
+        // buffer of w + pad + 2·b by h + 2·b because n ≤ b.
+        static_assert(Screen.n <= Screen.border);
+        WorkingBitmap work(source, Screen.border, true);
+        ScreenBlocks<Screen>(work.Bytes(), work.Geometry());
         work.DrawTo(destination);
     }
 
@@ -119,17 +123,17 @@ namespace {
 
 void DitherHalftone2x2(platform::PictureBox& destination, platform::PictureBox& source)
 {
-    RunScreen<2>(kHalftone2x2, destination, source);
+    RunScreen<kHalftone2x2>(destination, source);
 }
 
 void DitherHalftone3x3(platform::PictureBox& destination, platform::PictureBox& source)
 {
-    RunScreen<3>(kHalftone3x3, destination, source);
+    RunScreen<kHalftone3x3>(destination, source);
 }
 
 void DitherNews4x4(platform::PictureBox& destination, platform::PictureBox& source)
 {
-    RunScreen<4>(kNews4x4, destination, source);
+    RunScreen<kNews4x4>(destination, source);
 }
 
 } // namespace pelorin

@@ -51,6 +51,23 @@ TEST(Noise, FastRoundingMatchesTheProgramsRounding)
     }
 }
 
+TEST(Noise, IntegerPathMatchesTheDoublePath)
+{
+    // The conversion works on the generator's 32-bit draws in integer arithmetic; it must agree
+    // with the double-precision formula everywhere, halves included (u = 0 with an odd
+    // amplitude, u = 1/4 or 3/4 with amplitude 2, ...).
+    std::mt19937 random(11);
+    for (int channel = 0; channel < 256; ++channel)
+        for (int amplitude = 0; amplitude < 256; ++amplitude) {
+            for (uint32_t bits : { 0u, 1u << 30, 1u << 31, 3u << 30, 0xFFFFFFFFu, uint32_t(random()),
+                     uint32_t(random()), uint32_t(random()) }) {
+                ASSERT_EQ(AddNoiseBits(uint8_t(channel), uint8_t(amplitude), bits),
+                    AddNoise(uint8_t(channel), uint8_t(amplitude), bits * 0x1.0p-32))
+                    << channel << " " << amplitude << " " << bits;
+            }
+        }
+}
+
 TEST(Noise, GeneratorGivesUniformNumbersBelowOne)
 {
     ResetNoiseGenerator();
