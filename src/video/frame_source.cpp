@@ -27,9 +27,11 @@ namespace {
     constexpr int64_t kTimestampLimit = int64_t(1) << 60;
     // Receive errors in a row without any progress before the decoder is given up as lost.
     constexpr int kMaxFruitlessReceives = 64;
-    // Streams that reorder pictures but carry no presentation timestamps are decoded once at
-    // open to learn their display order; beyond this many packets (about 13 minutes at 25
-    // pictures per second) that pass would make opening slow, and positions are estimated.
+    // Streams that reorder pictures but carry no presentation timestamps (B-frames in AVI) are
+    // decoded once at open to learn their display order. Beyond this many packets (about 13
+    // minutes at 25 pictures per second) that pass would make opening slow; positions are then
+    // estimated from FFmpeg's timestamps, exact when stepping but possibly a picture or two off
+    // after a jump into a group whose keyframe is shown after pictures decoded from it.
     constexpr int64_t kMaxDisplayOrderPass = 20000;
 
     struct KeyFrame {
