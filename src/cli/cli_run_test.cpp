@@ -150,6 +150,40 @@ TEST(ConvertTool, FrameNumbersAreTheVideosOwn)
     EXPECT_FALSE(std::filesystem::exists(folder.Path("f_6.png")));
 }
 
+TEST(ConvertTool, KeepSizeTakesYuvVideoOfAnyWidth)
+{
+    // The YUV-to-RGB conversion works in blocks of pixels; widths that are no multiple of a
+    // block once made it write past the end of the frame's picture.
+    ScratchFolder folder;
+    for (int width : { 328, 330, 331, 332, 333, 336 }) {
+        const std::string video = folder.Path("yuv" + std::to_string(width) + ".mkv");
+        MakeYuvTestVideo(video,
+            { platform::MakeSamplePicture(width, 10, 0),
+                platform::MakeSamplePicture(width, 10, 1) });
+        ExpectDone(RunTool({ "--keep-size", "--method", "none", video, folder.Path("k%d.png") }));
+        const std::vector<Surface> decoded = DecodeAllFrames(video);
+        for (int i = 0; i < 2; ++i) {
+            const Surface kept = OnlyFrame(folder.Path("k" + std::to_string(i) + ".png"));
+            ASSERT_EQ(kept.width, width);
+            ASSERT_EQ(kept.height, 10);
+            // Two YUV-to-RGB conversions may round a channel differently, so the check is that
+            // each written picture lies far closer to its own frame than to the other one.
+            const auto distance = [&](const Surface& x, const Surface& y) {
+                double sum = 0;
+                for (size_t p = 0; p < x.pixels.size(); ++p)
+                    for (int shift : { 0, 8, 16 })
+                        sum += std::abs(
+                            int(x.pixels[p] >> shift & 0xFF) - int(y.pixels[p] >> shift & 0xFF));
+                return sum / double(x.pixels.size() * 3);
+            };
+            EXPECT_LT(distance(kept, decoded[size_t(i)]), 3.0) << width;
+            EXPECT_GT(
+                distance(kept, decoded[size_t(1 - i)]), 4 * distance(kept, decoded[size_t(i)]))
+                << width;
+        }
+    }
+}
+
 // ---- outputs ----
 
 TEST(ConvertTool, VideoExportsDecodeBackToThePictureFrames)

@@ -7,6 +7,7 @@
 #include "video_writer.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -118,11 +119,18 @@ std::vector<platform::Surface> DecodeAllFrames(const std::string& path)
             SwsPtr sws(sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format),
                 frame->width, frame->height, AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr,
                 nullptr));
-            uint8_t* dst[4] = { reinterpret_cast<uint8_t*>(s.pixels.data()) };
-            int stride[4] = { s.width * 4 };
-            sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, dst, stride);
-            for (uint32_t& p : s.pixels)
-                p &= 0xFFFFFF;
+            // Rows with room to spare: the unscaled YUV converters store whole blocks of pixels.
+            const int stride = (frame->width + 64) * 4;
+            std::vector<uint8_t> rows(size_t(stride) * size_t(frame->height));
+            uint8_t* dst[4] = { rows.data() };
+            int strides[4] = { stride };
+            sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, dst, strides);
+            for (int y = 0; y < s.height; ++y) {
+                std::memcpy(
+                    s.Row(y), rows.data() + size_t(y) * size_t(stride), size_t(s.width) * 4);
+                for (int x = 0; x < s.width; ++x)
+                    s.Row(y)[x] &= 0xFFFFFF;
+            }
             frames.push_back(std::move(s));
         }
     };
@@ -158,6 +166,59 @@ void MakeTestVideo(const std::string& path, const std::vector<platform::Surface>
     for (const platform::Surface& frame : frames)
         writer.Write(frame);
     writer.Finish();
+}
+
+void MakeYuvTestVideo(const std::string& path, const std::vector<platform::Surface>& frames)
+{
+    const int w = frames.at(0).width, h = frames.at(0).height;
+    AVFormatContext* muxer = nullptr;
+    avformat_alloc_output_context2(&muxer, nullptr, "matroska", path.c_str());
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_FFV1);
+    CodecPtr enc(avcodec_alloc_context3(codec));
+    enc->width = w;
+    enc->height = h;
+    enc->pix_fmt = AV_PIX_FMT_YUV420P;
+    enc->time_base = { 1, 25 };
+    enc->framerate = { 25, 1 };
+    enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avcodec_open2(enc.get(), codec, nullptr) < 0)
+        throw std::runtime_error("cannot open the FFV1 encoder");
+    AVStream* stream = avformat_new_stream(muxer, nullptr);
+    avcodec_parameters_from_context(stream->codecpar, enc.get());
+    stream->time_base = enc->time_base;
+    stream->avg_frame_rate = enc->framerate;
+    avio_open(&muxer->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (avformat_write_header(muxer, nullptr) < 0)
+        throw std::runtime_error("cannot write " + path);
+    FramePtr frame(av_frame_alloc());
+    frame->width = w;
+    frame->height = h;
+    frame->format = AV_PIX_FMT_YUV420P;
+    av_frame_get_buffer(frame.get(), 0);
+    SwsPtr sws(sws_getContext(
+        w, h, AV_PIX_FMT_BGR0, w, h, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr));
+    PacketPtr packet(av_packet_alloc());
+    const auto drain = [&] {
+        while (avcodec_receive_packet(enc.get(), packet.get()) == 0) {
+            av_packet_rescale_ts(packet.get(), enc->time_base, stream->time_base);
+            packet->stream_index = 0;
+            av_interleaved_write_frame(muxer, packet.get());
+        }
+    };
+    for (size_t i = 0; i < frames.size(); ++i) {
+        av_frame_make_writable(frame.get());
+        const uint8_t* src[4] = { reinterpret_cast<const uint8_t*>(frames[i].pixels.data()) };
+        const int stride[4] = { w * 4 };
+        sws_scale(sws.get(), src, stride, 0, h, frame->data, frame->linesize);
+        frame->pts = int64_t(i);
+        avcodec_send_frame(enc.get(), frame.get());
+        drain();
+    }
+    avcodec_send_frame(enc.get(), nullptr);
+    drain();
+    av_write_trailer(muxer);
+    avio_closep(&muxer->pb);
+    avformat_free_context(muxer);
 }
 
 std::string ReadFile(const std::string& path)

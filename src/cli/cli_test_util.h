@@ -58,6 +58,9 @@ std::pair<int, int> StreamFrameRate(const std::string& path);
 // A lossless video (FFV1 in Matroska, 25 frames per second) whose frame i is `frames[i]`.
 void MakeTestVideo(const std::string& path, const std::vector<platform::Surface>& frames);
 
+// The same in 4:2:0 YUV (FFV1), the way most real videos store their pictures.
+void MakeYuvTestVideo(const std::string& path, const std::vector<platform::Surface>& frames);
+
 // The whole content of a file.
 std::string ReadFile(const std::string& path);
 

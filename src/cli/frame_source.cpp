@@ -5,11 +5,19 @@
 #include "frame_convert.h"
 #include "video/video_device.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace pelorin::cli {
 
 namespace {
+
+    // Spare pixels to the right of a frame drawn at its own size. FFmpeg's unscaled YUV-to-RGB
+    // conversion stores whole blocks of pixels and can run up to a block past the end of a row
+    // whose width is not a multiple of the block; into a surface exactly as wide as the frame
+    // that overran the surface's last row and corrupted the heap. A wider surface takes those
+    // stores in its spare columns.
+    constexpr int kDrawSlack = 64;
 
     // The size of the stream the device will pick (the same best video stream), read from the
     // container's headers, so the picture box can be made before the device draws into it.
@@ -43,11 +51,13 @@ FrameSource::FrameSource(const std::string& path, bool ownSize)
             throw Failure("'" + path + "': picture size " + std::to_string(width) + " x "
                 + std::to_string(height) + " cannot be kept");
         m_picture = std::make_unique<platform::PictureBox>(width, height);
+        m_canvas = std::make_unique<platform::PictureBox>(width + kDrawSlack, height);
     } else {
         m_picture = std::make_unique<platform::PictureBox>(kHostWidth, kHostHeight);
     }
     std::string error;
-    m_device = video::VideoDevice::Open(absolute, m_picture->hWnd(), &error);
+    m_device
+        = video::VideoDevice::Open(absolute, (m_canvas ? m_canvas : m_picture)->hWnd(), &error);
     if (!m_device) {
         // The device names the file by the path it was given; the user's own spelling reads better.
         if (const size_t at = error.find(absolute); at != std::string::npos)
@@ -80,6 +90,12 @@ void FrameSource::Show(int64_t index)
 {
     if (!m_device->Seek(index))
         throw Failure("cannot read frame " + std::to_string(index) + " of '" + m_path + "'");
+    if (m_canvas) {
+        const platform::Surface& from = m_canvas->Image();
+        platform::Surface& to = m_picture->Image();
+        for (int y = 0; y < to.height; ++y)
+            std::copy_n(from.Row(y), to.width, to.Row(y));
+    }
 }
 
 } // namespace pelorin::cli

@@ -42,7 +42,10 @@ private:
     int m_width = 0;
     int m_height = 0;
     std::unique_ptr<platform::PictureBox> m_picture;
-    std::unique_ptr<video::VideoDevice> m_device; // after the picture: closed before it goes
+    // At the video's own size the device draws into this wider box, and Show() copies the
+    // frame out of it; see frame_source.cpp.
+    std::unique_ptr<platform::PictureBox> m_canvas;
+    std::unique_ptr<video::VideoDevice> m_device; // after the boxes: closed before they go
 };
 
 } // namespace pelorin::cli
