@@ -71,6 +71,9 @@ namespace {
                 return false;
             if (e.weight <= 0 || e.weight > k.divisor)
                 return false;
+            // weight·q must fit a signed byte: |q| ≤ 255 / divisor.
+            if (e.weight * (255 / k.divisor) > 127)
+                return false;
         }
         return true;
     }
@@ -185,6 +188,11 @@ namespace {
     // is reached only from the five pixels above it), and is written back when it leaves at the
     // left. Updating memory in place instead would make each pixel re-read bytes the previous
     // pixel had just written, a partial overlap the store buffer cannot forward.
+    //
+    // Inside the register each byte is held as a signed value, byte − 128, so that one signed
+    // saturating add applies weight·q and clamps to 0 ... 255 in a single step, exactly as the
+    // one-by-one clamped updates do: each byte gets at most one update from this pixel, and
+    // |weight·q| ≤ 126 fits a signed byte (see FitsSignedBytes).
     template <size_t I, int Dy> struct SlidingRow {
         static constexpr const RowWindow& window = Shape<I>::rows[Dy];
         __m128i bytes = _mm_setzero_si128();
@@ -193,43 +201,40 @@ namespace {
         {
             return pixel + Dy * strideBytes + 3 * kWindowFirstDx;
         }
+        static __m128i Bias() { return _mm_set1_epi8(char(0x80)); }
+
         void Load(uint8_t* pixel, ptrdiff_t strideBytes)
         {
+            // Lane 15 lies beyond the window; it is kept at 0 so that it shifts in as 0.
             const __m128i lanes0to14 = _mm_srli_si128(_mm_set1_epi32(-1), 1);
-            bytes = _mm_and_si128(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(Base(pixel, strideBytes))),
-                lanes0to14);
+            const __m128i memory = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Base(pixel, strideBytes)));
+            bytes = _mm_and_si128(_mm_xor_si128(memory, Bias()), lanes0to14);
         }
         void Flush(uint8_t* pixel, ptrdiff_t strideBytes) const
         {
             alignas(16) uint8_t lanes[16];
-            _mm_store_si128(reinterpret_cast<__m128i*>(lanes), bytes);
+            _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_xor_si128(bytes, Bias()));
             std::memcpy(Base(pixel, strideBytes), lanes, 15);
         }
         // Applies this pixel's updates, writes back the pixel leaving at the left and takes in
         // the one entering at the right (the next pixel's dx = 2).
         void Step(uint8_t* pixel, ptrdiff_t strideBytes, __m128i qLo, __m128i qHi)
         {
-            // Unsigned saturating adds and subtracts clamp exactly as the one-by-one updates do:
-            // each byte gets at most one update from this pixel, and |weight·q| ≤ 255.
             const __m128i wLo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&window.laneWeights[0]));
             const __m128i wHi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&window.laneWeights[8]));
-            const __m128i dLo = _mm_mullo_epi16(qLo, wLo);
-            const __m128i dHi = _mm_mullo_epi16(qHi, wHi);
-            const __m128i zero = _mm_setzero_si128();
-            const __m128i up = _mm_packus_epi16(dLo, dHi);
-            const __m128i down = _mm_packus_epi16(_mm_sub_epi16(zero, dLo), _mm_sub_epi16(zero, dHi));
-            bytes = _mm_subs_epu8(_mm_adds_epu8(bytes, up), down);
+            const __m128i delta = _mm_packs_epi16(_mm_mullo_epi16(qLo, wLo), _mm_mullo_epi16(qHi, wHi));
+            bytes = _mm_adds_epi8(bytes, delta);
 
             uint8_t* base = Base(pixel, strideBytes);
             // Four bytes go out: the leaving pixel and the first byte of the one after it, whose
             // value in the register is current, and which goes out again at the next step.
-            const int32_t leaving = _mm_cvtsi128_si32(bytes);
+            const int32_t leaving = _mm_cvtsi128_si32(bytes) ^ int32_t(0x80808080);
             std::memcpy(base, &leaving, 4);
             uint32_t entering;
             std::memcpy(&entering, base + 15, 4);
+            entering = (entering & 0xFFFFFF) ^ 0x808080;
             bytes = _mm_or_si128(_mm_srli_si128(bytes, 3),
-                _mm_slli_si128(_mm_cvtsi32_si128(int32_t(entering & 0xFFFFFF)), 12));
+                _mm_slli_si128(_mm_cvtsi32_si128(int32_t(entering)), 12));
         }
     };
 #endif
