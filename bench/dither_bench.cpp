@@ -91,8 +91,8 @@ void BM_DiffusionEngine(benchmark::State& state)
         benchmark::ClobberMemory();
     }
     const double scanned = double(g.W) * double(g.H - 2 * kernel.guardRows);
-    state.counters["ns/px"] = benchmark::Counter(
-        scanned * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["ns/px"] = benchmark::Counter(scanned * 1e-9,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetLabel(std::string(mode.name) + " " + std::string(kernel.routineName));
 }
 

@@ -43,8 +43,8 @@ namespace {
     // a whole number of matrix periods of 3·n bytes; a row's threshold pattern repeats with it.
     constexpr int kPeriodBytes = 48;
 
-    void RunBayer(const BayerScreen& screen, platform::PictureBox& destination,
-        platform::PictureBox& source)
+    void RunBayer(
+        const BayerScreen& screen, platform::PictureBox& destination, platform::PictureBox& source)
     {
         const int n = screen.n;
         assert(kPeriodBytes % (3 * n) == 0);

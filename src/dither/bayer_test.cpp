@@ -117,8 +117,8 @@ TEST(Bayer, CellsLitPerTileFollowTheValue)
                 lit += out[size_t(y) * 128 + size_t(x)] == 255;
         return lit;
     };
-    const int entries4x4[] = { 16, 32, 48, 64, 80, 96, 112, 128, 143, 159, 175, 191, 207, 223,
-        239, 255 };
+    const int entries4x4[]
+        = { 16, 32, 48, 64, 80, 96, 112, 128, 143, 159, 175, 191, 207, 223, 239, 255 };
     for (int v = 0; v < 256; ++v) {
         const int expected2x2 = v == 0 ? 0 : v <= 63 ? 1 : v <= 127 ? 2 : v <= 191 ? 3 : 4;
         EXPECT_EQ(countLit(DitherBayer2x2, 2, uint8_t(v)), expected2x2) << v;
@@ -181,7 +181,8 @@ TEST(Bayer, EightByEightFirstRowAndColumnAtTheWorkingWidths)
         for (int x = 0; x < 10; ++x)
             EXPECT_EQ(MetThreshold8x8(first[size_t(x)]), firstRow[x]) << "w " << w << " x " << x;
         for (int y = 0; y < 9; ++y)
-            EXPECT_EQ(MetThreshold8x8(first[size_t(y * w)]), firstColumn[y]) << "w " << w << " y " << y;
+            EXPECT_EQ(MetThreshold8x8(first[size_t(y * w)]), firstColumn[y])
+                << "w " << w << " y " << y;
     }
 }
 

@@ -6,8 +6,8 @@ namespace pelorin {
 
 namespace {
 
-    void Diffuse(DiffusionMethod method, platform::PictureBox& destination,
-        platform::PictureBox& source)
+    void Diffuse(
+        DiffusionMethod method, platform::PictureBox& destination, platform::PictureBox& source)
     {
         // Fetched first: an empty palette fails before any working bitmap exists.
         const NearestColorTable& table = CurrentNearestColorTable();

@@ -92,12 +92,14 @@ namespace {
     }
 
     static_assert(TableIsSound(), "weights must sum to the divisor (Atkinson: 6 of 8)");
-    static_assert(std::all_of(kDiffusionKernels.begin(), kDiffusionKernels.end(),
-                      OnlyUnvisitedNeighbours),
+    static_assert(
+        std::all_of(kDiffusionKernels.begin(), kDiffusionKernels.end(), OnlyUnvisitedNeighbours),
         "a kernel entry points at a pixel the scan has already visited");
-    static_assert(std::all_of(kDiffusionKernels.begin(), kDiffusionKernels.end(), ReachWithinBorder),
+    static_assert(
+        std::all_of(kDiffusionKernels.begin(), kDiffusionKernels.end(), ReachWithinBorder),
         "a kernel reaches beyond the border or the guard rows");
-    static_assert(std::all_of(kDiffusionKernels.begin(), kDiffusionKernels.end(), DistinctPositions),
+    static_assert(
+        std::all_of(kDiffusionKernels.begin(), kDiffusionKernels.end(), DistinctPositions),
         "a kernel names one neighbour twice");
     static_assert(std::all_of(kDiffusionKernels.begin(), kDiffusionKernels.end(), FitsFastScan),
         "a kernel has a shape the fast scan does not handle");
@@ -138,8 +140,8 @@ namespace {
         static constexpr int divisor = kernel.divisor;
         static constexpr int right1 = WeightAt(kernel, 1, 0);
         static constexpr int right2 = WeightAt(kernel, 2, 0);
-        static constexpr RowWindow rows[3] = { RowWindow {}, MakeRowWindow(kernel, 1),
-            MakeRowWindow(kernel, 2) };
+        static constexpr RowWindow rows[3]
+            = { RowWindow {}, MakeRowWindow(kernel, 1), MakeRowWindow(kernel, 2) };
         static constexpr int lowestRow = rows[2].used ? 2 : 1;
     };
 
@@ -148,7 +150,8 @@ namespace {
     // Adds weight·q to each channel byte of one lower row's entries, one clamped update per byte,
     // straight in memory.
     template <size_t I, int Dy>
-    inline void SpreadInMemory(uint8_t* pixel, ptrdiff_t strideBytes, int qBlue, int qGreen, int qRed)
+    inline void SpreadInMemory(
+        uint8_t* pixel, ptrdiff_t strideBytes, int qBlue, int qGreen, int qRed)
     {
         constexpr const RowWindow& window = Shape<I>::rows[Dy];
         if constexpr (window.used) {
@@ -207,7 +210,8 @@ namespace {
         {
             // Lane 15 lies beyond the window; it is kept at 0 so that it shifts in as 0.
             const __m128i lanes0to14 = _mm_srli_si128(_mm_set1_epi32(-1), 1);
-            const __m128i memory = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Base(pixel, strideBytes)));
+            const __m128i memory
+                = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Base(pixel, strideBytes)));
             bytes = _mm_and_si128(_mm_xor_si128(memory, Bias()), lanes0to14);
         }
         void Flush(uint8_t* pixel, ptrdiff_t strideBytes) const
@@ -220,9 +224,12 @@ namespace {
         // the one entering at the right (the next pixel's dx = 2).
         void Step(uint8_t* pixel, ptrdiff_t strideBytes, __m128i qLo, __m128i qHi)
         {
-            const __m128i wLo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&window.laneWeights[0]));
-            const __m128i wHi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&window.laneWeights[8]));
-            const __m128i delta = _mm_packs_epi16(_mm_mullo_epi16(qLo, wLo), _mm_mullo_epi16(qHi, wHi));
+            const __m128i wLo
+                = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&window.laneWeights[0]));
+            const __m128i wHi
+                = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&window.laneWeights[8]));
+            const __m128i delta
+                = _mm_packs_epi16(_mm_mullo_epi16(qLo, wLo), _mm_mullo_epi16(qHi, wHi));
             bytes = _mm_adds_epi8(bytes, delta);
 
             uint8_t* base = Base(pixel, strideBytes);
@@ -233,8 +240,8 @@ namespace {
             uint32_t entering;
             std::memcpy(&entering, base + 15, 4);
             entering = (entering & 0xFFFFFF) ^ 0x808080;
-            bytes = _mm_or_si128(_mm_srli_si128(bytes, 3),
-                _mm_slli_si128(_mm_cvtsi32_si128(int32_t(entering)), 12));
+            bytes = _mm_or_si128(
+                _mm_srli_si128(bytes, 3), _mm_slli_si128(_mm_cvtsi32_si128(int32_t(entering)), 12));
         }
     };
 #endif
@@ -251,7 +258,8 @@ namespace {
         // The pixel two ahead is read from memory when the first update reaches it. No lower-row
         // write can touch these bytes, since a row is more than 14 bytes long.
         int blue = buffer[begin], green = buffer[begin + 1], red = buffer[begin + 2];
-        int nextBlue = buffer[begin + 3], nextGreen = buffer[begin + 4], nextRed = buffer[begin + 5];
+        int nextBlue = buffer[begin + 3], nextGreen = buffer[begin + 4],
+            nextRed = buffer[begin + 5];
         int qBlue, qGreen, qRed;
 
         // Pixels whose sliding rows stay inside the buffer, including the four bytes read at the
@@ -277,8 +285,8 @@ namespace {
 #if defined(__SSE2__)
             if (ptrdiff_t(p) < fastEnd) {
                 // q as 16-bit lanes in the rows' channel order: blue, green, red, blue, ...
-                const uint64_t packed = uint64_t(uint16_t(qBlue))
-                    | uint64_t(uint16_t(qGreen)) << 16 | uint64_t(uint16_t(qRed)) << 32;
+                const uint64_t packed = uint64_t(uint16_t(qBlue)) | uint64_t(uint16_t(qGreen)) << 16
+                    | uint64_t(uint16_t(qRed)) << 32;
                 const __m128i q3 = _mm_cvtsi64_si128(int64_t(packed));
                 const __m128i both = _mm_unpacklo_epi64(q3, q3);
                 const __m128i qLo = _mm_shufflehi_epi16(_mm_shufflelo_epi16(both, 0x24), 0x49);
@@ -324,10 +332,10 @@ namespace {
         buffer[end + 5] = uint8_t(nextRed);
     }
 
-    template <size_t... I>
-    constexpr auto MakeScanTable(std::index_sequence<I...>)
+    template <size_t... I> constexpr auto MakeScanTable(std::index_sequence<I...>)
     {
-        using ScanFn = void (*)(uint8_t*, size_t, ptrdiff_t, size_t, size_t, const NearestColorTable&);
+        using ScanFn
+            = void (*)(uint8_t*, size_t, ptrdiff_t, size_t, size_t, const NearestColorTable&);
         return std::array<ScanFn, sizeof...(I)> { &Scan<I>... };
     }
 
@@ -345,8 +353,8 @@ void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry
     const size_t stride = geometry.StrideBytes();
     const size_t begin = stride * size_t(G);
     const size_t end = stride * size_t(geometry.H - G);
-    kScans[static_cast<size_t>(method)](buffer, geometry.SizeBytes(), ptrdiff_t(stride), begin,
-        end, table);
+    kScans[static_cast<size_t>(method)](
+        buffer, geometry.SizeBytes(), ptrdiff_t(stride), begin, end, table);
 }
 
 } // namespace pelorin

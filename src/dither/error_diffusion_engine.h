@@ -37,7 +37,16 @@ struct DiffusionKernel {
 };
 
 // The order of kDiffusionKernels.
-enum class DiffusionMethod { Atkinson, Floyd, Sierra, Burkes, Stucki, Jarvis, SierraLite, Sierra2Row };
+enum class DiffusionMethod {
+    Atkinson,
+    Floyd,
+    Sierra,
+    Burkes,
+    Stucki,
+    Jarvis,
+    SierraLite,
+    Sierra2Row
+};
 constexpr int kDiffusionMethodCount = 8;
 
 // clang-format off

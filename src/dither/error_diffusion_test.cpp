@@ -30,7 +30,10 @@ struct HandBuffer {
         , bytes(g.SizeBytes(), fill)
     {
     }
-    uint8_t* Pixel(int x, int y) { return bytes.data() + 3 * (size_t(y) * size_t(g.W) + size_t(x)); }
+    uint8_t* Pixel(int x, int y)
+    {
+        return bytes.data() + 3 * (size_t(y) * size_t(g.W) + size_t(x));
+    }
     void Set(int x, int y, uint8_t blue, uint8_t green, uint8_t red)
     {
         uint8_t* p = Pixel(x, y);
@@ -86,14 +89,15 @@ TEST(ErrorDiffusion, QuotientTruncatesTowardZero)
         uint8_t blue, green, red;
         int expected[3];
     };
-    for (const Case& c : { Case { 17, 15, 16, { 107, 100, 107 } },
-             Case { 238, 240, 239, { 93, 100, 93 } } }) {
+    for (const Case& c :
+        { Case { 17, 15, 16, { 107, 100, 107 } }, Case { 238, 240, 239, { 93, 100, 93 } } }) {
         HandBuffer buf(4, 2);
         buf.Set(kLastX, kLastY, c.blue, c.green, c.red);
         buf.Set(0, 8, 100, 100, 100);
         buf.Run(DiffusionMethod::Floyd, table);
         for (int k = 0; k < 3; ++k)
-            EXPECT_EQ(buf.Pixel(0, 8)[k], c.expected[k]) << "channel " << k << " of " << int(c.blue);
+            EXPECT_EQ(buf.Pixel(0, 8)[k], c.expected[k])
+                << "channel " << k << " of " << int(c.blue);
     }
 }
 
@@ -206,7 +210,8 @@ TEST(ErrorDiffusion, GuardRowsSetTheScannedRows)
                 ASSERT_EQ(buf.Pixel(x, y)[1], (y >= G && y <= 8 - G) ? 0 : 3)
                     << KernelOf(method).routineName << " at " << x << "," << y;
     }
-    EXPECT_EQ(KernelOf(DiffusionMethod::Atkinson).guardRows, 2) << "although it reaches 2 rows down";
+    EXPECT_EQ(KernelOf(DiffusionMethod::Atkinson).guardRows, 2)
+        << "although it reaches 2 rows down";
 }
 
 TEST(ErrorDiffusion, TopPictureRowHearsTheBorderAboveOnlyUnderTwoGuardRows)
@@ -357,8 +362,8 @@ TEST(ErrorDiffusion, RoutinesMatchTheSlowReference)
                 box.Image() = picture;
                 m.routine(box, box);
                 const Surface expected = ReferenceDither(m, picture);
-                ASSERT_EQ(box.Image(), expected)
-                    << m.name << " on " << w << " x " << h << " with " << Palette.size() << " colours";
+                ASSERT_EQ(box.Image(), expected) << m.name << " on " << w << " x " << h << " with "
+                                                 << Palette.size() << " colours";
             }
         }
     }

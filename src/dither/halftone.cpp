@@ -63,7 +63,8 @@ namespace {
         std::array<std::array<int, 4>, 4> limits {};
         for (int dy = 0; dy < screen.n; ++dy)
             for (int dx = 0; dx < screen.n; ++dx)
-                limits[size_t(dy)][size_t(dx)] = DarkUpTo(screen, screen.order[size_t(dy)][size_t(dx)]);
+                limits[size_t(dy)][size_t(dx)]
+                    = DarkUpTo(screen, screen.order[size_t(dy)][size_t(dx)]);
         return limits;
     }
 
@@ -71,8 +72,7 @@ namespace {
             && DarkUpTo(kNews4x4, 13) == 3583 && DarkUpTo(kNews4x4, 14) >= 4 * 4 * 255,
         "News 4x4 lights orders 0 and 1 at a sum of 512, 12 and 13 at 3584, never 14 and 15");
 
-    template <const BlockScreen& Screen>
-    void ScreenBlocks(uint8_t* buffer, const BufferGeometry& g)
+    template <const BlockScreen& Screen> void ScreenBlocks(uint8_t* buffer, const BufferGeometry& g)
     {
         constexpr int N = Screen.n;
         constexpr int b = Screen.border;

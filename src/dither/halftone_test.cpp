@@ -30,7 +30,8 @@ std::vector<std::vector<int>> Screened(Routine routine, const std::vector<std::v
             box.Image().At(x, y) = Rgb(v, v, v);
         }
     routine(box, box);
-    std::vector<std::vector<int>> out(static_cast<size_t>(h), std::vector<int>(static_cast<size_t>(w)));
+    std::vector<std::vector<int>> out(
+        static_cast<size_t>(h), std::vector<int>(static_cast<size_t>(w)));
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             out[size_t(y)][size_t(x)] = BlueOf(box.Image().At(x, y));
@@ -103,8 +104,8 @@ TEST(Halftone, SumExactlyAtAStepStaysDark)
     // News 4 × 4: 511 sets nothing, 512 sets the two middle cells (1, 1) and (1, 2).
     auto block = Uniform(4, 4, 32);
     EXPECT_EQ(Screened(DitherNews4x4, block),
-        (std::vector<std::vector<int>> { { 0, 0, 0, 0 }, { 0, 255, 0, 0 }, { 0, 255, 0, 0 },
-            { 0, 0, 0, 0 } }));
+        (std::vector<std::vector<int>> {
+            { 0, 0, 0, 0 }, { 0, 255, 0, 0 }, { 0, 255, 0, 0 }, { 0, 0, 0, 0 } }));
     block[0][0] = 31;
     EXPECT_EQ(Screened(DitherNews4x4, block), Uniform(4, 4, 0));
 }
@@ -143,7 +144,8 @@ TEST(Halftone, WidthMultipleOfTheBlockGetsABlockColumnInTheBorder)
                 const uint32_t c = destination.Image().At(x, y);
                 ASSERT_TRUE(c == 0 || c == 0xFFFFFFu) << s.name << " at " << x << "," << y;
                 if (x >= w && y < h) { // same sums as the picture's blocks: same pattern
-                    ASSERT_EQ(c, destination.Image().At(x - s.n, y)) << s.name << " " << x << "," << y;
+                    ASSERT_EQ(c, destination.Image().At(x - s.n, y))
+                        << s.name << " " << x << "," << y;
                 }
             }
     }

@@ -81,12 +81,14 @@ TEST(MethodTable, PalettePicturesComeOutUnchanged)
 {
     for (const Mode& mode : kModes) {
         mode.setPalette();
-        for (auto [w, h] : { std::pair { mode.width, 240 }, { 1, 1 }, { 3, 5 }, { 7, 2 }, { 13, 9 } }) {
+        for (auto [w, h] :
+            { std::pair { mode.width, 240 }, { 1, 1 }, { 3, 5 }, { 7, 2 }, { 13, 9 } }) {
             // Every palette colour, scattered; and each palette colour alone.
             PictureBox scattered(w, h);
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x)
-                    scattered.Image().At(x, y) = PackEntry(Palette[size_t(x * 5 + y * 3 + x / 3) % Palette.size()]);
+                    scattered.Image().At(x, y)
+                        = PackEntry(Palette[size_t(x * 5 + y * 3 + x / 3) % Palette.size()]);
             for (const Method& method : Methods()) {
                 // Bayer screens each channel to 0 or 255 pixel by pixel, so they keep pictures
                 // of such colours: all of Graphics 2 and Graphics 4.

@@ -90,8 +90,8 @@ uint32_t NearestColorWithNoise(uint8_t red, uint8_t green, uint8_t blue, uint8_t
     return NoisyNearest(CurrentNearestColorTable(), Generator(), red, green, blue, amplitude);
 }
 
-void DitherThresholdNoise(platform::PictureBox& destination, platform::PictureBox& source,
-    uint8_t, uint8_t amplitude)
+void DitherThresholdNoise(
+    platform::PictureBox& destination, platform::PictureBox& source, uint8_t, uint8_t amplitude)
 {
     const NearestColorTable& table = CurrentNearestColorTable();
     // A local copy keeps the generator's state in a register through the loop.

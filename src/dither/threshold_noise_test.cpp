@@ -59,8 +59,8 @@ TEST(Noise, IntegerPathMatchesTheDoublePath)
     std::mt19937 random(11);
     for (int channel = 0; channel < 256; ++channel)
         for (int amplitude = 0; amplitude < 256; ++amplitude) {
-            for (uint32_t bits : { 0u, 1u << 30, 1u << 31, 3u << 30, 0xFFFFFFFFu, uint32_t(random()),
-                     uint32_t(random()), uint32_t(random()) }) {
+            for (uint32_t bits : { 0u, 1u << 30, 1u << 31, 3u << 30, 0xFFFFFFFFu,
+                     uint32_t(random()), uint32_t(random()), uint32_t(random()) }) {
                 ASSERT_EQ(AddNoiseBits(uint8_t(channel), uint8_t(amplitude), bits),
                     AddNoise(uint8_t(channel), uint8_t(amplitude), bits * 0x1.0p-32))
                     << channel << " " << amplitude << " " << bits;
