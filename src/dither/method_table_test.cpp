@@ -51,16 +51,6 @@ TEST(MethodTable, IndexLookup)
     EXPECT_THROW(RunMethod(17, box), std::out_of_range);
 }
 
-TEST(MethodTable, CaptionsKeepTheWindowsSpelling)
-{
-    EXPECT_EQ(FindMethod(3)->caption, "Treshold");
-    EXPECT_EQ(FindMethod(4)->caption, "Treshold+Noise");
-    EXPECT_EQ(FindMethod(12)->caption, "Burkles");
-    EXPECT_EQ(FindMethod(12)->routineName, "DitherBurkes");
-    EXPECT_EQ(FindMethod(13)->caption, "Stucky");
-    EXPECT_EQ(FindMethod(16)->caption, "Sierra2 Row");
-}
-
 TEST(MethodTable, EveryMethodLeavesOnlyPaletteColoursInEveryMode)
 {
     for (const Mode& mode : kModes) {

@@ -160,17 +160,3 @@ TEST(Noise, SameConversionsFromTheStartGiveTheSamePictures)
     // The sequence runs on from frame to frame: the same picture twice is not noised the same.
     EXPECT_NE(first.first, first.second);
 }
-
-TEST(Noise, TheLevelDoesNotMatter)
-{
-    SetPalette4();
-    const Surface picture = MakeSamplePicture(21, 13);
-    PictureBox a(21, 13), b(21, 13);
-    a.Image() = picture;
-    b.Image() = picture;
-    ResetNoiseGenerator();
-    DitherThresholdNoise(a, a, 128, 30);
-    ResetNoiseGenerator();
-    DitherThresholdNoise(b, b, 7, 30);
-    EXPECT_EQ(a.Image(), b.Image());
-}
