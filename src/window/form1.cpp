@@ -17,7 +17,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -119,13 +118,11 @@ namespace {
 
     std::string MciModeText(const std::string& answer)
     {
-        // The status answer comes as the device's whole answer buffer: the text ends at the
-        // first NUL.
+        // A status answer may arrive as a whole fixed-length answer buffer: the text ends at
+        // the first NUL.
         return answer.substr(0, answer.find('\0'));
     }
-} // namespace
 
-namespace {
     QStyle* BaseStyle()
     {
         // The classic Windows look: frame captions sit in the frame's top line, so the controls
