@@ -166,7 +166,7 @@ namespace {
     }
 
     // The per-pixel step shared by both paths: quantise the pixel at p, whose bytes with the
-    // error received so far are (blue, green, red), store the chosen colour, and return q.
+    // error received so far are (blue, green, red), store the chosen colour, and give back q.
     template <int D>
     inline void Quantise(const NearestColorTable& table, uint8_t* pixel, int blue, int green,
         int red, int& qBlue, int& qGreen, int& qRed)
@@ -195,7 +195,7 @@ namespace {
     // Inside the register each byte is held as a signed value, byte − 128, so that one signed
     // saturating add applies weight·q and clamps to 0 ... 255 in a single step, exactly as the
     // one-by-one clamped updates do: each byte gets at most one update from this pixel, and
-    // |weight·q| ≤ 126 fits a signed byte (see FitsSignedBytes).
+    // |weight·q| ≤ 126 fits a signed byte (checked by FitsFastScan).
     template <size_t I, int Dy> struct SlidingRow {
         static constexpr const RowWindow& window = Shape<I>::rows[Dy];
         __m128i bytes = _mm_setzero_si128();
@@ -322,7 +322,6 @@ namespace {
             nextGreen = afterGreen;
             nextRed = afterRed;
         }
-        (void)sizeBytes;
         // The two pixels after the scan (in the guard rows) keep what they received.
         buffer[end] = uint8_t(blue);
         buffer[end + 1] = uint8_t(green);
