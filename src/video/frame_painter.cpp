@@ -19,6 +19,9 @@ namespace {
     // so clearing the top byte leaves a surface pixel.
     constexpr AVPixelFormat kSurfaceFormat = AV_PIX_FMT_BGRA;
     constexpr uint32_t kColourMask = 0x00FFFFFFu;
+    // Spare pixels at the end of each scaled row, and the row alignment: more than any block
+    // swscale stores at once.
+    constexpr size_t kBlockSlack = 64;
 
     int SwsColorspace(int colorspace)
     {
@@ -37,12 +40,6 @@ namespace {
         }
     }
 
-    void ClearUnusedBytes(uint32_t* row, int count)
-    {
-        for (int i = 0; i < count; ++i)
-            row[i] &= kColourMask;
-    }
-
 } // namespace
 
 FramePainter::~FramePainter() { sws_freeContext(m_sws); }
@@ -55,21 +52,30 @@ bool FramePainter::Prepare(const AVFrame& frame, int width, int height)
     if (!sws)
         return false;
     if (sws != m_sws) {
+        // A new context starts with swscale's defaults: BT.601, limited range.
         m_sws = sws;
-        m_colorspace = -1;
-        m_range = -1;
+        m_colorspace = SWS_CS_DEFAULT;
+        m_range = 0;
     }
     // Labelled YUV video gets its own matrix and range. The full-range "yuvj" formats carry
     // their range in the format itself, which swscale has already taken into account.
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame.format));
     const bool yuv = desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL))
         && desc->nb_components >= 3 && std::strncmp(desc->name, "yuvj", 4) != 0;
-    if (yuv && (frame.colorspace != m_colorspace || frame.color_range != m_range)) {
-        const int fullRange = frame.color_range == AVCOL_RANGE_JPEG ? 1 : 0;
-        sws_setColorspaceDetails(m_sws, sws_getCoefficients(SwsColorspace(frame.colorspace)),
-            fullRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-        m_colorspace = frame.colorspace;
-        m_range = frame.color_range;
+    const int colorspace = SwsColorspace(frame.colorspace);
+    const int range = frame.color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+    if (yuv && (colorspace != m_colorspace || range != m_range)) {
+        // Only the source side changes; the rest stays as swscale set it up.
+        int *inverse, *table;
+        int srcRange, dstRange, brightness, contrast, saturation;
+        if (sws_getColorspaceDetails(
+                m_sws, &inverse, &srcRange, &table, &dstRange, &brightness, &contrast, &saturation)
+            >= 0) {
+            sws_setColorspaceDetails(m_sws, sws_getCoefficients(colorspace), range, table, dstRange,
+                brightness, contrast, saturation);
+        }
+        m_colorspace = colorspace;
+        m_range = range;
     }
     return true;
 }
@@ -89,27 +95,23 @@ bool FramePainter::Paint(const AVFrame& frame, platform::Surface& surface, const
     if (left >= right || top >= bottom)
         return true;
 
-    if (left == rect.x && top == rect.y && right - left == rect.width
-        && bottom - top == rect.height) {
-        // The whole rectangle is inside: scale straight into the surface.
-        uint8_t* dst[4] = { reinterpret_cast<uint8_t*>(surface.Row(rect.y) + rect.x) };
-        int dstStride[4] = { surface.width * 4 };
-        sws_scale(m_sws, frame.data, frame.linesize, 0, frame.height, dst, dstStride);
-        for (int y = rect.y; y < rect.y + rect.height; ++y)
-            ClearUnusedBytes(surface.Row(y) + rect.x, rect.width);
-        return true;
-    }
-    // Partly outside: scale the whole rectangle aside and copy what shows.
-    m_scratch.resize(size_t(rect.width) * size_t(rect.height));
+    // swscale stores whole blocks of pixels and runs up to a block past the end of a row whose
+    // width is no multiple of the block; written straight into a surface that would overwrite
+    // the pixels right of the window, or run past the surface's last row. So the picture is
+    // scaled into rows with room to spare and the visible part copied across.
+    const size_t stridePixels
+        = (size_t(rect.width) + kBlockSlack - 1) / kBlockSlack * kBlockSlack + kBlockSlack;
+    m_scratch.resize(stridePixels * (size_t(rect.height) + 1));
     uint8_t* dst[4] = { reinterpret_cast<uint8_t*>(m_scratch.data()) };
-    int dstStride[4] = { rect.width * 4 };
+    int dstStride[4] = { int(stridePixels * 4) };
     sws_scale(m_sws, frame.data, frame.linesize, 0, frame.height, dst, dstStride);
+    const size_t width = size_t(right - left);
     for (int64_t y = top; y < bottom; ++y) {
         const uint32_t* from
-            = m_scratch.data() + size_t(y - rect.y) * size_t(rect.width) + size_t(left - rect.x);
+            = m_scratch.data() + size_t(y - rect.y) * stridePixels + size_t(left - rect.x);
         uint32_t* to = surface.Row(int(y)) + left;
-        std::memcpy(to, from, size_t(right - left) * 4);
-        ClearUnusedBytes(to, int(right - left));
+        for (size_t i = 0; i < width; ++i)
+            to[i] = from[i] & kColourMask;
     }
     return true;
 }

@@ -28,8 +28,9 @@ public:
     FramePainter& operator=(const FramePainter&) = delete;
 
     // Scales `frame` to rect.width × rect.height and writes the part that falls inside `surface`
-    // as 0x00RRGGBB pixels (unused byte 0). A picture of the rectangle's own size is converted
-    // without resampling. Returns false, writing nothing, when the picture cannot be converted.
+    // as 0x00RRGGBB pixels (unused byte 0), touching no pixel outside the rectangle. A picture
+    // of the rectangle's own size is converted without resampling. Returns false, writing
+    // nothing, when the picture cannot be converted.
     bool Paint(const AVFrame& frame, platform::Surface& surface, const WindowRect& rect);
 
 private:

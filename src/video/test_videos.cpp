@@ -138,14 +138,19 @@ std::vector<uint64_t> ReferenceSlotHashes(const std::string& path, SlotRule rule
     auto take = [&] {
         // Same conversion as the device's for a picture shown at its own size: straight colour
         // conversion to blue, green, red bytes, the fourth byte cleared.
-        platform::Surface surface(frame->width, frame->height);
+        // swscale may store a few pixels past a row's end: convert into roomy rows first. It also
+        // picks its code path (and so its rounding) by row alignment: align as the device does.
+        const int roomyWidth = (frame->width + 63) / 64 * 64 + 64;
+        std::vector<uint32_t> rows(size_t(roomyWidth) * size_t(frame->height + 1));
         sws = sws_getCachedContext(sws, frame->width, frame->height, AVPixelFormat(frame->format),
             frame->width, frame->height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-        uint8_t* dst[4] = { reinterpret_cast<uint8_t*>(surface.pixels.data()) };
-        int stride[4] = { frame->width * 4 };
+        uint8_t* dst[4] = { reinterpret_cast<uint8_t*>(rows.data()) };
+        int stride[4] = { roomyWidth * 4 };
         sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
-        for (uint32_t& p : surface.pixels)
-            p &= 0x00FFFFFFu;
+        platform::Surface surface(frame->width, frame->height);
+        for (int y = 0; y < frame->height; ++y)
+            for (int x = 0; x < frame->width; ++x)
+                surface.At(x, y) = rows[size_t(y) * size_t(roomyWidth) + size_t(x)] & 0x00FFFFFFu;
         const uint64_t hash = Hash(surface);
         EXPECT_FALSE(frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT))
             << "reference picture " << slots.size() << " of " << path << " is damaged";

@@ -129,6 +129,44 @@ namespace {
         }
     }
 
+    // Conversion to surface pixels works in blocks; a width that is no multiple of a block must
+    // still leave every pixel beside the window alone and stay inside the surface.
+    TEST(VideoWindow, PicturesOfAnyWidthStayInsideTheirWindow)
+    {
+        const struct {
+            int width;
+            const char* pixelFormat;
+        } cases[] = { { 330, "yuv420p" }, { 334, "yuv420p" }, { 338, "yuv420p" },
+            { 331, "yuv444p" }, { 333, "yuv444p" }, { 335, "bgr0" } };
+        for (const auto& [width, pixelFormat] : cases) {
+            SCOPED_TRACE(std::to_string(width) + " " + pixelFormat);
+            // Cropped in the picture's own format: a 4:2:0 picture only crops to even widths.
+            const std::string path
+                = test::MadeVideo("width" + std::to_string(width) + pixelFormat + ".mkv",
+                    { "-f", "lavfi", "-i", "testsrc2=size=352x10:rate=25:duration=0.2", "-vf",
+                        std::string("format=") + pixelFormat + ",crop=" + std::to_string(width)
+                            + ":10:0:0",
+                        "-c:v", "ffv1", "-pix_fmt", pixelFormat });
+            const std::vector<uint64_t> reference
+                = test::ReferenceSlotHashes(path, test::SlotRule::InOrder);
+            ASSERT_FALSE(reference.empty());
+            // Exactly the picture's size (an overrun leaves the surface), then wider and
+            // taller (an overrun shows beside the window).
+            platform::PictureBox exact(width, 10, kBack);
+            auto device = VideoDevice::Open(path, exact.hWnd(), nullptr);
+            ASSERT_TRUE(device);
+            ASSERT_TRUE(device->Seek(1));
+            EXPECT_EQ(Hash(exact.Snapshot()), reference[1]);
+            platform::PictureBox roomy(width + 40, 14, kBack);
+            device = VideoDevice::Open(path, roomy.hWnd(), nullptr);
+            ASSERT_TRUE(device && device->PutWindow({ 3, 2, width, 10 }));
+            const platform::Surface image = roomy.Snapshot();
+            EXPECT_EQ(Hash(Region(image, 3, 2, width, 10)), reference[0]);
+            EXPECT_TRUE(OnlyColour(image, 3 + width, 0, 37, 14, kBack));
+            EXPECT_TRUE(OnlyColour(image, 0, 12, width + 40, 2, kBack));
+        }
+    }
+
     TEST(VideoWindow, RefusesEmptyAndOversizedRectangles)
     {
         platform::PictureBox box(64, 64, kBack);
