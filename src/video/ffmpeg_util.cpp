@@ -9,6 +9,15 @@ extern "C" {
 
 namespace pelorin::video {
 
+int OpenInputFile(AVFormatContext** format, const std::string& path)
+{
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int result = avformat_open_input(format, ("file:" + path).c_str(), nullptr, &options);
+    av_dict_free(&options);
+    return result;
+}
+
 std::string AvErrorText(int code)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};

@@ -43,6 +43,11 @@ private:
     AVPacket* m_packet;
 };
 
+// Opens a local file for demuxing, and nothing but a local file: the name always goes through
+// the "file" protocol, so a relative name with a colon is not taken for a protocol, and any
+// source the container itself names (playlists, references) may only be a local file too.
+int OpenInputFile(AVFormatContext** format, const std::string& path);
+
 // "Invalid data found when processing input" and the like.
 std::string AvErrorText(int code);
 

@@ -121,7 +121,7 @@ struct FrameSource::Impl {
 bool FrameSource::Impl::OpenFile(std::string* error)
 {
     AVFormatContext* raw = nullptr;
-    int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    int r = OpenInputFile(&raw, path);
     if (r < 0) {
         *error = "cannot open '" + path + "': " + AvErrorText(r);
         return false;

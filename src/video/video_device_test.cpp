@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -326,6 +327,29 @@ namespace {
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(box.Snapshot(), closed);
         EXPECT_TRUE(OnlyColour(closed, 0, 0, 512, 240, kBack));
+    }
+
+} // namespace
+} // namespace pelorin::video
+
+namespace pelorin::video {
+namespace {
+
+    // Names reach FFmpeg as local files and nothing else: a colon in a relative name is part of
+    // the name, not the name of a protocol.
+    TEST(OpenNames, AreAlwaysLocalFiles)
+    {
+        const std::string made = test::MadeVideo("colon-source.avi",
+            { "-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=0.2", "-c:v", "mjpeg" });
+        const std::filesystem::path folder = std::filesystem::path(made).parent_path();
+        std::filesystem::copy_file(made, folder / "tcp:frames.avi",
+            std::filesystem::copy_options::overwrite_existing);
+        const auto previous = std::filesystem::current_path();
+        std::filesystem::current_path(folder);
+        platform::PictureBox box(64, 48);
+        auto device = VideoDevice::Open("tcp:frames.avi", box.hWnd(), nullptr);
+        std::filesystem::current_path(previous);
+        EXPECT_TRUE(device) << "a relative name with a colon opens the file of that name";
     }
 
 } // namespace
