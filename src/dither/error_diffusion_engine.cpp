@@ -285,9 +285,8 @@ namespace {
 #if defined(__SSE2__)
             if (ptrdiff_t(p) < fastEnd) {
                 // q as 16-bit lanes in the rows' channel order: blue, green, red, blue, ...
-                const uint64_t packed = uint64_t(uint16_t(qBlue)) | uint64_t(uint16_t(qGreen)) << 16
-                    | uint64_t(uint16_t(qRed)) << 32;
-                const __m128i q3 = _mm_cvtsi64_si128(int64_t(packed));
+                const __m128i q3 = _mm_insert_epi16(
+                    _mm_insert_epi16(_mm_cvtsi32_si128(qBlue), qGreen, 1), qRed, 2);
                 const __m128i both = _mm_unpacklo_epi64(q3, q3);
                 const __m128i qLo = _mm_shufflehi_epi16(_mm_shufflelo_epi16(both, 0x24), 0x49);
                 const __m128i qHi = _mm_shufflehi_epi16(_mm_shufflelo_epi16(both, 0x92), 0x24);
