@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 
 namespace pelorin {
 
@@ -91,13 +90,11 @@ NearestColorTable::NearestColorTable(std::span<const PaletteEntry> palette)
                     if (!out)
                         candidates.push_back(uint8_t(j));
                 }
-                uint16_t& cell = m_cells[size_t(cr) << 10 | size_t(cg) << 5 | size_t(cb)];
+                uint32_t& cell = m_cells[size_t(cr) << 10 | size_t(cg) << 5 | size_t(cb)];
                 if (candidates.size() == 1) {
-                    cell = candidates[0];
+                    cell = m_colours[candidates[0]];
                 } else {
-                    if (m_lists.size() >= kListFlag)
-                        throw std::logic_error("nearest-colour candidate lists overflow");
-                    cell = uint16_t(kListFlag | m_lists.size());
+                    cell = uint32_t(kListFlag | m_lists.size());
                     m_lists.push_back(uint8_t(candidates.size()));
                     m_lists.insert(m_lists.end(), candidates.begin(), candidates.end());
                 }

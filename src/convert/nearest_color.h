@@ -33,22 +33,22 @@ public:
 
     uint32_t Lookup(uint8_t red, uint8_t green, uint8_t blue) const
     {
-        const uint16_t cell = m_cells[(size_t(red >> 3) << 10) | (size_t(green >> 3) << 5) | (blue >> 3)];
+        const uint32_t cell = m_cells[(size_t(red >> 3) << 10) | (size_t(green >> 3) << 5) | (blue >> 3)];
         if (cell < kListFlag)
-            return m_colours[cell];
+            return cell;
         return Search(cell & ~kListFlag, red, green, blue);
     }
     const std::vector<PaletteEntry>& Entries() const { return m_palette; }
 
 private:
-    // A cell holds the index of its only candidate, or kListFlag + the offset of its list in
-    // m_lists: a count, then that many indices.
-    static constexpr uint16_t kListFlag = 0x8000;
+    // A cell holds the colour of its only candidate (0x00RRGGBB), or kListFlag + the offset of
+    // its list in m_lists: a count, then that many indices. One read answers most pixels.
+    static constexpr uint32_t kListFlag = 0x80000000u;
     uint32_t Search(size_t list, int red, int green, int blue) const;
 
     std::vector<PaletteEntry> m_palette;
     std::vector<uint32_t> m_colours; // packed 0x00RRGGBB per entry
-    std::vector<uint16_t> m_cells;
+    std::vector<uint32_t> m_cells;
     std::vector<uint8_t> m_lists;
 };
 

@@ -13,6 +13,13 @@ using namespace platform;
 HDC WorkDC = nullptr;
 HBITMAP WorkBitmap = nullptr;
 
+namespace {
+    // The buffer of the last finished conversion on this thread, kept for the next one: each
+    // frame needs a buffer of the same size, and fresh memory costs page faults every time.
+    thread_local std::unique_ptr<uint8_t[]> t_spareBuffer;
+    thread_local size_t t_spareBytes = 0;
+} // namespace
+
 int PictureWidth(const PictureBox& box) { return platform::RoundHalfEven(box.ScaleWidth()); }
 int PictureHeight(const PictureBox& box) { return platform::RoundHalfEven(box.ScaleHeight()); }
 
@@ -48,7 +55,14 @@ WorkingBitmap::WorkingBitmap(PictureBox& source, int border, bool padBorders)
     h.biBitCount = 24;
     h.biCompression = BI_RGB;
     // Not cleared: reading the bitmap fills every byte (the rest is cleared below if it can't).
-    m_buffer.reset(new uint8_t[g.SizeBytes()]);
+    if (t_spareBuffer && t_spareBytes >= g.SizeBytes()) {
+        m_buffer = std::move(t_spareBuffer);
+        m_capacityBytes = t_spareBytes;
+        t_spareBytes = 0;
+    } else {
+        m_buffer.reset(new uint8_t[g.SizeBytes()]);
+        m_capacityBytes = g.SizeBytes();
+    }
 
     WorkDC = CreateCompatibleDC(nullptr);
     WorkBitmap = CreateDIBSection(WorkDC, &m_info, DIB_RGB_COLORS, nullptr, nullptr, 0);
@@ -78,6 +92,10 @@ WorkingBitmap::~WorkingBitmap()
     DeleteObject(WorkBitmap);
     WorkDC = nullptr;
     WorkBitmap = nullptr;
+    if (m_capacityBytes > t_spareBytes) {
+        t_spareBuffer = std::move(m_buffer);
+        t_spareBytes = m_capacityBytes;
+    }
 }
 
 void PadBorders(PictureBox& source, int b)

@@ -66,6 +66,7 @@ private:
     BufferGeometry m_geometry;
     platform::BITMAPINFO m_info {};
     std::unique_ptr<uint8_t[]> m_buffer;
+    size_t m_capacityBytes = 0;
 };
 
 // Fills the border of the bitmap selected in WorkDC from the picture's outermost rows and

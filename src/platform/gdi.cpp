@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -247,21 +248,52 @@ namespace {
     void StretchSample(Surface& dst, int xDst, int yDst, int wDst, int hDst, const Surface& src,
         int xSrc, int ySrc, int wSrc, int hSrc)
     {
-        std::vector<int> columns(static_cast<size_t>(wDst));
-        for (int x = 0; x < wDst; ++x)
-            columns[size_t(x)] = xSrc + int((int64_t(2 * x + 1) * wSrc) / (2 * int64_t(wDst)));
+        // Destination columns inside the destination, and the source column each one takes
+        // (−1: outside the source, black).
+        const int x0 = std::max(0, -xDst), x1 = std::min(wDst, dst.width - xDst);
+        if (x1 <= x0)
+            return;
+        std::vector<int> columns(static_cast<size_t>(x1 - x0));
+        for (int x = x0; x < x1; ++x) {
+            const int sx = xSrc + int((int64_t(2 * x + 1) * wSrc) / (2 * int64_t(wDst)));
+            columns[size_t(x - x0)] = (sx >= 0 && sx < src.width) ? sx : -1;
+        }
+        int previousSy = -1;
+        const uint32_t* previousOut = nullptr;
         for (int y = 0; y < hDst; ++y) {
             const int dy = yDst + y;
             if (dy < 0 || dy >= dst.height)
                 continue;
             const int sy = ySrc + int((int64_t(2 * y + 1) * hSrc) / (2 * int64_t(hDst)));
-            uint32_t* out = dst.Row(dy);
-            for (int x = 0; x < wDst; ++x) {
-                const int dx = xDst + x;
-                if (dx >= 0 && dx < dst.width)
-                    out[dx] = Fetch(src, columns[size_t(x)], sy);
+            uint32_t* out = dst.Row(dy) + xDst;
+            if (sy == previousSy && previousOut) {
+                // An enlargement repeats rows: copy the one just made.
+                std::memcpy(out + x0, previousOut + x0, size_t(x1 - x0) * 4);
+                continue;
             }
+            if (sy < 0 || sy >= src.height) {
+                std::fill(out + x0, out + x1, 0u);
+            } else {
+                const uint32_t* in = src.Row(sy);
+                for (int x = x0; x < x1; ++x) {
+                    const int sx = columns[size_t(x - x0)];
+                    out[x] = sx >= 0 ? in[sx] : 0u;
+                }
+            }
+            previousSy = sy;
+            previousOut = out;
         }
+    }
+
+    // One spare pixel store per thread, from the last deleted bitmap.
+    thread_local std::vector<uint32_t> t_spareStorage;
+
+    std::vector<uint32_t> TakeSpareStorage() { return std::exchange(t_spareStorage, {}); }
+
+    void KeepSpareStorage(std::vector<uint32_t>&& storage)
+    {
+        if (storage.capacity() > t_spareStorage.capacity())
+            t_spareStorage = std::move(storage);
     }
 
 } // namespace
@@ -281,7 +313,14 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, unsigned usage, void** bit
         return nullptr;
     const auto& h = info->bmiHeader;
     const bool topDown = h.biHeight < 0;
-    return new Bitmap(h.biWidth, topDown ? -h.biHeight : h.biHeight, topDown);
+    auto* bitmap = new Bitmap(0, 0, topDown);
+    // Every conversion makes and deletes one bitmap of the same size per frame: take the pixel
+    // storage of the last deleted one rather than fresh pages from the system each time.
+    bitmap->surface.pixels = TakeSpareStorage();
+    bitmap->surface.width = h.biWidth;
+    bitmap->surface.height = topDown ? -h.biHeight : h.biHeight;
+    bitmap->surface.pixels.assign(size_t(h.biWidth) * size_t(bitmap->surface.height), 0u);
+    return bitmap;
 }
 
 HBITMAP SelectObject(HDC dc, HBITMAP bitmap)
@@ -465,6 +504,7 @@ bool DeleteObject(HBITMAP bitmap)
 {
     if (!bitmap || bitmap->selectedInto)
         return false;
+    KeepSpareStorage(std::move(bitmap->surface.pixels));
     delete bitmap;
     return true;
 }
