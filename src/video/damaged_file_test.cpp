@@ -88,6 +88,8 @@ namespace {
         // Where damage sits, the slot that must keep showing the last good picture (or −1).
         int64_t keepsLastGood = -1;
     };
+    // Test listings show the case by its name rather than as raw bytes.
+    void PrintTo(const DamageCase& c, std::ostream* out) { *out << c.name; }
 
     // Sets the picture size in the main header and in the stream's bitmap header.
     Bytes WithHeaderSize(Bytes b, uint32_t width, uint32_t height)
