@@ -151,6 +151,36 @@ namespace {
     // weighs both; green goes on its own. Lanes hold weighted sums up to 255 × total.
     inline uint64_t BlueRedLanes(uint32_t v) { return (v & 0xFFu) | (uint64_t(v & 0xFF0000u) << 16); }
 
+    // out[x] = the average of row[k·x ... k·x + k − 1], rounded half up, for x in [x0, x1).
+    template <int K> void AverageRuns(const uint32_t* row, uint32_t* out, int x0, int x1)
+    {
+        for (int x = x0; x < x1; ++x) {
+            const uint32_t* p = row + size_t(x) * K;
+            uint64_t br = 0;
+            uint32_t g = 0;
+            for (int i = 0; i < K; ++i) {
+                br += BlueRedLanes(p[i]);
+                g += (p[i] >> 8) & 0xFFu;
+            }
+            br += (uint64_t(K / 2) << 32) | (K / 2);
+            out[x] = Rgb(uint8_t((br >> 32) / K), uint8_t((g + K / 2) / K), uint8_t((br & 0xFFFFFFFFu) / K));
+        }
+    }
+
+    void AverageRuns(const uint32_t* row, uint32_t* out, int x0, int x1, int k,
+        const RoundedDivider& divide)
+    {
+        for (int x = x0; x < x1; ++x) {
+            const uint32_t* p = row + size_t(x) * size_t(k);
+            uint64_t br = 0, g = 0;
+            for (int i = 0; i < k; ++i) {
+                br += BlueRedLanes(p[i]);
+                g += (p[i] >> 8) & 0xFFu;
+            }
+            out[x] = Rgb(divide(br >> 32), divide(g), divide(br & 0xFFFFFFFFu));
+        }
+    }
+
     void StretchAverage(Surface& dst, int xDst, int yDst, int wDst, int hDst, const Surface& src,
         int xSrc, int ySrc, int wSrc, int hSrc)
     {
@@ -187,15 +217,17 @@ namespace {
                 const uint32_t* row = src.Row(sy) + xSrc;
                 if (wSrc % wDst == 0) {
                     // A whole number of source pixels per destination pixel, all of weight 1.
-                    const int k = wSrc / wDst;
-                    for (int x = x0; x < x1; ++x) {
-                        const uint32_t* p = row + size_t(x) * size_t(k);
-                        uint64_t br = 0, g = 0;
-                        for (int i = 0; i < k; ++i) {
-                            br += BlueRedLanes(p[i]);
-                            g += (p[i] >> 8) & 0xFFu;
-                        }
-                        out[xDst + x] = Rgb(divide(br >> 32), divide(g), divide(br & 0xFFFFFFFFu));
+                    // The capture's own ratios (1, 2, 4) get the divisor as a constant.
+                    switch (wSrc / wDst) {
+                    case 2:
+                        AverageRuns<2>(row, out + xDst, x0, x1);
+                        break;
+                    case 4:
+                        AverageRuns<4>(row, out + xDst, x0, x1);
+                        break;
+                    default:
+                        AverageRuns(row, out + xDst, x0, x1, wSrc / wDst, divide);
+                        break;
                     }
                     continue;
                 }
