@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             + ".avi";
     }();
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
+        if (size > 0) // an empty input is an empty file; fwrite wants a real buffer
+            std::fwrite(data, 1, size, f);
         std::fclose(f);
     } else {
         return 0;
