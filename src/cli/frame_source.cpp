@@ -24,7 +24,7 @@ namespace {
     std::pair<int, int> ProbeSize(const std::string& path)
     {
         AVFormatContext* raw = nullptr;
-        int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+        int rc = video::OpenInputFile(&raw, path);
         if (rc < 0)
             throw Failure("cannot open '" + path + "': " + AvErrorText(rc));
         InputPtr input(raw);

@@ -1,6 +1,6 @@
 #pragma once
 // Owning handles for FFmpeg objects and the one place FFmpeg error codes become text.
-// Internal to the video module.
+// Shared by the video module and the command-line tool.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
