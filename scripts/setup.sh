@@ -10,9 +10,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     ffmpeg
 )
-# Extra tools for the GUI screenshot check and the sanitizer/fuzz builds.
+# clang and its sanitizer runtimes, for the fuzzing build.
 if [[ "${PELORIN_SETUP_EXTRAS:-0}" == 1 ]]; then
-    packages+=(clang libclang-rt-14-dev xvfb x11-apps imagemagick)
+    packages+=(clang libclang-rt-14-dev)
 fi
 
 missing=()
