@@ -4,4 +4,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
-QT_QPA_PLATFORM=offscreen build/pelorin-soak "${SOAK_TICKS:-100000}" 1024
+QT_QPA_PLATFORM=offscreen build/pelorin-soak "${SOAK_TICKS:-100000}" 256
