@@ -58,6 +58,8 @@ namespace {
 
 } // namespace
 
+std::string TestVideoFolder() { return Folder().string(); }
+
 std::string MadeVideo(const std::string& fileName, const std::vector<std::string>& args)
 {
     const fs::path path = Folder() / fileName;

@@ -13,6 +13,9 @@ namespace pelorin::video::test {
 // The sample video made by the build.
 std::string SampleVideo();
 
+// The build's folder for test files, made on first use.
+std::string TestVideoFolder();
+
 // A video made by `ffmpeg -y <args> <file>` in the build's test-video folder, made once and
 // reused. Returns the path; fails the calling test (and returns "") when ffmpeg fails.
 std::string MadeVideo(const std::string& fileName, const std::vector<std::string>& args);
