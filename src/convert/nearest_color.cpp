@@ -141,19 +141,12 @@ uint32_t NearestColor(uint8_t red, uint8_t green, uint8_t blue)
 
 void MapPixels(const NearestColorTable& table, uint8_t* pixels, size_t count)
 {
-    // Pictures come in runs of equal pixels (screens and dithers leave only a few colours, flat
-    // areas repeat), so the previous pixel's answer is kept and reused when the next one matches.
-    uint32_t lastIn = 0xFFFFFFFFu, lastOut = 0;
     uint8_t* const end = pixels + 3 * count;
     for (uint8_t* p = pixels; p < end; p += 3) {
-        const uint32_t in = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-        if (in != lastIn) {
-            lastIn = in;
-            lastOut = table.Lookup(p[2], p[1], p[0]);
-        }
-        p[0] = uint8_t(lastOut);
-        p[1] = uint8_t(lastOut >> 8);
-        p[2] = uint8_t(lastOut >> 16);
+        const uint32_t c = table.Lookup(p[2], p[1], p[0]);
+        p[0] = uint8_t(c);
+        p[1] = uint8_t(c >> 8);
+        p[2] = uint8_t(c >> 16);
     }
 }
 
