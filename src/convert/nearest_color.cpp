@@ -57,6 +57,14 @@ NearestColorTable::NearestColorTable(std::span<const PaletteEntry> palette)
     const size_t n = m_palette.size();
     for (const PaletteEntry& e : m_palette)
         m_colours.push_back(PackEntry(e));
+    if (n == 2) {
+        const PaletteEntry &e0 = m_palette[0], &e1 = m_palette[1];
+        m_twoEntries = true;
+        m_plane[0] = 2 * (int(e1.Red) - int(e0.Red));
+        m_plane[1] = 2 * (int(e1.Green) - int(e0.Green));
+        m_plane[2] = 2 * (int(e1.Blue) - int(e0.Blue));
+        m_planeThreshold = Distance(e1, 0, 0, 0) - Distance(e0, 0, 0, 0);
+    }
     constexpr int kSide = 8; // channel values per cell side
 
     // Entry i rules entry j out of a cell when i is nearer at every colour of the cell, or as

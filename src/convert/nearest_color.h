@@ -27,12 +27,19 @@ uint32_t NearestColorLinear(std::span<const PaletteEntry> palette, uint8_t red, 
 // A lookup structure giving exactly NearestColorLinear's results, fast. RGB space is cut into
 // 32 × 32 × 32 cells; each cell lists, in index order, only the entries that can be nearest to
 // some colour inside it. Most cells have a single candidate and answer with one table read.
+// A palette of two entries is answered by the side of the plane between them instead.
 class NearestColorTable {
 public:
     explicit NearestColorTable(std::span<const PaletteEntry> palette);
 
     uint32_t Lookup(uint8_t red, uint8_t green, uint8_t blue) const
     {
+        if (m_twoEntries) {
+            // Entry 1 is nearer exactly where this linear form exceeds the threshold; on the
+            // dividing plane itself entry 0, the lower index, wins.
+            const int side = m_plane[0] * red + m_plane[1] * green + m_plane[2] * blue;
+            return side > m_planeThreshold ? m_colours[1] : m_colours[0];
+        }
         const uint32_t cell = m_cells[(size_t(red >> 3) << 10) | (size_t(green >> 3) << 5) | (blue >> 3)];
         if (cell < kListFlag)
             return cell;
@@ -48,6 +55,10 @@ private:
 
     std::vector<PaletteEntry> m_palette;
     std::vector<uint32_t> m_colours; // packed 0x00RRGGBB per entry
+    // Two entries ("Graphics 2"): d1 < d0 ⟺ 2·(e1 − e0)·c > |e1|² − |e0|², no table needed.
+    bool m_twoEntries = false;
+    int m_plane[3] = { 0, 0, 0 };
+    int m_planeThreshold = 0;
     std::vector<uint32_t> m_cells;
     std::vector<uint8_t> m_lists;
 };
