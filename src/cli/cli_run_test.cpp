@@ -35,29 +35,15 @@ bool IsNoiseMethod(int method) { return method == IndexOf("DitherThresholdNoise"
 
 // The frame as the window converts it: the video opened into Pic1 with MCI operations 1 and 9,
 // sought with 14, then the pipeline's own steps on the window's pictures.
-struct WindowFrame {
-    Surface working;
-    Surface display;
-};
-WindowFrame WindowPipeline(const std::string& video, int64_t frame, TvcMode mode, int method)
+WindowPictures WindowPipeline(const std::string& video, int64_t frame, TvcMode mode, int method)
 {
-    PictureBox pic1(kHostWidth, kHostHeight), tvc(WorkingWidth(mode), kWorkingHeight),
-        display(kDisplayWidth, kDisplayHeight);
+    PictureBox pic1(kHostWidth, kHostHeight);
     MciCommand(1, video, &pic1);
     MciCommand(9);
     MciCommand(14, "", nullptr, MciValue(frame));
-    if (mode == TvcMode::Graphics16)
-        SetPalette16();
-    StretchPicture(tvc, pic1, WorkingWidth(mode), kWorkingHeight, 1);
-    if (mode == TvcMode::Graphics2)
-        SetPalette2();
-    if (mode == TvcMode::Graphics4)
-        SetPalette4();
-    if (method != kNoMethod)
-        RunMethod(method, tvc);
-    StretchPicture(display, tvc, kDisplayWidth, kDisplayHeight, 0);
+    WindowPictures pictures = WindowStepsByHand(pic1, mode, method);
     MciCommand(15);
-    return { tvc.Image(), display.Image() };
+    return pictures;
 }
 
 Surface OnlyFrame(const std::string& path)
@@ -101,7 +87,7 @@ TEST(ConvertTool, DefaultPathEqualsTheWindowsPipeline)
             folder.Path("display.png") }));
         ExpectDone(RunTool({ "--mode", mode, "--method", method, "--frames", frame, "--working",
             SampleVideo(), folder.Path("working.png") }));
-        const WindowFrame window = WindowPipeline(SampleVideo(), c.frame, c.mode, c.method);
+        const WindowPictures window = WindowPipeline(SampleVideo(), c.frame, c.mode, c.method);
         EXPECT_EQ(OnlyFrame(folder.Path("display.png")), window.display)
             << "mode " << mode << " method " << method << " frame " << frame;
         EXPECT_EQ(OnlyFrame(folder.Path("working.png")), window.working)

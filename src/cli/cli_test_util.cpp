@@ -2,6 +2,8 @@
 
 #include "av_helpers.h"
 #include "convert/palette.h"
+#include "convert/stretch_picture.h"
+#include "dither/method_table.h"
 #include "frame_convert.h"
 #include "picture_io.h"
 #include "video_writer.h"
@@ -225,6 +227,22 @@ std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+WindowPictures WindowStepsByHand(platform::PictureBox& pic1, TvcMode mode, int method)
+{
+    platform::PictureBox tvc(WorkingWidth(mode), kWorkingHeight), display(kDisplayWidth, kDisplayHeight);
+    if (mode == TvcMode::Graphics16)
+        SetPalette16();
+    StretchPicture(tvc, pic1, WorkingWidth(mode), kWorkingHeight, 1);
+    if (mode == TvcMode::Graphics2)
+        SetPalette2();
+    if (mode == TvcMode::Graphics4)
+        SetPalette4();
+    if (method != kNoMethod)
+        RunMethod(method, tvc);
+    StretchPicture(display, tvc, kDisplayWidth, kDisplayHeight, 0);
+    return { tvc.Image(), display.Image() };
 }
 
 } // namespace pelorin::cli::test

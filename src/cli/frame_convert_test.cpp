@@ -62,26 +62,16 @@ TEST(ConvertFrame, FollowsTheWindowsStepsByteForByte)
             // row differ by design; every other method is a pure function of the picture.
             if (method != kNoMethod && FindMethod(method)->routineName == "DitherThresholdNoise")
                 continue;
-            PictureBox pic1(kHostWidth, kHostHeight), tvc(WorkingWidth(mode), kWorkingHeight),
-                display(kDisplayWidth, kDisplayHeight);
+            PictureBox pic1(kHostWidth, kHostHeight);
             pic1.Image() = frame;
-            if (mode == TvcMode::Graphics16)
-                SetPalette16();
-            StretchPicture(tvc, pic1, WorkingWidth(mode), kWorkingHeight, 1);
-            if (mode == TvcMode::Graphics2)
-                SetPalette2();
-            if (mode == TvcMode::Graphics4)
-                SetPalette4();
-            if (method != kNoMethod)
-                RunMethod(method, tvc);
-            StretchPicture(display, tvc, kDisplayWidth, kDisplayHeight, 0);
+            const WindowPictures byHand = WindowStepsByHand(pic1, mode, method);
 
             PictureBox host(kHostWidth, kHostHeight), working(WorkingWidth(mode), kWorkingHeight),
                 shown(kDisplayWidth, kDisplayHeight);
             host.Image() = frame;
             const FrameTiming timing = ConvertFrame(mode, method, &host, working, &shown);
-            EXPECT_EQ(working.Image(), tvc.Image()) << "method " << method << " mode " << int(mode);
-            EXPECT_EQ(shown.Image(), display.Image())
+            EXPECT_EQ(working.Image(), byHand.working) << "method " << method << " mode " << int(mode);
+            EXPECT_EQ(shown.Image(), byHand.display)
                 << "method " << method << " mode " << int(mode);
             EXPECT_EQ(host.Image(), frame) << "the host is only read";
             EXPECT_GE(timing.elapsedSeconds, 0.0);
