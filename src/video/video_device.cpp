@@ -94,6 +94,16 @@ void VideoDevice::Refresh() const
         box->Refresh();
 }
 
+bool VideoDevice::ShowSlot(int64_t slot)
+{
+    std::lock_guard lock(m_lock);
+    if (!m_source->SeekToSlot(slot))
+        return false;
+    Draw();
+    m_position = slot;
+    return true;
+}
+
 bool VideoDevice::Seek(int64_t slot)
 {
     if (slot < 0 || slot >= m_length)
@@ -101,15 +111,7 @@ bool VideoDevice::Seek(int64_t slot)
     const DeviceMode before = m_mode.load();
     StopPlayback();
     m_mode = DeviceMode::Seeking;
-    bool shown;
-    {
-        std::lock_guard lock(m_lock);
-        shown = m_source->SeekToSlot(slot);
-        if (shown) {
-            Draw();
-            m_position = slot;
-        }
-    }
+    const bool shown = ShowSlot(slot);
     // A seek ends playing and pausing alike; a failed one leaves a paused device paused.
     m_mode = shown || before == DeviceMode::Playing ? DeviceMode::Stopped : before;
     if (shown)
@@ -227,15 +229,7 @@ void VideoDevice::PlayLoop()
             if (m_stopSignal.wait_until(lock, due, [this] { return m_stopRequested; }))
                 return;
         }
-        bool shown;
-        {
-            std::lock_guard lock(m_lock);
-            shown = m_source->SeekToSlot(slot);
-            if (shown) {
-                Draw();
-                m_position = slot;
-            }
-        }
+        const bool shown = ShowSlot(slot);
         if (!shown)
             break;
         Refresh();

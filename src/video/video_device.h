@@ -76,6 +76,9 @@ private:
     // Runs work(image, backColor) on the parent's surface under its lock; nothing without one.
     template <class Work> void WithParentImage(Work work) const;
     void Draw(); // with m_lock held
+    // Decodes slot `slot`, draws it and makes it the position, under m_lock; false (nothing
+    // changes) when it cannot be shown.
+    bool ShowSlot(int64_t slot);
     void Erase(platform::Surface& image, uint32_t backColor) const; // the window's area
     void Refresh() const;
     void StartPlayback();
