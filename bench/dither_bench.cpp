@@ -78,7 +78,7 @@ void BM_DiffusionEngine(benchmark::State& state)
     std::vector<uint8_t> original;
     BufferGeometry g;
     {
-        WorkingBitmap work(working, kDiffusionBorder, kernel.padBorders);
+        WorkingBitmap work(ProgramContext(), working, kDiffusionBorder, kernel.padBorders);
         g = work.Geometry();
         original.assign(work.Bytes(), work.Bytes() + g.SizeBytes());
     }

@@ -4,10 +4,10 @@
 #include "convert/palette.h"
 #include "convert/stretch_picture.h"
 #include "dither/method_table.h"
-#include "frame_convert.h"
+#include "pipeline/frame_pipeline.h"
 #include "platform/sample_picture.h"
 #include "video/mci.h"
-#include "vram.h"
+#include "pipeline/vram.h"
 
 #include <gtest/gtest.h>
 
@@ -33,17 +33,25 @@ int IndexOf(std::string_view routine)
 
 bool IsNoiseMethod(int method) { return method == IndexOf("DitherThresholdNoise"); }
 
+struct WindowPictures {
+    Surface working;
+    Surface display;
+};
+
 // The frame as the window converts it: the video opened into Pic1 with MCI operations 1 and 9,
-// sought with 14, then the pipeline's own steps on the window's pictures.
-WindowPictures WindowPipeline(const std::string& video, int64_t frame, TvcMode mode, int method)
+// sought with 14, then the frame pipeline on pictures of the window's sizes.
+WindowPictures WindowPipeline(const std::string& video, int64_t frame, int mode, int method)
 {
     PictureBox pic1(kHostWidth, kHostHeight);
     MciCommand(1, video, &pic1);
     MciCommand(9);
     MciCommand(14, "", nullptr, MciValue(frame));
-    WindowPictures pictures = WindowStepsByHand(pic1, mode, method);
+    const TvcMode& row = TvcModeOf(mode);
+    PictureBox working(row.workingWidth, row.workingHeight), display(kDisplayWidth, kDisplayHeight);
+    ConversionContext context;
+    ConvertFrame(context, row, method, &pic1, working, &display);
     MciCommand(15);
-    return pictures;
+    return { working.Image(), display.Image() };
 }
 
 Surface OnlyFrame(const std::string& path)
@@ -67,22 +75,22 @@ TEST(ConvertTool, DefaultPathEqualsTheWindowsPipeline)
 {
     ScratchFolder folder;
     const struct {
-        TvcMode mode;
+        int mode;
         int method;
         int64_t frame;
     } cases[] = {
-        { TvcMode::Graphics16, IndexOf("DitherAtkinson"), 0 },
-        { TvcMode::Graphics4, IndexOf("DitherBayer4x4"), 137 },
-        { TvcMode::Graphics2, IndexOf("DitherFloyd"), 499 },
-        { TvcMode::Graphics16, kNoMethod, 250 },
-        { TvcMode::Graphics16, IndexOf("DitherJarvis"), 26 }, // just past a keyframe
-        { TvcMode::Graphics4, IndexOf("DitherHalftone3x3"), 74 },
-        { TvcMode::Graphics2, IndexOf("DitherSierra2Row"), 312 },
+        { 16, IndexOf("DitherAtkinson"), 0 },
+        { 4, IndexOf("DitherBayer4x4"), 137 },
+        { 2, IndexOf("DitherFloyd"), 499 },
+        { 16, kNoMethod, 250 },
+        { 16, IndexOf("DitherJarvis"), 26 }, // just past a keyframe
+        { 4, IndexOf("DitherHalftone3x3"), 74 },
+        { 2, IndexOf("DitherSierra2Row"), 312 },
     };
     for (const auto& c : cases) {
         const std::string method = c.method == kNoMethod ? "none" : std::to_string(c.method);
         const std::string frame = std::to_string(c.frame);
-        const std::string mode = std::to_string(int(c.mode));
+        const std::string mode = std::to_string(c.mode);
         ExpectDone(RunTool({ "--mode", mode, "--method", method, "--frames", frame, SampleVideo(),
             folder.Path("display.png") }));
         ExpectDone(RunTool({ "--mode", mode, "--method", method, "--frames", frame, "--working",
@@ -221,7 +229,7 @@ TEST(ConvertTool, VramHoldsEachWorkingFramePacked)
         std::vector<uint8_t> expected;
         for (int i = 10; i <= 12; ++i)
             PackVram(
-                OnlyFrame(folder.Path("w" + std::to_string(i) + ".png")), TvcMode(mode), expected);
+                OnlyFrame(folder.Path("w" + std::to_string(i) + ".png")), TvcModeOf(mode), expected);
         const std::string vram = ReadFile(folder.Path("tvc.vram"));
         ASSERT_EQ(vram.size(), 3 * kVramFrameBytes);
         EXPECT_EQ(vram, std::string(expected.begin(), expected.end())) << "mode " << mode;

@@ -4,7 +4,7 @@
 #include "convert/palette.h"
 #include "convert/stretch_picture.h"
 #include "dither/method_table.h"
-#include "frame_convert.h"
+#include "pipeline/frame_pipeline.h"
 #include "picture_io.h"
 #include "video_writer.h"
 
@@ -88,12 +88,9 @@ platform::Surface RandomPicture(
 
 std::vector<uint32_t> PaletteColours(int mode)
 {
-    const std::vector<PaletteEntry> saved = Palette;
-    LoadPalette(TvcMode(mode));
     std::vector<uint32_t> colours;
-    for (const PaletteEntry& e : Palette)
+    for (const PaletteEntry& e : TvcModeOf(mode).palette)
         colours.push_back(PackEntry(e));
-    Palette = saved;
     return colours;
 }
 
@@ -164,7 +161,7 @@ std::pair<int, int> StreamFrameRate(const std::string& path)
 void MakeTestVideo(const std::string& path, const std::vector<platform::Surface>& frames)
 {
     VideoWriter writer(
-        path, ".mkv", frames.at(0).width, frames.at(0).height, { 25, 1 }, TvcMode::Graphics16);
+        path, ".mkv", frames.at(0).width, frames.at(0).height, { 25, 1 }, TvcModeOf(16));
     for (const platform::Surface& frame : frames)
         writer.Write(frame);
     writer.Finish();
@@ -229,20 +226,5 @@ std::string ReadFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-WindowPictures WindowStepsByHand(platform::PictureBox& pic1, TvcMode mode, int method)
-{
-    platform::PictureBox tvc(WorkingWidth(mode), kWorkingHeight), display(kDisplayWidth, kDisplayHeight);
-    if (mode == TvcMode::Graphics16)
-        SetPalette16();
-    StretchPicture(tvc, pic1, WorkingWidth(mode), kWorkingHeight, 1);
-    if (mode == TvcMode::Graphics2)
-        SetPalette2();
-    if (mode == TvcMode::Graphics4)
-        SetPalette4();
-    if (method != kNoMethod)
-        RunMethod(method, tvc);
-    StretchPicture(display, tvc, kDisplayWidth, kDisplayHeight, 0);
-    return { tvc.Image(), display.Image() };
-}
 
 } // namespace pelorin::cli::test

@@ -2,7 +2,7 @@
 // Helpers for the pelorin-convert tests: a scratch folder, the tool run in-process with its
 // output captured, and pictures made by code.
 #include "convert_job.h"
-#include "frame_convert.h"
+#include "pipeline/tvc_mode.h"
 #include "platform/picture_box.h"
 #include "platform/surface.h"
 
@@ -56,15 +56,6 @@ std::vector<platform::Surface> DecodeAllFrames(const std::string& path);
 
 // The nominal frame rate of the file's video stream, as FFmpeg reads it (numerator, denominator).
 std::pair<int, int> StreamFrameRate(const std::string& path);
-
-// The window's frame steps written out one by one, independent of ConvertFrame: the palette
-// (before the copy in "Graphics 16", after it otherwise), the smoothed copy of `pic1` into a
-// working picture of the mode's size, the method, the display copy without smoothing.
-struct WindowPictures {
-    platform::Surface working;
-    platform::Surface display;
-};
-WindowPictures WindowStepsByHand(platform::PictureBox& pic1, TvcMode mode, int method);
 
 // A lossless video (FFV1 in Matroska, 25 frames per second) whose frame i is `frames[i]`.
 void MakeTestVideo(const std::string& path, const std::vector<platform::Surface>& frames);

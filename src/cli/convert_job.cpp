@@ -4,10 +4,10 @@
 #include "cli_error.h"
 #include "compare_grid.h"
 #include "dither/method_table.h"
-#include "frame_convert.h"
 #include "frame_sink.h"
 #include "frame_source.h"
 #include "options.h"
+#include "pipeline/frame_pipeline.h"
 #include "picture_io.h"
 #include "run_report.h"
 
@@ -61,10 +61,11 @@ namespace {
         platform::PictureBox working;
         platform::PictureBox display { kDisplayWidth, kDisplayHeight };
         const Size size;
+        ConversionContext context;
 
         Pictures(const Options& options, FrameSource& source)
             : source(source)
-            , working(WorkingWidth(options.mode), kWorkingHeight)
+            , working(options.mode->workingWidth, options.mode->workingHeight)
             , size(options.size)
         {
         }
@@ -79,13 +80,13 @@ namespace {
 
         // Converts frame `index` with `method`; returns the picture to write.
         const platform::Surface& Convert(
-            TvcMode mode, int method, int64_t index, FrameTiming& timing)
+            const TvcMode& mode, int method, int64_t index, FrameTiming& timing)
         {
             source.Show(index);
             if (size == Size::KeepSize)
-                timing = ConvertFrame(mode, method, nullptr, source.Picture());
+                timing = ConvertFrame(context, mode, method, nullptr, source.Picture());
             else
-                timing = ConvertFrame(mode, method, &source.Picture(), working,
+                timing = ConvertFrame(context, mode, method, &source.Picture(), working,
                     size == Size::Display ? &display : nullptr);
             return Result();
         }
@@ -110,7 +111,7 @@ namespace {
         for (const Method& method : Methods()) {
             CheckStop();
             FrameTiming timing;
-            cells.push_back(pictures.Convert(options.mode, method.index, frame, timing));
+            cells.push_back(pictures.Convert(*options.mode, method.index, frame, timing));
             labels.push_back(std::to_string(method.index) + " " + std::string(method.caption));
             seconds.push_back(timing.elapsedSeconds);
         }
@@ -122,8 +123,9 @@ namespace {
         }
         WriteFileAtomically(options.output, EncodePicture(sheet, PictureFormat::Png));
 
-        std::fprintf(console.out, "wrote '%s': frame %lld in \"Graphics %d\" by all 16 methods\n",
-            options.output.c_str(), static_cast<long long>(frame), int(options.mode));
+        std::fprintf(console.out, "wrote '%s': frame %lld in %s by all 16 methods\n",
+            options.output.c_str(), static_cast<long long>(frame),
+            options.mode->QuotedCaption().c_str());
         std::fprintf(console.out, "conversion time (stopwatch):\n");
         for (size_t i = 0; i < labels.size(); ++i)
             std::fprintf(console.out, "  %-18s %8.3f ms\n", labels[i].c_str(), seconds[i] * 1e3);
@@ -160,10 +162,11 @@ namespace {
         Pictures pictures(options, source);
         const platform::Surface& shape = pictures.Result();
         if (options.outputKind == OutputKind::Vram
-            && (shape.width != WorkingWidth(options.mode) || shape.height != kWorkingHeight))
-            throw UsageError(".vram holds " + std::to_string(WorkingWidth(options.mode)) + " x "
-                + std::to_string(kWorkingHeight) + " pixels in \"Graphics "
-                + std::to_string(int(options.mode)) + "\", but --keep-size keeps '" + options.input
+            && (shape.width != options.mode->workingWidth
+                || shape.height != options.mode->workingHeight))
+            throw UsageError(".vram holds " + std::to_string(options.mode->workingWidth) + " x "
+                + std::to_string(options.mode->workingHeight) + " pixels in "
+                + options.mode->QuotedCaption() + ", but --keep-size keeps '" + options.input
                 + "' at " + std::to_string(shape.width) + " x " + std::to_string(shape.height)
                 + "; use --working");
 
@@ -185,7 +188,7 @@ namespace {
             CheckStop();
             FrameTiming timing;
             const platform::Surface& result
-                = pictures.Convert(options.mode, options.method, index, timing);
+                = pictures.Convert(*options.mode, options.method, index, timing);
             sink->Write(result, index);
             stats.AddConversionTime(timing.elapsedSeconds);
             stats.AddWrittenFrame(result);
@@ -195,8 +198,8 @@ namespace {
         sink->Finish();
         progress.Finish();
 
-        std::fprintf(console.out, "wrote %s: %s in \"Graphics %d\", %d x %d\n",
-            sink->Description().c_str(), MethodName(options.method).c_str(), int(options.mode),
+        std::fprintf(console.out, "wrote %s: %s in %s, %d x %d\n", sink->Description().c_str(),
+            MethodName(options.method).c_str(), options.mode->QuotedCaption().c_str(),
             shape.width, shape.height);
         std::fputs(stats.Summary().c_str(), console.out);
         return 0;

@@ -3,7 +3,7 @@
 #include "atomic_output.h"
 #include "cli_error.h"
 #include "picture_io.h"
-#include "vram.h"
+#include "pipeline/vram.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -93,7 +93,7 @@ namespace {
         {
             m_bytes.clear();
             try {
-                PackVram(frame, m_settings.mode, m_bytes);
+                PackVram(frame, *m_settings.mode, m_bytes);
             } catch (const std::invalid_argument& e) {
                 throw Failure("cannot write frame " + std::to_string(frameNumber) + " to '"
                     + m_settings.output + "': " + e.what());
@@ -129,7 +129,7 @@ namespace {
         explicit VideoSink(const SinkSettings& s)
             : m_settings(s)
             , m_output(s.output)
-            , m_writer(m_output.TempPath(), s.extension, s.width, s.height, s.frameRate, s.mode)
+            , m_writer(m_output.TempPath(), s.extension, s.width, s.height, s.frameRate, *s.mode)
         {
         }
         void Write(const platform::Surface& frame, int64_t) override { m_writer.Write(frame); }

@@ -1,7 +1,6 @@
 #pragma once
 // Where converted frames go, by the output's kind. Every file appears complete or not at all:
 // a sink destroyed without Finish() leaves no file of this run behind.
-#include "frame_convert.h"
 #include "options.h"
 #include "platform/surface.h"
 #include "video_writer.h"
@@ -27,7 +26,7 @@ struct SinkSettings {
     std::string extension;
     OutputKind kind = OutputKind::Picture;
     std::optional<NumberedName> numbered;
-    TvcMode mode = TvcMode::Graphics16;
+    const TvcMode* mode = FindTvcMode(16);
     int width = 0; // of every frame
     int height = 0;
     Rational frameRate;

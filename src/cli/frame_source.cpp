@@ -2,7 +2,7 @@
 
 #include "av_helpers.h"
 #include "cli_error.h"
-#include "frame_convert.h"
+#include "pipeline/frame_pipeline.h"
 #include "video/video_device.h"
 
 #include <algorithm>

@@ -4,8 +4,8 @@
 // with status 1 and a message naming the file, leaving nothing in the output folder, not even
 // a temporary file.
 #include "cli_test_util.h"
-#include "frame_convert.h"
-#include "vram.h"
+#include "pipeline/frame_pipeline.h"
+#include "pipeline/vram.h"
 
 #include "video/hostile_media.h"
 #include "video/video_device.h"

@@ -16,24 +16,6 @@ namespace pelorin::cli {
 
 namespace {
 
-    // Lower case, with every run of blanks, dashes and "+" as one "-", and none at either end.
-    std::string NormalizeMethodName(std::string_view name)
-    {
-        std::string out;
-        bool separator = false;
-        for (char c : name) {
-            if (c == ' ' || c == '-' || c == '+' || c == '\t') {
-                separator = true;
-                continue;
-            }
-            if (separator && !out.empty())
-                out += '-';
-            separator = false;
-            out += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-        }
-        return out;
-    }
-
     // A whole, non-negative decimal number that fits int64_t; nothing else (no sign, no blank).
     std::optional<int64_t> ParseCount(std::string_view text)
     {
@@ -156,28 +138,10 @@ std::optional<int> ParseMethodName(std::string_view name)
             return int(*index);
         return std::nullopt;
     }
-    const std::string key = NormalizeMethodName(name);
-    if (key == "none")
+    if (Lower(std::string(name)) == "none")
         return kNoMethod;
-    for (const Method& method : Methods())
-        if (NormalizeMethodName(method.caption) == key)
-            return method.index;
-    // The captions keep the window's spelling; the usual one is understood as well.
-    struct Alias {
-        std::string_view name;
-        std::string_view caption;
-    };
-    constexpr Alias kAliases[] = {
-        { "threshold", "Treshold" },
-        { "threshold-noise", "Treshold+Noise" },
-        { "burkes", "Burkles" },
-        { "stucki", "Stucky" },
-    };
-    for (const Alias& alias : kAliases)
-        if (alias.name == key)
-            for (const Method& method : Methods())
-                if (method.caption == alias.caption)
-                    return method.index;
+    if (const Method* method = FindMethodByName(name))
+        return method->index;
     return std::nullopt;
 }
 
@@ -239,13 +203,9 @@ Options ParseOptions(std::span<const std::string> args)
             if (sawMode)
                 throw UsageError("--mode is given twice");
             sawMode = true;
-            if (v == "2")
-                options.mode = TvcMode::Graphics2;
-            else if (v == "4")
-                options.mode = TvcMode::Graphics4;
-            else if (v == "16")
-                options.mode = TvcMode::Graphics16;
-            else
+            const auto number = ParseCount(v);
+            options.mode = number && *number <= 16 ? FindTvcMode(int(*number)) : nullptr;
+            if (!options.mode)
                 throw UsageError("--mode must be 2, 4 or 16, got '" + v + "'");
         } else if (name == "--method") {
             const std::string v = value();

@@ -1,6 +1,7 @@
 #pragma once
 // The command line of pelorin-convert, parsed and checked as text (no file is touched here).
-#include "frame_convert.h"
+#include "dither/method_table.h"
+#include "pipeline/tvc_mode.h"
 
 #include <optional>
 #include <span>
@@ -31,7 +32,7 @@ struct FrameRange {
 struct Options {
     bool help = false;
     bool version = false;
-    TvcMode mode = TvcMode::Graphics16;
+    const TvcMode* mode = FindTvcMode(16);
     int method = 1; // Atkinson; kNoMethod for "none"
     Size size = Size::Display;
     std::optional<FrameRange> frames;

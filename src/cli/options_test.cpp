@@ -82,7 +82,7 @@ TEST(MethodNames, NonNamesAreRefused)
 TEST(Options, Defaults)
 {
     const Options o = Parse({ "in.avi", "out.mkv" });
-    EXPECT_EQ(o.mode, TvcMode::Graphics16);
+    EXPECT_EQ(o.mode, FindTvcMode(16));
     EXPECT_EQ(FindMethod(o.method)->caption, "Atkinson");
     EXPECT_EQ(o.size, Size::Display);
     EXPECT_FALSE(o.frames);
@@ -95,7 +95,7 @@ TEST(Options, ValuesInlineOrSeparateAndOutputKinds)
 {
     const Options a
         = Parse({ "--mode=4", "--method", "bayer-8x8", "--working", "-q", "a.png", "B.VRAM" });
-    EXPECT_EQ(a.mode, TvcMode::Graphics4);
+    EXPECT_EQ(a.mode, FindTvcMode(4));
     EXPECT_EQ(FindMethod(a.method)->caption, "Bayer 8x8");
     EXPECT_EQ(a.size, Size::Working);
     EXPECT_TRUE(a.quiet);

@@ -115,7 +115,7 @@ namespace {
 } // namespace
 
 VideoWriter::VideoWriter(const std::string& path, const std::string& extension, int width,
-    int height, Rational frameRate, TvcMode mode)
+    int height, Rational frameRate, const TvcMode& mode)
     : m_state(std::make_unique<State>())
 {
     State& s = *m_state;
@@ -181,11 +181,8 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
                 + av_get_pix_fmt_name(choice.pixelFormat));
     }
     if (choice.pixelFormat == AV_PIX_FMT_PAL8) {
-        const std::vector<PaletteEntry> saved = Palette;
-        LoadPalette(mode);
-        for (const PaletteEntry& e : Palette)
+        for (const PaletteEntry& e : mode.palette)
             s.gifColours.push_back(PackEntry(e));
-        Palette = saved;
     }
 
     if ((rc = avio_open(&s.muxer->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE)) < 0)

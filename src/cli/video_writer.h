@@ -5,7 +5,7 @@
 //  - .mp4: H.264 from libx264 at quantiser 0 in RGB (lossless); where libx264 is missing, MPEG-4
 //    part 2 at its finest quantiser;
 //  - .gif: an animated GIF over the mode's palette (every pixel must be a palette colour).
-#include "frame_convert.h"
+#include "pipeline/tvc_mode.h"
 #include "platform/surface.h"
 
 #include <cstdint>
@@ -25,7 +25,7 @@ public:
     // `extension` (".mkv", ".avi", ".mp4", ".gif") names. Throws CliError (1) naming the codec
     // or container that failed.
     VideoWriter(const std::string& path, const std::string& extension, int width, int height,
-        Rational frameRate, TvcMode mode);
+        Rational frameRate, const TvcMode& mode);
     ~VideoWriter();
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;

@@ -127,20 +127,7 @@ uint32_t NearestColorTable::Search(size_t list, int red, int green, int blue) co
     return m_colours[bestIndex];
 }
 
-const NearestColorTable& CurrentNearestColorTable()
-{
-    static std::mutex lock;
-    static std::vector<std::unique_ptr<NearestColorTable>> tables;
-    std::lock_guard guard(lock);
-    for (auto& table : tables)
-        if (table->Entries() == Palette)
-            return *table;
-    // A handful of distinct palettes exist in practice; cap the cache all the same.
-    if (tables.size() >= 16)
-        tables.erase(tables.begin());
-    tables.push_back(std::make_unique<NearestColorTable>(Palette));
-    return *tables.back();
-}
+const NearestColorTable& CurrentNearestColorTable() { return ProgramContext().NearestTable(); }
 
 uint32_t NearestColor(uint8_t red, uint8_t green, uint8_t blue)
 {
@@ -160,8 +147,14 @@ void MapPixels(const NearestColorTable& table, uint8_t* pixels, size_t count)
 
 void MapToPalette(platform::PictureBox& destination, platform::PictureBox& source)
 {
-    const NearestColorTable& table = CurrentNearestColorTable();
-    WorkingBitmap work(source, 4, false);
+    MapToPalette(ProgramContext(), destination, source);
+}
+
+void MapToPalette(
+    ConversionContext& context, platform::PictureBox& destination, platform::PictureBox& source)
+{
+    const NearestColorTable& table = context.NearestTable();
+    WorkingBitmap work(context, source, 4, false);
     const BufferGeometry& g = work.Geometry();
     uint8_t* buffer = work.Bytes();
     // The picture rows plus the two border rows above and below them.

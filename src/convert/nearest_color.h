@@ -2,6 +2,7 @@
 // Nearest palette colour by plain squared RGB distance. Among entries at the smallest distance
 // the lowest index wins (so an exact match returns the first entry of that colour: black in
 // "Graphics 16" is entry 0, never 8). Results are colours packed 0x00RRGGBB.
+#include "conversion_context.h"
 #include "palette.h"
 
 #include <array>
@@ -67,14 +68,16 @@ private:
 // colours.
 void MapPixels(const NearestColorTable& table, uint8_t* pixels, size_t count);
 
-// The table for the current contents of `Palette`. Tables are built once per distinct palette
-// and kept, so the per-frame palette reload costs a comparison, not a rebuild. The reference
-// stays valid until the next call. Throws like NearestColor when `Palette` is empty.
+// The table for the current contents of `Palette` (ProgramContext().NearestTable()). The
+// reference stays valid until the next call. Throws like NearestColor when `Palette` is empty.
 const NearestColorTable& CurrentNearestColorTable();
 
 // Replaces every pixel of the source picture by its nearest palette colour and draws the result
 // on the destination (bordered layout, b = 4, border not filled; mapped rows are buffer rows
 // 2 ... H − 3).
 void MapToPalette(platform::PictureBox& destination, platform::PictureBox& source);
+// The same on `context`'s palette and storage.
+void MapToPalette(
+    ConversionContext& context, platform::PictureBox& destination, platform::PictureBox& source);
 
 } // namespace pelorin

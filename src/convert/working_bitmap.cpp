@@ -10,15 +10,8 @@ namespace pelorin {
 
 using namespace platform;
 
-HDC WorkDC = nullptr;
-HBITMAP WorkBitmap = nullptr;
-
-namespace {
-    // The buffer of the last finished conversion on this thread, kept for the next one: each
-    // frame needs a buffer of the same size, and fresh memory costs page faults every time.
-    thread_local std::unique_ptr<uint8_t[]> t_spareBuffer;
-    thread_local size_t t_spareBytes = 0;
-} // namespace
+thread_local HDC WorkDC = nullptr;
+thread_local HBITMAP WorkBitmap = nullptr;
 
 int PictureWidth(const PictureBox& box) { return platform::RoundHalfEven(box.ScaleWidth()); }
 int PictureHeight(const PictureBox& box) { return platform::RoundHalfEven(box.ScaleHeight()); }
@@ -43,8 +36,10 @@ BufferGeometry ComputeGeometry(int SW, int SH, int border)
     return g;
 }
 
-WorkingBitmap::WorkingBitmap(PictureBox& source, int border, bool padBorders)
-    : m_geometry(ComputeGeometry(PictureWidth(source), PictureHeight(source), border))
+WorkingBitmap::WorkingBitmap(
+    ConversionContext& context, PictureBox& source, int border, bool padBorders)
+    : m_context(context)
+    , m_geometry(ComputeGeometry(PictureWidth(source), PictureHeight(source), border))
 {
     const BufferGeometry& g = m_geometry;
     auto& h = m_info.bmiHeader;
@@ -55,10 +50,10 @@ WorkingBitmap::WorkingBitmap(PictureBox& source, int border, bool padBorders)
     h.biBitCount = 24;
     h.biCompression = BI_RGB;
     // Not cleared: reading the bitmap fills every byte (the rest is cleared below if it can't).
-    if (t_spareBuffer && t_spareBytes >= g.SizeBytes()) {
-        m_buffer = std::move(t_spareBuffer);
-        m_capacityBytes = t_spareBytes;
-        t_spareBytes = 0;
+    if (context.spareBuffer && context.spareBytes >= g.SizeBytes()) {
+        m_buffer = std::move(context.spareBuffer);
+        m_capacityBytes = context.spareBytes;
+        context.spareBytes = 0;
     } else {
         m_buffer.reset(new uint8_t[g.SizeBytes()]);
         m_capacityBytes = g.SizeBytes();
@@ -92,9 +87,9 @@ WorkingBitmap::~WorkingBitmap()
     DeleteObject(WorkBitmap);
     WorkDC = nullptr;
     WorkBitmap = nullptr;
-    if (m_capacityBytes > t_spareBytes) {
-        t_spareBuffer = std::move(m_buffer);
-        t_spareBytes = m_capacityBytes;
+    if (m_capacityBytes > m_context.spareBytes) {
+        m_context.spareBuffer = std::move(m_buffer);
+        m_context.spareBytes = m_capacityBytes;
     }
 }
 

@@ -13,6 +13,7 @@
 //    The border is black unless PadBorders fills it.
 // Drawing back puts buffer pixel (x + b, y + b) at destination pixel (x, y): the picture lands
 // exactly on the destination's visible area and the border is never shown.
+#include "conversion_context.h"
 #include "platform/gdi.h"
 #include "platform/picture_box.h"
 
@@ -21,9 +22,10 @@
 
 namespace pelorin {
 
-// Handles of the working bitmap of the conversion in progress; valid only inside one call.
-extern platform::HDC WorkDC;
-extern platform::HBITMAP WorkBitmap;
+// Handles of the working bitmap of the conversion in progress on this thread; valid only inside
+// one call.
+extern thread_local platform::HDC WorkDC;
+extern thread_local platform::HBITMAP WorkBitmap;
 
 struct BufferGeometry {
     int SW = 0; // picture width, pixels
@@ -47,10 +49,12 @@ int PictureHeight(const platform::PictureBox& box);
 // One conversion call's working bitmap. The constructor makes the DC and DIB section, copies the
 // source picture in (the plain layout copies a W × SH rectangle to (0, 0); a bordered one copies
 // SW × H to (b, b)), fills the border when asked and reads the bitmap into the buffer. The
-// destructor deletes the DC, then the bitmap, then frees the buffer.
+// destructor deletes the DC, then the bitmap, then hands the buffer's storage back to the context
+// for the next conversion.
 class WorkingBitmap {
 public:
-    WorkingBitmap(platform::PictureBox& source, int border, bool padBorders);
+    WorkingBitmap(
+        ConversionContext& context, platform::PictureBox& source, int border, bool padBorders);
     ~WorkingBitmap();
     WorkingBitmap(const WorkingBitmap&) = delete;
     WorkingBitmap& operator=(const WorkingBitmap&) = delete;
@@ -63,6 +67,7 @@ public:
     void DrawTo(platform::PictureBox& destination) const;
 
 private:
+    ConversionContext& m_context;
     BufferGeometry m_geometry;
     platform::BITMAPINFO m_info {};
     std::unique_ptr<uint8_t[]> m_buffer;

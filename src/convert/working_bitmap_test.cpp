@@ -48,7 +48,7 @@ TEST(PadBorders, TwoByTwoPicture)
 {
     PictureBox box(2, 2);
     Number(box.Image());
-    WorkingBitmap work(box, 4, true);
+    WorkingBitmap work(ProgramContext(), box, 4, true);
     const BufferGeometry& g = work.Geometry();
     ASSERT_EQ(g.W, 12);
     ASSERT_EQ(g.H, 10);
@@ -81,7 +81,7 @@ TEST(WorkingBitmap, BorderedRoundTripLeavesThePictureInPlace)
                     Number(box.Image());
                     const Surface before = box.Image();
                     {
-                        WorkingBitmap work(box, b, pad);
+                        WorkingBitmap work(ProgramContext(), box, b, pad);
                         work.DrawTo(box);
                     }
                     EXPECT_EQ(box.Image(), before) << sw << "x" << sh << " b=" << b;
@@ -94,7 +94,7 @@ TEST(WorkingBitmap, PlainLayoutIsBottomUpWithBlackBeyondTheRightEdge)
 {
     PictureBox box(5, 3);
     Number(box.Image());
-    WorkingBitmap work(box, 0, false);
+    WorkingBitmap work(ProgramContext(), box, 0, false);
     const BufferGeometry& g = work.Geometry();
     ASSERT_EQ(g.W, 16);
     ASSERT_EQ(g.H, 3);
@@ -111,7 +111,7 @@ TEST(WorkingBitmap, BorderedCopyBringsBlackBelowThePicture)
     // Without the border fill, the rows below the picture hold what the copy found below the
     // source: black, since nothing lies there.
     PictureBox box(3, 2, Rgb(50, 60, 70));
-    WorkingBitmap work(box, 4, false);
+    WorkingBitmap work(ProgramContext(), box, 4, false);
     for (int y = 0; y < work.Geometry().H; ++y)
         for (int x = 0; x < work.Geometry().W; ++x) {
             const bool picture = x >= 4 && x < 7 && y >= 4 && y < 6;

@@ -1,6 +1,5 @@
-#include "bayer.h"
-
 #include "bayer_matrix.h"
+#include "routines.h"
 #include "convert/working_bitmap.h"
 
 #include <cassert>
@@ -43,7 +42,7 @@ namespace {
     // a whole number of matrix periods of 3·n bytes; a row's threshold pattern repeats with it.
     constexpr int kPeriodBytes = 48;
 
-    void RunBayer(
+    void RunBayer(ConversionContext& context,
         const BayerScreen& screen, platform::PictureBox& destination, platform::PictureBox& source)
     {
         const int n = screen.n;
@@ -57,7 +56,7 @@ namespace {
                 firstOn[r][c] = uint8_t(on);
             }
 
-        WorkingBitmap work(source, kBorder, false);
+        WorkingBitmap work(context, source, kBorder, false);
         const BufferGeometry& g = work.Geometry();
         uint8_t* buffer = work.Bytes();
         const int x0 = screen.firstX, x1 = g.SW + screen.lastXOver;
@@ -87,19 +86,12 @@ namespace {
 
 } // namespace
 
-void DitherBayer2x2(platform::PictureBox& destination, platform::PictureBox& source)
+void BayerRoutine(ConversionContext& context, int matrixSize, platform::PictureBox& destination,
+    platform::PictureBox& source)
 {
-    RunBayer(kBayer2x2, destination, source);
-}
-
-void DitherBayer4x4(platform::PictureBox& destination, platform::PictureBox& source)
-{
-    RunBayer(kBayer4x4, destination, source);
-}
-
-void DitherBayer8x8(platform::PictureBox& destination, platform::PictureBox& source)
-{
-    RunBayer(kBayer8x8, destination, source);
+    const BayerScreen& screen = matrixSize == 2 ? kBayer2x2 : matrixSize == 4 ? kBayer4x4 : kBayer8x8;
+    assert(matrixSize == screen.n);
+    RunBayer(context, screen, destination, source);
 }
 
 } // namespace pelorin

@@ -1,8 +1,8 @@
-#include "halftone.h"
-
 #include "convert/working_bitmap.h"
+#include "routines.h"
 
 #include <array>
+#include <cassert>
 
 namespace pelorin {
 
@@ -109,31 +109,31 @@ namespace {
     }
 
     template <const BlockScreen& Screen>
-    void RunScreen(platform::PictureBox& destination, platform::PictureBox& source)
+    void RunScreen(ConversionContext& context, platform::PictureBox& destination,
+        platform::PictureBox& source)
     {
         // The farthest block reaches w + b + n − 1 across and h + b + n − 1 down, inside the
         // buffer of w + pad + 2·b by h + 2·b because n ≤ b.
         static_assert(Screen.n <= Screen.border);
-        WorkingBitmap work(source, Screen.border, true);
+        WorkingBitmap work(context, source, Screen.border, true);
         ScreenBlocks<Screen>(work.Bytes(), work.Geometry());
         work.DrawTo(destination);
     }
 
 } // namespace
 
-void DitherHalftone2x2(platform::PictureBox& destination, platform::PictureBox& source)
+void HalftoneRoutine(ConversionContext& context, int screen, platform::PictureBox& destination,
+    platform::PictureBox& source)
 {
-    RunScreen<kHalftone2x2>(destination, source);
-}
-
-void DitherHalftone3x3(platform::PictureBox& destination, platform::PictureBox& source)
-{
-    RunScreen<kHalftone3x3>(destination, source);
-}
-
-void DitherNews4x4(platform::PictureBox& destination, platform::PictureBox& source)
-{
-    RunScreen<kNews4x4>(destination, source);
+    switch (screen) {
+    case 0:
+        return RunScreen<kHalftone2x2>(context, destination, source);
+    case 1:
+        return RunScreen<kHalftone3x3>(context, destination, source);
+    case 2:
+        return RunScreen<kNews4x4>(context, destination, source);
+    }
+    assert(false && "no such block screen");
 }
 
 } // namespace pelorin

@@ -3,7 +3,9 @@
 #include "bayer.h"
 #include "convert/nearest_color.h"
 #include "error_diffusion.h"
+#include "error_diffusion_engine.h"
 #include "halftone.h"
+#include "routines.h"
 #include "threshold.h"
 #include "threshold_noise.h"
 
@@ -15,35 +17,32 @@ namespace pelorin {
 namespace {
 
     using platform::PictureBox;
+    using F = MethodFamily;
 
-    // The extra arguments the window passes to the two threshold methods.
-    constexpr uint8_t kThresholdLevel = 128;
-    constexpr uint8_t kNoiseAmplitude = 30;
+    constexpr int Kernel(DiffusionMethod method) { return int(method); }
+    using D = DiffusionMethod;
 
     // Captions are exactly as the window shows them, spelling included.
+    // clang-format off
     constexpr std::array<Method, kMethodCount> kMethods { {
-        { 1, "Atkinson", "DitherAtkinson", DitherAtkinson, false },
-        { 2, "Floyd", "DitherFloyd", DitherFloyd, false },
-        { 3, "Treshold", "DitherThreshold",
-            [](PictureBox& d, PictureBox& s) { DitherThreshold(d, s, kThresholdLevel); }, false },
-        { 4, "Treshold+Noise", "DitherThresholdNoise",
-            [](PictureBox& d, PictureBox& s) {
-                DitherThresholdNoise(d, s, kThresholdLevel, kNoiseAmplitude);
-            },
-            false },
-        { 5, "Halftone 2x2", "DitherHalftone2x2", DitherHalftone2x2, true },
-        { 6, "Halftone 3x3", "DitherHalftone3x3", DitherHalftone3x3, true },
-        { 7, "Bayer 2x2", "DitherBayer2x2", DitherBayer2x2, true },
-        { 8, "Bayer 4x4", "DitherBayer4x4", DitherBayer4x4, true },
-        { 9, "Bayer 8x8", "DitherBayer8x8", DitherBayer8x8, true },
-        { 10, "News 4x4", "DitherNews4x4", DitherNews4x4, true },
-        { 11, "Sierra", "DitherSierra", DitherSierra, true },
-        { 12, "Burkles", "DitherBurkes", DitherBurkes, true },
-        { 13, "Stucky", "DitherStucki", DitherStucki, true },
-        { 14, "Jarvis", "DitherJarvis", DitherJarvis, true },
-        { 15, "Sierra Lite", "DitherSierraLite", DitherSierraLite, true },
-        { 16, "Sierra2 Row", "DitherSierra2Row", DitherSierra2Row, true },
+        { 1, "Atkinson", "", "DitherAtkinson", F::ErrorDiffusion, Kernel(D::Atkinson), 0, 0, false },
+        { 2, "Floyd", "", "DitherFloyd", F::ErrorDiffusion, Kernel(D::Floyd), 0, 0, false },
+        { 3, "Treshold", "threshold", "DitherThreshold", F::Threshold, 0, 128, 0, false },
+        { 4, "Treshold+Noise", "threshold+noise", "DitherThresholdNoise", F::ThresholdNoise, 0, 128, 30, false },
+        { 5, "Halftone 2x2", "", "DitherHalftone2x2", F::Halftone, 0, 0, 0, true },
+        { 6, "Halftone 3x3", "", "DitherHalftone3x3", F::Halftone, 1, 0, 0, true },
+        { 7, "Bayer 2x2", "", "DitherBayer2x2", F::Bayer, 2, 0, 0, true },
+        { 8, "Bayer 4x4", "", "DitherBayer4x4", F::Bayer, 4, 0, 0, true },
+        { 9, "Bayer 8x8", "", "DitherBayer8x8", F::Bayer, 8, 0, 0, true },
+        { 10, "News 4x4", "", "DitherNews4x4", F::Halftone, 2, 0, 0, true },
+        { 11, "Sierra", "", "DitherSierra", F::ErrorDiffusion, Kernel(D::Sierra), 0, 0, true },
+        { 12, "Burkles", "burkes", "DitherBurkes", F::ErrorDiffusion, Kernel(D::Burkes), 0, 0, true },
+        { 13, "Stucky", "stucki", "DitherStucki", F::ErrorDiffusion, Kernel(D::Stucki), 0, 0, true },
+        { 14, "Jarvis", "", "DitherJarvis", F::ErrorDiffusion, Kernel(D::Jarvis), 0, 0, true },
+        { 15, "Sierra Lite", "", "DitherSierraLite", F::ErrorDiffusion, Kernel(D::SierraLite), 0, 0, true },
+        { 16, "Sierra2 Row", "", "DitherSierra2Row", F::ErrorDiffusion, Kernel(D::Sierra2Row), 0, 0, true },
     } };
+    // clang-format on
 
     constexpr bool IndicesRunFromOne()
     {
@@ -53,6 +52,41 @@ namespace {
         return true;
     }
     static_assert(IndicesRunFromOne(), "row i of the method table must hold index i + 1");
+
+    // An error-diffusion row names the routine of the kernel it drives.
+    constexpr bool KernelsMatchRoutines()
+    {
+        for (const Method& m : kMethods)
+            if (m.family == F::ErrorDiffusion
+                && kDiffusionKernels[size_t(m.member)].routineName != m.routineName)
+                return false;
+        return true;
+    }
+    static_assert(KernelsMatchRoutines(), "a method row drives the wrong kernel");
+
+    // Lower case, with every run of blanks, dashes and "+" as one "-", and none at either end.
+    std::string NormalizeName(std::string_view name)
+    {
+        std::string out;
+        bool separator = false;
+        for (char c : name) {
+            if (c == ' ' || c == '-' || c == '+' || c == '\t') {
+                separator = true;
+                continue;
+            }
+            if (separator && !out.empty())
+                out += '-';
+            separator = false;
+            out += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        }
+        return out;
+    }
+
+    // The routine of row `index` on the program's context.
+    void ProgramRoutine(int index, PictureBox& destination, PictureBox& source)
+    {
+        RunRoutine(ProgramContext(), kMethods[size_t(index - 1)], destination, source);
+    }
 
 } // namespace
 
@@ -65,15 +99,72 @@ const Method* FindMethod(int index)
     return &kMethods[size_t(index - 1)];
 }
 
-void RunMethod(int index, PictureBox& picture)
+const Method* FindMethodByName(std::string_view name)
+{
+    const std::string key = NormalizeName(name);
+    if (key.empty())
+        return nullptr;
+    for (const Method& method : kMethods)
+        if (NormalizeName(method.caption) == key
+            || (!method.alias.empty() && NormalizeName(method.alias) == key))
+            return &method;
+    return nullptr;
+}
+
+void RunRoutine(
+    ConversionContext& context, const Method& method, PictureBox& destination, PictureBox& source)
+{
+    switch (method.family) {
+    case F::ErrorDiffusion:
+        return DiffuseRoutine(context, DiffusionMethod(method.member), destination, source);
+    case F::Threshold:
+        return ThresholdRoutine(context, destination, source, method.level);
+    case F::ThresholdNoise:
+        return ThresholdNoiseRoutine(context, destination, source, method.level, method.amplitude);
+    case F::Bayer:
+        return BayerRoutine(context, method.member, destination, source);
+    case F::Halftone:
+        return HalftoneRoutine(context, method.member, destination, source);
+    }
+}
+
+void RunMethod(ConversionContext& context, int index, PictureBox& picture)
 {
     const Method* method = FindMethod(index);
     if (!method)
         throw std::out_of_range("method index must be 1 ... " + std::to_string(kMethodCount)
             + ", got " + std::to_string(index));
-    method->routine(picture, picture);
+    RunRoutine(context, *method, picture, picture);
     if (method->thenMapToPalette)
-        MapToPalette(picture, picture);
+        MapToPalette(context, picture, picture);
+}
+
+void RunMethod(int index, PictureBox& picture) { RunMethod(ProgramContext(), index, picture); }
+
+// The routines by their own names, on the program's context.
+void DitherAtkinson(PictureBox& d, PictureBox& s) { ProgramRoutine(1, d, s); }
+void DitherFloyd(PictureBox& d, PictureBox& s) { ProgramRoutine(2, d, s); }
+void DitherHalftone2x2(PictureBox& d, PictureBox& s) { ProgramRoutine(5, d, s); }
+void DitherHalftone3x3(PictureBox& d, PictureBox& s) { ProgramRoutine(6, d, s); }
+void DitherBayer2x2(PictureBox& d, PictureBox& s) { ProgramRoutine(7, d, s); }
+void DitherBayer4x4(PictureBox& d, PictureBox& s) { ProgramRoutine(8, d, s); }
+void DitherBayer8x8(PictureBox& d, PictureBox& s) { ProgramRoutine(9, d, s); }
+void DitherNews4x4(PictureBox& d, PictureBox& s) { ProgramRoutine(10, d, s); }
+void DitherSierra(PictureBox& d, PictureBox& s) { ProgramRoutine(11, d, s); }
+void DitherBurkes(PictureBox& d, PictureBox& s) { ProgramRoutine(12, d, s); }
+void DitherStucki(PictureBox& d, PictureBox& s) { ProgramRoutine(13, d, s); }
+void DitherJarvis(PictureBox& d, PictureBox& s) { ProgramRoutine(14, d, s); }
+void DitherSierraLite(PictureBox& d, PictureBox& s) { ProgramRoutine(15, d, s); }
+void DitherSierra2Row(PictureBox& d, PictureBox& s) { ProgramRoutine(16, d, s); }
+
+// The two threshold methods take their extra arguments from the caller.
+void DitherThreshold(PictureBox& d, PictureBox& s, uint8_t level)
+{
+    ThresholdRoutine(ProgramContext(), d, s, level);
+}
+void DitherThresholdNoise(PictureBox& d, PictureBox& s, uint8_t level, uint8_t amplitude)
+{
+    ThresholdNoiseRoutine(ProgramContext(), d, s, level, amplitude);
 }
 
 } // namespace pelorin

@@ -1,24 +1,37 @@
 #pragma once
-// The sixteen conversion methods, in Option1 index order. The window's dispatch, the
-// command-line tool's method names and the benchmarks all read this one table.
+// The sixteen conversion methods, in Option1 index order, each with everything that is known
+// about it: its caption, the names the command line accepts, the routine family and member that
+// drive it, the extra arguments the window passes and whether MapToPalette follows. The window's
+// dispatch, the command-line tool's method names, the benchmarks and the routines' own names
+// (DitherFloyd, ...) all read this one table.
+#include "convert/conversion_context.h"
 #include "platform/picture_box.h"
 
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 namespace pelorin {
 
+enum class MethodFamily { ErrorDiffusion, Threshold, ThresholdNoise, Bayer, Halftone };
+
 struct Method {
     int index; // the Option1 index, 1 ... 16
     std::string_view caption; // exactly as the window shows it ("Treshold", "Burkles", ...)
+    std::string_view alias; // the usual spelling where the caption differs, or empty
     std::string_view routineName; // "DitherAtkinson", ...
-    // Runs the routine on (destination, source) with its extra arguments bound
-    // ("Treshold": 128; "Treshold+Noise": 128 and 30).
-    void (*routine)(platform::PictureBox& destination, platform::PictureBox& source);
+    MethodFamily family;
+    // Which member of the family: the kernel's place in kDiffusionKernels, the Bayer matrix size
+    // 2 / 4 / 8, or the block screen 0 / 1 / 2 (2×2, 3×3, News).
+    int member;
+    uint8_t level; // "Treshold" and "Treshold+Noise": 128 (does not change the result)
+    uint8_t amplitude; // "Treshold+Noise": 30
     bool thenMapToPalette; // the pipeline follows the routine with MapToPalette
 };
 
 constexpr int kMethodCount = 16;
+// "no method": the working picture keeps the smoothed, unreduced copy of the frame.
+constexpr int kNoMethod = 0;
 
 // Index 1 first.
 const std::array<Method, kMethodCount>& Methods();
@@ -26,9 +39,20 @@ const std::array<Method, kMethodCount>& Methods();
 // Null when index is outside 1 ... 16.
 const Method* FindMethod(int index);
 
+// The method a name stands for: its caption or alias in any letter case, with every run of
+// blanks, dashes and "+" alike ("treshold+noise", "Bayer-4x4", "sierra2 row", "burkes"). Null
+// when the name matches none.
+const Method* FindMethodByName(std::string_view name);
+
+// The method's routine on (destination, source) with its extra arguments, on `context`.
+void RunRoutine(ConversionContext& context, const Method& method,
+    platform::PictureBox& destination, platform::PictureBox& source);
+
 // Runs method `index` on `picture` as the frame pipeline does: the routine with the picture as
 // destination and source, then MapToPalette(picture, picture) where the table says so.
 // Throws std::out_of_range for an index outside 1 ... 16.
+void RunMethod(ConversionContext& context, int index, platform::PictureBox& picture);
+// The same on the program's context.
 void RunMethod(int index, platform::PictureBox& picture);
 
 } // namespace pelorin

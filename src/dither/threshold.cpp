@@ -1,14 +1,15 @@
-#include "threshold.h"
+#include "routines.h"
 
 #include "convert/nearest_color.h"
 #include "convert/working_bitmap.h"
 
 namespace pelorin {
 
-void DitherThreshold(platform::PictureBox& destination, platform::PictureBox& source, uint8_t)
+void ThresholdRoutine(ConversionContext& context, platform::PictureBox& destination,
+    platform::PictureBox& source, uint8_t)
 {
-    const NearestColorTable& table = CurrentNearestColorTable();
-    WorkingBitmap work(source, 0, false);
+    const NearestColorTable& table = context.NearestTable();
+    WorkingBitmap work(context, source, 0, false);
     MapPixels(table, work.Bytes(), work.Geometry().SizeBytes() / 3);
     work.DrawTo(destination);
 }

@@ -1,5 +1,6 @@
 #include "convert/nearest_color.h"
 #include "dither/noise_generator.h"
+#include "dither/noise_test_support.h"
 #include "dither/threshold.h"
 #include "dither/threshold_noise.h"
 #include "platform/runtime_error.h"

@@ -8,18 +8,16 @@
 namespace pelorin {
 
 namespace {
-    int64_t StartCount = 0;
-    int64_t CounterFrequency = 0;
-    int64_t StopCount = 0;
+    Stopwatch g_frameStopwatch;
 } // namespace
 
-void StopwatchStart()
+void Stopwatch::Start()
 {
     platform::QueryPerformanceCounter(&StartCount);
     platform::QueryPerformanceFrequency(&CounterFrequency);
 }
 
-int32_t StopwatchElapsedMs()
+int32_t Stopwatch::ElapsedMs()
 {
     using platform::ErrorNumber;
     using platform::RuntimeError;
@@ -36,8 +34,20 @@ int32_t StopwatchElapsedMs()
     return platform::RoundHalfEven(ms);
 }
 
-StopwatchReadings StopwatchState() { return { StartCount, CounterFrequency, StopCount }; }
+double Stopwatch::ElapsedSeconds() const
+{
+    return CounterFrequency == 0 ? 0.0 : double(StopCount - StartCount) / double(CounterFrequency);
+}
 
-void StopwatchReset() { StartCount = CounterFrequency = StopCount = 0; }
+void StopwatchStart() { g_frameStopwatch.Start(); }
+int32_t StopwatchElapsedMs() { return g_frameStopwatch.ElapsedMs(); }
+
+StopwatchReadings StopwatchState()
+{
+    return { g_frameStopwatch.StartCount, g_frameStopwatch.CounterFrequency,
+        g_frameStopwatch.StopCount };
+}
+
+void StopwatchReset() { g_frameStopwatch = Stopwatch {}; }
 
 } // namespace pelorin

@@ -1,8 +1,21 @@
 #pragma once
-// The frame stopwatch: one for the whole program, not re-entrant.
+// The frame stopwatch: one for the whole program (StopwatchStart / StopwatchElapsedMs), not
+// re-entrant; a conversion running beside it times itself with a Stopwatch of its own.
 #include <cstdint>
 
 namespace pelorin {
+
+// Start and ElapsedMs behave exactly as StopwatchStart and StopwatchElapsedMs below.
+struct Stopwatch {
+    int64_t StartCount = 0;
+    int64_t CounterFrequency = 0;
+    int64_t StopCount = 0;
+
+    void Start();
+    int32_t ElapsedMs();
+    // The last ElapsedMs's pair of readings without the rounding; 0 before any start.
+    double ElapsedSeconds() const;
+};
 
 // Takes the start reading of the high-resolution counter, then reads the counter's rate.
 void StopwatchStart();

@@ -198,23 +198,6 @@ void Form1::CreateControls()
         assert(number >= 1 && number <= 3 && m_frames[size_t(number)]);
         return m_frames[size_t(number)];
     };
-    auto pictureBoxOf = [this](std::string_view name) -> std::unique_ptr<PictureBox>* {
-        if (name == "Pic1")
-            return &m_pic1;
-        if (name == "Pic2")
-            return &m_pic2;
-        if (name == "Pic3")
-            return &m_pic3;
-        if (name == "Pic4")
-            return &m_pic4;
-        if (name == "TVC2")
-            return &m_tvc2;
-        if (name == "TVC4")
-            return &m_tvc4;
-        if (name == "TVC16")
-            return &m_tvc16;
-        throw std::logic_error("no picture box named " + std::string(name));
-    };
     size_t viewCount = 0;
 
     // Frames first, so that the controls inside them have their parent.
@@ -313,7 +296,7 @@ void Form1::CreateControls()
                 break;
             }
             case ControlKind::PictureBox: {
-                auto& box = *pictureBoxOf(row.control);
+                auto& box = PictureBoxSlot(row.control);
                 box = std::make_unique<PictureBox>(row.width, row.height, row.backColor);
                 if (row.control == "Pic1")
                     box->Image() = platform::MakeSamplePicture(row.width, row.height);
@@ -410,59 +393,64 @@ void Form1::HScroll1_Change()
 {
     m_modules.MciCommand(14, {}, nullptr, MciValue(int64_t(m_hscroll1->value())));
     m_modules.StopwatchStart();
-    if (m_option2[0]->isChecked()) {
-        m_modules.StretchPicture(*m_tvc2, *m_pic1, RoundedScale(m_tvc2->ScaleWidth()),
-            RoundedScale(m_tvc2->ScaleHeight()), 1);
-        m_modules.SetPalette2();
-        RunMethodDispatch(*m_tvc2);
-    }
-    if (m_option2[1]->isChecked()) {
-        m_modules.StretchPicture(*m_tvc4, *m_pic1, RoundedScale(m_tvc4->ScaleWidth()),
-            RoundedScale(m_tvc4->ScaleHeight()), 1);
-        m_modules.SetPalette4();
-        RunMethodDispatch(*m_tvc4);
-    }
-    if (m_option2[2]->isChecked()) {
-        // "Graphics 16" loads its palette before the copy, the other modes after.
-        m_modules.SetPalette16();
-        m_modules.StretchPicture(*m_tvc16, *m_pic1, RoundedScale(m_tvc16->ScaleWidth()),
-            RoundedScale(m_tvc16->ScaleHeight()), 1);
-        RunMethodDispatch(*m_tvc16);
-    }
+    for (const TvcMode& mode : TvcModes())
+        if (m_option2[size_t(mode.option2Index)]->isChecked())
+            ConvertToWorking(m_modules, mode, CheckedMethod(), m_pic1.get(), WorkingPicture(mode));
     m_text2->setText(QString::number(m_modules.StopwatchElapsedMs()));
     // All three, not only the mode converted now: the others keep their last frame, hidden.
-    m_modules.StretchPicture(*m_pic2, *m_tvc2, RoundedScale(m_pic2->ScaleWidth()),
-        RoundedScale(m_pic2->ScaleHeight()), 0);
-    m_modules.StretchPicture(*m_pic3, *m_tvc4, RoundedScale(m_pic3->ScaleWidth()),
-        RoundedScale(m_pic3->ScaleHeight()), 0);
-    m_modules.StretchPicture(*m_pic4, *m_tvc16, RoundedScale(m_pic4->ScaleWidth()),
-        RoundedScale(m_pic4->ScaleHeight()), 0);
-    m_modules.Refresh(*m_pic2);
-    m_modules.Refresh(*m_pic3);
-    m_modules.Refresh(*m_pic4);
+    for (const TvcMode& mode : TvcModes()) {
+        PictureBox& display = DisplayPicture(mode);
+        m_modules.StretchPicture(display, WorkingPicture(mode), RoundedScale(display.ScaleWidth()),
+            RoundedScale(display.ScaleHeight()), 0);
+    }
+    for (const TvcMode& mode : TvcModes())
+        m_modules.Refresh(DisplayPicture(mode));
 }
 
-void Form1::RunMethodDispatch(PictureBox& picture)
+int Form1::CheckedMethod() const
 {
-    // Each index is its own test, in ascending order; with one option group at most one runs.
+    // With one option group at most one method is set; none set converts nothing.
     for (int index = 1; index <= kMethodCount; ++index)
         if (m_option1[size_t(index)]->isChecked())
-            m_modules.RunMethod(index, picture);
+            return index;
+    return kNoMethod;
 }
+
+std::unique_ptr<PictureBox>& Form1::PictureBoxSlot(std::string_view name)
+{
+    if (name == "Pic1")
+        return m_pic1;
+    if (name == "Pic2")
+        return m_pic2;
+    if (name == "Pic3")
+        return m_pic3;
+    if (name == "Pic4")
+        return m_pic4;
+    if (name == "TVC2")
+        return m_tvc2;
+    if (name == "TVC4")
+        return m_tvc4;
+    if (name == "TVC16")
+        return m_tvc16;
+    throw std::logic_error("no picture box named " + std::string(name));
+}
+
+PictureBox& Form1::WorkingPicture(const TvcMode& mode) { return *PictureBoxSlot(mode.workingPicture); }
+PictureBox& Form1::DisplayPicture(const TvcMode& mode) { return *PictureBoxSlot(mode.displayPicture); }
 
 // ---- the handlers ----
 
 void Form1::Form_Load()
 {
-    m_modules.SetPalette2();
-    for (size_t i = 0; i < m_label3.size(); ++i)
-        SetSwatch(m_label3[i], int(i));
-    m_modules.SetPalette4();
-    for (size_t i = 0; i < m_label2.size(); ++i)
-        SetSwatch(m_label2[i], int(i));
-    m_modules.SetPalette16();
-    for (size_t i = 0; i < m_label1.size(); ++i)
-        SetSwatch(m_label1[i], int(i));
+    // Each mode's palette in turn, read back from the palette table into the mode's swatches.
+    for (const TvcMode& mode : TvcModes()) {
+        m_modules.LoadPalette(mode);
+        const std::span<QLabel*> swatches = mode.swatches == "Label1" ? std::span<QLabel*>(m_label1)
+            : mode.swatches == "Label2"                                ? std::span<QLabel*>(m_label2)
+                                                                       : std::span<QLabel*>(m_label3);
+        for (size_t i = 0; i < swatches.size(); ++i)
+            SetSwatch(swatches[i], int(i));
+    }
     m_pic4->SetVisible(true);
 }
 
@@ -575,9 +563,8 @@ void Form1::Option1_Click(int /*index*/) { HScroll1_Change(); }
 void Form1::Option2_Click(int /*index*/)
 {
     // Exactly the chosen mode's display picture shows, before the frame is rendered again.
-    m_pic2->SetVisible(m_option2[0]->isChecked());
-    m_pic3->SetVisible(m_option2[1]->isChecked());
-    m_pic4->SetVisible(m_option2[2]->isChecked());
+    for (const TvcMode& mode : TvcModes())
+        DisplayPicture(mode).SetVisible(m_option2[size_t(mode.option2Index)]->isChecked());
     HScroll1_Change();
 }
 

@@ -7,6 +7,7 @@
 // catch nothing: an error that leaves a handler reaches the event boundary, where a message names
 // it and the program ends.
 #include "form_modules.h"
+#include "pipeline/tvc_mode.h"
 #include "platform/picture_box.h"
 
 #include <QString>
@@ -125,7 +126,12 @@ private:
     // Opens `path` into Pic1 (operations 1 and 9) and asks the device whether it did.
     bool OpenVideo(const std::string& path);
     void ReportOpenFailure(const std::string& path);
-    void RunMethodDispatch(platform::PictureBox& picture);
+    // The Option1 index that is set, or kNoMethod.
+    int CheckedMethod() const;
+    std::unique_ptr<platform::PictureBox>& PictureBoxSlot(std::string_view name);
+    // The mode's working picture (TVC2 / TVC4 / TVC16) and display picture (Pic2 / Pic3 / Pic4).
+    platform::PictureBox& WorkingPicture(const TvcMode& mode);
+    platform::PictureBox& DisplayPicture(const TvcMode& mode);
     void SetSwatch(QLabel* swatch, int paletteIndex);
     std::string ProgramFolder() const;
 

@@ -65,20 +65,10 @@ public:
         Record("StopwatchElapsedMs");
         return FormModules::StopwatchElapsedMs();
     }
-    void SetPalette2() override
+    void LoadPalette(const TvcMode& mode) override
     {
-        Record("SetPalette2");
-        FormModules::SetPalette2();
-    }
-    void SetPalette4() override
-    {
-        Record("SetPalette4");
-        FormModules::SetPalette4();
-    }
-    void SetPalette16() override
-    {
-        Record("SetPalette16");
-        FormModules::SetPalette16();
+        Record("SetPalette" + std::to_string(mode.number));
+        FormModules::LoadPalette(mode);
     }
     void StretchPicture(
         PictureBox& destination, PictureBox& source, int width, int height, int smoothing) override
@@ -229,7 +219,7 @@ TEST_F(FormTest, OneRunInGraphics4WithBayer4x4)
     PictureBox expected(256, 240);
     StretchPicture(expected, form->Pic1(), 256, 240, 1);
     SetPalette4();
-    FindMethod(8)->routine(expected, expected);
+    RunRoutine(ProgramContext(), *FindMethod(8), expected, expected);
     MapToPalette(expected, expected);
     EXPECT_TRUE(form->TVC4().Image() == expected.Image());
     EXPECT_EQ(CountOutside(form->TVC4().Image(), PaletteColours()), 0u);

@@ -3,11 +3,9 @@
 #include "form1.h"
 #include "form_test_support.h"
 
-#include "cli/frame_convert.h"
 #include "convert/palette.h"
 #include "convert/working_bitmap.h"
 #include "dither/method_table.h"
-#include "dither/noise_generator.h"
 #include "video/mci.h"
 
 #include <QCheckBox>
@@ -227,37 +225,3 @@ TEST_F(FormVideoTest, ClosingTheWindowSendsStopAndClose)
 // The command-line tool converts a frame with the shared frame conversion; the window must give
 // the very same bytes for the same frame, in every mode and with every method, so what a user
 // sees in the window is what the tool writes.
-TEST_F(FormVideoTest, TheWindowConvertsAFrameExactlyAsTheCommandLineToolDoes)
-{
-    form->Command3_Click();
-    ASSERT_EQ(form->Check1()->checkState(), Qt::Checked);
-    form->Command2_Click(); // frames are chosen by hand below
-    struct Mode {
-        int index;
-        TvcMode mode;
-        platform::PictureBox& working;
-        platform::PictureBox& display;
-    };
-    const Mode modes[] = { { 0, TvcMode::Graphics2, form->TVC2(), form->Pic2() },
-        { 1, TvcMode::Graphics4, form->TVC4(), form->Pic3() },
-        { 2, TvcMode::Graphics16, form->TVC16(), form->Pic4() } };
-    int frame = 37;
-    for (const Mode& mode : modes) {
-        form->Option2(mode.index)->click();
-        for (int method = 1; method <= kMethodCount; ++method) {
-            SCOPED_TRACE("mode " + std::to_string(mode.index) + ", method " + std::to_string(method));
-            form->Option1(method)->setChecked(true);
-            // Both runs draw noise from the one program-wide generator: start both from the same
-            // point of its sequence.
-            ResetNoiseGenerator();
-            form->SetHScroll1Value(frame);
-            platform::PictureBox working(PictureWidth(mode.working), 240);
-            platform::PictureBox display(512, 480);
-            ResetNoiseGenerator();
-            ConvertFrame(mode.mode, method, &form->Pic1(), working, &display);
-            ASSERT_EQ(working.Snapshot(), mode.working.Snapshot());
-            ASSERT_EQ(display.Snapshot(), mode.display.Snapshot());
-            frame += 23;
-        }
-    }
-}

@@ -5,7 +5,6 @@
 #include <map>
 
 using namespace pelorin;
-using namespace pelorin::cli;
 using platform::Rgb;
 
 namespace {
@@ -15,7 +14,7 @@ struct Dot {
     uint32_t colour;
 };
 struct Case {
-    TvcMode mode;
+    int mode;
     std::vector<Dot> dots; // on a black picture
     std::map<size_t, uint8_t> bytes; // every byte not listed is 0
 };
@@ -25,16 +24,16 @@ struct Case {
 //  - 4 colours (0 black, 1 white, 2 blue, 3 red): low index bit in 7 − n, high in 3 − n;
 //  - 16 colours: the left pixel's I, G, R, B in bits 7, 5, 3, 1, the right pixel's in 6, 4, 2, 0.
 const Case kCases[] = {
-    { TvcMode::Graphics2,
+    { 2,
         { { 0, 0, Rgb(255, 255, 255) }, { 9, 0, Rgb(255, 255, 255) },
             { 511, 0, Rgb(255, 255, 255) }, { 7, 239, Rgb(255, 255, 255) } },
         { { 0, 0x80 }, { 1, 0x40 }, { 63, 0x01 }, { 64 * 239, 0x01 } } },
-    { TvcMode::Graphics4,
+    { 4,
         { { 0, 0, Rgb(255, 0, 0) }, { 1, 0, Rgb(255, 255, 255) }, { 2, 0, Rgb(0, 0, 255) },
             { 255, 5, Rgb(0, 0, 255) }, { 4, 1, Rgb(255, 0, 0) } },
         // red (3) at n = 0: bits 7 and 3; white (1) at n = 1: bit 6; blue (2) at n = 2: bit 1.
         { { 0, 0xCA }, { 64 * 5 + 63, 0x01 }, { 64 + 1, 0x88 } } },
-    { TvcMode::Graphics16,
+    { 16,
         { { 0, 0, Rgb(0, 0, 255) }, { 1, 0, Rgb(145, 145, 0) }, { 127, 239, Rgb(255, 255, 255) },
             { 2, 3, Rgb(145, 0, 0) }, { 5, 3, Rgb(0, 255, 0) } },
         // bright blue = index 9 (I, B) on the left: 0x82; dim yellow = 6 (G, R) on the right: 0x14.
@@ -48,17 +47,17 @@ const Case kCases[] = {
 TEST(Vram, HandMadePictureInEveryMode)
 {
     for (const Case& c : kCases) {
-        platform::Surface picture(WorkingWidth(c.mode), 240, 0);
+        platform::Surface picture(TvcModeOf(c.mode).workingWidth, 240, 0);
         for (const Dot& d : c.dots)
             picture.At(d.x, d.y) = d.colour;
         std::vector<uint8_t> out = { 0xAB }; // packing appends
-        PackVram(picture, c.mode, out);
+        PackVram(picture, TvcModeOf(c.mode), out);
         ASSERT_EQ(out.size(), 1 + kVramFrameBytes);
         EXPECT_EQ(out[0], 0xAB);
         for (size_t i = 0; i < kVramFrameBytes; ++i) {
             const auto it = c.bytes.find(i);
             const uint8_t expected = it == c.bytes.end() ? 0 : it->second;
-            ASSERT_EQ(out[1 + i], expected) << "mode " << int(c.mode) << ", byte " << i;
+            ASSERT_EQ(out[1 + i], expected) << "mode " << c.mode << ", byte " << i;
         }
     }
 }
@@ -76,7 +75,7 @@ TEST(Vram, EveryIndexOfTheSixteenRoundsThroughItsBits)
         picture.At(2 * k + 1, 0) = colourOf(15 - k);
     }
     std::vector<uint8_t> out;
-    PackVram(picture, TvcMode::Graphics16, out);
+    PackVram(picture, TvcModeOf(16), out);
     for (int k = 0; k < 16; ++k) {
         int left = 0, right = 0;
         for (int bit = 0; bit < 4; ++bit) {
@@ -94,7 +93,7 @@ TEST(Vram, RefusesWhatItCannotHold)
     platform::Surface wrongSize(256, 240, 0);
     std::vector<uint8_t> out;
     try {
-        PackVram(wrongSize, TvcMode::Graphics16, out);
+        PackVram(wrongSize, TvcModeOf(16), out);
         FAIL();
     } catch (const std::invalid_argument& e) {
         EXPECT_NE(std::string(e.what()).find("128 x 240"), std::string::npos) << e.what();
@@ -102,7 +101,7 @@ TEST(Vram, RefusesWhatItCannotHold)
     platform::Surface offPalette(512, 240, 0);
     offPalette.At(3, 2) = Rgb(128, 128, 128);
     try {
-        PackVram(offPalette, TvcMode::Graphics2, out);
+        PackVram(offPalette, TvcModeOf(2), out);
         FAIL();
     } catch (const std::invalid_argument& e) {
         EXPECT_NE(std::string(e.what()).find("pixel (3, 2) is #808080"), std::string::npos)

@@ -1,0 +1,55 @@
+#pragma once
+// The state one conversion works on, owned by its caller: the palette table, the nearest-colour
+// table that answers for it, the working buffer's storage kept from one conversion to the next,
+// the noise generator of "Treshold+Noise" and the stopwatch that times a frame.
+//
+// One context converts one picture at a time. Two contexts share nothing they write, so two
+// threads may convert at once, each on its own context, and get the bytes they would get one
+// after the other. The program's window uses exactly one context, ProgramContext(); the names the
+// conversion core has always had (`Palette`, SetPalette16, DitherFloyd, MapToPalette, ...) work
+// on it.
+#include "palette.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace pelorin {
+
+class NearestColorTable;
+
+// The generator of "Treshold+Noise" starts here in every context and in every run.
+inline constexpr uint64_t kNoiseStartState = 0x5EEDF00DULL;
+
+class ConversionContext {
+public:
+    constexpr ConversionContext() = default;
+    ~ConversionContext();
+    ConversionContext(const ConversionContext&) = delete;
+    ConversionContext& operator=(const ConversionContext&) = delete;
+
+    // The palette table: the colours of the mode in use, replaced whole by each palette load.
+    std::vector<PaletteEntry> palette;
+
+    // The nearest-colour table for the current `palette`. Tables are built once per distinct
+    // palette for the whole process and shared read-only, so a palette reload per frame costs a
+    // comparison. Throws platform::RuntimeError (subscript out of range) for an empty palette.
+    const NearestColorTable& NearestTable();
+
+    // The noise generator's state: a counter stepped once per number drawn.
+    uint64_t noiseState = kNoiseStartState;
+
+    // Storage of the last working buffer, kept for the next conversion: every frame needs a
+    // buffer of the same size, and fresh memory costs page faults each time.
+    std::unique_ptr<uint8_t[]> spareBuffer;
+    size_t spareBytes = 0;
+
+private:
+    std::shared_ptr<const NearestColorTable> m_table;
+};
+
+// The program's one context.
+ConversionContext& ProgramContext();
+
+} // namespace pelorin

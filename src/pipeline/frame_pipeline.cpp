@@ -1,0 +1,63 @@
+#include "frame_pipeline.h"
+
+#include "convert/stretch_picture.h"
+#include "convert/working_bitmap.h"
+#include "timer/stopwatch.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace pelorin {
+
+void FrameSteps::LoadPalette(const TvcMode& mode) { pelorin::LoadPalette(*m_context, mode); }
+
+void FrameSteps::StretchPicture(platform::PictureBox& destination, platform::PictureBox& source,
+    int width, int height, int smoothing)
+{
+    pelorin::StretchPicture(destination, source, width, height, smoothing);
+}
+
+void FrameSteps::RunMethod(int index, platform::PictureBox& picture)
+{
+    pelorin::RunMethod(*m_context, index, picture);
+}
+
+void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
+    platform::PictureBox* host, platform::PictureBox& working)
+{
+    if (methodIndex != kNoMethod && FindMethod(methodIndex) == nullptr)
+        throw std::out_of_range("method " + std::to_string(methodIndex) + " is not 1 ... 16");
+    if (host != nullptr) {
+        if (mode.paletteBeforeCapture)
+            steps.LoadPalette(mode);
+        steps.StretchPicture(working, *host, PictureWidth(working), PictureHeight(working), 1);
+        if (!mode.paletteBeforeCapture)
+            steps.LoadPalette(mode);
+    } else {
+        steps.LoadPalette(mode);
+    }
+    if (methodIndex != kNoMethod)
+        steps.RunMethod(methodIndex, working);
+}
+
+FrameTiming ConvertFrame(ConversionContext& context, const TvcMode& mode, int methodIndex,
+    platform::PictureBox* host, platform::PictureBox& working, platform::PictureBox* display)
+{
+    FrameSteps steps(context);
+    Stopwatch stopwatch;
+    stopwatch.Start();
+    ConvertToWorking(steps, mode, methodIndex, host, working);
+    FrameTiming timing;
+    timing.elapsedMs = stopwatch.ElapsedMs();
+    timing.elapsedSeconds = stopwatch.ElapsedSeconds();
+    if (display != nullptr)
+        EnlargeToDisplay(*display, working);
+    return timing;
+}
+
+void EnlargeToDisplay(platform::PictureBox& display, platform::PictureBox& working)
+{
+    pelorin::StretchPicture(display, working, PictureWidth(display), PictureHeight(display), 0);
+}
+
+} // namespace pelorin

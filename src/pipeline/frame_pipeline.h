@@ -1,0 +1,76 @@
+#pragma once
+// One frame's road, shared by the window and pelorin-convert so both turn a frame into exactly
+// the same bytes:
+//   host picture (the frame as displayed, 512 × 240, the window's Pic1)
+//   → smoothed copy into the mode's working picture at TVC resolution (TVC2 / TVC4 / TVC16),
+//     with the mode's palette loaded before or after the copy as its row says
+//   → the method of the method table, followed by MapToPalette where the table says so
+//   → the display picture: the working picture enlarged to 512 × 480 without smoothing
+//     (Pic2 / Pic3 / Pic4).
+// The frame stopwatch times the capture, palette and method; the enlargement is outside it.
+#include "convert/conversion_context.h"
+#include "dither/method_table.h"
+#include "platform/picture_box.h"
+#include "tvc_mode.h"
+
+#include <cstdint>
+
+namespace pelorin {
+
+constexpr int kHostWidth = 512;
+constexpr int kHostHeight = 240;
+constexpr int kDisplayWidth = 512;
+constexpr int kDisplayHeight = 480;
+
+// The steps a frame is made of, one virtual call each, so that a caller can watch them (the
+// window's tests record the order). The default runs each on the context given.
+class FrameSteps {
+public:
+    explicit FrameSteps(ConversionContext& context)
+        : m_context(&context)
+    {
+    }
+    virtual ~FrameSteps() = default;
+
+    // The palette table gets the mode's entries (SetPalette2 / SetPalette4 / SetPalette16).
+    virtual void LoadPalette(const TvcMode& mode);
+    virtual void StretchPicture(platform::PictureBox& destination, platform::PictureBox& source,
+        int width, int height, int smoothing);
+    // Method `index` (1 ... 16) on `picture` as destination and source, then MapToPalette where
+    // the method table says so.
+    virtual void RunMethod(int index, platform::PictureBox& picture);
+
+    ConversionContext& Context() const { return *m_context; }
+
+private:
+    ConversionContext* m_context;
+};
+
+// The timed part of a frame, through `steps`: with a host, the smoothed copy of the whole host
+// into `working` at the working picture's own size and the mode's palette (before or after the
+// copy as the mode's row says); without a host (null), the palette alone and the working picture
+// is converted as it stands, at whatever size it has. Then method `methodIndex`, unless it is
+// kNoMethod. Throws std::out_of_range for a method index other than kNoMethod or 1 ... 16 before
+// anything is touched; lets the conversion core's run-time errors through.
+void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
+    platform::PictureBox* host, platform::PictureBox& working);
+
+// What the stopwatch measured for one conversion: `elapsedMs` is the whole number of
+// milliseconds the window shows; `elapsedSeconds` the same pair of counter readings without the
+// rounding, for statistics finer than a millisecond.
+struct FrameTiming {
+    int32_t elapsedMs = 0;
+    double elapsedSeconds = 0;
+};
+
+// A whole frame on `context`: ConvertToWorking timed by a stopwatch of the call's own, then, when
+// a display picture is given, the working picture enlarged into it without smoothing. The
+// display picture's stretch mode must be left at its default, which takes single pixels.
+FrameTiming ConvertFrame(ConversionContext& context, const TvcMode& mode, int methodIndex,
+    platform::PictureBox* host, platform::PictureBox& working,
+    platform::PictureBox* display = nullptr);
+
+// The display copy alone: `working` enlarged without smoothing to fill `display`.
+void EnlargeToDisplay(platform::PictureBox& display, platform::PictureBox& working);
+
+} // namespace pelorin

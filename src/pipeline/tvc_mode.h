@@ -1,0 +1,56 @@
+#pragma once
+// The TVC's three bitmap modes as data: one row per mode holds everything that differs between
+// them — the window, the frame pipeline, the video-memory packing and the writers read the row
+// instead of asking which mode it is.
+#include "convert/conversion_context.h"
+#include "convert/palette.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace pelorin {
+
+struct TvcMode {
+    int number; // 2, 4 or 16: the colours, and the mode's name on the command line
+    std::string_view caption; // the window's Option2 caption, "Graphics 16"
+    int workingWidth; // the working picture at TVC resolution, pixels
+    int workingHeight;
+    std::span<const PaletteEntry> palette; // the palette table's entries, in index order
+    // The frame's road loads this mode's palette before the capture copy, not after it. The copy
+    // does not read the palette, so no pixel depends on it; the window's trace of calls does.
+    bool paletteBeforeCapture;
+    // The window: the Option2 index that chooses the mode, the working picture, the display
+    // picture and the swatches that show the palette.
+    int option2Index;
+    std::string_view workingPicture;
+    std::string_view displayPicture;
+    std::string_view swatches;
+    // Video memory: a line of 64 bytes, `pixelsPerByte` pixels of `bitsPerPixel` index bits in
+    // each byte; bit k of the index of the byte's pixel n (n = 0 leftmost) goes to bit
+    // vramBit[n][k] of the byte.
+    int pixelsPerByte;
+    int bitsPerPixel;
+    std::array<std::array<uint8_t, 4>, 8> vramBit;
+
+    // The name users read: "Graphics 16" in quotes.
+    std::string QuotedCaption() const;
+};
+
+constexpr int kTvcModeCount = 3;
+constexpr int kWorkingHeight = 240;
+constexpr int kVramBytesPerLine = 64;
+
+// In Option2 index order: "Graphics 2", "Graphics 4", "Graphics 16".
+std::span<const TvcMode> TvcModes();
+
+// The row of mode 2, 4 or 16; null for any other number.
+const TvcMode* FindTvcMode(int number);
+// The row of mode 2, 4 or 16; throws std::out_of_range for any other number.
+const TvcMode& TvcModeOf(int number);
+
+// Fills `context`'s palette table with the mode's colours.
+void LoadPalette(ConversionContext& context, const TvcMode& mode);
+
+} // namespace pelorin
