@@ -24,7 +24,9 @@ namespace {
 
 void EnsureApplication()
 {
-    static std::unique_ptr<QApplication> application;
+    // Made once and never destroyed: at exit the toolkit's own static state (and the video
+    // device's) is torn down in an order a destructor running after main() cannot rely on.
+    static QApplication* application = nullptr;
     if (application)
         return;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -32,7 +34,7 @@ void EnsureApplication()
     static int argc = 1;
     static char name[] = "pelorin-bench";
     static char* argv[] = { name, nullptr };
-    application = std::make_unique<QApplication>(argc, argv);
+    application = new QApplication(argc, argv);
     ApplyFormStyle();
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the whole project with AddressSanitizer + UndefinedBehaviorSanitizer and runs every
-# test there; then builds the video device with ThreadSanitizer and runs its tests, since
-# playback draws from a thread of its own. Any report fails the run.
+# test there; then builds the video device and the frame pipeline with ThreadSanitizer and runs
+# their tests, since playback draws from a thread of its own and conversion contexts may run on
+# threads side by side. Any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -14,10 +15,8 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan-third-party.supp:print_suppressions=0"
 (cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" --timeout 900)
 
-if [[ -d src/video ]]; then
-    cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORIN_SANITIZE=thread \
-        -DPELORIN_BUILD_WINDOW=OFF >/dev/null
-    cmake --build build-tsan -j "$jobs" --target video_tests
-    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
-    (cd build-tsan && ./video_tests --gtest_brief=1)
-fi
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORIN_SANITIZE=thread \
+    -DPELORIN_BUILD_WINDOW=OFF >/dev/null
+cmake --build build-tsan -j "$jobs" --target video_tests pipeline_tests
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+(cd build-tsan && ./video_tests --gtest_brief=1 && ./pipeline_tests --gtest_brief=1)

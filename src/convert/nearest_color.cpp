@@ -29,25 +29,6 @@ namespace {
     }
 } // namespace
 
-uint32_t NearestColorLinear(std::span<const PaletteEntry> palette, uint8_t red, uint8_t green,
-    uint8_t blue)
-{
-    int best = 999999999;
-    size_t bestIndex = 0;
-    for (size_t i = 0; i < palette.size(); ++i) {
-        const int d = Distance(palette[i], red, green, blue);
-        if (d < best) {
-            if (d == 0)
-                return PackEntry(palette[i]);
-            best = d;
-            bestIndex = i;
-        }
-    }
-    if (bestIndex >= palette.size())
-        throw platform::RuntimeError(platform::ErrorNumber::SubscriptOutOfRange, "palette is empty");
-    return PackEntry(palette[bestIndex]);
-}
-
 NearestColorTable::NearestColorTable(std::span<const PaletteEntry> palette)
     : m_palette(palette.begin(), palette.end())
     , m_cells(size_t(1) << 15)

@@ -20,11 +20,6 @@ namespace pelorin {
 // (subscript out of range) when `Palette` is empty.
 uint32_t NearestColor(uint8_t red, uint8_t green, uint8_t blue);
 
-// The plain linear scan the results are defined by: best distance 999999999, replaced only by a
-// strictly smaller one, stopping at the first exact match. Kept as the reference for tests.
-uint32_t NearestColorLinear(std::span<const PaletteEntry> palette, uint8_t red, uint8_t green,
-    uint8_t blue);
-
 // A lookup structure giving exactly NearestColorLinear's results, fast. RGB space is cut into
 // 32 × 32 × 32 cells; each cell lists, in index order, only the entries that can be nearest to
 // some colour inside it. Most cells have a single candidate and answer with one table read.

@@ -1,4 +1,5 @@
 #include "convert/nearest_color.h"
+#include "convert/nearest_color_reference.h"
 #include "platform/picture_box.h"
 #include "platform/runtime_error.h"
 

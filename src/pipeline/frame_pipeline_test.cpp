@@ -70,34 +70,6 @@ TEST(FramePipeline, ContextsKeepTheirOwnPaletteAndNoise)
     EXPECT_TRUE(fresh.Image() == working.Image()) << "a new context starts the sequence afresh";
 }
 
-TEST(FramePipeline, PalettePictureKeepsItsPixelsAtItsOwnSize)
-{
-    // The error-diffusion kernels (no error arises from an exact colour) and the plain threshold
-    // leave a picture made of palette colours as it is. Edge sizes on purpose: every width
-    // remainder mod 4, one-row and one-column pictures.
-    const int sizes[][2]
-        = { { 1, 1 }, { 5, 1 }, { 1, 6 }, { 6, 3 }, { 7, 9 }, { 13, 8 }, { 128, 240 } };
-    ConversionContext context;
-    uint32_t seed = 1;
-    for (const TvcMode& mode : TvcModes())
-        for (const Method& method : Methods()) {
-            if (method.family != MethodFamily::ErrorDiffusion
-                && method.family != MethodFamily::Threshold)
-                continue;
-            for (const auto& size : sizes) {
-                PictureBox working(size[0], size[1]);
-                for (uint32_t& p : working.Image().pixels) {
-                    seed = seed * 1664525u + 1013904223u;
-                    p = PackEntry(mode.palette[(seed >> 16) % mode.palette.size()]);
-                }
-                const platform::Surface picture = working.Image();
-                ConvertFrame(context, mode, method.index, nullptr, working);
-                ASSERT_EQ(working.Image(), picture) << method.caption << " in mode " << mode.number
-                                                    << " at " << size[0] << " x " << size[1];
-            }
-        }
-}
-
 TEST(FramePipeline, WithoutAMethodTheSmoothedFrameStaysUnreduced)
 {
     // Columns alternating black and white average to grey at a quarter of the width: a colour

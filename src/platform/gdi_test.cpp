@@ -210,3 +210,31 @@ TEST(StretchBlt, HalftoneMatchesTheSlowAreaAverage)
                     << y;
     }
 }
+
+TEST(StretchBlt, HalftoneFastPathsMatchTheSlowAreaAverageOnWholeSources)
+{
+    // The capture's own shapes: the whole source, same height, shrunk by 1, 2, 3 and 4 (the 2:1
+    // and 4:1 paths and the general one), at the capture's width and at odd widths. Random
+    // pixels make every rounding of the averages matter.
+    const int cases[][2] = { { 512, 512 }, { 512, 256 }, { 512, 128 }, { 513, 171 }, { 10, 5 },
+        { 14, 7 }, { 36, 9 }, { 44, 11 }, { 12, 3 }, { 15, 5 }, { 7, 7 } };
+    uint32_t seed = 7;
+    for (const auto& c : cases) {
+        const int wSrc = c[0], wDst = c[1], h = 5;
+        PictureBox src(wSrc, h), dst(wDst, h);
+        for (uint32_t& p : src.Image().pixels) {
+            seed = seed * 1664525u + 1013904223u;
+            p = seed >> 8;
+        }
+        SetStretchBltMode(dst.hDC(), HALFTONE);
+        StretchBlt(dst.hDC(), 0, 0, wDst, h, src.hDC(), 0, 0, wSrc, h, SRCCOPY);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < wDst; ++x) {
+                const uint32_t expected = ReferenceAverage(src.Image(), wSrc, h, wDst, h, x, y);
+                ASSERT_EQ(dst.Image().At(x, y), expected)
+                    << wSrc << " -> " << wDst << " wide, pixel (" << x << ", " << y
+                    << "): source colour there " << std::hex << src.Image().At(x * wSrc / wDst, y)
+                    << ", got " << dst.Image().At(x, y) << ", the area average is " << expected;
+            }
+    }
+}

@@ -98,14 +98,18 @@ namespace {
         return answer;
     }
 
+    // The nearest whole number, halves to even whatever the floating-point rounding mode is:
+    // remainder() rounds its quotient that way by definition. NaN stays NaN.
+    double RoundHalfToEven(double value) { return value - std::remainder(value, 1.0); }
+
     void OpenInto(platform::PictureBox& parent, const std::string& openString)
     {
         Send("close all");
         Send(openString);
         parent.SetScaleMode(platform::kScaleModePixel);
         // Sizes are whole pixels; rounding halves to even keeps the program's one rule.
-        const auto width = int64_t(std::nearbyint(parent.ScaleWidth()));
-        const auto height = int64_t(std::nearbyint(parent.ScaleHeight()));
+        const auto width = int64_t(RoundHalfToEven(parent.ScaleWidth()));
+        const auto height = int64_t(RoundHalfToEven(parent.ScaleHeight()));
         Send("put video1 window at 0 0 " + std::to_string(width) + " " + std::to_string(height));
     }
 
@@ -157,7 +161,7 @@ std::string MciCommand(
     case 7: {
         // Both channels get 2 × value; clamped, so a value past 32767 stays loud instead of
         // wrapping round to near silence.
-        const double level = std::nearbyint(2.0 * NumberOf(value));
+        const double level = RoundHalfToEven(2.0 * NumberOf(value));
         const uint32_t channel = std::isnan(level) ? 0u : uint32_t(std::clamp(level, 0.0, 65535.0));
         g_waveOutVolume = channel | (channel << 16);
         break;
@@ -196,28 +200,6 @@ std::string MciCommand(
         break;
     }
     return {};
-}
-
-MciRecorder::MciRecorder()
-{
-    SetMciTrace([this](const std::string& command) {
-        std::lock_guard lock(m_lock);
-        m_sent.push_back(command);
-    });
-}
-
-MciRecorder::~MciRecorder() { SetMciTrace({}); }
-
-std::vector<std::string> MciRecorder::Sent() const
-{
-    std::lock_guard lock(m_lock);
-    return m_sent;
-}
-
-void MciRecorder::Clear()
-{
-    std::lock_guard lock(m_lock);
-    m_sent.clear();
 }
 
 } // namespace pelorin

@@ -74,21 +74,6 @@ std::string MciLastErrorDetail();
 // calling thread. An empty function switches tracing off.
 void SetMciTrace(std::function<void(const std::string& command)> trace);
 
-// Records every command string sent while it lives (installs itself as the trace).
-class MciRecorder {
-public:
-    MciRecorder();
-    ~MciRecorder();
-    MciRecorder(const MciRecorder&) = delete;
-    MciRecorder& operator=(const MciRecorder&) = delete;
-    std::vector<std::string> Sent() const;
-    void Clear();
-
-private:
-    mutable std::mutex m_lock;
-    std::vector<std::string> m_sent;
-};
-
 // The wave-out volume that operation 7 sets: left level in the low 16 bits, right in the high.
 // 0xFFFFFFFF (full) until operation 7 runs. There is no sound output; the value is kept.
 uint32_t WaveOutVolume();

@@ -1,11 +1,13 @@
 // MciCommand against the exact strings it sends, and the interpreter's answers and errors.
 #include "mci.h"
+#include "mci_recorder.h"
 #include "test_videos.h"
 
 #include "platform/picture_box.h"
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -161,6 +163,20 @@ namespace {
             EXPECT_EQ(WaveOutVolume(), c.volume) << std::hex << c.volume;
         }
         EXPECT_TRUE(recorder.Sent().empty());
+    }
+
+    TEST_F(Mci, VolumeRoundsHalvesToEvenInEveryRoundingMode)
+    {
+        for (int mode : { FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO }) {
+            std::fesetround(mode);
+            MciCommand(7, "", nullptr, 0.25); // 0.5
+            const uint32_t half = WaveOutVolume();
+            MciCommand(7, "", nullptr, 0.75); // 1.5
+            const uint32_t oneAndAHalf = WaveOutVolume();
+            std::fesetround(FE_TONEAREST);
+            EXPECT_EQ(half, 0u) << "rounding mode " << mode;
+            EXPECT_EQ(oneAndAHalf, 0x00020002u) << "rounding mode " << mode;
+        }
     }
 
     // ---- The short path stand-in ----------------------------------------------------------

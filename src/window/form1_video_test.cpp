@@ -7,6 +7,7 @@
 #include "convert/working_bitmap.h"
 #include "dither/method_table.h"
 #include "video/mci.h"
+#include "video/mci_recorder.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

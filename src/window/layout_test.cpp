@@ -6,6 +6,7 @@
 #include "layout.h"
 #include "picture_view.h"
 #include "window_icon.h"
+#include "dither/method_table.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -33,66 +34,6 @@ QWidget* Control(Form1& form, const std::string& objectName)
 {
     return form.findChild<QWidget*>(QString::fromStdString(objectName));
 }
-
-struct Expected {
-    std::string name; // object name, "Option2(1)" for an array element
-    std::string container; // "" for the form
-    int left, top, width, height;
-    QString caption;
-    bool visible;
-};
-
-// The form's design, control by control (method buttons and swatches follow in their own tables).
-const Expected kControls[] = {
-    { "Command3", "", 528, 288, 113, 41, "Play AVI", true },
-    { "Pic2", "", 8, 8, 512, 480, "", false },
-    { "Text2", "", 240, 504, 81, 19, "Text2", false },
-    { "Text1", "", 192, 504, 41, 19, "Text1", false },
-    { "Frame2", "", 648, 280, 97, 289, "TVC MODE", true },
-    { "Option2(2)", "Frame2", 8, 80, 81, 17, "Graphics 16", true },
-    { "Option2(1)", "Frame2", 8, 56, 81, 17, "Graphics 4", true },
-    { "Option2(0)", "Frame2", 8, 32, 81, 17, "Graphics 2", true },
-    { "Frame1", "", 744, 280, 129, 289, "Mode", true },
-    { "Check1", "", 416, 496, 105, 17, "PLAY", false },
-    { "Pic3", "", 8, 8, 512, 480, "", false },
-    { "Pic4", "", 8, 8, 512, 480, "", false },
-    { "TVC16", "", 392, 248, 128, 240, "", false },
-    { "TVC4", "", 264, 248, 256, 240, "", false },
-    { "Command2", "", 528, 336, 113, 33, "STOP", true },
-    { "Command1", "", 240, 528, 113, 33, "PLAY", false },
-    { "HScroll1", "", 528, 256, 513, 17, "", true },
-    { "Pic1", "", 528, 8, 512, 240, "", true },
-    { "File1", "", 496, 528, 113, 32, "", false },
-    { "Frame3", "", 872, 280, 153, 289, "Palette", true },
-    { "TVC2", "", 8, 8, 512, 240, "", true },
-};
-
-struct ExpectedMethodButton {
-    int index;
-    QString caption;
-    int top;
-    int width;
-};
-
-// Top to bottom as they appear in the "Mode" frame, which is not index order.
-const ExpectedMethodButton kMethodButtons[] = {
-    { 3, "Treshold", 24, 89 },
-    { 4, "Treshold+Noise", 40, 97 },
-    { 5, "Halftone 2x2", 56, 105 },
-    { 6, "Halftone 3x3", 72, 89 },
-    { 7, "Bayer 2x2", 88, 89 },
-    { 8, "Bayer 4x4", 104, 89 },
-    { 9, "Bayer 8x8", 120, 105 },
-    { 10, "News 4x4", 136, 97 },
-    { 11, "Sierra", 152, 89 },
-    { 12, "Burkles", 168, 73 },
-    { 13, "Stucky", 184, 81 },
-    { 14, "Jarvis", 200, 81 },
-    { 15, "Sierra Lite", 216, 81 },
-    { 16, "Sierra2 Row", 232, 81 },
-    { 1, "Atkinson", 248, 81 },
-    { 2, "Floyd", 264, 81 },
-};
 
 QString CaptionOf(QWidget* widget)
 {
@@ -123,38 +64,63 @@ TEST_F(WindowLayout, CaptionAndFixedClientSize)
     EXPECT_TRUE(form.acceptDrops());
 }
 
-TEST_F(WindowLayout, EveryControlHasItsPlaceCaptionAndVisibility)
+TEST_F(WindowLayout, EveryControlStandsWhereItsRowPutsIt)
 {
-    for (const Expected& expected : kControls) {
-        SCOPED_TRACE(expected.name);
-        QWidget* widget = Control(form, expected.name);
+    for (const ControlLayout& row : FormLayout()) {
+        if (row.kind == ControlKind::Timer)
+            continue;
+        const std::string name = ControlObjectName(row.control, row.index);
+        SCOPED_TRACE(name);
+        QWidget* widget = Control(form, name);
         ASSERT_NE(widget, nullptr);
         const QWidget* container
-            = expected.container.empty() ? &form : Control(form, expected.container);
+            = row.container.empty() ? &form : Control(form, std::string(row.container));
         EXPECT_EQ(widget->parentWidget(), container);
-        EXPECT_EQ(widget->geometry(),
-            QRect(expected.left, expected.top, expected.width, expected.height));
-        EXPECT_EQ(CaptionOf(widget), expected.caption);
-        EXPECT_EQ(widget->isVisibleTo(&form), expected.visible);
+        EXPECT_EQ(widget->geometry(), QRect(row.left, row.top, row.width, row.height));
+        if (row.kind != ControlKind::OptionButton || row.control != "Option1")
+            EXPECT_EQ(CaptionOf(widget), QString::fromUtf8(row.caption.data(), qsizetype(row.caption.size())));
+        EXPECT_EQ(widget->isVisibleTo(&form), row.visibleAtStart);
     }
+}
+
+TEST_F(WindowLayout, ControlsWorkedOutFromTheDesign)
+{
+    // A few rows checked against the design by hand, so a wrong row in the table fails too.
+    EXPECT_EQ(Control(form, "Pic1")->geometry(), QRect(528, 8, 512, 240));
+    EXPECT_EQ(Control(form, "HScroll1")->geometry(), QRect(528, 256, 513, 17));
+    EXPECT_EQ(Control(form, "Command3")->geometry(), QRect(528, 288, 113, 41));
+    EXPECT_EQ(CaptionOf(Control(form, "Command3")), "Play AVI");
+    EXPECT_EQ(CaptionOf(Control(form, "Frame2")), "TVC MODE");
+    EXPECT_EQ(Control(form, "Option2(1)")->geometry(), QRect(8, 56, 81, 17));
+    EXPECT_EQ(Control(form, "Option2(1)")->parentWidget(), Control(form, "Frame2"));
+    EXPECT_EQ(Control(form, "Text2")->geometry(), QRect(240, 504, 81, 19));
+    EXPECT_FALSE(Control(form, "Text2")->isVisibleTo(&form));
+    EXPECT_EQ(Control(form, "TVC16")->geometry(), QRect(392, 248, 128, 240));
+    EXPECT_EQ(Control(form, "Frame3")->geometry(), QRect(872, 280, 153, 289));
 }
 
 TEST_F(WindowLayout, MethodButtonsInVisualOrderWithTheirCaptions)
 {
+    // Visual order is not index order: "Treshold" heads the frame, "Atkinson" and "Floyd" close it.
     QWidget* frame = Control(form, "Frame1");
-    int previousTop = -1;
-    for (const ExpectedMethodButton& expected : kMethodButtons) {
-        SCOPED_TRACE(expected.caption.toStdString());
-        QRadioButton* button = form.Option1(expected.index);
+    int previousTop = -1, count = 0;
+    for (const ControlLayout& row : FormLayout()) {
+        if (row.control != "Option1")
+            continue;
+        QRadioButton* button = form.Option1(row.index);
         ASSERT_NE(button, nullptr);
-        EXPECT_EQ(button->objectName(), QString("Option1(%1)").arg(expected.index));
         EXPECT_EQ(button->parentWidget(), frame);
-        EXPECT_EQ(button->text(), expected.caption);
-        EXPECT_EQ(button->geometry(), QRect(16, expected.top, expected.width, 17));
-        EXPECT_TRUE(button->isVisibleTo(&form));
-        EXPECT_GT(expected.top, previousTop);
-        previousTop = expected.top;
+        EXPECT_EQ(button->text().toStdString(), pelorin::FindMethod(row.index)->caption);
+        EXPECT_GT(row.top, previousTop);
+        previousTop = row.top;
+        ++count;
     }
+    EXPECT_EQ(count, 16);
+    EXPECT_EQ(form.Option1(3)->geometry(), QRect(16, 24, 89, 17));
+    EXPECT_EQ(form.Option1(4)->text(), "Treshold+Noise");
+    EXPECT_EQ(form.Option1(12)->text(), "Burkles");
+    EXPECT_EQ(form.Option1(1)->geometry(), QRect(16, 248, 81, 17));
+    EXPECT_EQ(form.Option1(2)->geometry(), QRect(16, 264, 81, 17));
 }
 
 TEST_F(WindowLayout, OptionGroupsStartWithGraphics16AndAtkinson)
