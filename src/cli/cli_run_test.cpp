@@ -236,6 +236,39 @@ TEST(ConvertTool, VramHoldsEachWorkingFramePacked)
     }
 }
 
+TEST(ConvertTool, ConvertingOnSeveralThreadsGivesTheOneThreadBytes)
+{
+    // Every method in one mode, and "Treshold+Noise" (whose generator runs on from frame to
+    // frame) in every mode and at the input's own size.
+    ScratchFolder folder;
+    struct Case {
+        std::string mode, method, size;
+    };
+    std::vector<Case> cases;
+    for (const Method& method : Methods())
+        cases.push_back({ "4", std::to_string(method.index), "--working" });
+    for (const std::string mode : { "2", "16" })
+        cases.push_back({ mode, "treshold+noise", "--working" });
+    cases.push_back({ "16", "treshold+noise", "--keep-size" });
+    for (const Case& c : cases) {
+        std::string outputs[2];
+        for (int run = 0; run < 2; ++run) {
+            const std::string path = folder.Path("run" + std::to_string(run) + ".vram");
+            const std::string out = c.size == "--keep-size" ? folder.Path("k%d.png") : path;
+            ExpectDone(RunTool({ "--threads", run == 0 ? "1" : "3", "--mode", c.mode, "--method",
+                c.method, c.size, "--frames", "20:28", SampleVideo(), out }));
+            if (c.size == "--keep-size")
+                for (int i = 20; i <= 28; ++i)
+                    outputs[run] += ReadFile(folder.Path("k" + std::to_string(i) + ".png"));
+            else
+                outputs[run] = ReadFile(path);
+        }
+        EXPECT_FALSE(outputs[0].empty());
+        EXPECT_TRUE(outputs[0] == outputs[1])
+            << "mode " << c.mode << ", method " << c.method << ", " << c.size;
+    }
+}
+
 TEST(ConvertTool, CompareShowsEveryMethodOnTheFrame)
 {
     ScratchFolder folder;

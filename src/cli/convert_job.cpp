@@ -11,10 +11,16 @@
 #include "picture_io.h"
 #include "run_report.h"
 
+#include "dither/threshold_noise.h"
+
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -96,6 +102,157 @@ namespace {
     {
         if (g_stopRequested.load())
             throw Failure("stopped by a signal; no output was kept");
+    }
+
+    // What a run does with each converted frame, in frame order.
+    struct Delivery {
+        FrameSink& sink;
+        RunStats& stats;
+        ProgressLine& progress;
+        void operator()(const platform::Surface& result, int64_t index, int64_t ordinal,
+            const FrameTiming& timing)
+        {
+            sink.Write(result, index);
+            stats.AddConversionTime(timing.elapsedSeconds);
+            stats.AddWrittenFrame(result);
+            progress.Update(ordinal + 1);
+        }
+    };
+
+    // One frame on its way through a parallel run, with pictures of its own.
+    struct Slot {
+        enum class State { Free, Decoded, Converted };
+        State state = State::Free;
+        int64_t index = 0;
+        platform::PictureBox host { kHostWidth, kHostHeight };
+        platform::PictureBox working;
+        platform::PictureBox display { kDisplayWidth, kDisplayHeight };
+        FrameTiming timing;
+        Slot(int workingWidth, int workingHeight)
+            : working(workingWidth, workingHeight)
+        {
+        }
+    };
+
+    // Frames first ... last, decoded on this thread, converted on `threads` threads at once,
+    // each on a conversion context of its own, and delivered in frame order by one more thread,
+    // so decoding, converting and writing overlap. Each frame's conversion starts its noise
+    // generator where a serial run's would be at that frame, so the bytes are the serial ones.
+    void ConvertInParallel(const Options& options, FrameSource& source, int64_t first,
+        int64_t last, int threads, Delivery deliver)
+    {
+        const TvcMode& mode = *options.mode;
+        const bool keepSize = options.size == Size::KeepSize;
+        const int workingWidth
+            = keepSize ? source.Picture().Image().width : mode.workingWidth;
+        const int workingHeight
+            = keepSize ? source.Picture().Image().height : mode.workingHeight;
+        const int64_t total = last - first + 1;
+        // Enough frames in flight that every converter has one while one is decoded and one is
+        // written.
+        const size_t slotCount = size_t(threads) * 2 + 2;
+        std::vector<std::unique_ptr<Slot>> slots;
+        for (size_t i = 0; i < slotCount; ++i)
+            slots.push_back(std::make_unique<Slot>(workingWidth, workingHeight));
+
+        std::mutex lock;
+        std::condition_variable changed;
+        std::exception_ptr failure;
+        bool stopping = false;
+        int64_t decoded = 0; // frames ready to convert, by ordinal
+        int64_t taken = 0; // frames a converter has started on
+        const auto fail = [&](std::exception_ptr error) {
+            std::lock_guard guard(lock);
+            if (!failure)
+                failure = error;
+            stopping = true;
+            changed.notify_all();
+        };
+        const auto slotOf = [&](int64_t ordinal) -> Slot& { return *slots[size_t(ordinal) % slotCount]; };
+
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back([&] {
+                ConversionContext context;
+                try {
+                    for (;;) {
+                        int64_t ordinal = 0;
+                        {
+                            std::unique_lock guard(lock);
+                            changed.wait(guard, [&] { return stopping || taken < decoded || taken == total; });
+                            if (stopping || taken == total)
+                                return;
+                            ordinal = taken++;
+                        }
+                        Slot& slot = slotOf(ordinal);
+                        context.noiseState
+                            = NoiseStateAfter(kNoiseStartState, ordinal, workingWidth, workingHeight);
+                        slot.timing = keepSize
+                            ? ConvertFrame(context, mode, options.method, nullptr, slot.working)
+                            : ConvertFrame(context, mode, options.method, &slot.host, slot.working,
+                                options.size == Size::Display ? &slot.display : nullptr);
+                        std::lock_guard guard(lock);
+                        slot.state = Slot::State::Converted;
+                        changed.notify_all();
+                    }
+                } catch (...) {
+                    fail(std::current_exception());
+                }
+            });
+        std::thread writer([&] {
+            try {
+                for (int64_t ordinal = 0; ordinal < total; ++ordinal) {
+                    Slot& slot = slotOf(ordinal);
+                    {
+                        std::unique_lock guard(lock);
+                        changed.wait(guard,
+                            [&] { return stopping || slot.state == Slot::State::Converted; });
+                        if (stopping)
+                            return;
+                    }
+                    deliver(options.size == Size::Display ? slot.display.Image() : slot.working.Image(),
+                        slot.index, ordinal, slot.timing);
+                    std::lock_guard guard(lock);
+                    slot.state = Slot::State::Free;
+                    changed.notify_all();
+                }
+            } catch (...) {
+                fail(std::current_exception());
+            }
+        });
+
+        try {
+            for (int64_t ordinal = 0; ordinal < total; ++ordinal) {
+                CheckStop();
+                Slot& slot = slotOf(ordinal);
+                {
+                    std::unique_lock guard(lock);
+                    changed.wait(guard, [&] { return stopping || slot.state == Slot::State::Free; });
+                    if (stopping)
+                        break;
+                }
+                slot.index = first + ordinal;
+                source.Show(slot.index);
+                (keepSize ? slot.working : slot.host).Image() = source.Picture().Image();
+                std::lock_guard guard(lock);
+                slot.state = Slot::State::Decoded;
+                decoded = ordinal + 1;
+                changed.notify_all();
+            }
+        } catch (...) {
+            fail(std::current_exception());
+        }
+        writer.join();
+        {
+            // Converters still waiting for frames that will not come.
+            std::lock_guard guard(lock);
+            stopping = true;
+            changed.notify_all();
+        }
+        for (std::thread& worker : workers)
+            worker.join();
+        if (failure)
+            std::rethrow_exception(failure);
     }
 
     int RunCompare(const Options& options, FrameSource& source, const Console& console)
@@ -184,15 +341,20 @@ namespace {
 
         ProgressLine progress(!options.quiet && console.errIsTerminal, frames, console.err);
         RunStats stats;
-        for (int64_t index = first; index <= last; ++index) {
-            CheckStop();
-            FrameTiming timing;
-            const platform::Surface& result
-                = pictures.Convert(*options.mode, options.method, index, timing);
-            sink->Write(result, index);
-            stats.AddConversionTime(timing.elapsedSeconds);
-            stats.AddWrittenFrame(result);
-            progress.Update(index - first + 1);
+        Delivery deliver { *sink, stats, progress };
+        const int threads = int(std::min<int64_t>(frames,
+            options.threads > 0 ? options.threads
+                                : std::max(1, int(std::thread::hardware_concurrency()))));
+        if (threads <= 1) {
+            for (int64_t index = first; index <= last; ++index) {
+                CheckStop();
+                FrameTiming timing;
+                const platform::Surface& result
+                    = pictures.Convert(*options.mode, options.method, index, timing);
+                deliver(result, index, index - first, timing);
+            }
+        } else {
+            ConvertInParallel(options, source, first, last, threads, deliver);
         }
         CheckStop();
         sink->Finish();

@@ -188,6 +188,12 @@ Options ParseOptions(std::span<const std::string> args)
         } else if (name == "--quiet" || name == "-q") {
             flag();
             options.quiet = true;
+        } else if (name == "--threads") {
+            const std::string v = value();
+            const auto n = ParseCount(v);
+            if (!n || *n < 1 || *n > 256)
+                throw UsageError("--threads takes a count from 1 to 256, got '" + v + "'");
+            options.threads = int(*n);
         } else if (name == "--working") {
             flag();
             if (options.size == Size::KeepSize)
@@ -316,6 +322,8 @@ Options:
   --frames A:B       frames A to B, counted from 0, both included; A: to the end; N one frame
                      (default: all)
   --compare FRAME    one PNG: all sixteen methods on that frame, in a 4 x 4 labelled grid
+  --threads N        convert N frames at once, each on a core (default: every core); the
+                     output is the same for every N, 1 converts one frame after another
   --quiet, -q        no progress display
   --help, -h         this text
   --version          the program's version

@@ -38,6 +38,7 @@ struct Options {
     std::optional<FrameRange> frames;
     std::optional<int64_t> compareFrame;
     bool quiet = false;
+    int threads = 0; // frames converted at once; 0: one per core
     std::string input;
     std::string output;
     OutputKind outputKind = OutputKind::Picture;

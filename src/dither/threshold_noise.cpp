@@ -2,12 +2,18 @@
 #include "convert/working_bitmap.h"
 #include "noise_generator.h"
 #include "routines.h"
+#include "threshold_noise.h"
 
 namespace pelorin {
 
 uint64_t NoiseDrawsPerPicture(int SW, int SH)
 {
     return 3 * uint64_t(ComputeGeometry(SW, SH, 0).SizeBytes() / 3);
+}
+
+uint64_t NoiseStateAfter(uint64_t state, int64_t pictures, int SW, int SH)
+{
+    return NoiseGenerator::Skip(state, uint64_t(pictures) * NoiseDrawsPerPicture(SW, SH));
 }
 
 void ThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& destination,

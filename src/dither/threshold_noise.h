@@ -17,4 +17,9 @@ namespace pelorin {
 void DitherThresholdNoise(platform::PictureBox& destination, platform::PictureBox& source,
     uint8_t level, uint8_t amplitude);
 
+// The noise generator's state after `pictures` conversions of SW × SH pictures by
+// "Treshold+Noise", starting from `state`: every such conversion draws the same count of numbers,
+// and the generator is a counter, so frame k of a run can start on any thread from its own state.
+uint64_t NoiseStateAfter(uint64_t state, int64_t pictures, int SW, int SH);
+
 } // namespace pelorin
