@@ -6,7 +6,7 @@
 #include "dither/method_table.h"
 #include "frame_convert.h"
 #include "frame_sink.h"
-#include "frame_source.h"
+#include "input_video.h"
 #include "options.h"
 #include "picture_io.h"
 #include "run_report.h"
@@ -57,12 +57,12 @@ namespace {
     // own size, which is then itself the working picture), the mode's working picture and the
     // display picture.
     struct Pictures {
-        FrameSource& source;
+        InputVideo& source;
         platform::PictureBox working;
         platform::PictureBox display { kDisplayWidth, kDisplayHeight };
         const Size size;
 
-        Pictures(const Options& options, FrameSource& source)
+        Pictures(const Options& options, InputVideo& source)
             : source(source)
             , working(WorkingWidth(options.mode), kWorkingHeight)
             , size(options.size)
@@ -97,7 +97,7 @@ namespace {
             throw Failure("stopped by a signal; no output was kept");
     }
 
-    int RunCompare(const Options& options, FrameSource& source, const Console& console)
+    int RunCompare(const Options& options, InputVideo& source, const Console& console)
     {
         const int64_t frame = *options.compareFrame;
         if (frame >= source.FrameCount())
@@ -137,7 +137,7 @@ namespace {
         if (!options.numbered)
             CheckNotInput(options.input, options.output);
 
-        FrameSource source(options.input, options.size == Size::KeepSize);
+        InputVideo source(options.input, options.size == Size::KeepSize);
         const int64_t count = source.FrameCount();
         if (count <= 0)
             throw Failure("'" + options.input + "' holds no frames");
