@@ -12,8 +12,8 @@
 //
 // Threads. Commands come from one thread at a time (the MCI interpreter serialises them);
 // playback runs on a thread of its own. Mode() and Position() may be read at any time.
-#include "frame_painter.h"
 #include "frame_decoder.h"
+#include "frame_painter.h"
 
 #include <atomic>
 #include <condition_variable>
