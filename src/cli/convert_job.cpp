@@ -5,7 +5,7 @@
 #include "compare_grid.h"
 #include "dither/method_table.h"
 #include "frame_sink.h"
-#include "frame_source.h"
+#include "input_video.h"
 #include "options.h"
 #include "pipeline/frame_pipeline.h"
 #include "picture_io.h"
@@ -63,13 +63,13 @@ namespace {
     // own size, which is then itself the working picture), the mode's working picture and the
     // display picture.
     struct Pictures {
-        FrameSource& source;
+        InputVideo& source;
         platform::PictureBox working;
         platform::PictureBox display { kDisplayWidth, kDisplayHeight };
         const Size size;
         ConversionContext context;
 
-        Pictures(const Options& options, FrameSource& source)
+        Pictures(const Options& options, InputVideo& source)
             : source(source)
             , working(options.mode->workingWidth, options.mode->workingHeight)
             , size(options.size)
@@ -138,7 +138,7 @@ namespace {
     // each on a conversion context of its own, and delivered in frame order by one more thread,
     // so decoding, converting and writing overlap. Each frame's conversion starts its noise
     // generator where a serial run's would be at that frame, so the bytes are the serial ones.
-    void ConvertInParallel(const Options& options, FrameSource& source, int64_t first,
+    void ConvertInParallel(const Options& options, InputVideo& source, int64_t first,
         int64_t last, int threads, Delivery deliver)
     {
         const TvcMode& mode = *options.mode;
@@ -255,7 +255,7 @@ namespace {
             std::rethrow_exception(failure);
     }
 
-    int RunCompare(const Options& options, FrameSource& source, const Console& console)
+    int RunCompare(const Options& options, InputVideo& source, const Console& console)
     {
         const int64_t frame = *options.compareFrame;
         if (frame >= source.FrameCount())
@@ -296,7 +296,7 @@ namespace {
         if (!options.numbered)
             CheckNotInput(options.input, options.output);
 
-        FrameSource source(options.input, options.size == Size::KeepSize);
+        InputVideo source(options.input, options.size == Size::KeepSize);
         const int64_t count = source.FrameCount();
         if (count <= 0)
             throw Failure("'" + options.input + "' holds no frames");

@@ -1,6 +1,6 @@
 #include "frame_painter.h"
 
-#include "frame_source.h"
+#include "frame_decoder.h"
 
 extern "C" {
 #include <libavutil/frame.h>

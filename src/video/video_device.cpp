@@ -27,10 +27,10 @@ const char* ModeName(DeviceMode mode)
 std::unique_ptr<VideoDevice> VideoDevice::Open(
     const std::string& path, int parentHandle, std::string* error)
 {
-    auto source = FrameSource::Open(path, error);
-    if (!source)
+    auto decoder = FrameDecoder::Open(path, error);
+    if (!decoder)
         return nullptr;
-    std::unique_ptr<VideoDevice> device(new VideoDevice(std::move(source), parentHandle));
+    std::unique_ptr<VideoDevice> device(new VideoDevice(std::move(decoder), parentHandle));
     {
         std::lock_guard lock(device->m_lock);
         device->Draw();
@@ -39,13 +39,13 @@ std::unique_ptr<VideoDevice> VideoDevice::Open(
     return device;
 }
 
-VideoDevice::VideoDevice(std::unique_ptr<FrameSource> source, int parentHandle)
-    : m_source(std::move(source))
+VideoDevice::VideoDevice(std::unique_ptr<FrameDecoder> decoder, int parentHandle)
+    : m_decoder(std::move(decoder))
     , m_parent(parentHandle)
-    , m_length(m_source->SlotCount())
-    , m_rateNum(m_source->RateNumerator())
-    , m_rateDen(m_source->RateDenominator())
-    , m_rect { 0, 0, m_source->Width(), m_source->Height() }
+    , m_length(m_decoder->SlotCount())
+    , m_rateNum(m_decoder->RateNumerator())
+    , m_rateDen(m_decoder->RateDenominator())
+    , m_rect { 0, 0, m_decoder->Width(), m_decoder->Height() }
 {
 }
 
@@ -71,7 +71,7 @@ template <class Work> void VideoDevice::WithParentImage(Work work) const
 
 void VideoDevice::Draw()
 {
-    const AVFrame* picture = m_source->Picture();
+    const AVFrame* picture = m_decoder->Picture();
     if (!picture)
         return;
     WithParentImage(
@@ -97,7 +97,7 @@ void VideoDevice::Refresh() const
 bool VideoDevice::ShowSlot(int64_t slot)
 {
     std::lock_guard lock(m_lock);
-    if (!m_source->SeekToSlot(slot))
+    if (!m_decoder->SeekToSlot(slot))
         return false;
     Draw();
     m_position = slot;
@@ -156,7 +156,7 @@ bool VideoDevice::PutWindow(const WindowRect& rect)
         return false;
     {
         std::lock_guard lock(m_lock);
-        const AVFrame* picture = m_source->Picture();
+        const AVFrame* picture = m_decoder->Picture();
         // The old area shows the parent again, the new one the picture; a reader of the
         // parent never sees the step in between.
         WithParentImage([&](platform::Surface& image, uint32_t backColor) {
@@ -180,7 +180,7 @@ WindowRect VideoDevice::Window() const
 DecodeCounters VideoDevice::Counters() const
 {
     std::lock_guard lock(m_lock);
-    return m_source->Counters();
+    return m_decoder->Counters();
 }
 
 void VideoDevice::StartPlayback()

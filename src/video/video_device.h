@@ -1,5 +1,5 @@
 #pragma once
-// VideoDevice: the video device behind the MCI alias. It owns one FrameSource and shows its
+// VideoDevice: the video device behind the MCI alias. It owns one FrameDecoder and shows its
 // pictures in a window inside a parent picture box.
 //
 // Drawing. The window is a rectangle of the parent's surface (by default the video's own size
@@ -12,8 +12,8 @@
 //
 // Threads. Commands come from one thread at a time (the MCI interpreter serialises them);
 // playback runs on a thread of its own. Mode() and Position() may be read at any time.
+#include "frame_decoder.h"
 #include "frame_painter.h"
-#include "frame_source.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -72,7 +72,7 @@ public:
     DecodeCounters Counters() const;
 
 private:
-    VideoDevice(std::unique_ptr<FrameSource> source, int parentHandle);
+    VideoDevice(std::unique_ptr<FrameDecoder> decoder, int parentHandle);
     // Runs work(image, backColor) on the parent's surface under its lock; nothing without one.
     template <class Work> void WithParentImage(Work work) const;
     void Draw(); // with m_lock held
@@ -85,13 +85,13 @@ private:
     void StopPlayback();
     void PlayLoop();
 
-    std::unique_ptr<FrameSource> m_source;
+    std::unique_ptr<FrameDecoder> m_decoder;
     const int m_parent;
     const int64_t m_length;
     const int m_rateNum;
     const int m_rateDen;
 
-    mutable std::mutex m_lock; // the source, the painter and the window rectangle
+    mutable std::mutex m_lock; // the decoder, the painter and the window rectangle
     FramePainter m_painter;
     WindowRect m_rect;
 

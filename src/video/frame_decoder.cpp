@@ -1,4 +1,4 @@
-#include "frame_source.h"
+#include "frame_decoder.h"
 
 #include "ffmpeg_util.h"
 
@@ -57,7 +57,7 @@ namespace {
 
 } // namespace
 
-struct FrameSource::Impl {
+struct FrameDecoder::Impl {
     std::string path;
     FormatPtr format;
     CodecPtr codec;
@@ -118,7 +118,7 @@ struct FrameSource::Impl {
     bool SeekToSlot(int64_t slot);
 };
 
-bool FrameSource::Impl::OpenFile(std::string* error)
+bool FrameDecoder::Impl::OpenFile(std::string* error)
 {
     AVFormatContext* raw = nullptr;
     int r = OpenInputFile(&raw, path);
@@ -195,7 +195,7 @@ bool FrameSource::Impl::OpenFile(std::string* error)
 
 // The presentation timestamp of a packet: its own, else its decoding timestamp (AVI gives only
 // that), else one slot after the previous packet.
-int64_t FrameSource::Impl::PacketTs(const AVPacket& p, bool* fromDts)
+int64_t FrameDecoder::Impl::PacketTs(const AVPacket& p, bool* fromDts)
 {
     int64_t ts = p.pts;
     *fromDts = false;
@@ -212,7 +212,7 @@ int64_t FrameSource::Impl::PacketTs(const AVPacket& p, bool* fromDts)
     return ts;
 }
 
-bool FrameSource::Impl::Scan(std::string* error)
+bool FrameDecoder::Impl::Scan(std::string* error)
 {
     const int64_t fileSize = avio_size(format->pb);
     // A sane file delivers each byte once; an index that points at the same chunks over and
@@ -291,7 +291,7 @@ bool FrameSource::Impl::Scan(std::string* error)
 // pictures come out in display order carrying those stamps, so the k-th one out is the picture
 // of the k-th timestamp of the timeline. From then on every packet read is stamped with its
 // display timestamp, and the keyframes are placed where they show.
-void FrameSource::Impl::LearnDisplayOrder()
+void FrameDecoder::Impl::LearnDisplayOrder()
 {
     std::vector<int64_t> outputDts;
     outputDts.reserve(pictureTs.size());
@@ -333,7 +333,7 @@ void FrameSource::Impl::LearnDisplayOrder()
     lost = true;
 }
 
-bool FrameSource::Impl::ReadVideoPacket()
+bool FrameDecoder::Impl::ReadVideoPacket()
 {
     if (heldPacket) {
         heldPacket = false;
@@ -362,7 +362,7 @@ bool FrameSource::Impl::ReadVideoPacket()
 
 // Reads up to the first keyframe after a demuxer seek. True when it is `key` or one before it,
 // so decoding forward from it reaches `key`; the packet is then held for sending.
-bool FrameSource::Impl::ReadFirstKey(const KeyFrame& key)
+bool FrameDecoder::Impl::ReadFirstKey(const KeyFrame& key)
 {
     for (;;) {
         if (!ReadVideoPacket())
@@ -380,7 +380,7 @@ bool FrameSource::Impl::ReadFirstKey(const KeyFrame& key)
     }
 }
 
-bool FrameSource::Impl::SeekDemuxer(const KeyFrame& key)
+bool FrameDecoder::Impl::SeekDemuxer(const KeyFrame& key)
 {
     ++counters.demuxerSeeks;
     avcodec_flush_buffers(codec.get());
@@ -421,7 +421,7 @@ bool FrameSource::Impl::SeekDemuxer(const KeyFrame& key)
     return false;
 }
 
-int64_t FrameSource::Impl::OutputTs(const AVFrame& f)
+int64_t FrameDecoder::Impl::OutputTs(const AVFrame& f)
 {
     // FFmpeg's guess prefers decoding timestamps once it has seen presentation timestamps out
     // of order, and it keeps that judgement across seeks; a stream whose packets all carry
@@ -442,7 +442,7 @@ int64_t FrameSource::Impl::OutputTs(const AVFrame& f)
     return ts;
 }
 
-bool FrameSource::Impl::Good(const AVFrame& f) const
+bool FrameDecoder::Impl::Good(const AVFrame& f) const
 {
     return !(f.flags & AV_FRAME_FLAG_CORRUPT) && f.decode_error_flags == 0
         && ValidSize(f.width, f.height) && f.format >= 0
@@ -451,7 +451,7 @@ bool FrameSource::Impl::Good(const AVFrame& f) const
 
 // Decodes until the picture stamped `targetTs` is in `picture`, or the first one after it has
 // come out (kept as pending), or the stream ends. Damaged pictures on the way are skipped.
-Outcome FrameSource::Impl::DecodeTo(int64_t targetTs)
+Outcome FrameDecoder::Impl::DecodeTo(int64_t targetTs)
 {
     if (havePending) {
         if (pendingTs > targetTs)
@@ -516,14 +516,14 @@ Outcome FrameSource::Impl::DecodeTo(int64_t targetTs)
     }
 }
 
-const KeyFrame& FrameSource::Impl::KeyFor(int64_t targetTs) const
+const KeyFrame& FrameDecoder::Impl::KeyFor(int64_t targetTs) const
 {
     auto it = std::upper_bound(
         keys.begin(), keys.end(), targetTs, [](int64_t t, const KeyFrame& k) { return t < k.ts; });
     return it == keys.begin() ? keys.front() : *(it - 1);
 }
 
-bool FrameSource::Impl::SeekToSlot(int64_t wanted)
+bool FrameDecoder::Impl::SeekToSlot(int64_t wanted)
 {
     if (wanted < 0 || wanted >= slotCount)
         return false;
@@ -556,14 +556,14 @@ bool FrameSource::Impl::SeekToSlot(int64_t wanted)
     return true;
 }
 
-FrameSource::FrameSource(std::unique_ptr<Impl> impl)
+FrameDecoder::FrameDecoder(std::unique_ptr<Impl> impl)
     : m(std::move(impl))
 {
 }
 
-FrameSource::~FrameSource() = default;
+FrameDecoder::~FrameDecoder() = default;
 
-std::unique_ptr<FrameSource> FrameSource::Open(const std::string& path, std::string* error)
+std::unique_ptr<FrameDecoder> FrameDecoder::Open(const std::string& path, std::string* error)
 {
     QuietFfmpegLog();
     std::string ignored;
@@ -577,17 +577,17 @@ std::unique_ptr<FrameSource> FrameSource::Open(const std::string& path, std::str
         *error = "'" + path + "': the first picture cannot be decoded";
         return nullptr;
     }
-    return std::unique_ptr<FrameSource>(new FrameSource(std::move(impl)));
+    return std::unique_ptr<FrameDecoder>(new FrameDecoder(std::move(impl)));
 }
 
-int64_t FrameSource::SlotCount() const { return m->slotCount; }
-int FrameSource::RateNumerator() const { return m->rate.num; }
-int FrameSource::RateDenominator() const { return m->rate.den; }
-int FrameSource::Width() const { return m->width; }
-int FrameSource::Height() const { return m->height; }
-bool FrameSource::SeekToSlot(int64_t slot) { return m->SeekToSlot(slot); }
-int64_t FrameSource::Slot() const { return m->slot; }
-const AVFrame* FrameSource::Picture() const { return m->havePicture ? m->picture.get() : nullptr; }
-const DecodeCounters& FrameSource::Counters() const { return m->counters; }
+int64_t FrameDecoder::SlotCount() const { return m->slotCount; }
+int FrameDecoder::RateNumerator() const { return m->rate.num; }
+int FrameDecoder::RateDenominator() const { return m->rate.den; }
+int FrameDecoder::Width() const { return m->width; }
+int FrameDecoder::Height() const { return m->height; }
+bool FrameDecoder::SeekToSlot(int64_t slot) { return m->SeekToSlot(slot); }
+int64_t FrameDecoder::Slot() const { return m->slot; }
+const AVFrame* FrameDecoder::Picture() const { return m->havePicture ? m->picture.get() : nullptr; }
+const DecodeCounters& FrameDecoder::Counters() const { return m->counters; }
 
 } // namespace pelorin::video

@@ -15,15 +15,15 @@ class VideoDevice;
 
 namespace pelorin::cli {
 
-class FrameSource {
+class InputVideo {
 public:
     // With `ownSize` false the frames are drawn to fill a 512 × 240 host picture; with it true,
     // into a picture of the video's own size, without resampling. Throws CliError (1) naming the
     // file and what is wrong: it cannot be opened, holds no video stream, no decodable picture.
-    FrameSource(const std::string& path, bool ownSize);
-    ~FrameSource();
-    FrameSource(const FrameSource&) = delete;
-    FrameSource& operator=(const FrameSource&) = delete;
+    InputVideo(const std::string& path, bool ownSize);
+    ~InputVideo();
+    InputVideo(const InputVideo&) = delete;
+    InputVideo& operator=(const InputVideo&) = delete;
 
     int64_t FrameCount() const;
     Rational FrameRate() const;
@@ -42,10 +42,7 @@ private:
     int m_width = 0;
     int m_height = 0;
     std::unique_ptr<platform::PictureBox> m_picture;
-    // At the video's own size the device draws into this wider box, and Show() copies the
-    // frame out of it; see frame_source.cpp.
-    std::unique_ptr<platform::PictureBox> m_canvas;
-    std::unique_ptr<video::VideoDevice> m_device; // after the boxes: closed before they go
+    std::unique_ptr<video::VideoDevice> m_device; // after the box: closed before it goes
 };
 
 } // namespace pelorin::cli

@@ -1,5 +1,5 @@
 #pragma once
-// FrameSource: the video stream of one file, decoded by FFmpeg and addressed by frame slot.
+// FrameDecoder: the video stream of one file, decoded by FFmpeg and addressed by frame slot.
 //
 // Slots are the positions a video player counts in frames: slot N is the picture the video shows
 // at time N ÷ rate after its first picture, where rate is the stream's nominal frame rate. A
@@ -33,15 +33,15 @@ struct DecodeCounters {
     int64_t damagedPictures = 0; // pictures or packets skipped as undecodable or concealed
 };
 
-class FrameSource {
+class FrameDecoder {
 public:
     // Opens the first video stream of `path` and decodes slot 0. On failure returns null and
     // puts the reason in *error, e.g. "cannot open 'x.avi': Invalid data found when processing
     // input" or "'x.avi' has no video stream".
-    static std::unique_ptr<FrameSource> Open(const std::string& path, std::string* error);
-    ~FrameSource();
-    FrameSource(const FrameSource&) = delete;
-    FrameSource& operator=(const FrameSource&) = delete;
+    static std::unique_ptr<FrameDecoder> Open(const std::string& path, std::string* error);
+    ~FrameDecoder();
+    FrameDecoder(const FrameDecoder&) = delete;
+    FrameDecoder& operator=(const FrameDecoder&) = delete;
 
     int64_t SlotCount() const;
     // The nominal frame rate as a fraction; both parts positive.
@@ -62,7 +62,7 @@ public:
 
 private:
     struct Impl;
-    explicit FrameSource(std::unique_ptr<Impl> impl);
+    explicit FrameDecoder(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m;
 };
 
