@@ -2,10 +2,25 @@
 
 #include "platform/picture_box.h"
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace pelorin::video {
+
+void FrameDeleter::operator()(AVFrame* frame) const { av_frame_free(&frame); }
+
+namespace {
+    // Another reference to the same picture data, or null.
+    FramePtr Reference(const AVFrame* frame)
+    {
+        return FramePtr(frame ? av_frame_clone(frame) : nullptr);
+    }
+} // namespace
 
 const char* ModeName(DeviceMode mode)
 {
@@ -33,9 +48,11 @@ std::unique_ptr<VideoDevice> VideoDevice::Open(
     std::unique_ptr<VideoDevice> device(new VideoDevice(std::move(decoder), parentHandle));
     {
         std::lock_guard lock(device->m_lock);
+        device->KeepShownPicture();
         device->Draw();
     }
     device->Refresh();
+    device->m_aheadThread = std::thread([raw = device.get()] { raw->ReadAheadLoop(); });
     return device;
 }
 
@@ -52,6 +69,13 @@ VideoDevice::VideoDevice(std::unique_ptr<FrameDecoder> decoder, int parentHandle
 VideoDevice::~VideoDevice()
 {
     StopPlayback();
+    {
+        std::lock_guard lock(m_lock);
+        m_aheadQuit = true;
+    }
+    m_aheadSignal.notify_all();
+    if (m_aheadThread.joinable())
+        m_aheadThread.join();
     {
         std::lock_guard lock(m_lock);
         WithParentImage(
@@ -71,11 +95,57 @@ template <class Work> void VideoDevice::WithParentImage(Work work) const
 
 void VideoDevice::Draw()
 {
-    const AVFrame* picture = m_decoder->Picture();
-    if (!picture)
+    if (!m_shown)
         return;
     WithParentImage(
-        [&](platform::Surface& image, uint32_t) { m_painter.Paint(*picture, image, m_rect); });
+        [&](platform::Surface& image, uint32_t) { m_painter.Paint(*m_shown, image, m_rect); });
+}
+
+void VideoDevice::KeepShownPicture() { m_shown = Reference(m_decoder->Picture()); }
+
+void VideoDevice::WaitForReadAhead(std::unique_lock<std::mutex>& lock) const
+{
+    m_aheadSignal.wait(lock, [this] { return m_aheadWanted < 0 && !m_aheadBusy; });
+}
+
+void VideoDevice::ReadAhead(int64_t slot)
+{
+    {
+        std::lock_guard lock(m_lock);
+        if (slot >= m_length || m_aheadReady == slot)
+            return;
+        m_aheadWanted = slot;
+    }
+    m_aheadSignal.notify_all();
+}
+
+void VideoDevice::ReadAheadLoop()
+{
+    std::unique_lock lock(m_lock);
+    for (;;) {
+        m_aheadSignal.wait(lock, [this] { return m_aheadQuit || m_aheadWanted >= 0; });
+        if (m_aheadQuit)
+            return;
+        const int64_t slot = m_aheadWanted;
+        m_aheadWanted = -1;
+        m_aheadBusy = true;
+        m_aheadReady = -1;
+        // The decoder and the painter are used under m_lock, as by every other caller; the
+        // window's picture is left alone until a seek asks for this slot.
+        if (m_decoder->SeekToSlot(slot)) {
+            m_aheadPicture = Reference(m_decoder->Picture());
+            m_aheadRect = m_rect;
+            if (m_aheadPicture && m_aheadRect.width > 0 && m_aheadRect.height > 0) {
+                if (m_aheadImage.width != m_rect.width || m_aheadImage.height != m_rect.height)
+                    m_aheadImage = platform::Surface(m_rect.width, m_rect.height);
+                if (m_painter.Paint(*m_aheadPicture, m_aheadImage,
+                        WindowRect { 0, 0, m_rect.width, m_rect.height }))
+                    m_aheadReady = slot;
+            }
+        }
+        m_aheadBusy = false;
+        m_aheadSignal.notify_all();
+    }
 }
 
 void VideoDevice::Erase(platform::Surface& image, uint32_t backColor) const
@@ -96,9 +166,45 @@ void VideoDevice::Refresh() const
 
 bool VideoDevice::ShowSlot(int64_t slot)
 {
-    std::lock_guard lock(m_lock);
+    std::unique_lock lock(m_lock);
+    m_aheadWanted = -1;
+    WaitForReadAhead(lock);
+    if (slot == m_aheadReady && m_aheadRect == m_rect) {
+        // Read ahead: the picture is scaled already; copy what lies inside the parent.
+        m_shown = std::move(m_aheadPicture);
+        m_aheadReady = -1;
+        WithParentImage([&](platform::Surface& image, uint32_t) {
+            const int x0 = std::max(0, m_rect.x), y0 = std::max(0, m_rect.y);
+            const int x1 = int(std::min<int64_t>(int64_t(m_rect.x) + m_rect.width, image.width));
+            const int y1 = int(std::min<int64_t>(int64_t(m_rect.y) + m_rect.height, image.height));
+            for (int y = y0; y < y1; ++y)
+                std::memcpy(image.Row(y) + x0, m_aheadImage.Row(y - m_rect.y) + (x0 - m_rect.x),
+                    size_t(std::max(0, x1 - x0)) * 4);
+        });
+        m_position = slot;
+        return true;
+    }
+    if (slot == m_position.load() && m_shown) {
+        // The picture on show again; the decoder may stand on a slot read ahead.
+        Draw();
+        return true;
+    }
+    m_aheadReady = -1;
+    const DecodeCounters before = m_decoder->Counters();
     if (!m_decoder->SeekToSlot(slot))
         return false;
+    // After a read-ahead the decoder's last good picture is one that was never shown. A jump
+    // that decoded (or sought) and still holds that very picture found no good one of its own:
+    // the window keeps the picture it showed, as it would had nothing been read ahead.
+    const DecodeCounters& after = m_decoder->Counters();
+    const AVFrame* now = m_decoder->Picture();
+    const bool decoded = after.packetsSent != before.packetsSent
+        || after.demuxerSeeks != before.demuxerSeeks;
+    const bool stillReadAhead
+        = m_aheadPicture && now && now->data[0] == m_aheadPicture->data[0];
+    if (!(decoded && stillReadAhead))
+        KeepShownPicture();
+    m_aheadPicture.reset();
     Draw();
     m_position = slot;
     return true;
@@ -114,8 +220,10 @@ bool VideoDevice::Seek(int64_t slot)
     const bool shown = ShowSlot(slot);
     // A seek ends playing and pausing alike; a failed one leaves a paused device paused.
     m_mode = shown || before == DeviceMode::Playing ? DeviceMode::Stopped : before;
-    if (shown)
+    if (shown) {
         Refresh();
+        ReadAhead(slot + 1);
+    }
     return shown;
 }
 
@@ -155,15 +263,15 @@ bool VideoDevice::PutWindow(const WindowRect& rect)
         || rect.height > kMaxVideoSide)
         return false;
     {
-        std::lock_guard lock(m_lock);
-        const AVFrame* picture = m_decoder->Picture();
+        std::unique_lock lock(m_lock);
+        WaitForReadAhead(lock);
         // The old area shows the parent again, the new one the picture; a reader of the
         // parent never sees the step in between.
         WithParentImage([&](platform::Surface& image, uint32_t backColor) {
             Erase(image, backColor);
             m_rect = rect;
-            if (picture)
-                m_painter.Paint(*picture, image, m_rect);
+            if (m_shown)
+                m_painter.Paint(*m_shown, image, m_rect);
         });
         m_rect = rect;
     }
@@ -179,7 +287,8 @@ WindowRect VideoDevice::Window() const
 
 DecodeCounters VideoDevice::Counters() const
 {
-    std::lock_guard lock(m_lock);
+    std::unique_lock lock(m_lock);
+    WaitForReadAhead(lock);
     return m_decoder->Counters();
 }
 

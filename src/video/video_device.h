@@ -12,6 +12,11 @@
 //
 // Threads. Commands come from one thread at a time (the MCI interpreter serialises them);
 // playback runs on a thread of its own. Mode() and Position() may be read at any time.
+//
+// Reading ahead. After a seek has shown slot N, a thread of the device's own decodes slot N + 1
+// and scales it for the window while the caller works on slot N, so that a seek to N + 1 only
+// copies the finished picture into the window. Any other seek waits for that read-ahead to end,
+// then goes to its slot as before; every slot shows exactly the picture it would without it.
 #include "frame_decoder.h"
 #include "frame_painter.h"
 
@@ -29,6 +34,11 @@ enum class DeviceMode { NotReady, Stopped, Playing, Paused, Seeking };
 
 // "not ready", "stopped", "playing", "paused", "seeking".
 const char* ModeName(DeviceMode mode);
+
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const;
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 
 class VideoDevice {
 public:
@@ -68,14 +78,20 @@ public:
     bool AudioOn() const { return m_audioOn.load(); }
     void SetAudio(bool on) { m_audioOn = on; }
 
-    // Copied under the device lock.
+    // Copied under the device lock, once any read-ahead has ended.
     DecodeCounters Counters() const;
 
 private:
     VideoDevice(std::unique_ptr<FrameDecoder> decoder, int parentHandle);
     // Runs work(image, backColor) on the parent's surface under its lock; nothing without one.
     template <class Work> void WithParentImage(Work work) const;
-    void Draw(); // with m_lock held
+    void Draw(); // with m_lock held: the shown picture in the window
+    // Makes the decoder's current picture the shown one; with m_lock held.
+    void KeepShownPicture();
+    // The read-ahead thread, and waiting for it to be idle (with m_lock held through `lock`).
+    void ReadAheadLoop();
+    void WaitForReadAhead(std::unique_lock<std::mutex>& lock) const;
+    void ReadAhead(int64_t slot);
     // Decodes slot `slot`, draws it and makes it the position, under m_lock; false (nothing
     // changes) when it cannot be shown.
     bool ShowSlot(int64_t slot);
@@ -91,9 +107,22 @@ private:
     const int m_rateNum;
     const int m_rateDen;
 
-    mutable std::mutex m_lock; // the decoder, the painter and the window rectangle
+    mutable std::mutex m_lock; // the decoder, the painter, the window and the read-ahead state
     FramePainter m_painter;
     WindowRect m_rect;
+    FramePtr m_shown; // the picture in the window (the decoder may have moved past it)
+
+    // Read-ahead, under m_lock: the slot asked for (−1: none), whether the thread is at work, and
+    // the slot whose picture waits in m_aheadImage scaled for m_aheadRect (−1: none).
+    mutable std::condition_variable m_aheadSignal;
+    int64_t m_aheadWanted = -1;
+    bool m_aheadBusy = false;
+    bool m_aheadQuit = false;
+    int64_t m_aheadReady = -1;
+    platform::Surface m_aheadImage;
+    WindowRect m_aheadRect;
+    FramePtr m_aheadPicture;
+    std::thread m_aheadThread;
 
     std::atomic<int64_t> m_position { 0 };
     std::atomic<DeviceMode> m_mode { DeviceMode::Stopped };
