@@ -109,18 +109,19 @@ namespace {
         }
     }
 
-} // namespace
+    // Throws CliError (1) when the folder that would hold `path` does not exist or is no folder.
+    void CheckOutputFolder(const std::string& path)
+    {
+        const std::string folder = FolderOf(path);
+        std::error_code ec;
+        const fs::file_status status = fs::status(folder, ec);
+        if (!fs::exists(status))
+            throw Failure("the output folder '" + folder + "' does not exist");
+        if (!fs::is_directory(status))
+            throw Failure("'" + folder + "' is not a folder, so '" + path + "' cannot be written");
+    }
 
-void CheckOutputFolder(const std::string& path)
-{
-    const std::string folder = FolderOf(path);
-    std::error_code ec;
-    const fs::file_status status = fs::status(folder, ec);
-    if (!fs::exists(status))
-        throw Failure("the output folder '" + folder + "' does not exist");
-    if (!fs::is_directory(status))
-        throw Failure("'" + folder + "' is not a folder, so '" + path + "' cannot be written");
-}
+} // namespace
 
 void CheckOutputWritable(const std::string& path)
 {
@@ -246,13 +247,6 @@ void AtomicOutputSet::Commit()
         throw;
     }
     removeBackups();
-}
-
-void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes)
-{
-    AtomicOutput output(path);
-    output.Write(bytes);
-    output.Commit();
 }
 
 } // namespace pelorin::cli

@@ -63,12 +63,6 @@ private:
     std::vector<std::unique_ptr<AtomicOutput>> m_members;
 };
 
-// Writes `bytes` to `path` through an AtomicOutput.
-void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes);
-
-// Throws CliError (1) when the folder that would hold `path` does not exist or is no folder.
-void CheckOutputFolder(const std::string& path);
-
 // Throws CliError (1) when `path` cannot be written: its folder is missing or cannot be written,
 // or `path` is a folder itself.
 void CheckOutputWritable(const std::string& path);
