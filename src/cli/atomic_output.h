@@ -2,16 +2,24 @@
 // Output files that appear complete or not at all. The content is written under a temporary
 // name in the destination folder (so the final rename stays on one file system and is atomic),
 // renamed to the real name on Commit, and removed if the owner goes away without committing.
+//
+// A temporary name is ".<name>.pelorin-<process id>-<n>", <name> being the output's file name,
+// shortened when the whole would be longer than the file system allows. A run that is killed
+// outright cannot remove its temporary files; the next run writing the same output removes those
+// whose process is gone.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace pelorin::cli {
 
 class AtomicOutput {
 public:
-    // Creates the temporary file (empty, mode 0600 until committed). Throws CliError (1) when the
-    // folder does not exist or cannot be written.
+    // Creates the temporary file (empty, mode 0600 until committed) and removes leftovers of
+    // runs that are gone. Throws CliError (1) naming `finalPath` when the folder does not exist
+    // or cannot be written.
     explicit AtomicOutput(std::string finalPath);
     ~AtomicOutput();
     AtomicOutput(const AtomicOutput&) = delete;
@@ -19,22 +27,45 @@ public:
 
     const std::string& TempPath() const { return m_tempPath; }
     const std::string& FinalPath() const { return m_finalPath; }
+    // Writes `bytes` as the whole content of the temporary file. Throws CliError (1).
+    void Write(std::span<const uint8_t> bytes);
     // Gives the file the permissions a new file gets (0666 less the umask) and renames it to the
     // final name, replacing a file of that name. Throws CliError (1) on failure (the temporary file
     // is then removed).
     void Commit();
 
 private:
+    friend class AtomicOutputSet;
+    // The temporary file is named after `tempStem` (the final path unless given).
+    AtomicOutput(std::string finalPath, const std::string& tempStem);
+
     std::string m_finalPath;
     std::string m_tempPath;
     bool m_committed = false;
 };
 
-// Writes `bytes` to `path` through an AtomicOutput.
-void WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes);
+// Outputs put in place together, as one: the numbered pictures of a sequence. Nothing replaces
+// a file of the same name until every member has been written; if putting one in place fails,
+// those already placed are put back (an earlier file restored, a new one removed), so a run that
+// does not complete leaves every file that existed before it as it was.
+class AtomicOutputSet {
+public:
+    // Members' temporary files are named after `pattern` (the name the user gave, "f_%04d.png").
+    explicit AtomicOutputSet(std::string pattern);
+    // Starts the member that becomes `finalPath`.
+    AtomicOutput& Add(const std::string& finalPath);
+    size_t Size() const { return m_members.size(); }
+    // Throws CliError (1) naming the member that could not be put in place.
+    void Commit();
 
-// Throws CliError (1) when the folder that would hold `path` does not exist or is no folder.
-void CheckOutputFolder(const std::string& path);
+private:
+    std::string m_pattern;
+    std::vector<std::unique_ptr<AtomicOutput>> m_members;
+};
+
+// Throws CliError (1) when `path` cannot be written: its folder is missing or cannot be written,
+// or `path` is a folder itself.
+void CheckOutputWritable(const std::string& path);
 
 // Throws CliError (2) when writing `output` would replace `input` (the same file under another
 // name or through a link included).

@@ -198,12 +198,10 @@ TEST(ConvertTool, VideoExportsDecodeBackToThePictureFrames)
     for (int i = 100; i <= 139; ++i)
         expected.push_back(OnlyFrame(folder.Path("f_" + std::to_string(i) + ".png")));
 
-    for (const char* name : { "out.mkv", "out.avi", "out.mp4", "out.gif" }) {
+    // .mp4 of the display picture is 4:2:0, not lossless: see the shell tests.
+    for (const char* name : { "out.mkv", "out.avi", "out.gif" }) {
         const ToolResult r = run(folder.Path(name));
         ExpectDone(r);
-        // MPEG-4 part 2, the fallback where libx264 is missing, is not lossless.
-        if (r.out.find("(mpeg4)") != std::string::npos)
-            continue;
         const std::vector<Surface> decoded = DecodeAllFrames(folder.Path(name));
         ASSERT_EQ(decoded.size(), expected.size()) << name;
         for (size_t i = 0; i < expected.size(); ++i)

@@ -27,8 +27,6 @@ namespace fs = std::filesystem;
 
 namespace pelorin::cli {
 
-std::atomic<bool> g_stopRequested { false };
-
 namespace {
 
     std::string MethodName(int method)
@@ -255,6 +253,15 @@ namespace {
             std::rethrow_exception(failure);
     }
 
+    // The summary goes out before the outputs are put in place: when it cannot be written (a
+    // closed pipe), the run fails and keeps nothing, as a failed run always does.
+    void FlushSummary(const Console& console)
+    {
+        if (std::fflush(console.out) != 0 || std::ferror(console.out))
+            throw Failure(std::string("cannot write the summary: ") + std::strerror(errno));
+        CheckStop();
+    }
+
     int RunCompare(const Options& options, InputVideo& source, const Console& console)
     {
         const int64_t frame = *options.compareFrame;
@@ -278,7 +285,8 @@ namespace {
         } catch (const std::invalid_argument& e) {
             throw Failure(std::string("cannot make the comparison: ") + e.what());
         }
-        WriteFileAtomically(options.output, EncodePicture(sheet, PictureFormat::Png));
+        AtomicOutput output(options.output);
+        output.Write(EncodePicture(sheet, PictureFormat::Png));
 
         std::fprintf(console.out, "wrote '%s': frame %lld in %s by all 16 methods\n",
             options.output.c_str(), static_cast<long long>(frame),
@@ -286,15 +294,22 @@ namespace {
         std::fprintf(console.out, "conversion time (stopwatch):\n");
         for (size_t i = 0; i < labels.size(); ++i)
             std::fprintf(console.out, "  %-18s %8.3f ms\n", labels[i].c_str(), seconds[i] * 1e3);
+        FlushSummary(console);
+        output.Commit();
         return 0;
     }
 
     int Run(const Options& options, const Console& console)
     {
         CheckInputFile(options.input);
-        CheckOutputFolder(options.numbered ? options.numbered->For(0) : options.output);
-        if (!options.numbered)
+        // Before any work: an output that cannot be written is found now, not after the
+        // whole conversion.
+        if (options.numbered)
+            CheckOutputWritable(options.numbered->For(0));
+        else {
+            CheckOutputWritable(options.output);
             CheckNotInput(options.input, options.output);
+        }
 
         InputVideo source(options.input, options.size == Size::KeepSize);
         const int64_t count = source.FrameCount();
@@ -337,6 +352,7 @@ namespace {
         settings.width = shape.width;
         settings.height = shape.height;
         settings.frameRate = source.FrameRate();
+        settings.mp4Subsampled = options.size == Size::Display;
         const std::unique_ptr<FrameSink> sink = MakeFrameSink(settings);
 
         ProgressLine progress(!options.quiet && console.errIsTerminal, frames, console.err);
@@ -364,6 +380,8 @@ namespace {
             MethodName(options.method).c_str(), options.mode->QuotedCaption().c_str(),
             shape.width, shape.height);
         std::fputs(stats.Summary().c_str(), console.out);
+        FlushSummary(console);
+        sink->Commit();
         return 0;
     }
 
@@ -371,6 +389,9 @@ namespace {
 
 int RunConvert(std::span<const std::string> args, const Console& console)
 {
+    // FFmpeg's own log lines (a probe's complaints, the encoder's banner) are not the tool's
+    // messages; failures reach the user through the tool's own.
+    video::QuietFfmpegLog();
     try {
         const Options options = ParseOptions(args);
         if (options.help) {
@@ -383,7 +404,10 @@ int RunConvert(std::span<const std::string> args, const Console& console)
         }
         return Run(options, console);
     } catch (const CliError& e) {
-        std::fprintf(console.err, "pelorin-convert: %s\n", e.what());
+        // A read or write broken off by a stop request fails in its own words; the stop is
+        // what happened.
+        std::fprintf(console.err, "pelorin-convert: %s\n",
+            g_stopRequested.load() ? "stopped by a signal; no output was kept" : e.what());
         return e.ExitStatus();
     } catch (const std::exception& e) {
         std::fprintf(console.err, "pelorin-convert: %s\n", e.what());

@@ -1,7 +1,8 @@
 #pragma once
 // pelorin-convert as a function: parse the command line, convert, write, report. main() only
 // forwards to it, so tests run the whole tool in-process.
-#include <atomic>
+#include "video/ffmpeg_util.h"
+
 #include <cstdio>
 #include <span>
 #include <string>
@@ -18,7 +19,8 @@ struct Console {
 // command line is wrong; the message goes to console.err as "pelorin-convert: ...".
 int RunConvert(std::span<const std::string> args, const Console& console);
 
-// Set from a signal handler to stop between frames; the run then fails and removes its outputs.
-extern std::atomic<bool> g_stopRequested;
+// Set from a signal handler to stop: between frames, or in a read or write that was waiting for
+// data. The run then fails and removes what it wrote.
+using video::g_stopRequested;
 
 } // namespace pelorin::cli

@@ -8,9 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
-#include <unistd.h>
 #include <vector>
 
 namespace pelorin::cli {
@@ -25,53 +23,50 @@ namespace {
         }
         void Write(const platform::Surface& frame, int64_t) override
         {
-            if (m_written)
+            if (m_output)
                 throw std::logic_error("a single picture output got a second frame");
-            m_bytes = EncodePicture(frame, PictureFormatFor(m_settings.extension));
-            m_written = true;
+            m_output = std::make_unique<AtomicOutput>(m_settings.output);
+            m_output->Write(EncodePicture(frame, PictureFormatFor(m_settings.extension)));
         }
-        void Finish() override
+        void Finish() override { }
+        void Commit() override
         {
-            if (m_written)
-                WriteFileAtomically(m_settings.output, m_bytes);
+            if (m_output)
+                m_output->Commit();
         }
         std::string Description() const override { return "'" + m_settings.output + "'"; }
 
     private:
         SinkSettings m_settings;
-        std::vector<uint8_t> m_bytes;
-        bool m_written = false;
+        std::unique_ptr<AtomicOutput> m_output;
     };
 
+    // Every picture is written under a temporary name, and the whole sequence replaces the
+    // earlier files of its names only once the last picture is complete: a run stopped halfway
+    // through a re-run leaves the earlier sequence whole.
     class NumberedPictureSink : public FrameSink {
     public:
         explicit NumberedPictureSink(const SinkSettings& s)
             : m_settings(s)
+            , m_outputs(s.output)
         {
-        }
-        ~NumberedPictureSink() override
-        {
-            if (!m_finished)
-                for (const std::string& name : m_written)
-                    unlink(name.c_str());
         }
         void Write(const platform::Surface& frame, int64_t frameNumber) override
         {
             const std::string name = m_settings.numbered->For(frameNumber);
             CheckNotInput(m_settings.input, name);
-            WriteFileAtomically(name, EncodePicture(frame, PictureFormatFor(m_settings.extension)));
-            m_written.push_back(name);
+            m_outputs.Add(name).Write(EncodePicture(frame, PictureFormatFor(m_settings.extension)));
         }
-        void Finish() override { m_finished = true; }
+        void Finish() override { }
+        void Commit() override { m_outputs.Commit(); }
         std::string Description() const override
         {
-            return std::to_string(m_written.size()) + " pictures '" + m_settings.output + "'";
+            return std::to_string(m_outputs.Size()) + " pictures '" + m_settings.output + "'";
         }
 
     private:
         SinkSettings m_settings;
-        std::vector<std::string> m_written;
-        bool m_finished = false;
+        AtomicOutputSet m_outputs;
     };
 
     class VramSink : public FrameSink {
@@ -108,8 +103,8 @@ namespace {
             m_file = nullptr;
             if (std::fclose(file) != 0)
                 throw Failure("cannot write '" + m_settings.output + "': " + std::strerror(errno));
-            m_output.Commit();
         }
+        void Commit() override { m_output.Commit(); }
         std::string Description() const override
         {
             return "'" + m_settings.output + "' (" + std::to_string(m_frames) + " x "
@@ -129,15 +124,13 @@ namespace {
         explicit VideoSink(const SinkSettings& s)
             : m_settings(s)
             , m_output(s.output)
-            , m_writer(m_output.TempPath(), s.extension, s.width, s.height, s.frameRate, *s.mode)
+            , m_writer(m_output.TempPath(), s.extension, s.width, s.height, s.frameRate, *s.mode,
+                  { s.output, s.mp4Subsampled })
         {
         }
         void Write(const platform::Surface& frame, int64_t) override { m_writer.Write(frame); }
-        void Finish() override
-        {
-            m_writer.Finish();
-            m_output.Commit();
-        }
+        void Finish() override { m_writer.Finish(); }
+        void Commit() override { m_output.Commit(); }
         std::string Description() const override
         {
             return "'" + m_settings.output + "' (" + m_writer.CodecName() + ")";

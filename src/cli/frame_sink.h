@@ -1,6 +1,7 @@
 #pragma once
 // Where converted frames go, by the output's kind. Every file appears complete or not at all:
-// a sink destroyed without Finish() leaves no file of this run behind.
+// a sink destroyed without Commit() leaves no file of this run behind and every earlier file
+// as it was.
 #include "options.h"
 #include "platform/surface.h"
 #include "video_writer.h"
@@ -15,14 +16,17 @@ public:
     virtual ~FrameSink() = default;
     // `frameNumber` is the source frame's own number (it names numbered pictures).
     virtual void Write(const platform::Surface& frame, int64_t frameNumber) = 0;
+    // Completes the outputs, still under their temporary names.
     virtual void Finish() = 0;
+    // Puts the finished outputs in place under their real names.
+    virtual void Commit() = 0;
     // What was written, for the summary: "tom.mkv (ffv1)", "48 pictures frame_%03d.png".
     virtual std::string Description() const = 0;
 };
 
 struct SinkSettings {
     std::string input; // never overwritten
-    std::string output;
+    std::string output; // as the user named it (a numbered name's pattern)
     std::string extension;
     OutputKind kind = OutputKind::Picture;
     std::optional<NumberedName> numbered;
@@ -30,6 +34,7 @@ struct SinkSettings {
     int width = 0; // of every frame
     int height = 0;
     Rational frameRate;
+    bool mp4Subsampled = false; // .mp4 in 4:2:0 rather than lossless 4:4:4
 };
 
 // Throws CliError (1) when the output cannot be started.

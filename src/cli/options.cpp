@@ -64,6 +64,18 @@ namespace {
         return { *first, *last };
     }
 
+    // "%%" as "%", in a name whose every "%" is doubled (ParseNumberedName found no number).
+    std::string HalvePercents(const std::string& name)
+    {
+        std::string out;
+        for (size_t i = 0; i < name.size(); ++i) {
+            out += name[i];
+            if (name[i] == '%')
+                ++i;
+        }
+        return out;
+    }
+
     struct OutputType {
         std::string_view extension;
         OutputKind kind;
@@ -261,8 +273,15 @@ Options ParseOptions(std::span<const std::string> args)
         throw UsageError("cannot tell what to write from the name '" + options.output
             + "': end it in .png, .ppm, .bmp, .avi, .mkv, .mp4, .gif or .vram");
     options.outputKind = type->kind;
-    if (options.outputKind == OutputKind::Picture)
+    if (options.outputKind == OutputKind::Picture) {
         options.numbered = ParseNumberedName(outputPath.filename().string());
+        // A picture name without a frame number may still hold "%%", a literal "%" as in a
+        // numbered name ("50%%.png" writes "50%.png").
+        if (!options.numbered && outputPath.filename().string().find('%') != std::string::npos)
+            options.output
+                = (outputPath.parent_path() / HalvePercents(outputPath.filename().string()))
+                      .string();
+    }
     if (options.numbered) {
         // The number belongs to the file name; the folder is taken as written.
         const std::string folder = outputPath.parent_path().string();
@@ -307,7 +326,9 @@ OUTPUT  by its extension:
           .png .ppm .bmp   one picture; with a frame number in the name (out_%05d.png)
                            one picture per frame, numbered by the frame's own number
           .avi .mkv        a lossless video (FFV1) at the source's frame rate
-          .mp4             H.264 at the source's frame rate (lossless where libx264 exists)
+          .mp4             H.264 at the source's frame rate: 4:2:0, as players expect, for
+                           the display picture (its 2 x 2 blocks of one colour lose nothing);
+                           lossless 4:4:4 with --working or --keep-size (with libx264)
           .gif             an animated GIF
           .vram            the TVC's video memory, 15360 bytes a frame (needs --working)
 
@@ -343,7 +364,10 @@ window's stopwatch measures it (minimum, median, maximum) and the flicker: the m
 pixels that changed from one frame to the next.
 
 Exit status: 0 done, 1 the work failed (the message says why), 2 the command line is wrong.
-Outputs appear complete or not at all; the input is never overwritten.
+Outputs appear complete or not at all; the input is never overwritten. Stopped by SIGINT
+(Ctrl-C), SIGTERM, SIGHUP or SIGQUIT, the tool removes what it wrote, leaves the files that
+were there before untouched (a numbered sequence too) and ends by that same signal. A "%%" in a
+picture name is a literal "%".
 
 Examples:
   pelorin-convert tom.avi tom-tvc.mkv

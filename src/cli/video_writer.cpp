@@ -16,7 +16,7 @@ extern "C" {
 namespace pelorin::cli {
 
 struct VideoWriter::State {
-    std::string path;
+    std::string name; // for messages
     AVFormatContext* muxer = nullptr;
     AVStream* stream = nullptr;
     CodecPtr encoder;
@@ -42,7 +42,7 @@ struct VideoWriter::State {
 
     CliError Fail(const std::string& what, int code) const
     {
-        return Failure("cannot write '" + path + "': " + what + ": " + AvErrorText(code));
+        return Failure("cannot write '" + name + "': " + what + ": " + AvErrorText(code));
     }
 
     void Drain()
@@ -79,7 +79,7 @@ namespace {
         AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
     };
 
-    EncoderChoice ChooseEncoder(const std::string& extension)
+    EncoderChoice ChooseEncoder(const std::string& extension, bool mp4Subsampled)
     {
         struct Candidate {
             const char* name;
@@ -88,6 +88,8 @@ namespace {
         std::vector<Candidate> candidates;
         if (extension == ".gif")
             candidates = { { "gif", AV_PIX_FMT_PAL8 } };
+        else if (extension == ".mp4" && mp4Subsampled)
+            candidates = { { "libx264", AV_PIX_FMT_YUV420P }, { "mpeg4", AV_PIX_FMT_YUV420P } };
         else if (extension == ".mp4")
             candidates = { { "libx264rgb", AV_PIX_FMT_BGR0 }, { "libx264", AV_PIX_FMT_YUV444P },
                 { "mpeg4", AV_PIX_FMT_YUV420P } };
@@ -115,19 +117,19 @@ namespace {
 } // namespace
 
 VideoWriter::VideoWriter(const std::string& path, const std::string& extension, int width,
-    int height, Rational frameRate, const TvcMode& mode)
+    int height, Rational frameRate, const TvcMode& mode, const VideoWriterOptions& writerOptions)
     : m_state(std::make_unique<State>())
 {
     State& s = *m_state;
-    s.path = path;
+    s.name = writerOptions.name.empty() ? path : writerOptions.name;
     s.width = width;
     s.height = height;
     if (frameRate.num <= 0 || frameRate.den <= 0)
         frameRate = {};
 
-    const EncoderChoice choice = ChooseEncoder(extension);
+    const EncoderChoice choice = ChooseEncoder(extension, writerOptions.mp4Subsampled);
     if (choice.codec == nullptr)
-        throw Failure("cannot write '" + path + "': this FFmpeg has no encoder for " + extension);
+        throw Failure("cannot write '" + s.name + "': this FFmpeg has no encoder for " + extension);
     int rc = avformat_alloc_output_context2(&s.muxer, nullptr, MuxerFor(extension), nullptr);
     if (rc < 0 || s.muxer == nullptr)
         throw s.Fail(
@@ -137,7 +139,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
     s.frame.reset(av_frame_alloc());
     s.packet.reset(av_packet_alloc());
     if (!s.stream || !s.encoder || !s.frame || !s.packet)
-        throw Failure("cannot write '" + path + "': out of memory");
+        throw Failure("cannot write '" + s.name + "': out of memory");
 
     AVCodecContext& enc = *s.encoder;
     enc.width = width;
@@ -147,9 +149,20 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
     enc.framerate = { frameRate.num, frameRate.den };
     enc.sample_aspect_ratio = { 1, 1 };
     enc.thread_count = 0;
+    if (choice.pixelFormat == AV_PIX_FMT_YUV420P || choice.pixelFormat == AV_PIX_FMT_YUV444P) {
+        // The scaler converts with the BT.601 matrix into the limited range; the tags let a
+        // player convert back with the same.
+        enc.colorspace = AVCOL_SPC_SMPTE170M;
+        enc.color_range = AVCOL_RANGE_MPEG;
+    }
     AVDictionary* options = nullptr;
     const std::string codecName = choice.codec->name;
-    if (codecName == "libx264rgb" || codecName == "libx264") {
+    if (codecName == "libx264" && choice.pixelFormat == AV_PIX_FMT_YUV420P) {
+        // Quantiser 0 would need the High 4:4:4 profile that players refuse; a low constant
+        // quality keeps the picture without visible loss in the High profile.
+        av_dict_set(&options, "crf", "12", 0);
+        av_dict_set(&options, "preset", "fast", 0);
+    } else if (codecName == "libx264rgb" || codecName == "libx264") {
         av_dict_set(&options, "qp", "0", 0);
         av_dict_set(&options, "preset", "fast", 0);
     } else if (codecName == "mpeg4") {
@@ -177,7 +190,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
             sws_getContext(width, height, AV_PIX_FMT_BGR0, width, height, choice.pixelFormat,
                 SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr));
         if (!s.sws)
-            throw Failure("cannot write '" + path + "': no conversion to "
+            throw Failure("cannot write '" + s.name + "': no conversion to "
                 + av_get_pix_fmt_name(choice.pixelFormat));
     }
     if (choice.pixelFormat == AV_PIX_FMT_PAL8) {
@@ -185,7 +198,10 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
             s.gifColours.push_back(PackEntry(e));
     }
 
-    if ((rc = avio_open(&s.muxer->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE)) < 0)
+    s.muxer->interrupt_callback = video::StopInterrupt();
+    if ((rc = avio_open2(&s.muxer->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE,
+             &s.muxer->interrupt_callback, nullptr))
+        < 0)
         throw s.Fail("opening the file", rc);
     if ((rc = avformat_write_header(s.muxer, nullptr)) < 0)
         throw s.Fail("the " + std::string(MuxerFor(extension)) + " header", rc);
@@ -200,7 +216,7 @@ void VideoWriter::Write(const platform::Surface& picture)
 {
     State& s = *m_state;
     if (picture.width != s.width || picture.height != s.height)
-        throw Failure("cannot write '" + s.path + "': a frame of " + std::to_string(picture.width)
+        throw Failure("cannot write '" + s.name + "': a frame of " + std::to_string(picture.width)
             + " x " + std::to_string(picture.height) + " pixels in a video of "
             + std::to_string(s.width) + " x " + std::to_string(s.height));
     int rc = av_frame_make_writable(s.frame.get());
@@ -228,7 +244,7 @@ void VideoWriter::Write(const platform::Surface& picture)
                     if (it == s.gifColours.end()) {
                         char hex[8];
                         std::snprintf(hex, sizeof hex, "%06X", unsigned(c));
-                        throw Failure("cannot write '" + s.path + "': frame "
+                        throw Failure("cannot write '" + s.name + "': frame "
                             + std::to_string(s.nextPts) + " has the colour #" + hex + " at ("
                             + std::to_string(x) + ", " + std::to_string(y)
                             + "), outside the palette a GIF is written with");

@@ -2,7 +2,8 @@
 // Writes converted frames as a video file through the FFmpeg libraries, one output frame per
 // frame slot at the source's frame rate:
 //  - .mkv, .avi: FFV1, lossless, in the frames' own RGB;
-//  - .mp4: H.264 from libx264 at quantiser 0 in RGB (lossless); where libx264 is missing, MPEG-4
+//  - .mp4: H.264 from libx264, either lossless (quantiser 0, in RGB) or, with mp4Subsampled, in
+//    the 4:2:0 YUV that every player takes, at a high quality; where libx264 is missing, MPEG-4
 //    part 2 at its finest quantiser;
 //  - .gif: an animated GIF over the mode's palette (every pixel must be a palette colour).
 #include "pipeline/tvc_mode.h"
@@ -19,13 +20,20 @@ struct Rational {
     int den = 1;
 };
 
+struct VideoWriterOptions {
+    std::string name; // the output as messages name it; empty: the path written to
+    // .mp4 in 4:2:0: no colour is lost where every 2 x 2 block of pixels is one colour, as in
+    // the display picture of the TVC modes.
+    bool mp4Subsampled = false;
+};
+
 class VideoWriter {
 public:
     // Writes to `path` (normally an AtomicOutput's temporary name) in the container that
     // `extension` (".mkv", ".avi", ".mp4", ".gif") names. Throws CliError (1) naming the codec
-    // or container that failed.
+    // or container that failed. Its writes give way to a stop request (video::g_stopRequested).
     VideoWriter(const std::string& path, const std::string& extension, int width, int height,
-        Rational frameRate, const TvcMode& mode);
+        Rational frameRate, const TvcMode& mode, const VideoWriterOptions& options = {});
     ~VideoWriter();
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;

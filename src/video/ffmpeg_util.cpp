@@ -9,8 +9,22 @@ extern "C" {
 
 namespace pelorin::video {
 
+std::atomic<bool> g_stopRequested { false };
+
+namespace {
+    int StopRequested(void*) { return g_stopRequested.load() ? 1 : 0; }
+} // namespace
+
+AVIOInterruptCB StopInterrupt() { return { StopRequested, nullptr }; }
+
 int OpenInputFile(AVFormatContext** format, const std::string& path)
 {
+    if (*format == nullptr) {
+        *format = avformat_alloc_context();
+        if (*format == nullptr)
+            return AVERROR(ENOMEM);
+    }
+    (*format)->interrupt_callback = StopInterrupt();
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     const int result = avformat_open_input(format, ("file:" + path).c_str(), nullptr, &options);

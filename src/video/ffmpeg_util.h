@@ -6,6 +6,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -43,9 +44,19 @@ private:
     AVPacket* m_packet;
 };
 
+// A request to give up, for the whole process. Once it is set (a signal handler may set it: the
+// flag is lock-free), every input opened by OpenInputFile and every output opened with
+// StopInterrupt() fails its next read or write with AVERROR_EXIT, also one that was blocked
+// waiting for data (a stalled pipe) when a signal interrupted it. The window never sets it.
+extern std::atomic<bool> g_stopRequested;
+
+// The interrupt callback that reads g_stopRequested.
+AVIOInterruptCB StopInterrupt();
+
 // Opens a local file for demuxing, and nothing but a local file: the name always goes through
 // the "file" protocol, so a relative name with a colon is not taken for a protocol, and any
 // source the container itself names (playlists, references) may only be a local file too.
+// The input gives way to g_stopRequested.
 int OpenInputFile(AVFormatContext** format, const std::string& path);
 
 // "Invalid data found when processing input" and the like.

@@ -12,13 +12,13 @@ extern "C" {
 
 namespace pelorin::video {
 
-void FrameDeleter::operator()(AVFrame* frame) const { av_frame_free(&frame); }
+void PictureRefDeleter::operator()(AVFrame* frame) const { av_frame_free(&frame); }
 
 namespace {
     // Another reference to the same picture data, or null.
-    FramePtr Reference(const AVFrame* frame)
+    PictureRef Reference(const AVFrame* frame)
     {
-        return FramePtr(frame ? av_frame_clone(frame) : nullptr);
+        return PictureRef(frame ? av_frame_clone(frame) : nullptr);
     }
 } // namespace
 

@@ -35,10 +35,10 @@ enum class DeviceMode { NotReady, Stopped, Playing, Paused, Seeking };
 // "not ready", "stopped", "playing", "paused", "seeking".
 const char* ModeName(DeviceMode mode);
 
-struct FrameDeleter {
+struct PictureRefDeleter {
     void operator()(AVFrame* frame) const;
 };
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PictureRef = std::unique_ptr<AVFrame, PictureRefDeleter>;
 
 class VideoDevice {
 public:
@@ -110,7 +110,7 @@ private:
     mutable std::mutex m_lock; // the decoder, the painter, the window and the read-ahead state
     FramePainter m_painter;
     WindowRect m_rect;
-    FramePtr m_shown; // the picture in the window (the decoder may have moved past it)
+    PictureRef m_shown; // the picture in the window (the decoder may have moved past it)
 
     // Read-ahead, under m_lock: the slot asked for (−1: none), whether the thread is at work, and
     // the slot whose picture waits in m_aheadImage scaled for m_aheadRect (−1: none).
@@ -121,7 +121,7 @@ private:
     int64_t m_aheadReady = -1;
     platform::Surface m_aheadImage;
     WindowRect m_aheadRect;
-    FramePtr m_aheadPicture;
+    PictureRef m_aheadPicture;
     std::thread m_aheadThread;
 
     std::atomic<int64_t> m_position { 0 };
