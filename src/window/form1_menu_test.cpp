@@ -49,6 +49,7 @@ protected:
     {
         FormEnvironment environment = watch.Environment();
         environment.clock = [this] { return now; };
+        environment.chooseFile = [this] { return chosenFile; };
         form = std::make_unique<Form1>(environment);
         form->Timer1()->stop(); // the tests tick by hand
         form->Form_Load();
@@ -66,6 +67,7 @@ protected:
     }
 
     std::chrono::steady_clock::time_point now {};
+    QString chosenFile; // what the file dialog answers
     FormWatch watch;
     std::unique_ptr<Form1> form;
 };
@@ -85,6 +87,18 @@ TEST_F(FormMenuTest, EveryItemIsOffAtStartAndARightClickAnywhereOpensTheMenu)
         EXPECT_TRUE(form->ContextMenu()->isVisible()) << target->objectName().toStdString();
         form->ContextMenu()->hide();
     }
+}
+
+TEST_F(FormMenuTest, OpenVideoOpensTheChosenFileAndStartsStepping)
+{
+    form->MenuAction(MenuItem::OpenVideo)->trigger(); // cancelled: nothing happens
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Answer(12), "");
+    chosenFile = QCoreApplication::applicationDirPath() + "/tom.avi";
+    form->MenuAction(MenuItem::OpenVideo)->trigger();
+    EXPECT_EQ(Answer(12), "stopped");
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
+    EXPECT_TRUE(watch.messages.empty());
 }
 
 TEST_F(FormMenuTest, ShowConversionTimeShowsText2AtItsPlaceWithItsUnit)

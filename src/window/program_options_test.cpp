@@ -46,7 +46,6 @@ TEST(ProgramCommandLine, AWrongLineIsRefusedNamingTheProblem)
     const Case cases[] = {
         { { "--bogus" }, "unknown option '--bogus'" },
         { { "-l" }, "unknown option '-l'" },
-        { { "--steady" }, "unknown option '--steady'" }, // not an option of this version
         { { "--real-time=1" }, "unknown option '--real-time=1'" },
         { { "a.avi", "b.avi" }, "more than one file" },
         { { "" }, "empty file name" },
