@@ -654,12 +654,11 @@ QString Form1::CommandLineForCurrentFrame()
     }
     const QString input = QString::fromStdString(m_videoPath);
     const QString methodName = CommandLineMethodName(m_option1Group->checkedId());
-    // pelorin-convert reads a "%" in an output name as the start of a frame number.
+    // One pass of arg(), so that a "%1" in the file's name stays text; pelorin-convert reads a
+    // "%" in an output name as the start of a frame number, so every "%" is doubled.
     QString output = QString("%1-%2-g%3-%4.png")
-                         .arg(QFileInfo(input).completeBaseName())
-                         .arg(*frame)
-                         .arg(kTvcModeNumbers[mode])
-                         .arg(methodName)
+                         .arg(QFileInfo(input).completeBaseName(), QString::number(*frame),
+                             QString::number(kTvcModeNumbers[mode]), methodName)
                          .replace("%", "%%");
     if (output.startsWith('-'))
         output.prepend("./");

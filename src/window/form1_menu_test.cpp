@@ -160,10 +160,14 @@ TEST_F(FormMenuTest, LoopingWrapsFromTheVideosLastFrameToFrameOne)
     EXPECT_EQ(form->HScroll1()->value(), 1);
 }
 
-// The copied command, run in a shell, writes exactly the picture the window shows.
+// The copied command, run in a shell, writes exactly the picture the window shows; a file name
+// with a blank, a quote and a "%1" survives the shell and the tool's numbered output names.
 TEST_F(FormMenuTest, TheCopiedCommandLineReproducesTheShownPicture)
 {
-    form->Command3_Click();
+    QTemporaryDir videoFolder;
+    const QString video = videoFolder.filePath("it's 100%1.avi");
+    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationDirPath() + "/tom.avi", video));
+    form->OpenDroppedFile(video);
     form->Command2_Click();
     form->Option2(1)->click(); // Graphics 4
     form->Option1(2)->click(); // Floyd
