@@ -12,7 +12,8 @@
 //   seek <dev> to start|end|<position>
 //   set <dev> time format frames|ms|milliseconds
 //   set <dev> audio all on|off
-//   status <dev> length|position|mode|time format|audio|ready
+//   status <dev> length|position|mode|time format|audio|ready|frame rate
+//       "frame rate" answers the frames per second times 1000, rounded ("25000", "29970").
 // Any command may end in "wait" (every command here completes before it returns) or "notify"
 // (accepted; there are no callback windows). Positions and lengths count in the device's time
 // format, milliseconds until set otherwise.

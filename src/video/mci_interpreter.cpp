@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -375,6 +376,9 @@ namespace {
             result.answer = video.AudioOn() ? "on" : "off";
         else if (item == "ready")
             result.answer = video.Mode() == video::DeviceMode::NotReady ? "false" : "true";
+        else if (item == "frame rate") // frames per second times 1000, in any time format
+            result.answer = std::to_string(
+                std::llround(1000.0 * video.RateNumerator() / video.RateDenominator()));
         else
             return Fail(MCIERR_UNRECOGNIZED_KEYWORD, "unknown status item '" + item + "'");
         return result;

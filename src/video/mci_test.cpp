@@ -399,6 +399,8 @@ namespace {
         { "resume video1", "mode", "stopped" },
         { "put video1 window at 10 10 100 50", "position", "499" },
         { "", "ready", "true" },
+        { "", "frame rate", "25000" },
+        { "set video1 time format ms", "frame rate", "25000" },
     };
 
     TEST_F(Interpreter, AnswersFollowTheCommands)

@@ -8,32 +8,46 @@
 #include "platform/sample_picture.h"
 #include "window_icon.h"
 
+#include "video/mci.h"
+
+#include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QStyleOptionButton>
+#include <QStyleOptionFocusRect>
+#include <QStyleOptionSlider>
 #include <QTimer>
 
 #include <cassert>
+#include <charconv>
+#include <cmath>
 #include <limits>
 #include <ranges>
 #include <span>
@@ -123,6 +137,113 @@ namespace {
         return answer.substr(0, answer.find('\0'));
     }
 
+    // A status answer read as a whole non-negative number; empty when it is not one.
+    std::optional<int64_t> MciNumber(const std::string& answer)
+    {
+        const std::string text = MciModeText(answer);
+        int64_t value = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 0)
+            return std::nullopt;
+        return value;
+    }
+
+    // How long one frame of the open video lasts, from the device's frame rate; zero when no
+    // video is open or it has no rate.
+    std::chrono::nanoseconds VideoFrameDuration()
+    {
+        std::string answer;
+        if (mciSendStringA("status video1 frame rate", &answer, 255, 0) != 0)
+            return {};
+        const std::optional<int64_t> milliFramesPerSecond = MciNumber(answer);
+        if (!milliFramesPerSecond || *milliFramesPerSecond <= 0)
+            return {};
+        return std::chrono::nanoseconds(std::llround(1e12 / double(*milliFramesPerSecond)));
+    }
+
+    // `word` as one word of a POSIX shell command: as it is when nothing in it is special to
+    // the shell, else in single quotes (a quote inside becomes '\'').
+    QString ShellQuoted(const QString& word)
+    {
+        static const QRegularExpression plain("^[A-Za-z0-9_@%+=:,./-]+$");
+        if (plain.match(word).hasMatch())
+            return word;
+        QString quoted = word;
+        quoted.replace("'", "'\\''");
+        return "'" + quoted + "'";
+    }
+
+    // The name pelorin-convert knows a method by: its caption in lower case, blanks as dashes.
+    QString CommandLineMethodName(int index)
+    {
+        const Method* method = FindMethod(index);
+        if (!method)
+            return "none";
+        return QString::fromUtf8(method->caption.data(), qsizetype(method->caption.size()))
+            .toLower()
+            .replace(' ', '-');
+    }
+
+    constexpr int kTvcModeNumbers[] = { 2, 4, 16 }; // by Option2 index
+
+    // HScroll1: the toolkit's scroll bar takes no keys, so this one does, as a scroll bar of the
+    // desktop does: the arrows one frame, Page Up / Page Down a page back or on, Home and End
+    // the ends. Focused, its thumb carries the focus frame.
+    class FrameScrollBar : public QScrollBar {
+    public:
+        using QScrollBar::QScrollBar;
+
+    protected:
+        void keyPressEvent(QKeyEvent* event) override
+        {
+            SliderAction action = SliderNoAction;
+            switch (event->key()) {
+            case Qt::Key_Left:
+            case Qt::Key_Up:
+                action = SliderSingleStepSub;
+                break;
+            case Qt::Key_Right:
+            case Qt::Key_Down:
+                action = SliderSingleStepAdd;
+                break;
+            case Qt::Key_PageUp:
+                action = SliderPageStepSub;
+                break;
+            case Qt::Key_PageDown:
+                action = SliderPageStepAdd;
+                break;
+            case Qt::Key_Home:
+                action = SliderToMinimum;
+                break;
+            case Qt::Key_End:
+                action = SliderToMaximum;
+                break;
+            default:
+                QScrollBar::keyPressEvent(event);
+                return;
+            }
+            triggerAction(action);
+            event->accept();
+        }
+
+        void paintEvent(QPaintEvent* event) override
+        {
+            QScrollBar::paintEvent(event);
+            if (!hasFocus())
+                return;
+            QStyleOptionSlider option;
+            initStyleOption(&option);
+            QStyleOptionFocusRect focus;
+            focus.initFrom(this);
+            focus.rect = style()
+                             ->subControlRect(
+                                 QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this)
+                             .adjusted(3, 3, -3, -3);
+            QPainter painter(this);
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+        }
+    };
+
     QStyle* BaseStyle()
     {
         // The classic Windows look: frame captions sit in the frame's top line, so the controls
@@ -166,6 +287,17 @@ Form1::Form1(FormEnvironment environment)
         };
     if (!m_environment.endProgram)
         m_environment.endProgram = [] { QCoreApplication::exit(1); };
+    if (!m_environment.clock)
+        m_environment.clock = [] { return std::chrono::steady_clock::now(); };
+    if (!m_environment.chooseFile)
+        m_environment.chooseFile = [this] {
+            const QString folder = m_videoPath.empty()
+                ? QString::fromStdString(ProgramFolder())
+                : QFileInfo(QString::fromStdString(m_videoPath)).absolutePath();
+            return QFileDialog::getOpenFileName(this, "Open video", folder,
+                "Videos and pictures (*.avi *.mkv *.mp4 *.m4v *.mov *.webm *.mpg *.mpeg *.ts "
+                "*.wmv *.flv *.ogv *.gif *.png *.jpg *.jpeg *.bmp *.ppm);;All files (*)");
+        };
 
     setWindowTitle(QString::fromUtf8(kFormCaption.data(), qsizetype(kFormCaption.size())));
     setWindowIcon(MakeWindowIcon());
@@ -173,6 +305,7 @@ Form1::Form1(FormEnvironment environment)
     setAcceptDrops(true);
     CreateControls();
     ChooseCaptionFont();
+    CreateContextMenu();
     ConnectEvents();
 }
 
@@ -261,13 +394,18 @@ void Form1::CreateControls()
                 m_timer1->setInterval(kTimerIntervalMs);
                 continue;
             case ControlKind::ScrollBar:
-                m_hscroll1 = new QScrollBar(Qt::Horizontal, parent);
+                m_hscroll1 = new FrameScrollBar(Qt::Horizontal, parent);
                 m_hscroll1->setRange(0, kScrollMaximum);
                 m_hscroll1->setPageStep(kScrollPageStep);
                 m_hscroll1->setSingleStep(1);
                 m_hscroll1->setValue(0);
-                // A position is taken when the thumb is let go, not at every pixel of a drag.
+                // A position is taken when the thumb is let go, not at every pixel of a drag;
+                // while stepping, the tick shows the frame under a held thumb.
                 m_hscroll1->setTracking(false);
+                // Reached with Tab: arrows move one frame, Page Up / Page Down 1000.
+                m_hscroll1->setFocusPolicy(Qt::StrongFocus);
+                // A right click on the bar opens the window's menu, not the bar's own.
+                m_hscroll1->setContextMenuPolicy(Qt::NoContextMenu);
                 widget = m_hscroll1;
                 break;
             case ControlKind::FileList: {
@@ -317,6 +455,7 @@ void Form1::CreateControls()
     }
     m_option1[1]->setChecked(true);
     m_option2[2]->setChecked(true);
+    m_text2->setContextMenuPolicy(Qt::NoContextMenu);
 
     // Later siblings are drawn over earlier ones; raising from the bottom row up leaves the
     // first row of the table on top.
@@ -324,6 +463,15 @@ void Form1::CreateControls()
         for (auto& [createdRow, widget] : created)
             if (createdRow == &row)
                 widget->raise();
+
+    // The unit of the conversion time, just right of Text2 and shown with it. It covers no
+    // control of the table.
+    const ControlLayout* text2 = FindLayout("Text2");
+    assert(text2);
+    m_timeUnit = new QLabel("ms", this);
+    m_timeUnit->setObjectName("TimeUnit");
+    m_timeUnit->setGeometry(text2->left + text2->width + 4, text2->top, 20, text2->height);
+    m_timeUnit->setVisible(false);
 }
 
 void Form1::ChooseCaptionFont()
@@ -355,8 +503,190 @@ void Form1::ConnectEvents()
         [this](int index) { RunEvent([this, index] { Option1_Click(index); }); });
     connect(m_option2Group, &QButtonGroup::idClicked, this,
         [this](int index) { RunEvent([this, index] { Option2_Click(index); }); });
-    connect(m_timer1, &QTimer::timeout, this, [this] { RunEvent([this] { Timer1_Timer(); }); });
+    connect(m_timer1, &QTimer::timeout, this, [this] {
+        RunEvent([this] { Timer1_Timer(); });
+        SleepTimer1IfIdle();
+    });
+    connect(m_check1, &QCheckBox::stateChanged, this, [this](int state) {
+        if (state == Qt::Unchecked)
+            return;
+        // Paced stepping starts with a frame at once and counts on from there.
+        m_lastAdvance.reset();
+        WakeTimer1();
+    });
     m_timer1->start();
+}
+
+void Form1::SleepTimer1IfIdle()
+{
+    // A tick without stepping does nothing; a timer firing every millisecond for nothing keeps
+    // the machine from resting.
+    if (m_ended || m_check1->checkState() != Qt::Unchecked || !m_timer1->isActive())
+        return;
+    m_timer1->stop();
+    m_timer1Asleep = true;
+}
+
+void Form1::WakeTimer1()
+{
+    // Only a timer the form put to sleep: one stopped from outside (ticks delivered by hand)
+    // stays stopped.
+    if (!m_timer1Asleep || m_ended)
+        return;
+    m_timer1Asleep = false;
+    m_timer1->start();
+}
+
+// ---- the context menu ----
+
+void Form1::CreateContextMenu()
+{
+    m_menu = new QMenu(this);
+    m_menu->setObjectName("ContextMenu");
+    auto add = [this](MenuItem item, const QString& text, bool checkable) {
+        QAction* action = m_menu->addAction(text);
+        action->setCheckable(checkable);
+        m_menuActions[size_t(item)] = action;
+        return action;
+    };
+    QAction* open = add(MenuItem::OpenVideo, "Open video…", false);
+    open->setShortcut(QKeySequence::Open);
+    open->setShortcutContext(Qt::WindowShortcut);
+    addAction(open); // Ctrl+O works without the menu open
+    connect(open, &QAction::triggered, this, [this] { RunEvent([this] { OpenVideo_Click(); }); });
+    m_menu->addSeparator();
+
+    QAction* realTime = add(MenuItem::RealTime, "Step at the video's own frame rate", true);
+    connect(realTime, &QAction::toggled, this, [this] { m_lastAdvance.reset(); });
+    add(MenuItem::Loop, "Loop at the end of the video", true);
+    QAction* showTime = add(MenuItem::ShowTime, "Show conversion time", true);
+    connect(showTime, &QAction::toggled, this, [this](bool on) { ShowTime(on); });
+    m_menu->addSeparator();
+
+    // Saving the picture comes with the frame pipeline's own module; until then the item is
+    // there but cannot be chosen.
+    add(MenuItem::SavePicture, "Save picture…", false)->setEnabled(false);
+    QAction* copy = add(MenuItem::CopyCommandLine, "Copy command line", false);
+    connect(
+        copy, &QAction::triggered, this, [this] { RunEvent([this] { CopyCommandLine_Click(); }); });
+
+    // The keyboard's menu key and Shift+F10 open the menu at the control that has the focus.
+    auto* menuKey = new QAction(this);
+    menuKey->setShortcuts({ QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu) });
+    menuKey->setShortcutContext(Qt::WindowShortcut);
+    addAction(menuKey);
+    connect(menuKey, &QAction::triggered, this, [this] { PopUpMenuAtFocus(); });
+}
+
+QAction* Form1::MenuAction(MenuItem item) const { return m_menuActions.at(size_t(item)); }
+
+void Form1::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Controls without a menu of their own pass the right click on to the form.
+    m_menu->popup(event->globalPos());
+    event->accept();
+}
+
+void Form1::PopUpMenuAtFocus()
+{
+    const QWidget* focus = focusWidget();
+    const QPoint at = focus && focus->isVisible() ? focus->mapToGlobal(focus->rect().center())
+                                                  : mapToGlobal(QPoint(width() / 2, height() / 2));
+    m_menu->popup(at);
+}
+
+void Form1::ShowTime(bool on)
+{
+    m_text2->setReadOnly(true);
+    m_text2->setVisible(on);
+    m_timeUnit->setVisible(on);
+}
+
+void Form1::OpenFile(const QString& path)
+{
+    RunEvent([this, path] { OpenDroppedFile(path); });
+}
+
+void Form1::OpenVideo_Click()
+{
+    const QString path = m_environment.chooseFile();
+    if (!path.isEmpty())
+        OpenDroppedFile(path);
+}
+
+void Form1::CopyCommandLine_Click()
+{
+    const QString command = CommandLineForCurrentFrame();
+    if (!command.isEmpty())
+        QGuiApplication::clipboard()->setText(command);
+}
+
+QString Form1::CommandLineForCurrentFrame()
+{
+    // The device's position, not the scroll bar's: past the video's end a seek shows nothing new
+    // and the window keeps converting the last frame that was shown.
+    const std::optional<int64_t> frame
+        = m_videoPath.empty() ? std::nullopt : MciNumber(m_modules.MciCommand(13, {}, nullptr, {}));
+    const int mode = SelectedMode();
+    if (!frame || mode < 0) {
+        m_environment.showMessage(MessageKind::Warning,
+            !frame ? QString("No video is open, so there is no command line to copy: open a "
+                             "video first (\"Play AVI\" or \"Open video…\").")
+                   : QString("No TVC mode is chosen, so there is no command line to copy."));
+        return {};
+    }
+    const QString input = QString::fromStdString(m_videoPath);
+    const QString methodName = CommandLineMethodName(m_option1Group->checkedId());
+    // One pass of arg(), so that a "%1" in the file's name stays text; pelorin-convert reads a
+    // "%" in an output name as the start of a frame number, so every "%" is doubled.
+    QString output = QString("%1-%2-g%3-%4.png")
+                         .arg(QFileInfo(input).completeBaseName(), QString::number(*frame),
+                             QString::number(kTvcModeNumbers[mode]), methodName)
+                         .replace("%", "%%");
+    if (output.startsWith('-'))
+        output.prepend("./");
+    // The tool beside this program when it is there (as in the build folder), else from PATH.
+    const QString besideUs
+        = QDir(QString::fromStdString(ProgramFolder())).filePath("pelorin-convert");
+    const QString program = QFileInfo(besideUs).isExecutable() ? besideUs : "pelorin-convert";
+    const QStringList words = { program, "--mode", QString::number(kTvcModeNumbers[mode]),
+        "--method", methodName, "--frames", QString::number(*frame), input, output };
+    QStringList quoted;
+    for (const QString& word : words)
+        quoted << ShellQuoted(word);
+    return quoted.join(' ');
+}
+
+// ---- stepping beside the plain rule ----
+
+bool Form1::FrameDueAtVideoRate()
+{
+    if (!m_frameDuration)
+        m_frameDuration = VideoFrameDuration();
+    const std::chrono::nanoseconds duration = *m_frameDuration;
+    if (duration.count() <= 0)
+        return true; // no rate to keep: every tick steps
+    const auto now = m_environment.clock();
+    if (!m_lastAdvance) {
+        m_lastAdvance = now;
+        return true;
+    }
+    const auto since = now - *m_lastAdvance;
+    if (since < duration)
+        return false;
+    // The next frame is due one frame after this one was, which keeps the video's rate on
+    // average though ticks come only every millisecond; a window that has fallen more than a
+    // frame behind (slow conversions) counts afresh from now instead of rushing to catch up.
+    m_lastAdvance = since < 2 * duration ? *m_lastAdvance + duration : now;
+    return true;
+}
+
+bool Form1::AtLastFrameOfVideo(int position)
+{
+    if (!m_videoLength)
+        m_videoLength = MciNumber(m_modules.MciCommand(11, {}, nullptr, {})).value_or(0);
+    // A single picture has no end to loop from.
+    return *m_videoLength >= 2 && position >= *m_videoLength - 1;
 }
 
 void Form1::RunEvent(const std::function<void()>& handler)
@@ -474,11 +804,18 @@ std::string Form1::ProgramFolder() const
 
 bool Form1::OpenVideo(const std::string& path)
 {
+    m_videoPath.clear();
+    m_frameDuration.reset();
+    m_videoLength.reset();
+    m_lastAdvance.reset();
     m_pic1->SetAutoRedraw(false);
     m_modules.MciCommand(1, path, m_pic1.get(), {});
     m_modules.MciCommand(9, {}, nullptr, {});
     // The operations report no failure, so ask the device: an open device answers with its mode.
-    return !MciModeText(m_modules.MciCommand(12, {}, nullptr, {})).empty();
+    if (MciModeText(m_modules.MciCommand(12, {}, nullptr, {})).empty())
+        return false;
+    m_videoPath = path;
+    return true;
 }
 
 void Form1::ReportOpenFailure(const std::string& path)
@@ -527,8 +864,20 @@ void Form1::Timer1_Timer()
 {
     try {
         if (m_check1->checkState() != Qt::Unchecked) {
-            // The position is a 16-bit signed number; one past 32767 overflows.
+            if (m_hscroll1->isSliderDown()) {
+                // The user holds the thumb: show the frame under it. Stepping goes on from
+                // where the thumb is let go.
+                SetHScroll1Value(m_hscroll1->sliderPosition());
+                return;
+            }
+            if (MenuAction(MenuItem::RealTime)->isChecked() && !FrameDueAtVideoRate())
+                return;
             const int position = m_hscroll1->value();
+            if (MenuAction(MenuItem::Loop)->isChecked() && AtLastFrameOfVideo(position)) {
+                SetHScroll1Value(1);
+                return;
+            }
+            // The position is a 16-bit signed number; one past 32767 overflows.
             if (position < std::numeric_limits<int16_t>::min()
                 || position >= std::numeric_limits<int16_t>::max())
                 throw RuntimeError(

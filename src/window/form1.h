@@ -14,16 +14,20 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
@@ -34,6 +38,17 @@ namespace pelorin::window {
 class PictureView;
 
 enum class MessageKind { Warning, Error };
+
+// The items of the window's context menu. All of them are off at start; with none chosen the
+// window behaves as it always has.
+enum class MenuItem {
+    OpenVideo, // "Open video…" (Ctrl+O)
+    RealTime, // "Step at the video's own frame rate", checkable
+    Loop, // "Loop at the end of the video", checkable
+    ShowTime, // "Show conversion time", checkable
+    SavePicture, // "Save picture…", not available yet
+    CopyCommandLine, // "Copy command line"
+};
 
 // What the form needs from its surroundings. Empty members take the defaults.
 struct FormEnvironment {
@@ -46,6 +61,10 @@ struct FormEnvironment {
     std::function<void()> endProgram;
     // The program's folder, where "Play AVI" finds tom.avi; default the executable's folder.
     QString programFolder;
+    // The clock that paces stepping at the video's frame rate; default the steady clock.
+    std::function<std::chrono::steady_clock::time_point()> clock;
+    // Asks the user for a video or picture to open; empty when cancelled. Default a file dialog.
+    std::function<QString()> chooseFile;
 };
 
 // The widget style the layout was measured for; call once after creating the application.
@@ -77,6 +96,21 @@ public:
     void Timer1_Timer();
     // A file dropped onto the window: opened like the sample of "Play AVI", stepping starts.
     void OpenDroppedFile(const QString& path);
+    // OpenDroppedFile as an event of the toolkit (through the event boundary): the menu's "Open
+    // video…" and a file named on the program's command line.
+    void OpenFile(const QString& path);
+
+    // The context menu's actions.
+    void OpenVideo_Click(); // asks for a file, then OpenDroppedFile
+    void CopyCommandLine_Click(); // the clipboard gets CommandLineForCurrentFrame()
+    // The pelorin-convert command, quoted for a POSIX shell, that writes the frame now shown,
+    // converted as now shown, to a PNG in the current folder. Empty, after telling the user why,
+    // when no video is open (the start picture is the program's own).
+    QString CommandLineForCurrentFrame();
+    QMenu* ContextMenu() const { return m_menu; }
+    QAction* MenuAction(MenuItem item) const;
+    // The "ms" caption beside Text2, shown with it.
+    QLabel* TimeUnit() const { return m_timeUnit; }
 
     // Writes HScroll1's Value like the program's code does: a value outside the scroll bar's range
     // is an error (nothing changes); a new value runs HScroll1_Change before this returns.
@@ -114,6 +148,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -121,6 +156,15 @@ private:
     void CreateControls();
     void ChooseCaptionFont();
     void ConnectEvents();
+    void CreateContextMenu();
+    void PopUpMenuAtFocus();
+    // Timer1 sleeps while there is nothing to step and wakes when stepping starts.
+    void SleepTimer1IfIdle();
+    void WakeTimer1();
+    // What a tick does beside the plain step of one frame, when a menu item asks for it.
+    bool FrameDueAtVideoRate();
+    bool AtLastFrameOfVideo(int position);
+    void ShowTime(bool on);
     // Runs a handler for an event of the toolkit: the event boundary.
     void RunEvent(const std::function<void()>& handler);
     // Opens `path` into Pic1 (operations 1 and 9) and asks the device whether it did.
@@ -138,6 +182,15 @@ private:
     FormEnvironment m_environment;
     FormModules& m_modules;
     bool m_ended = false;
+    // Set when the form itself stopped Timer1 for want of anything to step.
+    bool m_timer1Asleep = false;
+
+    // Facts of the open video, asked of the device once per opened file when a menu item needs
+    // them; empty until then.
+    std::string m_videoPath;
+    std::optional<std::chrono::nanoseconds> m_frameDuration; // zero: the rate is unknown
+    std::optional<int64_t> m_videoLength; // frames; zero: unknown
+    std::optional<std::chrono::steady_clock::time_point> m_lastAdvance;
 
     std::unique_ptr<platform::PictureBox> m_pic1, m_pic2, m_pic3, m_pic4, m_tvc2, m_tvc4, m_tvc16;
     std::array<PictureView*, 7> m_views {};
@@ -159,6 +212,10 @@ private:
     std::array<QLabel*, 16> m_label1 {};
     std::array<QLabel*, 4> m_label2 {};
     std::array<QLabel*, 2> m_label3 {};
+    QLabel* m_timeUnit = nullptr;
+
+    QMenu* m_menu = nullptr;
+    std::array<QAction*, 6> m_menuActions {}; // by MenuItem
 };
 
 } // namespace pelorin::window

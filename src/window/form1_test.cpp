@@ -12,8 +12,10 @@
 #include "platform/counter.h"
 #include "platform/runtime_error.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,6 +24,9 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSet>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QThread>
 #include <QTimer>
 
 #include <gmock/gmock.h>
@@ -345,6 +350,97 @@ TEST_F(FormTest, ScrollBarRendersEachNewPositionOnceAndRefusesOthers)
     EXPECT_THROW(form->SetHScroll1Value(-1), platform::RuntimeError);
     EXPECT_EQ(form->HScroll1()->value(), 1000);
     EXPECT_TRUE(modules.calls.empty());
+}
+
+// The user drags the thumb with the mouse while stepping runs: the ticks show the frames under
+// the thumb, and stepping carries on from where it is let go.
+TEST_F(FormTest, DraggingTheThumbWhileSteppingShowsItsFramesAndSteppingGoesOnFromThere)
+{
+    QScrollBar* bar = form->HScroll1();
+    form->show();
+    form->Check1()->setCheckState(Qt::Checked);
+    form->Timer1()->stop();
+    form->Timer1_Timer();
+    ASSERT_EQ(bar->value(), 1);
+    auto mouse = [&](QEvent::Type type, QPoint at) {
+        QMouseEvent event(type, QPointF(at), bar->mapToGlobal(QPointF(at)), Qt::LeftButton,
+            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(bar, &event);
+    };
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = Qt::Horizontal;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = option.sliderValue = bar->value();
+    option.pageStep = bar->pageStep();
+    option.singleStep = bar->singleStep();
+    const QPoint grip
+        = bar->style()
+              ->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar)
+              .center();
+    mouse(QEvent::MouseButtonPress, grip);
+    ASSERT_TRUE(bar->isSliderDown());
+    mouse(QEvent::MouseMove, grip + QPoint(150, 0));
+    const int underThumb = bar->sliderPosition();
+    ASSERT_GT(underThumb, 1000);
+    modules.calls.clear();
+    form->Timer1_Timer();
+    EXPECT_EQ(bar->value(), underThumb);
+    EXPECT_EQ(bar->sliderPosition(), underThumb) << "the tick must not move the thumb";
+    EXPECT_EQ(modules.calls.front(), "MciCommand 14 value " + std::to_string(underThumb));
+    modules.calls.clear();
+    form->Timer1_Timer(); // the thumb has not moved: nothing to show again
+    EXPECT_TRUE(modules.calls.empty());
+
+    mouse(QEvent::MouseMove, grip + QPoint(300, 0));
+    const int released = bar->sliderPosition();
+    ASSERT_GT(released, underThumb);
+    mouse(QEvent::MouseButtonRelease, grip + QPoint(300, 0));
+    EXPECT_EQ(bar->value(), released);
+    EXPECT_EQ(modules.calls.front(), "MciCommand 14 value " + std::to_string(released));
+    form->Timer1_Timer();
+    EXPECT_EQ(bar->value(), released + 1);
+
+    // A click in the trough while stepping moves a page, and stepping goes on from there.
+    bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    EXPECT_EQ(bar->value(), released + 1 - 1000);
+    form->Timer1_Timer();
+    EXPECT_EQ(bar->value(), released + 2 - 1000);
+}
+
+TEST_F(FormTest, TheScrollBarTakesTheFocusAndMovesByKey)
+{
+    QScrollBar* bar = form->HScroll1();
+    EXPECT_TRUE(bar->focusPolicy() & Qt::TabFocus);
+    form->show();
+    auto press = [&](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(bar, &event);
+    };
+    press(Qt::Key_Right);
+    EXPECT_EQ(bar->value(), 1);
+    ASSERT_FALSE(modules.calls.empty());
+    EXPECT_EQ(modules.calls.front(), "MciCommand 14 value 1");
+    press(Qt::Key_PageDown);
+    EXPECT_EQ(bar->value(), 1001);
+    press(Qt::Key_PageUp);
+    press(Qt::Key_Left);
+    EXPECT_EQ(bar->value(), 0);
+}
+
+TEST_F(FormTest, Timer1SleepsWhileNotSteppingAndWakesWhenSteppingStarts)
+{
+    Form1 idle(watch.Environment(&modules));
+    ASSERT_TRUE(idle.Timer1()->isActive());
+    for (int wait = 0; wait < 500 && idle.Timer1()->isActive(); ++wait) {
+        QThread::msleep(1);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_FALSE(idle.Timer1()->isActive()) << "a tick with nothing to step puts it to sleep";
+    idle.Check1()->setCheckState(Qt::Checked);
+    EXPECT_TRUE(idle.Timer1()->isActive());
+    EXPECT_EQ(idle.Timer1()->interval(), 1);
 }
 
 // ---- choosing a mode, the play button ----

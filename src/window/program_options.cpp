@@ -1,0 +1,68 @@
+#include "program_options.h"
+
+namespace pelorin::window {
+
+ProgramCommandLine ParseProgramCommandLine(std::span<const std::string> args)
+{
+    ProgramCommandLine result;
+    auto fail = [&](std::string message) {
+        result.action = ProgramCommandLine::Action::Error;
+        result.error = std::move(message);
+        return result;
+    };
+    bool optionsEnded = false;
+    bool fileGiven = false;
+    for (const std::string& arg : args) {
+        const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+        if (!isOption) {
+            if (fileGiven)
+                return fail("more than one file was given ('" + result.options.file + "', '" + arg
+                    + "'); the window opens one");
+            if (arg.empty())
+                return fail("an empty file name was given");
+            result.options.file = arg;
+            fileGiven = true;
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--real-time") {
+            result.options.realTime = true;
+        } else if (arg == "--loop") {
+            result.options.loop = true;
+        } else if (arg == "--show-time") {
+            result.options.showTime = true;
+        } else if (arg == "--help" || arg == "-h") {
+            // Asking for help wins over whatever else is wrong on the line.
+            result.action = ProgramCommandLine::Action::Help;
+            return result;
+        } else if (arg == "--version") {
+            result.action = ProgramCommandLine::Action::Version;
+            return result;
+        } else {
+            return fail("unknown option '" + arg + "' (--help lists the options)");
+        }
+    }
+    return result;
+}
+
+std::string ProgramHelpText()
+{
+    return R"(Usage: pelorin [options] [FILE]
+
+Opens the Pelorin window, which steps through a video and shows each frame as the TVC computer
+would in one of its bitmap modes. FILE (a video or a picture) is opened as a file dropped onto the
+window is, and stepping starts. Without FILE, "Play AVI" opens the sample tom.avi.
+
+Options (the same as the items of the window's context menu, switched on from the start):
+  --real-time   step at the video's own frame rate instead of as fast as frames convert
+  --loop        go back to frame 1 after the video's last frame
+  --show-time   show each frame's conversion time in milliseconds
+  --help, -h    this text
+  --version     the program's version
+
+Exit status: 0 when the window was closed, 1 after an error, 2 when the command line is wrong.
+)";
+}
+
+std::string ProgramVersionText() { return std::string("pelorin ") + PELORIN_VERSION + "\n"; }
+
+} // namespace pelorin::window

@@ -1,0 +1,35 @@
+#pragma once
+// The command line of the pelorin program, parsed as text before any window exists, so --help,
+// --version and a wrong option work without a display.
+//
+//   pelorin [--real-time] [--loop] [--show-time] [FILE]
+//
+// The switches turn on the context menu's items of the same meaning from the start; FILE is
+// opened as a file dropped onto the window is. "--" ends the options (for a file whose name
+// begins with a dash).
+#include <span>
+#include <string>
+
+namespace pelorin::window {
+
+struct ProgramOptions {
+    bool realTime = false; // "Step at the video's own frame rate"
+    bool loop = false; // "Loop at the end of the video"
+    bool showTime = false; // "Show conversion time"
+    std::string file; // empty: no file
+};
+
+struct ProgramCommandLine {
+    enum class Action { Run, Help, Version, Error };
+    Action action = Action::Run;
+    ProgramOptions options;
+    std::string error; // for Error: what is wrong, naming the argument
+};
+
+// Parses argv[1...].
+ProgramCommandLine ParseProgramCommandLine(std::span<const std::string> args);
+
+std::string ProgramHelpText();
+std::string ProgramVersionText();
+
+} // namespace pelorin::window

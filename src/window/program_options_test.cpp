@@ -1,0 +1,82 @@
+// The pelorin program's own command line: the parser, and the program refusing a wrong line
+// before it opens any window.
+#include "program_options.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace pelorin::window;
+using ::testing::HasSubstr;
+using Action = ProgramCommandLine::Action;
+
+namespace {
+
+ProgramCommandLine Parse(std::vector<std::string> args) { return ParseProgramCommandLine(args); }
+
+TEST(ProgramCommandLine, SwitchesAndAFile)
+{
+    const ProgramCommandLine plain = Parse({});
+    EXPECT_EQ(plain.action, Action::Run);
+    EXPECT_FALSE(plain.options.realTime || plain.options.loop || plain.options.showTime);
+    EXPECT_TRUE(plain.options.file.empty());
+
+    const ProgramCommandLine all = Parse({ "--show-time", "clip.avi", "--loop", "--real-time" });
+    EXPECT_EQ(all.action, Action::Run);
+    EXPECT_TRUE(all.options.realTime && all.options.loop && all.options.showTime);
+    EXPECT_EQ(all.options.file, "clip.avi");
+
+    // After "--" a name that begins with a dash is a file.
+    EXPECT_EQ(Parse({ "--", "-odd name.avi" }).options.file, "-odd name.avi");
+    EXPECT_EQ(Parse({ "--loop", "--help", "--bogus" }).action, Action::Help);
+    EXPECT_EQ(Parse({ "--version" }).action, Action::Version);
+}
+
+TEST(ProgramCommandLine, AWrongLineIsRefusedNamingTheProblem)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string named;
+    };
+    const Case cases[] = {
+        { { "--bogus" }, "unknown option '--bogus'" },
+        { { "-l" }, "unknown option '-l'" },
+        { { "--real-time=1" }, "unknown option '--real-time=1'" },
+        { { "a.avi", "b.avi" }, "more than one file" },
+        { { "" }, "empty file name" },
+    };
+    for (const Case& c : cases) {
+        const ProgramCommandLine parsed = Parse(c.args);
+        EXPECT_EQ(parsed.action, Action::Error) << c.named;
+        EXPECT_THAT(parsed.error, HasSubstr(c.named));
+    }
+}
+
+// The program itself: a wrong option is reported on stderr with exit status 2, before the
+// toolkit starts (no display is needed for it).
+TEST(ProgramCommandLine, TheProgramExitsWithStatus2OnAWrongOption)
+{
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("QT_QPA_PLATFORM");
+    environment.remove("DISPLAY");
+    program.setProcessEnvironment(environment);
+    program.start(QCoreApplication::applicationDirPath() + "/pelorin", { "--loop", "--bogus" });
+    ASSERT_TRUE(program.waitForFinished(30'000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 2);
+    EXPECT_THAT(program.readAllStandardError().toStdString(), HasSubstr("'--bogus'"));
+    EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
+
+    program.start(QCoreApplication::applicationDirPath() + "/pelorin", { "--help" });
+    ASSERT_TRUE(program.waitForFinished(30'000));
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_THAT(program.readAllStandardOutput().toStdString(), HasSubstr("--real-time"));
+}
+
+} // namespace
