@@ -25,9 +25,9 @@ const char* ModeName(DeviceMode mode)
 }
 
 std::unique_ptr<VideoDevice> VideoDevice::Open(
-    const std::string& path, int parentHandle, std::string* error)
+    const std::string& path, int parentHandle, std::string* error, const DecoderOptions& options)
 {
-    auto decoder = FrameDecoder::Open(path, error);
+    auto decoder = FrameDecoder::Open(path, error, options);
     if (!decoder)
         return nullptr;
     std::unique_ptr<VideoDevice> device(new VideoDevice(std::move(decoder), parentHandle));
@@ -45,6 +45,7 @@ VideoDevice::VideoDevice(std::unique_ptr<FrameDecoder> decoder, int parentHandle
     , m_length(m_decoder->SlotCount())
     , m_rateNum(m_decoder->RateNumerator())
     , m_rateDen(m_decoder->RateDenominator())
+    , m_turn(m_decoder->Turn())
     , m_rect { 0, 0, m_decoder->Width(), m_decoder->Height() }
 {
 }
@@ -74,8 +75,9 @@ void VideoDevice::Draw()
     const AVFrame* picture = m_decoder->Picture();
     if (!picture)
         return;
-    WithParentImage(
-        [&](platform::Surface& image, uint32_t) { m_painter.Paint(*picture, image, m_rect); });
+    WithParentImage([&](platform::Surface& image, uint32_t) {
+        m_painter.Paint(*picture, image, m_rect, m_turn);
+    });
 }
 
 void VideoDevice::Erase(platform::Surface& image, uint32_t backColor) const
@@ -163,7 +165,7 @@ bool VideoDevice::PutWindow(const WindowRect& rect)
             Erase(image, backColor);
             m_rect = rect;
             if (picture)
-                m_painter.Paint(*picture, image, m_rect);
+                m_painter.Paint(*picture, image, m_rect, m_turn);
         });
         m_rect = rect;
     }
@@ -181,6 +183,12 @@ DecodeCounters VideoDevice::Counters() const
 {
     std::lock_guard lock(m_lock);
     return m_decoder->Counters();
+}
+
+std::string VideoDevice::Problem() const
+{
+    std::lock_guard lock(m_lock);
+    return m_decoder->Problem();
 }
 
 void VideoDevice::StartPlayback()
