@@ -44,6 +44,11 @@ namespace {
             throw Failure("cannot read '" + path + "': no such file");
         if (fs::is_directory(status))
             throw Failure("cannot read '" + path + "': it is a folder");
+        // Frames are counted first and then sought; a pipe gives its bytes only once (and
+        // opening one would wait for its writer).
+        if (fs::is_fifo(status) || fs::is_socket(status))
+            throw Failure("cannot read '" + path
+                + "': it is a pipe, which cannot be seeked; save it to a file first");
         if (FILE* f = std::fopen(path.c_str(), "rb"))
             std::fclose(f);
         else

@@ -58,11 +58,14 @@ protected:
 TEST_P(ConvertHostileMedia, WritesCompleteOutputsOrNothing)
 {
     const HostileMedia& m = m_media;
-    // The device's own count of frame slots: what a complete output holds.
+    // The device's own count of frame slots, read completely as the tool reads: what a complete
+    // output holds.
     std::optional<int64_t> slots;
     {
         std::string error;
-        if (const auto device = video::VideoDevice::Open(m.path, 0, &error))
+        video::DecoderOptions complete;
+        complete.complete = true;
+        if (const auto device = video::VideoDevice::Open(m.path, 0, &error, complete))
             slots = device->Length();
     }
     if (m.expect == OpenExpect::FailsToOpen) {

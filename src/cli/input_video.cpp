@@ -17,8 +17,12 @@ InputVideo::InputVideo(const std::string& path, bool ownSize)
     // then the device's first drawing is clipped to a single pixel.
     m_picture = ownSize ? std::make_unique<platform::PictureBox>(1, 1)
                         : std::make_unique<platform::PictureBox>(kHostWidth, kHostHeight);
+    // Every frame counted must be written as it is in the file: complete reading, so that a file
+    // that ends early fails the run instead of repeating its last picture.
+    video::DecoderOptions options;
+    options.complete = true;
     std::string error;
-    m_device = video::VideoDevice::Open(absolute, m_picture->hWnd(), &error);
+    m_device = video::VideoDevice::Open(absolute, m_picture->hWnd(), &error, options);
     if (!m_device) {
         // The device names the file by the path it was given; the user's own spelling reads better.
         if (const size_t at = error.find(absolute); at != std::string::npos)
@@ -48,8 +52,11 @@ Rational InputVideo::FrameRate() const
 
 void InputVideo::Show(int64_t index)
 {
-    if (!m_device->Seek(index))
-        throw Failure("cannot read frame " + std::to_string(index) + " of '" + m_path + "'");
+    if (!m_device->Seek(index)) {
+        const std::string problem = m_device->Problem();
+        throw Failure("cannot read frame " + std::to_string(index) + " of '" + m_path + "'"
+            + (problem.empty() ? "" : ": " + problem));
+    }
 }
 
 } // namespace pelorin::cli

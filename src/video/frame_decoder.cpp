@@ -5,11 +5,15 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libswscale/swscale.h>
 }
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <unordered_map>
@@ -42,15 +46,63 @@ namespace {
         bool tsFromDts;
     };
 
+    // One picture per 100 s up to 1000 per second covers every real video.
+    constexpr double kMaxRate = 1000.0;
+
     bool ValidRate(AVRational r)
     {
-        // One picture per 100 s up to 1000 per second covers every real video.
-        return r.num > 0 && r.den > 0 && av_q2d(r) >= 0.01 && av_q2d(r) <= 1000.0;
+        return r.num > 0 && r.den > 0 && av_q2d(r) >= 0.01 && av_q2d(r) <= kMaxRate;
     }
 
     bool ValidSize(int width, int height)
     {
-        return width > 0 && height > 0 && width <= kMaxVideoSide && height <= kMaxVideoSide;
+        return width > 0 && height > 0 && width <= kMaxVideoSide && height <= kMaxVideoSide
+            && int64_t(width) * height <= kMaxVideoPixels;
+    }
+
+    std::string SizeProblem(int width, int height)
+    {
+        const std::string size = std::to_string(width) + " x " + std::to_string(height);
+        if (width <= 0 || height <= 0)
+            return "picture size " + size + " is empty";
+        return "picture size " + size + " is too large: at most " + std::to_string(kMaxVideoSide)
+            + " pixels a side and " + std::to_string(kMaxVideoPixels) + " pixels in all";
+    }
+
+    // How the stream's display matrix (or, in older files, its "rotate" tag) turns the decoded
+    // picture, the way FFmpeg's own tools turn it: quarter turns and mirrors; other angles are
+    // shown as stored.
+    Orientation OrientationOf(const AVStream& st)
+    {
+        int32_t matrix[9];
+        if (const uint8_t* data
+            = av_stream_get_side_data(&st, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+            std::copy_n(reinterpret_cast<const int32_t*>(data), 9, matrix);
+        } else if (const AVDictionaryEntry* tag = av_dict_get(st.metadata, "rotate", nullptr, 0)) {
+            char* end = nullptr;
+            const double clockwise = std::strtod(tag->value, &end);
+            if (end == tag->value || !std::isfinite(clockwise))
+                return {};
+            av_display_rotation_set(matrix, -clockwise);
+        } else {
+            return {};
+        }
+        // The clockwise angle, in 0 ... 360.
+        double theta = -std::round(av_display_rotation_get(matrix));
+        if (!std::isfinite(theta))
+            return {};
+        theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+        if (std::fabs(theta - 90) < 1)
+            return matrix[3] > 0 ? Orientation { true, false, false }
+                                 : Orientation { true, false, true };
+        if (std::fabs(theta - 180) < 1)
+            return { false, matrix[0] < 0, matrix[4] < 0 };
+        if (std::fabs(theta - 270) < 1)
+            return matrix[3] < 0 ? Orientation { true, true, true }
+                                 : Orientation { true, true, false };
+        if (std::fabs(theta) < 1)
+            return { false, false, matrix[4] < 0 };
+        return {};
     }
 
     enum class Outcome { Reached, Ended, Failed };
@@ -59,6 +111,7 @@ namespace {
 
 struct FrameDecoder::Impl {
     std::string path;
+    DecoderOptions options;
     FormatPtr format;
     CodecPtr codec;
     PacketPtr packet { av_packet_alloc() };
@@ -70,8 +123,10 @@ struct FrameDecoder::Impl {
     AVRational timeBase {};
     AVRational rate {};
     int64_t slotTicks = 1; // one slot in time-base units, at least 1
-    int width = 0;
+    int width = 0; // upright
     int height = 0;
+    Orientation turn;
+    int64_t sizeAtOpen = -1; // bytes
 
     // The timeline: presentation timestamps of all pictures in display order, and the slot at
     // which each starts (non-decreasing).
@@ -103,9 +158,15 @@ struct FrameDecoder::Impl {
     int64_t shownPicture = -1;
     int64_t slot = 0;
     DecodeCounters counters;
+    // Complete reading: set once a picture could not be read for lack of data; every later
+    // request fails at once.
+    std::string problem;
 
     bool OpenFile(std::string* error);
     bool Scan(std::string* error);
+    std::vector<int64_t> SlotsAt(AVRational slotRate) const;
+    void ChooseSlotRate();
+    bool CutShort() const;
     void LearnDisplayOrder();
     int64_t PacketTs(const AVPacket& p, bool* fromDts);
     bool ReadVideoPacket();
@@ -120,6 +181,16 @@ struct FrameDecoder::Impl {
 
 bool FrameDecoder::Impl::OpenFile(std::string* error)
 {
+    // The timeline is read once and then sought in: a pipe can give its bytes only once, and
+    // opening one whose writer has not come would wait for it.
+    const std::string unseekable
+        = "'" + path + "' cannot be seeked (a pipe or a stream); save it to a file first";
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0
+        && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode))) {
+        *error = unseekable;
+        return false;
+    }
     AVFormatContext* raw = nullptr;
     int r = OpenInputFile(&raw, path);
     if (r < 0) {
@@ -127,6 +198,12 @@ bool FrameDecoder::Impl::OpenFile(std::string* error)
         return false;
     }
     format.reset(raw);
+    if (format->pb && !(format->pb->seekable & AVIO_SEEKABLE_NORMAL)) {
+        *error = unseekable;
+        return false;
+    }
+    if (format->pb)
+        sizeAtOpen = avio_size(format->pb);
     r = avformat_find_stream_info(format.get(), nullptr);
     if (r < 0) {
         *error = "cannot read the streams of '" + path + "': " + AvErrorText(r);
@@ -145,12 +222,12 @@ bool FrameDecoder::Impl::OpenFile(std::string* error)
 
     const AVCodecParameters* par = st->codecpar;
     if (!ValidSize(par->width, par->height)) {
-        *error = "'" + path + "': picture size " + std::to_string(par->width) + " x "
-            + std::to_string(par->height) + " is outside 1 ... " + std::to_string(kMaxVideoSide);
+        *error = "'" + path + "': " + SizeProblem(par->width, par->height);
         return false;
     }
-    width = par->width;
-    height = par->height;
+    turn = OrientationOf(*st);
+    width = turn.transpose ? par->height : par->width;
+    height = turn.transpose ? par->width : par->height;
 
     const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
     if (!decoder) {
@@ -172,7 +249,7 @@ bool FrameDecoder::Impl::OpenFile(std::string* error)
     codec->thread_type = FF_THREAD_SLICE;
     codec->thread_count = 0;
     // The decoder refuses pictures larger than we accept, also when the size changes mid-stream.
-    codec->max_pixels = int64_t(kMaxVideoSide) * kMaxVideoSide;
+    codec->max_pixels = kMaxVideoPixels;
     r = avcodec_open2(codec.get(), decoder, nullptr);
     if (r < 0) {
         *error = "'" + path + "': cannot open the " + avcodec_get_name(par->codec_id)
@@ -223,10 +300,17 @@ bool FrameDecoder::Impl::Scan(std::string* error)
     int64_t count = 0;
     bool seenKey = false;
     bool anyFromDts = false;
+    // What the last video packet added, and whether the file ended inside it.
+    bool lastCut = false;
+    bool lastAddedKey = false;
+    bool lastAddedPicture = false;
+    bool ended = false;
     while (count < kMaxScannedPackets) {
         const int r = av_read_frame(format.get(), packet.get());
-        if (r < 0)
+        if (r < 0) {
+            ended = true;
             break; // the end, or damage: the timeline stops at the last readable packet
+        }
         PacketUnref unref(packet.get());
         if (packet->stream_index != stream || packet->size <= 0)
             continue;
@@ -234,6 +318,9 @@ bool FrameDecoder::Impl::Scan(std::string* error)
         if (bytes > byteBudget)
             break;
         ++count;
+        lastCut = packet->flags & AV_PKT_FLAG_CORRUPT;
+        lastAddedKey = false;
+        lastAddedPicture = false;
         bool fromDts = false;
         const int64_t ts = PacketTs(*packet, &fromDts);
         if (ts == AV_NOPTS_VALUE)
@@ -248,11 +335,22 @@ bool FrameDecoder::Impl::Scan(std::string* error)
             const int64_t dts = packet->dts;
             const bool dtsUsable = dts != AV_NOPTS_VALUE && dts <= ts && dts > -kTimestampLimit;
             keys.push_back({ dtsUsable ? dts : ts, ts, fromDts });
+            lastAddedKey = true;
         }
         // Packets marked for discarding (an edit list's preroll) feed the decoder but show no
         // picture of their own.
-        if (!(packet->flags & AV_PKT_FLAG_DISCARD))
+        if (!(packet->flags & AV_PKT_FLAG_DISCARD)) {
             pictureTs.push_back(ts);
+            lastAddedPicture = true;
+        }
+    }
+    // The file ends inside its last picture (the demuxer marks such a short packet): in
+    // complete reading that picture is not counted, as it can never be shown whole.
+    if (options.complete && ended && lastCut) {
+        if (lastAddedKey)
+            keys.pop_back();
+        if (lastAddedPicture)
+            pictureTs.pop_back();
     }
     if (keys.empty() || pictureTs.empty()) {
         *error = "'" + path + "' holds no decodable video pictures";
@@ -263,20 +361,8 @@ bool FrameDecoder::Impl::Scan(std::string* error)
     std::stable_sort(
         keys.begin(), keys.end(), [](const KeyFrame& a, const KeyFrame& b) { return a.ts < b.ts; });
 
-    // Each picture starts at the slot its time rounds to, so timestamps stored in coarse units
-    // (whole milliseconds for 29.97 frames per second) still land on their own slot.
-    const int64_t start = pictureTs.front();
-    const AVRational slotUnit = av_inv_q(rate);
-    pictureSlot.reserve(pictureTs.size());
-    for (size_t i = 0; i < pictureTs.size(); ++i) {
-        const int64_t s = av_rescale_q_rnd(pictureTs[i] - start, timeBase, slotUnit,
-            AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
-        if (s < 0 || s >= kMaxSlots) {
-            pictureTs.resize(i);
-            break;
-        }
-        pictureSlot.push_back(s);
-    }
+    ChooseSlotRate();
+    pictureTs.resize(pictureSlot.size());
     slotCount = pictureSlot.back() + 1;
 
     const bool reorders
@@ -285,6 +371,68 @@ bool FrameDecoder::Impl::Scan(std::string* error)
     if (reorders && anyFromDts && count <= kMaxDisplayOrderPass)
         LearnDisplayOrder();
     return true;
+}
+
+// The slot at which each picture starts at `slotRate`, up to the first that lies outside the slot
+// range. Each picture starts at the slot its time rounds to, so timestamps stored in coarse units
+// (whole milliseconds for 29.97 frames per second) still land on their own slot.
+std::vector<int64_t> FrameDecoder::Impl::SlotsAt(AVRational slotRate) const
+{
+    const int64_t start = pictureTs.front();
+    const AVRational slotUnit = av_inv_q(slotRate);
+    std::vector<int64_t> slots;
+    slots.reserve(pictureTs.size());
+    for (const int64_t ts : pictureTs) {
+        const int64_t s = av_rescale_q_rnd(
+            ts - start, timeBase, slotUnit, AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+        if (s < 0 || s >= kMaxSlots)
+            break;
+        slots.push_back(s);
+    }
+    return slots;
+}
+
+// The nominal rate, unless two pictures would start in one slot and so one of them never be
+// shown (a variable rate faster than the nominal one in places, an animated GIF's short delays).
+// Then the nominal rate times the smallest whole number that gives every picture a slot of its
+// own, at most kMaxRate. A slot no longer than the shortest gap between two pictures always
+// does, so the search ends there.
+void FrameDecoder::Impl::ChooseSlotRate()
+{
+    pictureSlot = SlotsAt(rate);
+    auto apart = [this](const std::vector<int64_t>& slots) {
+        return slots.size() == pictureTs.size()
+            && std::adjacent_find(slots.begin(), slots.end()) == slots.end();
+    };
+    if (apart(pictureSlot) || pictureSlot.size() < pictureTs.size())
+        return;
+    int64_t shortestGap = std::numeric_limits<int64_t>::max();
+    for (size_t i = 1; i < pictureTs.size(); ++i)
+        shortestGap = std::min(shortestGap, pictureTs[i] - pictureTs[i - 1]);
+    const double slotSeconds = av_q2d(av_inv_q(rate));
+    const double needed = std::ceil(slotSeconds / (double(shortestGap) * av_q2d(timeBase)));
+    const double allowed = std::floor(kMaxRate / av_q2d(rate));
+    const int64_t last = int64_t(std::min({ needed, allowed, double(INT32_MAX) }));
+    // Whole multiples in turn, the first few; beyond them the one known to work.
+    constexpr int64_t kTried = 64;
+    for (int64_t k = 2; k <= last; k = k < kTried ? k + 1 : std::max(k + 1, last)) {
+        AVRational finer = av_mul_q(rate, AVRational { int(k), 1 });
+        if (finer.num <= 0 || finer.den <= 0 || !ValidRate(finer))
+            return;
+        std::vector<int64_t> slots = SlotsAt(finer);
+        if (apart(slots)) {
+            rate = finer;
+            slotTicks = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), timeBase));
+            pictureSlot = std::move(slots);
+            return;
+        }
+    }
+}
+
+// The file has shrunk since it was opened.
+bool FrameDecoder::Impl::CutShort() const
+{
+    return sizeAtOpen > 0 && format->pb && avio_size(format->pb) < sizeAtOpen;
 }
 
 // Decodes the whole stream once, each packet stamped with its own decoding timestamp; the
@@ -345,6 +493,11 @@ bool FrameDecoder::Impl::ReadVideoPacket()
         if (packet->stream_index == stream && packet->size > 0)
             break;
         av_packet_unref(packet.get());
+    }
+    // In complete reading a picture the file now ends inside of is where the file ends.
+    if (options.complete && (packet->flags & AV_PKT_FLAG_CORRUPT) && CutShort()) {
+        av_packet_unref(packet.get());
+        return false;
     }
     bool fromDts = false;
     const bool unstamped = packet->pts == AV_NOPTS_VALUE && packet->dts == AV_NOPTS_VALUE;
@@ -525,7 +678,7 @@ const KeyFrame& FrameDecoder::Impl::KeyFor(int64_t targetTs) const
 
 bool FrameDecoder::Impl::SeekToSlot(int64_t wanted)
 {
-    if (wanted < 0 || wanted >= slotCount)
+    if (wanted < 0 || wanted >= slotCount || !problem.empty())
         return false;
     const int64_t p = std::upper_bound(pictureSlot.begin(), pictureSlot.end(), wanted)
         - pictureSlot.begin() - 1;
@@ -547,9 +700,16 @@ bool FrameDecoder::Impl::SeekToSlot(int64_t wanted)
         if (next != pictureTs.end() && key.ts > *next)
             decodeOn = false;
     }
-    if (!decodeOn && !SeekDemuxer(key))
+    const bool sought = decodeOn || SeekDemuxer(key);
+    const Outcome outcome = sought ? DecodeTo(targetTs) : Outcome::Failed;
+    if (options.complete && outcome != Outcome::Reached) {
+        // The picture is not there to read. Trying again would decode the same missing data
+        // over and over, so reading ends here.
+        problem = CutShort() ? "the file was cut short while being read"
+                             : "the file ends before it, or cannot be read there";
         return false;
-    if (DecodeTo(targetTs) == Outcome::Failed && !havePicture)
+    }
+    if (!sought || (outcome == Outcome::Failed && !havePicture))
         return false;
     shownPicture = p;
     slot = wanted;
@@ -563,7 +723,8 @@ FrameDecoder::FrameDecoder(std::unique_ptr<Impl> impl)
 
 FrameDecoder::~FrameDecoder() = default;
 
-std::unique_ptr<FrameDecoder> FrameDecoder::Open(const std::string& path, std::string* error)
+std::unique_ptr<FrameDecoder> FrameDecoder::Open(
+    const std::string& path, std::string* error, const DecoderOptions& options)
 {
     QuietFfmpegLog();
     std::string ignored;
@@ -571,6 +732,7 @@ std::unique_ptr<FrameDecoder> FrameDecoder::Open(const std::string& path, std::s
         error = &ignored;
     auto impl = std::make_unique<Impl>();
     impl->path = path;
+    impl->options = options;
     if (!impl->OpenFile(error) || !impl->Scan(error))
         return nullptr;
     if (!impl->SeekToSlot(0) || !impl->havePicture) {
@@ -585,6 +747,8 @@ int FrameDecoder::RateNumerator() const { return m->rate.num; }
 int FrameDecoder::RateDenominator() const { return m->rate.den; }
 int FrameDecoder::Width() const { return m->width; }
 int FrameDecoder::Height() const { return m->height; }
+Orientation FrameDecoder::Turn() const { return m->turn; }
+const std::string& FrameDecoder::Problem() const { return m->problem; }
 bool FrameDecoder::SeekToSlot(int64_t slot) { return m->SeekToSlot(slot); }
 int64_t FrameDecoder::Slot() const { return m->slot; }
 const AVFrame* FrameDecoder::Picture() const { return m->havePicture ? m->picture.get() : nullptr; }

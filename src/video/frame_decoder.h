@@ -8,13 +8,24 @@
 // slot from 0 to SlotCount() − 1 has a picture. Timestamps need not start at 0, and pictures may
 // be stored out of display order (B-frames).
 //
+// The slot duration is one picture at the nominal rate, unless two pictures would then start in
+// the same slot (a variable-rate stretch faster than the nominal rate, an animated GIF whose
+// delays differ): then it is the nominal duration divided by the smallest whole number at which
+// every picture starts in a slot of its own, so no picture of the file is left unshown. The rate
+// reported is the slots' rate.
+//
+// A picture stored rotated (a phone's display matrix, or the older "rotate" tag) is shown as
+// the display matrix says, upright: Width() and Height() are the upright size.
+//
 // Open() reads the packet timestamps of the whole stream once (no decoding), so the slot count is
-// what the file holds, never a count taken on trust from a header. SeekToSlot() then decodes on
+// what the file holds, never a count taken on trust from a header. The file must be seekable:
+// a pipe is refused at once. SeekToSlot() then decodes on
 // from where the decoder stands when the target lies ahead with no keyframe in between, and
 // otherwise seeks the demuxer to the keyframe before the target and decodes forward from there.
 //
 // A picture that fails to decode, or that the decoder could only conceal, is skipped: Picture()
-// keeps the last good one. Not thread-safe; the owner serialises calls.
+// keeps the last good one. A reader that needs every picture it counted asks for `complete`
+// reading (see DecoderOptions). Not thread-safe; the owner serialises calls.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,8 +34,29 @@ struct AVFrame;
 
 namespace pelorin::video {
 
-// Largest picture side accepted from any file; larger (or empty) pictures are refused.
-constexpr int kMaxVideoSide = 8192;
+// Largest picture accepted from any file: its sides and its area. Larger (or empty) pictures
+// are refused.
+constexpr int kMaxVideoSide = 16384;
+constexpr int64_t kMaxVideoPixels = int64_t(1) << 28;
+
+struct DecoderOptions {
+    // Every picture counted at open must be read. A picture at the end of the file that the file
+    // ends inside of is then not counted, and a slot whose picture cannot be read for lack of
+    // data (the file ends before it: it was cut short or changed while being read) fails, as
+    // does every later request, without any further decoding. Off, the last good picture stays
+    // over such slots, as a player shows a damaged file.
+    bool complete = false;
+};
+
+// How a decoded picture is turned to be shown upright: read the shown pixel (x, y) from the
+// decoded picture at (u, v), where (u, v) = transpose ? (y, x) : (x, y), then u mirrored if
+// flipX and v mirrored if flipY.
+struct Orientation {
+    bool transpose = false;
+    bool flipX = false;
+    bool flipY = false;
+    bool operator==(const Orientation&) const = default;
+};
 
 // What the decoder did since Open(); lets tests and benchmarks see how a position was reached.
 struct DecodeCounters {
@@ -38,7 +70,8 @@ public:
     // Opens the first video stream of `path` and decodes slot 0. On failure returns null and
     // puts the reason in *error, e.g. "cannot open 'x.avi': Invalid data found when processing
     // input" or "'x.avi' has no video stream".
-    static std::unique_ptr<FrameDecoder> Open(const std::string& path, std::string* error);
+    static std::unique_ptr<FrameDecoder> Open(
+        const std::string& path, std::string* error, const DecoderOptions& options = {});
     ~FrameDecoder();
     FrameDecoder(const FrameDecoder&) = delete;
     FrameDecoder& operator=(const FrameDecoder&) = delete;
@@ -47,15 +80,21 @@ public:
     // The nominal frame rate as a fraction; both parts positive.
     int RateNumerator() const;
     int RateDenominator() const;
+    // The upright picture size.
     int Width() const;
     int Height() const;
+    Orientation Turn() const;
 
     // Makes Picture() the picture of `slot` and returns true. Returns false, changing nothing,
     // for a slot outside 0 ... SlotCount() − 1 or when the file can no longer be read there.
     bool SeekToSlot(int64_t slot);
     int64_t Slot() const;
+    // Why reading stopped for good in complete reading, e.g. "the file ends before it"; empty
+    // otherwise.
+    const std::string& Problem() const;
 
-    // The picture shown at Slot(), or the last good one before it; never null after Open().
+    // The picture shown at Slot(), or the last good one before it, as decoded (Turn() tells how
+    // to show it); never null after Open().
     const AVFrame* Picture() const;
 
     const DecodeCounters& Counters() const;

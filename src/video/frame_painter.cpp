@@ -1,7 +1,5 @@
 #include "frame_painter.h"
 
-#include "frame_decoder.h"
-
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
@@ -38,6 +36,15 @@ namespace {
         default:
             return SWS_CS_DEFAULT; // BT.601, also what unlabelled video of this era uses
         }
+    }
+
+    // A pixel 0xAARRGGBB with straight alpha, laid over black.
+    uint32_t OverBlack(uint32_t pixel)
+    {
+        const uint32_t a = pixel >> 24;
+        auto over = [a](uint32_t c) { return (c * a + 127) / 255; };
+        return (over((pixel >> 16) & 0xFF) << 16) | (over((pixel >> 8) & 0xFF) << 8)
+            | over(pixel & 0xFF);
     }
 
 } // namespace
@@ -80,7 +87,8 @@ bool FramePainter::Prepare(const AVFrame& frame, int width, int height)
     return true;
 }
 
-bool FramePainter::Paint(const AVFrame& frame, platform::Surface& surface, const WindowRect& rect)
+bool FramePainter::Paint(const AVFrame& frame, platform::Surface& surface, const WindowRect& rect,
+    const Orientation& turn)
 {
     if (rect.width <= 0 || rect.height <= 0 || rect.width > kMaxVideoSide
         || rect.height > kMaxVideoSide)
@@ -90,7 +98,10 @@ bool FramePainter::Paint(const AVFrame& frame, platform::Surface& surface, const
     const int64_t top = std::max<int64_t>(rect.y, 0);
     const int64_t right = std::min<int64_t>(int64_t(rect.x) + rect.width, surface.width);
     const int64_t bottom = std::min<int64_t>(int64_t(rect.y) + rect.height, surface.height);
-    if (!Prepare(frame, rect.width, rect.height))
+    // The picture is scaled as stored, to the size that turned fills the rectangle.
+    const int scaledWidth = turn.transpose ? rect.height : rect.width;
+    const int scaledHeight = turn.transpose ? rect.width : rect.height;
+    if (!Prepare(frame, scaledWidth, scaledHeight))
         return false;
     if (left >= right || top >= bottom)
         return true;
@@ -100,18 +111,38 @@ bool FramePainter::Paint(const AVFrame& frame, platform::Surface& surface, const
     // the pixels right of the window, or run past the surface's last row. So the picture is
     // scaled into rows with room to spare and the visible part copied across.
     const size_t stridePixels
-        = (size_t(rect.width) + kBlockSlack - 1) / kBlockSlack * kBlockSlack + kBlockSlack;
-    m_scratch.resize(stridePixels * (size_t(rect.height) + 1));
+        = (size_t(scaledWidth) + kBlockSlack - 1) / kBlockSlack * kBlockSlack + kBlockSlack;
+    m_scratch.resize(stridePixels * (size_t(scaledHeight) + 1));
     uint8_t* dst[4] = { reinterpret_cast<uint8_t*>(m_scratch.data()) };
     int dstStride[4] = { int(stridePixels * 4) };
     sws_scale(m_sws, frame.data, frame.linesize, 0, frame.height, dst, dstStride);
     const size_t width = size_t(right - left);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame.format));
+    const bool alpha = desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA);
+    if (turn == Orientation {} && !alpha) {
+        for (int64_t y = top; y < bottom; ++y) {
+            const uint32_t* from
+                = m_scratch.data() + size_t(y - rect.y) * stridePixels + size_t(left - rect.x);
+            uint32_t* to = surface.Row(int(y)) + left;
+            for (size_t i = 0; i < width; ++i)
+                to[i] = from[i] & kColourMask;
+        }
+        return true;
+    }
     for (int64_t y = top; y < bottom; ++y) {
-        const uint32_t* from
-            = m_scratch.data() + size_t(y - rect.y) * stridePixels + size_t(left - rect.x);
         uint32_t* to = surface.Row(int(y)) + left;
-        for (size_t i = 0; i < width; ++i)
-            to[i] = from[i] & kColourMask;
+        for (int64_t x = left; x < right; ++x) {
+            int64_t u = x - rect.x;
+            int64_t v = y - rect.y;
+            if (turn.transpose)
+                std::swap(u, v);
+            if (turn.flipX)
+                u = scaledWidth - 1 - u;
+            if (turn.flipY)
+                v = scaledHeight - 1 - v;
+            const uint32_t pixel = m_scratch[size_t(v) * stridePixels + size_t(u)];
+            to[x - left] = alpha ? OverBlack(pixel) : pixel & kColourMask;
+        }
     }
     return true;
 }

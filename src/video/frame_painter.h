@@ -1,6 +1,7 @@
 #pragma once
 // FramePainter: draws a decoded picture into a surface, scaled to fill a rectangle. Internal to
 // the video module.
+#include "frame_decoder.h"
 #include "platform/surface.h"
 
 #include <cstdint>
@@ -27,11 +28,13 @@ public:
     FramePainter(const FramePainter&) = delete;
     FramePainter& operator=(const FramePainter&) = delete;
 
-    // Scales `frame` to rect.width × rect.height and writes the part that falls inside `surface`
-    // as 0x00RRGGBB pixels (unused byte 0), touching no pixel outside the rectangle. A picture
-    // of the rectangle's own size is converted without resampling. Returns false, writing
-    // nothing, when the picture cannot be converted.
-    bool Paint(const AVFrame& frame, platform::Surface& surface, const WindowRect& rect);
+    // Scales `frame`, turned upright by `turn`, to rect.width × rect.height and writes the part
+    // that falls inside `surface` as 0x00RRGGBB pixels (unused byte 0), touching no pixel
+    // outside the rectangle. A picture of the rectangle's own size is converted without
+    // resampling. A picture with transparency is shown over black, the TVC's background.
+    // Returns false, writing nothing, when the picture cannot be converted.
+    bool Paint(const AVFrame& frame, platform::Surface& surface, const WindowRect& rect,
+        const Orientation& turn = {});
 
 private:
     bool Prepare(const AVFrame& frame, int width, int height);

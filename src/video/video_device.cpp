@@ -40,9 +40,9 @@ const char* ModeName(DeviceMode mode)
 }
 
 std::unique_ptr<VideoDevice> VideoDevice::Open(
-    const std::string& path, int parentHandle, std::string* error)
+    const std::string& path, int parentHandle, std::string* error, const DecoderOptions& options)
 {
-    auto decoder = FrameDecoder::Open(path, error);
+    auto decoder = FrameDecoder::Open(path, error, options);
     if (!decoder)
         return nullptr;
     std::unique_ptr<VideoDevice> device(new VideoDevice(std::move(decoder), parentHandle));
@@ -62,6 +62,7 @@ VideoDevice::VideoDevice(std::unique_ptr<FrameDecoder> decoder, int parentHandle
     , m_length(m_decoder->SlotCount())
     , m_rateNum(m_decoder->RateNumerator())
     , m_rateDen(m_decoder->RateDenominator())
+    , m_turn(m_decoder->Turn())
     , m_rect { 0, 0, m_decoder->Width(), m_decoder->Height() }
 {
 }
@@ -97,8 +98,9 @@ void VideoDevice::Draw()
 {
     if (!m_shown)
         return;
-    WithParentImage(
-        [&](platform::Surface& image, uint32_t) { m_painter.Paint(*m_shown, image, m_rect); });
+    WithParentImage([&](platform::Surface& image, uint32_t) {
+        m_painter.Paint(*m_shown, image, m_rect, m_turn);
+    });
 }
 
 void VideoDevice::KeepShownPicture() { m_shown = Reference(m_decoder->Picture()); }
@@ -139,7 +141,7 @@ void VideoDevice::ReadAheadLoop()
                 if (m_aheadImage.width != m_rect.width || m_aheadImage.height != m_rect.height)
                     m_aheadImage = platform::Surface(m_rect.width, m_rect.height);
                 if (m_painter.Paint(*m_aheadPicture, m_aheadImage,
-                        WindowRect { 0, 0, m_rect.width, m_rect.height }))
+                        WindowRect { 0, 0, m_rect.width, m_rect.height }, m_turn))
                     m_aheadReady = slot;
             }
         }
@@ -271,7 +273,7 @@ bool VideoDevice::PutWindow(const WindowRect& rect)
             Erase(image, backColor);
             m_rect = rect;
             if (m_shown)
-                m_painter.Paint(*m_shown, image, m_rect);
+                m_painter.Paint(*m_shown, image, m_rect, m_turn);
         });
         m_rect = rect;
     }
@@ -290,6 +292,12 @@ DecodeCounters VideoDevice::Counters() const
     std::unique_lock lock(m_lock);
     WaitForReadAhead(lock);
     return m_decoder->Counters();
+}
+
+std::string VideoDevice::Problem() const
+{
+    std::lock_guard lock(m_lock);
+    return m_decoder->Problem();
 }
 
 void VideoDevice::StartPlayback()

@@ -44,8 +44,8 @@ class VideoDevice {
 public:
     // Opens `path` with its window in the picture box registered as `parentHandle` (0: none),
     // shows slot 0 and returns the device, stopped. Null on failure, with the reason in *error.
-    static std::unique_ptr<VideoDevice> Open(
-        const std::string& path, int parentHandle, std::string* error);
+    static std::unique_ptr<VideoDevice> Open(const std::string& path, int parentHandle,
+        std::string* error, const DecoderOptions& options = {});
     // Stops playback, releases the decoder and clears the window to the parent's back colour,
     // as the parent shows through once its child window is gone.
     ~VideoDevice();
@@ -80,6 +80,8 @@ public:
 
     // Copied under the device lock, once any read-ahead has ended.
     DecodeCounters Counters() const;
+    // Why a seek failed for good in complete reading (see DecoderOptions); empty otherwise.
+    std::string Problem() const;
 
 private:
     VideoDevice(std::unique_ptr<FrameDecoder> decoder, int parentHandle);
@@ -106,6 +108,7 @@ private:
     const int64_t m_length;
     const int m_rateNum;
     const int m_rateDen;
+    const Orientation m_turn;
 
     mutable std::mutex m_lock; // the decoder, the painter, the window and the read-ahead state
     FramePainter m_painter;

@@ -8,6 +8,9 @@
 #include "dither/method_table.h"
 #include "video/mci.h"
 #include "video/mci_recorder.h"
+#include "video/test_videos.h"
+#include "video/user_media.h"
+#include "video/video_device.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -196,6 +199,37 @@ TEST_F(FormVideoTest, DroppingAVideoOpensItAndStartsStepping)
     EXPECT_TRUE(watch.messages.empty());
     form->Timer1_Timer();
     EXPECT_EQ(form->HScroll1()->value(), 1);
+}
+
+// A phone clip stored turned opens upright, and every picture of a GIF with uneven delays is
+// stepped through.
+TEST_F(FormVideoTest, DroppedTurnedClipsShowUprightAndUnevenGifsShowEveryPicture)
+{
+    const std::string turned = video::test::TurnedClip(90);
+    form->OpenDroppedFile(QString::fromStdString(turned));
+    ASSERT_EQ(form->Check1()->checkState(), Qt::Checked);
+    // Where FFmpeg's own tool puts the red quarter (top left as stored) when it turns the clip.
+    platform::PictureBox ffmpegView(32, 64);
+    std::string error;
+    const auto ffmpeg
+        = video::VideoDevice::Open(video::test::UprightByFfmpeg(turned), ffmpegView.hWnd(), &error);
+    ASSERT_TRUE(ffmpeg) << error;
+    const int upright = video::test::RedQuarter(ffmpegView.Snapshot());
+    ASSERT_NE(upright, -1);
+    EXPECT_EQ(video::test::RedQuarter(form->Pic1().Snapshot()), upright);
+
+    form->OpenDroppedFile(QString::fromStdString(video::test::UnevenGif()));
+    ASSERT_EQ(form->Check1()->checkState(), Qt::Checked);
+    std::vector<uint64_t> shown { video::test::Hash(form->Pic1().Snapshot()) };
+    for (int tick = 0; tick < 40; ++tick) {
+        form->Timer1_Timer();
+        const uint64_t hash = video::test::Hash(form->Pic1().Snapshot());
+        if (hash != shown.back())
+            shown.push_back(hash);
+    }
+    EXPECT_EQ(std::set<uint64_t>(shown.begin(), shown.end()).size(),
+        size_t(video::test::kUnevenGifPictures));
+    EXPECT_TRUE(watch.messages.empty());
 }
 
 TEST_F(FormVideoTest, DoubleClickingAListedFileOpensItFromTheProgramsFolderWithoutStepping)
