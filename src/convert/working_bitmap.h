@@ -1,6 +1,7 @@
 #pragma once
-// The working bitmap every conversion routine goes through: the source picture is copied into an
-// off-screen 24-bit DIB section, read into a byte buffer, worked on, and drawn back.
+// The working bitmap every conversion routine goes through: the source picture is copied into a
+// 24-bit byte buffer laid out as an off-screen DIB section read back would be, worked on, and
+// drawn back.
 //
 // Buffer layout. Pixel (x, y) is 3 bytes — blue, green, red — at offset 3·(y·W + x); rows are
 // exactly 3·W bytes apart with no padding because W is always a multiple of 4.
@@ -21,7 +22,8 @@
 
 namespace pelorin {
 
-// Handles of the working bitmap of the conversion in progress; valid only inside one call.
+// Handles of a DC and DIB section for PadBorders. WorkingBitmap writes its buffer straight from
+// the picture and leaves them null.
 extern platform::HDC WorkDC;
 extern platform::HBITMAP WorkBitmap;
 
@@ -44,10 +46,12 @@ BufferGeometry ComputeGeometry(int SW, int SH, int border);
 int PictureWidth(const platform::PictureBox& box);
 int PictureHeight(const platform::PictureBox& box);
 
-// One conversion call's working bitmap. The constructor makes the DC and DIB section, copies the
-// source picture in (the plain layout copies a W × SH rectangle to (0, 0); a bordered one copies
-// SW × H to (b, b)), fills the border when asked and reads the bitmap into the buffer. The
-// destructor deletes the DC, then the bitmap, then frees the buffer.
+// One conversion call's working bitmap. The constructor fills the buffer with exactly the bytes of
+// the DIB section route: a black 24-bit bitmap, the source picture copied in (the plain layout
+// copies a W × SH rectangle to (0, 0); a bordered one copies SW × H to (b, b)), the border filled
+// as PadBorders fills it when asked, the bitmap read in its row order. It writes them straight
+// from the picture (under the picture's lock), with no 32-bit bitmap in between. The destructor
+// keeps the buffer for the next conversion on the thread.
 class WorkingBitmap {
 public:
     WorkingBitmap(platform::PictureBox& source, int border, bool padBorders);
@@ -69,7 +73,7 @@ private:
     size_t m_capacityBytes = 0;
 };
 
-// Fills the border of the bitmap selected in WorkDC from the picture's outermost rows and
+// Fills the border of a bitmap selected in WorkDC from the picture's outermost rows and
 // columns: b rows above copy the top picture row, b rows below the bottom one, b columns left the
 // first column, b columns right the last. Each copy spans only the picture's width or height, so
 // the four b × b corners and the pad columns at the far right stay black.
