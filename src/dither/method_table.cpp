@@ -54,6 +54,19 @@ namespace {
     }
     static_assert(IndicesRunFromOne(), "row i of the method table must hold index i + 1");
 
+    // Whether the routine leaves only palette colours in the picture, so that MapToPalette on it
+    // in place changes nothing. True of the error-diffusion routines: their scan covers every
+    // picture row (the guard rows lie in the border), turns each pixel it visits into its
+    // nearest colour, and never sends error back to a pixel it has visited. MapToPalette maps a
+    // palette colour to itself (distance 0 is the least there is, and the first entry at that
+    // distance has that very colour), and in place it touches only the picture.
+    bool LeavesPaletteColours(void (*routine)(PictureBox&, PictureBox&))
+    {
+        return routine == DitherAtkinson || routine == DitherFloyd || routine == DitherSierra
+            || routine == DitherBurkes || routine == DitherStucki || routine == DitherJarvis
+            || routine == DitherSierraLite || routine == DitherSierra2Row;
+    }
+
 } // namespace
 
 const std::array<Method, kMethodCount>& Methods() { return kMethods; }
@@ -72,7 +85,7 @@ void RunMethod(int index, PictureBox& picture)
         throw std::out_of_range("method index must be 1 ... " + std::to_string(kMethodCount)
             + ", got " + std::to_string(index));
     method->routine(picture, picture);
-    if (method->thenMapToPalette)
+    if (method->thenMapToPalette && !LeavesPaletteColours(method->routine))
         MapToPalette(picture, picture);
 }
 
