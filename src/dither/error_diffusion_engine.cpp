@@ -145,7 +145,21 @@ namespace {
         static constexpr int lowestRow = rows[2].used ? 2 : 1;
     };
 
-    inline int ClampByte(int v) { return std::min(255, std::max(0, v)); }
+    // v clamped to 0 ... 255. Whether a byte saturates follows the picture, not a pattern a
+    // branch predictor could learn, so the two limits are selected, never branched to.
+    inline int ClampByte(int v)
+    {
+#if defined(__GNUC__) && defined(__x86_64__)
+        int zero = 0, top = 255;
+        __asm__("cmpl %[zero], %[v]\n\tcmovl %[zero], %[v]\n\tcmpl %[top], %[v]\n\tcmovg %[top], %[v]"
+                : [v] "+r"(v)
+                : [zero] "r"(zero), [top] "r"(top)
+                : "cc");
+        return v;
+#else
+        return std::min(255, std::max(0, v));
+#endif
+    }
 
     // Adds weight·q to each channel byte of one lower row's entries, one clamped update per byte,
     // straight in memory.
@@ -165,24 +179,98 @@ namespace {
         }
     }
 
-    // The per-pixel step shared by both paths: quantise the pixel at p, whose bytes with the
-    // error received so far are (blue, green, red), store the chosen colour, and give back q.
-    template <int D>
-    inline void Quantise(const NearestColorTable& table, uint8_t* pixel, int blue, int green,
-        int red, int& qBlue, int& qGreen, int& qRed)
-    {
-        const uint32_t colour = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
-        const int newBlue = int(colour & 0xFF);
-        const int newGreen = int((colour >> 8) & 0xFF);
-        const int newRed = int(colour >> 16);
-        pixel[0] = uint8_t(newBlue);
-        pixel[1] = uint8_t(newGreen);
-        pixel[2] = uint8_t(newRed);
-        // The error is divided once, truncating toward zero, before it is weighted.
-        qBlue = (blue - newBlue) / D;
-        qGreen = (green - newGreen) / D;
-        qRed = (red - newRed) / D;
-    }
+#if defined(__GNUC__)
+#define PELORIN_INLINE inline __attribute__((always_inline))
+#else
+#define PELORIN_INLINE inline
+#endif
+
+    // One pixel's step, given its bytes with the error received so far: stores the chosen colour
+    // at `pixel` and gives back q per channel and right1·q per channel (what the next pixel
+    // receives).
+    struct Quotients {
+        int qBlue, qGreen, qRed;
+        int rBlue, rGreen, rRed;
+    };
+
+    // Any palette: the nearest-colour table, then q = (old − new) / D.
+    template <int D, int Right1> struct TableQuantiser {
+        const NearestColorTable& table;
+
+        PELORIN_INLINE Quotients operator()(uint8_t* pixel, int blue, int green, int red) const
+        {
+            const uint32_t colour = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
+            const int newBlue = int(colour & 0xFF);
+            const int newGreen = int((colour >> 8) & 0xFF);
+            const int newRed = int(colour >> 16);
+            pixel[0] = uint8_t(newBlue);
+            pixel[1] = uint8_t(newGreen);
+            pixel[2] = uint8_t(newRed);
+            // The error is divided once, truncating toward zero, before it is weighted.
+            Quotients q;
+            q.qBlue = (blue - newBlue) / D;
+            q.qGreen = (green - newGreen) / D;
+            q.qRed = (red - newRed) / D;
+            q.rBlue = Right1 * q.qBlue;
+            q.rGreen = Right1 * q.qGreen;
+            q.rRed = Right1 * q.qRed;
+            return q;
+        }
+    };
+
+    // Two entries: entry 1 is nearer exactly where the plane's linear form exceeds the threshold
+    // (on the plane itself entry 0, the lower index, wins), as NearestColorTable decides. The
+    // quotients for both entries are read from per-channel tables while the side is being worked
+    // out, so that the choice is the only step between one pixel and the next.
+    template <int D, int Right1> struct PlaneQuantiser {
+        int planeBlue = 0, planeGreen = 0, planeRed = 0;
+        int threshold = 0;
+        uint32_t colour0 = 0, colour1 = 0;
+        // Per channel and value, for entry 0 and entry 1: (Right1·q) << 16 | (q & 0xFFFF).
+        struct Pair {
+            int32_t e0, e1;
+        };
+        Pair blues[256], greens[256], reds[256];
+
+        explicit PlaneQuantiser(const NearestColorTable& table)
+        {
+            const PaletteEntry& e0 = table.Entries()[0];
+            const PaletteEntry& e1 = table.Entries()[1];
+            // d1 < d0 ⟺ 2·(e1 − e0)·c > |e1|² − |e0|²
+            planeBlue = 2 * (int(e1.Blue) - int(e0.Blue));
+            planeGreen = 2 * (int(e1.Green) - int(e0.Green));
+            planeRed = 2 * (int(e1.Red) - int(e0.Red));
+            threshold = int(e1.Blue) * e1.Blue + int(e1.Green) * e1.Green + int(e1.Red) * e1.Red
+                - int(e0.Blue) * e0.Blue - int(e0.Green) * e0.Green - int(e0.Red) * e0.Red;
+            colour0 = PackEntry(e0);
+            colour1 = PackEntry(e1);
+            auto fill = [](Pair* pairs, int c0, int c1) {
+                for (int v = 0; v < 256; ++v) {
+                    pairs[v].e0 = Pack((v - c0) / D);
+                    pairs[v].e1 = Pack((v - c1) / D);
+                }
+            };
+            fill(blues, e0.Blue, e1.Blue);
+            fill(greens, e0.Green, e1.Green);
+            fill(reds, e0.Red, e1.Red);
+        }
+        static int32_t Pack(int q) { return int32_t(uint32_t(Right1 * q) << 16 | uint32_t(q & 0xFFFF)); }
+
+        PELORIN_INLINE Quotients operator()(uint8_t* pixel, int blue, int green, int red) const
+        {
+            const Pair b = blues[blue], g = greens[green], r = reds[red];
+            const int side = planeBlue * blue + planeGreen * green + planeRed * red;
+            const int32_t one = -int32_t(side > threshold); // all ones for entry 1
+            const uint32_t colour = colour0 ^ ((colour0 ^ colour1) & uint32_t(one));
+            pixel[0] = uint8_t(colour);
+            pixel[1] = uint8_t(colour >> 8);
+            pixel[2] = uint8_t(colour >> 16);
+            const int32_t pb = b.e0 ^ ((b.e0 ^ b.e1) & one);
+            const int32_t pg = g.e0 ^ ((g.e0 ^ g.e1) & one);
+            const int32_t pr = r.e0 ^ ((r.e0 ^ r.e1) & one);
+            return { int16_t(pb), int16_t(pg), int16_t(pr), pb >> 16, pg >> 16, pr >> 16 };
+        }
+    };
 
 #if defined(__SSE2__)
     // The bytes of one lower row that the current pixel's entries reach — 5 pixels, 15 bytes —
@@ -246,12 +334,11 @@ namespace {
     };
 #endif
 
-    template <size_t I>
+    template <size_t I, class Quantiser>
     void Scan(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin, size_t end,
-        const NearestColorTable& table)
+        const Quantiser& quantise)
     {
         using S = Shape<I>;
-        constexpr int D = S::divisor;
 
         // The pixel being quantised and the one after it live in registers: both get their
         // same-row error from the pixels just before them, which is what every next step reads.
@@ -281,7 +368,10 @@ namespace {
 
         for (size_t p = begin; p < end; p += 3) {
             uint8_t* pixel = buffer + p;
-            Quantise<D>(table, pixel, blue, green, red, qBlue, qGreen, qRed);
+            const Quotients choice = quantise(pixel, blue, green, red);
+            qBlue = choice.qBlue;
+            qGreen = choice.qGreen;
+            qRed = choice.qRed;
 #if defined(__SSE2__)
             if (ptrdiff_t(p) < fastEnd) {
                 // q as 16-bit lanes in the rows' channel order: blue, green, red, blue, ...
@@ -314,9 +404,9 @@ namespace {
                 afterGreen = ClampByte(afterGreen + S::right2 * qGreen);
                 afterRed = ClampByte(afterRed + S::right2 * qRed);
             }
-            blue = ClampByte(nextBlue + S::right1 * qBlue);
-            green = ClampByte(nextGreen + S::right1 * qGreen);
-            red = ClampByte(nextRed + S::right1 * qRed);
+            blue = ClampByte(nextBlue + choice.rBlue);
+            green = ClampByte(nextGreen + choice.rGreen);
+            red = ClampByte(nextRed + choice.rRed);
             nextBlue = afterBlue;
             nextGreen = afterGreen;
             nextRed = afterRed;
@@ -330,11 +420,26 @@ namespace {
         buffer[end + 5] = uint8_t(nextRed);
     }
 
+    // Runs kernel I's scan with the quantiser that fits the palette.
+    template <size_t I>
+    void ScanWithPalette(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
+        size_t end, const NearestColorTable& table)
+    {
+        using S = Shape<I>;
+        if (table.Entries().size() == 2) {
+            const PlaneQuantiser<S::divisor, S::right1> quantiser(table);
+            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
+        } else {
+            const TableQuantiser<S::divisor, S::right1> quantiser { table };
+            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
+        }
+    }
+
     template <size_t... I> constexpr auto MakeScanTable(std::index_sequence<I...>)
     {
         using ScanFn
             = void (*)(uint8_t*, size_t, ptrdiff_t, size_t, size_t, const NearestColorTable&);
-        return std::array<ScanFn, sizeof...(I)> { &Scan<I>... };
+        return std::array<ScanFn, sizeof...(I)> { &ScanWithPalette<I>... };
     }
 
     constexpr auto kScans = MakeScanTable(std::make_index_sequence<kDiffusionMethodCount>());
