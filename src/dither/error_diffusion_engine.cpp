@@ -370,7 +370,14 @@ namespace {
         for (size_t y = firstRow; y < rows; ++y) {
             uint8_t* const row = buffer + y * stride;
             int16_t* const rowQuotients = quotients + y * stride;
-            std::fill(rowQuotients, rowQuotients + stride, int16_t(0));
+            // A row's batch reads its own row's quotients only at its first two pixels (the
+            // senders reaching back over the row start onto its last two), which it must see
+            // as zero; the scan writes all of them before any later row reads them. Rows below
+            // the scan are never written and send nothing.
+            if (y < endRow)
+                std::fill(rowQuotients, rowQuotients + 6, int16_t(0));
+            else
+                std::fill(rowQuotients, rowQuotients + stride + kQuotientMargin, int16_t(0));
             if constexpr (S::reachesTwoRowsDown)
                 ApplyRowAbove<I, 2>(row, rowQuotients, stride);
             ApplyRowAbove<I, 1>(row, rowQuotients, stride);
