@@ -103,13 +103,14 @@ TEST(MapToPalette, EqualsTheWorkingBitmapRoute)
                 PictureBox source(sw, sh);
                 for (int y = 0; y < sh; ++y)
                     for (int x = 0; x < sw; ++x)
-                        source.Image().At(x, y)
-                            = Rgb(uint8_t(x * 37 + y * 11), uint8_t(200 - x * 23), uint8_t(y * 41 + 7));
+                        source.Image().At(x, y) = Rgb(
+                            uint8_t(x * 37 + y * 11), uint8_t(200 - x * 23), uint8_t(y * 41 + 7));
                 PictureBox expected(dw, dh, Rgb(9, 8, 7)), actual(dw, dh, Rgb(9, 8, 7));
                 {
                     WorkingBitmap work(source, 4, false);
                     const BufferGeometry& g = work.Geometry();
-                    MapPixels(table, work.Bytes() + 2 * g.StrideBytes(), size_t(g.W) * size_t(g.H - 4));
+                    MapPixels(
+                        table, work.Bytes() + 2 * g.StrideBytes(), size_t(g.W) * size_t(g.H - 4));
                     work.DrawTo(expected);
                 }
                 MapToPalette(actual, source);

@@ -124,7 +124,8 @@ TEST(WorkingBitmap, BufferEqualsTheDibSectionRoute)
                     BITMAPINFO info {};
                     info.bmiHeader = { 40, g.W, b == 0 ? g.H : -g.H, 1, 24, BI_RGB };
                     WorkDC = CreateCompatibleDC(nullptr);
-                    WorkBitmap = CreateDIBSection(WorkDC, &info, DIB_RGB_COLORS, nullptr, nullptr, 0);
+                    WorkBitmap
+                        = CreateDIBSection(WorkDC, &info, DIB_RGB_COLORS, nullptr, nullptr, 0);
                     SelectObject(WorkDC, WorkBitmap);
                     if (b == 0)
                         BitBlt(WorkDC, 0, 0, g.W, sh, box.hDC(), 0, 0, SRCCOPY);

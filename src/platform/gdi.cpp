@@ -182,17 +182,18 @@ namespace {
         for (; x + 4 <= x1; x += 4) {
             const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * x));
             const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * x + 4));
-            const __m128i even = _mm_castps_si128(_mm_shuffle_ps(
-                _mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
-            const __m128i odd = _mm_castps_si128(_mm_shuffle_ps(
-                _mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(3, 1, 3, 1)));
+            const __m128i even = _mm_castps_si128(
+                _mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+            const __m128i odd = _mm_castps_si128(
+                _mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(3, 1, 3, 1)));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
                 _mm_and_si128(_mm_avg_epu8(even, odd), colourBytes));
         }
         for (; x < x1; ++x) {
             const uint32_t p = row[2 * x], q = row[2 * x + 1];
             out[x] = Rgb(uint8_t((RedOf(p) + RedOf(q) + 1) / 2),
-                uint8_t((GreenOf(p) + GreenOf(q) + 1) / 2), uint8_t((BlueOf(p) + BlueOf(q) + 1) / 2));
+                uint8_t((GreenOf(p) + GreenOf(q) + 1) / 2),
+                uint8_t((BlueOf(p) + BlueOf(q) + 1) / 2));
         }
     }
 
@@ -224,7 +225,8 @@ namespace {
                 sum[1] += GreenOf(p[i]);
                 sum[2] += BlueOf(p[i]);
             }
-            out[x] = Rgb(uint8_t((sum[0] + 2) / 4), uint8_t((sum[1] + 2) / 4), uint8_t((sum[2] + 2) / 4));
+            out[x] = Rgb(
+                uint8_t((sum[0] + 2) / 4), uint8_t((sum[1] + 2) / 4), uint8_t((sum[2] + 2) / 4));
         }
     }
 #endif
