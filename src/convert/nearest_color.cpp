@@ -3,6 +3,7 @@
 #include "platform/runtime_error.h"
 #include "working_bitmap.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -126,6 +127,55 @@ void MapPixels(const NearestColorTable& table, uint8_t* pixels, size_t count)
     }
 }
 
+namespace {
+
+    // Nearest colours of a row of 32-bit pixels.
+    void MapRow(const NearestColorTable& table, const uint32_t* in, uint32_t* out, int count)
+    {
+        for (int x = 0; x < count; ++x) {
+            const uint32_t v = in[x];
+            out[x] = table.Lookup(uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v));
+        }
+    }
+
+    // What the working bitmap route (bordered, b = 4, border black, buffer rows 2 ... H − 3
+    // mapped, drawn back from (b, −b)) puts on the destination, written straight from the source
+    // picture: destination pixel (x, y) for x < min(destination width, W − 4) and
+    // y < min(destination height, SH + 4) becomes the source pixel there, black beyond the
+    // source's picture, mapped to its nearest colour where y ≤ SH + 1 (buffer row y + 4 ≤ H − 3).
+    // The rest of the destination is not touched.
+    void MapPicture(const NearestColorTable& table, platform::PictureBox& destination,
+        platform::PictureBox& source)
+    {
+        const BufferGeometry g = ComputeGeometry(PictureWidth(source), PictureHeight(source), 4);
+        std::unique_lock<std::mutex> first, second;
+        if (&destination.Lock() == &source.Lock()) {
+            first = std::unique_lock(source.Lock());
+        } else {
+            std::lock(source.Lock(), destination.Lock());
+            first = std::unique_lock(source.Lock(), std::adopt_lock);
+            second = std::unique_lock(destination.Lock(), std::adopt_lock);
+        }
+        platform::Surface& out = destination.Image();
+        const platform::Surface& in = source.Image();
+        const int rows = std::min(out.height, g.SH + 4);
+        const int columns = std::min(out.width, g.W - 4);
+        const int pictureColumns = std::min(columns, g.SW);
+        const uint32_t black = table.Lookup(0, 0, 0);
+        for (int y = 0; y < rows; ++y) {
+            uint32_t* row = out.Row(y);
+            const uint32_t beyond = y <= g.SH + 1 ? black : 0u;
+            int x = 0;
+            if (y < g.SH) {
+                MapRow(table, in.Row(y), row, pictureColumns);
+                x = pictureColumns;
+            }
+            std::fill(row + x, row + columns, beyond);
+        }
+    }
+
+} // namespace
+
 void MapToPalette(platform::PictureBox& destination, platform::PictureBox& source)
 {
     MapToPalette(ProgramContext(), destination, source);
@@ -134,13 +184,7 @@ void MapToPalette(platform::PictureBox& destination, platform::PictureBox& sourc
 void MapToPalette(
     ConversionContext& context, platform::PictureBox& destination, platform::PictureBox& source)
 {
-    const NearestColorTable& table = context.NearestTable();
-    WorkingBitmap work(context, source, 4, false);
-    const BufferGeometry& g = work.Geometry();
-    uint8_t* buffer = work.Bytes();
-    // The picture rows plus the two border rows above and below them.
-    MapPixels(table, buffer + g.StrideBytes() * 2, size_t(g.W) * size_t(g.H - 4));
-    work.DrawTo(destination);
+    MapPicture(context.NearestTable(), destination, source);
 }
 
 } // namespace pelorin

@@ -1,5 +1,6 @@
 #include "convert/nearest_color.h"
 #include "convert/nearest_color_reference.h"
+#include "convert/working_bitmap.h"
 #include "platform/picture_box.h"
 #include "platform/runtime_error.h"
 
@@ -87,4 +88,40 @@ TEST(MapToPalette, PaletteColoursStayAndOthersMove)
     box.Image().At(3, 1) = Rgb(130, 120, 140);
     MapToPalette(box, box);
     EXPECT_EQ(box.Image().At(3, 1), Rgb(145, 145, 145));
+}
+
+TEST(MapToPalette, EqualsTheWorkingBitmapRoute)
+{
+    // MapToPalette writes the destination straight from the source; the route it stands for
+    // goes through a bordered working bitmap (border black), maps buffer rows 2 ... H − 3 and
+    // draws back. Destinations of other sizes show where the border and pad land.
+    const std::pair<int, int> sizes[] = { { 7, 3 }, { 5, 1 }, { 8, 4 }, { 13, 9 }, { 1, 1 } };
+    for (void (*setPalette)() : { SetPalette2, SetPalette4, SetPalette16 }) {
+        setPalette();
+        const NearestColorTable table(Palette);
+        for (auto [sw, sh] : sizes)
+            for (auto [dw, dh] : sizes) {
+                PictureBox source(sw, sh);
+                for (int y = 0; y < sh; ++y)
+                    for (int x = 0; x < sw; ++x)
+                        source.Image().At(x, y) = Rgb(
+                            uint8_t(x * 37 + y * 11), uint8_t(200 - x * 23), uint8_t(y * 41 + 7));
+                PictureBox expected(dw, dh, Rgb(9, 8, 7)), actual(dw, dh, Rgb(9, 8, 7));
+                {
+                    WorkingBitmap work(ProgramContext(), source, 4, false);
+                    const BufferGeometry& g = work.Geometry();
+                    MapPixels(
+                        table, work.Bytes() + 2 * g.StrideBytes(), size_t(g.W) * size_t(g.H - 4));
+                    work.DrawTo(expected);
+                }
+                MapToPalette(actual, source);
+                ASSERT_EQ(actual.Image(), expected.Image())
+                    << sw << "x" << sh << " onto " << dw << "x" << dh << ", " << Palette.size();
+                if (dw == sw && dh == sh) {
+                    // In place, as the methods call it.
+                    MapToPalette(source, source);
+                    ASSERT_EQ(source.Image(), expected.Image());
+                }
+            }
+    }
 }

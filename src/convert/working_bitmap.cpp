@@ -3,8 +3,9 @@
 #include "platform/runtime_error.h"
 
 #include <algorithm>
-
+#include <cstring>
 #include <limits>
+#include <mutex>
 
 namespace pelorin {
 
@@ -12,6 +13,78 @@ using namespace platform;
 
 thread_local HDC WorkDC = nullptr;
 thread_local HBITMAP WorkBitmap = nullptr;
+
+namespace {
+    // A picture row as 3-byte pixels (blue, green, red), four pixels (three words) at a time.
+    void PackPixels(const uint32_t* in, uint8_t* out, int count)
+    {
+        int x = 0;
+        for (; x + 4 <= count; x += 4, in += 4, out += 12) {
+            const uint32_t p0 = in[0] & 0xFFFFFFu, p1 = in[1] & 0xFFFFFFu, p2 = in[2] & 0xFFFFFFu,
+                           p3 = in[3] & 0xFFFFFFu;
+            const uint32_t words[3] = { p0 | p1 << 24, p1 >> 8 | p2 << 16, p2 >> 16 | p3 << 8 };
+            std::memcpy(out, words, 12);
+        }
+        for (; x < count; ++x, ++in, out += 3) {
+            out[0] = uint8_t(*in);
+            out[1] = uint8_t(*in >> 8);
+            out[2] = uint8_t(*in >> 16);
+        }
+    }
+
+    void RepeatPixel(uint32_t colour, uint8_t* out, int count)
+    {
+        for (int x = 0; x < count; ++x, out += 3) {
+            out[0] = uint8_t(colour);
+            out[1] = uint8_t(colour >> 8);
+            out[2] = uint8_t(colour >> 16);
+        }
+    }
+
+    // The buffer's bytes, written straight from the picture. They are what the 24-bit DIB
+    // section route gives (a fresh, black bitmap; the picture copied in; the border filled as
+    // PadBorders fills it; the bitmap read in its own row order), without the 32-bit bitmap in
+    // between.
+    void FillBuffer(const Surface& picture, const BufferGeometry& g, bool padBorders, uint8_t* out)
+    {
+        const int SW = g.SW, SH = g.SH, b = g.border;
+        const size_t stride = g.StrideBytes();
+        if (b == 0) {
+            // Bottom-up; the columns right of the picture are black.
+            for (int r = 0; r < g.H; ++r) {
+                uint8_t* row = out + size_t(r) * stride;
+                PackPixels(picture.Row(SH - 1 - r), row, SW);
+                std::memset(row + 3 * size_t(SW), 0, stride - 3 * size_t(SW));
+            }
+            return;
+        }
+        const size_t left = 3 * size_t(b), right = stride - left - 3 * size_t(SW);
+        for (int y = 0; y < g.H; ++y) {
+            uint8_t* row = out + size_t(y) * stride;
+            const int py = y - b;
+            if (py >= 0 && py < SH) {
+                const uint32_t* in = picture.Row(py);
+                if (padBorders) {
+                    RepeatPixel(in[0], row, b);
+                    PackPixels(in, row + left, SW);
+                    RepeatPixel(in[SW - 1], row + left + 3 * size_t(SW), b);
+                    std::memset(row + 2 * left + 3 * size_t(SW), 0, right - left);
+                } else {
+                    std::memset(row, 0, left);
+                    PackPixels(in, row + left, SW);
+                    std::memset(row + left + 3 * size_t(SW), 0, right);
+                }
+            } else if (padBorders) {
+                // Border rows repeat the nearest picture row over the picture's columns only.
+                std::memset(row, 0, left);
+                PackPixels(picture.Row(py < 0 ? 0 : SH - 1), row + left, SW);
+                std::memset(row + left + 3 * size_t(SW), 0, right);
+            } else {
+                std::memset(row, 0, stride);
+            }
+        }
+    }
+} // namespace
 
 int PictureWidth(const PictureBox& box) { return platform::RoundHalfEven(box.ScaleWidth()); }
 int PictureHeight(const PictureBox& box) { return platform::RoundHalfEven(box.ScaleHeight()); }
@@ -49,7 +122,7 @@ WorkingBitmap::WorkingBitmap(
     h.biPlanes = 1;
     h.biBitCount = 24;
     h.biCompression = BI_RGB;
-    // Not cleared: reading the bitmap fills every byte (the rest is cleared below if it can't).
+    // Not cleared: FillBuffer writes every byte.
     if (context.spareBuffer && context.spareBytes >= g.SizeBytes()) {
         m_buffer = std::move(context.spareBuffer);
         m_capacityBytes = context.spareBytes;
@@ -58,19 +131,8 @@ WorkingBitmap::WorkingBitmap(
         m_buffer.reset(new uint8_t[g.SizeBytes()]);
         m_capacityBytes = g.SizeBytes();
     }
-
-    WorkDC = CreateCompatibleDC(nullptr);
-    WorkBitmap = CreateDIBSection(WorkDC, &m_info, DIB_RGB_COLORS, nullptr, nullptr, 0);
-    SelectObject(WorkDC, WorkBitmap);
-    if (border == 0)
-        BitBlt(WorkDC, 0, 0, g.W, g.SH, source.hDC(), 0, 0, SRCCOPY);
-    else
-        BitBlt(WorkDC, border, border, g.SW, g.H, source.hDC(), 0, 0, SRCCOPY);
-    if (padBorders)
-        PadBorders(source, border);
-    const int lines = std::max(0,
-        GetDIBits(WorkDC, WorkBitmap, 0, unsigned(g.H), m_buffer.get(), &m_info, DIB_RGB_COLORS));
-    std::fill(m_buffer.get() + size_t(lines) * g.StrideBytes(), m_buffer.get() + g.SizeBytes(), 0);
+    std::lock_guard lock(source.Lock());
+    FillBuffer(source.Image(), g, padBorders, m_buffer.get());
 }
 
 void WorkingBitmap::DrawTo(PictureBox& destination) const
@@ -83,10 +145,6 @@ void WorkingBitmap::DrawTo(PictureBox& destination) const
 
 WorkingBitmap::~WorkingBitmap()
 {
-    DeleteDC(WorkDC);
-    DeleteObject(WorkBitmap);
-    WorkDC = nullptr;
-    WorkBitmap = nullptr;
     if (m_capacityBytes > m_context.spareBytes) {
         m_context.spareBuffer = std::move(m_buffer);
         m_context.spareBytes = m_capacityBytes;

@@ -1,6 +1,7 @@
 #pragma once
-// The working bitmap every conversion routine goes through: the source picture is copied into an
-// off-screen 24-bit DIB section, read into a byte buffer, worked on, and drawn back.
+// The working bitmap every conversion routine goes through: the source picture is copied into a
+// 24-bit byte buffer laid out as an off-screen DIB section read back would be, worked on, and
+// drawn back.
 //
 // Buffer layout. Pixel (x, y) is 3 bytes — blue, green, red — at offset 3·(y·W + x); rows are
 // exactly 3·W bytes apart with no padding because W is always a multiple of 4.
@@ -22,8 +23,8 @@
 
 namespace pelorin {
 
-// Handles of the working bitmap of the conversion in progress on this thread; valid only inside
-// one call.
+// Handles of a DC and DIB section for PadBorders, per thread. WorkingBitmap writes its buffer
+// straight from the picture and leaves them null.
 extern thread_local platform::HDC WorkDC;
 extern thread_local platform::HBITMAP WorkBitmap;
 
@@ -46,11 +47,12 @@ BufferGeometry ComputeGeometry(int SW, int SH, int border);
 int PictureWidth(const platform::PictureBox& box);
 int PictureHeight(const platform::PictureBox& box);
 
-// One conversion call's working bitmap. The constructor makes the DC and DIB section, copies the
-// source picture in (the plain layout copies a W × SH rectangle to (0, 0); a bordered one copies
-// SW × H to (b, b)), fills the border when asked and reads the bitmap into the buffer. The
-// destructor deletes the DC, then the bitmap, then hands the buffer's storage back to the context
-// for the next conversion.
+// One conversion call's working bitmap. The constructor fills the buffer with exactly the bytes of
+// the DIB section route: a black 24-bit bitmap, the source picture copied in (the plain layout
+// copies a W × SH rectangle to (0, 0); a bordered one copies SW × H to (b, b)), the border filled
+// as PadBorders fills it when asked, the bitmap read in its row order. It writes them straight
+// from the picture (under the picture's lock), with no 32-bit bitmap in between. The destructor
+// hands the buffer's storage back to the context for the next conversion.
 class WorkingBitmap {
 public:
     WorkingBitmap(
@@ -74,7 +76,7 @@ private:
     size_t m_capacityBytes = 0;
 };
 
-// Fills the border of the bitmap selected in WorkDC from the picture's outermost rows and
+// Fills the border of a bitmap selected in WorkDC from the picture's outermost rows and
 // columns: b rows above copy the top picture row, b rows below the bottom one, b columns left the
 // first column, b columns right the last. Each copy spans only the picture's width or height, so
 // the four b × b corners and the pad columns at the far right stay black.

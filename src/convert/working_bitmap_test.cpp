@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace pelorin;
 using namespace platform;
 
@@ -104,6 +106,47 @@ TEST(WorkingBitmap, PlainLayoutIsBottomUpWithBlackBeyondTheRightEdge)
     PictureBox out(5, 3);
     work.DrawTo(out);
     EXPECT_EQ(out.Image(), box.Image());
+}
+
+TEST(WorkingBitmap, BufferEqualsTheDibSectionRoute)
+{
+    // The buffer is written straight from the picture; here it is made the long way, through a
+    // 24-bit DIB section: copied in, border filled, read back.
+    for (int sw : { 1, 2, 3, 4, 5, 6, 7, 13 })
+        for (int sh : { 1, 2, 5 })
+            for (int b : { 0, 4, 8 })
+                for (bool pad : { false, true }) {
+                    if (b == 0 && pad)
+                        continue;
+                    PictureBox box(sw, sh);
+                    Number(box.Image());
+                    const BufferGeometry g = ComputeGeometry(sw, sh, b);
+                    BITMAPINFO info {};
+                    info.bmiHeader = { 40, g.W, b == 0 ? g.H : -g.H, 1, 24, BI_RGB };
+                    WorkDC = CreateCompatibleDC(nullptr);
+                    WorkBitmap
+                        = CreateDIBSection(WorkDC, &info, DIB_RGB_COLORS, nullptr, nullptr, 0);
+                    SelectObject(WorkDC, WorkBitmap);
+                    if (b == 0)
+                        BitBlt(WorkDC, 0, 0, g.W, sh, box.hDC(), 0, 0, SRCCOPY);
+                    else
+                        BitBlt(WorkDC, b, b, sw, g.H, box.hDC(), 0, 0, SRCCOPY);
+                    if (pad)
+                        PadBorders(box, b);
+                    std::vector<uint8_t> expected(g.SizeBytes(), 0xAB);
+                    ASSERT_EQ(GetDIBits(WorkDC, WorkBitmap, 0, unsigned(g.H), expected.data(),
+                                  &info, DIB_RGB_COLORS),
+                        g.H);
+                    DeleteDC(WorkDC);
+                    DeleteObject(WorkBitmap);
+                    WorkDC = nullptr;
+                    WorkBitmap = nullptr;
+
+                    const WorkingBitmap work(ProgramContext(), box, b, pad);
+                    ASSERT_EQ(std::vector<uint8_t>(work.Bytes(), work.Bytes() + g.SizeBytes()),
+                        expected)
+                        << sw << "x" << sh << " b=" << b << " pad=" << pad;
+                }
 }
 
 TEST(WorkingBitmap, BorderedCopyBringsBlackBelowThePicture)

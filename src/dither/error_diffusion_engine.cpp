@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -60,7 +61,8 @@ namespace {
     }
 
     // What the scan below relies on: on the pixel's own row only the next two pixels receive
-    // error, the lower rows' entries lie within dx = −2 ... 2 (15 bytes, one 16-byte register),
+    // error, the lower rows' entries lie within dx = −2 ... 2 (one sender column each in the row
+    // batch),
     // no row lies more than 2 below, and no weight exceeds the divisor (so one update moves a
     // byte by at most 255).
     constexpr bool FitsFastScan(const DiffusionKernel& k)
@@ -117,22 +119,12 @@ namespace {
         return 0;
     }
 
-    // The updates one pixel makes to one row below it, over the five pixels dx = −2 ... 2 of
-    // that row: lane j is channel j mod 3 of the pixel at dx = −2 + j / 3 (lane 15 unused).
-    constexpr int kWindowFirstDx = -2;
-    struct RowWindow {
-        bool used = false;
-        std::array<int16_t, 16> laneWeights {};
-    };
-
-    constexpr RowWindow MakeRowWindow(const DiffusionKernel& k, int dy)
+    constexpr bool ReachesRow(const DiffusionKernel& k, int dy)
     {
-        RowWindow w;
-        for (int lane = 0; lane < 15; ++lane) {
-            w.laneWeights[size_t(lane)] = int16_t(WeightAt(k, kWindowFirstDx + lane / 3, dy));
-            w.used = w.used || w.laneWeights[size_t(lane)] != 0;
-        }
-        return w;
+        for (int i = 0; i < k.entryCount; ++i)
+            if (k.entries[size_t(i)].dy == dy)
+                return true;
+        return false;
     }
 
     template <size_t I> struct Shape {
@@ -140,201 +132,355 @@ namespace {
         static constexpr int divisor = kernel.divisor;
         static constexpr int right1 = WeightAt(kernel, 1, 0);
         static constexpr int right2 = WeightAt(kernel, 2, 0);
-        static constexpr RowWindow rows[3]
-            = { RowWindow {}, MakeRowWindow(kernel, 1), MakeRowWindow(kernel, 2) };
-        static constexpr int lowestRow = rows[2].used ? 2 : 1;
+        static constexpr bool reachesTwoRowsDown = ReachesRow(kernel, 2);
     };
 
-    inline int ClampByte(int v) { return std::min(255, std::max(0, v)); }
-
-    // Adds weight·q to each channel byte of one lower row's entries, one clamped update per byte,
-    // straight in memory.
-    template <size_t I, int Dy>
-    inline void SpreadInMemory(
-        uint8_t* pixel, ptrdiff_t strideBytes, int qBlue, int qGreen, int qRed)
+    // v clamped to 0 ... 255. Whether a byte saturates follows the picture, not a pattern a
+    // branch predictor could learn, so the two limits are selected, never branched to.
+    inline int ClampByte(int v)
     {
-        constexpr const RowWindow& window = Shape<I>::rows[Dy];
-        if constexpr (window.used) {
-            uint8_t* row = pixel + Dy * strideBytes + 3 * kWindowFirstDx;
-            const int q[3] = { qBlue, qGreen, qRed };
-            for (int lane = 0; lane < 15; ++lane) {
-                const int weight = window.laneWeights[size_t(lane)];
-                if (weight != 0)
-                    row[lane] = uint8_t(ClampByte(row[lane] + weight * q[lane % 3]));
-            }
-        }
+#if defined(__GNUC__) && defined(__x86_64__)
+        int zero = 0, top = 255;
+        __asm__(
+            "cmpl %[zero], %[v]\n\tcmovl %[zero], %[v]\n\tcmpl %[top], %[v]\n\tcmovg %[top], %[v]"
+            : [v] "+r"(v)
+            : [zero] "r"(zero), [top] "r"(top)
+            : "cc");
+        return v;
+#else
+        return std::min(255, std::max(0, v));
+#endif
     }
 
-    // The per-pixel step shared by both paths: quantise the pixel at p, whose bytes with the
-    // error received so far are (blue, green, red), store the chosen colour, and give back q.
-    template <int D>
-    inline void Quantise(const NearestColorTable& table, uint8_t* pixel, int blue, int green,
-        int red, int& qBlue, int& qGreen, int& qRed)
-    {
-        const uint32_t colour = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
-        const int newBlue = int(colour & 0xFF);
-        const int newGreen = int((colour >> 8) & 0xFF);
-        const int newRed = int(colour >> 16);
-        pixel[0] = uint8_t(newBlue);
-        pixel[1] = uint8_t(newGreen);
-        pixel[2] = uint8_t(newRed);
-        // The error is divided once, truncating toward zero, before it is weighted.
-        qBlue = (blue - newBlue) / D;
-        qGreen = (green - newGreen) / D;
-        qRed = (red - newRed) / D;
-    }
-
-#if defined(__SSE2__)
-    // The bytes of one lower row that the current pixel's entries reach — 5 pixels, 15 bytes —
-    // held in a register that slides along the flat buffer with the scan. A byte is read from
-    // memory when it enters at the right, takes every update while inside (each lower-row byte
-    // is reached only from the five pixels above it), and is written back when it leaves at the
-    // left. Updating memory in place instead would make each pixel re-read bytes the previous
-    // pixel had just written, a partial overlap the store buffer cannot forward.
-    //
-    // Inside the register each byte is held as a signed value, byte − 128, so that one signed
-    // saturating add applies weight·q and clamps to 0 ... 255 in a single step, exactly as the
-    // one-by-one clamped updates do: each byte gets at most one update from this pixel, and
-    // |weight·q| ≤ 126 fits a signed byte (checked by FitsFastScan).
-    template <size_t I, int Dy> struct SlidingRow {
-        static constexpr const RowWindow& window = Shape<I>::rows[Dy];
-        __m128i bytes = _mm_setzero_si128();
-
-        static uint8_t* Base(uint8_t* pixel, ptrdiff_t strideBytes)
-        {
-            return pixel + Dy * strideBytes + 3 * kWindowFirstDx;
-        }
-        static __m128i Bias() { return _mm_set1_epi8(char(0x80)); }
-
-        void Load(uint8_t* pixel, ptrdiff_t strideBytes)
-        {
-            // Lane 15 lies beyond the window; it is kept at 0 so that it shifts in as 0.
-            const __m128i lanes0to14 = _mm_srli_si128(_mm_set1_epi32(-1), 1);
-            const __m128i memory
-                = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Base(pixel, strideBytes)));
-            bytes = _mm_and_si128(_mm_xor_si128(memory, Bias()), lanes0to14);
-        }
-        void Flush(uint8_t* pixel, ptrdiff_t strideBytes) const
-        {
-            alignas(16) uint8_t lanes[16];
-            _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_xor_si128(bytes, Bias()));
-            std::memcpy(Base(pixel, strideBytes), lanes, 15);
-        }
-        // Applies this pixel's updates, writes back the pixel leaving at the left and takes in
-        // the one entering at the right (the next pixel's dx = 2).
-        void Step(uint8_t* pixel, ptrdiff_t strideBytes, __m128i qLo, __m128i qHi)
-        {
-            const __m128i wLo
-                = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&window.laneWeights[0]));
-            const __m128i wHi
-                = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&window.laneWeights[8]));
-            const __m128i delta
-                = _mm_packs_epi16(_mm_mullo_epi16(qLo, wLo), _mm_mullo_epi16(qHi, wHi));
-            bytes = _mm_adds_epi8(bytes, delta);
-
-            uint8_t* base = Base(pixel, strideBytes);
-            // Four bytes go out: the leaving pixel and the first byte of the one after it, whose
-            // value in the register is current, and which goes out again at the next step.
-            const int32_t leaving = _mm_cvtsi128_si32(bytes) ^ int32_t(0x80808080);
-            std::memcpy(base, &leaving, 4);
-            uint32_t entering;
-            std::memcpy(&entering, base + 15, 4);
-            entering = (entering & 0xFFFFFF) ^ 0x808080;
-            bytes = _mm_or_si128(
-                _mm_srli_si128(bytes, 3), _mm_slli_si128(_mm_cvtsi32_si128(int32_t(entering)), 12));
-        }
-    };
+#if defined(__GNUC__)
+#define PELORIN_INLINE inline __attribute__((always_inline))
+#define PELORIN_INLINE_LAMBDA __attribute__((always_inline))
+#else
+#define PELORIN_INLINE inline
+#define PELORIN_INLINE_LAMBDA
 #endif
 
-    template <size_t I>
+    // One pixel's step, given its bytes with the error received so far: stores the chosen colour
+    // at `pixel` and gives back q per channel and right1·q per channel (what the next pixel
+    // receives).
+    struct Quotients {
+        int qBlue, qGreen, qRed;
+        int rBlue, rGreen, rRed;
+    };
+
+    // Any palette: the nearest-colour table, then q = (old − new) / D.
+    template <int D, int Right1> struct TableQuantiser {
+        const NearestColorTable& table;
+
+        PELORIN_INLINE Quotients operator()(uint8_t* pixel, int blue, int green, int red) const
+        {
+            const uint32_t colour = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
+            const int newBlue = int(colour & 0xFF);
+            const int newGreen = int((colour >> 8) & 0xFF);
+            const int newRed = int(colour >> 16);
+            pixel[0] = uint8_t(newBlue);
+            pixel[1] = uint8_t(newGreen);
+            pixel[2] = uint8_t(newRed);
+            // The error is divided once, truncating toward zero, before it is weighted.
+            Quotients q;
+            q.qBlue = (blue - newBlue) / D;
+            q.qGreen = (green - newGreen) / D;
+            q.qRed = (red - newRed) / D;
+            q.rBlue = Right1 * q.qBlue;
+            q.rGreen = Right1 * q.qGreen;
+            q.rRed = Right1 * q.qRed;
+            return q;
+        }
+    };
+
+    // Two entries: entry 1 is nearer exactly where the plane's linear form exceeds the threshold
+    // (on the plane itself entry 0, the lower index, wins), as NearestColorTable decides. The
+    // quotients for both entries are read from per-channel tables while the side is being worked
+    // out, so that the choice is the only step between one pixel and the next.
+    template <int D, int Right1> struct PlaneQuantiser {
+        int planeBlue = 0, planeGreen = 0, planeRed = 0;
+        int threshold = 0;
+        uint32_t colour0 = 0, colour1 = 0;
+        // Per channel and value, for entry 0 and entry 1: (Right1·q) << 16 | (q & 0xFFFF).
+        struct Pair {
+            int32_t e0, e1;
+        };
+        Pair blues[256], greens[256], reds[256];
+
+        explicit PlaneQuantiser(const NearestColorTable& table)
+        {
+            const PaletteEntry& e0 = table.Entries()[0];
+            const PaletteEntry& e1 = table.Entries()[1];
+            // d1 < d0 ⟺ 2·(e1 − e0)·c > |e1|² − |e0|²
+            planeBlue = 2 * (int(e1.Blue) - int(e0.Blue));
+            planeGreen = 2 * (int(e1.Green) - int(e0.Green));
+            planeRed = 2 * (int(e1.Red) - int(e0.Red));
+            threshold = int(e1.Blue) * e1.Blue + int(e1.Green) * e1.Green + int(e1.Red) * e1.Red
+                - int(e0.Blue) * e0.Blue - int(e0.Green) * e0.Green - int(e0.Red) * e0.Red;
+            colour0 = PackEntry(e0);
+            colour1 = PackEntry(e1);
+            auto fill = [](Pair* pairs, int c0, int c1) {
+                for (int v = 0; v < 256; ++v) {
+                    pairs[v].e0 = Pack((v - c0) / D);
+                    pairs[v].e1 = Pack((v - c1) / D);
+                }
+            };
+            fill(blues, e0.Blue, e1.Blue);
+            fill(greens, e0.Green, e1.Green);
+            fill(reds, e0.Red, e1.Red);
+        }
+        static int32_t Pack(int q)
+        {
+            return int32_t(uint32_t(Right1 * q) << 16 | uint32_t(q & 0xFFFF));
+        }
+
+        PELORIN_INLINE Quotients operator()(uint8_t* pixel, int blue, int green, int red) const
+        {
+            const Pair b = blues[blue], g = greens[green], r = reds[red];
+            const int side = planeBlue * blue + planeGreen * green + planeRed * red;
+            const int32_t one = -int32_t(side > threshold); // all ones for entry 1
+            const uint32_t colour = colour0 ^ ((colour0 ^ colour1) & uint32_t(one));
+            pixel[0] = uint8_t(colour);
+            pixel[1] = uint8_t(colour >> 8);
+            pixel[2] = uint8_t(colour >> 16);
+            const int32_t pb = b.e0 ^ ((b.e0 ^ b.e1) & one);
+            const int32_t pg = g.e0 ^ ((g.e0 ^ g.e1) & one);
+            const int32_t pr = r.e0 ^ ((r.e0 ^ r.e1) & one);
+            return { int16_t(pb), int16_t(pg), int16_t(pr), pb >> 16, pg >> 16, pr >> 16 };
+        }
+    };
+
+    // ---- The scan, a row at a time ----------------------------------------------------------
+    //
+    // Scanned rows are buffer rows, so a row's pixels receive error in this order: from the
+    // pixels two rows up (dy = 2), then from the row just above (dy = 1), then from the two pixels
+    // before them on their own row (dy = 0) — the order in which the senders are scanned. Only
+    // the dy = 0 updates depend on the pixel just quantised, so the others are applied to a whole
+    // row at once, just before that row is scanned, from the quotients the rows above left in a
+    // flat array (q per buffer byte, zero for rows not scanned). Each addition is still clamped
+    // one by one, in sender order, so the bytes are exactly those of visiting pixel after pixel.
+    //
+    // Two kinds of update do not fit that picture, both because the buffer is flat: the first
+    // two pixels of a row reach with dx < 0, dy = 1 to the last two pixels of their own row
+    // (those are applied in memory while the row is scanned, after the row's batch and before
+    // the scan gets there, which is their place in the order), and the last two pixels of a row
+    // reach with dx > 0, dy = 0 to the first two of the next row (those are held back until the
+    // next row's batch has been applied).
+
+    // Working storage for one scan: q for each buffer byte, with a margin either side so that
+    // the reads of senders before the first row and the wide writes past the last pixel stay
+    // inside. Kept per thread: every frame needs the same size.
+    constexpr size_t kQuotientMargin = 16;
+    thread_local std::vector<int16_t> t_quotients;
+
+    // One sender column's update to 16 bytes held as byte − 128 (see ApplyRowAbove).
+#if defined(__SSE2__)
+    template <int Weight, int Dx>
+    PELORIN_INLINE __m128i AddUpdates(__m128i bytes, const int16_t* senders)
+    {
+        if constexpr (Weight == 0) {
+            return bytes;
+        } else {
+            const int16_t* q = senders - 3 * Dx;
+            const __m128i w = _mm_set1_epi16(int16_t(Weight));
+            const __m128i lo
+                = _mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), w);
+            const __m128i hi
+                = _mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 8)), w);
+            return _mm_adds_epi8(bytes, _mm_packs_epi16(lo, hi));
+        }
+    }
+#endif
+
+    template <int Weight, int Dx> PELORIN_INLINE int AddUpdate(int v, const int16_t* senders)
+    {
+        if constexpr (Weight == 0)
+            return v;
+        else
+            return ClampByte(v + Weight * senders[-3 * Dx]);
+    }
+
+    // Applies the updates from the senders Dy rows up to the bytes of one row, in sender order:
+    // dx = 2 (the leftmost sender) first.
+    template <size_t I, int Dy>
+    PELORIN_INLINE void ApplyRowAbove(uint8_t* row, const int16_t* rowQuotients, size_t stride)
+    {
+        constexpr const DiffusionKernel& k = Shape<I>::kernel;
+        constexpr int w2 = WeightAt(k, 2, Dy), w1 = WeightAt(k, 1, Dy), w0 = WeightAt(k, 0, Dy),
+                      wm1 = WeightAt(k, -1, Dy), wm2 = WeightAt(k, -2, Dy);
+        const int16_t* senders = rowQuotients - Dy * ptrdiff_t(stride);
+        size_t i = 0;
+#if defined(__SSE2__)
+        // Bytes held as byte − 128, so that a signed saturating add applies weight·q and clamps
+        // to 0 ... 255 in one step (|weight·q| ≤ 126, checked by FitsFastScan).
+        const __m128i bias = _mm_set1_epi8(char(0x80));
+        for (; i + 16 <= stride; i += 16) {
+            __m128i bytes
+                = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)), bias);
+            const int16_t* s = senders + i;
+            bytes = AddUpdates<w2, 2>(bytes, s);
+            bytes = AddUpdates<w1, 1>(bytes, s);
+            bytes = AddUpdates<w0, 0>(bytes, s);
+            bytes = AddUpdates<wm1, -1>(bytes, s);
+            bytes = AddUpdates<wm2, -2>(bytes, s);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_xor_si128(bytes, bias));
+        }
+#endif
+        for (; i < stride; ++i) {
+            const int16_t* s = senders + i;
+            int v = row[i];
+            v = AddUpdate<w2, 2>(v, s);
+            v = AddUpdate<w1, 1>(v, s);
+            v = AddUpdate<w0, 0>(v, s);
+            v = AddUpdate<wm1, -1>(v, s);
+            v = AddUpdate<wm2, -2>(v, s);
+            row[i] = uint8_t(v);
+        }
+    }
+
+    template <size_t I, class Quantiser>
     void Scan(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin, size_t end,
-        const NearestColorTable& table)
+        const Quantiser& quantise)
     {
         using S = Shape<I>;
-        constexpr int D = S::divisor;
+        constexpr const DiffusionKernel& kernel = S::kernel;
+        constexpr int right2 = S::right2;
+        // The first two pixels' reach back over the row's start onto its last two pixels.
+        constexpr int wrapFirstToLast = WeightAt(kernel, -1, 1);
+        constexpr int wrapFirstToSecondLast = WeightAt(kernel, -2, 1);
+        constexpr int wrapSecondToLast = WeightAt(kernel, -2, 1);
 
-        // The pixel being quantised and the one after it live in registers: both get their
-        // same-row error from the pixels just before them, which is what every next step reads.
-        // The pixel two ahead is read from memory when the first update reaches it. No lower-row
-        // write can touch these bytes, since a row is more than 14 bytes long.
-        int blue = buffer[begin], green = buffer[begin + 1], red = buffer[begin + 2];
-        int nextBlue = buffer[begin + 3], nextGreen = buffer[begin + 4],
-            nextRed = buffer[begin + 5];
-        int qBlue, qGreen, qRed;
+        const size_t stride = size_t(strideBytes);
+        const size_t rows = sizeBytes / stride;
+        const size_t width = stride / 3;
+        const size_t firstRow = begin / stride, endRow = end / stride;
 
-        // Pixels whose sliding rows stay inside the buffer, including the four bytes read at the
-        // right edge of the lowest one. The last rows of the scan update memory directly.
-        ptrdiff_t fastEnd = std::min(ptrdiff_t(end),
-            ptrdiff_t(sizeBytes) - S::lowestRow * strideBytes - 3 * kWindowFirstDx - 19);
-#if defined(__SSE2__)
-        SlidingRow<I, 1> row1;
-        SlidingRow<I, 2> row2;
-        if (ptrdiff_t(begin) < fastEnd) {
-            if constexpr (S::rows[1].used)
-                row1.Load(buffer + begin, strideBytes);
-            if constexpr (S::rows[2].used)
-                row2.Load(buffer + begin, strideBytes);
-        }
-#else
-        fastEnd = ptrdiff_t(begin);
-#endif
+        std::vector<int16_t>& store = t_quotients;
+        if (store.size() < sizeBytes + 2 * kQuotientMargin)
+            store.assign(sizeBytes + 2 * kQuotientMargin, 0);
+        int16_t* const quotients = store.data() + kQuotientMargin;
+        // Rows above the scan send nothing.
+        std::fill(quotients - kQuotientMargin, quotients + begin, int16_t(0));
 
-        for (size_t p = begin; p < end; p += 3) {
-            uint8_t* pixel = buffer + p;
-            Quantise<D>(table, pixel, blue, green, red, qBlue, qGreen, qRed);
-#if defined(__SSE2__)
-            if (ptrdiff_t(p) < fastEnd) {
-                // q as 16-bit lanes in the rows' channel order: blue, green, red, blue, ...
-                const __m128i q3 = _mm_insert_epi16(
-                    _mm_insert_epi16(_mm_cvtsi32_si128(qBlue), qGreen, 1), qRed, 2);
-                const __m128i both = _mm_unpacklo_epi64(q3, q3);
-                const __m128i qLo = _mm_shufflehi_epi16(_mm_shufflelo_epi16(both, 0x24), 0x49);
-                const __m128i qHi = _mm_shufflehi_epi16(_mm_shufflelo_epi16(both, 0x92), 0x24);
-                if constexpr (S::rows[1].used)
-                    row1.Step(pixel, strideBytes, qLo, qHi);
-                if constexpr (S::rows[2].used)
-                    row2.Step(pixel, strideBytes, qLo, qHi);
-                if (ptrdiff_t(p) + 3 >= fastEnd) {
-                    if constexpr (S::rows[1].used)
-                        row1.Flush(pixel + 3, strideBytes);
-                    if constexpr (S::rows[2].used)
-                        row2.Flush(pixel + 3, strideBytes);
+        // What the last two pixels of the row before sent to the first two of this one:
+        // right2·q and right1·q of the second-last pixel and the last pixel.
+        int heldBlue[2] = { 0, 0 }, heldGreen[2] = { 0, 0 }, heldRed[2] = { 0, 0 };
+        int heldAfterBlue = 0, heldAfterGreen = 0, heldAfterRed = 0;
+
+        for (size_t y = firstRow; y < rows; ++y) {
+            uint8_t* const row = buffer + y * stride;
+            int16_t* const rowQuotients = quotients + y * stride;
+            // A row's batch reads its own row's quotients only at its first two pixels (the
+            // senders reaching back over the row start onto its last two), which it must see
+            // as zero; the scan writes all of them before any later row reads them. Rows below
+            // the scan are never written and send nothing.
+            if (y < endRow)
+                std::fill(rowQuotients, rowQuotients + 6, int16_t(0));
+            else
+                std::fill(rowQuotients, rowQuotients + stride + kQuotientMargin, int16_t(0));
+            if constexpr (S::reachesTwoRowsDown)
+                ApplyRowAbove<I, 2>(row, rowQuotients, stride);
+            ApplyRowAbove<I, 1>(row, rowQuotients, stride);
+
+            // The held-back same-row updates, in their order: the second-last pixel's right2,
+            // then the last pixel's right1 to pixel 0; the last pixel's right2 to pixel 1.
+            int blue = ClampByte(ClampByte(row[0] + heldBlue[0]) + heldBlue[1]);
+            int green = ClampByte(ClampByte(row[1] + heldGreen[0]) + heldGreen[1]);
+            int red = ClampByte(ClampByte(row[2] + heldRed[0]) + heldRed[1]);
+            int nextBlue = ClampByte(row[3] + heldAfterBlue);
+            int nextGreen = ClampByte(row[4] + heldAfterGreen);
+            int nextRed = ClampByte(row[5] + heldAfterRed);
+            if (y >= endRow) {
+                // The first row below the scan keeps what it received; nothing further is
+                // scanned.
+                row[0] = uint8_t(blue);
+                row[1] = uint8_t(green);
+                row[2] = uint8_t(red);
+                row[3] = uint8_t(nextBlue);
+                row[4] = uint8_t(nextGreen);
+                row[5] = uint8_t(nextRed);
+                heldBlue[0] = heldBlue[1] = heldGreen[0] = heldGreen[1] = heldRed[0] = heldRed[1]
+                    = 0;
+                heldAfterBlue = heldAfterGreen = heldAfterRed = 0;
+                continue;
+            }
+
+            // One pixel: quantise it, keep its q for the rows below, and pass right1·q on to the
+            // next pixel and right2·q to the one after it, read from memory (`after` false at
+            // the row's last two pixels, whose updates are held back).
+            auto step = [&](size_t x, bool after) PELORIN_INLINE_LAMBDA -> Quotients {
+                uint8_t* pixel = row + 3 * x;
+                const Quotients q = quantise(pixel, blue, green, red);
+                int16_t* out = rowQuotients + 3 * x;
+                out[0] = int16_t(q.qBlue);
+                out[1] = int16_t(q.qGreen);
+                out[2] = int16_t(q.qRed);
+                blue = ClampByte(nextBlue + q.rBlue);
+                green = ClampByte(nextGreen + q.rGreen);
+                red = ClampByte(nextRed + q.rRed);
+                if (after) {
+                    if constexpr (right2 != 0) {
+                        nextBlue = ClampByte(pixel[6] + right2 * q.qBlue);
+                        nextGreen = ClampByte(pixel[7] + right2 * q.qGreen);
+                        nextRed = ClampByte(pixel[8] + right2 * q.qRed);
+                    } else {
+                        nextBlue = pixel[6];
+                        nextGreen = pixel[7];
+                        nextRed = pixel[8];
+                    }
                 }
-            } else
-#endif
-            {
-                SpreadInMemory<I, 1>(pixel, strideBytes, qBlue, qGreen, qRed);
-                SpreadInMemory<I, 2>(pixel, strideBytes, qBlue, qGreen, qRed);
-            }
+                return q;
+            };
+            auto wrap = [&](size_t target, int weight, const Quotients& q) {
+                if (weight == 0)
+                    return;
+                uint8_t* p = row + 3 * target;
+                p[0] = uint8_t(ClampByte(p[0] + weight * q.qBlue));
+                p[1] = uint8_t(ClampByte(p[1] + weight * q.qGreen));
+                p[2] = uint8_t(ClampByte(p[2] + weight * q.qRed));
+            };
 
-            // Same-row updates; then (blue, green, red) is the next pixel.
-            int afterBlue = pixel[6], afterGreen = pixel[7], afterRed = pixel[8];
-            if constexpr (S::right2 != 0) {
-                afterBlue = ClampByte(afterBlue + S::right2 * qBlue);
-                afterGreen = ClampByte(afterGreen + S::right2 * qGreen);
-                afterRed = ClampByte(afterRed + S::right2 * qRed);
-            }
-            blue = ClampByte(nextBlue + S::right1 * qBlue);
-            green = ClampByte(nextGreen + S::right1 * qGreen);
-            red = ClampByte(nextRed + S::right1 * qRed);
-            nextBlue = afterBlue;
-            nextGreen = afterGreen;
-            nextRed = afterRed;
+            const Quotients first = step(0, true);
+            wrap(width - 1, wrapFirstToLast, first);
+            wrap(width - 2, wrapFirstToSecondLast, first);
+            const Quotients second = step(1, true);
+            wrap(width - 1, wrapSecondToLast, second);
+            for (size_t x = 2; x + 2 < width; ++x)
+                step(x, true);
+            const Quotients secondLast = step(width - 2, false);
+            const Quotients last = step(width - 1, false);
+            heldBlue[0] = right2 * secondLast.qBlue;
+            heldGreen[0] = right2 * secondLast.qGreen;
+            heldRed[0] = right2 * secondLast.qRed;
+            heldBlue[1] = last.rBlue;
+            heldGreen[1] = last.rGreen;
+            heldRed[1] = last.rRed;
+            heldAfterBlue = right2 * last.qBlue;
+            heldAfterGreen = right2 * last.qGreen;
+            heldAfterRed = right2 * last.qRed;
         }
-        // The two pixels after the scan (in the guard rows) keep what they received.
-        buffer[end] = uint8_t(blue);
-        buffer[end + 1] = uint8_t(green);
-        buffer[end + 2] = uint8_t(red);
-        buffer[end + 3] = uint8_t(nextBlue);
-        buffer[end + 4] = uint8_t(nextGreen);
-        buffer[end + 5] = uint8_t(nextRed);
+    }
+
+    // Runs kernel I's scan with the quantiser that fits the palette.
+    template <size_t I>
+    void ScanWithPalette(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
+        size_t end, const NearestColorTable& table)
+    {
+        using S = Shape<I>;
+        if (table.Entries().size() == 2) {
+            const PlaneQuantiser<S::divisor, S::right1> quantiser(table);
+            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
+        } else {
+            const TableQuantiser<S::divisor, S::right1> quantiser { table };
+            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
+        }
     }
 
     template <size_t... I> constexpr auto MakeScanTable(std::index_sequence<I...>)
     {
         using ScanFn
             = void (*)(uint8_t*, size_t, ptrdiff_t, size_t, size_t, const NearestColorTable&);
-        return std::array<ScanFn, sizeof...(I)> { &Scan<I>... };
+        return std::array<ScanFn, sizeof...(I)> { &ScanWithPalette<I>... };
     }
 
     constexpr auto kScans = MakeScanTable(std::make_index_sequence<kDiffusionMethodCount>());

@@ -135,7 +135,13 @@ void RunMethod(ConversionContext& context, int index, PictureBox& picture)
         throw std::out_of_range("method index must be 1 ... " + std::to_string(kMethodCount)
             + ", got " + std::to_string(index));
     RunRoutine(context, *method, picture, picture);
-    if (method->thenMapToPalette)
+    // The error-diffusion routines leave only palette colours in the picture, so MapToPalette
+    // on it in place would change nothing: their scan covers every picture row (the guard rows
+    // lie in the border), turns each pixel it visits into its nearest colour, and never sends
+    // error back to a pixel it has visited; MapToPalette maps a palette colour to itself
+    // (distance 0 is the least there is, and the first entry at that distance has that very
+    // colour), and in place it touches only the picture.
+    if (method->thenMapToPalette && method->family != MethodFamily::ErrorDiffusion)
         MapToPalette(context, picture, picture);
 }
 

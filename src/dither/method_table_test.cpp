@@ -104,3 +104,27 @@ TEST(MethodTable, PalettePicturesComeOutUnchanged)
         }
     }
 }
+
+TEST(MethodTable, RunMethodEqualsTheRoutineThenMapToPalette)
+{
+    // RunMethod may leave out a MapToPalette that cannot change a pixel; the result must be the
+    // routine followed by MapToPalette all the same.
+    for (const Mode& mode : kModes) {
+        mode.setPalette();
+        for (auto [w, h] : { std::pair { mode.width, 240 }, { 1, 1 }, { 13, 9 } }) {
+            const Surface picture = MakeSamplePicture(w, h, w * h);
+            for (const Method& method : Methods()) {
+                if (!method.thenMapToPalette)
+                    continue;
+                PictureBox run(w, h), steps(w, h);
+                run.Image() = picture;
+                steps.Image() = picture;
+                RunMethod(method.index, run);
+                RunRoutine(ProgramContext(), method, steps, steps);
+                MapToPalette(steps, steps);
+                EXPECT_EQ(run.Image(), steps.Image())
+                    << method.caption << " in " << mode.name << " at " << w << " x " << h;
+            }
+        }
+    }
+}

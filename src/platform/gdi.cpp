@@ -6,6 +6,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace platform {
 
 namespace {
@@ -166,6 +170,66 @@ namespace {
             out[x] = Rgb(uint8_t((br >> 32) / K), uint8_t((g + K / 2) / K), uint8_t((br & 0xFFFFFFFFu) / K));
         }
     }
+
+#if defined(__SSE2__)
+    // The same for runs of 2 and 4, four output pixels at a time. The average of two bytes
+    // rounded half up is exactly what the byte average instruction gives; four are summed in
+    // 16-bit lanes. The unused byte is cleared as Rgb clears it.
+    template <> void AverageRuns<2>(const uint32_t* row, uint32_t* out, int x0, int x1)
+    {
+        const __m128i colourBytes = _mm_set1_epi32(0x00FFFFFF);
+        int x = x0;
+        for (; x + 4 <= x1; x += 4) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * x));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * x + 4));
+            const __m128i even = _mm_castps_si128(
+                _mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+            const __m128i odd = _mm_castps_si128(
+                _mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), _MM_SHUFFLE(3, 1, 3, 1)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                _mm_and_si128(_mm_avg_epu8(even, odd), colourBytes));
+        }
+        for (; x < x1; ++x) {
+            const uint32_t p = row[2 * x], q = row[2 * x + 1];
+            out[x] = Rgb(uint8_t((RedOf(p) + RedOf(q) + 1) / 2),
+                uint8_t((GreenOf(p) + GreenOf(q) + 1) / 2),
+                uint8_t((BlueOf(p) + BlueOf(q) + 1) / 2));
+        }
+    }
+
+    template <> void AverageRuns<4>(const uint32_t* row, uint32_t* out, int x0, int x1)
+    {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i two = _mm_set1_epi16(2);
+        const __m128i colourBytes = _mm_set1_epi32(0x00FFFFFF);
+        int x = x0;
+        // Four pixels' sums in 16-bit lanes: pixels 0 + 2 and 1 + 3 of each run, then the halves.
+        auto runSums = [&](const uint32_t* p) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i s = _mm_add_epi16(_mm_unpacklo_epi8(v, zero), _mm_unpackhi_epi8(v, zero));
+            return s; // lanes 0-3: pixel 0 + 2, lanes 4-7: pixel 1 + 3
+        };
+        for (; x + 2 <= x1; x += 2) {
+            const __m128i s0 = runSums(row + 4 * x), s1 = runSums(row + 4 * x + 4);
+            // Lanes 0-3: run 0's halves, lanes 4-7: run 1's; added pairwise.
+            const __m128i lo = _mm_unpacklo_epi64(s0, s1), hi = _mm_unpackhi_epi64(s0, s1);
+            const __m128i sums = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(lo, hi), two), 2);
+            const __m128i packed = _mm_and_si128(_mm_packus_epi16(sums, sums), colourBytes);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + x), packed);
+        }
+        for (; x < x1; ++x) {
+            const uint32_t* p = row + 4 * x;
+            int sum[3] = { 0, 0, 0 };
+            for (int i = 0; i < 4; ++i) {
+                sum[0] += RedOf(p[i]);
+                sum[1] += GreenOf(p[i]);
+                sum[2] += BlueOf(p[i]);
+            }
+            out[x] = Rgb(
+                uint8_t((sum[0] + 2) / 4), uint8_t((sum[1] + 2) / 4), uint8_t((sum[2] + 2) / 4));
+        }
+    }
+#endif
 
     void AverageRuns(const uint32_t* row, uint32_t* out, int x0, int x1, int k,
         const RoundedDivider& divide)

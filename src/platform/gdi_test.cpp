@@ -209,6 +209,23 @@ TEST(StretchBlt, HalftoneMatchesTheSlowAreaAverage)
                     << wSrc << "x" << hSrc << " -> " << wDst << "x" << hDst << " at " << x << ","
                     << y;
     }
+    // Sources of exactly the stretched size, so whole runs of 2 and 4 are averaged four and two
+    // output pixels at a time, with remainders of every length.
+    for (int wDst : { 1, 2, 3, 4, 5, 6, 7, 128, 256 })
+        for (int k : { 2, 4 }) {
+            PictureBox src(wDst * k, 3), dst(wDst, 3);
+            for (int y = 0; y < 3; ++y)
+                for (int x = 0; x < wDst * k; ++x)
+                    src.Image().At(x, y) = Rgb(uint8_t(x * 97 + y * 31),
+                        uint8_t(x * 13 + 200 * (x & 1)), uint8_t(255 - x * 7 - y));
+            SetStretchBltMode(dst.hDC(), HALFTONE);
+            StretchBlt(dst.hDC(), 0, 0, wDst, 3, src.hDC(), 0, 0, wDst * k, 3, SRCCOPY);
+            for (int y = 0; y < 3; ++y)
+                for (int x = 0; x < wDst; ++x)
+                    ASSERT_EQ(dst.Image().At(x, y),
+                        ReferenceAverage(src.Image(), wDst * k, 3, wDst, 3, x, y))
+                        << k << " to 1, " << wDst << " wide, at " << x << "," << y;
+        }
 }
 
 TEST(StretchBlt, HalftoneFastPathsMatchTheSlowAreaAverageOnWholeSources)
