@@ -38,6 +38,19 @@ void BM_StretchPictureSmoothed(benchmark::State& state)
 }
 BENCHMARK(BM_StretchPictureSmoothed)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 
+// The display copy: a working picture enlarged to 512 × 480 without smoothing, as every tick
+// does once for each mode.
+void BM_EnlargeToDisplay(benchmark::State& state)
+{
+    const Mode& mode = kModes[state.range(0)];
+    PictureBox working(mode.width, 240), display(512, 480);
+    StretchPicture(working, Host(), mode.width, 240, 1);
+    for (auto _ : state)
+        StretchPicture(display, working, 512, 480, 0);
+    state.SetLabel(std::to_string(mode.width) + "x240 to 512x480");
+}
+BENCHMARK(BM_EnlargeToDisplay)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+
 // A conversion routine on each mode's freshly captured working picture; the capture itself is
 // outside the timing.
 template <void (*Routine)(PictureBox&, PictureBox&)> void BM_OnWorkingPicture(benchmark::State& state)

@@ -341,6 +341,27 @@ namespace {
         }
     }
 
+    // out[x] = in[x / k] for x in [0, count · k), in runs the compiler can keep in registers.
+    void RepeatPixels(const uint32_t* in, uint32_t* out, int count, int k)
+    {
+        switch (k) {
+        case 1:
+            std::memcpy(out, in, size_t(count) * 4);
+            return;
+        case 2:
+            for (int x = 0; x < count; ++x)
+                out[2 * x] = out[2 * x + 1] = in[x];
+            return;
+        case 4:
+            for (int x = 0; x < count; ++x)
+                out[4 * x] = out[4 * x + 1] = out[4 * x + 2] = out[4 * x + 3] = in[x];
+            return;
+        default:
+            for (int x = 0; x < count; ++x)
+                std::fill(out + size_t(x) * size_t(k), out + size_t(x + 1) * size_t(k), in[x]);
+        }
+    }
+
     void StretchSample(Surface& dst, int xDst, int yDst, int wDst, int hDst, const Surface& src,
         int xSrc, int ySrc, int wSrc, int hSrc)
     {
@@ -354,6 +375,10 @@ namespace {
             const int sx = xSrc + int((int64_t(2 * x + 1) * wSrc) / (2 * int64_t(wDst)));
             columns[size_t(x - x0)] = (sx >= 0 && sx < src.width) ? sx : -1;
         }
+        // The display enlargements: a whole source row, each pixel repeated a whole number of
+        // times across the whole destination row (column x takes source pixel x / k exactly).
+        const bool whole = xSrc >= 0 && int64_t(xSrc) + wSrc <= src.width && x0 == 0
+            && x1 == wDst && wDst % wSrc == 0;
         int previousSy = -1;
         const uint32_t* previousOut = nullptr;
         for (int y = 0; y < hDst; ++y) {
@@ -369,6 +394,8 @@ namespace {
             }
             if (sy < 0 || sy >= src.height) {
                 std::fill(out + x0, out + x1, 0u);
+            } else if (whole) {
+                RepeatPixels(src.Row(sy) + xSrc, out, wSrc, wDst / wSrc);
             } else {
                 const uint32_t* in = src.Row(sy);
                 for (int x = x0; x < x1; ++x) {

@@ -255,3 +255,29 @@ TEST(StretchBlt, HalftoneFastPathsMatchTheSlowAreaAverageOnWholeSources)
             }
     }
 }
+
+TEST(StretchBlt, SamplingMatchesThePixelCentreRuleAtWholeAndOtherRatios)
+{
+    // Each destination pixel takes the source pixel under its centre: column
+    // (2x + 1)·wSrc / (2·wDst), row likewise. Whole enlargements (the display copies) and others.
+    const int cases[][4] = { { 512, 240, 512, 480 }, { 256, 240, 512, 480 }, { 128, 240, 512, 480 },
+        { 7, 3, 21, 6 }, { 5, 4, 15, 4 }, { 6, 5, 9, 7 }, { 9, 9, 4, 3 } };
+    uint32_t seed = 3;
+    for (const auto& c : cases) {
+        const int wSrc = c[0], hSrc = c[1], wDst = c[2], hDst = c[3];
+        PictureBox src(wSrc, hSrc), dst(wDst, hDst);
+        for (uint32_t& p : src.Image().pixels) {
+            seed = seed * 1664525u + 1013904223u;
+            p = seed >> 8;
+        }
+        StretchBlt(dst.hDC(), 0, 0, wDst, hDst, src.hDC(), 0, 0, wSrc, hSrc, SRCCOPY);
+        for (int y = 0; y < hDst; ++y)
+            for (int x = 0; x < wDst; ++x) {
+                const int sx = int((2 * int64_t(x) + 1) * wSrc / (2 * int64_t(wDst)));
+                const int sy = int((2 * int64_t(y) + 1) * hSrc / (2 * int64_t(hDst)));
+                ASSERT_EQ(dst.Image().At(x, y), src.Image().At(sx, sy))
+                    << wSrc << "x" << hSrc << " -> " << wDst << "x" << hDst << " at " << x << ","
+                    << y;
+            }
+    }
+}
