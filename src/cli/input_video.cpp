@@ -21,6 +21,8 @@ InputVideo::InputVideo(const std::string& path, bool ownSize)
     // that ends early fails the run instead of repeating its last picture.
     video::DecoderOptions options;
     options.complete = true;
+    // Frames are read in order, one after another.
+    options.sequential = true;
     std::string error;
     m_device = video::VideoDevice::Open(absolute, m_picture->hWnd(), &error, options);
     if (!m_device) {

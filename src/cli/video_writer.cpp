@@ -165,6 +165,13 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
     } else if (codecName == "libx264rgb" || codecName == "libx264") {
         av_dict_set(&options, "qp", "0", 0);
         av_dict_set(&options, "preset", "fast", 0);
+    } else if (codecName == "ffv1") {
+        // Version 3 cuts each picture into slices that the encoder packs on its own threads. The
+        // count is fixed, not taken from the machine, so the file is the same on every machine
+        // and with any --threads; still lossless.
+        av_dict_set(&options, "level", "3", 0);
+        av_dict_set(&options, "slices", height >= 64 ? "4" : "1", 0);
+        enc.thread_type = FF_THREAD_SLICE;
     } else if (codecName == "mpeg4") {
         enc.flags |= AV_CODEC_FLAG_QSCALE;
         enc.global_quality = FF_QP2LAMBDA * 1;

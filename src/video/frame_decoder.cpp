@@ -245,8 +245,9 @@ bool FrameDecoder::Impl::OpenFile(std::string* error)
         return false;
     }
     codec->pkt_timebase = st->time_base;
-    // Slice threads only: frame threading would hold pictures back and slow every seek.
-    codec->thread_type = FF_THREAD_SLICE;
+    // Slice threads only unless the reading is sequential: frame threading holds pictures back
+    // and slows every seek.
+    codec->thread_type = options.sequential ? FF_THREAD_FRAME | FF_THREAD_SLICE : FF_THREAD_SLICE;
     codec->thread_count = 0;
     // The decoder refuses pictures larger than we accept, also when the size changes mid-stream.
     codec->max_pixels = kMaxVideoPixels;

@@ -46,6 +46,10 @@ struct DecoderOptions {
     // does every later request, without any further decoding. Off, the last good picture stays
     // over such slots, as a player shows a damaged file.
     bool complete = false;
+    // The owner reads the slots in order and seeks seldom (a whole-file conversion): the decoder
+    // may then work on several pictures at once on its own threads. It holds a few pictures back
+    // to do so, which costs on every jump, so a player leaves this off.
+    bool sequential = false;
 };
 
 // How a decoded picture is turned to be shown upright: read the shown pixel (x, y) from the
