@@ -5,7 +5,7 @@
 #include "convert/stretch_picture.h"
 #include "dither/method_table.h"
 #include "pipeline/frame_pipeline.h"
-#include "picture_io.h"
+#include "output_files.h"
 #include "video_writer.h"
 
 #include <cstdio>

@@ -1,14 +1,13 @@
 #include "convert_job.h"
 
-#include "atomic_output.h"
 #include "cli_error.h"
 #include "compare_grid.h"
 #include "dither/method_table.h"
 #include "frame_sink.h"
 #include "input_video.h"
 #include "options.h"
+#include "output_files.h"
 #include "pipeline/frame_pipeline.h"
-#include "picture_io.h"
 #include "run_report.h"
 
 #include "dither/threshold_noise.h"
@@ -398,6 +397,15 @@ namespace {
         return 0;
     }
 
+    int ReportFailure(const Console& console, const std::exception& e, int exitStatus)
+    {
+        // A read or write broken off by a stop request fails in its own words; the stop is
+        // what happened.
+        std::fprintf(console.err, "pelorin-convert: %s\n",
+            g_stopRequested.load() ? "stopped by a signal; no output was kept" : e.what());
+        return exitStatus;
+    }
+
 } // namespace
 
 int RunConvert(std::span<const std::string> args, const Console& console)
@@ -417,11 +425,9 @@ int RunConvert(std::span<const std::string> args, const Console& console)
         }
         return Run(options, console);
     } catch (const CliError& e) {
-        // A read or write broken off by a stop request fails in its own words; the stop is
-        // what happened.
-        std::fprintf(console.err, "pelorin-convert: %s\n",
-            g_stopRequested.load() ? "stopped by a signal; no output was kept" : e.what());
-        return e.ExitStatus();
+        return ReportFailure(console, e, e.ExitStatus());
+    } catch (const FileError& e) {
+        return ReportFailure(console, e, kExitFailure);
     } catch (const std::exception& e) {
         std::fprintf(console.err, "pelorin-convert: %s\n", e.what());
         return kExitFailure;

@@ -1,8 +1,7 @@
 #include "frame_sink.h"
 
-#include "atomic_output.h"
+#include "output_files.h"
 #include "cli_error.h"
-#include "picture_io.h"
 #include "pipeline/vram.h"
 
 #include <cerrno>

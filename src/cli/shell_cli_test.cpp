@@ -1,6 +1,6 @@
 // pelorin-convert where users' files and shells meet it: signals sent to the real executable,
 // stalled pipes, re-runs over earlier outputs, names at the limits of the file system.
-#include "atomic_output.h"
+#include "output_files.h"
 #include "av_helpers.h"
 #include "cli_error.h"
 #include "cli_test_util.h"

@@ -8,6 +8,11 @@
 #include "platform/sample_picture.h"
 #include "window_icon.h"
 
+#include "picture_file/atomic_output.h"
+#include "picture_file/file_error.h"
+#include "picture_file/picture_encoder.h"
+#include "pipeline/vram.h"
+
 #include "video/mci.h"
 
 #include <QAction>
@@ -21,6 +26,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -186,6 +192,18 @@ namespace {
 
     constexpr int kTvcModeNumbers[] = { 2, 4, 16 }; // by Option2 index
 
+    // The save dialog's file types, in SavedPicture order, and the extension each adds to a name
+    // given without one. Two of them are PNG, so the type, not the name, says what is saved.
+    struct SaveType {
+        const char* filter;
+        const char* extension;
+    };
+    constexpr SaveType kSaveTypes[] = {
+        { "Display picture as shown, 512 × 480 (*.png)", "png" },
+        { "Working picture at TVC resolution (*.png)", "png" },
+        { "TVC video memory (*.vram)", "vram" },
+    };
+
     // HScroll1: the toolkit's scroll bar takes no keys, so this one does, as a scroll bar of the
     // desktop does: the arrows one frame, Page Up / Page Down a page back or on, Home and End
     // the ends. Focused, its thumb carries the focus frame.
@@ -297,6 +315,31 @@ Form1::Form1(FormEnvironment environment)
             return QFileDialog::getOpenFileName(this, "Open video", folder,
                 "Videos and pictures (*.avi *.mkv *.mp4 *.m4v *.mov *.webm *.mpg *.mpeg *.ts "
                 "*.wmv *.flv *.ogv *.gif *.png *.jpg *.jpeg *.bmp *.ppm);;All files (*)");
+        };
+    if (!m_environment.chooseSaveFile)
+        m_environment.chooseSaveFile = [this](const QString& suggestedPath) {
+            QFileDialog dialog(this, "Save picture");
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            QStringList filters;
+            for (const SaveType& type : kSaveTypes)
+                filters << QString::fromUtf8(type.filter);
+            dialog.setNameFilters(filters);
+            dialog.selectNameFilter(filters.front());
+            dialog.setDefaultSuffix(kSaveTypes[0].extension);
+            connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+                const qsizetype type = filters.indexOf(filter);
+                dialog.setDefaultSuffix(kSaveTypes[type < 0 ? 0 : type].extension);
+            });
+            dialog.selectFile(suggestedPath);
+            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+                return SaveChoice {};
+            const qsizetype type
+                = std::max<qsizetype>(0, filters.indexOf(dialog.selectedNameFilter()));
+            QString path = dialog.selectedFiles().front();
+            // A platform's own dialog may hand back the name as typed.
+            if (QFileInfo(path).suffix().isEmpty())
+                path += QString(".") + kSaveTypes[type].extension;
+            return SaveChoice { path, SavedPicture(type) };
         };
 
     setWindowTitle(QString::fromUtf8(kFormCaption.data(), qsizetype(kFormCaption.size())));
@@ -563,9 +606,8 @@ void Form1::CreateContextMenu()
     connect(showTime, &QAction::toggled, this, [this](bool on) { ShowTime(on); });
     m_menu->addSeparator();
 
-    // Saving the picture comes with the frame pipeline's own module; until then the item is
-    // there but cannot be chosen.
-    add(MenuItem::SavePicture, "Save picture…", false)->setEnabled(false);
+    QAction* save = add(MenuItem::SavePicture, "Save picture…", false);
+    connect(save, &QAction::triggered, this, [this] { RunEvent([this] { SavePicture_Click(); }); });
     QAction* copy = add(MenuItem::CopyCommandLine, "Copy command line", false);
     connect(
         copy, &QAction::triggered, this, [this] { RunEvent([this] { CopyCommandLine_Click(); }); });
@@ -621,12 +663,86 @@ void Form1::CopyCommandLine_Click()
         QGuiApplication::clipboard()->setText(command);
 }
 
-QString Form1::CommandLineForCurrentFrame()
+std::optional<int64_t> Form1::ShownFrame()
 {
     // The device's position, not the scroll bar's: past the video's end a seek shows nothing new
     // and the window keeps converting the last frame that was shown.
-    const std::optional<int64_t> frame
-        = m_videoPath.empty() ? std::nullopt : MciNumber(m_modules.MciCommand(13, {}, nullptr, {}));
+    if (m_videoPath.empty())
+        return std::nullopt;
+    return MciNumber(m_modules.MciCommand(13, {}, nullptr, {}));
+}
+
+QString Form1::FrameName(const QString& video, int64_t frame, int modeIndex) const
+{
+    // One pass of arg(), so that a "%1" in the file's name stays text.
+    return QString("%1-%2-g%3-%4")
+        .arg(QFileInfo(video).completeBaseName(), QString::number(frame),
+            QString::number(kTvcModeNumbers[modeIndex]),
+            CommandLineMethodName(m_option1Group->checkedId()));
+}
+
+void Form1::SavePicture_Click()
+{
+    const int modeIndex = SelectedMode();
+    if (modeIndex < 0) {
+        m_environment.showMessage(
+            MessageKind::Warning, "No TVC mode is chosen, so there is no picture to save.");
+        return;
+    }
+    const TvcMode* mode = nullptr;
+    for (const TvcMode& row : TvcModes())
+        if (row.option2Index == modeIndex)
+            mode = &row;
+    assert(mode);
+
+    const std::optional<int64_t> frame = ShownFrame();
+    const QString folder = m_videoPath.empty()
+        ? QDir::currentPath()
+        : QFileInfo(QString::fromStdString(m_videoPath)).absolutePath();
+    // The start picture is the program's own; it has no video or frame to be named after.
+    const QString suggested = QDir(folder).filePath(frame
+            ? FrameName(QString::fromStdString(m_videoPath), *frame, modeIndex)
+            : QString("pelorin-g%1-%2")
+                  .arg(QString::number(kTvcModeNumbers[modeIndex]),
+                      CommandLineMethodName(m_option1Group->checkedId())));
+    const SaveChoice choice = m_environment.chooseSaveFile(suggested);
+    if (choice.path.isEmpty())
+        return;
+    const auto refuse = [&](const QString& reason) {
+        m_environment.showMessage(
+            MessageKind::Warning, QString("Cannot save \"%1\": %2").arg(choice.path, reason));
+    };
+    if (choice.kind == SavedPicture::Vram && CheckedMethod() == kNoMethod) {
+        refuse("the TVC video memory holds palette indices, and with no method set the "
+               "picture's colours are not the palette's. Choose a method, or save a PNG.");
+        return;
+    }
+    std::vector<uint8_t> bytes;
+    try {
+        switch (choice.kind) {
+        case SavedPicture::Display:
+            bytes = picture_file::EncodePicture(
+                DisplayPicture(*mode).Snapshot(), picture_file::PictureFormat::Png);
+            break;
+        case SavedPicture::Working:
+            bytes = picture_file::EncodePicture(
+                WorkingPicture(*mode).Snapshot(), picture_file::PictureFormat::Png);
+            break;
+        case SavedPicture::Vram:
+            PackVram(WorkingPicture(*mode).Snapshot(), *mode, bytes);
+            break;
+        }
+        picture_file::WriteFileWhole(QFile::encodeName(choice.path).toStdString(), bytes);
+    } catch (const picture_file::FileError& error) {
+        refuse(QString::fromUtf8(error.what()) + ".");
+    } catch (const std::invalid_argument& error) {
+        refuse(QString::fromUtf8(error.what()) + ".");
+    }
+}
+
+QString Form1::CommandLineForCurrentFrame()
+{
+    const std::optional<int64_t> frame = ShownFrame();
     const int mode = SelectedMode();
     if (!frame || mode < 0) {
         m_environment.showMessage(MessageKind::Warning,
@@ -637,12 +753,10 @@ QString Form1::CommandLineForCurrentFrame()
     }
     const QString input = QString::fromStdString(m_videoPath);
     const QString methodName = CommandLineMethodName(m_option1Group->checkedId());
-    // One pass of arg(), so that a "%1" in the file's name stays text; pelorin-convert reads a
-    // "%" in an output name as the start of a frame number, so every "%" is doubled.
-    QString output = QString("%1-%2-g%3-%4.png")
-                         .arg(QFileInfo(input).completeBaseName(), QString::number(*frame),
-                             QString::number(kTvcModeNumbers[mode]), methodName)
-                         .replace("%", "%%");
+    // pelorin-convert reads a "%" in an output name as the start of a frame number, so every
+    // "%" is doubled.
+    QString output = FrameName(input, *frame, mode) + ".png";
+    output.replace("%", "%%");
     if (output.startsWith('-'))
         output.prepend("./");
     // The tool beside this program when it is there (as in the build folder), else from PATH.

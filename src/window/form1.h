@@ -46,8 +46,20 @@ enum class MenuItem {
     RealTime, // "Step at the video's own frame rate", checkable
     Loop, // "Loop at the end of the video", checkable
     ShowTime, // "Show conversion time", checkable
-    SavePicture, // "Save picture…", not available yet
+    SavePicture, // "Save picture…"
     CopyCommandLine, // "Copy command line"
+};
+
+// What "Save picture…" writes, chosen by the dialog's file type.
+enum class SavedPicture {
+    Display, // the display picture as shown, 512 × 480, PNG
+    Working, // the working picture at TVC resolution, PNG
+    Vram, // the TVC's video memory of the working picture, .vram
+};
+
+struct SaveChoice {
+    QString path; // empty when the user cancelled
+    SavedPicture kind = SavedPicture::Display;
 };
 
 // What the form needs from its surroundings. Empty members take the defaults.
@@ -65,6 +77,9 @@ struct FormEnvironment {
     std::function<std::chrono::steady_clock::time_point()> clock;
     // Asks the user for a video or picture to open; empty when cancelled. Default a file dialog.
     std::function<QString()> chooseFile;
+    // Asks the user where to save the picture and which picture to save, proposing
+    // `suggestedPath` (a name without extension; the chosen type adds it). Default a file dialog.
+    std::function<SaveChoice(const QString& suggestedPath)> chooseSaveFile;
 };
 
 // The widget style the layout was measured for; call once after creating the application.
@@ -103,6 +118,9 @@ public:
     // The context menu's actions.
     void OpenVideo_Click(); // asks for a file, then OpenDroppedFile
     void CopyCommandLine_Click(); // the clipboard gets CommandLineForCurrentFrame()
+    // Asks for a file and writes the chosen picture of the shown mode to it, whole or not at
+    // all; the bytes are those pelorin-convert writes for the same frame, mode and method.
+    void SavePicture_Click();
     // The pelorin-convert command, quoted for a POSIX shell, that writes the frame now shown,
     // converted as now shown, to a PNG in the current folder. Empty, after telling the user why,
     // when no video is open (the start picture is the program's own).
@@ -163,6 +181,10 @@ private:
     void WakeTimer1();
     // What a tick does beside the plain step of one frame, when a menu item asks for it.
     bool FrameDueAtVideoRate();
+    // The frame the open video shows (the device's position); empty when no video is open.
+    std::optional<int64_t> ShownFrame();
+    // "<video>-<frame>-g<mode>-<method>", the name the tool's output and a saved picture get.
+    QString FrameName(const QString& video, int64_t frame, int modeIndex) const;
     bool AtLastFrameOfVideo(int position);
     void ShowTime(bool on);
     // Runs a handler for an event of the toolkit: the event boundary.

@@ -1,5 +1,6 @@
 // The window's context menu with the real video device: stepping at the video's frame rate,
-// looping at its end, the conversion time shown, the command line that reproduces a frame.
+// looping at its end, the conversion time shown, the saved picture, the command line that
+// reproduces a frame.
 #include "form1.h"
 #include "form_test_support.h"
 
@@ -7,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -50,6 +52,10 @@ protected:
         FormEnvironment environment = watch.Environment();
         environment.clock = [this] { return now; };
         environment.chooseFile = [this] { return chosenFile; };
+        environment.chooseSaveFile = [this](const QString& suggested) {
+            suggestedSave = suggested;
+            return saveChoice;
+        };
         form = std::make_unique<Form1>(environment);
         form->Timer1()->stop(); // the tests tick by hand
         form->Form_Load();
@@ -60,6 +66,14 @@ protected:
         MciCommand(15);
     }
 
+    void ClearMethods()
+    {
+        form->Option1Group()->setExclusive(false);
+        for (QAbstractButton* button : form->Option1Group()->buttons())
+            button->setChecked(false);
+        form->Option1Group()->setExclusive(true);
+    }
+
     void Tick(std::chrono::microseconds later = std::chrono::milliseconds(1))
     {
         now += later;
@@ -68,6 +82,8 @@ protected:
 
     std::chrono::steady_clock::time_point now {};
     QString chosenFile; // what the file dialog answers
+    SaveChoice saveChoice; // what the save dialog answers
+    QString suggestedSave; // the name the form proposed to it
     FormWatch watch;
     std::unique_ptr<Form1> form;
 };
@@ -76,7 +92,6 @@ TEST_F(FormMenuTest, EveryItemIsOffAtStartAndARightClickAnywhereOpensTheMenu)
 {
     for (MenuItem item : { MenuItem::RealTime, MenuItem::Loop, MenuItem::ShowTime })
         EXPECT_FALSE(form->MenuAction(item)->isChecked()) << int(item);
-    EXPECT_FALSE(form->MenuAction(MenuItem::SavePicture)->isEnabled());
     EXPECT_FALSE(form->Text2()->isVisibleTo(form.get()));
     form->show();
     for (QWidget* target : { static_cast<QWidget*>(form->Command3()),
@@ -158,6 +173,88 @@ TEST_F(FormMenuTest, LoopingWrapsFromTheVideosLastFrameToFrameOne)
     form->SetHScroll1Value(3000);
     Tick();
     EXPECT_EQ(form->HScroll1()->value(), 1);
+}
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Each of the three saved files is, byte for byte, what pelorin-convert writes for the frame, the
+// mode and the method shown, in every mode.
+TEST_F(FormMenuTest, SavedPicturesAreTheToolsBytesForTheSameFrame)
+{
+    form->Command3_Click();
+    form->Command2_Click();
+    const struct {
+        int option2;
+        int method;
+        int frame;
+    } cases[] = { { 0, 13, 75 }, { 1, 7, 210 }, { 2, 2, 433 } };
+    const QString tool = QCoreApplication::applicationDirPath() + "/pelorin-convert";
+    QTemporaryDir folder;
+    for (const auto& c : cases) {
+        form->Option2(c.option2)->click();
+        form->Option1(c.method)->click();
+        form->SetHScroll1Value(c.frame);
+        ASSERT_EQ(Answer(13), std::to_string(c.frame));
+        const QString mode = QString::number(TvcModes()[size_t(c.option2)].number);
+        const struct {
+            SavedPicture kind;
+            const char* extension;
+            QStringList size;
+        } types[] = { { SavedPicture::Display, ".png", {} },
+            { SavedPicture::Working, ".png", { "--working" } },
+            { SavedPicture::Vram, ".vram", { "--working" } } };
+        for (const auto& type : types) {
+            const QString name = QString("g%1-%2-%3").arg(mode).arg(c.method).arg(int(type.kind));
+            saveChoice = { folder.filePath(name + "-saved" + type.extension), type.kind };
+            form->MenuAction(MenuItem::SavePicture)->trigger();
+            ASSERT_TRUE(watch.messages.empty()) << watch.messages[0].text.toStdString();
+            EXPECT_THAT(suggestedSave.toStdString(),
+                HasSubstr("tom-" + std::to_string(c.frame) + "-g" + mode.toStdString() + "-"));
+
+            const QString expected = folder.filePath(name + "-tool" + type.extension);
+            QProcess run;
+            run.start(tool,
+                QStringList { "--mode", mode, "--method", QString::number(c.method), "--frames",
+                    QString::number(c.frame) }
+                    + type.size
+                    + QStringList {
+                        QCoreApplication::applicationDirPath() + "/tom.avi", expected });
+            ASSERT_TRUE(run.waitForFinished(60'000));
+            ASSERT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+            const QByteArray saved = FileBytes(saveChoice.path);
+            const QByteArray written = FileBytes(expected);
+            EXPECT_FALSE(saved.isEmpty()) << name.toStdString();
+            EXPECT_TRUE(saved == written)
+                << name.toStdString() << ": " << saved.size() << " bytes, "
+                << "the tool's " << written.size();
+        }
+    }
+}
+
+TEST_F(FormMenuTest, SavingThatCannotBeDoneSaysWhyAndLeavesNoFile)
+{
+    QTemporaryDir folder;
+    // No method set: the video memory would hold colours outside the palette.
+    ClearMethods();
+    saveChoice = { folder.filePath("none.vram"), SavedPicture::Vram };
+    form->MenuAction(MenuItem::SavePicture)->trigger();
+    ASSERT_EQ(watch.messages.size(), 1u);
+    EXPECT_THAT(watch.messages[0].text.toStdString(),
+        HasSubstr("Cannot save \"" + saveChoice.path.toStdString() + "\": the TVC video memory"));
+    // A folder that is not there.
+    saveChoice = { folder.filePath("missing/shown.png"), SavedPicture::Display };
+    form->MenuAction(MenuItem::SavePicture)->trigger();
+    ASSERT_EQ(watch.messages.size(), 2u);
+    EXPECT_THAT(watch.messages[1].text.toStdString(),
+        HasSubstr("Cannot save \"" + saveChoice.path.toStdString() + "\": the output folder"));
+    EXPECT_TRUE(QDir(folder.path())
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
+    EXPECT_FALSE(form->Ended());
 }
 
 // The copied command, run in a shell, writes exactly the picture the window shows; a file name

@@ -1,6 +1,6 @@
 #include "atomic_output.h"
 
-#include "cli_error.h"
+#include "file_error.h"
 
 #include <atomic>
 #include <cerrno>
@@ -16,7 +16,7 @@
 
 namespace fs = std::filesystem;
 
-namespace pelorin::cli {
+namespace pelorin::picture_file {
 
 namespace {
 
@@ -77,7 +77,7 @@ namespace {
                 return temp;
             }
             if (errno != EEXIST)
-                throw Failure("cannot write '" + outputName + "': " + ErrnoText());
+                throw FileError("cannot write '" + outputName + "': " + ErrnoText());
         }
     }
 
@@ -109,16 +109,17 @@ namespace {
         }
     }
 
-    // Throws CliError (1) when the folder that would hold `path` does not exist or is no folder.
+    // Throws FileError when the folder that would hold `path` does not exist or is no folder.
     void CheckOutputFolder(const std::string& path)
     {
         const std::string folder = FolderOf(path);
         std::error_code ec;
         const fs::file_status status = fs::status(folder, ec);
         if (!fs::exists(status))
-            throw Failure("the output folder '" + folder + "' does not exist");
+            throw FileError("the output folder '" + folder + "' does not exist");
         if (!fs::is_directory(status))
-            throw Failure("'" + folder + "' is not a folder, so '" + path + "' cannot be written");
+            throw FileError(
+                "'" + folder + "' is not a folder, so '" + path + "' cannot be written");
     }
 
 } // namespace
@@ -128,16 +129,9 @@ void CheckOutputWritable(const std::string& path)
     CheckOutputFolder(path);
     std::error_code ec;
     if (fs::is_directory(fs::status(path, ec)))
-        throw Failure("cannot write '" + path + "': it is a folder");
+        throw FileError("cannot write '" + path + "': it is a folder");
     if (access(FolderOf(path).c_str(), W_OK | X_OK) != 0)
-        throw Failure("cannot write '" + path + "': " + ErrnoText());
-}
-
-void CheckNotInput(const std::string& input, const std::string& output)
-{
-    std::error_code ec;
-    if (fs::equivalent(input, output, ec) && !ec)
-        throw UsageError("'" + output + "' is the input file; it will not be overwritten");
+        throw FileError("cannot write '" + path + "': " + ErrnoText());
 }
 
 AtomicOutput::AtomicOutput(std::string finalPath, const std::string& tempStem)
@@ -163,12 +157,12 @@ void AtomicOutput::Write(std::span<const uint8_t> bytes)
 {
     FILE* file = std::fopen(m_tempPath.c_str(), "wb");
     if (file == nullptr)
-        throw Failure("cannot write '" + m_finalPath + "': " + ErrnoText());
+        throw FileError("cannot write '" + m_finalPath + "': " + ErrnoText());
     const size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
     const int writeErrno = errno;
     // A full disk may only show when the buffer is flushed, so fclose is checked as well.
     if (std::fclose(file) != 0 || written != bytes.size())
-        throw Failure("cannot write '" + m_finalPath
+        throw FileError("cannot write '" + m_finalPath
             + "': " + std::strerror(written != bytes.size() ? writeErrno : errno));
 }
 
@@ -179,8 +173,15 @@ void AtomicOutput::Commit()
     umask(mask);
     chmod(m_tempPath.c_str(), 0666 & ~mask);
     if (rename(m_tempPath.c_str(), m_finalPath.c_str()) != 0)
-        throw Failure("cannot write '" + m_finalPath + "': " + ErrnoText());
+        throw FileError("cannot write '" + m_finalPath + "': " + ErrnoText());
     m_committed = true;
+}
+
+void WriteFileWhole(const std::string& path, std::span<const uint8_t> bytes)
+{
+    AtomicOutput output(path);
+    output.Write(bytes);
+    output.Commit();
 }
 
 AtomicOutputSet::AtomicOutputSet(std::string pattern)
@@ -249,4 +250,4 @@ void AtomicOutputSet::Commit()
     removeBackups();
 }
 
-} // namespace pelorin::cli
+} // namespace pelorin::picture_file

@@ -1,4 +1,4 @@
-#include "picture_io.h"
+#include "output_files.h"
 
 #include "cli_test_util.h"
 

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-namespace pelorin::cli {
+namespace pelorin::picture_file {
 
 class AtomicOutput {
 public:
     // Creates the temporary file (empty, mode 0600 until committed) and removes leftovers of
-    // runs that are gone. Throws CliError (1) naming `finalPath` when the folder does not exist
+    // runs that are gone. Throws FileError naming `finalPath` when the folder does not exist
     // or cannot be written.
     explicit AtomicOutput(std::string finalPath);
     ~AtomicOutput();
@@ -27,10 +27,10 @@ public:
 
     const std::string& TempPath() const { return m_tempPath; }
     const std::string& FinalPath() const { return m_finalPath; }
-    // Writes `bytes` as the whole content of the temporary file. Throws CliError (1).
+    // Writes `bytes` as the whole content of the temporary file. Throws FileError.
     void Write(std::span<const uint8_t> bytes);
     // Gives the file the permissions a new file gets (0666 less the umask) and renames it to the
-    // final name, replacing a file of that name. Throws CliError (1) on failure (the temporary file
+    // final name, replacing a file of that name. Throws FileError on failure (the temporary file
     // is then removed).
     void Commit();
 
@@ -55,7 +55,7 @@ public:
     // Starts the member that becomes `finalPath`.
     AtomicOutput& Add(const std::string& finalPath);
     size_t Size() const { return m_members.size(); }
-    // Throws CliError (1) naming the member that could not be put in place.
+    // Throws FileError naming the member that could not be put in place.
     void Commit();
 
 private:
@@ -63,12 +63,12 @@ private:
     std::vector<std::unique_ptr<AtomicOutput>> m_members;
 };
 
-// Throws CliError (1) when `path` cannot be written: its folder is missing or cannot be written,
+// Writes `bytes` as the whole content of `path` through an AtomicOutput: a file of that name is
+// replaced only once every byte is written. Throws FileError naming `path`.
+void WriteFileWhole(const std::string& path, std::span<const uint8_t> bytes);
+
+// Throws FileError when `path` cannot be written: its folder is missing or cannot be written,
 // or `path` is a folder itself.
 void CheckOutputWritable(const std::string& path);
 
-// Throws CliError (2) when writing `output` would replace `input` (the same file under another
-// name or through a link included).
-void CheckNotInput(const std::string& input, const std::string& output);
-
-} // namespace pelorin::cli
+} // namespace pelorin::picture_file

@@ -1,7 +1,7 @@
-#include "picture_io.h"
+#include "picture_encoder.h"
 
-#include "av_helpers.h"
-#include "cli_error.h"
+#include "file_error.h"
+#include "video/ffmpeg_util.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -9,7 +9,12 @@ extern "C" {
 
 #include <cstring>
 
-namespace pelorin::cli {
+namespace pelorin::picture_file {
+
+using video::AvErrorText;
+using video::CodecPtr;
+using video::FramePtr;
+using video::PacketPtr;
 
 PictureFormat PictureFormatFor(const std::string& extension)
 {
@@ -30,19 +35,19 @@ std::vector<uint8_t> EncodePicture(const platform::Surface& picture, PictureForm
         = format == PictureFormat::Bmp ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_RGB24;
     const AVCodec* codec = avcodec_find_encoder(id);
     if (codec == nullptr)
-        throw Failure(std::string("this FFmpeg has no ") + avcodec_get_name(id) + " encoder");
+        throw FileError(std::string("this FFmpeg has no ") + avcodec_get_name(id) + " encoder");
     CodecPtr encoder(avcodec_alloc_context3(codec));
     FramePtr frame(av_frame_alloc());
     PacketPtr packet(av_packet_alloc());
     if (!encoder || !frame || !packet)
-        throw Failure("out of memory");
+        throw FileError("out of memory");
     encoder->width = picture.width;
     encoder->height = picture.height;
     encoder->pix_fmt = pixelFormat;
     encoder->time_base = { 1, 25 };
     int rc = avcodec_open2(encoder.get(), codec, nullptr);
     const auto fail = [&](int code) {
-        return Failure(std::string("cannot encode the ") + avcodec_get_name(id)
+        return FileError(std::string("cannot encode the ") + avcodec_get_name(id)
             + " picture: " + AvErrorText(code));
     };
     if (rc < 0)
@@ -76,4 +81,4 @@ std::vector<uint8_t> EncodePicture(const platform::Surface& picture, PictureForm
     return bytes;
 }
 
-} // namespace pelorin::cli
+} // namespace pelorin::picture_file
