@@ -82,9 +82,13 @@ void ProgressLine::Update(int64_t done)
     const double rate = seconds > 0 ? double(done) / seconds : 0;
     char left[32] = "?";
     if (rate > 0) {
-        const auto remaining = int64_t(double(m_total - done) / rate + 0.5);
-        std::snprintf(left, sizeof left, "%lld:%02lld", static_cast<long long>(remaining / 60),
-            static_cast<long long>(remaining % 60));
+        const auto remaining = static_cast<long long>(double(m_total - done) / rate + 0.5);
+        // Long jobs count hours: "1:02:03", short ones "2:03".
+        if (remaining >= 3600)
+            std::snprintf(left, sizeof left, "%lld:%02lld:%02lld", remaining / 3600,
+                remaining / 60 % 60, remaining % 60);
+        else
+            std::snprintf(left, sizeof left, "%lld:%02lld", remaining / 60, remaining % 60);
     }
     // "\033[K" clears what a longer earlier line left behind.
     std::fprintf(m_out, "\rframe %lld of %lld, %.1f frames/s, %s left\033[K",

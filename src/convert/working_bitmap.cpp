@@ -15,23 +15,6 @@ thread_local HDC WorkDC = nullptr;
 thread_local HBITMAP WorkBitmap = nullptr;
 
 namespace {
-    // A picture row as 3-byte pixels (blue, green, red), four pixels (three words) at a time.
-    void PackPixels(const uint32_t* in, uint8_t* out, int count)
-    {
-        int x = 0;
-        for (; x + 4 <= count; x += 4, in += 4, out += 12) {
-            const uint32_t p0 = in[0] & 0xFFFFFFu, p1 = in[1] & 0xFFFFFFu, p2 = in[2] & 0xFFFFFFu,
-                           p3 = in[3] & 0xFFFFFFu;
-            const uint32_t words[3] = { p0 | p1 << 24, p1 >> 8 | p2 << 16, p2 >> 16 | p3 << 8 };
-            std::memcpy(out, words, 12);
-        }
-        for (; x < count; ++x, ++in, out += 3) {
-            out[0] = uint8_t(*in);
-            out[1] = uint8_t(*in >> 8);
-            out[2] = uint8_t(*in >> 16);
-        }
-    }
-
     void RepeatPixel(uint32_t colour, uint8_t* out, int count)
     {
         for (int x = 0; x < count; ++x, out += 3) {
@@ -53,7 +36,7 @@ namespace {
             // Bottom-up; the columns right of the picture are black.
             for (int r = 0; r < g.H; ++r) {
                 uint8_t* row = out + size_t(r) * stride;
-                PackPixels(picture.Row(SH - 1 - r), row, SW);
+                PackRow24(picture.Row(SH - 1 - r), row, SW);
                 std::memset(row + 3 * size_t(SW), 0, stride - 3 * size_t(SW));
             }
             return;
@@ -66,18 +49,18 @@ namespace {
                 const uint32_t* in = picture.Row(py);
                 if (padBorders) {
                     RepeatPixel(in[0], row, b);
-                    PackPixels(in, row + left, SW);
+                    PackRow24(in, row + left, SW);
                     RepeatPixel(in[SW - 1], row + left + 3 * size_t(SW), b);
                     std::memset(row + 2 * left + 3 * size_t(SW), 0, right - left);
                 } else {
                     std::memset(row, 0, left);
-                    PackPixels(in, row + left, SW);
+                    PackRow24(in, row + left, SW);
                     std::memset(row + left + 3 * size_t(SW), 0, right);
                 }
             } else if (padBorders) {
                 // Border rows repeat the nearest picture row over the picture's columns only.
                 std::memset(row, 0, left);
-                PackPixels(picture.Row(py < 0 ? 0 : SH - 1), row + left, SW);
+                PackRow24(picture.Row(py < 0 ? 0 : SH - 1), row + left, SW);
                 std::memset(row + left + 3 * size_t(SW), 0, right);
             } else {
                 std::memset(row, 0, stride);

@@ -49,23 +49,7 @@ namespace {
             && h.biHeight >= -kMaxSurfaceSide && h.biHeight <= kMaxSurfaceSide;
     }
 
-    // 32-bit pixels to 3-byte blue, green, red and back, four pixels (three words) at a time.
-    void PackRow(const uint32_t* in, uint8_t* out, int count)
-    {
-        int x = 0;
-        for (; x + 4 <= count; x += 4, in += 4, out += 12) {
-            const uint32_t p0 = in[0] & 0xFFFFFFu, p1 = in[1] & 0xFFFFFFu, p2 = in[2] & 0xFFFFFFu,
-                           p3 = in[3] & 0xFFFFFFu;
-            const uint32_t words[3] = { p0 | p1 << 24, p1 >> 8 | p2 << 16, p2 >> 16 | p3 << 8 };
-            std::memcpy(out, words, 12);
-        }
-        for (; x < count; ++x, ++in, out += 3) {
-            out[0] = uint8_t(*in);
-            out[1] = uint8_t(*in >> 8);
-            out[2] = uint8_t(*in >> 16);
-        }
-    }
-
+    // 3-byte blue, green, red pixels back to 32-bit ones (PackRow24 is the other way).
     void UnpackRow(const uint8_t* in, uint32_t* out, int count)
     {
         int x = 0;
@@ -561,7 +545,7 @@ int GetDIBits(HDC dc, HBITMAP bitmap, unsigned start, unsigned lines, void* bits
             break;
         const int y = topDown ? int(scan) : s.height - 1 - int(scan);
         uint8_t* o = out + size_t(line) * stride;
-        PackRow(s.Row(y), o, s.width);
+        PackRow24(s.Row(y), o, s.width);
         std::memset(o + size_t(s.width) * 3, 0, stride - size_t(s.width) * 3);
         ++copied;
     }
@@ -630,6 +614,23 @@ bool DeleteObject(HBITMAP bitmap)
     KeepSpareStorage(std::move(bitmap->surface.pixels));
     delete bitmap;
     return true;
+}
+
+
+void PackRow24(const uint32_t* in, uint8_t* out, int count)
+{
+    int x = 0;
+    for (; x + 4 <= count; x += 4, in += 4, out += 12) {
+        const uint32_t p0 = in[0] & 0xFFFFFFu, p1 = in[1] & 0xFFFFFFu, p2 = in[2] & 0xFFFFFFu,
+                       p3 = in[3] & 0xFFFFFFu;
+        const uint32_t words[3] = { p0 | p1 << 24, p1 >> 8 | p2 << 16, p2 >> 16 | p3 << 8 };
+        std::memcpy(out, words, 12);
+    }
+    for (; x < count; ++x, ++in, out += 3) {
+        out[0] = uint8_t(*in);
+        out[1] = uint8_t(*in >> 8);
+        out[2] = uint8_t(*in >> 16);
+    }
 }
 
 } // namespace platform

@@ -125,4 +125,8 @@ bool DeleteObject(HBITMAP bitmap);
 // Bytes per 24-bit DIB row: 3 × width rounded up to a multiple of 4.
 constexpr size_t DibStrideBytes(int width) { return (size_t(width) * 3 + 3) & ~size_t(3); }
 
+// `count` 32-bit pixels as 3-byte pixels (blue, green, red), the unused byte dropped; the row
+// layout of 24-bit DIBs and of the working buffer.
+void PackRow24(const uint32_t* in, uint8_t* out, int count);
+
 } // namespace platform
