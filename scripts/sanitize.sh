@@ -18,6 +18,6 @@ export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan-third-party.supp:print_suppr
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORIN_SANITIZE=thread \
     -DPELORIN_BUILD_WINDOW=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target video_tests pipeline_tests cli_tests
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan-third-party.supp"
 (cd build-tsan && ./video_tests --gtest_brief=1 && ./pipeline_tests --gtest_brief=1 \
     && ./cli_tests --gtest_brief=1 --gtest_filter='*Threads*')
