@@ -1,10 +1,157 @@
+#include "threshold_noise.h"
 #include "convert/nearest_color.h"
 #include "convert/working_bitmap.h"
 #include "noise_generator.h"
 #include "routines.h"
-#include "threshold_noise.h"
+
+#include <array>
+#include <cstring>
 
 namespace pelorin {
+
+namespace {
+
+    // The buffer is noised a block of pixels at a time. Draw k after a state s is the scramble
+    // of s + (k + 1)·step, so each draw is worked out on its own, many side by side in vector
+    // lanes, in the order of the buffer's bytes: byte 3i + o (o = 0 blue, 1 green, 2 red) takes
+    // draw 3i + 2 − o, red being drawn first.
+    constexpr size_t kBlockPixels = 64;
+    constexpr size_t kBlockBytes = 3 * kBlockPixels;
+
+    // (k + 1)·step for the draw of each byte of a block.
+    constexpr std::array<uint64_t, kBlockBytes> MakeByteSteps()
+    {
+        std::array<uint64_t, kBlockBytes> steps {};
+        for (size_t m = 0; m < kBlockBytes; ++m) {
+            const uint64_t draw = m + 2 - 2 * (m % 3);
+            steps[m] = (draw + 1) * NoiseGenerator::kStep;
+        }
+        return steps;
+    }
+    constexpr std::array<uint64_t, kBlockBytes> kByteSteps = MakeByteSteps();
+
+    inline __attribute__((always_inline)) uint32_t Scramble(uint64_t z)
+    {
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        z ^= z >> 31;
+        return uint32_t(z >> 32);
+    }
+
+    // Eight bytes side by side. The vector types compile to whatever lanes the function's
+    // instruction set offers, so every instruction set computes the very same numbers.
+    using U64x8 = uint64_t __attribute__((vector_size(64)));
+    using U32x8 = uint32_t __attribute__((vector_size(32)));
+    using I32x8 = int32_t __attribute__((vector_size(32)));
+    using U8x8 = uint8_t __attribute__((vector_size(8)));
+
+    // AddNoiseBits for eight bytes, in 32-bit steps: with t = amplitude·bits,
+    // v·2^32 = channel·2^32 + t − (amplitude >> 1)·2^32 − (amplitude & 1)·2^31, so the fraction
+    // is t's low half with bit 31 flipped for an odd amplitude, and the whole part borrows one
+    // exactly when that flip wraps below zero.
+    inline __attribute__((always_inline)) U8x8 AddNoiseInLanes(
+        U8x8 channels, uint32_t amplitude, U64x8 bits)
+    {
+        const U64x8 t = bits * uint64_t(amplitude);
+        const U32x8 low = __builtin_convertvector(t, U32x8);
+        const I32x8 high = __builtin_convertvector(t >> 32, I32x8);
+        const uint32_t odd = amplitude & 1u;
+        const U32x8 fraction = low ^ (odd << 31);
+        const I32x8 borrow = __builtin_convertvector(odd & ~(low >> 31), I32x8);
+        const I32x8 whole
+            = __builtin_convertvector(channels, I32x8) + high - int32_t(amplitude >> 1) - borrow;
+        // Comparisons give −1 where true.
+        const I32x8 up = -(fraction > 0x80000000u) | (-(fraction == 0x80000000u) & whole & 1);
+        I32x8 v = whole + up;
+        v = v < 0 ? 0 : v;
+        v = v > 255 ? 255 : v;
+        return __builtin_convertvector(v, U8x8);
+    }
+
+    // Noises `count` bytes (a whole number of pixels, at most a block) drawn after `state`.
+    inline __attribute__((always_inline)) void NoiseBlockBody(
+        uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
+    {
+        // A whole block at a fixed count; a short last block is worked on a copy.
+        uint8_t copy[kBlockBytes] = {};
+        uint8_t* const work = count == kBlockBytes ? bytes : copy;
+        if (work == copy)
+            std::memcpy(copy, bytes, count);
+        for (size_t m = 0; m < kBlockBytes; m += 8) {
+            U64x8 z;
+            std::memcpy(&z, &kByteSteps[m], sizeof z);
+            z += state;
+            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+            z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+            z ^= z >> 31;
+            U8x8 channels;
+            std::memcpy(&channels, work + m, 8);
+            channels = AddNoiseInLanes(channels, amplitude, z >> 32);
+            std::memcpy(work + m, &channels, 8);
+        }
+        if (work == copy)
+            std::memcpy(bytes, copy, count);
+    }
+
+    void NoiseBlockBaseline(uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
+    {
+        NoiseBlockBody(bytes, count, state, amplitude);
+    }
+
+#if defined(__GNUC__) && defined(__x86_64__)
+    __attribute__((target("avx2"))) void NoiseBlockAvx2(
+        uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
+    {
+        NoiseBlockBody(bytes, count, state, amplitude);
+    }
+#endif
+
+    using NoiseBlockFn = void (*)(uint8_t*, size_t, uint64_t, uint8_t);
+
+    NoiseBlockFn PickNoiseBlock(bool wide)
+    {
+#if defined(__GNUC__) && defined(__x86_64__)
+        if (wide && __builtin_cpu_supports("avx2"))
+            return NoiseBlockAvx2;
+#endif
+        (void)wide;
+        return NoiseBlockBaseline;
+    }
+
+    NoiseBlockFn g_noiseBlock = PickNoiseBlock(true);
+
+    // Nearest colours of the noised pixels; two-entry palettes by the side of their plane.
+    template <class Nearest>
+    void MapBlocks(
+        uint8_t* begin, uint8_t* end, uint64_t& state, uint8_t amplitude, const Nearest& nearest)
+    {
+        for (uint8_t* block = begin; block < end; block += kBlockBytes) {
+            const size_t count = std::min<size_t>(kBlockBytes, size_t(end - block));
+            g_noiseBlock(block, count, state, amplitude);
+            state = NoiseGenerator::Skip(state, count);
+            for (uint8_t* p = block; p < block + count; p += 3) {
+                const uint32_t c = nearest(p[2], p[1], p[0]);
+                p[0] = uint8_t(c);
+                p[1] = uint8_t(c >> 8);
+                p[2] = uint8_t(c >> 16);
+            }
+        }
+    }
+
+} // namespace
+
+// For the tests: runs the noise on the baseline instruction set (false) or the widest the
+// processor offers (true).
+void UseWideNoiseLanes(bool wide) { g_noiseBlock = PickNoiseBlock(wide); }
+
+// For the tests: the lane form of AddNoiseBits, the same bits in all eight lanes.
+uint8_t AddNoiseBitsInLanes(uint8_t channel, uint8_t amplitude, uint32_t bits)
+{
+    U8x8 channels = {};
+    channels[3] = channel;
+    const U64x8 lanes = { 0, 0, 0, bits, 0, 0, 0, 0 };
+    return AddNoiseInLanes(channels, amplitude, lanes)[3];
+}
 
 uint64_t NoiseDrawsPerPicture(int SW, int SH)
 {
@@ -20,22 +167,29 @@ void ThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& des
     platform::PictureBox& source, uint8_t, uint8_t amplitude)
 {
     const NearestColorTable& table = context.NearestTable();
-    // A local generator keeps the state in a register through the loop.
-    NoiseGenerator generator(context.noiseState);
+    uint64_t state = context.noiseState;
     WorkingBitmap work(context, source, 0, false);
     uint8_t* const begin = work.Bytes();
     uint8_t* const end = begin + work.Geometry().SizeBytes();
-    for (uint8_t* p = begin; p < end; p += 3) {
-        // Red, then green, then blue.
-        const uint8_t red = AddNoiseBits(p[2], amplitude, generator.Next());
-        const uint8_t green = AddNoiseBits(p[1], amplitude, generator.Next());
-        const uint8_t blue = AddNoiseBits(p[0], amplitude, generator.Next());
-        const uint32_t c = table.Lookup(red, green, blue);
-        p[0] = uint8_t(c);
-        p[1] = uint8_t(c >> 8);
-        p[2] = uint8_t(c >> 16);
+    const auto& entries = table.Entries();
+    if (entries.size() == 2) {
+        const PaletteEntry &e0 = entries[0], &e1 = entries[1];
+        const int pr = 2 * (int(e1.Red) - int(e0.Red)), pg = 2 * (int(e1.Green) - int(e0.Green)),
+                  pb = 2 * (int(e1.Blue) - int(e0.Blue));
+        const int threshold = int(e1.Red) * e1.Red + int(e1.Green) * e1.Green
+            + int(e1.Blue) * e1.Blue - int(e0.Red) * e0.Red - int(e0.Green) * e0.Green
+            - int(e0.Blue) * e0.Blue;
+        const uint32_t c0 = PackEntry(e0), flip = c0 ^ PackEntry(e1);
+        MapBlocks(begin, end, state, amplitude, [&](int red, int green, int blue) {
+            const uint32_t one = 0u - uint32_t(pr * red + pg * green + pb * blue > threshold);
+            return c0 ^ (flip & one);
+        });
+    } else {
+        MapBlocks(begin, end, state, amplitude, [&](uint8_t red, uint8_t green, uint8_t blue) {
+            return table.Lookup(red, green, blue);
+        });
     }
-    context.noiseState = generator.State();
+    context.noiseState = state;
     work.DrawTo(destination);
 }
 
