@@ -33,10 +33,8 @@ public:
         if (m_twoEntries) {
             // Entry 1 is nearer exactly where this linear form exceeds the threshold; on the
             // dividing plane itself entry 0, the lower index, wins.
-            // Selected, not branched to: on a noisy or dithered picture the side is a coin toss.
             const int side = m_plane[0] * red + m_plane[1] * green + m_plane[2] * blue;
-            const uint32_t one = 0u - uint32_t(side > m_planeThreshold);
-            return m_colours[0] ^ ((m_colours[0] ^ m_colours[1]) & one);
+            return side > m_planeThreshold ? m_colours[1] : m_colours[0];
         }
         const uint32_t cell = m_cells[(size_t(red >> 3) << 10) | (size_t(green >> 3) << 5) | (blue >> 3)];
         if (cell < kListFlag)

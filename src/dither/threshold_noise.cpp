@@ -17,6 +17,7 @@ namespace {
     // draw 3i + 2 − o, red being drawn first.
     constexpr size_t kBlockPixels = 64;
     constexpr size_t kBlockBytes = 3 * kBlockPixels;
+    static_assert(kBlockBytes % 32 == 0, "a block is worked 32 bytes at a time");
 
     // (k + 1)·step for the draw of each byte of a block.
     constexpr std::array<uint64_t, kBlockBytes> MakeByteSteps()
@@ -38,19 +39,26 @@ namespace {
         return uint32_t(z >> 32);
     }
 
+    // The helpers below pass vectors by value, but they are always inlined, so no call crosses
+    // a calling convention that would need to agree on how vectors travel.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+
     // Eight bytes side by side. The vector types compile to whatever lanes the function's
     // instruction set offers, so every instruction set computes the very same numbers.
     using U64x8 = uint64_t __attribute__((vector_size(64)));
     using U32x8 = uint32_t __attribute__((vector_size(32)));
     using I32x8 = int32_t __attribute__((vector_size(32)));
-    using U8x8 = uint8_t __attribute__((vector_size(8)));
+    using I32x16 = int32_t __attribute__((vector_size(64)));
+    using I32x32 = int32_t __attribute__((vector_size(128)));
+    using U8x32 = uint8_t __attribute__((vector_size(32)));
 
     // AddNoiseBits for eight bytes, in 32-bit steps: with t = amplitude·bits,
     // v·2^32 = channel·2^32 + t − (amplitude >> 1)·2^32 − (amplitude & 1)·2^31, so the fraction
     // is t's low half with bit 31 flipped for an odd amplitude, and the whole part borrows one
     // exactly when that flip wraps below zero.
-    inline __attribute__((always_inline)) U8x8 AddNoiseInLanes(
-        U8x8 channels, uint32_t amplitude, U64x8 bits)
+    inline __attribute__((always_inline)) I32x8 AddNoiseInLanes(
+        I32x8 channels, uint32_t amplitude, U64x8 bits)
     {
         const U64x8 t = bits * uint64_t(amplitude);
         const U32x8 low = __builtin_convertvector(t, U32x8);
@@ -64,8 +72,22 @@ namespace {
         const I32x8 up = -(fraction > 0x80000000u) | (-(fraction == 0x80000000u) & whole & 1);
         I32x8 v = whole + up;
         v = v < 0 ? 0 : v;
-        v = v > 255 ? 255 : v;
-        return __builtin_convertvector(v, U8x8);
+        return v > 255 ? 255 : v;
+    }
+
+    template <int J>
+    inline __attribute__((always_inline)) I32x8 Noise8(
+        I32x32 in, size_t m, uint64_t state, uint8_t amplitude)
+    {
+        U64x8 z;
+        std::memcpy(&z, &kByteSteps[m + J], sizeof z);
+        z += state;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        z ^= z >> 31;
+        const I32x8 channels
+            = __builtin_shufflevector(in, in, J, J + 1, J + 2, J + 3, J + 4, J + 5, J + 6, J + 7);
+        return AddNoiseInLanes(channels, amplitude, z >> 32);
     }
 
     // Noises `count` bytes (a whole number of pixels, at most a block) drawn after `state`.
@@ -73,25 +95,36 @@ namespace {
         uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
     {
         // A whole block at a fixed count; a short last block is worked on a copy.
-        uint8_t copy[kBlockBytes] = {};
+        uint8_t copy[kBlockBytes];
         uint8_t* const work = count == kBlockBytes ? bytes : copy;
-        if (work == copy)
+        if (work == copy) {
             std::memcpy(copy, bytes, count);
-        for (size_t m = 0; m < kBlockBytes; m += 8) {
-            U64x8 z;
-            std::memcpy(&z, &kByteSteps[m], sizeof z);
-            z += state;
-            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-            z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-            z ^= z >> 31;
-            U8x8 channels;
-            std::memcpy(&channels, work + m, 8);
-            channels = AddNoiseInLanes(channels, amplitude, z >> 32);
-            std::memcpy(work + m, &channels, 8);
+            std::memset(copy + count, 0, kBlockBytes - count);
+        }
+        for (size_t m = 0; m < kBlockBytes; m += 32) {
+            // 32 bytes held in one vector, so that each group of eight widens in registers.
+            U8x32 bytes8;
+            std::memcpy(&bytes8, work + m, sizeof bytes8);
+            const I32x32 in = __builtin_convertvector(bytes8, I32x32);
+            const I32x8 a = Noise8<0>(in, m, state, amplitude),
+                        b = Noise8<8>(in, m, state, amplitude),
+                        c = Noise8<16>(in, m, state, amplitude),
+                        d = Noise8<24>(in, m, state, amplitude);
+            const I32x16 ab = __builtin_shufflevector(
+                a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+            const I32x16 cd = __builtin_shufflevector(
+                c, d, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+            const U8x32 out = __builtin_convertvector(
+                __builtin_shufflevector(ab, cd, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
+                    15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31),
+                U8x32);
+            std::memcpy(work + m, &out, sizeof out);
         }
         if (work == copy)
             std::memcpy(bytes, copy, count);
     }
+
+#pragma GCC diagnostic pop
 
     void NoiseBlockBaseline(uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
     {
@@ -155,14 +188,17 @@ namespace {
 // 2 AVX-512), as far as the processor offers it.
 void UseNoiseLanes(int widest) { g_noiseBlock = PickNoiseBlock(widest); }
 
-// For the tests: the lane form of AddNoiseBits, the same bits in all eight lanes.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+// For the tests: the lane form of AddNoiseBits, in one of the eight lanes.
 uint8_t AddNoiseBitsInLanes(uint8_t channel, uint8_t amplitude, uint32_t bits)
 {
-    U8x8 channels = {};
+    I32x8 channels = {};
     channels[3] = channel;
     const U64x8 lanes = { 0, 0, 0, bits, 0, 0, 0, 0 };
-    return AddNoiseInLanes(channels, amplitude, lanes)[3];
+    return uint8_t(AddNoiseInLanes(channels, amplitude, lanes)[3]);
 }
+#pragma GCC diagnostic pop
 
 uint64_t NoiseDrawsPerPicture(int SW, int SH)
 {
