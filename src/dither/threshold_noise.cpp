@@ -7,6 +7,10 @@
 #include <array>
 #include <cstring>
 
+// The vector helpers here pass vectors by value, but they are file-local and always inlined, so
+// no call crosses a calling convention that would need to agree on how vectors travel.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 namespace pelorin {
 
 namespace {
@@ -38,11 +42,6 @@ namespace {
         z ^= z >> 31;
         return uint32_t(z >> 32);
     }
-
-    // The helpers below pass vectors by value, but they are always inlined, so no call crosses
-    // a calling convention that would need to agree on how vectors travel.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
 
     // Eight bytes side by side. The vector types compile to whatever lanes the function's
     // instruction set offers, so every instruction set computes the very same numbers.
@@ -124,8 +123,6 @@ namespace {
             std::memcpy(bytes, copy, count);
     }
 
-#pragma GCC diagnostic pop
-
     void NoiseBlockBaseline(uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
     {
         NoiseBlockBody(bytes, count, state, amplitude);
@@ -188,8 +185,6 @@ namespace {
 // 2 AVX-512), as far as the processor offers it.
 void UseNoiseLanes(int widest) { g_noiseBlock = PickNoiseBlock(widest); }
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
 // For the tests: the lane form of AddNoiseBits, in one of the eight lanes.
 uint8_t AddNoiseBitsInLanes(uint8_t channel, uint8_t amplitude, uint32_t bits)
 {
@@ -198,7 +193,6 @@ uint8_t AddNoiseBitsInLanes(uint8_t channel, uint8_t amplitude, uint32_t bits)
     const U64x8 lanes = { 0, 0, 0, bits, 0, 0, 0, 0 };
     return uint8_t(AddNoiseInLanes(channels, amplitude, lanes)[3]);
 }
-#pragma GCC diagnostic pop
 
 uint64_t NoiseDrawsPerPicture(int SW, int SH)
 {
