@@ -461,12 +461,257 @@ namespace {
         }
     }
 
+#if defined(__SSE2__)
+    // ---- The scan for "Graphics 2" and "Graphics 4", three channels in one register ---------
+    //
+    // Every entry of these palettes has channels of 0 or 255, so a channel either falls to 0 (q =
+    // v / D ≥ 0) or rises to 255 (q = −((255 − v) / D) ≤ 0), and the palette decides only which
+    // channels rise. Both outcomes of every channel are worked out alongside the choice, in the
+    // 16-bit lanes 0 (blue), 1 (green) and 2 (red) of one register, so that the choice is a
+    // single blend away from the next pixel's value. Lanes 3 ... 7 stay zero.
+
+    enum class BinaryPalette { BlackWhite, Tvc4 };
+
+    // ⌊x / D⌋ for 0 ≤ x ≤ 255 in every lane.
+    template <int D> PELORIN_INLINE __m128i DivideLanes(__m128i x)
+    {
+        if constexpr ((D & (D - 1)) == 0) {
+            constexpr int shift = D == 1 ? 0
+                : D == 2                 ? 1
+                : D == 4                 ? 2
+                : D == 8                 ? 3
+                : D == 16                ? 4
+                                         : 5;
+            static_assert(D <= 32);
+            return _mm_srli_epi16(x, shift);
+        } else {
+            return _mm_mulhi_epu16(x, _mm_set1_epi16(int16_t((65536 + D - 1) / D)));
+        }
+    }
+    // The multiply-high above gives the floor for every byte value: checked here once for all.
+    template <int D> constexpr bool DivisionByMultiplyIsExact()
+    {
+        constexpr unsigned m = (65536 + D - 1) / D;
+        for (unsigned x = 0; x < 256; ++x)
+            if ((x * m) >> 16 != x / D)
+                return false;
+        return m < 65536;
+    }
+    static_assert(DivisionByMultiplyIsExact<42>() && DivisionByMultiplyIsExact<48>());
+
+    template <int W> PELORIN_INLINE __m128i MultiplyLanes(__m128i x)
+    {
+        if constexpr (W == 0)
+            return _mm_setzero_si128();
+        else if constexpr (W == 1)
+            return x;
+        else if constexpr (W == 2)
+            return _mm_add_epi16(x, x);
+        else if constexpr (W == 4)
+            return _mm_slli_epi16(x, 2);
+        else if constexpr (W == 8)
+            return _mm_slli_epi16(x, 3);
+        else
+            return _mm_mullo_epi16(x, _mm_set1_epi16(int16_t(W)));
+    }
+
+    PELORIN_INLINE __m128i Blend(__m128i ifClear, __m128i ifSet, __m128i mask)
+    {
+        return _mm_xor_si128(ifClear, _mm_and_si128(_mm_xor_si128(ifClear, ifSet), mask));
+    }
+
+    // All ones in the lanes of the channels that rise to 255 in the nearest entry to the colour
+    // in lanes 0 ... 2 (lower index on a tie, as NearestColorTable decides).
+    template <BinaryPalette P> PELORIN_INLINE __m128i RisingChannels(__m128i v)
+    {
+        // b + g + r in lane 0.
+        const __m128i sum = _mm_sad_epu8(v, _mm_setzero_si128());
+        if constexpr (P == BinaryPalette::BlackWhite) {
+            // White is nearer exactly where b + g + r > 382.5.
+            const __m128i white = _mm_cmpgt_epi16(sum, _mm_set1_epi16(382));
+            return _mm_shufflelo_epi16(white, 0);
+        } else {
+            // Black, white, blue, red. With a = 255 − 2v per channel, each entry's distance
+            // minus black's is 255 times: white a_b + a_g + a_r, blue a_b, red a_r. Worked out
+            // with the lower index winning ties (the a are odd, so black never ties):
+            //   white ⟺ b + g + r ≥ 383, g + r ≥ 255 and g + b ≥ 255;
+            //   blue  ⟺ b ≥ 128, g + r < 255 and b ≥ r;
+            //   red   ⟺ r ≥ 128, g + b < 255 and r > b.
+            const __m128i greens = _mm_shufflelo_epi16(v, _MM_SHUFFLE(1, 1, 1, 1));
+            const __m128i swapped = _mm_shufflelo_epi16(v, _MM_SHUFFLE(3, 0, 1, 2)); // r, g, b
+            // Lane 0: g + r ≥ 255; lane 2: g + b ≥ 255.
+            const __m128i pairs
+                = _mm_cmpgt_epi16(_mm_add_epi16(greens, swapped), _mm_set1_epi16(254));
+            const __m128i high = _mm_cmpgt_epi16(v, _mm_set1_epi16(127));
+            // Lane 0: b + 1 > r; lane 2: r > b.
+            const __m128i ahead = _mm_cmpgt_epi16(
+                _mm_add_epi16(v, _mm_setr_epi16(1, 0, 0, 0, 0, 0, 0, 0)), swapped);
+            const __m128i single
+                = _mm_and_si128(_mm_andnot_si128(pairs, _mm_and_si128(high, ahead)),
+                    _mm_setr_epi16(-1, 0, -1, 0, 0, 0, 0, 0));
+            const __m128i bothPairs
+                = _mm_and_si128(pairs, _mm_shufflelo_epi16(pairs, _MM_SHUFFLE(3, 0, 1, 2)));
+            const __m128i white
+                = _mm_and_si128(_mm_cmpgt_epi16(sum, _mm_set1_epi16(382)), bothPairs);
+            return _mm_or_si128(_mm_and_si128(_mm_shufflelo_epi16(white, 0),
+                                    _mm_setr_epi16(-1, -1, -1, 0, 0, 0, 0, 0)),
+                single);
+        }
+    }
+
+    PELORIN_INLINE __m128i LoadPixel(const uint8_t* p)
+    {
+        // Three bytes of the pixel, and the next byte, which is masked off.
+        int32_t word;
+        std::memcpy(&word, p, 4);
+        return _mm_and_si128(_mm_unpacklo_epi8(_mm_cvtsi32_si128(word), _mm_setzero_si128()),
+            _mm_setr_epi16(-1, -1, -1, 0, 0, 0, 0, 0));
+    }
+
+    PELORIN_INLINE __m128i PixelFromInts(int blue, int green, int red)
+    {
+        return _mm_setr_epi16(int16_t(blue), int16_t(green), int16_t(red), 0, 0, 0, 0, 0);
+    }
+
+    template <size_t I, BinaryPalette P>
+    void ScanBinary(
+        uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin, size_t end)
+    {
+        using S = Shape<I>;
+        constexpr const DiffusionKernel& kernel = S::kernel;
+        constexpr int D = S::divisor, right1 = S::right1, right2 = S::right2;
+        constexpr int wrapFirstToLast = WeightAt(kernel, -1, 1);
+        constexpr int wrapFirstToSecondLast = WeightAt(kernel, -2, 1);
+        constexpr int wrapSecondToLast = WeightAt(kernel, -2, 1);
+
+        const size_t stride = size_t(strideBytes);
+        const size_t rows = sizeBytes / stride;
+        const size_t width = stride / 3;
+        const size_t firstRow = begin / stride, endRow = end / stride;
+
+        std::vector<int16_t>& store = t_quotients;
+        if (store.size() < sizeBytes + 2 * kQuotientMargin)
+            store.assign(sizeBytes + 2 * kQuotientMargin, 0);
+        int16_t* const quotients = store.data() + kQuotientMargin;
+        std::fill(quotients - kQuotientMargin, quotients + begin, int16_t(0));
+
+        const __m128i channels = _mm_setr_epi16(255, 255, 255, 0, 0, 0, 0, 0);
+        const __m128i top = _mm_set1_epi16(255);
+        const __m128i zero = _mm_setzero_si128();
+
+        int held[3][3] = {}; // [channel][second-last right2, last right1, last right2]
+
+        for (size_t y = firstRow; y < rows; ++y) {
+            uint8_t* const row = buffer + y * stride;
+            int16_t* const rowQuotients = quotients + y * stride;
+            if (y < endRow)
+                std::fill(rowQuotients, rowQuotients + 6, int16_t(0));
+            else
+                std::fill(rowQuotients, rowQuotients + stride + kQuotientMargin, int16_t(0));
+            if constexpr (S::reachesTwoRowsDown)
+                ApplyRowAbove<I, 2>(row, rowQuotients, stride);
+            ApplyRowAbove<I, 1>(row, rowQuotients, stride);
+
+            int first[3], second[3];
+            for (int c = 0; c < 3; ++c) {
+                first[c] = ClampByte(ClampByte(row[c] + held[c][0]) + held[c][1]);
+                second[c] = ClampByte(row[3 + c] + held[c][2]);
+            }
+            if (y >= endRow) {
+                for (int c = 0; c < 3; ++c) {
+                    row[c] = uint8_t(first[c]);
+                    row[3 + c] = uint8_t(second[c]);
+                    held[c][0] = held[c][1] = held[c][2] = 0;
+                }
+                continue;
+            }
+
+            __m128i v = PixelFromInts(first[0], first[1], first[2]);
+            __m128i next = PixelFromInts(second[0], second[1], second[2]);
+
+            // One pixel: its rising channels, q for the rows below, its palette colour, and the
+            // next pixel's value for both outcomes of each channel, blended by the choice.
+            auto step = [&](size_t x, bool after) PELORIN_INLINE_LAMBDA -> __m128i {
+                uint8_t* pixel = row + 3 * x;
+                const __m128i fall = DivideLanes<D>(v); // q where the channel falls
+                const __m128i rise
+                    = DivideLanes<D>(_mm_xor_si128(v, channels)); // −q where it rises
+                const __m128i nextFall
+                    = _mm_min_epi16(_mm_add_epi16(next, MultiplyLanes<right1>(fall)), top);
+                const __m128i nextRise
+                    = _mm_max_epi16(_mm_sub_epi16(next, MultiplyLanes<right1>(rise)), zero);
+                const __m128i rising = RisingChannels<P>(v);
+                const __m128i q = Blend(fall, _mm_sub_epi16(zero, rise), rising);
+                v = Blend(nextFall, nextRise, rising);
+                if (after) {
+                    const __m128i later = LoadPixel(pixel + 6);
+                    if constexpr (right2 != 0) {
+                        const __m128i laterFall
+                            = _mm_min_epi16(_mm_add_epi16(later, MultiplyLanes<right2>(fall)), top);
+                        const __m128i laterRise = _mm_max_epi16(
+                            _mm_sub_epi16(later, MultiplyLanes<right2>(rise)), zero);
+                        next = Blend(laterFall, laterRise, rising);
+                    } else {
+                        next = later;
+                    }
+                }
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(rowQuotients + 3 * x), q);
+                const uint32_t colour
+                    = uint32_t(_mm_cvtsi128_si32(_mm_packs_epi16(rising, rising)));
+                std::memcpy(pixel, &colour, 2);
+                pixel[2] = uint8_t(colour >> 16);
+                return q;
+            };
+            auto wrap = [&](size_t target, int weight, __m128i q) {
+                if (weight == 0)
+                    return;
+                uint8_t* p = row + 3 * target;
+                p[0] = uint8_t(ClampByte(p[0] + weight * int16_t(_mm_extract_epi16(q, 0))));
+                p[1] = uint8_t(ClampByte(p[1] + weight * int16_t(_mm_extract_epi16(q, 1))));
+                p[2] = uint8_t(ClampByte(p[2] + weight * int16_t(_mm_extract_epi16(q, 2))));
+            };
+
+            const __m128i q0 = step(0, true);
+            wrap(width - 1, wrapFirstToLast, q0);
+            wrap(width - 2, wrapFirstToSecondLast, q0);
+            const __m128i q1 = step(1, true);
+            wrap(width - 1, wrapSecondToLast, q1);
+            for (size_t x = 2; x + 2 < width; ++x)
+                step(x, true);
+            step(width - 2, false);
+            step(width - 1, false);
+            // The last pixel's quotient store spilled one lane into the next row's first
+            // quotient, which that row clears before its batch reads it.
+            const int16_t* qs = rowQuotients + 3 * (width - 2);
+            for (int c = 0; c < 3; ++c) {
+                held[c][0] = right2 * qs[c];
+                held[c][1] = right1 * qs[3 + c];
+                held[c][2] = right2 * qs[3 + c];
+            }
+        }
+    }
+#endif
+
     // Runs kernel I's scan with the quantiser that fits the palette.
     template <size_t I>
     void ScanWithPalette(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
         size_t end, const NearestColorTable& table)
     {
         using S = Shape<I>;
+#if defined(__SSE2__)
+        const auto& entries = table.Entries();
+        auto is = [&](const auto& palette) {
+            return std::equal(entries.begin(), entries.end(), palette.begin(), palette.end(),
+                [](const PaletteEntry& a, const PaletteEntry& b) {
+                    return PackEntry(a) == PackEntry(b);
+                });
+        };
+        if (is(kTvcPalette2))
+            return ScanBinary<I, BinaryPalette::BlackWhite>(
+                buffer, sizeBytes, strideBytes, begin, end);
+        if (is(kTvcPalette4))
+            return ScanBinary<I, BinaryPalette::Tvc4>(buffer, sizeBytes, strideBytes, begin, end);
+#endif
         if (table.Entries().size() == 2) {
             const PlaneQuantiser<S::divisor, S::right1> quantiser(table);
             Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);

@@ -387,3 +387,26 @@ TEST(ErrorDiffusion, AtkinsonSeesABlackBorderTheOthersAFilledOne)
         EXPECT_NE(box.Image(), ReferenceDither(swapped, picture)) << m.name;
     }
 }
+
+TEST(ErrorDiffusion, TwoAndFourColourPalettesMatchTheReferenceOnNoise)
+{
+    // "Graphics 2" and "Graphics 4" run on a channel-by-channel scan with the palette's choice
+    // worked out in closed form; random colours put many pixels right on its ties (b = r,
+    // g + r = 255, b + g + r = 383, ...), where the lower palette index must win.
+    Surface picture(173, 61);
+    uint32_t seed = 99;
+    for (uint32_t& p : picture.pixels) {
+        seed = seed * 1664525u + 1013904223u;
+        p = seed >> 8;
+    }
+    for (auto fill : { SetPalette2, SetPalette4 }) {
+        fill();
+        for (const ReferenceMethod& m : kReferenceMethods) {
+            PictureBox box(picture.width, picture.height);
+            box.Image() = picture;
+            m.routine(box, box);
+            ASSERT_EQ(box.Image(), ReferenceDither(m, picture))
+                << m.name << " with " << Palette.size() << " colours";
+        }
+    }
+}

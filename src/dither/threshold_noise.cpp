@@ -1,10 +1,198 @@
+#include "threshold_noise.h"
 #include "convert/nearest_color.h"
 #include "convert/working_bitmap.h"
 #include "noise_generator.h"
 #include "routines.h"
-#include "threshold_noise.h"
+
+#include <array>
+#include <cstring>
+
+// The vector helpers here pass vectors by value, but they are file-local and always inlined, so
+// no call crosses a calling convention that would need to agree on how vectors travel.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace pelorin {
+
+namespace {
+
+    // The buffer is noised a block of pixels at a time. Draw k after a state s is the scramble
+    // of s + (k + 1)·step, so each draw is worked out on its own, many side by side in vector
+    // lanes, in the order of the buffer's bytes: byte 3i + o (o = 0 blue, 1 green, 2 red) takes
+    // draw 3i + 2 − o, red being drawn first.
+    constexpr size_t kBlockPixels = 64;
+    constexpr size_t kBlockBytes = 3 * kBlockPixels;
+    static_assert(kBlockBytes % 32 == 0, "a block is worked 32 bytes at a time");
+
+    // (k + 1)·step for the draw of each byte of a block.
+    constexpr std::array<uint64_t, kBlockBytes> MakeByteSteps()
+    {
+        std::array<uint64_t, kBlockBytes> steps {};
+        for (size_t m = 0; m < kBlockBytes; ++m) {
+            const uint64_t draw = m + 2 - 2 * (m % 3);
+            steps[m] = (draw + 1) * NoiseGenerator::kStep;
+        }
+        return steps;
+    }
+    constexpr std::array<uint64_t, kBlockBytes> kByteSteps = MakeByteSteps();
+
+    inline __attribute__((always_inline)) uint32_t Scramble(uint64_t z)
+    {
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        z ^= z >> 31;
+        return uint32_t(z >> 32);
+    }
+
+    // Eight bytes side by side. The vector types compile to whatever lanes the function's
+    // instruction set offers, so every instruction set computes the very same numbers.
+    using U64x8 = uint64_t __attribute__((vector_size(64)));
+    using U32x8 = uint32_t __attribute__((vector_size(32)));
+    using I32x8 = int32_t __attribute__((vector_size(32)));
+    using I32x16 = int32_t __attribute__((vector_size(64)));
+    using I32x32 = int32_t __attribute__((vector_size(128)));
+    using U8x32 = uint8_t __attribute__((vector_size(32)));
+
+    // AddNoiseBits for eight bytes, in 32-bit steps: with t = amplitude·bits,
+    // v·2^32 = channel·2^32 + t − (amplitude >> 1)·2^32 − (amplitude & 1)·2^31, so the fraction
+    // is t's low half with bit 31 flipped for an odd amplitude, and the whole part borrows one
+    // exactly when that flip wraps below zero.
+    inline __attribute__((always_inline)) I32x8 AddNoiseInLanes(
+        I32x8 channels, uint32_t amplitude, U64x8 bits)
+    {
+        const U64x8 t = bits * uint64_t(amplitude);
+        const U32x8 low = __builtin_convertvector(t, U32x8);
+        const I32x8 high = __builtin_convertvector(t >> 32, I32x8);
+        const uint32_t odd = amplitude & 1u;
+        const U32x8 fraction = low ^ (odd << 31);
+        const I32x8 borrow = __builtin_convertvector(odd & ~(low >> 31), I32x8);
+        const I32x8 whole
+            = __builtin_convertvector(channels, I32x8) + high - int32_t(amplitude >> 1) - borrow;
+        // Comparisons give −1 where true.
+        const I32x8 up = -(fraction > 0x80000000u) | (-(fraction == 0x80000000u) & whole & 1);
+        I32x8 v = whole + up;
+        v = v < 0 ? 0 : v;
+        return v > 255 ? 255 : v;
+    }
+
+    template <int J>
+    inline __attribute__((always_inline)) I32x8 Noise8(
+        I32x32 in, size_t m, uint64_t state, uint8_t amplitude)
+    {
+        U64x8 z;
+        std::memcpy(&z, &kByteSteps[m + J], sizeof z);
+        z += state;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        z ^= z >> 31;
+        const I32x8 channels
+            = __builtin_shufflevector(in, in, J, J + 1, J + 2, J + 3, J + 4, J + 5, J + 6, J + 7);
+        return AddNoiseInLanes(channels, amplitude, z >> 32);
+    }
+
+    // Noises `count` bytes (a whole number of pixels, at most a block) drawn after `state`.
+    inline __attribute__((always_inline)) void NoiseBlockBody(
+        uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
+    {
+        // A whole block at a fixed count; a short last block is worked on a copy.
+        uint8_t copy[kBlockBytes];
+        uint8_t* const work = count == kBlockBytes ? bytes : copy;
+        if (work == copy) {
+            std::memcpy(copy, bytes, count);
+            std::memset(copy + count, 0, kBlockBytes - count);
+        }
+        for (size_t m = 0; m < kBlockBytes; m += 32) {
+            // 32 bytes held in one vector, so that each group of eight widens in registers.
+            U8x32 bytes8;
+            std::memcpy(&bytes8, work + m, sizeof bytes8);
+            const I32x32 in = __builtin_convertvector(bytes8, I32x32);
+            const I32x8 a = Noise8<0>(in, m, state, amplitude),
+                        b = Noise8<8>(in, m, state, amplitude),
+                        c = Noise8<16>(in, m, state, amplitude),
+                        d = Noise8<24>(in, m, state, amplitude);
+            const I32x16 ab = __builtin_shufflevector(
+                a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+            const I32x16 cd = __builtin_shufflevector(
+                c, d, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+            const U8x32 out = __builtin_convertvector(
+                __builtin_shufflevector(ab, cd, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
+                    15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31),
+                U8x32);
+            std::memcpy(work + m, &out, sizeof out);
+        }
+        if (work == copy)
+            std::memcpy(bytes, copy, count);
+    }
+
+    void NoiseBlockBaseline(uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
+    {
+        NoiseBlockBody(bytes, count, state, amplitude);
+    }
+
+#if defined(__GNUC__) && defined(__x86_64__)
+    __attribute__((target("avx2"))) void NoiseBlockAvx2(
+        uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
+    {
+        NoiseBlockBody(bytes, count, state, amplitude);
+    }
+    // 64-bit lanes multiplied in one instruction.
+    __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"))) void NoiseBlockAvx512(
+        uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
+    {
+        NoiseBlockBody(bytes, count, state, amplitude);
+    }
+#endif
+
+    using NoiseBlockFn = void (*)(uint8_t*, size_t, uint64_t, uint8_t);
+
+    // The widest of: 0 the baseline instruction set, 1 AVX2, 2 AVX-512, not beyond `widest`
+    // and what the processor offers.
+    NoiseBlockFn PickNoiseBlock(int widest)
+    {
+#if defined(__GNUC__) && defined(__x86_64__)
+        if (widest >= 2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")
+            && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
+            return NoiseBlockAvx512;
+        if (widest >= 1 && __builtin_cpu_supports("avx2"))
+            return NoiseBlockAvx2;
+#endif
+        (void)widest;
+        return NoiseBlockBaseline;
+    }
+
+    NoiseBlockFn g_noiseBlock = PickNoiseBlock(2);
+
+    // Nearest colours of the noised pixels; two-entry palettes by the side of their plane.
+    template <class Nearest>
+    void MapBlocks(
+        uint8_t* begin, uint8_t* end, uint64_t& state, uint8_t amplitude, const Nearest& nearest)
+    {
+        for (uint8_t* block = begin; block < end; block += kBlockBytes) {
+            const size_t count = std::min<size_t>(kBlockBytes, size_t(end - block));
+            g_noiseBlock(block, count, state, amplitude);
+            state = NoiseGenerator::Skip(state, count);
+            for (uint8_t* p = block; p < block + count; p += 3) {
+                const uint32_t c = nearest(p[2], p[1], p[0]);
+                p[0] = uint8_t(c);
+                p[1] = uint8_t(c >> 8);
+                p[2] = uint8_t(c >> 16);
+            }
+        }
+    }
+
+} // namespace
+
+// For the tests: runs the noise on at most the given instruction set (0 the baseline, 1 AVX2,
+// 2 AVX-512), as far as the processor offers it.
+void UseNoiseLanes(int widest) { g_noiseBlock = PickNoiseBlock(widest); }
+
+// For the tests: the lane form of AddNoiseBits, in one of the eight lanes.
+uint8_t AddNoiseBitsInLanes(uint8_t channel, uint8_t amplitude, uint32_t bits)
+{
+    I32x8 channels = {};
+    channels[3] = channel;
+    const U64x8 lanes = { 0, 0, 0, bits, 0, 0, 0, 0 };
+    return uint8_t(AddNoiseInLanes(channels, amplitude, lanes)[3]);
+}
 
 uint64_t NoiseDrawsPerPicture(int SW, int SH)
 {
@@ -20,22 +208,29 @@ void ThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& des
     platform::PictureBox& source, uint8_t, uint8_t amplitude)
 {
     const NearestColorTable& table = context.NearestTable();
-    // A local generator keeps the state in a register through the loop.
-    NoiseGenerator generator(context.noiseState);
+    uint64_t state = context.noiseState;
     WorkingBitmap work(context, source, 0, false);
     uint8_t* const begin = work.Bytes();
     uint8_t* const end = begin + work.Geometry().SizeBytes();
-    for (uint8_t* p = begin; p < end; p += 3) {
-        // Red, then green, then blue.
-        const uint8_t red = AddNoiseBits(p[2], amplitude, generator.Next());
-        const uint8_t green = AddNoiseBits(p[1], amplitude, generator.Next());
-        const uint8_t blue = AddNoiseBits(p[0], amplitude, generator.Next());
-        const uint32_t c = table.Lookup(red, green, blue);
-        p[0] = uint8_t(c);
-        p[1] = uint8_t(c >> 8);
-        p[2] = uint8_t(c >> 16);
+    const auto& entries = table.Entries();
+    if (entries.size() == 2) {
+        const PaletteEntry &e0 = entries[0], &e1 = entries[1];
+        const int pr = 2 * (int(e1.Red) - int(e0.Red)), pg = 2 * (int(e1.Green) - int(e0.Green)),
+                  pb = 2 * (int(e1.Blue) - int(e0.Blue));
+        const int threshold = int(e1.Red) * e1.Red + int(e1.Green) * e1.Green
+            + int(e1.Blue) * e1.Blue - int(e0.Red) * e0.Red - int(e0.Green) * e0.Green
+            - int(e0.Blue) * e0.Blue;
+        const uint32_t c0 = PackEntry(e0), flip = c0 ^ PackEntry(e1);
+        MapBlocks(begin, end, state, amplitude, [&](int red, int green, int blue) {
+            const uint32_t one = 0u - uint32_t(pr * red + pg * green + pb * blue > threshold);
+            return c0 ^ (flip & one);
+        });
+    } else {
+        MapBlocks(begin, end, state, amplitude, [&](uint8_t red, uint8_t green, uint8_t blue) {
+            return table.Lookup(red, green, blue);
+        });
     }
-    context.noiseState = generator.State();
+    context.noiseState = state;
     work.DrawTo(destination);
 }
 

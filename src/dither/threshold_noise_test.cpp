@@ -162,3 +162,60 @@ TEST(Noise, SameConversionsFromTheStartGiveTheSamePictures)
     // The sequence runs on from frame to frame: the same picture twice is not noised the same.
     EXPECT_NE(first.first, first.second);
 }
+
+namespace pelorin {
+// Test hooks of threshold_noise.cpp: the vector-lane form of AddNoiseBits, and the choice
+// of instruction set: 0 the baseline, 1 AVX2, 2 AVX-512, as far as the processor offers it.
+uint8_t AddNoiseBitsInLanes(uint8_t channel, uint8_t amplitude, uint32_t bits);
+void UseNoiseLanes(int widest);
+}
+
+TEST(Noise, LaneFormMatchesAddNoiseBits)
+{
+    std::mt19937 random(5);
+    for (int channel = 0; channel < 256; ++channel)
+        for (int amplitude = 0; amplitude < 256; ++amplitude)
+            for (uint32_t bits : { 0u, 1u, 1u << 30, (1u << 31) - 1, 1u << 31, 3u << 30,
+                     0xFFFFFFFFu, uint32_t(random()), uint32_t(random()) })
+                ASSERT_EQ(AddNoiseBitsInLanes(uint8_t(channel), uint8_t(amplitude), bits),
+                    AddNoiseBits(uint8_t(channel), uint8_t(amplitude), bits))
+                    << channel << " " << amplitude << " " << bits;
+}
+
+TEST(Noise, WholePictureMatchesPixelByPixelDrawsOnEveryInstructionSet)
+{
+    // 37 × 11: a buffer of 48 × 11 pixels (pad 3 + 8 columns), 8 blocks of 64 pixels and a short
+    // one. Each pixel must be the nearest colour to its channels noised by draws taken one by
+    // one, red, green, blue, bottom row first, whichever lanes did the work; a second
+    // conversion goes on from where the first one's draws ended.
+    const int w = 37, h = 11, W = 48;
+    const Surface picture = MakeSamplePicture(w, h, 3);
+    for (auto fill : { SetPalette2, SetPalette4, SetPalette16 }) {
+        fill();
+        for (int lanes : { 0, 1, 2 }) {
+            ResetNoiseGenerator();
+            Surface expected[2] = { Surface(w, h), Surface(w, h) };
+            for (int round = 0; round < 2; ++round)
+                for (int r = 0; r < h; ++r)
+                    for (int x = 0; x < W; ++x) {
+                        const uint32_t c = x < w ? picture.At(x, h - 1 - r) : 0;
+                        const uint32_t n = NearestColorWithNoise(
+                            RedOf(c), GreenOf(c), BlueOf(c), uint8_t(30 + 51 * round));
+                        if (x < w)
+                            expected[round].At(x, h - 1 - r) = n;
+                    }
+            const double next = NextNoiseUniform();
+            ResetNoiseGenerator();
+            UseNoiseLanes(lanes);
+            for (int round = 0; round < 2; ++round) {
+                PictureBox box(w, h);
+                box.Image() = picture;
+                DitherThresholdNoise(box, box, 128, uint8_t(30 + 51 * round));
+                EXPECT_EQ(box.Image(), expected[round])
+                    << Palette.size() << " colours, lanes " << lanes << ", round " << round;
+            }
+            UseNoiseLanes(2);
+            EXPECT_EQ(NextNoiseUniform(), next);
+        }
+    }
+}
