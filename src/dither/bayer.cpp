@@ -42,8 +42,11 @@ namespace {
     // a whole number of matrix periods of 3·n bytes; a row's threshold pattern repeats with it.
     constexpr int kPeriodBytes = 48;
 
-    void RunBayer(ConversionContext& context,
-        const BayerScreen& screen, platform::PictureBox& destination, platform::PictureBox& source)
+    // `steady`: null for the plain method; otherwise the frame before's buffer is read from it
+    // when `continues`, and this frame's is left in it.
+    void RunBayer(ConversionContext& context, const BayerScreen& screen,
+        platform::PictureBox& destination, platform::PictureBox& source,
+        SteadyMemory* steady = nullptr, bool continues = false)
     {
         const int n = screen.n;
         assert(kPeriodBytes % (3 * n) == 0);
@@ -59,6 +62,9 @@ namespace {
         WorkingBitmap work(context, source, kBorder, false);
         const BufferGeometry& g = work.Geometry();
         uint8_t* buffer = work.Bytes();
+        const uint8_t* before = steady && continues && steady->result.size() == g.SizeBytes()
+            ? steady->result.data()
+            : nullptr;
         const int x0 = screen.firstX, x1 = g.SW + screen.lastXOver;
         const int y0 = screen.firstY, y1 = g.SH + screen.lastYOver;
         const size_t rowPixels = size_t(x1 - x0 + 1);
@@ -74,6 +80,17 @@ namespace {
             for (int i = 0; i < kPeriodBytes; ++i)
                 pattern[i] = firstOn[r][(c0 + i / 3) % n];
             uint8_t* row = buffer + 3 * (size_t(y) * size_t(g.W) + size_t(x0));
+            if (before) {
+                // Hysteresis: a byte within the band around its threshold keeps what it was.
+                const uint8_t* was = before + (row - buffer);
+                for (size_t i = 0, k = 0; i < rowBytes; ++i, k = k + 1 == kPeriodBytes ? 0 : k + 1) {
+                    const int v = row[i], t = pattern[k];
+                    row[i] = v >= t - kSteadyScreenBand && v < t + kSteadyScreenBand
+                        ? was[i]
+                        : uint8_t(v >= t ? 255 : 0);
+                }
+                continue;
+            }
             size_t i = 0;
             for (; i + kPeriodBytes <= rowBytes; i += kPeriodBytes)
                 for (int k = 0; k < kPeriodBytes; ++k)
@@ -81,6 +98,8 @@ namespace {
             for (int k = 0; i < rowBytes; ++i, ++k)
                 row[i] = row[i] >= pattern[k] ? 255 : 0;
         }
+        if (steady)
+            steady->result.assign(buffer, buffer + g.SizeBytes());
         work.DrawTo(destination);
     }
 
@@ -92,6 +111,14 @@ void BayerRoutine(ConversionContext& context, int matrixSize, platform::PictureB
     const BayerScreen& screen = matrixSize == 2 ? kBayer2x2 : matrixSize == 4 ? kBayer4x4 : kBayer8x8;
     assert(matrixSize == screen.n);
     RunBayer(context, screen, destination, source);
+}
+
+void SteadyBayerRoutine(ConversionContext& context, int matrixSize,
+    platform::PictureBox& destination, platform::PictureBox& source, bool continues)
+{
+    const BayerScreen& screen = matrixSize == 2 ? kBayer2x2 : matrixSize == 4 ? kBayer4x4 : kBayer8x8;
+    assert(matrixSize == screen.n);
+    RunBayer(context, screen, destination, source, &context.steady, continues);
 }
 
 } // namespace pelorin
