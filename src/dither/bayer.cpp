@@ -2,8 +2,13 @@
 #include "routines.h"
 #include "convert/working_bitmap.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pelorin {
 
@@ -83,12 +88,36 @@ namespace {
             if (before) {
                 // Hysteresis: a byte within the band around its threshold keeps what it was.
                 const uint8_t* was = before + (row - buffer);
-                for (size_t i = 0, k = 0; i < rowBytes; ++i, k = k + 1 == kPeriodBytes ? 0 : k + 1) {
-                    const int v = row[i], t = pattern[k];
-                    row[i] = v >= t - kSteadyScreenBand && v < t + kSteadyScreenBand
-                        ? was[i]
-                        : uint8_t(v >= t ? 255 : 0);
+                // Per pattern byte: the band is low ... top, both included.
+                uint8_t low[kPeriodBytes], top[kPeriodBytes];
+                for (int k = 0; k < kPeriodBytes; ++k) {
+                    low[k] = uint8_t(std::max(0, pattern[k] - kSteadyScreenBand));
+                    top[k] = uint8_t(std::min(255, pattern[k] + kSteadyScreenBand - 1));
                 }
+                const auto screen = [&](size_t at, int k) {
+                    const uint8_t v = row[at];
+                    row[at] = v >= low[k] && v <= top[k] ? was[at] : uint8_t(v >= pattern[k] ? 255 : 0);
+                };
+                size_t i = 0;
+#if defined(__SSE2__)
+                // v ≥ t exactly where max(v, t) = v: a byte mask without branches.
+                for (; i + kPeriodBytes <= rowBytes; i += kPeriodBytes)
+                    for (int k = 0; k < kPeriodBytes; k += 16) {
+                        const auto load = [](const uint8_t* p) {
+                            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                        };
+                        const __m128i v = load(row + i + size_t(k));
+                        const __m128i fresh = _mm_cmpeq_epi8(_mm_max_epu8(v, load(pattern + k)), v);
+                        const __m128i band = _mm_and_si128(
+                            _mm_cmpeq_epi8(_mm_max_epu8(v, load(low + k)), v),
+                            _mm_cmpeq_epi8(_mm_min_epu8(v, load(top + k)), v));
+                        const __m128i out = _mm_or_si128(_mm_and_si128(band, load(was + i + size_t(k))),
+                            _mm_andnot_si128(band, fresh));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i + size_t(k)), out);
+                    }
+#endif
+                for (int k = 0; i < rowBytes; ++i, k = k + 1 == kPeriodBytes ? 0 : k + 1)
+                    screen(i, k);
                 continue;
             }
             size_t i = 0;
