@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -265,6 +267,78 @@ TEST(ConvertTool, ConvertingOnSeveralThreadsGivesTheOneThreadBytes)
         EXPECT_TRUE(outputs[0] == outputs[1])
             << "mode " << c.mode << ", method " << c.method << ", " << c.size;
     }
+}
+
+TEST(ConvertTool, SteadyOnSeveralThreadsGivesTheOneThreadBytes)
+{
+    ScratchFolder folder;
+    for (const std::string method : { "floyd", "treshold+noise", "bayer-4x4", "jarvis" }) {
+        std::string outputs[2];
+        for (int run = 0; run < 2; ++run) {
+            const std::string path = folder.Path("run" + std::to_string(run) + ".vram");
+            ExpectDone(RunTool({ "--steady", "--threads", run == 0 ? "1" : "3", "--mode", "16",
+                "--method", method, "--working", "--frames", "20:28", SampleVideo(), path }));
+            outputs[run] = ReadFile(path);
+        }
+        EXPECT_FALSE(outputs[0].empty());
+        EXPECT_TRUE(outputs[0] == outputs[1]) << method;
+    }
+}
+
+namespace {
+
+// The summary's number after `label` ("flicker: 3.50 % ..." gives 3.5).
+double SummaryFigure(const std::string& out, const std::string& label)
+{
+    const size_t at = out.find(label);
+    EXPECT_NE(at, std::string::npos) << label << " is missing from:\n" << out;
+    return at == std::string::npos ? -1 : std::stod(out.substr(at + label.size()));
+}
+
+} // namespace
+
+TEST(ConvertTool, SteadyTradesLittleFaithfulnessForMuchLessFlicker)
+{
+    // A still scene from a noisy sensor: smooth colour ramps, every channel of every frame moved
+    // by a few steps at random.
+    ScratchFolder folder;
+    std::vector<Surface> frames;
+    uint32_t state = 12345;
+    for (int f = 0; f < 8; ++f) {
+        Surface frame(160, 80);
+        for (int y = 0; y < frame.height; ++y)
+            for (int x = 0; x < frame.width; ++x) {
+                const int base[3] = { x * 255 / 159, y * 255 / 79, (x + y) * 255 / 238 };
+                uint32_t pixel = 0;
+                for (int ch = 0; ch < 3; ++ch) {
+                    state = state * 1664525u + 1013904223u;
+                    const int v = std::clamp(base[ch] + int(state >> 28) - 8, 0, 255);
+                    pixel |= uint32_t(v) << (8 * ch);
+                }
+                frame.At(x, y) = pixel;
+            }
+        frames.push_back(frame);
+    }
+    const std::string clip = folder.Path("still.mkv");
+    MakeTestVideo(clip, frames);
+    for (const std::string mode : { "4", "16" })
+        for (const std::string method : { "floyd", "stucki", "treshold+noise" }) {
+            double flicker[2], faithfulness[2];
+            for (int steady = 0; steady < 2; ++steady) {
+                std::vector<std::string> args { "--mode", mode, "--method", method, "--working",
+                    clip, folder.Path("out.vram") };
+                if (steady)
+                    args.insert(args.begin(), "--steady");
+                const ToolResult r = RunTool(args);
+                ExpectDone(r);
+                flicker[steady] = SummaryFigure(r.out, "flicker: ");
+                faithfulness[steady] = SummaryFigure(r.out, "faithfulness: ");
+            }
+            EXPECT_GT(flicker[0], 1.0) << method << " in mode " << mode;
+            EXPECT_LE(flicker[1] * 3, flicker[0]) << method << " in mode " << mode;
+            EXPECT_GT(faithfulness[0], 0) << method << " in mode " << mode;
+            EXPECT_LE(faithfulness[1], faithfulness[0] * 1.1) << method << " in mode " << mode;
+        }
 }
 
 TEST(ConvertTool, CompareShowsEveryMethodOnTheFrame)

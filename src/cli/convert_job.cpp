@@ -10,6 +10,8 @@
 #include "pipeline/frame_pipeline.h"
 #include "run_report.h"
 
+#include "convert/stretch_picture.h"
+#include "convert/working_bitmap.h"
 #include "dither/threshold_noise.h"
 
 #include <cerrno>
@@ -61,6 +63,15 @@ namespace {
                           : " frames, numbered 0 ... " + std::to_string(count - 1));
     }
 
+    // BlurredDifference between the converted working picture and the unreduced one, the
+    // smoothed copy of the host the frame's road starts with, made again into `unreduced`.
+    double DifferenceFromHost(platform::PictureBox& working, platform::PictureBox& unreduced,
+        platform::PictureBox& host)
+    {
+        StretchPicture(unreduced, host, PictureWidth(working), PictureHeight(working), 1);
+        return BlurredDifference(working.Image(), unreduced.Image());
+    }
+
     // The pictures one run converts through: the source's picture (the host, or the frame at its
     // own size, which is then itself the working picture), the mode's working picture and the
     // display picture.
@@ -68,13 +79,19 @@ namespace {
         InputVideo& source;
         platform::PictureBox working;
         platform::PictureBox display { kDisplayWidth, kDisplayHeight };
+        // The unreduced working picture, for the faithfulness figure.
+        platform::PictureBox unreduced;
+        platform::Surface unreducedKept;
         const Size size;
+        const bool steady;
         ConversionContext context;
 
         Pictures(const Options& options, InputVideo& source)
             : source(source)
             , working(options.mode->workingWidth, options.mode->workingHeight)
+            , unreduced(options.mode->workingWidth, options.mode->workingHeight)
             , size(options.size)
+            , steady(options.steady)
         {
         }
 
@@ -86,16 +103,25 @@ namespace {
                                           : display.Image();
         }
 
-        // Converts frame `index` with `method`; returns the picture to write.
-        const platform::Surface& Convert(
-            const TvcMode& mode, int method, int64_t index, FrameTiming& timing)
+        // Converts frame `index` with `method`; returns the picture to write. With `difference`
+        // it also gets the frame's BlurredDifference.
+        const platform::Surface& Convert(const TvcMode& mode, int method, int64_t index,
+            FrameTiming& timing, double* difference = nullptr)
         {
             source.Show(index);
-            if (size == Size::KeepSize)
-                timing = ConvertFrame(context, mode, method, nullptr, source.Picture());
-            else
+            const FrameOptions frame { steady, index };
+            if (size == Size::KeepSize) {
+                if (difference)
+                    unreducedKept = source.Picture().Image();
+                timing = ConvertFrame(context, mode, method, nullptr, source.Picture(), nullptr, frame);
+                if (difference)
+                    *difference = BlurredDifference(source.Picture().Image(), unreducedKept);
+            } else {
                 timing = ConvertFrame(context, mode, method, &source.Picture(), working,
-                    size == Size::Display ? &display : nullptr);
+                    size == Size::Display ? &display : nullptr, frame);
+                if (difference)
+                    *difference = DifferenceFromHost(working, unreduced, source.Picture());
+            }
             return Result();
         }
     };
@@ -112,10 +138,11 @@ namespace {
         RunStats& stats;
         ProgressLine& progress;
         void operator()(const platform::Surface& result, int64_t index, int64_t ordinal,
-            const FrameTiming& timing)
+            const FrameTiming& timing, double difference)
         {
             sink.Write(result, index);
             stats.AddConversionTime(timing.elapsedSeconds);
+            stats.AddFaithfulness(difference);
             stats.AddWrittenFrame(result);
             progress.Update(ordinal + 1);
         }
@@ -129,9 +156,13 @@ namespace {
         platform::PictureBox host { kHostWidth, kHostHeight };
         platform::PictureBox working;
         platform::PictureBox display { kDisplayWidth, kDisplayHeight };
+        platform::PictureBox unreduced;
+        platform::Surface unreducedKept;
         FrameTiming timing;
+        double difference = 0;
         Slot(int workingWidth, int workingHeight)
             : working(workingWidth, workingHeight)
+            , unreduced(workingWidth, workingHeight)
         {
         }
     };
@@ -140,9 +171,13 @@ namespace {
     // each on a conversion context of its own, and delivered in frame order by one more thread,
     // so decoding, converting and writing overlap. Each frame's conversion starts its noise
     // generator where a serial run's would be at that frame, so the bytes are the serial ones.
+    // Steady dithering needs each frame's predecessor converted on the same context first: then
+    // one converter takes the frames in order, beside the decoding and the writing.
     void ConvertInParallel(const Options& options, InputVideo& source, int64_t first,
         int64_t last, int threads, Delivery deliver)
     {
+        if (options.steady)
+            threads = 1;
         const TvcMode& mode = *options.mode;
         const bool keepSize = options.size == Size::KeepSize;
         const int workingWidth
@@ -189,10 +224,20 @@ namespace {
                         Slot& slot = slotOf(ordinal);
                         context.noiseState
                             = NoiseStateAfter(kNoiseStartState, ordinal, workingWidth, workingHeight);
-                        slot.timing = keepSize
-                            ? ConvertFrame(context, mode, options.method, nullptr, slot.working)
-                            : ConvertFrame(context, mode, options.method, &slot.host, slot.working,
-                                options.size == Size::Display ? &slot.display : nullptr);
+                        const FrameOptions frame { options.steady, slot.index };
+                        if (keepSize) {
+                            slot.unreducedKept = slot.working.Image();
+                            slot.timing = ConvertFrame(context, mode, options.method, nullptr,
+                                slot.working, nullptr, frame);
+                            slot.difference
+                                = BlurredDifference(slot.working.Image(), slot.unreducedKept);
+                        } else {
+                            slot.timing = ConvertFrame(context, mode, options.method, &slot.host,
+                                slot.working,
+                                options.size == Size::Display ? &slot.display : nullptr, frame);
+                            slot.difference
+                                = DifferenceFromHost(slot.working, slot.unreduced, slot.host);
+                        }
                         std::lock_guard guard(lock);
                         slot.state = Slot::State::Converted;
                         changed.notify_all();
@@ -213,7 +258,7 @@ namespace {
                             return;
                     }
                     deliver(options.size == Size::Display ? slot.display.Image() : slot.working.Image(),
-                        slot.index, ordinal, slot.timing);
+                        slot.index, ordinal, slot.timing, slot.difference);
                     std::lock_guard guard(lock);
                     slot.state = Slot::State::Free;
                     changed.notify_all();
@@ -377,9 +422,10 @@ namespace {
             for (int64_t index = first; index <= last; ++index) {
                 CheckStop();
                 FrameTiming timing;
+                double difference = 0;
                 const platform::Surface& result
-                    = pictures.Convert(*options.mode, options.method, index, timing);
-                deliver(result, index, index - first, timing);
+                    = pictures.Convert(*options.mode, options.method, index, timing, &difference);
+                deliver(result, index, index - first, timing, difference);
             }
         } else {
             ConvertInParallel(options, source, first, last, threads, deliver);

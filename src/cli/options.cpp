@@ -200,6 +200,9 @@ Options ParseOptions(std::span<const std::string> args)
         } else if (name == "--quiet" || name == "-q") {
             flag();
             options.quiet = true;
+        } else if (name == "--steady") {
+            flag();
+            options.steady = true;
         } else if (name == "--threads") {
             const std::string v = value();
             const auto n = ParseCount(v);
@@ -298,6 +301,9 @@ Options ParseOptions(std::span<const std::string> args)
             throw UsageError("--compare takes its own frame; leave out --frames");
         if (options.numbered)
             throw UsageError("--compare writes one picture; its name takes no frame number");
+        if (options.steady)
+            throw UsageError("--steady carries a pattern from frame to frame; --compare converts "
+                             "one frame, so leave it out");
     }
     if (options.outputKind == OutputKind::Vram) {
         if (options.size == Size::Display)
@@ -343,8 +349,13 @@ Options:
   --frames A:B       frames A to B, counted from 0, both included; A: to the end; N one frame
                      (default: all)
   --compare FRAME    one PNG: all sixteen methods on that frame, in a 4 x 4 labelled grid
+  --steady           steady dithering for video: each frame keeps to the previous frame's
+                     pattern where the picture has not changed, so still areas do not
+                     shimmer; the first frame converts as without it
   --threads N        convert N frames at once, each on a core (default: every core); the
-                     output is the same for every N, 1 converts one frame after another
+                     output is the same for every N, 1 converts one frame after another.
+                     With --steady each frame needs the one before, so frames are converted
+                     one after another (reading and writing still run beside them)
   --quiet, -q        no progress display
   --help, -h         this text
   --version          the program's version
@@ -360,8 +371,10 @@ Methods:
     text += R"(  (also understood: threshold, threshold+noise, burkes, stucki)
 
 After the work a summary gives the frames written, the conversion time per frame as the
-window's stopwatch measures it (minimum, median, maximum) and the flicker: the mean share of
-pixels that changed from one frame to the next.
+window's stopwatch measures it (minimum, median, maximum), the flicker: the mean share of
+pixels that changed from one frame to the next, and the faithfulness: the mean difference
+(0 ... 255 per channel) between the converted working picture and the unreduced one (what
+--method none --working writes), both blurred with a 3 x 3 box, averaged over the frames.
 
 Exit status: 0 done, 1 the work failed (the message says why), 2 the command line is wrong.
 Outputs appear complete or not at all; the input is never overwritten. Stopped by SIGINT

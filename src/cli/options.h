@@ -39,6 +39,7 @@ struct Options {
     std::optional<int64_t> compareFrame;
     bool quiet = false;
     int threads = 0; // frames converted at once; 0: one per core
+    bool steady = false; // steady dithering: each frame keeps to the previous frame's pattern
     std::string input;
     std::string output;
     OutputKind outputKind = OutputKind::Picture;

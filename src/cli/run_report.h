@@ -1,7 +1,7 @@
 #pragma once
 // What a run tells its user: a one-line progress display while it works, and a summary at the
-// end — frames written, the per-frame conversion time as the frame stopwatch measured it, and
-// the flicker of the result.
+// end — frames written, the per-frame conversion time as the frame stopwatch measured it, the
+// flicker of the result and its faithfulness to the unreduced picture.
 #include "platform/surface.h"
 
 #include <chrono>
@@ -13,9 +13,23 @@
 
 namespace pelorin::cli {
 
+// How far a converted picture lies from the unreduced one, as an eye at a little distance sees
+// it: both pictures blurred with a 3 × 3 box (edge pixels repeated outward), then the mean
+// absolute difference over every pixel and channel, in steps of 0 ... 255. Zero for two empty
+// pictures; the pictures must have the same size (std::invalid_argument otherwise).
+double BlurredDifference(const platform::Surface& converted, const platform::Surface& unreduced);
+
 class RunStats {
 public:
     void AddConversionTime(double seconds) { m_seconds.push_back(seconds); }
+    // One frame's BlurredDifference.
+    void AddFaithfulness(double difference)
+    {
+        m_differenceSum += difference;
+        ++m_differences;
+    }
+    // The mean of the frames' BlurredDifference; empty when none was added.
+    std::optional<double> Faithfulness() const;
     // Counts the frame and, from the second frame on, the share of its pixels that differ from
     // the previous one. Frames of another size than the previous one start a new count.
     void AddWrittenFrame(const platform::Surface& frame);
@@ -37,6 +51,8 @@ private:
     int64_t m_frames = 0;
     platform::Surface m_previous;
     double m_changedShareSum = 0;
+    double m_differenceSum = 0;
+    int64_t m_differences = 0;
     int64_t m_transitions = 0;
 };
 

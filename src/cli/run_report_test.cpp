@@ -46,3 +46,30 @@ TEST(RunStats, MedianOfOddAndEvenCounts)
     }
     EXPECT_FALSE(RunStats().ConversionTimes());
 }
+
+TEST(RunStats, FaithfulnessComparesTheBlurredPictures)
+{
+    // One pixel off by 9 in blue in the middle of 3 x 3: the box blur spreads it as 1 over all
+    // nine pixels (the edges repeat outward, so each window holds the middle once); blue is a
+    // third of the channels.
+    Surface a(3, 3, 0x404040), b = a;
+    b.At(1, 1) = 0x404049;
+    EXPECT_DOUBLE_EQ(BlurredDifference(a, b), 1.0 / 3);
+    // A fine checkerboard of ±10 against flat grey mostly blurs away: in a 4 x 4 picture the
+    // inner windows hold 5 of one sign and 4 of the other.
+    Surface grey(4, 4, 0x808080), checker = grey;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            checker.At(x, y) = (x + y) % 2 ? 0x767676 : 0x8A8A8A;
+    EXPECT_LT(BlurredDifference(checker, grey), 10.0 / 2);
+    EXPECT_GT(BlurredDifference(checker, grey), 0);
+    EXPECT_EQ(BlurredDifference(grey, grey), 0);
+    EXPECT_THROW(BlurredDifference(a, grey), std::invalid_argument);
+
+    RunStats stats;
+    EXPECT_FALSE(stats.Faithfulness());
+    stats.AddFaithfulness(1);
+    stats.AddFaithfulness(2);
+    EXPECT_DOUBLE_EQ(*stats.Faithfulness(), 1.5);
+    EXPECT_NE(stats.Summary().find("faithfulness: 1.500"), std::string::npos);
+}

@@ -19,6 +19,33 @@ namespace pelorin {
 
 class NearestColorTable;
 
+// What steady dithering remembers of the last frame a context converted with it, so that the
+// next frame can keep to the same pattern. It continues only from the frame just before, in the
+// same mode, by the same method, at the same picture size; anything else converts as without it.
+struct SteadyMemory {
+    struct Key {
+        int mode = 0; // the TVC mode's number
+        int method = 0; // 1 ... 16
+        int width = 0; // the working picture, pixels
+        int height = 0;
+        bool operator==(const Key&) const = default;
+    };
+    bool valid = false;
+    Key key;
+    int64_t frame = 0; // the frame number the caller gave for that conversion
+    // The method's working buffer as the method left it (before MapToPalette).
+    std::vector<uint8_t> result;
+    // "Treshold+Noise": per buffer pixel, the unreduced colour its output was drawn from.
+    std::vector<uint8_t> source;
+
+    void Forget() { valid = false; }
+    // Whether a conversion of `frame` under `key` follows on from what is remembered.
+    bool Continues(const Key& next, int64_t nextFrame) const
+    {
+        return valid && key == next && frame < INT64_MAX && frame + 1 == nextFrame;
+    }
+};
+
 // The generator of "Treshold+Noise" starts here in every context and in every run.
 inline constexpr uint64_t kNoiseStartState = 0x5EEDF00DULL;
 
@@ -39,6 +66,9 @@ public:
 
     // The noise generator's state: a counter stepped once per number drawn.
     uint64_t noiseState = kNoiseStartState;
+
+    // Steady dithering's memory of the frame before; untouched unless the option is on.
+    SteadyMemory steady;
 
     // Storage of the last working buffer, kept for the next conversion: every frame needs a
     // buffer of the same size, and fresh memory costs page faults each time.

@@ -2,8 +2,13 @@
 #include "routines.h"
 #include "convert/working_bitmap.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pelorin {
 
@@ -42,8 +47,11 @@ namespace {
     // a whole number of matrix periods of 3·n bytes; a row's threshold pattern repeats with it.
     constexpr int kPeriodBytes = 48;
 
-    void RunBayer(ConversionContext& context,
-        const BayerScreen& screen, platform::PictureBox& destination, platform::PictureBox& source)
+    // `steady`: null for the plain method; otherwise the frame before's buffer is read from it
+    // when `continues`, and this frame's is left in it.
+    void RunBayer(ConversionContext& context, const BayerScreen& screen,
+        platform::PictureBox& destination, platform::PictureBox& source,
+        SteadyMemory* steady = nullptr, bool continues = false)
     {
         const int n = screen.n;
         assert(kPeriodBytes % (3 * n) == 0);
@@ -59,6 +67,9 @@ namespace {
         WorkingBitmap work(context, source, kBorder, false);
         const BufferGeometry& g = work.Geometry();
         uint8_t* buffer = work.Bytes();
+        const uint8_t* before = steady && continues && steady->result.size() == g.SizeBytes()
+            ? steady->result.data()
+            : nullptr;
         const int x0 = screen.firstX, x1 = g.SW + screen.lastXOver;
         const int y0 = screen.firstY, y1 = g.SH + screen.lastYOver;
         const size_t rowPixels = size_t(x1 - x0 + 1);
@@ -74,6 +85,41 @@ namespace {
             for (int i = 0; i < kPeriodBytes; ++i)
                 pattern[i] = firstOn[r][(c0 + i / 3) % n];
             uint8_t* row = buffer + 3 * (size_t(y) * size_t(g.W) + size_t(x0));
+            if (before) {
+                // Hysteresis: a byte within the band around its threshold keeps what it was.
+                const uint8_t* was = before + (row - buffer);
+                // Per pattern byte: the band is low ... top, both included.
+                uint8_t low[kPeriodBytes], top[kPeriodBytes];
+                for (int k = 0; k < kPeriodBytes; ++k) {
+                    low[k] = uint8_t(std::max(0, pattern[k] - kSteadyScreenBand));
+                    top[k] = uint8_t(std::min(255, pattern[k] + kSteadyScreenBand - 1));
+                }
+                const auto screen = [&](size_t at, int k) {
+                    const uint8_t v = row[at];
+                    row[at] = v >= low[k] && v <= top[k] ? was[at] : uint8_t(v >= pattern[k] ? 255 : 0);
+                };
+                size_t i = 0;
+#if defined(__SSE2__)
+                // v ≥ t exactly where max(v, t) = v: a byte mask without branches.
+                for (; i + kPeriodBytes <= rowBytes; i += kPeriodBytes)
+                    for (int k = 0; k < kPeriodBytes; k += 16) {
+                        const auto load = [](const uint8_t* p) {
+                            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                        };
+                        const __m128i v = load(row + i + size_t(k));
+                        const __m128i fresh = _mm_cmpeq_epi8(_mm_max_epu8(v, load(pattern + k)), v);
+                        const __m128i band = _mm_and_si128(
+                            _mm_cmpeq_epi8(_mm_max_epu8(v, load(low + k)), v),
+                            _mm_cmpeq_epi8(_mm_min_epu8(v, load(top + k)), v));
+                        const __m128i out = _mm_or_si128(_mm_and_si128(band, load(was + i + size_t(k))),
+                            _mm_andnot_si128(band, fresh));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i + size_t(k)), out);
+                    }
+#endif
+                for (int k = 0; i < rowBytes; ++i, k = k + 1 == kPeriodBytes ? 0 : k + 1)
+                    screen(i, k);
+                continue;
+            }
             size_t i = 0;
             for (; i + kPeriodBytes <= rowBytes; i += kPeriodBytes)
                 for (int k = 0; k < kPeriodBytes; ++k)
@@ -81,6 +127,8 @@ namespace {
             for (int k = 0; i < rowBytes; ++i, ++k)
                 row[i] = row[i] >= pattern[k] ? 255 : 0;
         }
+        if (steady)
+            steady->result.assign(buffer, buffer + g.SizeBytes());
         work.DrawTo(destination);
     }
 
@@ -92,6 +140,14 @@ void BayerRoutine(ConversionContext& context, int matrixSize, platform::PictureB
     const BayerScreen& screen = matrixSize == 2 ? kBayer2x2 : matrixSize == 4 ? kBayer4x4 : kBayer8x8;
     assert(matrixSize == screen.n);
     RunBayer(context, screen, destination, source);
+}
+
+void SteadyBayerRoutine(ConversionContext& context, int matrixSize,
+    platform::PictureBox& destination, platform::PictureBox& source, bool continues)
+{
+    const BayerScreen& screen = matrixSize == 2 ? kBayer2x2 : matrixSize == 4 ? kBayer4x4 : kBayer8x8;
+    assert(matrixSize == screen.n);
+    RunBayer(context, screen, destination, source, &context.steady, continues);
 }
 
 } // namespace pelorin

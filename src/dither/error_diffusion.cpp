@@ -1,5 +1,6 @@
 #include "error_diffusion_engine.h"
 #include "routines.h"
+#include "steady_diffusion.h"
 
 namespace pelorin {
 
@@ -10,6 +11,19 @@ void DiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
     const NearestColorTable& table = context.NearestTable();
     WorkingBitmap work(context, source, kDiffusionBorder, KernelOf(kernel).padBorders);
     DiffuseErrors(kernel, work.Bytes(), work.Geometry(), table);
+    work.DrawTo(destination);
+}
+
+void SteadyDiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
+    platform::PictureBox& destination, platform::PictureBox& source, bool continues)
+{
+    const NearestColorTable& table = context.NearestTable();
+    WorkingBitmap work(context, source, kDiffusionBorder, KernelOf(kernel).padBorders);
+    const BufferGeometry& g = work.Geometry();
+    std::vector<uint8_t>& memory = context.steady.result;
+    SteadyDiffuseErrors(kernel, work.Bytes(), g, table,
+        continues && memory.size() == g.SizeBytes() ? memory.data() : nullptr);
+    memory.assign(work.Bytes(), work.Bytes() + g.SizeBytes());
     work.DrawTo(destination);
 }
 

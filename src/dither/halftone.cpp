@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cassert>
+#include <vector>
 
 namespace pelorin {
 
@@ -72,7 +73,10 @@ namespace {
             && DarkUpTo(kNews4x4, 13) == 3583 && DarkUpTo(kNews4x4, 14) >= 4 * 4 * 255,
         "News 4x4 lights orders 0 and 1 at a sum of 512, 12 and 13 at 3584, never 14 and 15");
 
-    template <const BlockScreen& Screen> void ScreenBlocks(uint8_t* buffer, const BufferGeometry& g)
+    // `before`: null for the plain screen; otherwise the frame before's buffer, whose cells are
+    // kept where the block's sum lies within the band around the cell's limit (hysteresis).
+    template <const BlockScreen& Screen>
+    void ScreenBlocks(uint8_t* buffer, const BufferGeometry& g, const uint8_t* before = nullptr)
     {
         constexpr int N = Screen.n;
         constexpr int b = Screen.border;
@@ -92,6 +96,24 @@ namespace {
                         sumGreen += row[3 * dx + 1];
                         sumRed += row[3 * dx + 2];
                     }
+                }
+                if (before) {
+                    constexpr int band = kSteadyScreenBand * N * N;
+                    const int sums[3] = { sumBlue, sumGreen, sumRed };
+                    for (int dy = 0; dy < N; ++dy) {
+                        const size_t at = size_t(origin - buffer) + size_t(dy) * stride;
+                        for (int dx = 0; dx < N; ++dx) {
+                            const int limit = limits[size_t(dy)][size_t(dx)];
+                            for (int ch = 0; ch < 3; ++ch) {
+                                const size_t i = at + size_t(3 * dx + ch);
+                                const int sum = sums[ch];
+                                buffer[i] = sum > limit - band && sum <= limit + band
+                                    ? before[i]
+                                    : uint8_t((limit - sum) >> 31);
+                            }
+                        }
+                    }
+                    continue;
                 }
                 for (int dy = 0; dy < N; ++dy) {
                     uint8_t* row = origin + size_t(dy) * stride;
@@ -120,6 +142,19 @@ namespace {
         work.DrawTo(destination);
     }
 
+    template <const BlockScreen& Screen>
+    void RunSteadyScreen(ConversionContext& context, platform::PictureBox& destination,
+        platform::PictureBox& source, bool continues)
+    {
+        WorkingBitmap work(context, source, Screen.border, true);
+        const BufferGeometry& g = work.Geometry();
+        std::vector<uint8_t>& memory = context.steady.result;
+        ScreenBlocks<Screen>(work.Bytes(), g,
+            continues && memory.size() == g.SizeBytes() ? memory.data() : nullptr);
+        memory.assign(work.Bytes(), work.Bytes() + g.SizeBytes());
+        work.DrawTo(destination);
+    }
+
 } // namespace
 
 void HalftoneRoutine(ConversionContext& context, int screen, platform::PictureBox& destination,
@@ -132,6 +167,20 @@ void HalftoneRoutine(ConversionContext& context, int screen, platform::PictureBo
         return RunScreen<kHalftone3x3>(context, destination, source);
     case 2:
         return RunScreen<kNews4x4>(context, destination, source);
+    }
+    assert(false && "no such block screen");
+}
+
+void SteadyHalftoneRoutine(ConversionContext& context, int screen,
+    platform::PictureBox& destination, platform::PictureBox& source, bool continues)
+{
+    switch (screen) {
+    case 0:
+        return RunSteadyScreen<kHalftone2x2>(context, destination, source, continues);
+    case 1:
+        return RunSteadyScreen<kHalftone3x3>(context, destination, source, continues);
+    case 2:
+        return RunSteadyScreen<kNews4x4>(context, destination, source, continues);
     }
     assert(false && "no such block screen");
 }

@@ -2,6 +2,7 @@
 
 #include "bayer.h"
 #include "convert/nearest_color.h"
+#include "convert/working_bitmap.h"
 #include "error_diffusion.h"
 #include "error_diffusion_engine.h"
 #include "halftone.h"
@@ -146,6 +147,45 @@ void RunMethod(ConversionContext& context, int index, PictureBox& picture)
 }
 
 void RunMethod(int index, PictureBox& picture) { RunMethod(ProgramContext(), index, picture); }
+
+void RunSteadyMethod(
+    ConversionContext& context, int index, PictureBox& picture, int mode, int64_t frame)
+{
+    const Method* method = FindMethod(index);
+    if (!method)
+        throw std::out_of_range("method index must be 1 ... " + std::to_string(kMethodCount)
+            + ", got " + std::to_string(index));
+    SteadyMemory& memory = context.steady;
+    const SteadyMemory::Key key { mode, index, PictureWidth(picture), PictureHeight(picture) };
+    const bool continues = memory.Continues(key, frame);
+    // Until this frame is complete the memory holds nothing to continue from: a conversion that
+    // fails half-way leaves the next one to start afresh.
+    memory.Forget();
+    switch (method->family) {
+    case F::ErrorDiffusion:
+        SteadyDiffuseRoutine(
+            context, DiffusionMethod(method->member), picture, picture, continues);
+        break;
+    case F::Threshold:
+        // Each pixel's colour depends on that pixel alone: unchanged pixels stay as they were.
+        ThresholdRoutine(context, picture, picture, method->level);
+        break;
+    case F::ThresholdNoise:
+        SteadyThresholdNoiseRoutine(context, picture, picture, method->amplitude, continues);
+        break;
+    case F::Bayer:
+        SteadyBayerRoutine(context, method->member, picture, picture, continues);
+        break;
+    case F::Halftone:
+        SteadyHalftoneRoutine(context, method->member, picture, picture, continues);
+        break;
+    }
+    memory.key = key;
+    memory.frame = frame;
+    memory.valid = true;
+    if (method->thenMapToPalette && method->family != MethodFamily::ErrorDiffusion)
+        MapToPalette(context, picture, picture);
+}
 
 // The routines by their own names, on the program's context.
 void DitherAtkinson(PictureBox& d, PictureBox& s) { ProgramRoutine(1, d, s); }

@@ -55,4 +55,12 @@ void RunMethod(ConversionContext& context, int index, platform::PictureBox& pict
 // The same on the program's context.
 void RunMethod(int index, platform::PictureBox& picture);
 
+// RunMethod with steady dithering: frame `frame` of a sequence in TVC mode `mode`. When the
+// context's steady memory holds frame − 1 in the same mode, by the same method, at the same size,
+// the method keeps to that frame's pattern where the picture allows; otherwise (the first frame,
+// a jump, another mode, method or size) the picture gets exactly RunMethod's bytes. Either way
+// the memory then holds this frame. Throws std::out_of_range like RunMethod.
+void RunSteadyMethod(ConversionContext& context, int index, platform::PictureBox& picture,
+    int mode, int64_t frame);
+
 } // namespace pelorin

@@ -25,4 +25,23 @@ void ThresholdRoutine(ConversionContext& context, platform::PictureBox& destinat
 void ThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& destination,
     platform::PictureBox& source, uint8_t level, uint8_t amplitude);
 
+// Steady dithering's variants. Each reads what context.steady remembers of the frame before when
+// `continues` is true (the caller has checked that it is that frame, in the same mode, method
+// and size), and leaves the working buffer of this frame there for the next. With `continues`
+// false the picture gets exactly the plain routine's bytes.
+void SteadyDiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
+    platform::PictureBox& destination, platform::PictureBox& source, bool continues);
+// Keeps a pixel's output of the frame before, and skips its three noise numbers, while its
+// colour stays within kSteadyNoiseReach per channel of the colour that output was drawn from.
+void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& destination,
+    platform::PictureBox& source, uint8_t amplitude, bool continues);
+// Keep a byte's previous 0 or 255 while the value lies within kSteadyScreenBand of its threshold.
+void SteadyBayerRoutine(ConversionContext& context, int matrixSize,
+    platform::PictureBox& destination, platform::PictureBox& source, bool continues);
+void SteadyHalftoneRoutine(ConversionContext& context, int screen,
+    platform::PictureBox& destination, platform::PictureBox& source, bool continues);
+
+inline constexpr int kSteadyNoiseReach = 12;
+inline constexpr int kSteadyScreenBand = 4;
+
 } // namespace pelorin

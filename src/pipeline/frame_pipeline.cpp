@@ -22,8 +22,14 @@ void FrameSteps::RunMethod(int index, platform::PictureBox& picture)
     pelorin::RunMethod(*m_context, index, picture);
 }
 
+void FrameSteps::RunSteadyMethod(
+    int index, platform::PictureBox& picture, int mode, int64_t frame)
+{
+    pelorin::RunSteadyMethod(*m_context, index, picture, mode, frame);
+}
+
 void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
-    platform::PictureBox* host, platform::PictureBox& working)
+    platform::PictureBox* host, platform::PictureBox& working, const FrameOptions& options)
 {
     if (methodIndex != kNoMethod && FindMethod(methodIndex) == nullptr)
         throw std::out_of_range("method " + std::to_string(methodIndex) + " is not 1 ... 16");
@@ -36,17 +42,24 @@ void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
     } else {
         steps.LoadPalette(mode);
     }
-    if (methodIndex != kNoMethod)
-        steps.RunMethod(methodIndex, working);
+    if (methodIndex == kNoMethod || !options.steady)
+        steps.Context().steady.Forget();
+    if (methodIndex != kNoMethod) {
+        if (options.steady)
+            steps.RunSteadyMethod(methodIndex, working, mode.number, options.frame);
+        else
+            steps.RunMethod(methodIndex, working);
+    }
 }
 
 FrameTiming ConvertFrame(ConversionContext& context, const TvcMode& mode, int methodIndex,
-    platform::PictureBox* host, platform::PictureBox& working, platform::PictureBox* display)
+    platform::PictureBox* host, platform::PictureBox& working, platform::PictureBox* display,
+    const FrameOptions& options)
 {
     FrameSteps steps(context);
     Stopwatch stopwatch;
     stopwatch.Start();
-    ConvertToWorking(steps, mode, methodIndex, host, working);
+    ConvertToWorking(steps, mode, methodIndex, host, working, options);
     FrameTiming timing;
     timing.elapsedMs = stopwatch.ElapsedMs();
     timing.elapsedSeconds = stopwatch.ElapsedSeconds();

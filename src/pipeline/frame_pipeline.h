@@ -39,6 +39,9 @@ public:
     // Method `index` (1 ... 16) on `picture` as destination and source, then MapToPalette where
     // the method table says so.
     virtual void RunMethod(int index, platform::PictureBox& picture);
+    // The same with steady dithering (RunSteadyMethod): frame `frame` in mode `mode`.
+    virtual void RunSteadyMethod(
+        int index, platform::PictureBox& picture, int mode, int64_t frame);
 
     ConversionContext& Context() const { return *m_context; }
 
@@ -46,14 +49,26 @@ private:
     ConversionContext* m_context;
 };
 
+// How a frame is converted beyond mode and method. The default is the plain conversion.
+struct FrameOptions {
+    // Steady dithering: the frame keeps to the previous frame's pattern where the picture allows
+    // (the context remembers it). Only the frame right after the remembered one, in the same mode,
+    // by the same method, at the same size, continues; any other converts as without the option.
+    bool steady = false;
+    // Which frame of the video this is (the window's scroll bar position, the tool's frame
+    // index); read only with `steady`.
+    int64_t frame = 0;
+};
+
 // The timed part of a frame, through `steps`: with a host, the smoothed copy of the whole host
 // into `working` at the working picture's own size and the mode's palette (before or after the
 // copy as the mode's row says); without a host (null), the palette alone and the working picture
 // is converted as it stands, at whatever size it has. Then method `methodIndex`, unless it is
 // kNoMethod. Throws std::out_of_range for a method index other than kNoMethod or 1 ... 16 before
-// anything is touched; lets the conversion core's run-time errors through.
+// anything is touched; lets the conversion core's run-time errors through. Without `steady` (and
+// with kNoMethod) the context's steady memory is forgotten, so a later steady frame starts afresh.
 void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
-    platform::PictureBox* host, platform::PictureBox& working);
+    platform::PictureBox* host, platform::PictureBox& working, const FrameOptions& options = {});
 
 // What the stopwatch measured for one conversion: `elapsedMs` is the whole number of
 // milliseconds the window shows; `elapsedSeconds` the same pair of counter readings without the
@@ -68,7 +83,7 @@ struct FrameTiming {
 // display picture's stretch mode must be left at its default, which takes single pixels.
 FrameTiming ConvertFrame(ConversionContext& context, const TvcMode& mode, int methodIndex,
     platform::PictureBox* host, platform::PictureBox& working,
-    platform::PictureBox* display = nullptr);
+    platform::PictureBox* display = nullptr, const FrameOptions& options = {});
 
 // The display copy alone: `working` enlarged without smoothing to fill `display`.
 void EnlargeToDisplay(platform::PictureBox& display, platform::PictureBox& working);

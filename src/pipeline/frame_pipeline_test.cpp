@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -95,4 +96,105 @@ TEST(FramePipeline, RefusesAnUnknownMethodOrModeBeforeTouchingAnything)
     }
     EXPECT_TRUE(context.palette.empty());
     EXPECT_THROW(TvcModeOf(8), std::out_of_range);
+}
+
+namespace {
+
+// Frame f of a still scene filmed with a noisy sensor: the sample picture with every channel
+// moved by a few steps, differently in every frame.
+platform::Surface NoisyFrame(int f)
+{
+    platform::Surface host = platform::MakeSamplePicture(kHostWidth, kHostHeight);
+    uint32_t state = 0x9E3779B9u * uint32_t(f + 1);
+    for (uint32_t& p : host.pixels) {
+        uint32_t out = 0;
+        for (int shift = 0; shift < 24; shift += 8) {
+            state = state * 1664525u + 1013904223u;
+            const int v = int((p >> shift) & 0xFF) + int(state >> 29) - 4;
+            out |= uint32_t(std::clamp(v, 0, 255)) << shift;
+        }
+        p = out;
+    }
+    return host;
+}
+
+platform::Surface Convert(ConversionContext& context, int mode, int method, int frame,
+    bool steady)
+{
+    static std::vector<platform::Surface> frames;
+    while (int(frames.size()) <= frame)
+        frames.push_back(NoisyFrame(int(frames.size())));
+    PictureBox host(kHostWidth, kHostHeight);
+    host.Image() = frames[size_t(frame)];
+    PictureBox working(TvcModeOf(mode).workingWidth, TvcModeOf(mode).workingHeight);
+    ConvertFrame(context, TvcModeOf(mode), method, &host, working, nullptr, { steady, frame });
+    return working.Image();
+}
+
+} // namespace
+
+TEST(FramePipeline, SteadyStartsAndRestartsExactlyAsThePlainConversion)
+{
+    // (mode, method offset, frame); a row that does not follow on from the one before (first,
+    // same frame again, a jump, another method, another mode) must give the plain bytes.
+    struct Step {
+        int mode, methodShift, frame;
+        bool follows;
+    };
+    const Step steps[] = { { 4, 0, 0, false }, { 4, 0, 1, true }, { 4, 0, 1, false },
+        { 4, 0, 3, false }, { 4, 0, 4, true }, { 4, 1, 5, false }, { 16, 1, 6, false },
+        { 16, 1, 7, true }, { 2, 1, 8, false } };
+    for (const Method& method : Methods()) {
+        ConversionContext plain, steady;
+        for (const Step& step : steps) {
+            const int index = (method.index - 1 + step.methodShift) % kMethodCount + 1;
+            const platform::Surface expected = Convert(plain, step.mode, index, step.frame, false);
+            const platform::Surface got = Convert(steady, step.mode, index, step.frame, true);
+            if (!step.follows)
+                ASSERT_TRUE(got == expected) << method.caption << " then method " << index
+                                             << " in mode " << step.mode << ", frame " << step.frame;
+        }
+        // The generator of "Treshold+Noise" stands where the plain conversions left it.
+        EXPECT_EQ(steady.noiseState, plain.noiseState) << method.caption;
+    }
+}
+
+TEST(FramePipeline, SteadyKeepsAStillPictureStill)
+{
+    PictureBox host(kHostWidth, kHostHeight);
+    host.Image() = platform::MakeSamplePicture(kHostWidth, kHostHeight);
+    for (const TvcMode& mode : TvcModes())
+        for (const Method& method : Methods()) {
+            ConversionContext context;
+            PictureBox first(mode.workingWidth, mode.workingHeight),
+                next(mode.workingWidth, mode.workingHeight);
+            ConvertFrame(context, mode, method.index, &host, first, nullptr, { true, 10 });
+            for (int frame = 11; frame < 13; ++frame) {
+                ConvertFrame(context, mode, method.index, &host, next, nullptr, { true, frame });
+                ASSERT_TRUE(next.Image() == first.Image())
+                    << method.caption << " in " << mode.caption << ", frame " << frame;
+            }
+        }
+}
+
+TEST(FramePipeline, SteadyLessensTheChangesOfANoisyStillScene)
+{
+    // The rules themselves: on sensor noise over a still picture, each steady method changes
+    // far fewer pixels from frame to frame than the plain one (static pictures of the others
+    // are covered above).
+    for (int method : { 2, 4, 13 })
+        for (int mode : { 4, 16 }) {
+            int64_t changed[2] = { 0, 0 };
+            for (int steady = 0; steady < 2; ++steady) {
+                ConversionContext context;
+                platform::Surface before = Convert(context, mode, method, 0, steady);
+                for (int frame = 1; frame < 4; ++frame) {
+                    const platform::Surface now = Convert(context, mode, method, frame, steady);
+                    for (size_t i = 0; i < now.pixels.size(); ++i)
+                        changed[steady] += now.pixels[i] != before.pixels[i];
+                    before = now;
+                }
+            }
+            EXPECT_LT(changed[1] * 3, changed[0]) << "method " << method << " in mode " << mode;
+        }
 }

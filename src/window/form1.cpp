@@ -604,6 +604,8 @@ void Form1::CreateContextMenu()
     add(MenuItem::Loop, "Loop at the end of the video", true);
     QAction* showTime = add(MenuItem::ShowTime, "Show conversion time", true);
     connect(showTime, &QAction::toggled, this, [this](bool on) { ShowTime(on); });
+    // Read by HScroll1_Change at each frame; switching it changes nothing until the next one.
+    add(MenuItem::Steady, "Steady dithering", true);
     m_menu->addSeparator();
 
     QAction* save = add(MenuItem::SavePicture, "Save picture…", false);
@@ -839,7 +841,8 @@ void Form1::HScroll1_Change()
     m_modules.StopwatchStart();
     for (const TvcMode& mode : TvcModes())
         if (m_option2[size_t(mode.option2Index)]->isChecked())
-            ConvertToWorking(m_modules, mode, CheckedMethod(), m_pic1.get(), WorkingPicture(mode));
+            ConvertToWorking(m_modules, mode, CheckedMethod(), m_pic1.get(), WorkingPicture(mode),
+                { MenuAction(MenuItem::Steady)->isChecked(), int64_t(m_hscroll1->value()) });
     m_text2->setText(QString::number(m_modules.StopwatchElapsedMs()));
     // All three, not only the mode converted now: the others keep their last frame, hidden.
     for (const TvcMode& mode : TvcModes()) {

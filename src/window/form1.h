@@ -48,6 +48,7 @@ enum class MenuItem {
     ShowTime, // "Show conversion time", checkable
     SavePicture, // "Save picture…"
     CopyCommandLine, // "Copy command line"
+    Steady, // "Steady dithering", checkable: each frame keeps to the one before's pattern
 };
 
 // What "Save picture…" writes, chosen by the dialog's file type.
@@ -237,7 +238,7 @@ private:
     QLabel* m_timeUnit = nullptr;
 
     QMenu* m_menu = nullptr;
-    std::array<QAction*, 6> m_menuActions {}; // by MenuItem
+    std::array<QAction*, 7> m_menuActions {}; // by MenuItem
 };
 
 } // namespace pelorin::window

@@ -90,7 +90,8 @@ protected:
 
 TEST_F(FormMenuTest, EveryItemIsOffAtStartAndARightClickAnywhereOpensTheMenu)
 {
-    for (MenuItem item : { MenuItem::RealTime, MenuItem::Loop, MenuItem::ShowTime })
+    for (MenuItem item :
+        { MenuItem::RealTime, MenuItem::Loop, MenuItem::ShowTime, MenuItem::Steady })
         EXPECT_FALSE(form->MenuAction(item)->isChecked()) << int(item);
     EXPECT_FALSE(form->Text2()->isVisibleTo(form.get()));
     form->show();

@@ -40,6 +40,7 @@ int main(int argc, char* argv[])
     form.MenuAction(MenuItem::RealTime)->setChecked(options.realTime);
     form.MenuAction(MenuItem::Loop)->setChecked(options.loop);
     form.MenuAction(MenuItem::ShowTime)->setChecked(options.showTime);
+    form.MenuAction(MenuItem::Steady)->setChecked(options.steady);
     if (!form.Load())
         return 1;
     form.show();

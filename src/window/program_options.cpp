@@ -30,6 +30,8 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string> args)
             result.options.loop = true;
         } else if (arg == "--show-time") {
             result.options.showTime = true;
+        } else if (arg == "--steady") {
+            result.options.steady = true;
         } else if (arg == "--help" || arg == "-h") {
             // Asking for help wins over whatever else is wrong on the line.
             result.action = ProgramCommandLine::Action::Help;
@@ -56,6 +58,8 @@ Options (the same as the items of the window's context menu, switched on from th
   --real-time   step at the video's own frame rate instead of as fast as frames convert
   --loop        go back to frame 1 after the video's last frame
   --show-time   show each frame's conversion time in milliseconds
+  --steady      steady dithering: each frame keeps to the previous frame's pattern where the
+                picture has not changed, so still areas do not shimmer
   --help, -h    this text
   --version     the program's version
 

@@ -2,7 +2,7 @@
 // The command line of the pelorin program, parsed as text before any window exists, so --help,
 // --version and a wrong option work without a display.
 //
-//   pelorin [--real-time] [--loop] [--show-time] [FILE]
+//   pelorin [--real-time] [--loop] [--show-time] [--steady] [FILE]
 //
 // The switches turn on the context menu's items of the same meaning from the start; FILE is
 // opened as a file dropped onto the window is. "--" ends the options (for a file whose name
@@ -16,6 +16,7 @@ struct ProgramOptions {
     bool realTime = false; // "Step at the video's own frame rate"
     bool loop = false; // "Loop at the end of the video"
     bool showTime = false; // "Show conversion time"
+    bool steady = false; // "Steady dithering"
     std::string file; // empty: no file
 };
 

@@ -23,12 +23,15 @@ TEST(ProgramCommandLine, SwitchesAndAFile)
 {
     const ProgramCommandLine plain = Parse({});
     EXPECT_EQ(plain.action, Action::Run);
-    EXPECT_FALSE(plain.options.realTime || plain.options.loop || plain.options.showTime);
+    EXPECT_FALSE(plain.options.realTime || plain.options.loop || plain.options.showTime
+        || plain.options.steady);
     EXPECT_TRUE(plain.options.file.empty());
 
-    const ProgramCommandLine all = Parse({ "--show-time", "clip.avi", "--loop", "--real-time" });
+    const ProgramCommandLine all
+        = Parse({ "--show-time", "clip.avi", "--loop", "--steady", "--real-time" });
     EXPECT_EQ(all.action, Action::Run);
-    EXPECT_TRUE(all.options.realTime && all.options.loop && all.options.showTime);
+    EXPECT_TRUE(
+        all.options.realTime && all.options.loop && all.options.showTime && all.options.steady);
     EXPECT_EQ(all.options.file, "clip.avi");
 
     // After "--" a name that begins with a dash is a file.

@@ -1,0 +1,120 @@
+#include "steady_diffusion.h"
+
+#include "convert/nearest_color.h"
+#include "convert/nearest_color_reference.h"
+#include "convert/working_bitmap.h"
+#include "convert/palette.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+using namespace pelorin;
+
+namespace {
+
+std::vector<PaletteEntry> PaletteOf(int colours)
+{
+    // Black and white, or the corners of the colour cube at half and full strength.
+    std::vector<PaletteEntry> palette;
+    for (int i = 0; i < colours; ++i) {
+        const uint8_t on = colours == 2 || i >= 8 ? 255 : 128;
+        const int bits = colours == 2 ? 7 * i : i;
+        palette.push_back({ uint8_t(bits & 1 ? on : 0), uint8_t(bits & 2 ? on : 0),
+            uint8_t(bits & 4 ? on : 0) });
+    }
+    return palette;
+}
+
+std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::vector<uint8_t> bytes(size);
+    for (uint8_t& b : bytes)
+        b = uint8_t(random());
+    return bytes;
+}
+
+// The rule written out pixel by pixel on the flat buffer, as the engine's contract describes
+// the scan, with a linear palette search.
+void ReferenceScan(DiffusionMethod method, std::vector<uint8_t>& buffer, const BufferGeometry& g,
+    const std::vector<PaletteEntry>& palette, const uint8_t* previous)
+{
+    const DiffusionKernel& k = KernelOf(method);
+    const int stride = 3 * g.W;
+    for (int p = stride * k.guardRows; p < stride * (g.H - k.guardRows); p += 3) {
+        const int c[3] = { buffer[size_t(p)], buffer[size_t(p) + 1], buffer[size_t(p) + 2] };
+        const uint32_t n = NearestColorLinear(palette, uint8_t(c[2]), uint8_t(c[1]), uint8_t(c[0]));
+        int chosen[3] = { int(n & 0xFF), int((n >> 8) & 0xFF), int(n >> 16) };
+        if (previous) {
+            int dn = 0, dp = 0;
+            for (int ch = 0; ch < 3; ++ch) {
+                dn += (c[ch] - chosen[ch]) * (c[ch] - chosen[ch]);
+                dp += (c[ch] - previous[p + ch]) * (c[ch] - previous[p + ch]);
+            }
+            if (16 * dp <= kSteadyTolerance.scale16 * dn + kSteadyTolerance.offset)
+                for (int ch = 0; ch < 3; ++ch)
+                    chosen[ch] = previous[p + ch];
+        }
+        for (int ch = 0; ch < 3; ++ch) {
+            const int q = (c[ch] - chosen[ch]) / k.divisor;
+            buffer[size_t(p + ch)] = uint8_t(chosen[ch]);
+            for (int i = 0; i < k.entryCount; ++i) {
+                const KernelEntry& e = k.entries[size_t(i)];
+                uint8_t& to = buffer.at(size_t(p + 3 * e.dx + stride * e.dy + ch));
+                to = uint8_t(std::clamp(to + e.weight * q, 0, 255));
+            }
+        }
+    }
+}
+
+} // namespace
+
+TEST(SteadyDiffusion, WithoutAPreviousFrameOrOnAStillOneItIsThePlainScan)
+{
+    for (int colours : { 2, 4, 16 }) {
+        const std::vector<PaletteEntry> palette = PaletteOf(colours);
+        const NearestColorTable table(palette);
+        for (auto [w, h] : { std::pair { 128, 40 }, { 37, 11 }, { 1, 1 } }) {
+            const BufferGeometry g = ComputeGeometry(w, h, kDiffusionBorder);
+            const std::vector<uint8_t> input = RandomBytes(g.SizeBytes(), uint32_t(w * h + colours));
+            for (int m = 0; m < kDiffusionMethodCount; ++m) {
+                const auto method = DiffusionMethod(m);
+                std::vector<uint8_t> plain = input, steady = input, still = input;
+                DiffuseErrors(method, plain.data(), g, table);
+                SteadyDiffuseErrors(method, steady.data(), g, table, nullptr);
+                ASSERT_EQ(steady, plain) << KernelOf(method).routineName << ", " << colours;
+                // The frame before was this very picture: every pixel keeps its colour.
+                SteadyDiffuseErrors(method, still.data(), g, table, plain.data());
+                ASSERT_EQ(still, plain) << KernelOf(method).routineName << ", " << colours;
+            }
+        }
+    }
+}
+
+TEST(SteadyDiffusion, KeepsPreviousColoursAsThePixelByPixelRuleDoes)
+{
+    for (int colours : { 2, 16 }) {
+        const std::vector<PaletteEntry> palette = PaletteOf(colours);
+        const NearestColorTable table(palette);
+        for (auto [w, h] : { std::pair { 61, 13 }, { 6, 3 } }) {
+            const BufferGeometry g = ComputeGeometry(w, h, kDiffusionBorder);
+            const std::vector<uint8_t> input = RandomBytes(g.SizeBytes(), uint32_t(w + colours));
+            // A previous frame of palette colours (another picture's plain scan).
+            std::vector<uint8_t> previous = RandomBytes(g.SizeBytes(), 7);
+            DiffuseErrors(DiffusionMethod::Floyd, previous.data(), g, table);
+            for (int m = 0; m < kDiffusionMethodCount; ++m) {
+                const auto method = DiffusionMethod(m);
+                std::vector<uint8_t> expected = input, got = input, plain = input;
+                ReferenceScan(method, expected, g, palette, previous.data());
+                SteadyDiffuseErrors(method, got.data(), g, table, previous.data());
+                ASSERT_EQ(got, expected) << KernelOf(method).routineName << ", " << colours;
+                DiffuseErrors(method, plain.data(), g, table);
+                if (w > 16)
+                    EXPECT_TRUE(got != plain) << "the previous frame was not used";
+            }
+        }
+    }
+}
