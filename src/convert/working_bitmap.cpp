@@ -11,8 +11,8 @@ namespace pelorin {
 
 using namespace platform;
 
-thread_local HDC WorkDC = nullptr;
-thread_local HBITMAP WorkBitmap = nullptr;
+HDC WorkDC = nullptr;
+HBITMAP WorkBitmap = nullptr;
 
 namespace {
     void RepeatPixel(uint32_t colour, uint8_t* out, int count)

@@ -23,10 +23,10 @@
 
 namespace pelorin {
 
-// Handles of a DC and DIB section for PadBorders, per thread. WorkingBitmap writes its buffer
-// straight from the picture and leaves them null.
-extern thread_local platform::HDC WorkDC;
-extern thread_local platform::HBITMAP WorkBitmap;
+// Handles of a DC and DIB section for PadBorders. WorkingBitmap writes its buffer straight from
+// the picture and never touches them, so conversions on several threads share nothing here.
+extern platform::HDC WorkDC;
+extern platform::HBITMAP WorkBitmap;
 
 struct BufferGeometry {
     int SW = 0; // picture width, pixels
