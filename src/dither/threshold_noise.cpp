@@ -24,7 +24,7 @@ namespace {
     // draw 3i + 2 − o, red being drawn first.
     constexpr size_t kBlockPixels = 64;
     constexpr size_t kBlockBytes = 3 * kBlockPixels;
-    static_assert(kBlockBytes % 32 == 0, "a block is worked 32 bytes at a time");
+    static_assert(kBlockBytes % 8 == 0, "a block is worked 8 bytes at a time");
 
     // (k + 1)·step for the draw of each byte of a block.
     constexpr std::array<uint64_t, kBlockBytes> MakeByteSteps()
@@ -51,9 +51,9 @@ namespace {
     using U64x8 = uint64_t __attribute__((vector_size(64)));
     using U32x8 = uint32_t __attribute__((vector_size(32)));
     using I32x8 = int32_t __attribute__((vector_size(32)));
-    using I32x16 = int32_t __attribute__((vector_size(64)));
-    using I32x32 = int32_t __attribute__((vector_size(128)));
+    using U8x8 = uint8_t __attribute__((vector_size(8)));
     using U8x32 = uint8_t __attribute__((vector_size(32)));
+    using U64x4 = uint64_t __attribute__((vector_size(32)));
 
     // AddNoiseBits for eight bytes, in 32-bit steps: with t = amplitude·bits,
     // v·2^32 = channel·2^32 + t − (amplitude >> 1)·2^32 − (amplitude & 1)·2^31, so the fraction
@@ -77,19 +77,27 @@ namespace {
         return v > 255 ? 255 : v;
     }
 
-    template <int J>
-    inline __attribute__((always_inline)) I32x8 Noise8(
-        I32x32 in, size_t m, uint64_t state, uint8_t amplitude)
+    // Eight bytes from `work + m`, noised in place.
+    inline __attribute__((always_inline)) void Noise8(
+        uint8_t* work, size_t m, uint64_t state, uint8_t amplitude)
     {
         U64x8 z;
-        std::memcpy(&z, &kByteSteps[m + J], sizeof z);
+        std::memcpy(&z, &kByteSteps[m], sizeof z);
         z += state;
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
         z ^= z >> 31;
-        const I32x8 channels
-            = __builtin_shufflevector(in, in, J, J + 1, J + 2, J + 3, J + 4, J + 5, J + 6, J + 7);
-        return AddNoiseInLanes(channels, amplitude, z >> 32);
+        // Widened and narrowed by byte shuffles (a conversion moves lanes one at a time).
+        uint64_t word;
+        std::memcpy(&word, work + m, 8);
+        const U8x32 bytes = U8x32(U64x4 { word, 0, 0, 0 });
+        const U8x32 zero = {};
+        const I32x8 channels = I32x8(__builtin_shufflevector(bytes, zero, 0, 32, 32, 32, 1, 32, 32,
+            32, 2, 32, 32, 32, 3, 32, 32, 32, 4, 32, 32, 32, 5, 32, 32, 32, 6, 32, 32, 32, 7, 32, 32,
+            32));
+        const U8x32 noised = U8x32(AddNoiseInLanes(channels, amplitude, z >> 32));
+        const U8x8 out = __builtin_shufflevector(noised, noised, 0, 4, 8, 12, 16, 20, 24, 28);
+        std::memcpy(work + m, &out, sizeof out);
     }
 
     // Noises `count` bytes (a whole number of pixels, at most a block) drawn after `state`.
@@ -103,25 +111,8 @@ namespace {
             std::memcpy(copy, bytes, count);
             std::memset(copy + count, 0, kBlockBytes - count);
         }
-        for (size_t m = 0; m < kBlockBytes; m += 32) {
-            // 32 bytes held in one vector, so that each group of eight widens in registers.
-            U8x32 bytes8;
-            std::memcpy(&bytes8, work + m, sizeof bytes8);
-            const I32x32 in = __builtin_convertvector(bytes8, I32x32);
-            const I32x8 a = Noise8<0>(in, m, state, amplitude),
-                        b = Noise8<8>(in, m, state, amplitude),
-                        c = Noise8<16>(in, m, state, amplitude),
-                        d = Noise8<24>(in, m, state, amplitude);
-            const I32x16 ab = __builtin_shufflevector(
-                a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-            const I32x16 cd = __builtin_shufflevector(
-                c, d, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-            const U8x32 out = __builtin_convertvector(
-                __builtin_shufflevector(ab, cd, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14,
-                    15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31),
-                U8x32);
-            std::memcpy(work + m, &out, sizeof out);
-        }
+        for (size_t m = 0; m < kBlockBytes; m += 8)
+            Noise8(work, m, state, amplitude);
         if (work == copy)
             std::memcpy(bytes, copy, count);
     }
