@@ -10,6 +10,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace pelorin {
 
@@ -300,17 +303,91 @@ namespace {
             return ClampByte(v + Weight * senders[-3 * Dx]);
     }
 
+#if defined(__GNUC__) && defined(__x86_64__)
+    // AVX2's form of AddUpdates: 32 bytes. The pack works within each 128-bit half, so its
+    // quarters are put back in order before the add.
+    template <int Weight, int Dx>
+    __attribute__((target("avx2"), always_inline)) inline __m256i AddUpdates32(
+        __m256i bytes, const int16_t* senders)
+    {
+        if constexpr (Weight == 0) {
+            return bytes;
+        } else {
+            const int16_t* q = senders - 3 * Dx;
+            const __m256i w = _mm256_set1_epi16(int16_t(Weight));
+            const __m256i lo
+                = _mm256_mullo_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), w);
+            const __m256i hi = _mm256_mullo_epi16(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 16)), w);
+            return _mm256_adds_epi8(
+                bytes, _mm256_permute4x64_epi64(_mm256_packs_epi16(lo, hi), _MM_SHUFFLE(3, 1, 2, 0)));
+        }
+    }
+
+    // Whether the row updates may use AVX2 (chosen once, from what the processor offers).
+    bool g_wideRowUpdates = __builtin_cpu_supports("avx2");
+#endif
+
+    // The updates from the senders Dy rows up to bytes [i, stride) of one row, a byte at a time.
+    template <size_t I, int Dy>
+    PELORIN_INLINE void ApplyRowAboveTail(
+        uint8_t* row, const int16_t* senders, size_t i, size_t stride)
+    {
+        constexpr const DiffusionKernel& k = Shape<I>::kernel;
+        constexpr int w2 = WeightAt(k, 2, Dy), w1 = WeightAt(k, 1, Dy), w0 = WeightAt(k, 0, Dy),
+                      wm1 = WeightAt(k, -1, Dy), wm2 = WeightAt(k, -2, Dy);
+        for (; i < stride; ++i) {
+            const int16_t* s = senders + i;
+            int v = row[i];
+            v = AddUpdate<w2, 2>(v, s);
+            v = AddUpdate<w1, 1>(v, s);
+            v = AddUpdate<w0, 0>(v, s);
+            v = AddUpdate<wm1, -1>(v, s);
+            v = AddUpdate<wm2, -2>(v, s);
+            row[i] = uint8_t(v);
+        }
+    }
+
+#if defined(__GNUC__) && defined(__x86_64__)
+    template <size_t I, int Dy>
+    __attribute__((target("avx2"), noinline)) void ApplyRowAboveAvx2(
+        uint8_t* row, const int16_t* senders, size_t stride)
+    {
+        constexpr const DiffusionKernel& k = Shape<I>::kernel;
+        constexpr int w2 = WeightAt(k, 2, Dy), w1 = WeightAt(k, 1, Dy), w0 = WeightAt(k, 0, Dy),
+                      wm1 = WeightAt(k, -1, Dy), wm2 = WeightAt(k, -2, Dy);
+        const __m256i bias = _mm256_set1_epi8(char(0x80));
+        size_t i = 0;
+        for (; i + 32 <= stride; i += 32) {
+            __m256i bytes = _mm256_xor_si256(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i)), bias);
+            const int16_t* s = senders + i;
+            bytes = AddUpdates32<w2, 2>(bytes, s);
+            bytes = AddUpdates32<w1, 1>(bytes, s);
+            bytes = AddUpdates32<w0, 0>(bytes, s);
+            bytes = AddUpdates32<wm1, -1>(bytes, s);
+            bytes = AddUpdates32<wm2, -2>(bytes, s);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), _mm256_xor_si256(bytes, bias));
+        }
+        ApplyRowAboveTail<I, Dy>(row, senders, i, stride);
+    }
+#endif
+
     // Applies the updates from the senders Dy rows up to the bytes of one row, in sender order:
     // dx = 2 (the leftmost sender) first.
     template <size_t I, int Dy>
     PELORIN_INLINE void ApplyRowAbove(uint8_t* row, const int16_t* rowQuotients, size_t stride)
     {
+        const int16_t* senders = rowQuotients - Dy * ptrdiff_t(stride);
+#if defined(__GNUC__) && defined(__x86_64__)
+        if (g_wideRowUpdates)
+            return ApplyRowAboveAvx2<I, Dy>(row, senders, stride);
+#endif
+        size_t i = 0;
+#if defined(__SSE2__)
         constexpr const DiffusionKernel& k = Shape<I>::kernel;
         constexpr int w2 = WeightAt(k, 2, Dy), w1 = WeightAt(k, 1, Dy), w0 = WeightAt(k, 0, Dy),
                       wm1 = WeightAt(k, -1, Dy), wm2 = WeightAt(k, -2, Dy);
-        const int16_t* senders = rowQuotients - Dy * ptrdiff_t(stride);
-        size_t i = 0;
-#if defined(__SSE2__)
         // Bytes held as byte − 128, so that a signed saturating add applies weight·q and clamps
         // to 0 ... 255 in one step (|weight·q| ≤ 126, checked by FitsFastScan).
         const __m128i bias = _mm_set1_epi8(char(0x80));
@@ -326,16 +403,7 @@ namespace {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_xor_si128(bytes, bias));
         }
 #endif
-        for (; i < stride; ++i) {
-            const int16_t* s = senders + i;
-            int v = row[i];
-            v = AddUpdate<w2, 2>(v, s);
-            v = AddUpdate<w1, 1>(v, s);
-            v = AddUpdate<w0, 0>(v, s);
-            v = AddUpdate<wm1, -1>(v, s);
-            v = AddUpdate<wm2, -2>(v, s);
-            row[i] = uint8_t(v);
-        }
+        ApplyRowAboveTail<I, Dy>(row, senders, i, stride);
     }
 
     template <size_t I, class Quantiser>
@@ -731,6 +799,15 @@ namespace {
     constexpr auto kScans = MakeScanTable(std::make_index_sequence<kDiffusionMethodCount>());
 
 } // namespace
+
+void UseWideRowUpdates(bool wide)
+{
+#if defined(__GNUC__) && defined(__x86_64__)
+    g_wideRowUpdates = wide && __builtin_cpu_supports("avx2");
+#else
+    (void)wide;
+#endif
+}
 
 void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
     const NearestColorTable& table)

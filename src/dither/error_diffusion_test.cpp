@@ -345,6 +345,11 @@ Surface ReferenceDither(const ReferenceMethod& m, const Surface& picture)
 
 } // namespace
 
+namespace pelorin {
+// In the engine: whether the updates from the rows above may use AVX2 (where the processor has it).
+void UseWideRowUpdates(bool wide);
+} // namespace pelorin
+
 TEST(ErrorDiffusion, RoutinesMatchTheSlowReference)
 {
     struct Mode {
@@ -352,7 +357,10 @@ TEST(ErrorDiffusion, RoutinesMatchTheSlowReference)
         int width;
     };
     const Mode modes[] = { { SetPalette2, 512 }, { SetPalette4, 256 }, { SetPalette16, 128 } };
+    // The row updates on both instruction sets.
+    for (const bool wide : { false, true })
     for (const Mode& mode : modes) {
+        UseWideRowUpdates(wide);
         mode.setPalette();
         // The working size, and odd sizes whose pad columns and short rows reach the buffer's
         // edges (where the fast engine falls back to byte-by-byte updates).
@@ -364,10 +372,11 @@ TEST(ErrorDiffusion, RoutinesMatchTheSlowReference)
                 m.routine(box, box);
                 const Surface expected = ReferenceDither(m, picture);
                 ASSERT_EQ(box.Image(), expected) << m.name << " on " << w << " x " << h << " with "
-                                                 << Palette.size() << " colours";
+                                                 << Palette.size() << " colours, wide " << wide;
             }
         }
     }
+    UseWideRowUpdates(true);
 }
 
 TEST(ErrorDiffusion, AtkinsonSeesABlackBorderTheOthersAFilledOne)
