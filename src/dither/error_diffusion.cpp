@@ -1,6 +1,5 @@
 #include "error_diffusion_engine.h"
 #include "routines.h"
-#include "steady_diffusion.h"
 
 namespace pelorin {
 

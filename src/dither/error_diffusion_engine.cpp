@@ -253,6 +253,74 @@ namespace {
         }
     };
 
+    // Steady dithering's choice on any palette: the nearest colour n, or the colour p the frame
+    // before left at this pixel where c lies nearly as close to p as to n (SteadyTolerance).
+    // `previous` is read at the scanned pixel's own offset from `buffer`.
+    template <int D, int Right1, bool TwoEntries> struct SteadyQuantiser {
+        const NearestColorTable& table;
+        const uint8_t* buffer;
+        const uint8_t* previous;
+        SteadyTolerance tolerance;
+        int planeBlue = 0, planeGreen = 0, planeRed = 0, threshold = 0;
+        uint32_t colour0 = 0, colour1 = 0;
+
+        SteadyQuantiser(
+            const NearestColorTable& t, const uint8_t* b, const uint8_t* p, SteadyTolerance tol)
+            : table(t)
+            , buffer(b)
+            , previous(p)
+            , tolerance(tol)
+        {
+            if constexpr (TwoEntries) {
+                // The side of the plane between the two entries, as NearestColorTable decides.
+                const PaletteEntry& e0 = table.Entries()[0];
+                const PaletteEntry& e1 = table.Entries()[1];
+                planeBlue = 2 * (int(e1.Blue) - int(e0.Blue));
+                planeGreen = 2 * (int(e1.Green) - int(e0.Green));
+                planeRed = 2 * (int(e1.Red) - int(e0.Red));
+                threshold = int(e1.Blue) * e1.Blue + int(e1.Green) * e1.Green + int(e1.Red) * e1.Red
+                    - int(e0.Blue) * e0.Blue - int(e0.Green) * e0.Green - int(e0.Red) * e0.Red;
+                colour0 = PackEntry(e0);
+                colour1 = PackEntry(e1);
+            }
+        }
+
+        PELORIN_INLINE Quotients operator()(uint8_t* pixel, int blue, int green, int red) const
+        {
+            uint32_t n;
+            if constexpr (TwoEntries)
+                n = planeBlue * blue + planeGreen * green + planeRed * red > threshold ? colour1
+                                                                                       : colour0;
+            else
+                n = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
+            int newBlue = int(n & 0xFF), newGreen = int((n >> 8) & 0xFF), newRed = int(n >> 16);
+            const uint8_t* before = previous + (pixel - buffer);
+            const int pb = before[0], pg = before[1], pr = before[2];
+            if (pb != newBlue || pg != newGreen || pr != newRed) {
+                const int dn = (blue - newBlue) * (blue - newBlue)
+                    + (green - newGreen) * (green - newGreen) + (red - newRed) * (red - newRed);
+                const int dp = (blue - pb) * (blue - pb) + (green - pg) * (green - pg)
+                    + (red - pr) * (red - pr);
+                if (16 * dp <= tolerance.scale16 * dn + tolerance.offset) {
+                    newBlue = pb;
+                    newGreen = pg;
+                    newRed = pr;
+                }
+            }
+            pixel[0] = uint8_t(newBlue);
+            pixel[1] = uint8_t(newGreen);
+            pixel[2] = uint8_t(newRed);
+            Quotients q;
+            q.qBlue = (blue - newBlue) / D;
+            q.qGreen = (green - newGreen) / D;
+            q.qRed = (red - newRed) / D;
+            q.rBlue = Right1 * q.qBlue;
+            q.rGreen = Right1 * q.qGreen;
+            q.rRed = Right1 * q.qRed;
+            return q;
+        }
+    };
+
     // ---- The scan, a row at a time ----------------------------------------------------------
     //
     // Scanned rows are buffer rows, so a row's pixels receive error in this order: from the
@@ -641,9 +709,53 @@ namespace {
         return _mm_setr_epi16(int16_t(blue), int16_t(green), int16_t(red), 0, 0, 0, 0, 0);
     }
 
-    template <size_t I, BinaryPalette P>
-    void ScanBinary(
-        uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin, size_t end)
+    // The choice of the binary scan: the lanes that rise to 255, given the colour in lanes 0 ... 2
+    // and the pixel's place in the buffer.
+    template <BinaryPalette P> struct NearestRising {
+        PELORIN_INLINE __m128i operator()(__m128i v, const uint8_t*) const
+        {
+            return RisingChannels<P>(v);
+        }
+    };
+
+    // Steady dithering's choice (SteadyTolerance), without a branch: the previous colour p is
+    // an entry of the palette too, so its rising lanes are the bytes above 127. Both sides of
+    // the rule come out of one multiply-add: scale16·d² per channel of c − n in lanes 0 ... 2
+    // and −16·d² per channel of c − p in lanes 4 ... 6, summed with the offset.
+    template <BinaryPalette P> struct SteadyRising {
+        const uint8_t* buffer;
+        const uint8_t* previous;
+        __m128i scale; // scale16 in lanes 0 ... 3, −16 in lanes 4 ... 7
+        __m128i offset; // in every 32-bit lane
+
+        SteadyRising(const uint8_t* b, const uint8_t* p, SteadyTolerance tolerance)
+            : buffer(b)
+            , previous(p)
+            , scale(_mm_setr_epi16(int16_t(tolerance.scale16), int16_t(tolerance.scale16),
+                  int16_t(tolerance.scale16), 0, -16, -16, -16, 0))
+            , offset(_mm_set1_epi32(tolerance.offset))
+        {
+        }
+
+        PELORIN_INLINE __m128i operator()(__m128i v, const uint8_t* pixel) const
+        {
+            const __m128i nearest = RisingChannels<P>(v);
+            const __m128i before = LoadPixel(previous + (pixel - buffer));
+            const __m128i kept = _mm_cmpgt_epi16(before, _mm_set1_epi16(127));
+            const __m128i toNearest = _mm_sub_epi16(v, _mm_and_si128(nearest, _mm_set1_epi16(255)));
+            const __m128i both
+                = _mm_unpacklo_epi64(toNearest, _mm_sub_epi16(v, before)); // c − n, c − p
+            const __m128i terms = _mm_madd_epi16(both, _mm_mullo_epi16(both, scale));
+            __m128i sum = _mm_add_epi32(terms, _mm_shuffle_epi32(terms, _MM_SHUFFLE(2, 3, 0, 1)));
+            sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+            const __m128i keep = _mm_cmpgt_epi32(_mm_add_epi32(sum, offset), _mm_set1_epi32(-1));
+            return Blend(nearest, kept, keep);
+        }
+    };
+
+    template <size_t I, BinaryPalette P, class Choose>
+    void ScanBinary(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
+        size_t end, const Choose& choose)
     {
         using S = Shape<I>;
         constexpr const DiffusionKernel& kernel = S::kernel;
@@ -708,7 +820,7 @@ namespace {
                     = _mm_min_epi16(_mm_add_epi16(next, MultiplyLanes<right1>(fall)), top);
                 const __m128i nextRise
                     = _mm_max_epi16(_mm_sub_epi16(next, MultiplyLanes<right1>(rise)), zero);
-                const __m128i rising = RisingChannels<P>(v);
+                const __m128i rising = choose(v, pixel);
                 const __m128i q = Blend(fall, _mm_sub_epi16(zero, rise), rising);
                 v = Blend(nextFall, nextRise, rising);
                 if (after) {
@@ -760,10 +872,12 @@ namespace {
     }
 #endif
 
-    // Runs kernel I's scan with the quantiser that fits the palette.
+    // Runs kernel I's scan with the quantiser that fits the palette; with `previous`, with
+    // steady dithering's choice.
     template <size_t I>
     void ScanWithPalette(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
-        size_t end, const NearestColorTable& table)
+        size_t end, const NearestColorTable& table, const uint8_t* previous,
+        SteadyTolerance tolerance)
     {
         using S = Shape<I>;
 #if defined(__SSE2__)
@@ -774,13 +888,28 @@ namespace {
                     return PackEntry(a) == PackEntry(b);
                 });
         };
+        auto binary = [&]<BinaryPalette P>() {
+            if (previous)
+                ScanBinary<I, P>(buffer, sizeBytes, strideBytes, begin, end,
+                    SteadyRising<P>(buffer, previous, tolerance));
+            else
+                ScanBinary<I, P>(buffer, sizeBytes, strideBytes, begin, end, NearestRising<P> {});
+        };
         if (is(kTvcPalette2))
-            return ScanBinary<I, BinaryPalette::BlackWhite>(
-                buffer, sizeBytes, strideBytes, begin, end);
+            return binary.template operator()<BinaryPalette::BlackWhite>();
         if (is(kTvcPalette4))
-            return ScanBinary<I, BinaryPalette::Tvc4>(buffer, sizeBytes, strideBytes, begin, end);
+            return binary.template operator()<BinaryPalette::Tvc4>();
 #endif
-        if (table.Entries().size() == 2) {
+        const bool two = table.Entries().size() == 2;
+        if (previous && two) {
+            const SteadyQuantiser<S::divisor, S::right1, true> quantiser(
+                table, buffer, previous, tolerance);
+            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
+        } else if (previous) {
+            const SteadyQuantiser<S::divisor, S::right1, false> quantiser(
+                table, buffer, previous, tolerance);
+            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
+        } else if (two) {
             const PlaneQuantiser<S::divisor, S::right1> quantiser(table);
             Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
         } else {
@@ -791,8 +920,8 @@ namespace {
 
     template <size_t... I> constexpr auto MakeScanTable(std::index_sequence<I...>)
     {
-        using ScanFn
-            = void (*)(uint8_t*, size_t, ptrdiff_t, size_t, size_t, const NearestColorTable&);
+        using ScanFn = void (*)(uint8_t*, size_t, ptrdiff_t, size_t, size_t,
+            const NearestColorTable&, const uint8_t*, SteadyTolerance);
         return std::array<ScanFn, sizeof...(I)> { &ScanWithPalette<I>... };
     }
 
@@ -820,7 +949,18 @@ void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry
     const size_t begin = stride * size_t(G);
     const size_t end = stride * size_t(geometry.H - G);
     kScans[static_cast<size_t>(method)](
-        buffer, geometry.SizeBytes(), ptrdiff_t(stride), begin, end, table);
+        buffer, geometry.SizeBytes(), ptrdiff_t(stride), begin, end, table, nullptr, {});
+}
+
+void SteadyDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
+    const NearestColorTable& table, const uint8_t* previous, SteadyTolerance tolerance)
+{
+    const int G = KernelOf(method).guardRows;
+    assert(geometry.border == kDiffusionBorder);
+    assert(geometry.W >= 8 && geometry.H >= 2 * G + 1);
+    const size_t stride = geometry.StrideBytes();
+    kScans[static_cast<size_t>(method)](buffer, geometry.SizeBytes(), ptrdiff_t(stride),
+        stride * size_t(G), stride * size_t(geometry.H - G), table, previous, tolerance);
 }
 
 } // namespace pelorin

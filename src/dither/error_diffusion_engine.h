@@ -103,4 +103,22 @@ constexpr int kDiffusionBorder = 4;
 void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
     const NearestColorTable& table);
 
+// Steady dithering changes only the choice of a pixel's colour: where the frame before left a
+// colour p at this buffer pixel and c, the pixel's colour with the error received, is nearly as
+// close to p as to its nearest palette colour n, p is kept — when
+// 16·|c − p|² ≤ scale16·|c − n|² + offset (squared RGB distances). The error actually made is
+// diffused as usual, so the local average stays right while the pattern stays put.
+struct SteadyTolerance {
+    int scale16;
+    int offset;
+};
+inline constexpr SteadyTolerance kSteadyTolerance { 24, 16 * 1200 };
+
+// DiffuseErrors with the steady choice. `previous` is the buffer the scan of the frame before
+// left behind (same geometry, kernel and palette, so a palette colour at every scanned pixel), or
+// null: then the bytes are exactly those of DiffuseErrors.
+void SteadyDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
+    const NearestColorTable& table, const uint8_t* previous,
+    SteadyTolerance tolerance = kSteadyTolerance);
+
 } // namespace pelorin

@@ -1,4 +1,4 @@
-#include "steady_diffusion.h"
+#include "error_diffusion_engine.h"
 
 #include "convert/nearest_color.h"
 #include "convert/nearest_color_reference.h"
@@ -17,7 +17,10 @@ namespace {
 
 std::vector<PaletteEntry> PaletteOf(int colours)
 {
-    // Black and white, or the corners of the colour cube at half and full strength.
+    // Black and white, "Graphics 4"'s colours, or the corners of the colour cube at half and
+    // full strength.
+    if (colours == 4)
+        return { kTvcPalette4.begin(), kTvcPalette4.end() };
     std::vector<PaletteEntry> palette;
     for (int i = 0; i < colours; ++i) {
         const uint8_t on = colours == 2 || i >= 8 ? 255 : 128;
@@ -96,7 +99,7 @@ TEST(SteadyDiffusion, WithoutAPreviousFrameOrOnAStillOneItIsThePlainScan)
 
 TEST(SteadyDiffusion, KeepsPreviousColoursAsThePixelByPixelRuleDoes)
 {
-    for (int colours : { 2, 16 }) {
+    for (int colours : { 2, 4, 16 }) {
         const std::vector<PaletteEntry> palette = PaletteOf(colours);
         const NearestColorTable table(palette);
         for (auto [w, h] : { std::pair { 61, 13 }, { 6, 3 } }) {
@@ -112,8 +115,9 @@ TEST(SteadyDiffusion, KeepsPreviousColoursAsThePixelByPixelRuleDoes)
                 SteadyDiffuseErrors(method, got.data(), g, table, previous.data());
                 ASSERT_EQ(got, expected) << KernelOf(method).routineName << ", " << colours;
                 DiffuseErrors(method, plain.data(), g, table);
-                if (w > 16)
+                if (w > 16) {
                     EXPECT_TRUE(got != plain) << "the previous frame was not used";
+                }
             }
         }
     }
