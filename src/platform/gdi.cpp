@@ -52,14 +52,21 @@ namespace {
     // 3-byte blue, green, red pixels back to 32-bit ones (PackRow24 is the other way).
     void UnpackRow(const uint8_t* in, uint32_t* out, int count)
     {
+        // Eight pixels from three 64-bit words, in registers (see PackRow24).
         int x = 0;
-        for (; x + 4 <= count; x += 4, in += 12, out += 4) {
-            uint32_t w[3];
-            std::memcpy(w, in, 12);
-            out[0] = w[0] & 0xFFFFFFu;
-            out[1] = w[0] >> 24 | (w[1] & 0xFFFFu) << 8;
-            out[2] = w[1] >> 16 | (w[2] & 0xFFu) << 16;
-            out[3] = w[2] >> 8;
+        for (; x + 8 <= count; x += 8, in += 24, out += 8) {
+            uint64_t w[3];
+            std::memcpy(&w[0], in, 8);
+            std::memcpy(&w[1], in + 8, 8);
+            std::memcpy(&w[2], in + 16, 8);
+            out[0] = uint32_t(w[0]) & 0xFFFFFFu;
+            out[1] = uint32_t(w[0] >> 24) & 0xFFFFFFu;
+            out[2] = uint32_t(w[0] >> 48 | w[1] << 16) & 0xFFFFFFu;
+            out[3] = uint32_t(w[1] >> 8) & 0xFFFFFFu;
+            out[4] = uint32_t(w[1] >> 32) & 0xFFFFFFu;
+            out[5] = uint32_t(w[1] >> 56 | w[2] << 8) & 0xFFFFFFu;
+            out[6] = uint32_t(w[2] >> 16) & 0xFFFFFFu;
+            out[7] = uint32_t(w[2] >> 40);
         }
         for (; x < count; ++x, in += 3, ++out)
             *out = Rgb(in[2], in[1], in[0]);
