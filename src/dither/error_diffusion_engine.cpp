@@ -651,9 +651,10 @@ namespace {
             return _mm_mullo_epi16(x, _mm_set1_epi16(int16_t(W)));
     }
 
+    // Two steps deep once the mask is known (the two halves are worked out side by side).
     PELORIN_INLINE __m128i Blend(__m128i ifClear, __m128i ifSet, __m128i mask)
     {
-        return _mm_xor_si128(ifClear, _mm_and_si128(_mm_xor_si128(ifClear, ifSet), mask));
+        return _mm_or_si128(_mm_andnot_si128(mask, ifClear), _mm_and_si128(mask, ifSet));
     }
 
     // All ones in the lanes of the channels that rise to 255 in the nearest entry to the colour
@@ -776,7 +777,6 @@ namespace {
         std::fill(quotients - kQuotientMargin, quotients + begin, int16_t(0));
 
         const __m128i channels = _mm_setr_epi16(255, 255, 255, 0, 0, 0, 0, 0);
-        const __m128i top = _mm_set1_epi16(255);
         const __m128i zero = _mm_setzero_si128();
 
         int held[3][3] = {}; // [channel][second-last right2, last right1, last right2]
@@ -816,20 +816,18 @@ namespace {
                 const __m128i fall = DivideLanes<D>(v); // q where the channel falls
                 const __m128i rise
                     = DivideLanes<D>(_mm_xor_si128(v, channels)); // −q where it rises
-                const __m128i nextFall
-                    = _mm_min_epi16(_mm_add_epi16(next, MultiplyLanes<right1>(fall)), top);
-                const __m128i nextRise
-                    = _mm_max_epi16(_mm_sub_epi16(next, MultiplyLanes<right1>(rise)), zero);
+                // Every lane's high byte is zero and weight·q ≤ 127, so the byte-saturating add
+                // and subtract are the add and subtract clamped to 0 ... 255, in one step each.
+                const __m128i nextFall = _mm_adds_epu8(next, MultiplyLanes<right1>(fall));
+                const __m128i nextRise = _mm_subs_epu8(next, MultiplyLanes<right1>(rise));
                 const __m128i rising = choose(v, pixel);
                 const __m128i q = Blend(fall, _mm_sub_epi16(zero, rise), rising);
                 v = Blend(nextFall, nextRise, rising);
                 if (after) {
                     const __m128i later = LoadPixel(pixel + 6);
                     if constexpr (right2 != 0) {
-                        const __m128i laterFall
-                            = _mm_min_epi16(_mm_add_epi16(later, MultiplyLanes<right2>(fall)), top);
-                        const __m128i laterRise = _mm_max_epi16(
-                            _mm_sub_epi16(later, MultiplyLanes<right2>(rise)), zero);
+                        const __m128i laterFall = _mm_adds_epu8(later, MultiplyLanes<right2>(fall));
+                        const __m128i laterRise = _mm_subs_epu8(later, MultiplyLanes<right2>(rise));
                         next = Blend(laterFall, laterRise, rising);
                     } else {
                         next = later;
