@@ -35,8 +35,10 @@ struct SteadyMemory {
     int64_t frame = 0; // the frame number the caller gave for that conversion
     // The method's working buffer as the method left it (before MapToPalette).
     std::vector<uint8_t> result;
-    // "Treshold+Noise": per buffer pixel, the unreduced colour its output was drawn from.
+    // "Treshold+Noise": per buffer pixel, the unreduced colour its output was drawn from, and
+    // the generator's state before the three noise numbers of that draw.
     std::vector<uint8_t> source;
+    std::vector<uint64_t> noise;
 
     void Forget() { valid = false; }
     // Whether a conversion of `frame` under `key` follows on from what is remembered.

@@ -237,18 +237,26 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
     const size_t size = work.Geometry().SizeBytes();
     uint8_t* const bytes = work.Bytes();
     SteadyMemory& memory = context.steady;
-    const bool keep = continues && memory.result.size() == size && memory.source.size() == size;
+    const size_t pixels = size / 3;
+    const bool keep = continues && memory.result.size() == size && memory.source.size() == size
+        && memory.noise.size() == pixels;
     if (!keep) {
         memory.result.resize(size);
         memory.source.resize(size);
+        memory.noise.resize(pixels);
     }
     uint8_t* const drawnFrom = memory.source.data();
     uint8_t* const output = memory.result.data();
+    uint64_t* const noiseAt = memory.noise.data();
     // Every pixel owns the same three numbers of the sequence as in the plain method, so the
-    // generator ends each frame where the plain method's would; a kept pixel skips its three
-    // without computing them.
-    for (size_t i = 0; i < size; i += 3) {
+    // generator ends each frame where the plain method's would. A kept pixel skips its three
+    // without computing them; a pixel whose colour moved only a little draws again with the
+    // numbers of its last draw, so under slow motion it changes only where its colour crosses
+    // the threshold that noise set.
+    for (size_t i = 0, px = 0; i < size; i += 3, ++px) {
         uint8_t* const p = bytes + i;
+        NoiseGenerator draw = generator;
+        generator = NoiseGenerator(NoiseGenerator::Skip(generator.State(), 3));
         if (keep) {
             const int reach = std::max({ std::abs(int(p[0]) - int(drawnFrom[i])),
                 std::abs(int(p[1]) - int(drawnFrom[i + 1])),
@@ -257,16 +265,18 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
                 p[0] = output[i];
                 p[1] = output[i + 1];
                 p[2] = output[i + 2];
-                generator = NoiseGenerator(NoiseGenerator::Skip(generator.State(), 3));
                 continue;
             }
+            if (reach <= kSteadyNoiseRefresh)
+                draw = NoiseGenerator(noiseAt[px]);
         }
+        noiseAt[px] = draw.State();
         drawnFrom[i] = p[0];
         drawnFrom[i + 1] = p[1];
         drawnFrom[i + 2] = p[2];
-        const uint8_t red = AddNoiseBits(p[2], amplitude, generator.Next());
-        const uint8_t green = AddNoiseBits(p[1], amplitude, generator.Next());
-        const uint8_t blue = AddNoiseBits(p[0], amplitude, generator.Next());
+        const uint8_t red = AddNoiseBits(p[2], amplitude, draw.Next());
+        const uint8_t green = AddNoiseBits(p[1], amplitude, draw.Next());
+        const uint8_t blue = AddNoiseBits(p[0], amplitude, draw.Next());
         const uint32_t c = table.Lookup(red, green, blue);
         p[0] = output[i] = uint8_t(c);
         p[1] = output[i + 1] = uint8_t(c >> 8);
