@@ -35,6 +35,10 @@ struct SteadyMemory {
     int64_t frame = 0; // the frame number the caller gave for that conversion
     // The method's working buffer as the method left it (before MapToPalette).
     std::vector<uint8_t> result;
+    // Error diffusion: the working buffer as it was before the scan, and per byte whether it
+    // moved from the frame before's (worked out afresh each frame).
+    std::vector<uint8_t> input;
+    std::vector<uint8_t> moved;
     // "Treshold+Noise": per buffer pixel, the unreduced colour its output was drawn from, and
     // the generator's state before the three noise numbers of that draw.
     std::vector<uint8_t> source;

@@ -19,10 +19,21 @@ void SteadyDiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
     const NearestColorTable& table = context.NearestTable();
     WorkingBitmap work(context, source, kDiffusionBorder, KernelOf(kernel).padBorders);
     const BufferGeometry& g = work.Geometry();
-    std::vector<uint8_t>& memory = context.steady.result;
-    SteadyDiffuseErrors(kernel, work.Bytes(), g, table,
-        continues && memory.size() == g.SizeBytes() ? memory.data() : nullptr);
-    memory.assign(work.Bytes(), work.Bytes() + g.SizeBytes());
+    const size_t size = g.SizeBytes();
+    uint8_t* const bytes = work.Bytes();
+    SteadyMemory& memory = context.steady;
+    const bool follows = continues && memory.result.size() == size && memory.input.size() == size;
+    const SteadyTolerance tolerance = SteadyToleranceFor(table);
+    if (follows) {
+        memory.moved.resize(size);
+        MarkMovedBytes(bytes, memory.input.data(), memory.moved.data(), size,
+            tolerance.reach);
+    } else {
+        memory.input.assign(bytes, bytes + size);
+    }
+    const SteadyPrevious previous { memory.result.data(), memory.moved.data() };
+    SteadyDiffuseErrors(kernel, bytes, g, table, follows ? &previous : nullptr, tolerance);
+    memory.result.assign(bytes, bytes + size);
     work.DrawTo(destination);
 }
 

@@ -1,6 +1,7 @@
 #include "error_diffusion_engine.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cassert>
 #include <cstddef>
 #include <cstring>
@@ -254,18 +255,18 @@ namespace {
     };
 
     // Steady dithering's choice on any palette: the nearest colour n, or the colour p the frame
-    // before left at this pixel where c lies nearly as close to p as to n (SteadyTolerance).
-    // `previous` is read at the scanned pixel's own offset from `buffer`.
+    // before left at this pixel where c lies at most the pixel's tolerance further from p than
+    // from n (SteadyTolerance).
     template <int D, int Right1, bool TwoEntries> struct SteadyQuantiser {
         const NearestColorTable& table;
         const uint8_t* buffer;
-        const uint8_t* previous;
+        SteadyPrevious previous;
         SteadyTolerance tolerance;
         int planeBlue = 0, planeGreen = 0, planeRed = 0, threshold = 0;
         uint32_t colour0 = 0, colour1 = 0;
 
-        SteadyQuantiser(
-            const NearestColorTable& t, const uint8_t* b, const uint8_t* p, SteadyTolerance tol)
+        SteadyQuantiser(const NearestColorTable& t, const uint8_t* b, const SteadyPrevious& p,
+            SteadyTolerance tol)
             : table(t)
             , buffer(b)
             , previous(p)
@@ -294,14 +295,22 @@ namespace {
             else
                 n = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
             int newBlue = int(n & 0xFF), newGreen = int((n >> 8) & 0xFF), newRed = int(n >> 16);
-            const uint8_t* before = previous + (pixel - buffer);
+            const size_t at = size_t(pixel - buffer);
+            const uint8_t* before = previous.result + at;
             const int pb = before[0], pg = before[1], pr = before[2];
             if (pb != newBlue || pg != newGreen || pr != newRed) {
+                int bonus = tolerance.still;
+                if (previous.moved) {
+                    uint32_t flags;
+                    std::memcpy(&flags, previous.moved + at, 4);
+                    if (flags & 0xFFFFFFu)
+                        bonus = tolerance.moved;
+                }
                 const int dn = (blue - newBlue) * (blue - newBlue)
                     + (green - newGreen) * (green - newGreen) + (red - newRed) * (red - newRed);
                 const int dp = (blue - pb) * (blue - pb) + (green - pg) * (green - pg)
                     + (red - pr) * (red - pr);
-                if (16 * dp <= tolerance.scale16 * dn + tolerance.offset) {
+                if (dp - dn < 255 * bonus) {
                     newBlue = pb;
                     newGreen = pg;
                     newRed = pr;
@@ -657,43 +666,103 @@ namespace {
         return _mm_or_si128(_mm_andnot_si128(mask, ifClear), _mm_and_si128(mask, ifSet));
     }
 
-    // All ones in the lanes of the channels that rise to 255 in the nearest entry to the colour
-    // in lanes 0 ... 2 (lower index on a tie, as NearestColorTable decides).
-    template <BinaryPalette P> PELORIN_INLINE __m128i RisingChannels(__m128i v)
+    // The binary palettes' choice as comparisons of sums of the colour's channels with
+    // thresholds, one per pair of entries. With a = 255 − 2v per channel, each entry's squared
+    // distance is the same Σv² plus 255·A, A being the sum of a over the channels the entry
+    // lights: black 0, white a_b + a_g + a_r, blue a_b, red a_r. Entry e beats entry f where
+    // A_e − bonus_e < A_f − bonus_f, a tie going to the lower index; that is where the pair's
+    // sum of channels exceeds a threshold. The plain choice gives no bonus; steady dithering
+    // gives the previous colour one (see SteadyRising), which moves only the thresholds.
+    struct RisingThresholds {
+        __m128i sum; // lane 0: white beats black where b + g + r exceeds it
+        __m128i pairs; // lane 0: white beats blue where g + r exceeds it; lane 2: white beats red (g + b)
+        __m128i high; // lane 0: blue beats black (b); lane 2: red beats black (r)
+        __m128i ahead; // lane 0: blue beats red (b − r); lane 2: red beats blue (r − b)
+    };
+
+    // The entries' indices in both palettes, and each one's lit channels (bit 0 blue, 1 green,
+    // 2 red).
+    enum BinaryEntry { kBlack, kWhite, kBlue, kRed };
+
+    // The scalar thresholds: `favoured` (or −1) gets `bonus`, and loses ties, so that it wins
+    // only where it is nearer by more than the bonus.
+    struct ThresholdValues {
+        int sum, whiteBlue, whiteRed, blueBlack, redBlack, blueRed, redBlue;
+    };
+    constexpr int FloorHalf(int x) { return x >= 0 ? x / 2 : -((1 - x) / 2); }
+    constexpr ThresholdValues ThresholdsFor(int favoured, int bonus)
+    {
+        const auto bonusOf = [&](int e) { return e == favoured && bonus > 0 ? bonus : 0; };
+        const auto winsTie = [&](int e, int f) {
+            if (bonus > 0 && f == favoured)
+                return true;
+            if (bonus > 0 && e == favoured)
+                return false;
+            return e < f;
+        };
+        // e beats f ⟺ A_f − A_e > X(e, f), in units of the pair's difference of sums.
+        const auto X = [&](int e, int f) { return bonusOf(f) - bonusOf(e) - (winsTie(e, f) ? 1 : 0); };
+        // A_black − A_white = 2(b + g + r) − 765, A_blue − A_white = 2(g + r) − 510,
+        // A_red − A_white = 2(g + b) − 510, A_black − A_blue = 2b − 255, A_black − A_red =
+        // 2r − 255, A_red − A_blue = 2(b − r); an integer y has 2y > x exactly where y > ⌊x/2⌋.
+        return { FloorHalf(765 + X(kWhite, kBlack)), FloorHalf(510 + X(kWhite, kBlue)),
+            FloorHalf(510 + X(kWhite, kRed)), FloorHalf(255 + X(kBlue, kBlack)),
+            FloorHalf(255 + X(kRed, kBlack)), FloorHalf(X(kBlue, kRed)), FloorHalf(X(kRed, kBlue)) };
+    }
+    constexpr bool PlainThresholdsAreTheClosedForm()
+    {
+        const ThresholdValues t = ThresholdsFor(-1, 0);
+        return t.sum == 382 && t.whiteBlue == 254 && t.whiteRed == 254 && t.blueBlack == 127
+            && t.redBlack == 127 && t.blueRed == -1 && t.redBlue == 0;
+    }
+    static_assert(PlainThresholdsAreTheClosedForm());
+
+    inline RisingThresholds MakeThresholds(const ThresholdValues& t)
+    {
+        return { _mm_set1_epi16(int16_t(t.sum)),
+            _mm_setr_epi16(int16_t(t.whiteBlue), 0, int16_t(t.whiteRed), 0, 0, 0, 0, 0),
+            _mm_setr_epi16(int16_t(t.blueBlack), 0, int16_t(t.redBlack), 0, 0, 0, 0, 0),
+            _mm_setr_epi16(int16_t(t.blueRed), 0, int16_t(t.redBlue), 0, 0, 0, 0, 0) };
+    }
+
+    // All ones in the lanes of the channels that rise to 255 in the entry chosen for the colour
+    // in lanes 0 ... 2.
+    template <BinaryPalette P>
+    PELORIN_INLINE __m128i RisingChannels(__m128i v, const RisingThresholds& th)
     {
         // b + g + r in lane 0.
         const __m128i sum = _mm_sad_epu8(v, _mm_setzero_si128());
         if constexpr (P == BinaryPalette::BlackWhite) {
-            // White is nearer exactly where b + g + r > 382.5.
-            const __m128i white = _mm_cmpgt_epi16(sum, _mm_set1_epi16(382));
+            const __m128i white = _mm_cmpgt_epi16(sum, th.sum);
             return _mm_shufflelo_epi16(white, 0);
         } else {
-            // Black, white, blue, red. With a = 255 − 2v per channel, each entry's distance
-            // minus black's is 255 times: white a_b + a_g + a_r, blue a_b, red a_r. Worked out
-            // with the lower index winning ties (the a are odd, so black never ties):
-            //   white ⟺ b + g + r ≥ 383, g + r ≥ 255 and g + b ≥ 255;
-            //   blue  ⟺ b ≥ 128, g + r < 255 and b ≥ r;
-            //   red   ⟺ r ≥ 128, g + b < 255 and r > b.
+            // Black, white, blue, red: white beats the other three, or blue (red) beats black,
+            // red (blue) and is not beaten by white.
             const __m128i greens = _mm_shufflelo_epi16(v, _MM_SHUFFLE(1, 1, 1, 1));
             const __m128i swapped = _mm_shufflelo_epi16(v, _MM_SHUFFLE(3, 0, 1, 2)); // r, g, b
-            // Lane 0: g + r ≥ 255; lane 2: g + b ≥ 255.
-            const __m128i pairs
-                = _mm_cmpgt_epi16(_mm_add_epi16(greens, swapped), _mm_set1_epi16(254));
-            const __m128i high = _mm_cmpgt_epi16(v, _mm_set1_epi16(127));
-            // Lane 0: b + 1 > r; lane 2: r > b.
-            const __m128i ahead = _mm_cmpgt_epi16(
-                _mm_add_epi16(v, _mm_setr_epi16(1, 0, 0, 0, 0, 0, 0, 0)), swapped);
+            const __m128i pairs = _mm_cmpgt_epi16(_mm_add_epi16(greens, swapped), th.pairs);
+            const __m128i high = _mm_cmpgt_epi16(v, th.high);
+            const __m128i ahead = _mm_cmpgt_epi16(_mm_sub_epi16(v, swapped), th.ahead);
             const __m128i single
                 = _mm_and_si128(_mm_andnot_si128(pairs, _mm_and_si128(high, ahead)),
                     _mm_setr_epi16(-1, 0, -1, 0, 0, 0, 0, 0));
             const __m128i bothPairs
                 = _mm_and_si128(pairs, _mm_shufflelo_epi16(pairs, _MM_SHUFFLE(3, 0, 1, 2)));
-            const __m128i white
-                = _mm_and_si128(_mm_cmpgt_epi16(sum, _mm_set1_epi16(382)), bothPairs);
+            const __m128i white = _mm_and_si128(_mm_cmpgt_epi16(sum, th.sum), bothPairs);
             return _mm_or_si128(_mm_and_si128(_mm_shufflelo_epi16(white, 0),
                                     _mm_setr_epi16(-1, -1, -1, 0, 0, 0, 0, 0)),
                 single);
         }
+    }
+
+    // The nearest entry (lower index on a tie, as NearestColorTable decides): in closed form,
+    //   white ⟺ b + g + r ≥ 383, g + r ≥ 255 and g + b ≥ 255;
+    //   blue  ⟺ b ≥ 128, g + r < 255 and b ≥ r;
+    //   red   ⟺ r ≥ 128, g + b < 255 and r > b
+    // (the a are odd, so black never ties).
+    template <BinaryPalette P> PELORIN_INLINE __m128i RisingChannels(__m128i v)
+    {
+        return RisingChannels<P>(v, MakeThresholds(ThresholdsFor(-1, 0)));
     }
 
     PELORIN_INLINE __m128i LoadPixel(const uint8_t* p)
@@ -719,45 +788,46 @@ namespace {
         }
     };
 
-    // Steady dithering's choice (SteadyTolerance), without a branch: the previous colour p is
-    // an entry of the palette too, so its rising lanes are the bytes above 127. Both sides of
-    // the rule come out of one multiply-add: scale16·d² per channel of c − n in lanes 0 ... 2
-    // and −16·d² per channel of c − p in lanes 4 ... 6, summed with the offset.
+    // Steady dithering's choice (SteadyTolerance): the previous colour p, an entry of the palette
+    // too, gets the pixel's tolerance as its bonus, which only moves the thresholds. They are
+    // worked out beforehand for each previous colour (its lit channels, the bytes above 127) and
+    // whether the pixel's input moved, so the choice takes no longer than the plain one.
     template <BinaryPalette P> struct SteadyRising {
         const uint8_t* buffer;
-        const uint8_t* previous;
-        __m128i scale; // scale16 in lanes 0 ... 3, −16 in lanes 4 ... 7
-        __m128i offset; // in every 32-bit lane
+        SteadyPrevious previous;
+        RisingThresholds thresholds[16]; // [lit channels · 2 + moved]
 
-        SteadyRising(const uint8_t* b, const uint8_t* p, SteadyTolerance tolerance)
+        SteadyRising(const uint8_t* b, const SteadyPrevious& p, SteadyTolerance tolerance)
             : buffer(b)
             , previous(p)
-            , scale(_mm_setr_epi16(int16_t(tolerance.scale16), int16_t(tolerance.scale16),
-                  int16_t(tolerance.scale16), 0, -16, -16, -16, 0))
-            , offset(_mm_set1_epi32(tolerance.offset))
         {
+            constexpr int entryOf[8] = { kBlack, kBlue, -1, -1, kRed, -1, -1, kWhite };
+            for (int lit = 0; lit < 8; ++lit)
+                for (int moved = 0; moved < 2; ++moved)
+                    thresholds[lit * 2 + moved] = MakeThresholds(ThresholdsFor(entryOf[lit],
+                        entryOf[lit] < 0 ? 0 : moved ? tolerance.moved : tolerance.still));
         }
 
         PELORIN_INLINE __m128i operator()(__m128i v, const uint8_t* pixel) const
         {
-            const __m128i nearest = RisingChannels<P>(v);
-            const __m128i before = LoadPixel(previous + (pixel - buffer));
-            const __m128i kept = _mm_cmpgt_epi16(before, _mm_set1_epi16(127));
-            const __m128i toNearest = _mm_sub_epi16(v, _mm_and_si128(nearest, _mm_set1_epi16(255)));
-            const __m128i both
-                = _mm_unpacklo_epi64(toNearest, _mm_sub_epi16(v, before)); // c − n, c − p
-            const __m128i terms = _mm_madd_epi16(both, _mm_mullo_epi16(both, scale));
-            __m128i sum = _mm_add_epi32(terms, _mm_shuffle_epi32(terms, _MM_SHUFFLE(2, 3, 0, 1)));
-            sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
-            const __m128i keep = _mm_cmpgt_epi32(_mm_add_epi32(sum, offset), _mm_set1_epi32(-1));
-            return Blend(nearest, kept, keep);
+            const size_t at = size_t(pixel - buffer);
+            // The previous colour's top bits (7, 15, 23) gathered into bits 32 ... 34.
+            uint32_t colour, flags = 0;
+            std::memcpy(&colour, previous.result + at, 4);
+            const size_t lit = size_t((uint64_t(colour & 0x808080u) * 0x2040800u) >> 32) & 7;
+            if (previous.moved)
+                std::memcpy(&flags, previous.moved + at, 4);
+            return RisingChannels<P>(v, thresholds[lit * 2 + ((flags & 0xFFFFFFu) != 0)]);
         }
     };
 
     template <size_t I, BinaryPalette P, class Choose>
     void ScanBinary(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
-        size_t end, const Choose& choose)
+        size_t end, const Choose& chooser)
     {
+        // A copy of its own, which the buffer's byte stores cannot reach, so that what it holds
+        // stays in registers.
+        const Choose choose = chooser;
         using S = Shape<I>;
         constexpr const DiffusionKernel& kernel = S::kernel;
         constexpr int D = S::divisor, right1 = S::right1, right2 = S::right2;
@@ -874,7 +944,7 @@ namespace {
     // steady dithering's choice.
     template <size_t I>
     void ScanWithPalette(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
-        size_t end, const NearestColorTable& table, const uint8_t* previous,
+        size_t end, const NearestColorTable& table, const SteadyPrevious* previous,
         SteadyTolerance tolerance)
     {
         using S = Shape<I>;
@@ -889,7 +959,7 @@ namespace {
         auto binary = [&]<BinaryPalette P>() {
             if (previous)
                 ScanBinary<I, P>(buffer, sizeBytes, strideBytes, begin, end,
-                    SteadyRising<P>(buffer, previous, tolerance));
+                    SteadyRising<P>(buffer, *previous, tolerance));
             else
                 ScanBinary<I, P>(buffer, sizeBytes, strideBytes, begin, end, NearestRising<P> {});
         };
@@ -901,11 +971,11 @@ namespace {
         const bool two = table.Entries().size() == 2;
         if (previous && two) {
             const SteadyQuantiser<S::divisor, S::right1, true> quantiser(
-                table, buffer, previous, tolerance);
+                table, buffer, *previous, tolerance);
             Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
         } else if (previous) {
             const SteadyQuantiser<S::divisor, S::right1, false> quantiser(
-                table, buffer, previous, tolerance);
+                table, buffer, *previous, tolerance);
             Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
         } else if (two) {
             const PlaneQuantiser<S::divisor, S::right1> quantiser(table);
@@ -919,7 +989,7 @@ namespace {
     template <size_t... I> constexpr auto MakeScanTable(std::index_sequence<I...>)
     {
         using ScanFn = void (*)(uint8_t*, size_t, ptrdiff_t, size_t, size_t,
-            const NearestColorTable&, const uint8_t*, SteadyTolerance);
+            const NearestColorTable&, const SteadyPrevious*, SteadyTolerance);
         return std::array<ScanFn, sizeof...(I)> { &ScanWithPalette<I>... };
     }
 
@@ -951,7 +1021,7 @@ void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry
 }
 
 void SteadyDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
-    const NearestColorTable& table, const uint8_t* previous, SteadyTolerance tolerance)
+    const NearestColorTable& table, const SteadyPrevious* previous, SteadyTolerance tolerance)
 {
     const int G = KernelOf(method).guardRows;
     assert(geometry.border == kDiffusionBorder);
@@ -959,6 +1029,52 @@ void SteadyDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGe
     const size_t stride = geometry.StrideBytes();
     kScans[static_cast<size_t>(method)](buffer, geometry.SizeBytes(), ptrdiff_t(stride),
         stride * size_t(G), stride * size_t(geometry.H - G), table, previous, tolerance);
+}
+
+SteadyTolerance SteadyToleranceFor(const NearestColorTable& table)
+{
+    const auto& entries = table.Entries();
+    int64_t step = 0;
+    bool binary = true;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const PaletteEntry& a = entries[i];
+        for (uint8_t c : { a.Blue, a.Green, a.Red })
+            binary = binary && (c == 0 || c == 255);
+        for (size_t j = i + 1; j < entries.size(); ++j) {
+            const PaletteEntry& b = entries[j];
+            const int64_t db = int(a.Blue) - b.Blue, dg = int(a.Green) - b.Green,
+                          dr = int(a.Red) - b.Red;
+            const int64_t d = db * db + dg * dg + dr * dr;
+            if (d > 0 && (step == 0 || d < step))
+                step = d;
+        }
+    }
+    // In units of 255 (squared distance), the engine's unit; shares in hundredths.
+    const auto share = [&](int hundredths) { return int(step * hundredths / (100 * 255)); };
+    return binary ? SteadyTolerance { share(100), share(25), 32 }
+                  : SteadyTolerance { share(75), share(12), 48 };
+}
+
+void MarkMovedBytes(const uint8_t* input, uint8_t* before, uint8_t* moved, size_t count, int reach)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i limit = _mm_set1_epi8(char(std::clamp(reach, 0, 255)));
+    for (; i + 16 <= count; i += 16) {
+        const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + i));
+        const __m128i was = _mm_loadu_si128(reinterpret_cast<const __m128i*>(before + i));
+        const __m128i apart = _mm_or_si128(_mm_subs_epu8(now, was), _mm_subs_epu8(was, now));
+        // Zero where the distance is within reach, all ones beyond it.
+        const __m128i beyond = _mm_xor_si128(
+            _mm_cmpeq_epi8(_mm_subs_epu8(apart, limit), _mm_setzero_si128()), _mm_set1_epi8(-1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(moved + i), beyond);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(before + i), now);
+    }
+#endif
+    for (; i < count; ++i) {
+        moved[i] = std::abs(int(input[i]) - int(before[i])) > reach ? 0xFF : 0;
+        before[i] = input[i];
+    }
 }
 
 } // namespace pelorin

@@ -103,22 +103,42 @@ constexpr int kDiffusionBorder = 4;
 void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
     const NearestColorTable& table);
 
-// Steady dithering changes only the choice of a pixel's colour: where the frame before left a
-// colour p at this buffer pixel and c, the pixel's colour with the error received, is nearly as
-// close to p as to its nearest palette colour n, p is kept — when
-// 16·|c − p|² ≤ scale16·|c − n|² + offset (squared RGB distances). The error actually made is
-// diffused as usual, so the local average stays right while the pattern stays put.
+// Steady dithering changes only the choice of a pixel's colour. Where the frame before left a
+// palette colour p at this buffer pixel, and c, the pixel's colour with the error received, lies
+// at most a tolerance further from p than from its nearest palette colour n, p is kept:
+//   |c − p|² − |c − n|² < 255 · tolerance   (squared RGB distances).
+// The tolerance is `still` where the pixel's input (its bytes before the scan) stayed within
+// `reach` per channel of the frame before's, and `moved` where it did not; 0 is the plain choice.
+// The error actually made is diffused as usual, so the local average stays right while the
+// pattern stays put.
 struct SteadyTolerance {
-    int scale16;
-    int offset;
+    int still;
+    int moved;
+    int reach;
 };
-inline constexpr SteadyTolerance kSteadyTolerance { 24, 16 * 1200 };
 
-// DiffuseErrors with the steady choice. `previous` is the buffer the scan of the frame before
-// left behind (same geometry, kernel and palette, so a palette colour at every scanned pixel), or
-// null: then the bytes are exactly those of DiffuseErrors.
+// The tolerances for a palette, as shares of its smallest step (the squared distance between its
+// two closest entries), measured on noisy generated clips: for palettes of channels at 0 or 255
+// ("Graphics 2" and "Graphics 4") the whole step where the input stayed within 32 and a quarter
+// where it moved; for the others, whose steps are finer and whose error spreads further for the
+// same tolerance, three quarters and an eighth, with a reach of 48.
+SteadyTolerance SteadyToleranceFor(const NearestColorTable& table);
+
+// What the frame before left for the steady choice: its result (the buffer its scan left, so a
+// palette colour at every scanned pixel) and, per buffer byte, whether the input moved beyond
+// reach (nonzero; MarkMovedBytes), or null: nothing moved.
+struct SteadyPrevious {
+    const uint8_t* result;
+    const uint8_t* moved;
+};
+
+// DiffuseErrors with the steady choice against `previous` (same geometry, kernel and palette), or
+// exactly DiffuseErrors without it.
 void SteadyDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
-    const NearestColorTable& table, const uint8_t* previous,
-    SteadyTolerance tolerance = kSteadyTolerance);
+    const NearestColorTable& table, const SteadyPrevious* previous, SteadyTolerance tolerance);
+
+// For each of `count` bytes: moved = 0xFF where the input lies more than `reach` from `before`,
+// else 0; then `before` takes the input, for the next frame.
+void MarkMovedBytes(const uint8_t* input, uint8_t* before, uint8_t* moved, size_t count, int reach);
 
 } // namespace pelorin

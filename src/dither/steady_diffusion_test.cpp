@@ -43,7 +43,8 @@ std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed)
 // The rule written out pixel by pixel on the flat buffer, as the engine's contract describes
 // the scan, with a linear palette search.
 void ReferenceScan(DiffusionMethod method, std::vector<uint8_t>& buffer, const BufferGeometry& g,
-    const std::vector<PaletteEntry>& palette, const uint8_t* previous)
+    const std::vector<PaletteEntry>& palette, const SteadyPrevious* previous,
+    SteadyTolerance tolerance)
 {
     const DiffusionKernel& k = KernelOf(method);
     const int stride = 3 * g.W;
@@ -52,14 +53,17 @@ void ReferenceScan(DiffusionMethod method, std::vector<uint8_t>& buffer, const B
         const uint32_t n = NearestColorLinear(palette, uint8_t(c[2]), uint8_t(c[1]), uint8_t(c[0]));
         int chosen[3] = { int(n & 0xFF), int((n >> 8) & 0xFF), int(n >> 16) };
         if (previous) {
+            const uint8_t* before = previous->result + p;
+            const uint8_t* moved = previous->moved + p;
+            const int bonus = moved[0] || moved[1] || moved[2] ? tolerance.moved : tolerance.still;
             int dn = 0, dp = 0;
             for (int ch = 0; ch < 3; ++ch) {
                 dn += (c[ch] - chosen[ch]) * (c[ch] - chosen[ch]);
-                dp += (c[ch] - previous[p + ch]) * (c[ch] - previous[p + ch]);
+                dp += (c[ch] - before[ch]) * (c[ch] - before[ch]);
             }
-            if (16 * dp <= kSteadyTolerance.scale16 * dn + kSteadyTolerance.offset)
+            if (dp - dn < 255 * bonus)
                 for (int ch = 0; ch < 3; ++ch)
-                    chosen[ch] = previous[p + ch];
+                    chosen[ch] = before[ch];
         }
         for (int ch = 0; ch < 3; ++ch) {
             const int q = (c[ch] - chosen[ch]) / k.divisor;
@@ -87,10 +91,11 @@ TEST(SteadyDiffusion, WithoutAPreviousFrameOrOnAStillOneItIsThePlainScan)
                 const auto method = DiffusionMethod(m);
                 std::vector<uint8_t> plain = input, steady = input, still = input;
                 DiffuseErrors(method, plain.data(), g, table);
-                SteadyDiffuseErrors(method, steady.data(), g, table, nullptr);
+                SteadyDiffuseErrors(method, steady.data(), g, table, nullptr, SteadyToleranceFor(table));
                 ASSERT_EQ(steady, plain) << KernelOf(method).routineName << ", " << colours;
                 // The frame before was this very picture: every pixel keeps its colour.
-                SteadyDiffuseErrors(method, still.data(), g, table, plain.data());
+                const SteadyPrevious before { plain.data(), nullptr };
+                SteadyDiffuseErrors(method, still.data(), g, table, &before, SteadyToleranceFor(table));
                 ASSERT_EQ(still, plain) << KernelOf(method).routineName << ", " << colours;
             }
         }
@@ -99,26 +104,42 @@ TEST(SteadyDiffusion, WithoutAPreviousFrameOrOnAStillOneItIsThePlainScan)
 
 TEST(SteadyDiffusion, KeepsPreviousColoursAsThePixelByPixelRuleDoes)
 {
+    // The scans for two and four colours work the rule out as moved thresholds; ties, both
+    // tolerances and moved and still pixels side by side.
     for (int colours : { 2, 4, 16 }) {
         const std::vector<PaletteEntry> palette = PaletteOf(colours);
         const NearestColorTable table(palette);
         for (auto [w, h] : { std::pair { 61, 13 }, { 6, 3 } }) {
             const BufferGeometry g = ComputeGeometry(w, h, kDiffusionBorder);
-            const std::vector<uint8_t> input = RandomBytes(g.SizeBytes(), uint32_t(w + colours));
-            // A previous frame of palette colours (another picture's plain scan).
-            std::vector<uint8_t> previous = RandomBytes(g.SizeBytes(), 7);
+            const size_t size = g.SizeBytes();
+            const std::vector<uint8_t> input = RandomBytes(size, uint32_t(w + colours));
+            // A previous frame of palette colours (another picture's plain scan), and which
+            // bytes moved: a picture near this one's in some places and far in others.
+            std::vector<uint8_t> previous = RandomBytes(size, 7);
             DiffuseErrors(DiffusionMethod::Floyd, previous.data(), g, table);
-            for (int m = 0; m < kDiffusionMethodCount; ++m) {
-                const auto method = DiffusionMethod(m);
-                std::vector<uint8_t> expected = input, got = input, plain = input;
-                ReferenceScan(method, expected, g, palette, previous.data());
-                SteadyDiffuseErrors(method, got.data(), g, table, previous.data());
-                ASSERT_EQ(got, expected) << KernelOf(method).routineName << ", " << colours;
-                DiffuseErrors(method, plain.data(), g, table);
-                if (w > 16) {
-                    EXPECT_TRUE(got != plain) << "the previous frame was not used";
+            std::vector<uint8_t> inputBefore = input, moved(size);
+            for (size_t i = 0; i < size; ++i)
+                inputBefore[i] = uint8_t(inputBefore[i] + (i % 29 == 0 ? 40 : i % 14));
+            const std::vector<uint8_t> kept = inputBefore;
+            MarkMovedBytes(input.data(), inputBefore.data(), moved.data(), size, 12);
+            for (size_t i = 0; i < size; ++i)
+                ASSERT_EQ(moved[i] != 0, std::abs(int(input[i]) - int(kept[i])) > 12) << i;
+            ASSERT_EQ(inputBefore, input);
+            const SteadyPrevious before { previous.data(), moved.data() };
+            for (const SteadyTolerance tolerance : { SteadyToleranceFor(table), SteadyTolerance { 40, 9, 0 } })
+                for (int m = 0; m < kDiffusionMethodCount; ++m) {
+                    const auto method = DiffusionMethod(m);
+                    std::vector<uint8_t> expected = input, got = input, plain = input;
+                    ReferenceScan(method, expected, g, palette, &before, tolerance);
+                    SteadyDiffuseErrors(method, got.data(), g, table, &before, tolerance);
+                    ASSERT_EQ(got, expected) << KernelOf(method).routineName << ", " << colours;
+                    DiffuseErrors(method, plain.data(), g, table);
+                    if (w > 16) {
+                        EXPECT_TRUE(got != plain) << "the previous frame was not used: "
+                                                  << KernelOf(method).routineName << ", "
+                                                  << colours << ", " << tolerance.still;
+                    }
                 }
-            }
         }
     }
 }
