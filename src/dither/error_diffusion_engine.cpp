@@ -172,6 +172,25 @@ namespace {
         int rBlue, rGreen, rRed;
     };
 
+    // Stores the chosen colour at `pixel` and gives back the quotients of the error made.
+    template <int D, int Right1>
+    PELORIN_INLINE Quotients Settle(uint8_t* pixel, int blue, int green, int red, int newBlue,
+        int newGreen, int newRed)
+    {
+        pixel[0] = uint8_t(newBlue);
+        pixel[1] = uint8_t(newGreen);
+        pixel[2] = uint8_t(newRed);
+        // The error is divided once, truncating toward zero, before it is weighted.
+        Quotients q;
+        q.qBlue = (blue - newBlue) / D;
+        q.qGreen = (green - newGreen) / D;
+        q.qRed = (red - newRed) / D;
+        q.rBlue = Right1 * q.qBlue;
+        q.rGreen = Right1 * q.qGreen;
+        q.rRed = Right1 * q.qRed;
+        return q;
+    }
+
     // Any palette: the nearest-colour table, then q = (old − new) / D.
     template <int D, int Right1> struct TableQuantiser {
         const NearestColorTable& table;
@@ -182,18 +201,7 @@ namespace {
             const int newBlue = int(colour & 0xFF);
             const int newGreen = int((colour >> 8) & 0xFF);
             const int newRed = int(colour >> 16);
-            pixel[0] = uint8_t(newBlue);
-            pixel[1] = uint8_t(newGreen);
-            pixel[2] = uint8_t(newRed);
-            // The error is divided once, truncating toward zero, before it is weighted.
-            Quotients q;
-            q.qBlue = (blue - newBlue) / D;
-            q.qGreen = (green - newGreen) / D;
-            q.qRed = (red - newRed) / D;
-            q.rBlue = Right1 * q.qBlue;
-            q.rGreen = Right1 * q.qGreen;
-            q.rRed = Right1 * q.qRed;
-            return q;
+            return Settle<D, Right1>(pixel, blue, green, red, newBlue, newGreen, newRed);
         }
     };
 
@@ -316,17 +324,7 @@ namespace {
                     newRed = pr;
                 }
             }
-            pixel[0] = uint8_t(newBlue);
-            pixel[1] = uint8_t(newGreen);
-            pixel[2] = uint8_t(newRed);
-            Quotients q;
-            q.qBlue = (blue - newBlue) / D;
-            q.qGreen = (green - newGreen) / D;
-            q.qRed = (red - newRed) / D;
-            q.rBlue = Right1 * q.qBlue;
-            q.rGreen = Right1 * q.qGreen;
-            q.rRed = Right1 * q.qRed;
-            return q;
+            return Settle<D, Right1>(pixel, blue, green, red, newBlue, newGreen, newRed);
         }
     };
 
