@@ -248,40 +248,69 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
     uint8_t* const drawnFrom = memory.source.data();
     uint8_t* const output = memory.result.data();
     uint64_t* const noiseAt = memory.noise.data();
-    // Every pixel owns the same three numbers of the sequence as in the plain method, so the
-    // generator ends each frame where the plain method's would. A kept pixel skips its three
-    // without computing them; a pixel whose colour moved only a little draws again with the
-    // numbers of its last draw, so under slow motion it changes only where its colour crosses
-    // the threshold that noise set.
-    for (size_t i = 0, px = 0; i < size; i += 3, ++px) {
-        uint8_t* const p = bytes + i;
-        NoiseGenerator draw = generator;
-        generator = NoiseGenerator(NoiseGenerator::Skip(generator.State(), 3));
-        if (keep) {
-            const int reach = std::max({ std::abs(int(p[0]) - int(drawnFrom[i])),
-                std::abs(int(p[1]) - int(drawnFrom[i + 1])),
-                std::abs(int(p[2]) - int(drawnFrom[i + 2])) });
-            if (reach <= kSteadyNoiseReach) {
+    // Every pixel owns the same three numbers of the sequence as in the plain method (pixel i
+    // the numbers after 3i draws from the start), so the generator ends each frame where the
+    // plain method's would. A kept pixel leaves its numbers unused; a pixel whose colour moved
+    // only a little draws again with the numbers of its last draw, so under slow motion it
+    // changes only where its colour crosses the threshold that noise set; the others draw their
+    // own, which the vector lanes work out a block at a time, for the blocks that need them.
+    const uint64_t start = generator.State();
+    enum Draw : uint8_t { kKeep, kAgain, kAfresh };
+    for (size_t block = 0; block < size; block += kBlockBytes) {
+        const size_t count = std::min(kBlockBytes, size - block);
+        Draw how[kBlockPixels];
+        bool anyAfresh = false;
+        for (size_t k = 0; k < count; k += 3) {
+            const size_t i = block + k;
+            Draw d = kAfresh;
+            if (keep) {
+                const uint8_t* const p = bytes + i;
+                const int reach = std::max({ std::abs(int(p[0]) - int(drawnFrom[i])),
+                    std::abs(int(p[1]) - int(drawnFrom[i + 1])),
+                    std::abs(int(p[2]) - int(drawnFrom[i + 2])) });
+                d = reach <= kSteadyNoiseReach ? kKeep
+                    : reach <= kSteadyNoiseRefresh ? kAgain
+                                                   : kAfresh;
+            }
+            how[k / 3] = d;
+            anyAfresh = anyAfresh || d == kAfresh;
+        }
+        uint8_t afresh[kBlockBytes];
+        if (anyAfresh) {
+            std::memcpy(afresh, bytes + block, count);
+            g_noiseBlock(afresh, count, NoiseGenerator::Skip(start, block), amplitude);
+        }
+        for (size_t k = 0; k < count; k += 3) {
+            const size_t i = block + k, px = i / 3;
+            uint8_t* const p = bytes + i;
+            if (how[k / 3] == kKeep) {
                 p[0] = output[i];
                 p[1] = output[i + 1];
                 p[2] = output[i + 2];
                 continue;
             }
-            if (reach <= kSteadyNoiseRefresh)
-                draw = NoiseGenerator(noiseAt[px]);
+            uint8_t red, green, blue;
+            if (how[k / 3] == kAgain) {
+                NoiseGenerator draw(noiseAt[px]);
+                red = AddNoiseBits(p[2], amplitude, draw.Next());
+                green = AddNoiseBits(p[1], amplitude, draw.Next());
+                blue = AddNoiseBits(p[0], amplitude, draw.Next());
+            } else {
+                noiseAt[px] = NoiseGenerator::Skip(start, i);
+                blue = afresh[k];
+                green = afresh[k + 1];
+                red = afresh[k + 2];
+            }
+            drawnFrom[i] = p[0];
+            drawnFrom[i + 1] = p[1];
+            drawnFrom[i + 2] = p[2];
+            const uint32_t c = table.Lookup(red, green, blue);
+            p[0] = output[i] = uint8_t(c);
+            p[1] = output[i + 1] = uint8_t(c >> 8);
+            p[2] = output[i + 2] = uint8_t(c >> 16);
         }
-        noiseAt[px] = draw.State();
-        drawnFrom[i] = p[0];
-        drawnFrom[i + 1] = p[1];
-        drawnFrom[i + 2] = p[2];
-        const uint8_t red = AddNoiseBits(p[2], amplitude, draw.Next());
-        const uint8_t green = AddNoiseBits(p[1], amplitude, draw.Next());
-        const uint8_t blue = AddNoiseBits(p[0], amplitude, draw.Next());
-        const uint32_t c = table.Lookup(red, green, blue);
-        p[0] = output[i] = uint8_t(c);
-        p[1] = output[i + 1] = uint8_t(c >> 8);
-        p[2] = output[i + 2] = uint8_t(c >> 16);
     }
+    generator = NoiseGenerator(NoiseGenerator::Skip(start, size));
     context.noiseState = generator.State();
     work.DrawTo(destination);
 }
