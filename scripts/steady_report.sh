@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Steady dithering against plain: flicker (% of pixels changing per frame), faithfulness (mean
-# difference from the unreduced picture, both blurred) and the stopwatch's median ms per frame,
+# difference from the unreduced picture, both blurred) and the stopwatch's median ms per frame
+# (with --steady the tool reads and writes beside the one converter, which shares the processor
+# with them, so that column runs high; build/pelorin-bench's BM_VideoFrame times the conversion
+# alone),
 # on noisy generated clips (made once in $CLIPS, default /tmp/pelorin-steady-clips).
 #
 #   steady_report.sh [-m "2 4 16"] [-x "1 2 4 11 12 13 14 15 16"] [-n FRAMES] [CLIP...]
