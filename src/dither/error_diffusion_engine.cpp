@@ -351,7 +351,7 @@ namespace {
     constexpr size_t kQuotientMargin = 16;
     thread_local std::vector<int16_t> t_quotients;
 
-    // One sender column's update to 16 bytes held as byte − 128 (see ApplyRowAbove).
+    // One sender column's update to 16 bytes held as byte − 128 (see ApplyRowsAbove).
 #if defined(__SSE2__)
     template <int Weight, int Dx>
     PELORIN_INLINE __m128i AddUpdates(__m128i bytes, const int16_t* senders)
@@ -424,61 +424,83 @@ namespace {
     }
 
 #if defined(__GNUC__) && defined(__x86_64__)
+    // The updates from the senders Dy rows up to 32 bytes, in sender order: dx = 2 (the leftmost
+    // sender) first.
     template <size_t I, int Dy>
-    __attribute__((target("avx2"), noinline)) void ApplyRowAboveAvx2(
-        uint8_t* row, const int16_t* senders, size_t stride)
+    __attribute__((target("avx2"), always_inline)) inline __m256i AddRowAbove32(
+        __m256i bytes, const int16_t* s)
     {
         constexpr const DiffusionKernel& k = Shape<I>::kernel;
-        constexpr int w2 = WeightAt(k, 2, Dy), w1 = WeightAt(k, 1, Dy), w0 = WeightAt(k, 0, Dy),
-                      wm1 = WeightAt(k, -1, Dy), wm2 = WeightAt(k, -2, Dy);
+        bytes = AddUpdates32<WeightAt(k, 2, Dy), 2>(bytes, s);
+        bytes = AddUpdates32<WeightAt(k, 1, Dy), 1>(bytes, s);
+        bytes = AddUpdates32<WeightAt(k, 0, Dy), 0>(bytes, s);
+        bytes = AddUpdates32<WeightAt(k, -1, Dy), -1>(bytes, s);
+        return AddUpdates32<WeightAt(k, -2, Dy), -2>(bytes, s);
+    }
+
+    template <size_t I>
+    __attribute__((target("avx2"), noinline)) void ApplyRowsAboveAvx2(
+        uint8_t* row, const int16_t* rowQuotients, size_t stride)
+    {
+        const int16_t* const twoUp = rowQuotients - 2 * ptrdiff_t(stride);
+        const int16_t* const oneUp = rowQuotients - ptrdiff_t(stride);
         const __m256i bias = _mm256_set1_epi8(char(0x80));
         size_t i = 0;
         for (; i + 32 <= stride; i += 32) {
             __m256i bytes = _mm256_xor_si256(
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i)), bias);
-            const int16_t* s = senders + i;
-            bytes = AddUpdates32<w2, 2>(bytes, s);
-            bytes = AddUpdates32<w1, 1>(bytes, s);
-            bytes = AddUpdates32<w0, 0>(bytes, s);
-            bytes = AddUpdates32<wm1, -1>(bytes, s);
-            bytes = AddUpdates32<wm2, -2>(bytes, s);
+            if constexpr (Shape<I>::reachesTwoRowsDown)
+                bytes = AddRowAbove32<I, 2>(bytes, twoUp + i);
+            bytes = AddRowAbove32<I, 1>(bytes, oneUp + i);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), _mm256_xor_si256(bytes, bias));
         }
-        ApplyRowAboveTail<I, Dy>(row, senders, i, stride);
+        if constexpr (Shape<I>::reachesTwoRowsDown)
+            ApplyRowAboveTail<I, 2>(row, twoUp, i, stride);
+        ApplyRowAboveTail<I, 1>(row, oneUp, i, stride);
     }
 #endif
 
-    // Applies the updates from the senders Dy rows up to the bytes of one row, in sender order:
-    // dx = 2 (the leftmost sender) first.
-    template <size_t I, int Dy>
-    PELORIN_INLINE void ApplyRowAbove(uint8_t* row, const int16_t* rowQuotients, size_t stride)
+#if defined(__SSE2__)
+    template <size_t I, int Dy> PELORIN_INLINE __m128i AddRowAbove16(__m128i bytes, const int16_t* s)
     {
-        const int16_t* senders = rowQuotients - Dy * ptrdiff_t(stride);
+        constexpr const DiffusionKernel& k = Shape<I>::kernel;
+        bytes = AddUpdates<WeightAt(k, 2, Dy), 2>(bytes, s);
+        bytes = AddUpdates<WeightAt(k, 1, Dy), 1>(bytes, s);
+        bytes = AddUpdates<WeightAt(k, 0, Dy), 0>(bytes, s);
+        bytes = AddUpdates<WeightAt(k, -1, Dy), -1>(bytes, s);
+        return AddUpdates<WeightAt(k, -2, Dy), -2>(bytes, s);
+    }
+#endif
+
+    // Applies to the bytes of one row the updates from the rows above: from two rows up (where
+    // the kernel reaches so far), then from the row just above, each in sender order, in one
+    // pass over the row.
+    template <size_t I>
+    PELORIN_INLINE void ApplyRowsAbove(uint8_t* row, const int16_t* rowQuotients, size_t stride)
+    {
 #if defined(__GNUC__) && defined(__x86_64__)
         if (g_wideRowUpdates)
-            return ApplyRowAboveAvx2<I, Dy>(row, senders, stride);
+            return ApplyRowsAboveAvx2<I>(row, rowQuotients, stride);
 #endif
+        const int16_t* const twoUp = rowQuotients - 2 * ptrdiff_t(stride);
+        const int16_t* const oneUp = rowQuotients - ptrdiff_t(stride);
         size_t i = 0;
 #if defined(__SSE2__)
-        constexpr const DiffusionKernel& k = Shape<I>::kernel;
-        constexpr int w2 = WeightAt(k, 2, Dy), w1 = WeightAt(k, 1, Dy), w0 = WeightAt(k, 0, Dy),
-                      wm1 = WeightAt(k, -1, Dy), wm2 = WeightAt(k, -2, Dy);
         // Bytes held as byte − 128, so that a signed saturating add applies weight·q and clamps
         // to 0 ... 255 in one step (|weight·q| ≤ 126, checked by FitsFastScan).
         const __m128i bias = _mm_set1_epi8(char(0x80));
         for (; i + 16 <= stride; i += 16) {
             __m128i bytes
                 = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)), bias);
-            const int16_t* s = senders + i;
-            bytes = AddUpdates<w2, 2>(bytes, s);
-            bytes = AddUpdates<w1, 1>(bytes, s);
-            bytes = AddUpdates<w0, 0>(bytes, s);
-            bytes = AddUpdates<wm1, -1>(bytes, s);
-            bytes = AddUpdates<wm2, -2>(bytes, s);
+            if constexpr (Shape<I>::reachesTwoRowsDown)
+                bytes = AddRowAbove16<I, 2>(bytes, twoUp + i);
+            bytes = AddRowAbove16<I, 1>(bytes, oneUp + i);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_xor_si128(bytes, bias));
         }
 #endif
-        ApplyRowAboveTail<I, Dy>(row, senders, i, stride);
+        if constexpr (Shape<I>::reachesTwoRowsDown)
+            ApplyRowAboveTail<I, 2>(row, twoUp, i, stride);
+        ApplyRowAboveTail<I, 1>(row, oneUp, i, stride);
     }
 
     template <size_t I, class Quantiser>
@@ -521,9 +543,7 @@ namespace {
                 std::fill(rowQuotients, rowQuotients + 6, int16_t(0));
             else
                 std::fill(rowQuotients, rowQuotients + stride + kQuotientMargin, int16_t(0));
-            if constexpr (S::reachesTwoRowsDown)
-                ApplyRowAbove<I, 2>(row, rowQuotients, stride);
-            ApplyRowAbove<I, 1>(row, rowQuotients, stride);
+            ApplyRowsAbove<I>(row, rowQuotients, stride);
 
             // The held-back same-row updates, in their order: the second-last pixel's right2,
             // then the last pixel's right1 to pixel 0; the last pixel's right2 to pixel 1.
@@ -856,9 +876,7 @@ namespace {
                 std::fill(rowQuotients, rowQuotients + 6, int16_t(0));
             else
                 std::fill(rowQuotients, rowQuotients + stride + kQuotientMargin, int16_t(0));
-            if constexpr (S::reachesTwoRowsDown)
-                ApplyRowAbove<I, 2>(row, rowQuotients, stride);
-            ApplyRowAbove<I, 1>(row, rowQuotients, stride);
+            ApplyRowsAbove<I>(row, rowQuotients, stride);
 
             int first[3], second[3];
             for (int c = 0; c < 3; ++c) {
