@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 using namespace pelorin::cli;
 using platform::Surface;
 
@@ -65,6 +68,30 @@ TEST(RunStats, FaithfulnessComparesTheBlurredPictures)
     EXPECT_GT(BlurredDifference(checker, grey), 0);
     EXPECT_EQ(BlurredDifference(grey, grey), 0);
     EXPECT_THROW(BlurredDifference(a, grey), std::invalid_argument);
+    // Random pictures against the blur written out window by window, at sizes with and without
+    // an odd last pixel.
+    uint32_t seed = 5;
+    for (auto [w, h] : { std::pair { 1, 1 }, { 7, 5 }, { 128, 24 } }) {
+        Surface p(w, h), q(w, h);
+        for (Surface* s : { &p, &q })
+            for (uint32_t& v : s->pixels)
+                v = (seed = seed * 1664525u + 1013904223u) >> 8;
+        int64_t total = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int ch = 0; ch < 3; ++ch) {
+                    int sum = 0;
+                    for (int dy = -1; dy <= 1; ++dy)
+                        for (int dx = -1; dx <= 1; ++dx) {
+                            const int sx = std::clamp(x + dx, 0, w - 1),
+                                      sy = std::clamp(y + dy, 0, h - 1);
+                            sum += int((p.At(sx, sy) >> (8 * ch)) & 0xFF)
+                                - int((q.At(sx, sy) >> (8 * ch)) & 0xFF);
+                        }
+                    total += std::abs(sum);
+                }
+        EXPECT_DOUBLE_EQ(BlurredDifference(p, q), double(total) / 9.0 / double(3 * w * h)) << w;
+    }
 
     RunStats stats;
     EXPECT_FALSE(stats.Faithfulness());
