@@ -205,25 +205,19 @@ namespace {
         }
     };
 
-    // Two entries: entry 1 is nearer exactly where the plane's linear form exceeds the threshold
-    // (on the plane itself entry 0, the lower index, wins), as NearestColorTable decides. The
-    // quotients for both entries are read from per-channel tables while the side is being worked
-    // out, so that the choice is the only step between one pixel and the next.
-    template <int D, int Right1> struct PlaneQuantiser {
+    // The plane between a two-entry palette's entries: entry 1 is nearer exactly where the
+    // plane's linear form exceeds the threshold (on the plane itself entry 0, the lower index,
+    // wins), as NearestColorTable decides: d1 < d0 ⟺ 2·(e1 − e0)·c > |e1|² − |e0|².
+    struct TwoEntryPlane {
         int planeBlue = 0, planeGreen = 0, planeRed = 0;
         int threshold = 0;
         uint32_t colour0 = 0, colour1 = 0;
-        // Per channel and value, for entry 0 and entry 1: (Right1·q) << 16 | (q & 0xFFFF).
-        struct Pair {
-            int32_t e0, e1;
-        };
-        Pair blues[256], greens[256], reds[256];
 
-        explicit PlaneQuantiser(const NearestColorTable& table)
+        TwoEntryPlane() = default;
+        explicit TwoEntryPlane(const NearestColorTable& table)
         {
             const PaletteEntry& e0 = table.Entries()[0];
             const PaletteEntry& e1 = table.Entries()[1];
-            // d1 < d0 ⟺ 2·(e1 − e0)·c > |e1|² − |e0|²
             planeBlue = 2 * (int(e1.Blue) - int(e0.Blue));
             planeGreen = 2 * (int(e1.Green) - int(e0.Green));
             planeRed = 2 * (int(e1.Red) - int(e0.Red));
@@ -231,6 +225,31 @@ namespace {
                 - int(e0.Blue) * e0.Blue - int(e0.Green) * e0.Green - int(e0.Red) * e0.Red;
             colour0 = PackEntry(e0);
             colour1 = PackEntry(e1);
+        }
+        // All ones where entry 1 is the nearer.
+        PELORIN_INLINE int32_t EntryOne(int blue, int green, int red) const
+        {
+            return -int32_t(planeBlue * blue + planeGreen * green + planeRed * red > threshold);
+        }
+    };
+
+    // Two entries: entry 1 is nearer exactly where the plane's linear form exceeds the threshold
+    // (on the plane itself entry 0, the lower index, wins), as NearestColorTable decides. The
+    // quotients for both entries are read from per-channel tables while the side is being worked
+    // out, so that the choice is the only step between one pixel and the next.
+    template <int D, int Right1> struct PlaneQuantiser {
+        TwoEntryPlane plane;
+        // Per channel and value, for entry 0 and entry 1: (Right1·q) << 16 | (q & 0xFFFF).
+        struct Pair {
+            int32_t e0, e1;
+        };
+        Pair blues[256], greens[256], reds[256];
+
+        explicit PlaneQuantiser(const NearestColorTable& table)
+            : plane(table)
+        {
+            const PaletteEntry& e0 = table.Entries()[0];
+            const PaletteEntry& e1 = table.Entries()[1];
             auto fill = [](Pair* pairs, int c0, int c1) {
                 for (int v = 0; v < 256; ++v) {
                     pairs[v].e0 = Pack((v - c0) / D);
@@ -249,9 +268,9 @@ namespace {
         PELORIN_INLINE Quotients operator()(uint8_t* pixel, int blue, int green, int red) const
         {
             const Pair b = blues[blue], g = greens[green], r = reds[red];
-            const int side = planeBlue * blue + planeGreen * green + planeRed * red;
-            const int32_t one = -int32_t(side > threshold); // all ones for entry 1
-            const uint32_t colour = colour0 ^ ((colour0 ^ colour1) & uint32_t(one));
+            const int32_t one = plane.EntryOne(blue, green, red);
+            const uint32_t colour
+                = plane.colour0 ^ ((plane.colour0 ^ plane.colour1) & uint32_t(one));
             pixel[0] = uint8_t(colour);
             pixel[1] = uint8_t(colour >> 8);
             pixel[2] = uint8_t(colour >> 16);
@@ -270,8 +289,7 @@ namespace {
         const uint8_t* buffer;
         SteadyPrevious previous;
         SteadyTolerance tolerance;
-        int planeBlue = 0, planeGreen = 0, planeRed = 0, threshold = 0;
-        uint32_t colour0 = 0, colour1 = 0;
+        TwoEntryPlane plane;
 
         SteadyQuantiser(const NearestColorTable& t, const uint8_t* b, const SteadyPrevious& p,
             SteadyTolerance tol)
@@ -280,26 +298,15 @@ namespace {
             , previous(p)
             , tolerance(tol)
         {
-            if constexpr (TwoEntries) {
-                // The side of the plane between the two entries, as NearestColorTable decides.
-                const PaletteEntry& e0 = table.Entries()[0];
-                const PaletteEntry& e1 = table.Entries()[1];
-                planeBlue = 2 * (int(e1.Blue) - int(e0.Blue));
-                planeGreen = 2 * (int(e1.Green) - int(e0.Green));
-                planeRed = 2 * (int(e1.Red) - int(e0.Red));
-                threshold = int(e1.Blue) * e1.Blue + int(e1.Green) * e1.Green + int(e1.Red) * e1.Red
-                    - int(e0.Blue) * e0.Blue - int(e0.Green) * e0.Green - int(e0.Red) * e0.Red;
-                colour0 = PackEntry(e0);
-                colour1 = PackEntry(e1);
-            }
+            if constexpr (TwoEntries)
+                plane = TwoEntryPlane(table);
         }
 
         PELORIN_INLINE Quotients operator()(uint8_t* pixel, int blue, int green, int red) const
         {
             uint32_t n;
             if constexpr (TwoEntries)
-                n = planeBlue * blue + planeGreen * green + planeRed * red > threshold ? colour1
-                                                                                       : colour0;
+                n = plane.EntryOne(blue, green, red) ? plane.colour1 : plane.colour0;
             else
                 n = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
             int newBlue = int(n & 0xFF), newGreen = int((n >> 8) & 0xFF), newRed = int(n >> 16);

@@ -2,8 +2,8 @@
 
 #include "convert/nearest_color.h"
 #include "convert/nearest_color_reference.h"
-#include "convert/working_bitmap.h"
 #include "convert/palette.h"
+#include "convert/working_bitmap.h"
 
 #include <gtest/gtest.h>
 
@@ -25,8 +25,8 @@ std::vector<PaletteEntry> PaletteOf(int colours)
     for (int i = 0; i < colours; ++i) {
         const uint8_t on = colours == 2 || i >= 8 ? 255 : 128;
         const int bits = colours == 2 ? 7 * i : i;
-        palette.push_back({ uint8_t(bits & 1 ? on : 0), uint8_t(bits & 2 ? on : 0),
-            uint8_t(bits & 4 ? on : 0) });
+        palette.push_back(
+            { uint8_t(bits & 1 ? on : 0), uint8_t(bits & 2 ? on : 0), uint8_t(bits & 4 ? on : 0) });
     }
     return palette;
 }
@@ -86,16 +86,19 @@ TEST(SteadyDiffusion, WithoutAPreviousFrameOrOnAStillOneItIsThePlainScan)
         const NearestColorTable table(palette);
         for (auto [w, h] : { std::pair { 128, 40 }, { 37, 11 }, { 1, 1 } }) {
             const BufferGeometry g = ComputeGeometry(w, h, kDiffusionBorder);
-            const std::vector<uint8_t> input = RandomBytes(g.SizeBytes(), uint32_t(w * h + colours));
+            const std::vector<uint8_t> input
+                = RandomBytes(g.SizeBytes(), uint32_t(w * h + colours));
             for (int m = 0; m < kDiffusionMethodCount; ++m) {
                 const auto method = DiffusionMethod(m);
                 std::vector<uint8_t> plain = input, steady = input, still = input;
                 DiffuseErrors(method, plain.data(), g, table);
-                SteadyDiffuseErrors(method, steady.data(), g, table, nullptr, SteadyToleranceFor(table));
+                SteadyDiffuseErrors(
+                    method, steady.data(), g, table, nullptr, SteadyToleranceFor(table));
                 ASSERT_EQ(steady, plain) << KernelOf(method).routineName << ", " << colours;
                 // The frame before was this very picture: every pixel keeps its colour.
                 const SteadyPrevious before { plain.data(), nullptr };
-                SteadyDiffuseErrors(method, still.data(), g, table, &before, SteadyToleranceFor(table));
+                SteadyDiffuseErrors(
+                    method, still.data(), g, table, &before, SteadyToleranceFor(table));
                 ASSERT_EQ(still, plain) << KernelOf(method).routineName << ", " << colours;
             }
         }
@@ -105,9 +108,11 @@ TEST(SteadyDiffusion, WithoutAPreviousFrameOrOnAStillOneItIsThePlainScan)
 TEST(SteadyDiffusion, KeepsPreviousColoursAsThePixelByPixelRuleDoes)
 {
     // The scans for two and four colours work the rule out as moved thresholds; ties, both
-    // tolerances and moved and still pixels side by side.
-    for (int colours : { 2, 4, 16 }) {
-        const std::vector<PaletteEntry> palette = PaletteOf(colours);
+    // tolerances and moved and still pixels side by side. A two-colour palette off the cube's
+    // corners takes the plane's scan.
+    for (const std::vector<PaletteEntry>& palette : { PaletteOf(2), PaletteOf(4), PaletteOf(16),
+             std::vector<PaletteEntry> { { 0, 0, 0 }, { 96, 160, 255 } } }) {
+        const int colours = int(palette.size());
         const NearestColorTable table(palette);
         for (auto [w, h] : { std::pair { 61, 13 }, { 6, 3 } }) {
             const BufferGeometry g = ComputeGeometry(w, h, kDiffusionBorder);
@@ -126,7 +131,8 @@ TEST(SteadyDiffusion, KeepsPreviousColoursAsThePixelByPixelRuleDoes)
                 ASSERT_EQ(moved[i] != 0, std::abs(int(input[i]) - int(kept[i])) > 12) << i;
             ASSERT_EQ(inputBefore, input);
             const SteadyPrevious before { previous.data(), moved.data() };
-            for (const SteadyTolerance tolerance : { SteadyToleranceFor(table), SteadyTolerance { 40, 9, 0 } })
+            for (const SteadyTolerance tolerance :
+                { SteadyToleranceFor(table), SteadyTolerance { 40, 9, 0 } })
                 for (int m = 0; m < kDiffusionMethodCount; ++m) {
                     const auto method = DiffusionMethod(m);
                     std::vector<uint8_t> expected = input, got = input, plain = input;
@@ -134,10 +140,14 @@ TEST(SteadyDiffusion, KeepsPreviousColoursAsThePixelByPixelRuleDoes)
                     SteadyDiffuseErrors(method, got.data(), g, table, &before, tolerance);
                     ASSERT_EQ(got, expected) << KernelOf(method).routineName << ", " << colours;
                     DiffuseErrors(method, plain.data(), g, table);
+                    std::vector<uint8_t> plainExpected = input;
+                    ReferenceScan(method, plainExpected, g, palette, nullptr, tolerance);
+                    ASSERT_EQ(plain, plainExpected)
+                        << KernelOf(method).routineName << ", " << colours;
                     if (w > 16) {
-                        EXPECT_TRUE(got != plain) << "the previous frame was not used: "
-                                                  << KernelOf(method).routineName << ", "
-                                                  << colours << ", " << tolerance.still;
+                        EXPECT_TRUE(got != plain)
+                            << "the previous frame was not used: " << KernelOf(method).routineName
+                            << ", " << colours << ", " << tolerance.still;
                     }
                 }
         }
