@@ -510,6 +510,33 @@ namespace {
         ApplyRowAboveTail<I, 1>(row, oneUp, i, stride);
     }
 
+    // The quotient store for a scan of `sizeBytes`, rows above the scan (before `begin`) sending
+    // nothing.
+    inline int16_t* QuotientStore(size_t sizeBytes, size_t begin)
+    {
+        std::vector<int16_t>& store = t_quotients;
+        if (store.size() < sizeBytes + 2 * kQuotientMargin)
+            store.assign(sizeBytes + 2 * kQuotientMargin, 0);
+        int16_t* const quotients = store.data() + kQuotientMargin;
+        std::fill(quotients - kQuotientMargin, quotients + begin, int16_t(0));
+        return quotients;
+    }
+
+    // A row's start: its own quotients cleared where its batch reads them, then the updates from
+    // the rows above. The batch reads the row's own quotients only at its first two pixels (the
+    // senders reaching back over the row start onto its last two), which it must see as zero;
+    // the scan writes all of them before any later row reads them. Rows below the scan
+    // (`scanned` false) are never written and send nothing.
+    template <size_t I>
+    PELORIN_INLINE void StartRow(uint8_t* row, int16_t* rowQuotients, size_t stride, bool scanned)
+    {
+        if (scanned)
+            std::fill(rowQuotients, rowQuotients + 6, int16_t(0));
+        else
+            std::fill(rowQuotients, rowQuotients + stride + kQuotientMargin, int16_t(0));
+        ApplyRowsAbove<I>(row, rowQuotients, stride);
+    }
+
     template <size_t I, class Quantiser>
     void Scan(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin, size_t end,
         const Quantiser& quantise)
@@ -527,12 +554,7 @@ namespace {
         const size_t width = stride / 3;
         const size_t firstRow = begin / stride, endRow = end / stride;
 
-        std::vector<int16_t>& store = t_quotients;
-        if (store.size() < sizeBytes + 2 * kQuotientMargin)
-            store.assign(sizeBytes + 2 * kQuotientMargin, 0);
-        int16_t* const quotients = store.data() + kQuotientMargin;
-        // Rows above the scan send nothing.
-        std::fill(quotients - kQuotientMargin, quotients + begin, int16_t(0));
+        int16_t* const quotients = QuotientStore(sizeBytes, begin);
 
         // What the last two pixels of the row before sent to the first two of this one:
         // right2·q and right1·q of the second-last pixel and the last pixel.
@@ -542,15 +564,7 @@ namespace {
         for (size_t y = firstRow; y < rows; ++y) {
             uint8_t* const row = buffer + y * stride;
             int16_t* const rowQuotients = quotients + y * stride;
-            // A row's batch reads its own row's quotients only at its first two pixels (the
-            // senders reaching back over the row start onto its last two), which it must see
-            // as zero; the scan writes all of them before any later row reads them. Rows below
-            // the scan are never written and send nothing.
-            if (y < endRow)
-                std::fill(rowQuotients, rowQuotients + 6, int16_t(0));
-            else
-                std::fill(rowQuotients, rowQuotients + stride + kQuotientMargin, int16_t(0));
-            ApplyRowsAbove<I>(row, rowQuotients, stride);
+            StartRow<I>(row, rowQuotients, stride, y < endRow);
 
             // The held-back same-row updates, in their order: the second-last pixel's right2,
             // then the last pixel's right1 to pixel 0; the last pixel's right2 to pixel 1.
@@ -865,11 +879,7 @@ namespace {
         const size_t width = stride / 3;
         const size_t firstRow = begin / stride, endRow = end / stride;
 
-        std::vector<int16_t>& store = t_quotients;
-        if (store.size() < sizeBytes + 2 * kQuotientMargin)
-            store.assign(sizeBytes + 2 * kQuotientMargin, 0);
-        int16_t* const quotients = store.data() + kQuotientMargin;
-        std::fill(quotients - kQuotientMargin, quotients + begin, int16_t(0));
+        int16_t* const quotients = QuotientStore(sizeBytes, begin);
 
         const __m128i channels = _mm_setr_epi16(255, 255, 255, 0, 0, 0, 0, 0);
         const __m128i zero = _mm_setzero_si128();
@@ -879,11 +889,7 @@ namespace {
         for (size_t y = firstRow; y < rows; ++y) {
             uint8_t* const row = buffer + y * stride;
             int16_t* const rowQuotients = quotients + y * stride;
-            if (y < endRow)
-                std::fill(rowQuotients, rowQuotients + 6, int16_t(0));
-            else
-                std::fill(rowQuotients, rowQuotients + stride + kQuotientMargin, int16_t(0));
-            ApplyRowsAbove<I>(row, rowQuotients, stride);
+            StartRow<I>(row, rowQuotients, stride, y < endRow);
 
             int first[3], second[3];
             for (int c = 0; c < 3; ++c) {
