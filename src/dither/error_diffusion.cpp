@@ -23,11 +23,10 @@ void SteadyDiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
     uint8_t* const bytes = work.Bytes();
     SteadyMemory& memory = context.steady;
     const bool follows = continues && memory.result.size() == size && memory.input.size() == size;
-    const SteadyTolerance tolerance = SteadyToleranceFor(table);
+    const SteadyTolerance tolerance = SteadyToleranceFor(table, kernel);
     if (follows) {
         memory.moved.resize(size);
-        MarkMovedBytes(bytes, memory.input.data(), memory.moved.data(), size,
-            tolerance.reach);
+        MarkMovedBytes(bytes, memory.input.data(), memory.moved.data(), size, tolerance.reach);
     } else {
         memory.input.assign(bytes, bytes + size);
     }

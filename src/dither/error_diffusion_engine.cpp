@@ -1,9 +1,9 @@
 #include "error_diffusion_engine.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cassert>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -174,8 +174,8 @@ namespace {
 
     // Stores the chosen colour at `pixel` and gives back the quotients of the error made.
     template <int D, int Right1>
-    PELORIN_INLINE Quotients Settle(uint8_t* pixel, int blue, int green, int red, int newBlue,
-        int newGreen, int newRed)
+    PELORIN_INLINE Quotients Settle(
+        uint8_t* pixel, int blue, int green, int red, int newBlue, int newGreen, int newRed)
     {
         pixel[0] = uint8_t(newBlue);
         pixel[1] = uint8_t(newGreen);
@@ -311,9 +311,12 @@ namespace {
                 n = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
             int newBlue = int(n & 0xFF), newGreen = int((n >> 8) & 0xFF), newRed = int(n >> 16);
             const size_t at = size_t(pixel - buffer);
-            const uint8_t* before = previous.result + at;
-            const int pb = before[0], pg = before[1], pr = before[2];
-            if (pb != newBlue || pg != newGreen || pr != newRed) {
+            // The previous colour as packed as n (blue lowest); the border leaves a fourth byte.
+            uint32_t p;
+            std::memcpy(&p, previous.result + at, 4);
+            p &= 0xFFFFFFu;
+            if (p != n) {
+                const int pb = int(p & 0xFF), pg = int((p >> 8) & 0xFF), pr = int(p >> 16);
                 int bonus = tolerance.still;
                 if (previous.moved) {
                     uint32_t flags;
@@ -401,8 +404,8 @@ namespace {
                 = _mm256_mullo_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), w);
             const __m256i hi = _mm256_mullo_epi16(
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 16)), w);
-            return _mm256_adds_epi8(
-                bytes, _mm256_permute4x64_epi64(_mm256_packs_epi16(lo, hi), _MM_SHUFFLE(3, 1, 2, 0)));
+            return _mm256_adds_epi8(bytes,
+                _mm256_permute4x64_epi64(_mm256_packs_epi16(lo, hi), _MM_SHUFFLE(3, 1, 2, 0)));
         }
     }
 
@@ -468,7 +471,8 @@ namespace {
 #endif
 
 #if defined(__SSE2__)
-    template <size_t I, int Dy> PELORIN_INLINE __m128i AddRowAbove16(__m128i bytes, const int16_t* s)
+    template <size_t I, int Dy>
+    PELORIN_INLINE __m128i AddRowAbove16(__m128i bytes, const int16_t* s)
     {
         constexpr const DiffusionKernel& k = Shape<I>::kernel;
         bytes = AddUpdates<WeightAt(k, 2, Dy), 2>(bytes, s);
@@ -714,7 +718,8 @@ namespace {
     // gives the previous colour one (see SteadyRising), which moves only the thresholds.
     struct RisingThresholds {
         __m128i sum; // lane 0: white beats black where b + g + r exceeds it
-        __m128i pairs; // lane 0: white beats blue where g + r exceeds it; lane 2: white beats red (g + b)
+        __m128i pairs; // lane 0: white beats blue where g + r exceeds it; lane 2: white beats red
+                       // (g + b)
         __m128i high; // lane 0: blue beats black (b); lane 2: red beats black (r)
         __m128i ahead; // lane 0: blue beats red (b − r); lane 2: red beats blue (r − b)
     };
@@ -740,13 +745,15 @@ namespace {
             return e < f;
         };
         // e beats f ⟺ A_f − A_e > X(e, f), in units of the pair's difference of sums.
-        const auto X = [&](int e, int f) { return bonusOf(f) - bonusOf(e) - (winsTie(e, f) ? 1 : 0); };
+        const auto X
+            = [&](int e, int f) { return bonusOf(f) - bonusOf(e) - (winsTie(e, f) ? 1 : 0); };
         // A_black − A_white = 2(b + g + r) − 765, A_blue − A_white = 2(g + r) − 510,
         // A_red − A_white = 2(g + b) − 510, A_black − A_blue = 2b − 255, A_black − A_red =
         // 2r − 255, A_red − A_blue = 2(b − r); an integer y has 2y > x exactly where y > ⌊x/2⌋.
         return { FloorHalf(765 + X(kWhite, kBlack)), FloorHalf(510 + X(kWhite, kBlue)),
             FloorHalf(510 + X(kWhite, kRed)), FloorHalf(255 + X(kBlue, kBlack)),
-            FloorHalf(255 + X(kRed, kBlack)), FloorHalf(X(kBlue, kRed)), FloorHalf(X(kRed, kBlue)) };
+            FloorHalf(255 + X(kRed, kBlack)), FloorHalf(X(kBlue, kRed)),
+            FloorHalf(X(kRed, kBlue)) };
     }
     constexpr bool PlainThresholdsAreTheClosedForm()
     {
@@ -844,7 +851,9 @@ namespace {
             for (int lit = 0; lit < 8; ++lit)
                 for (int moved = 0; moved < 2; ++moved)
                     thresholds[lit * 2 + moved] = MakeThresholds(ThresholdsFor(entryOf[lit],
-                        entryOf[lit] < 0 ? 0 : moved ? tolerance.moved : tolerance.still));
+                        entryOf[lit] < 0 ? 0
+                            : moved      ? tolerance.moved
+                                         : tolerance.still));
         }
 
         PELORIN_INLINE __m128i operator()(__m128i v, const uint8_t* pixel) const
@@ -1060,28 +1069,38 @@ void SteadyDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGe
         stride * size_t(G), stride * size_t(geometry.H - G), table, previous, tolerance);
 }
 
-SteadyTolerance SteadyToleranceFor(const NearestColorTable& table)
+int SmallestStep(const NearestColorTable& table)
 {
     const auto& entries = table.Entries();
     int64_t step = 0;
-    bool binary = true;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const PaletteEntry& a = entries[i];
-        for (uint8_t c : { a.Blue, a.Green, a.Red })
-            binary = binary && (c == 0 || c == 255);
+    for (size_t i = 0; i < entries.size(); ++i)
         for (size_t j = i + 1; j < entries.size(); ++j) {
-            const PaletteEntry& b = entries[j];
+            const PaletteEntry &a = entries[i], &b = entries[j];
             const int64_t db = int(a.Blue) - b.Blue, dg = int(a.Green) - b.Green,
                           dr = int(a.Red) - b.Red;
             const int64_t d = db * db + dg * dg + dr * dr;
             if (d > 0 && (step == 0 || d < step))
                 step = d;
         }
-    }
-    // In units of 255 (squared distance), the engine's unit; shares in hundredths.
-    const auto share = [&](int hundredths) { return int(step * hundredths / (100 * 255)); };
-    return binary ? SteadyTolerance { share(100), share(25), 32 }
-                  : SteadyTolerance { share(75), share(12), 48 };
+    return int(step / 255);
+}
+
+SteadyTolerance SteadyToleranceFor(const NearestColorTable& table, DiffusionMethod method)
+{
+    bool binary = true;
+    for (const PaletteEntry& e : table.Entries())
+        for (uint8_t c : { e.Blue, e.Green, e.Red })
+            binary = binary && (c == 0 || c == 255);
+    const int step = SmallestStep(table);
+    const auto share = [&](int hundredths) { return step * hundredths / 100; };
+    if (binary)
+        return { share(50), share(25), 32 };
+    // Still shares by kernel, in the order of DiffusionMethod: the kernels that spread a kept
+    // pixel's error widely, or drop part of it (Atkinson), lose faithfulness soonest.
+    static constexpr std::array<int, kDiffusionMethodCount> kStill { 45, 100, 80, 80, 45, 50, 100,
+        50 };
+    static_assert(int(DiffusionMethod::Sierra2Row) == kDiffusionMethodCount - 1);
+    return { share(kStill[size_t(method)]), share(12), 48 };
 }
 
 void MarkMovedBytes(const uint8_t* input, uint8_t* before, uint8_t* moved, size_t count, int reach)

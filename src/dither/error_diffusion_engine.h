@@ -117,12 +117,16 @@ struct SteadyTolerance {
     int reach;
 };
 
-// The tolerances for a palette, as shares of its smallest step (the squared distance between its
-// two closest entries), measured on noisy generated clips: for palettes of channels at 0 or 255
-// ("Graphics 2" and "Graphics 4") the whole step where the input stayed within 32 and a quarter
-// where it moved; for the others, whose steps are finer and whose error spreads further for the
-// same tolerance, three quarters and an eighth, with a reach of 48.
-SteadyTolerance SteadyToleranceFor(const NearestColorTable& table);
+// The squared distance between the palette's two closest entries, in units of 255.
+int SmallestStep(const NearestColorTable& table);
+
+// The tolerances for a palette and kernel, as shares of its smallest step, measured on noisy
+// generated clips: for palettes of channels at 0 or 255 ("Graphics 2" and "Graphics 4") half the
+// step where the input stayed within 32 and a quarter where it moved; for the others, whose
+// steps are finer and whose error spreads further for the same tolerance, an eighth where the
+// input moved beyond 48 and, where it did not, a share that depends on the kernel: all of the
+// step for Floyd and Sierra Lite, 80 % for Sierra and Burkes, about half for the rest.
+SteadyTolerance SteadyToleranceFor(const NearestColorTable& table, DiffusionMethod method);
 
 // What the frame before left for the steady choice: its result (the buffer its scan left, so a
 // palette colour at every scanned pixel) and, per buffer byte, whether the input moved beyond

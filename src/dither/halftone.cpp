@@ -73,6 +73,23 @@ namespace {
             && DarkUpTo(kNews4x4, 13) == 3583 && DarkUpTo(kNews4x4, 14) >= 4 * 4 * 255,
         "News 4x4 lights orders 0 and 1 at a sum of 512, 12 and 13 at 3584, never 14 and 15");
 
+    // For each block sum, whether it lies within steady dithering's band of some cell's limit;
+    // blocks with no channel there get the plain screen's cells even when steady.
+    template <const BlockScreen& Screen> constexpr auto NearSomeLimit()
+    {
+        constexpr int N = Screen.n, band = kSteadyScreenBand * N * N;
+        constexpr auto limits = DarkLimits(Screen);
+        std::array<bool, N * N * 255 + 1> near {};
+        for (int sum = 0; sum <= N * N * 255; ++sum)
+            for (int dy = 0; dy < N; ++dy)
+                for (int dx = 0; dx < N; ++dx) {
+                    const int limit = limits[size_t(dy)][size_t(dx)];
+                    near[size_t(sum)]
+                        = near[size_t(sum)] || (sum > limit - band && sum <= limit + band);
+                }
+        return near;
+    }
+
     // `before`: null for the plain screen; otherwise the frame before's buffer, whose cells are
     // kept where the block's sum lies within the band around the cell's limit (hysteresis).
     template <const BlockScreen& Screen>
@@ -97,7 +114,9 @@ namespace {
                         sumRed += row[3 * dx + 2];
                     }
                 }
-                if (before) {
+                static constexpr auto near = NearSomeLimit<Screen>();
+                if (before
+                    && (near[size_t(sumBlue)] || near[size_t(sumGreen)] || near[size_t(sumRed)])) {
                     constexpr int band = kSteadyScreenBand * N * N;
                     const int sums[3] = { sumBlue, sumGreen, sumRed };
                     for (int dy = 0; dy < N; ++dy) {
@@ -131,8 +150,8 @@ namespace {
     }
 
     template <const BlockScreen& Screen>
-    void RunScreen(ConversionContext& context, platform::PictureBox& destination,
-        platform::PictureBox& source)
+    void RunScreen(
+        ConversionContext& context, platform::PictureBox& destination, platform::PictureBox& source)
     {
         // The farthest block reaches w + b + n − 1 across and h + b + n − 1 down, inside the
         // buffer of w + pad + 2·b by h + 2·b because n ≤ b.
@@ -149,8 +168,8 @@ namespace {
         WorkingBitmap work(context, source, Screen.border, true);
         const BufferGeometry& g = work.Geometry();
         std::vector<uint8_t>& memory = context.steady.result;
-        ScreenBlocks<Screen>(work.Bytes(), g,
-            continues && memory.size() == g.SizeBytes() ? memory.data() : nullptr);
+        ScreenBlocks<Screen>(
+            work.Bytes(), g, continues && memory.size() == g.SizeBytes() ? memory.data() : nullptr);
         memory.assign(work.Bytes(), work.Bytes() + g.SizeBytes());
         work.DrawTo(destination);
     }

@@ -33,8 +33,10 @@ void SteadyDiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
     platform::PictureBox& destination, platform::PictureBox& source, bool continues);
 // Keeps a pixel's output of the frame before, and skips its three noise numbers, while its
 // colour stays within kSteadyNoiseReach per channel of the colour that output was drawn from;
-// within kSteadyNoiseRefresh it draws again with the noise numbers of that draw, beyond with
-// its own numbers of this frame.
+// within kSteadyNoiseRefresh it draws again with the noise numbers of that draw and keeps its
+// output unless the noised colour lies nearer another palette colour by more than
+// kSteadyNoiseBandShare % of the palette's smallest step (squared distances); beyond, it draws
+// with its own numbers of this frame.
 void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& destination,
     platform::PictureBox& source, uint8_t amplitude, bool continues);
 // Keep a byte's previous 0 or 255 while the value lies within kSteadyScreenBand of its threshold.
@@ -45,6 +47,7 @@ void SteadyHalftoneRoutine(ConversionContext& context, int screen,
 
 inline constexpr int kSteadyNoiseReach = 24;
 inline constexpr int kSteadyNoiseRefresh = 64;
+inline constexpr int kSteadyNoiseBandShare = 25;
 inline constexpr int kSteadyScreenBand = 4;
 
 } // namespace pelorin

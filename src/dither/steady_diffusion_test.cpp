@@ -93,12 +93,12 @@ TEST(SteadyDiffusion, WithoutAPreviousFrameOrOnAStillOneItIsThePlainScan)
                 std::vector<uint8_t> plain = input, steady = input, still = input;
                 DiffuseErrors(method, plain.data(), g, table);
                 SteadyDiffuseErrors(
-                    method, steady.data(), g, table, nullptr, SteadyToleranceFor(table));
+                    method, steady.data(), g, table, nullptr, SteadyToleranceFor(table, method));
                 ASSERT_EQ(steady, plain) << KernelOf(method).routineName << ", " << colours;
                 // The frame before was this very picture: every pixel keeps its colour.
                 const SteadyPrevious before { plain.data(), nullptr };
                 SteadyDiffuseErrors(
-                    method, still.data(), g, table, &before, SteadyToleranceFor(table));
+                    method, still.data(), g, table, &before, SteadyToleranceFor(table, method));
                 ASSERT_EQ(still, plain) << KernelOf(method).routineName << ", " << colours;
             }
         }
@@ -131,10 +131,9 @@ TEST(SteadyDiffusion, KeepsPreviousColoursAsThePixelByPixelRuleDoes)
                 ASSERT_EQ(moved[i] != 0, std::abs(int(input[i]) - int(kept[i])) > 12) << i;
             ASSERT_EQ(inputBefore, input);
             const SteadyPrevious before { previous.data(), moved.data() };
-            for (const SteadyTolerance tolerance :
-                { SteadyToleranceFor(table), SteadyTolerance { 40, 9, 0 } })
-                for (int m = 0; m < kDiffusionMethodCount; ++m) {
-                    const auto method = DiffusionMethod(m);
+            for (int m = 0; m < kDiffusionMethodCount; ++m)
+                for (const auto method = DiffusionMethod(m); const SteadyTolerance tolerance :
+                     { SteadyToleranceFor(table, method), SteadyTolerance { 40, 9, 0 } }) {
                     std::vector<uint8_t> expected = input, got = input, plain = input;
                     ReferenceScan(method, expected, g, palette, &before, tolerance);
                     SteadyDiffuseErrors(method, got.data(), g, table, &before, tolerance);

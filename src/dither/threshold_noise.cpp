@@ -1,6 +1,7 @@
 #include "threshold_noise.h"
 #include "convert/nearest_color.h"
 #include "convert/working_bitmap.h"
+#include "error_diffusion_engine.h"
 #include "noise_generator.h"
 #include "routines.h"
 
@@ -92,9 +93,9 @@ namespace {
         std::memcpy(&word, work + m, 8);
         const U8x32 bytes = U8x32(U64x4 { word, 0, 0, 0 });
         const U8x32 zero = {};
-        const I32x8 channels = I32x8(__builtin_shufflevector(bytes, zero, 0, 32, 32, 32, 1, 32, 32,
-            32, 2, 32, 32, 32, 3, 32, 32, 32, 4, 32, 32, 32, 5, 32, 32, 32, 6, 32, 32, 32, 7, 32, 32,
-            32));
+        const I32x8 channels
+            = I32x8(__builtin_shufflevector(bytes, zero, 0, 32, 32, 32, 1, 32, 32, 32, 2, 32, 32,
+                32, 3, 32, 32, 32, 4, 32, 32, 32, 5, 32, 32, 32, 6, 32, 32, 32, 7, 32, 32, 32));
         const U8x32 noised = U8x32(AddNoiseInLanes(channels, amplitude, z >> 32));
         const U8x8 out = __builtin_shufflevector(noised, noised, 0, 4, 8, 12, 16, 20, 24, 28);
         std::memcpy(work + m, &out, sizeof out);
@@ -255,6 +256,7 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
     // changes only where its colour crosses the threshold that noise set; the others draw their
     // own, which the vector lanes work out a block at a time, for the blocks that need them.
     const uint64_t start = generator.State();
+    const int band = 255 * SmallestStep(table) * kSteadyNoiseBandShare / 100;
     enum Draw : uint8_t { kKeep, kAgain, kAfresh };
     for (size_t block = 0; block < size; block += kBlockBytes) {
         const size_t count = std::min(kBlockBytes, size - block);
@@ -268,7 +270,7 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
                 const int reach = std::max({ std::abs(int(p[0]) - int(drawnFrom[i])),
                     std::abs(int(p[1]) - int(drawnFrom[i + 1])),
                     std::abs(int(p[2]) - int(drawnFrom[i + 2])) });
-                d = reach <= kSteadyNoiseReach ? kKeep
+                d = reach <= kSteadyNoiseReach     ? kKeep
                     : reach <= kSteadyNoiseRefresh ? kAgain
                                                    : kAfresh;
             }
@@ -304,7 +306,19 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
             drawnFrom[i] = p[0];
             drawnFrom[i + 1] = p[1];
             drawnFrom[i + 2] = p[2];
-            const uint32_t c = table.Lookup(red, green, blue);
+            uint32_t c = table.Lookup(red, green, blue);
+            if (how[k / 3] == kAgain) {
+                // The same draw as last frame: keep its colour unless the noised colour has
+                // gone clearly nearer another, so input noise around a threshold flips nothing.
+                const int pb = output[i], pg = output[i + 1], pr = output[i + 2];
+                const int nb = int(c & 0xFF), ng = int((c >> 8) & 0xFF), nr = int(c >> 16);
+                const int dn = (blue - nb) * (blue - nb) + (green - ng) * (green - ng)
+                    + (red - nr) * (red - nr);
+                const int dp = (blue - pb) * (blue - pb) + (green - pg) * (green - pg)
+                    + (red - pr) * (red - pr);
+                if (dp - dn < band)
+                    c = uint32_t(pb) | uint32_t(pg) << 8 | uint32_t(pr) << 16;
+            }
             p[0] = output[i] = uint8_t(c);
             p[1] = output[i + 1] = uint8_t(c >> 8);
             p[2] = output[i + 2] = uint8_t(c >> 16);
