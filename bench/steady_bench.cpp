@@ -1,5 +1,6 @@
 // A frame of video through the frame pipeline, plain and with steady dithering: two noisy takes
-// of one still picture in turn, so every steady frame continues from the one before and has
+// of one still picture in turn (every channel moved by −16 ... 15, about the frame-to-frame
+// change of a camera's noise), so every steady frame continues from the one before and has
 // pixels to keep and pixels to change. Compare BM_VideoFrame/<mode>/<method>/0 with .../1.
 #include "pipeline/frame_pipeline.h"
 #include "platform/sample_picture.h"
@@ -26,7 +27,7 @@ PictureBox& NoisyHost(int take)
                 uint32_t out = 0;
                 for (int shift = 0; shift < 24; shift += 8) {
                     state = state * 1664525u + 1013904223u;
-                    out |= uint32_t(std::clamp(int((p >> shift) & 0xFF) + int(state >> 28) - 8,
+                    out |= uint32_t(std::clamp(int((p >> shift) & 0xFF) + int(state >> 27) - 16,
                                0, 255))
                         << shift;
                 }

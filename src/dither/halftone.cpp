@@ -2,6 +2,7 @@
 #include "routines.h"
 
 #include <array>
+#include <bit>
 #include <cassert>
 #include <vector>
 
@@ -73,21 +74,21 @@ namespace {
             && DarkUpTo(kNews4x4, 13) == 3583 && DarkUpTo(kNews4x4, 14) >= 4 * 4 * 255,
         "News 4x4 lights orders 0 and 1 at a sum of 512, 12 and 13 at 3584, never 14 and 15");
 
-    // For each block sum, whether it lies within steady dithering's band of some cell's limit;
-    // blocks with no channel there get the plain screen's cells even when steady.
-    template <const BlockScreen& Screen> constexpr auto NearSomeLimit()
+    // For each block sum, the cells (bit dy · N + dx) whose limit it lies within steady
+    // dithering's band of: those keep the frame before's value of that channel.
+    template <const BlockScreen& Screen> constexpr auto CellsInBand()
     {
         constexpr int N = Screen.n, band = kSteadyScreenBand * N * N;
         constexpr auto limits = DarkLimits(Screen);
-        std::array<bool, N * N * 255 + 1> near {};
+        std::array<uint16_t, N * N * 255 + 1> cells {};
         for (int sum = 0; sum <= N * N * 255; ++sum)
             for (int dy = 0; dy < N; ++dy)
                 for (int dx = 0; dx < N; ++dx) {
                     const int limit = limits[size_t(dy)][size_t(dx)];
-                    near[size_t(sum)]
-                        = near[size_t(sum)] || (sum > limit - band && sum <= limit + band);
+                    if (sum > limit - band && sum <= limit + band)
+                        cells[size_t(sum)] |= uint16_t(1u << (dy * N + dx));
                 }
-        return near;
+        return cells;
     }
 
     // `before`: null for the plain screen; otherwise the frame before's buffer, whose cells are
@@ -114,26 +115,6 @@ namespace {
                         sumRed += row[3 * dx + 2];
                     }
                 }
-                static constexpr auto near = NearSomeLimit<Screen>();
-                if (before
-                    && (near[size_t(sumBlue)] || near[size_t(sumGreen)] || near[size_t(sumRed)])) {
-                    constexpr int band = kSteadyScreenBand * N * N;
-                    const int sums[3] = { sumBlue, sumGreen, sumRed };
-                    for (int dy = 0; dy < N; ++dy) {
-                        const size_t at = size_t(origin - buffer) + size_t(dy) * stride;
-                        for (int dx = 0; dx < N; ++dx) {
-                            const int limit = limits[size_t(dy)][size_t(dx)];
-                            for (int ch = 0; ch < 3; ++ch) {
-                                const size_t i = at + size_t(3 * dx + ch);
-                                const int sum = sums[ch];
-                                buffer[i] = sum > limit - band && sum <= limit + band
-                                    ? before[i]
-                                    : uint8_t((limit - sum) >> 31);
-                            }
-                        }
-                    }
-                    continue;
-                }
                 for (int dy = 0; dy < N; ++dy) {
                     uint8_t* row = origin + size_t(dy) * stride;
                     for (int dx = 0; dx < N; ++dx) {
@@ -144,6 +125,21 @@ namespace {
                         row[3 * dx + 1] = uint8_t((limit - sumGreen) >> 31);
                         row[3 * dx + 2] = uint8_t((limit - sumRed) >> 31);
                     }
+                }
+                if (before) {
+                    // The few cells near their limit (at most two per channel) go back to the
+                    // frame before's values.
+                    static constexpr auto inBand = CellsInBand<Screen>();
+                    const int sums[3] = { sumBlue, sumGreen, sumRed };
+                    const size_t at = size_t(origin - buffer);
+                    for (int ch = 0; ch < 3; ++ch)
+                        for (unsigned cells = inBand[size_t(sums[ch])]; cells != 0;
+                             cells &= cells - 1) {
+                            const int cell = std::countr_zero(cells);
+                            const size_t i
+                                = at + size_t(cell / N) * stride + size_t(3 * (cell % N) + ch);
+                            buffer[i] = before[i];
+                        }
                 }
             }
         }

@@ -78,12 +78,12 @@ namespace {
         return v > 255 ? 255 : v;
     }
 
-    // Eight bytes from `work + m`, noised in place.
+    // Eight bytes from `work + m`, noised in place: byte m draws after state + steps[m].
     inline __attribute__((always_inline)) void Noise8(
-        uint8_t* work, size_t m, uint64_t state, uint8_t amplitude)
+        uint8_t* work, size_t m, uint64_t state, const uint64_t* steps, uint8_t amplitude)
     {
         U64x8 z;
-        std::memcpy(&z, &kByteSteps[m], sizeof z);
+        std::memcpy(&z, steps + m, sizeof z);
         z += state;
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
@@ -101,9 +101,10 @@ namespace {
         std::memcpy(work + m, &out, sizeof out);
     }
 
-    // Noises `count` bytes (a whole number of pixels, at most a block) drawn after `state`.
+    // Noises `count` bytes (a whole number of pixels, at most a block), byte m drawn after
+    // state + steps[m] (steps: a whole block's).
     inline __attribute__((always_inline)) void NoiseBlockBody(
-        uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
+        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* steps, uint8_t amplitude)
     {
         // A whole block at a fixed count; a short last block is worked on a copy.
         uint8_t copy[kBlockBytes];
@@ -113,31 +114,32 @@ namespace {
             std::memset(copy + count, 0, kBlockBytes - count);
         }
         for (size_t m = 0; m < kBlockBytes; m += 8)
-            Noise8(work, m, state, amplitude);
+            Noise8(work, m, state, steps, amplitude);
         if (work == copy)
             std::memcpy(bytes, copy, count);
     }
 
-    void NoiseBlockBaseline(uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
+    void NoiseBlockBaseline(
+        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* steps, uint8_t amplitude)
     {
-        NoiseBlockBody(bytes, count, state, amplitude);
+        NoiseBlockBody(bytes, count, state, steps, amplitude);
     }
 
 #if defined(__GNUC__) && defined(__x86_64__)
     __attribute__((target("avx2"))) void NoiseBlockAvx2(
-        uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
+        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* steps, uint8_t amplitude)
     {
-        NoiseBlockBody(bytes, count, state, amplitude);
+        NoiseBlockBody(bytes, count, state, steps, amplitude);
     }
     // 64-bit lanes multiplied in one instruction.
     __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"))) void NoiseBlockAvx512(
-        uint8_t* bytes, size_t count, uint64_t state, uint8_t amplitude)
+        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* steps, uint8_t amplitude)
     {
-        NoiseBlockBody(bytes, count, state, amplitude);
+        NoiseBlockBody(bytes, count, state, steps, amplitude);
     }
 #endif
 
-    using NoiseBlockFn = void (*)(uint8_t*, size_t, uint64_t, uint8_t);
+    using NoiseBlockFn = void (*)(uint8_t*, size_t, uint64_t, const uint64_t*, uint8_t);
 
     // The widest of: 0 the baseline instruction set, 1 AVX2, 2 AVX-512, not beyond `widest`
     // and what the processor offers.
@@ -163,7 +165,7 @@ namespace {
     {
         for (uint8_t* block = begin; block < end; block += kBlockBytes) {
             const size_t count = std::min<size_t>(kBlockBytes, size_t(end - block));
-            g_noiseBlock(block, count, state, amplitude);
+            g_noiseBlock(block, count, state, kByteSteps.data(), amplitude);
             state = NoiseGenerator::Skip(state, count);
             for (uint8_t* p = block; p < block + count; p += 3) {
                 const uint32_t c = nearest(p[2], p[1], p[0]);
@@ -261,7 +263,7 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
     for (size_t block = 0; block < size; block += kBlockBytes) {
         const size_t count = std::min(kBlockBytes, size - block);
         Draw how[kBlockPixels];
-        bool anyAfresh = false;
+        bool anyAfresh = false, anyAgain = false;
         for (size_t k = 0; k < count; k += 3) {
             const size_t i = block + k;
             Draw d = kAfresh;
@@ -270,44 +272,52 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
                 const int reach = std::max({ std::abs(int(p[0]) - int(drawnFrom[i])),
                     std::abs(int(p[1]) - int(drawnFrom[i + 1])),
                     std::abs(int(p[2]) - int(drawnFrom[i + 2])) });
-                d = reach <= kSteadyNoiseReach     ? kKeep
-                    : reach <= kSteadyNoiseRefresh ? kAgain
-                                                   : kAfresh;
+                d = Draw(int(reach > kSteadyNoiseReach) + int(reach > kSteadyNoiseRefresh));
             }
             how[k / 3] = d;
-            anyAfresh = anyAfresh || d == kAfresh;
+            anyAfresh |= d == kAfresh;
+            anyAgain |= d == kAgain;
         }
-        uint8_t afresh[kBlockBytes];
+        uint8_t afresh[kBlockBytes], again[kBlockBytes];
+        const uint8_t* freshFrom = bytes + block;
+        const uint8_t* againFrom = bytes + block;
         if (anyAfresh) {
             std::memcpy(afresh, bytes + block, count);
-            g_noiseBlock(afresh, count, NoiseGenerator::Skip(start, block), amplitude);
+            g_noiseBlock(
+                afresh, count, NoiseGenerator::Skip(start, block), kByteSteps.data(), amplitude);
+            freshFrom = afresh;
+        }
+        if (anyAgain) {
+            // Byte 3j + o draws 2 − o after its pixel's state of that draw (bytes past the
+            // picture in the last block after 0, unused).
+            alignas(64) uint64_t steps[kBlockBytes] = {};
+            const uint64_t* const drawn = noiseAt + block / 3;
+            for (size_t px = 0; px < count / 3; ++px)
+                for (size_t o = 0; o < 3; ++o)
+                    steps[3 * px + o] = drawn[px] + (3 - o) * NoiseGenerator::kStep;
+            std::memcpy(again, bytes + block, count);
+            g_noiseBlock(again, count, 0, steps, amplitude);
+            againFrom = again;
         }
         for (size_t k = 0; k < count; k += 3) {
             const size_t i = block + k, px = i / 3;
             uint8_t* const p = bytes + i;
-            if (how[k / 3] == kKeep) {
+            const Draw d = how[k / 3];
+            if (d == kKeep) {
                 p[0] = output[i];
                 p[1] = output[i + 1];
                 p[2] = output[i + 2];
                 continue;
             }
-            uint8_t red, green, blue;
-            if (how[k / 3] == kAgain) {
-                NoiseGenerator draw(noiseAt[px]);
-                red = AddNoiseBits(p[2], amplitude, draw.Next());
-                green = AddNoiseBits(p[1], amplitude, draw.Next());
-                blue = AddNoiseBits(p[0], amplitude, draw.Next());
-            } else {
+            if (d == kAfresh)
                 noiseAt[px] = NoiseGenerator::Skip(start, i);
-                blue = afresh[k];
-                green = afresh[k + 1];
-                red = afresh[k + 2];
-            }
+            const uint8_t* const noised = (d == kAgain ? againFrom : freshFrom) + k;
+            const int blue = noised[0], green = noised[1], red = noised[2];
             drawnFrom[i] = p[0];
             drawnFrom[i + 1] = p[1];
             drawnFrom[i + 2] = p[2];
-            uint32_t c = table.Lookup(red, green, blue);
-            if (how[k / 3] == kAgain) {
+            uint32_t c = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
+            if (d == kAgain) {
                 // The same draw as last frame: keep its colour unless the noised colour has
                 // gone clearly nearer another, so input noise around a threshold flips nothing.
                 const int pb = output[i], pg = output[i + 1], pr = output[i + 2];

@@ -2,6 +2,7 @@
 #include "convert/nearest_color_reference.h"
 #include "dither/noise_generator.h"
 #include "dither/noise_test_support.h"
+#include "dither/routines.h"
 #include "dither/threshold.h"
 #include "dither/threshold_noise.h"
 #include "platform/runtime_error.h"
@@ -218,4 +219,34 @@ TEST(Noise, WholePictureMatchesPixelByPixelDrawsOnEveryInstructionSet)
             EXPECT_EQ(NextNoiseUniform(), next);
         }
     }
+}
+
+TEST(SteadyThresholdNoise, ADrawAgainUsesTheLastDrawsNumbersAndKeepsOrTakesItsColour)
+{
+    // Every pixel moves by 40 (between the keep and the refresh reach): each draws again with
+    // the numbers of the frame before, so its colour is the frame before's or the one a plain
+    // conversion of the moved picture from the frame before's generator state gives.
+    ConversionContext steady, plain;
+    steady.palette.assign(kTvcPalette16.begin(), kTvcPalette16.end());
+    plain.palette = steady.palette;
+    PictureBox before(37, 9), moved(37, 9), out(37, 9), again(37, 9);
+    before.Image() = MakeSamplePicture(37, 9);
+    moved.Image() = before.Image();
+    for (uint32_t& p : moved.Image().pixels)
+        for (int shift = 0; shift < 24; shift += 8)
+            p = (p & ~(0xFFu << shift))
+                | uint32_t(std::min(255, int((p >> shift) & 0xFF) + 40)) << shift;
+    SteadyThresholdNoiseRoutine(steady, out, before, 30, false);
+    const Surface first = out.Image();
+    ThresholdNoiseRoutine(plain, again, moved, 128, 30);
+    SteadyThresholdNoiseRoutine(steady, out, moved, 30, true);
+    int kept = 0, taken = 0;
+    for (size_t i = 0; i < first.pixels.size(); ++i) {
+        const uint32_t now = out.Image().pixels[i];
+        ASSERT_TRUE(now == first.pixels[i] || now == again.Image().pixels[i]) << i;
+        kept += now == first.pixels[i] && now != again.Image().pixels[i];
+        taken += now != first.pixels[i];
+    }
+    EXPECT_GT(kept, 0);
+    EXPECT_GT(taken, 0);
 }
