@@ -718,8 +718,8 @@ namespace {
     // gives the previous colour one (see SteadyRising), which moves only the thresholds.
     struct RisingThresholds {
         __m128i sum; // lane 0: white beats black where b + g + r exceeds it
-        __m128i pairs; // lane 0: white beats blue where g + r exceeds it; lane 2: white beats red
-                       // (g + b)
+        // lane 0: white beats blue where g + r exceeds it; lane 2: white beats red (g + b)
+        __m128i pairs;
         __m128i high; // lane 0: blue beats black (b); lane 2: red beats black (r)
         __m128i ahead; // lane 0: blue beats red (b − r); lane 2: red beats blue (r − b)
     };
@@ -1097,7 +1097,7 @@ SteadyTolerance SteadyToleranceFor(const NearestColorTable& table, DiffusionMeth
         return { share(50), share(25), 32 };
     // Still shares by kernel, in the order of DiffusionMethod: the kernels that spread a kept
     // pixel's error widely, or drop part of it (Atkinson), lose faithfulness soonest.
-    static constexpr std::array<int, kDiffusionMethodCount> kStill { 45, 100, 80, 80, 45, 50, 100,
+    static constexpr std::array<int, kDiffusionMethodCount> kStill { 45, 90, 80, 80, 45, 50, 80,
         50 };
     static_assert(int(DiffusionMethod::Sierra2Row) == kDiffusionMethodCount - 1);
     return { share(kStill[size_t(method)]), share(12), 48 };
