@@ -158,6 +158,30 @@ namespace {
 
     NoiseBlockFn g_noiseBlock = PickNoiseBlock(2);
 
+    // The nearer of a two-entry palette's colours, by the side of their dividing plane (entry 0
+    // on the plane itself), without a branch: with noise the side is a coin toss.
+    struct TwoEntryChoice {
+        int pr, pg, pb, threshold;
+        uint32_t c0, flip;
+
+        explicit TwoEntryChoice(const std::vector<PaletteEntry>& entries)
+        {
+            const PaletteEntry &e0 = entries[0], &e1 = entries[1];
+            pr = 2 * (int(e1.Red) - int(e0.Red));
+            pg = 2 * (int(e1.Green) - int(e0.Green));
+            pb = 2 * (int(e1.Blue) - int(e0.Blue));
+            threshold = int(e1.Red) * e1.Red + int(e1.Green) * e1.Green + int(e1.Blue) * e1.Blue
+                - int(e0.Red) * e0.Red - int(e0.Green) * e0.Green - int(e0.Blue) * e0.Blue;
+            c0 = PackEntry(e0);
+            flip = c0 ^ PackEntry(e1);
+        }
+        uint32_t operator()(int red, int green, int blue) const
+        {
+            const uint32_t one = 0u - uint32_t(pr * red + pg * green + pb * blue > threshold);
+            return c0 ^ (flip & one);
+        }
+    };
+
     // Nearest colours of the noised pixels; two-entry palettes by the side of their plane.
     template <class Nearest>
     void MapBlocks(
@@ -176,11 +200,193 @@ namespace {
         }
     }
 
+    // `count` bytes of `input` noised into `out`, each pixel with the numbers of its last draw
+    // (drawn[pixel]): byte 3j + o draws 2 − o after drawn[j].
+    void DrawAgain(
+        uint8_t* out, const uint8_t* input, size_t count, const uint64_t* drawn, uint8_t amplitude)
+    {
+        alignas(64) uint64_t steps[kBlockBytes];
+        for (size_t px = 0; px < count / 3; ++px)
+            for (size_t o = 0; o < 3; ++o)
+                steps[3 * px + o] = drawn[px] + (3 - o) * NoiseGenerator::kStep;
+        // Bytes past the picture in the last block draw after 0, unused.
+        std::fill(steps + count, steps + kBlockBytes, 0);
+        std::memcpy(out, input, count);
+        g_noiseBlock(out, count, 0, steps, amplitude);
+    }
+
+    // Eight pixels (24 bytes, read as 32) as blue, green and red lanes, or packed as the
+    // palette's colours are (blue lowest).
+    struct PixelLanes {
+        I32x8 blue, green, red;
+
+        explicit inline __attribute__((always_inline)) PixelLanes(const uint8_t* p)
+        {
+            U8x32 v;
+            std::memcpy(&v, p, sizeof v);
+            const U8x32 z = {};
+            blue = I32x8(__builtin_shufflevector(v, z, 0, 32, 32, 32, 3, 32, 32, 32, 6, 32, 32, 32,
+                9, 32, 32, 32, 12, 32, 32, 32, 15, 32, 32, 32, 18, 32, 32, 32, 21, 32, 32, 32));
+            green = I32x8(__builtin_shufflevector(v, z, 1, 32, 32, 32, 4, 32, 32, 32, 7, 32, 32, 32,
+                10, 32, 32, 32, 13, 32, 32, 32, 16, 32, 32, 32, 19, 32, 32, 32, 22, 32, 32, 32));
+            red = I32x8(__builtin_shufflevector(v, z, 2, 32, 32, 32, 5, 32, 32, 32, 8, 32, 32, 32,
+                11, 32, 32, 32, 14, 32, 32, 32, 17, 32, 32, 32, 20, 32, 32, 32, 23, 32, 32, 32));
+        }
+        inline __attribute__((always_inline)) I32x8 Packed() const
+        {
+            return blue | green << 8 | red << 16;
+        }
+    };
+
+    // Eight packed colours back to 24 bytes at `p`.
+    inline __attribute__((always_inline)) void StorePixels(uint8_t* p, I32x8 packed)
+    {
+        const U8x32 v = U8x32(packed), z = {};
+        const U8x32 bytes = __builtin_shufflevector(v, z, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14,
+            16, 17, 18, 20, 21, 22, 24, 25, 26, 28, 29, 30, 32, 32, 32, 32, 32, 32, 32, 32);
+        std::memcpy(p, &bytes, 24);
+    }
+
+    inline __attribute__((always_inline)) I32x8 Abs(I32x8 v) { return v < 0 ? -v : v; }
+
+    // One block of steady "Treshold+Noise" on a two-entry palette, eight pixels side by side:
+    // the same keep, again and afresh as the general loop, and the band around the dividing
+    // plane worked out on the plane's form s (|c − e0|² − |c − e1|² = s − threshold): a redrawn
+    // pixel turns to entry 1 where s reaches threshold + band, to entry 0 where s falls to
+    // threshold − band, and keeps its colour between.
+    struct SteadyTwoEntryBlocks {
+        TwoEntryChoice plane;
+        int band;
+        uint8_t amplitude;
+        uint64_t start; // the generator's state at the frame's start
+
+        // `continues`: the memory holds the frame before (else every pixel draws afresh).
+        // `slack`: 8 bytes follow the block in each buffer, which the lanes may read.
+        inline __attribute__((always_inline)) void Run(uint8_t* bytes, uint8_t* drawnFrom,
+            uint8_t* output, uint64_t* noiseAt, size_t block, size_t count, bool continues,
+            bool slack) const
+        {
+            // Whole blocks are worked where they lie; a block at the buffer's end on copies.
+            constexpr size_t kPadded = kBlockBytes + 8;
+            alignas(32) uint8_t copies[3][kPadded];
+            const bool inPlace = slack && count == kBlockBytes;
+            uint8_t* in = bytes + block;
+            uint8_t* was = drawnFrom + block;
+            uint8_t* before = output + block;
+            if (!inPlace) {
+                for (int k = 0; k < 3; ++k)
+                    std::memset(copies[k] + count, 0, kPadded - count);
+                in = static_cast<uint8_t*>(std::memcpy(copies[0], in, count));
+                was = static_cast<uint8_t*>(std::memcpy(copies[1], was, count));
+                before = static_cast<uint8_t*>(std::memcpy(copies[2], before, count));
+            }
+            const size_t groups = (count / 3 + 7) / 8;
+            I32x8 keepM[kBlockPixels / 8], againM[kBlockPixels / 8], freshM[kBlockPixels / 8];
+            I32x8 anyAgain = {}, anyFresh = {};
+            for (size_t g = 0; g < groups; ++g) {
+                const PixelLanes c(in + 24 * g), w(was + 24 * g);
+                I32x8 r = Abs(c.blue - w.blue);
+                const I32x8 dg = Abs(c.green - w.green), dr = Abs(c.red - w.red);
+                r = r > dg ? r : dg;
+                r = r > dr ? r : dr;
+                keepM[g] = continues ? I32x8(r <= kSteadyNoiseReach) : I32x8 {};
+                freshM[g] = continues ? I32x8(r > kSteadyNoiseRefresh) : I32x8 {} - 1;
+                againM[g] = ~(keepM[g] | freshM[g]);
+                anyAgain |= againM[g];
+                anyFresh |= freshM[g];
+            }
+            int64_t lanes[4];
+            std::memcpy(lanes, &anyFresh, sizeof lanes);
+            const bool drawFresh = (lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0;
+            std::memcpy(lanes, &anyAgain, sizeof lanes);
+            const bool drawAgain = (lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0;
+            // Lanes that draw neither read (and do not use) the unnoised bytes.
+            alignas(32) uint8_t afresh[kPadded], again[kPadded];
+            const uint8_t* fresh = in;
+            const uint8_t* redrawn = in;
+            if (drawFresh) {
+                std::memcpy(afresh, in, count);
+                std::memset(afresh + count, 0, kPadded - count);
+                g_noiseBlock(afresh, count, NoiseGenerator::Skip(start, block), kByteSteps.data(),
+                    amplitude);
+                fresh = afresh;
+            }
+            if (drawAgain) {
+                DrawAgain(again, in, count, noiseAt + block / 3, amplitude);
+                std::memset(again + count, 0, kPadded - count);
+                redrawn = again;
+            }
+            const I32x8 c0 = I32x8 {} + int32_t(plane.c0), flip = I32x8 {} + int32_t(plane.flip);
+            const int32_t threshold = plane.threshold;
+            const int32_t high = threshold + std::max(band, 1), low = threshold - band;
+            for (size_t g = 0; g < groups; ++g) {
+                const PixelLanes a(redrawn + 24 * g), f(fresh + 24 * g), c(in + 24 * g),
+                    w(was + 24 * g), p(before + 24 * g);
+                const I32x8 sa = plane.pr * a.red + plane.pg * a.green + plane.pb * a.blue;
+                const I32x8 sf = plane.pr * f.red + plane.pg * f.green + plane.pb * f.blue;
+                const I32x8 wasOne = p.Packed() == (c0 ^ flip);
+                const I32x8 one = (keepM[g] & wasOne)
+                    | (againM[g] & ((sa >= high) | (wasOne & (sa > low))))
+                    | (freshM[g] & (sf > threshold));
+                const I32x8 drawnNow = (w.Packed() & keepM[g]) | (c.Packed() & ~keepM[g]);
+                // Each group's bytes were read (above, and the next group's first eight by
+                // this one's lanes) before these stores reach them.
+                StorePixels(in + 24 * g, c0 ^ (flip & one));
+                StorePixels(before + 24 * g, c0 ^ (flip & one));
+                StorePixels(was + 24 * g, drawnNow);
+                std::memcpy(lanes, &freshM[g], sizeof lanes);
+                if ((lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0)
+                    for (size_t l = 0; l < 8 && 8 * g + l < count / 3; ++l)
+                        if (freshM[g][l]) {
+                            const size_t i = block + 24 * g + 3 * l;
+                            noiseAt[i / 3] = NoiseGenerator::Skip(start, i);
+                        }
+            }
+            if (!inPlace) {
+                std::memcpy(bytes + block, in, count);
+                std::memcpy(drawnFrom + block, was, count);
+                std::memcpy(output + block, before, count);
+            }
+        }
+    };
+
+    // The shuffles that spread pixels into lanes take a byte shuffle instruction, which the
+    // baseline instruction set lacks, so the blocks run with AVX2 where the processor has it.
+    using TwoEntryBlocksFn = void (*)(const SteadyTwoEntryBlocks&, uint8_t*, uint8_t*, uint8_t*,
+        uint64_t*, size_t, size_t, bool, bool);
+    void TwoEntryBlocksBaseline(const SteadyTwoEntryBlocks& b, uint8_t* bytes, uint8_t* drawnFrom,
+        uint8_t* output, uint64_t* noiseAt, size_t block, size_t count, bool continues, bool slack)
+    {
+        b.Run(bytes, drawnFrom, output, noiseAt, block, count, continues, slack);
+    }
+#if defined(__GNUC__) && defined(__x86_64__)
+    __attribute__((target("avx2"))) void TwoEntryBlocksAvx2(const SteadyTwoEntryBlocks& b,
+        uint8_t* bytes, uint8_t* drawnFrom, uint8_t* output, uint64_t* noiseAt, size_t block,
+        size_t count, bool continues, bool slack)
+    {
+        b.Run(bytes, drawnFrom, output, noiseAt, block, count, continues, slack);
+    }
+#endif
+    TwoEntryBlocksFn PickTwoEntryBlocks(int widest)
+    {
+#if defined(__GNUC__) && defined(__x86_64__)
+        if (widest >= 1 && __builtin_cpu_supports("avx2"))
+            return TwoEntryBlocksAvx2;
+#endif
+        (void)widest;
+        return TwoEntryBlocksBaseline;
+    }
+    TwoEntryBlocksFn g_twoEntryBlocks = PickTwoEntryBlocks(2);
+
 } // namespace
 
 // For the tests: runs the noise on at most the given instruction set (0 the baseline, 1 AVX2,
 // 2 AVX-512), as far as the processor offers it.
-void UseNoiseLanes(int widest) { g_noiseBlock = PickNoiseBlock(widest); }
+void UseNoiseLanes(int widest)
+{
+    g_noiseBlock = PickNoiseBlock(widest);
+    g_twoEntryBlocks = PickTwoEntryBlocks(widest);
+}
 
 // For the tests: the lane form of AddNoiseBits, in one of the eight lanes.
 uint8_t AddNoiseBitsInLanes(uint8_t channel, uint8_t amplitude, uint32_t bits)
@@ -211,17 +417,7 @@ void ThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& des
     uint8_t* const end = begin + work.Geometry().SizeBytes();
     const auto& entries = table.Entries();
     if (entries.size() == 2) {
-        const PaletteEntry &e0 = entries[0], &e1 = entries[1];
-        const int pr = 2 * (int(e1.Red) - int(e0.Red)), pg = 2 * (int(e1.Green) - int(e0.Green)),
-                  pb = 2 * (int(e1.Blue) - int(e0.Blue));
-        const int threshold = int(e1.Red) * e1.Red + int(e1.Green) * e1.Green
-            + int(e1.Blue) * e1.Blue - int(e0.Red) * e0.Red - int(e0.Green) * e0.Green
-            - int(e0.Blue) * e0.Blue;
-        const uint32_t c0 = PackEntry(e0), flip = c0 ^ PackEntry(e1);
-        MapBlocks(begin, end, state, amplitude, [&](int red, int green, int blue) {
-            const uint32_t one = 0u - uint32_t(pr * red + pg * green + pb * blue > threshold);
-            return c0 ^ (flip & one);
-        });
+        MapBlocks(begin, end, state, amplitude, TwoEntryChoice(entries));
     } else {
         MapBlocks(begin, end, state, amplitude, [&](uint8_t red, uint8_t green, uint8_t blue) {
             return table.Lookup(red, green, blue);
@@ -259,6 +455,16 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
     // own, which the vector lanes work out a block at a time, for the blocks that need them.
     const uint64_t start = generator.State();
     const int band = 255 * SmallestStep(table) * kSteadyNoiseBandShare / 100;
+    if (table.Entries().size() == 2) {
+        const SteadyTwoEntryBlocks blocks { TwoEntryChoice(table.Entries()), band, amplitude,
+            start };
+        for (size_t block = 0; block < size; block += kBlockBytes)
+            g_twoEntryBlocks(blocks, bytes, drawnFrom, output, noiseAt, block,
+                std::min(kBlockBytes, size - block), keep, block + kBlockBytes + 8 <= size);
+        context.noiseState = NoiseGenerator::Skip(start, size);
+        work.DrawTo(destination);
+        return;
+    }
     enum Draw : uint8_t { kKeep, kAgain, kAfresh };
     for (size_t block = 0; block < size; block += kBlockBytes) {
         const size_t count = std::min(kBlockBytes, size - block);
@@ -288,15 +494,7 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
             freshFrom = afresh;
         }
         if (anyAgain) {
-            // Byte 3j + o draws 2 − o after its pixel's state of that draw (bytes past the
-            // picture in the last block after 0, unused).
-            alignas(64) uint64_t steps[kBlockBytes] = {};
-            const uint64_t* const drawn = noiseAt + block / 3;
-            for (size_t px = 0; px < count / 3; ++px)
-                for (size_t o = 0; o < 3; ++o)
-                    steps[3 * px + o] = drawn[px] + (3 - o) * NoiseGenerator::kStep;
-            std::memcpy(again, bytes + block, count);
-            g_noiseBlock(again, count, 0, steps, amplitude);
+            DrawAgain(again, bytes + block, count, noiseAt + block / 3, amplitude);
             againFrom = again;
         }
         for (size_t k = 0; k < count; k += 3) {

@@ -225,28 +225,45 @@ TEST(SteadyThresholdNoise, ADrawAgainUsesTheLastDrawsNumbersAndKeepsOrTakesItsCo
 {
     // Every pixel moves by 40 (between the keep and the refresh reach): each draws again with
     // the numbers of the frame before, so its colour is the frame before's or the one a plain
-    // conversion of the moved picture from the frame before's generator state gives.
-    ConversionContext steady, plain;
-    steady.palette.assign(kTvcPalette16.begin(), kTvcPalette16.end());
-    plain.palette = steady.palette;
-    PictureBox before(37, 9), moved(37, 9), out(37, 9), again(37, 9);
+    // conversion of the moved picture from the frame before's generator state gives. Two-entry
+    // palettes take their own lanes, on every instruction set alike.
+    PictureBox before(37, 9), moved(37, 9);
     before.Image() = MakeSamplePicture(37, 9);
     moved.Image() = before.Image();
     for (uint32_t& p : moved.Image().pixels)
         for (int shift = 0; shift < 24; shift += 8)
             p = (p & ~(0xFFu << shift))
                 | uint32_t(std::min(255, int((p >> shift) & 0xFF) + 40)) << shift;
-    SteadyThresholdNoiseRoutine(steady, out, before, 30, false);
-    const Surface first = out.Image();
-    ThresholdNoiseRoutine(plain, again, moved, 128, 30);
-    SteadyThresholdNoiseRoutine(steady, out, moved, 30, true);
-    int kept = 0, taken = 0;
-    for (size_t i = 0; i < first.pixels.size(); ++i) {
-        const uint32_t now = out.Image().pixels[i];
-        ASSERT_TRUE(now == first.pixels[i] || now == again.Image().pixels[i]) << i;
-        kept += now == first.pixels[i] && now != again.Image().pixels[i];
-        taken += now != first.pixels[i];
+    for (const std::vector<PaletteEntry>& palette :
+        { std::vector<PaletteEntry>(kTvcPalette16.begin(), kTvcPalette16.end()),
+            std::vector<PaletteEntry>(kTvcPalette2.begin(), kTvcPalette2.end()),
+            std::vector<PaletteEntry> { { 0, 0, 0 }, { 96, 160, 255 } } }) {
+        Surface widest;
+        for (int lanes : { 2, 0 }) {
+            UseNoiseLanes(lanes);
+            ConversionContext steady, plain;
+            steady.palette = palette;
+            plain.palette = palette;
+            PictureBox out(37, 9), again(37, 9);
+            SteadyThresholdNoiseRoutine(steady, out, before, 30, false);
+            const Surface first = out.Image();
+            ThresholdNoiseRoutine(plain, again, moved, 128, 30);
+            SteadyThresholdNoiseRoutine(steady, out, moved, 30, true);
+            int kept = 0, taken = 0;
+            for (size_t i = 0; i < first.pixels.size(); ++i) {
+                const uint32_t now = out.Image().pixels[i];
+                ASSERT_TRUE(now == first.pixels[i] || now == again.Image().pixels[i])
+                    << palette.size() << " colours, pixel " << i;
+                kept += now == first.pixels[i] && now != again.Image().pixels[i];
+                taken += now != first.pixels[i];
+            }
+            EXPECT_GT(kept, 0) << palette.size() << " colours";
+            EXPECT_GT(taken, 0) << palette.size() << " colours";
+            if (lanes == 2)
+                widest = out.Image();
+            else
+                EXPECT_EQ(out.Image(), widest) << palette.size() << " colours";
+        }
+        UseNoiseLanes(2);
     }
-    EXPECT_GT(kept, 0);
-    EXPECT_GT(taken, 0);
 }
