@@ -202,7 +202,7 @@ namespace {
 
     // `count` bytes of `input` noised into `out`, each pixel with the numbers of its last draw
     // (drawn[pixel]): byte 3j + o draws 2 − o after drawn[j].
-    void DrawAgain(
+    inline __attribute__((always_inline)) void DrawAgain(
         uint8_t* out, const uint8_t* input, size_t count, const uint64_t* drawn, uint8_t amplitude)
     {
         alignas(64) uint64_t steps[kBlockBytes];
