@@ -30,22 +30,30 @@ namespace {
     }
 } // namespace
 
+TwoEntryPlane::TwoEntryPlane(const PaletteEntry& e0, const PaletteEntry& e1)
+    : red(2 * (int(e1.Red) - int(e0.Red)))
+    , green(2 * (int(e1.Green) - int(e0.Green)))
+    , blue(2 * (int(e1.Blue) - int(e0.Blue)))
+    , threshold(Distance(e1, 0, 0, 0) - Distance(e0, 0, 0, 0))
+    , colour0(PackEntry(e0))
+    , colour1(PackEntry(e1))
+{
+}
+
 NearestColorTable::NearestColorTable(std::span<const PaletteEntry> palette)
     : m_palette(palette.begin(), palette.end())
     , m_cells(size_t(1) << 15)
 {
     if (m_palette.empty())
-        throw platform::RuntimeError(platform::ErrorNumber::SubscriptOutOfRange, "palette is empty");
+        throw platform::RuntimeError(
+            platform::ErrorNumber::SubscriptOutOfRange, "palette is empty");
     const size_t n = m_palette.size();
     for (const PaletteEntry& e : m_palette)
         m_colours.push_back(PackEntry(e));
     if (n == 2) {
         const PaletteEntry &e0 = m_palette[0], &e1 = m_palette[1];
         m_twoEntries = true;
-        m_plane[0] = 2 * (int(e1.Red) - int(e0.Red));
-        m_plane[1] = 2 * (int(e1.Green) - int(e0.Green));
-        m_plane[2] = 2 * (int(e1.Blue) - int(e0.Blue));
-        m_planeThreshold = Distance(e1, 0, 0, 0) - Distance(e0, 0, 0, 0);
+        m_plane = TwoEntryPlane(e0, e1);
     }
     constexpr int kSide = 8; // channel values per cell side
 
@@ -59,7 +67,8 @@ NearestColorTable::NearestColorTable(std::span<const PaletteEntry> palette)
             const int r = lo[0] + ((corner & 4) ? kSide - 1 : 0);
             const int g = lo[1] + ((corner & 2) ? kSide - 1 : 0);
             const int b = lo[2] + ((corner & 1) ? kSide - 1 : 0);
-            worst = std::max(worst, Distance(m_palette[i], r, g, b) - Distance(m_palette[j], r, g, b));
+            worst = std::max(
+                worst, Distance(m_palette[i], r, g, b) - Distance(m_palette[j], r, g, b));
         }
         return worst < 0 || (worst == 0 && i < j);
     };
@@ -71,7 +80,8 @@ NearestColorTable::NearestColorTable(std::span<const PaletteEntry> palette)
                 const int lo[3] = { cr * kSide, cg * kSide, cb * kSide };
                 // The entry nearest to the cell's centre rules out most others at once; the rest
                 // are tried only for the entries it leaves standing.
-                const size_t centre = NearestIndex(m_palette, lo[0] + kSide / 2, lo[1] + kSide / 2, lo[2] + kSide / 2);
+                const size_t centre = NearestIndex(
+                    m_palette, lo[0] + kSide / 2, lo[1] + kSide / 2, lo[2] + kSide / 2);
                 candidates.clear();
                 for (size_t j = 0; j < n; ++j) {
                     bool out = j != centre && rulesOut(centre, j, lo);

@@ -20,6 +20,20 @@ namespace pelorin {
 // (subscript out of range) when `Palette` is empty.
 uint32_t NearestColor(uint8_t red, uint8_t green, uint8_t blue);
 
+// The plane between a two-entry palette's entries: entry 1 is nearer exactly where the plane's
+// linear form exceeds the threshold (on the plane itself entry 0, the lower index, wins):
+// d1 < d0 ⟺ 2·(e1 − e0)·c > |e1|² − |e0|².
+struct TwoEntryPlane {
+    int red = 0, green = 0, blue = 0; // the form's weight per channel
+    int threshold = 0;
+    uint32_t colour0 = 0, colour1 = 0; // packed 0x00RRGGBB
+
+    TwoEntryPlane() = default;
+    TwoEntryPlane(const PaletteEntry& e0, const PaletteEntry& e1);
+    int Form(int r, int g, int b) const { return red * r + green * g + blue * b; }
+    bool EntryOne(int r, int g, int b) const { return Form(r, g, b) > threshold; }
+};
+
 // A lookup structure giving exactly NearestColorLinear's results, fast. RGB space is cut into
 // 32 × 32 × 32 cells; each cell lists, in index order, only the entries that can be nearest to
 // some colour inside it. Most cells have a single candidate and answer with one table read.
@@ -30,18 +44,17 @@ public:
 
     uint32_t Lookup(uint8_t red, uint8_t green, uint8_t blue) const
     {
-        if (m_twoEntries) {
-            // Entry 1 is nearer exactly where this linear form exceeds the threshold; on the
-            // dividing plane itself entry 0, the lower index, wins.
-            const int side = m_plane[0] * red + m_plane[1] * green + m_plane[2] * blue;
-            return side > m_planeThreshold ? m_colours[1] : m_colours[0];
-        }
-        const uint32_t cell = m_cells[(size_t(red >> 3) << 10) | (size_t(green >> 3) << 5) | (blue >> 3)];
+        if (m_twoEntries)
+            return m_plane.EntryOne(red, green, blue) ? m_plane.colour1 : m_plane.colour0;
+        const uint32_t cell
+            = m_cells[(size_t(red >> 3) << 10) | (size_t(green >> 3) << 5) | (blue >> 3)];
         if (cell < kListFlag)
             return cell;
         return Search(cell & ~kListFlag, red, green, blue);
     }
     const std::vector<PaletteEntry>& Entries() const { return m_palette; }
+    // The plane between the two entries of a two-entry palette (else all zero).
+    const TwoEntryPlane& Plane() const { return m_plane; }
 
 private:
     // A cell holds the colour of its only candidate (0x00RRGGBB), or kListFlag + the offset of
@@ -51,10 +64,9 @@ private:
 
     std::vector<PaletteEntry> m_palette;
     std::vector<uint32_t> m_colours; // packed 0x00RRGGBB per entry
-    // Two entries ("Graphics 2"): d1 < d0 ⟺ 2·(e1 − e0)·c > |e1|² − |e0|², no table needed.
+    // Two entries ("Graphics 2"): the side of the plane between them, no table needed.
     bool m_twoEntries = false;
-    int m_plane[3] = { 0, 0, 0 };
-    int m_planeThreshold = 0;
+    TwoEntryPlane m_plane;
     std::vector<uint32_t> m_cells;
     std::vector<uint8_t> m_lists;
 };

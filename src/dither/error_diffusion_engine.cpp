@@ -205,33 +205,11 @@ namespace {
         }
     };
 
-    // The plane between a two-entry palette's entries: entry 1 is nearer exactly where the
-    // plane's linear form exceeds the threshold (on the plane itself entry 0, the lower index,
-    // wins), as NearestColorTable decides: d1 < d0 ⟺ 2·(e1 − e0)·c > |e1|² − |e0|².
-    struct TwoEntryPlane {
-        int planeBlue = 0, planeGreen = 0, planeRed = 0;
-        int threshold = 0;
-        uint32_t colour0 = 0, colour1 = 0;
-
-        TwoEntryPlane() = default;
-        explicit TwoEntryPlane(const NearestColorTable& table)
-        {
-            const PaletteEntry& e0 = table.Entries()[0];
-            const PaletteEntry& e1 = table.Entries()[1];
-            planeBlue = 2 * (int(e1.Blue) - int(e0.Blue));
-            planeGreen = 2 * (int(e1.Green) - int(e0.Green));
-            planeRed = 2 * (int(e1.Red) - int(e0.Red));
-            threshold = int(e1.Blue) * e1.Blue + int(e1.Green) * e1.Green + int(e1.Red) * e1.Red
-                - int(e0.Blue) * e0.Blue - int(e0.Green) * e0.Green - int(e0.Red) * e0.Red;
-            colour0 = PackEntry(e0);
-            colour1 = PackEntry(e1);
-        }
-        // All ones where entry 1 is the nearer.
-        PELORIN_INLINE int32_t EntryOne(int blue, int green, int red) const
-        {
-            return -int32_t(planeBlue * blue + planeGreen * green + planeRed * red > threshold);
-        }
-    };
+    // All ones where the plane puts entry 1 nearer.
+    PELORIN_INLINE int32_t EntryOne(const TwoEntryPlane& plane, int blue, int green, int red)
+    {
+        return -int32_t(plane.EntryOne(red, green, blue));
+    }
 
     // Two entries: entry 1 is nearer exactly where the plane's linear form exceeds the threshold
     // (on the plane itself entry 0, the lower index, wins), as NearestColorTable decides. The
@@ -246,7 +224,7 @@ namespace {
         Pair blues[256], greens[256], reds[256];
 
         explicit PlaneQuantiser(const NearestColorTable& table)
-            : plane(table)
+            : plane(table.Plane())
         {
             const PaletteEntry& e0 = table.Entries()[0];
             const PaletteEntry& e1 = table.Entries()[1];
@@ -268,7 +246,7 @@ namespace {
         PELORIN_INLINE Quotients operator()(uint8_t* pixel, int blue, int green, int red) const
         {
             const Pair b = blues[blue], g = greens[green], r = reds[red];
-            const int32_t one = plane.EntryOne(blue, green, red);
+            const int32_t one = EntryOne(plane, blue, green, red);
             const uint32_t colour
                 = plane.colour0 ^ ((plane.colour0 ^ plane.colour1) & uint32_t(one));
             pixel[0] = uint8_t(colour);
@@ -299,14 +277,14 @@ namespace {
             , tolerance(tol)
         {
             if constexpr (TwoEntries)
-                plane = TwoEntryPlane(table);
+                plane = table.Plane();
         }
 
         PELORIN_INLINE Quotients operator()(uint8_t* pixel, int blue, int green, int red) const
         {
             uint32_t n;
             if constexpr (TwoEntries)
-                n = plane.EntryOne(blue, green, red) ? plane.colour1 : plane.colour0;
+                n = EntryOne(plane, blue, green, red) ? plane.colour1 : plane.colour0;
             else
                 n = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
             int newBlue = int(n & 0xFF), newGreen = int((n >> 8) & 0xFF), newRed = int(n >> 16);

@@ -158,27 +158,14 @@ namespace {
 
     NoiseBlockFn g_noiseBlock = PickNoiseBlock(2);
 
-    // The nearer of a two-entry palette's colours, by the side of their dividing plane (entry 0
-    // on the plane itself), without a branch: with noise the side is a coin toss.
+    // The nearer of a two-entry palette's colours, by the side of their dividing plane, without
+    // a branch: with noise the side is a coin toss.
     struct TwoEntryChoice {
-        int pr, pg, pb, threshold;
-        uint32_t c0, flip;
-
-        explicit TwoEntryChoice(const std::vector<PaletteEntry>& entries)
-        {
-            const PaletteEntry &e0 = entries[0], &e1 = entries[1];
-            pr = 2 * (int(e1.Red) - int(e0.Red));
-            pg = 2 * (int(e1.Green) - int(e0.Green));
-            pb = 2 * (int(e1.Blue) - int(e0.Blue));
-            threshold = int(e1.Red) * e1.Red + int(e1.Green) * e1.Green + int(e1.Blue) * e1.Blue
-                - int(e0.Red) * e0.Red - int(e0.Green) * e0.Green - int(e0.Blue) * e0.Blue;
-            c0 = PackEntry(e0);
-            flip = c0 ^ PackEntry(e1);
-        }
+        TwoEntryPlane plane;
         uint32_t operator()(int red, int green, int blue) const
         {
-            const uint32_t one = 0u - uint32_t(pr * red + pg * green + pb * blue > threshold);
-            return c0 ^ (flip & one);
+            const uint32_t one = 0u - uint32_t(plane.EntryOne(red, green, blue));
+            return plane.colour0 ^ ((plane.colour0 ^ plane.colour1) & one);
         }
     };
 
@@ -255,7 +242,7 @@ namespace {
     // pixel turns to entry 1 where s reaches threshold + band, to entry 0 where s falls to
     // threshold − band, and keeps its colour between.
     struct SteadyTwoEntryBlocks {
-        TwoEntryChoice plane;
+        TwoEntryPlane plane;
         int band;
         uint8_t amplitude;
         uint64_t start; // the generator's state at the frame's start
@@ -316,14 +303,15 @@ namespace {
                 std::memset(again + count, 0, kPadded - count);
                 redrawn = again;
             }
-            const I32x8 c0 = I32x8 {} + int32_t(plane.c0), flip = I32x8 {} + int32_t(plane.flip);
+            const I32x8 c0 = I32x8 {} + int32_t(plane.colour0),
+                        flip = I32x8 {} + int32_t(plane.colour0 ^ plane.colour1);
             const int32_t threshold = plane.threshold;
             const int32_t high = threshold + std::max(band, 1), low = threshold - band;
             for (size_t g = 0; g < groups; ++g) {
                 const PixelLanes a(redrawn + 24 * g), f(fresh + 24 * g), c(in + 24 * g),
                     w(was + 24 * g), p(before + 24 * g);
-                const I32x8 sa = plane.pr * a.red + plane.pg * a.green + plane.pb * a.blue;
-                const I32x8 sf = plane.pr * f.red + plane.pg * f.green + plane.pb * f.blue;
+                const I32x8 sa = plane.red * a.red + plane.green * a.green + plane.blue * a.blue;
+                const I32x8 sf = plane.red * f.red + plane.green * f.green + plane.blue * f.blue;
                 const I32x8 wasOne = p.Packed() == (c0 ^ flip);
                 const I32x8 one = (keepM[g] & wasOne)
                     | (againM[g] & ((sa >= high) | (wasOne & (sa > low))))
@@ -417,7 +405,7 @@ void ThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& des
     uint8_t* const end = begin + work.Geometry().SizeBytes();
     const auto& entries = table.Entries();
     if (entries.size() == 2) {
-        MapBlocks(begin, end, state, amplitude, TwoEntryChoice(entries));
+        MapBlocks(begin, end, state, amplitude, TwoEntryChoice { table.Plane() });
     } else {
         MapBlocks(begin, end, state, amplitude, [&](uint8_t red, uint8_t green, uint8_t blue) {
             return table.Lookup(red, green, blue);
@@ -456,8 +444,7 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
     const uint64_t start = generator.State();
     const int band = 255 * SmallestStep(table) * kSteadyNoiseBandShare / 100;
     if (table.Entries().size() == 2) {
-        const SteadyTwoEntryBlocks blocks { TwoEntryChoice(table.Entries()), band, amplitude,
-            start };
+        const SteadyTwoEntryBlocks blocks { table.Plane(), band, amplitude, start };
         for (size_t block = 0; block < size; block += kBlockBytes)
             g_twoEntryBlocks(blocks, bytes, drawnFrom, output, noiseAt, block,
                 std::min(kBlockBytes, size - block), keep, block + kBlockBytes + 8 <= size);
