@@ -262,6 +262,10 @@ namespace {
     // Steady dithering's choice on any palette: the nearest colour n, or the colour p the frame
     // before left at this pixel where c lies at most the pixel's tolerance further from p than
     // from n (SteadyTolerance).
+    //
+    // |c − p|² − |c − n|² never exceeds |c − p|², so where c lies within the tolerance of p
+    // itself, p is kept whatever n is, and the nearest colour need not be looked up at all: on a
+    // still picture that is most pixels, and the lookup is the scan's slowest step.
     template <int D, int Right1, bool TwoEntries> struct SteadyQuantiser {
         const NearestColorTable& table;
         const uint8_t* buffer;
@@ -282,37 +286,34 @@ namespace {
 
         PELORIN_INLINE Quotients operator()(uint8_t* pixel, int blue, int green, int red) const
         {
-            uint32_t n;
-            if constexpr (TwoEntries)
-                n = EntryOne(plane, blue, green, red) ? plane.colour1 : plane.colour0;
-            else
-                n = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
-            int newBlue = int(n & 0xFF), newGreen = int((n >> 8) & 0xFF), newRed = int(n >> 16);
             const size_t at = size_t(pixel - buffer);
             // The previous colour as packed as n (blue lowest); the border leaves a fourth byte.
             uint32_t p;
             std::memcpy(&p, previous.result + at, 4);
             p &= 0xFFFFFFu;
-            if (p != n) {
-                const int pb = int(p & 0xFF), pg = int((p >> 8) & 0xFF), pr = int(p >> 16);
-                int bonus = tolerance.still;
-                if (previous.moved) {
-                    uint32_t flags;
-                    std::memcpy(&flags, previous.moved + at, 4);
-                    if (flags & 0xFFFFFFu)
-                        bonus = tolerance.moved;
-                }
-                const int dn = (blue - newBlue) * (blue - newBlue)
-                    + (green - newGreen) * (green - newGreen) + (red - newRed) * (red - newRed);
-                const int dp = (blue - pb) * (blue - pb) + (green - pg) * (green - pg)
-                    + (red - pr) * (red - pr);
-                if (dp - dn < 255 * bonus) {
-                    newBlue = pb;
-                    newGreen = pg;
-                    newRed = pr;
-                }
+            int bonus = tolerance.still;
+            if (previous.moved) {
+                uint32_t flags;
+                std::memcpy(&flags, previous.moved + at, 4);
+                if (flags & 0xFFFFFFu)
+                    bonus = tolerance.moved;
             }
-            return Settle<D, Right1>(pixel, blue, green, red, newBlue, newGreen, newRed);
+            const int pb = int(p & 0xFF), pg = int((p >> 8) & 0xFF), pr = int(p >> 16);
+            const int dp = (blue - pb) * (blue - pb) + (green - pg) * (green - pg)
+                + (red - pr) * (red - pr);
+            if (dp < 255 * bonus)
+                return Settle<D, Right1>(pixel, blue, green, red, pb, pg, pr);
+            uint32_t n;
+            if constexpr (TwoEntries)
+                n = EntryOne(plane, blue, green, red) ? plane.colour1 : plane.colour0;
+            else
+                n = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
+            const int nb = int(n & 0xFF), ng = int((n >> 8) & 0xFF), nr = int(n >> 16);
+            const int dn
+                = (blue - nb) * (blue - nb) + (green - ng) * (green - ng) + (red - nr) * (red - nr);
+            if (dp - dn < 255 * bonus)
+                return Settle<D, Right1>(pixel, blue, green, red, pb, pg, pr);
+            return Settle<D, Right1>(pixel, blue, green, red, nb, ng, nr);
         }
     };
 
@@ -1078,7 +1079,7 @@ SteadyTolerance SteadyToleranceFor(const NearestColorTable& table, DiffusionMeth
     static constexpr std::array<int, kDiffusionMethodCount> kStill { 45, 90, 80, 80, 45, 50, 80,
         50 };
     static_assert(int(DiffusionMethod::Sierra2Row) == kDiffusionMethodCount - 1);
-    return { share(kStill[size_t(method)]), share(12), 48 };
+    return { share(kStill[size_t(method)]), share(12), 40 };
 }
 
 void MarkMovedBytes(const uint8_t* input, uint8_t* before, uint8_t* moved, size_t count, int reach)
