@@ -299,8 +299,8 @@ namespace {
                     bonus = tolerance.moved;
             }
             const int pb = int(p & 0xFF), pg = int((p >> 8) & 0xFF), pr = int(p >> 16);
-            const int dp = (blue - pb) * (blue - pb) + (green - pg) * (green - pg)
-                + (red - pr) * (red - pr);
+            const int dp
+                = (blue - pb) * (blue - pb) + (green - pg) * (green - pg) + (red - pr) * (red - pr);
             if (dp < 255 * bonus)
                 return Settle<D, Right1>(pixel, blue, green, red, pb, pg, pr);
             uint32_t n;

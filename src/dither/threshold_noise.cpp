@@ -53,6 +53,7 @@ namespace {
     using U32x8 = uint32_t __attribute__((vector_size(32)));
     using I32x8 = int32_t __attribute__((vector_size(32)));
     using U8x8 = uint8_t __attribute__((vector_size(8)));
+    using U8x16 = uint8_t __attribute__((vector_size(16)));
     using U8x32 = uint8_t __attribute__((vector_size(32)));
     using U64x4 = uint64_t __attribute__((vector_size(32)));
 
@@ -78,13 +79,10 @@ namespace {
         return v > 255 ? 255 : v;
     }
 
-    // Eight bytes from `work + m`, noised in place: byte m draws after state + steps[m].
+    // Eight bytes from `work + m`, noised in place, byte m + j with the draw after state z[j].
     inline __attribute__((always_inline)) void Noise8(
-        uint8_t* work, size_t m, uint64_t state, const uint64_t* steps, uint8_t amplitude)
+        uint8_t* work, size_t m, U64x8 z, uint8_t amplitude)
     {
-        U64x8 z;
-        std::memcpy(&z, steps + m, sizeof z);
-        z += state;
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
         z ^= z >> 31;
@@ -101,41 +99,79 @@ namespace {
         std::memcpy(work + m, &out, sizeof out);
     }
 
-    // Noises `count` bytes (a whole number of pixels, at most a block), byte m drawn after
-    // state + steps[m] (steps: a whole block's).
-    inline __attribute__((always_inline)) void NoiseBlockBody(
-        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* steps, uint8_t amplitude)
+    // Eight pixels (24 bytes from `work + m`, m a multiple of 24) noised in place, each with the
+    // numbers of its last draw: byte 3j + o draws 2 − o after drawn[j], that is, after the state
+    // drawn[j] + (3 − o)·step. The pixels' states are spread over the bytes in the lanes.
+    inline __attribute__((always_inline)) void NoiseAgain24(
+        uint8_t* work, size_t m, const uint64_t* drawn, uint8_t amplitude)
     {
-        // A whole block at a fixed count; a short last block is worked on a copy.
+        constexpr uint64_t s1 = NoiseGenerator::kStep, s2 = 2 * s1, s3 = 3 * s1;
+        U64x8 d;
+        std::memcpy(&d, drawn + m / 3, sizeof d);
+        Noise8(work, m,
+            __builtin_shufflevector(d, d, 0, 0, 0, 1, 1, 1, 2, 2)
+                + U64x8 { s3, s2, s1, s3, s2, s1, s3, s2 },
+            amplitude);
+        Noise8(work, m + 8,
+            __builtin_shufflevector(d, d, 2, 3, 3, 3, 4, 4, 4, 5)
+                + U64x8 { s1, s3, s2, s1, s3, s2, s1, s3 },
+            amplitude);
+        Noise8(work, m + 16,
+            __builtin_shufflevector(d, d, 5, 5, 6, 6, 6, 7, 7, 7)
+                + U64x8 { s2, s1, s3, s2, s1, s3, s2, s1 },
+            amplitude);
+    }
+
+    // Noises `count` bytes (a whole number of pixels, at most a block): with `drawn` null, byte
+    // m with the draw after state + steps[m]; else each pixel with the numbers of its last draw,
+    // drawn[pixel] (see NoiseAgain24).
+    inline __attribute__((always_inline)) void NoiseBlockBody(
+        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* drawn, uint8_t amplitude)
+    {
+        // A whole block at a fixed count; a short last block is worked on copies.
         uint8_t copy[kBlockBytes];
+        uint64_t drawnCopy[kBlockPixels];
         uint8_t* const work = count == kBlockBytes ? bytes : copy;
         if (work == copy) {
             std::memcpy(copy, bytes, count);
             std::memset(copy + count, 0, kBlockBytes - count);
+            if (drawn) {
+                std::memcpy(drawnCopy, drawn, count / 3 * sizeof *drawn);
+                std::fill(drawnCopy + count / 3, drawnCopy + kBlockPixels, 0);
+                drawn = drawnCopy;
+            }
         }
-        for (size_t m = 0; m < kBlockBytes; m += 8)
-            Noise8(work, m, state, steps, amplitude);
+        if (drawn) {
+            for (size_t m = 0; m < kBlockBytes; m += 24)
+                NoiseAgain24(work, m, drawn, amplitude);
+        } else {
+            for (size_t m = 0; m < kBlockBytes; m += 8) {
+                U64x8 z;
+                std::memcpy(&z, kByteSteps.data() + m, sizeof z);
+                Noise8(work, m, z + state, amplitude);
+            }
+        }
         if (work == copy)
             std::memcpy(bytes, copy, count);
     }
 
     void NoiseBlockBaseline(
-        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* steps, uint8_t amplitude)
+        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* drawn, uint8_t amplitude)
     {
-        NoiseBlockBody(bytes, count, state, steps, amplitude);
+        NoiseBlockBody(bytes, count, state, drawn, amplitude);
     }
 
 #if defined(__GNUC__) && defined(__x86_64__)
     __attribute__((target("avx2"))) void NoiseBlockAvx2(
-        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* steps, uint8_t amplitude)
+        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* drawn, uint8_t amplitude)
     {
-        NoiseBlockBody(bytes, count, state, steps, amplitude);
+        NoiseBlockBody(bytes, count, state, drawn, amplitude);
     }
     // 64-bit lanes multiplied in one instruction.
     __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"))) void NoiseBlockAvx512(
-        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* steps, uint8_t amplitude)
+        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* drawn, uint8_t amplitude)
     {
-        NoiseBlockBody(bytes, count, state, steps, amplitude);
+        NoiseBlockBody(bytes, count, state, drawn, amplitude);
     }
 #endif
 
@@ -176,7 +212,7 @@ namespace {
     {
         for (uint8_t* block = begin; block < end; block += kBlockBytes) {
             const size_t count = std::min<size_t>(kBlockBytes, size_t(end - block));
-            g_noiseBlock(block, count, state, kByteSteps.data(), amplitude);
+            g_noiseBlock(block, count, state, nullptr, amplitude);
             state = NoiseGenerator::Skip(state, count);
             for (uint8_t* p = block; p < block + count; p += 3) {
                 const uint32_t c = nearest(p[2], p[1], p[0]);
@@ -188,18 +224,12 @@ namespace {
     }
 
     // `count` bytes of `input` noised into `out`, each pixel with the numbers of its last draw
-    // (drawn[pixel]): byte 3j + o draws 2 − o after drawn[j].
+    // (drawn[pixel]).
     inline __attribute__((always_inline)) void DrawAgain(
         uint8_t* out, const uint8_t* input, size_t count, const uint64_t* drawn, uint8_t amplitude)
     {
-        alignas(64) uint64_t steps[kBlockBytes];
-        for (size_t px = 0; px < count / 3; ++px)
-            for (size_t o = 0; o < 3; ++o)
-                steps[3 * px + o] = drawn[px] + (3 - o) * NoiseGenerator::kStep;
-        // Bytes past the picture in the last block draw after 0, unused.
-        std::fill(steps + count, steps + kBlockBytes, 0);
         std::memcpy(out, input, count);
-        g_noiseBlock(out, count, 0, steps, amplitude);
+        g_noiseBlock(out, count, 0, drawn, amplitude);
     }
 
     // Eight pixels (24 bytes, read as 32) as blue, green and red lanes, or packed as the
@@ -229,9 +259,13 @@ namespace {
     inline __attribute__((always_inline)) void StorePixels(uint8_t* p, I32x8 packed)
     {
         const U8x32 v = U8x32(packed), z = {};
-        const U8x32 bytes = __builtin_shufflevector(v, z, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14,
-            16, 17, 18, 20, 21, 22, 24, 25, 26, 28, 29, 30, 32, 32, 32, 32, 32, 32, 32, 32);
-        std::memcpy(p, &bytes, 24);
+        // Stored as 16 bytes and 8 straight from the register: a 24-byte copy would go through
+        // the stack, and its reload of the top 8 bytes stalls waiting for the wide store.
+        const U8x16 low
+            = __builtin_shufflevector(v, z, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 16, 17, 18, 20);
+        const U8x8 high = __builtin_shufflevector(v, z, 21, 22, 24, 25, 26, 28, 29, 30);
+        std::memcpy(p, &low, 16);
+        std::memcpy(p + 16, &high, 8);
     }
 
     inline __attribute__((always_inline)) I32x8 Abs(I32x8 v) { return v < 0 ? -v : v; }
@@ -294,8 +328,7 @@ namespace {
             if (drawFresh) {
                 std::memcpy(afresh, in, count);
                 std::memset(afresh + count, 0, kPadded - count);
-                g_noiseBlock(afresh, count, NoiseGenerator::Skip(start, block), kByteSteps.data(),
-                    amplitude);
+                g_noiseBlock(afresh, count, NoiseGenerator::Skip(start, block), nullptr, amplitude);
                 fresh = afresh;
             }
             if (drawAgain) {
@@ -476,8 +509,7 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
         const uint8_t* againFrom = bytes + block;
         if (anyAfresh) {
             std::memcpy(afresh, bytes + block, count);
-            g_noiseBlock(
-                afresh, count, NoiseGenerator::Skip(start, block), kByteSteps.data(), amplitude);
+            g_noiseBlock(afresh, count, NoiseGenerator::Skip(start, block), nullptr, amplitude);
             freshFrom = afresh;
         }
         if (anyAgain) {
