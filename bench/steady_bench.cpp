@@ -60,7 +60,7 @@ void BM_VideoFrame(benchmark::State& state)
 void VideoArguments(benchmark::internal::Benchmark* b)
 {
     for (int mode : { 2, 4, 16 })
-        for (int method : { 1, 2, 4, 8, 10, 14 })
+        for (int method : { 1, 2, 11, 12, 13, 14, 15, 16, 4, 8, 10 })
             for (int steady : { 0, 1 })
                 b->Args({ mode, method, steady });
 }

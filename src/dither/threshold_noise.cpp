@@ -232,8 +232,7 @@ namespace {
         g_noiseBlock(out, count, 0, drawn, amplitude);
     }
 
-    // Eight pixels (24 bytes, read as 32) as blue, green and red lanes, or packed as the
-    // palette's colours are (blue lowest).
+    // Eight pixels (24 bytes, read as 32) as blue, green and red lanes.
     struct PixelLanes {
         I32x8 blue, green, red;
 
@@ -249,11 +248,17 @@ namespace {
             red = I32x8(__builtin_shufflevector(v, z, 2, 32, 32, 32, 5, 32, 32, 32, 8, 32, 32, 32,
                 11, 32, 32, 32, 14, 32, 32, 32, 17, 32, 32, 32, 20, 32, 32, 32, 23, 32, 32, 32));
         }
-        inline __attribute__((always_inline)) I32x8 Packed() const
-        {
-            return blue | green << 8 | red << 16;
-        }
     };
+
+    // Eight pixels (24 bytes, read as 32) packed as the palette's colours are, in one shuffle.
+    inline __attribute__((always_inline)) I32x8 PackedPixels(const uint8_t* p)
+    {
+        U8x32 v;
+        std::memcpy(&v, p, sizeof v);
+        const U8x32 z = {};
+        return I32x8(__builtin_shufflevector(v, z, 0, 1, 2, 32, 3, 4, 5, 32, 6, 7, 8, 32, 9, 10, 11,
+            32, 12, 13, 14, 32, 15, 16, 17, 32, 18, 19, 20, 32, 21, 22, 23, 32));
+    }
 
     // Eight packed colours back to 24 bytes at `p`.
     inline __attribute__((always_inline)) void StorePixels(uint8_t* p, I32x8 packed)
@@ -267,8 +272,6 @@ namespace {
         std::memcpy(p, &low, 16);
         std::memcpy(p + 16, &high, 8);
     }
-
-    inline __attribute__((always_inline)) I32x8 Abs(I32x8 v) { return v < 0 ? -v : v; }
 
     // One block of steady "Treshold+Noise" on a two-entry palette, eight pixels side by side:
     // the same keep, again and afresh as the general loop, and the band around the dividing
@@ -305,10 +308,12 @@ namespace {
             I32x8 keepM[kBlockPixels / 8], againM[kBlockPixels / 8], freshM[kBlockPixels / 8];
             I32x8 anyAgain = {}, anyFresh = {};
             for (size_t g = 0; g < groups; ++g) {
-                const PixelLanes c(in + 24 * g), w(was + 24 * g);
-                I32x8 r = Abs(c.blue - w.blue);
-                const I32x8 dg = Abs(c.green - w.green), dr = Abs(c.red - w.red);
-                r = r > dg ? r : dg;
+                // The largest channel distance, worked on the packed bytes.
+                const U8x32 c = U8x32(PackedPixels(in + 24 * g)),
+                            w = U8x32(PackedPixels(was + 24 * g));
+                const I32x8 apart = I32x8(c > w ? c - w : w - c);
+                const I32x8 db = apart & 0xFF, dg = apart >> 8 & 0xFF, dr = apart >> 16;
+                I32x8 r = db > dg ? db : dg;
                 r = r > dr ? r : dr;
                 keepM[g] = continues ? I32x8(r <= kSteadyNoiseReach) : I32x8 {};
                 freshM[g] = continues ? I32x8(r > kSteadyNoiseRefresh) : I32x8 {} - 1;
@@ -341,15 +346,16 @@ namespace {
             const int32_t threshold = plane.threshold;
             const int32_t high = threshold + std::max(band, 1), low = threshold - band;
             for (size_t g = 0; g < groups; ++g) {
-                const PixelLanes a(redrawn + 24 * g), f(fresh + 24 * g), c(in + 24 * g),
-                    w(was + 24 * g), p(before + 24 * g);
+                const PixelLanes a(redrawn + 24 * g), f(fresh + 24 * g);
+                const I32x8 c = PackedPixels(in + 24 * g), w = PackedPixels(was + 24 * g),
+                            p = PackedPixels(before + 24 * g);
                 const I32x8 sa = plane.red * a.red + plane.green * a.green + plane.blue * a.blue;
                 const I32x8 sf = plane.red * f.red + plane.green * f.green + plane.blue * f.blue;
-                const I32x8 wasOne = p.Packed() == (c0 ^ flip);
+                const I32x8 wasOne = p == (c0 ^ flip);
                 const I32x8 one = (keepM[g] & wasOne)
                     | (againM[g] & ((sa >= high) | (wasOne & (sa > low))))
                     | (freshM[g] & (sf > threshold));
-                const I32x8 drawnNow = (w.Packed() & keepM[g]) | (c.Packed() & ~keepM[g]);
+                const I32x8 drawnNow = (w & keepM[g]) | (c & ~keepM[g]);
                 // Each group's bytes were read (above, and the next group's first eight by
                 // this one's lanes) before these stores reach them.
                 StorePixels(in + 24 * g, c0 ^ (flip & one));
