@@ -8,7 +8,7 @@
 #
 #   steady_report.sh [-m "2 4 16"] [-x "1 2 4 11 12 13 14 15 16"] [-n FRAMES] [CLIP...]
 #
-# CLIP is one of: gradients testsrc2 mandelbrot life still pan (default: all). TOOL=path/to/pelorin-convert.
+# CLIP is one of: gradients testsrc2 mandelbrot life still pan drift (default: all). TOOL=path/to/pelorin-convert.
 set -euo pipefail
 
 modes="2 4 16" methods="1 2 11 12 13 14 15 16 4" frames=300
@@ -21,7 +21,7 @@ while getopts "m:x:n:" o; do
     esac
 done
 shift $((OPTIND - 1))
-clips=${*:-gradients testsrc2 mandelbrot life still pan}
+clips=${*:-gradients testsrc2 mandelbrot life still pan drift}
 tool=${TOOL:-$(dirname "$0")/../build/pelorin-convert}
 dir=${CLIPS:-/tmp/pelorin-steady-clips}
 mkdir -p "$dir"
@@ -34,6 +34,7 @@ declare -A source=(
     [life]="life=s=512x240:r=25:mold=10:ratio=0.3:seed=7:life_color=#ffd040:death_color=#402080"
     [still]="mandelbrot=s=512x240:r=25:start_scale=0.6:end_scale=0.6"
     [pan]="testsrc2=s=640x480:r=25,scroll=h=0.0015:v=0.001,crop=512:240"
+    [drift]="mandelbrot=s=640x480:r=25:start_scale=0.6:end_scale=0.6,scroll=h=0.0015:v=0.001,crop=512:240"
 )
 
 printf "%-10s %-4s %-6s | %6s %7s %7s %5s | %7s %7s %6s | %6s %6s %6s\n" clip mode method \

@@ -124,7 +124,7 @@ int SmallestStep(const NearestColorTable& table);
 // generated clips: for palettes of channels at 0 or 255 ("Graphics 2" and "Graphics 4") half the
 // step where the input stayed within 32 and a quarter where it moved; for the others, whose
 // steps are finer and whose error spreads further for the same tolerance, an eighth where the
-// input moved beyond 48 and, where it did not, a share that depends on the kernel: 90 % of the
+// input moved beyond 40 and, where it did not, a share that depends on the kernel: 90 % of the
 // step for Floyd, 80 % for Sierra, Burkes and Sierra Lite, about half for the rest.
 SteadyTolerance SteadyToleranceFor(const NearestColorTable& table, DiffusionMethod method);
 
