@@ -495,6 +495,10 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
     for (size_t block = 0; block < size; block += kBlockBytes) {
         const size_t count = std::min(kBlockBytes, size - block);
         Draw how[kBlockPixels];
+        // The pixels that draw (again or afresh), so that their lookups run one after another
+        // with no branch on a noisy picture's coin toss between them.
+        uint8_t drawing[kBlockPixels];
+        size_t drawingCount = 0;
         bool anyAfresh = false, anyAgain = false;
         for (size_t k = 0; k < count; k += 3) {
             const size_t i = block + k;
@@ -507,6 +511,8 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
                 d = Draw(int(reach > kSteadyNoiseReach) + int(reach > kSteadyNoiseRefresh));
             }
             how[k / 3] = d;
+            drawing[drawingCount] = uint8_t(k / 3);
+            drawingCount += d != kKeep;
             anyAfresh |= d == kAfresh;
             anyAgain |= d == kAgain;
         }
@@ -522,40 +528,35 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
             DrawAgain(again, bytes + block, count, noiseAt + block / 3, amplitude);
             againFrom = again;
         }
-        for (size_t k = 0; k < count; k += 3) {
-            const size_t i = block + k, px = i / 3;
+        for (size_t j = 0; j < drawingCount; ++j) {
+            const size_t k = 3 * size_t(drawing[j]), i = block + k, px = i / 3;
             uint8_t* const p = bytes + i;
             const Draw d = how[k / 3];
-            if (d == kKeep) {
-                p[0] = output[i];
-                p[1] = output[i + 1];
-                p[2] = output[i + 2];
-                continue;
-            }
-            if (d == kAfresh)
-                noiseAt[px] = NoiseGenerator::Skip(start, i);
+            const uint64_t afresh = 0 - uint64_t(d == kAfresh);
+            noiseAt[px] = (NoiseGenerator::Skip(start, i) & afresh) | (noiseAt[px] & ~afresh);
             const uint8_t* const noised = (d == kAgain ? againFrom : freshFrom) + k;
             const int blue = noised[0], green = noised[1], red = noised[2];
             drawnFrom[i] = p[0];
             drawnFrom[i + 1] = p[1];
             drawnFrom[i + 2] = p[2];
-            uint32_t c = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
-            if (d == kAgain) {
-                // The same draw as last frame: keep its colour unless the noised colour has
-                // gone clearly nearer another, so input noise around a threshold flips nothing.
-                const int pb = output[i], pg = output[i + 1], pr = output[i + 2];
-                const int nb = int(c & 0xFF), ng = int((c >> 8) & 0xFF), nr = int(c >> 16);
-                const int dn = (blue - nb) * (blue - nb) + (green - ng) * (green - ng)
-                    + (red - nr) * (red - nr);
-                const int dp = (blue - pb) * (blue - pb) + (green - pg) * (green - pg)
-                    + (red - pr) * (red - pr);
-                if (dp - dn < band)
-                    c = uint32_t(pb) | uint32_t(pg) << 8 | uint32_t(pr) << 16;
-            }
-            p[0] = output[i] = uint8_t(c);
-            p[1] = output[i + 1] = uint8_t(c >> 8);
-            p[2] = output[i + 2] = uint8_t(c >> 16);
+            const uint32_t n = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
+            // A pixel that draws again keeps its colour unless the noised colour has gone
+            // clearly nearer another, so input noise around a threshold flips nothing.
+            const int pb = output[i], pg = output[i + 1], pr = output[i + 2];
+            const int nb = int(n & 0xFF), ng = int((n >> 8) & 0xFF), nr = int(n >> 16);
+            const int dn
+                = (blue - nb) * (blue - nb) + (green - ng) * (green - ng) + (red - nr) * (red - nr);
+            const int dp
+                = (blue - pb) * (blue - pb) + (green - pg) * (green - pg) + (red - pr) * (red - pr);
+            const uint32_t hold = 0u - uint32_t(d == kAgain && dp - dn < band);
+            const uint32_t c
+                = ((uint32_t(pb) | uint32_t(pg) << 8 | uint32_t(pr) << 16) & hold) | (n & ~hold);
+            output[i] = uint8_t(c);
+            output[i + 1] = uint8_t(c >> 8);
+            output[i + 2] = uint8_t(c >> 16);
         }
+        // Every pixel shows its output: the kept ones last frame's, the others the one above.
+        std::memcpy(bytes + block, output + block, count);
     }
     generator = NoiseGenerator(NoiseGenerator::Skip(start, size));
     context.noiseState = generator.State();
