@@ -35,8 +35,13 @@ struct SteadyMemory {
     int64_t frame = 0; // the frame number the caller gave for that conversion
     // The method's working buffer as the method left it (before MapToPalette).
     std::vector<uint8_t> result;
-    // Error diffusion: the working buffer as it was before the scan, and per byte whether it
-    // moved from the frame before's (worked out afresh each frame).
+    // Error diffusion: the buffer its scan left, `scannedBytes` long in storage of
+    // `scannedCapacity` (the working bitmap's own storage, taken over rather than copied); the
+    // working buffer as it was before the scan; and a bit per byte for whether that moved from
+    // the frame before's (worked out afresh each frame).
+    std::unique_ptr<uint8_t[]> scanned;
+    size_t scannedCapacity = 0;
+    size_t scannedBytes = 0;
     std::vector<uint8_t> input;
     std::vector<uint8_t> moved;
     // "Treshold+Noise": per buffer pixel, the unreduced colour its output was drawn from, and

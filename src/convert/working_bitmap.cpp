@@ -126,6 +126,12 @@ void WorkingBitmap::DrawTo(PictureBox& destination) const
         unsigned(g.H), m_buffer.get(), &m_info, DIB_RGB_COLORS);
 }
 
+void WorkingBitmap::TradeStorage(std::unique_ptr<uint8_t[]>& storage, size_t& capacity)
+{
+    std::swap(m_buffer, storage);
+    std::swap(m_capacityBytes, capacity);
+}
+
 WorkingBitmap::~WorkingBitmap()
 {
     if (m_capacityBytes > m_context.spareBytes) {

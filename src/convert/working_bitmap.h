@@ -68,6 +68,11 @@ public:
     // (b, −b) for a bordered one.
     void DrawTo(platform::PictureBox& destination) const;
 
+    // Trades storage with `storage` (of `capacity` bytes, or none): the caller keeps the buffer
+    // as it stands without a copy, and this bitmap hands the caller's storage on to the context
+    // for the next conversion. Bytes() is the caller's old storage afterwards; draw first.
+    void TradeStorage(std::unique_ptr<uint8_t[]>& storage, size_t& capacity);
+
 private:
     ConversionContext& m_context;
     BufferGeometry m_geometry;

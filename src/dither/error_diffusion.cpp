@@ -22,18 +22,19 @@ void SteadyDiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
     const size_t size = g.SizeBytes();
     uint8_t* const bytes = work.Bytes();
     SteadyMemory& memory = context.steady;
-    const bool follows = continues && memory.result.size() == size && memory.input.size() == size;
+    const bool follows = continues && memory.scannedBytes == size && memory.input.size() == size;
     const SteadyTolerance tolerance = SteadyToleranceFor(table, kernel);
     if (follows) {
-        memory.moved.resize(size);
-        MarkMovedBytes(bytes, memory.input.data(), memory.moved.data(), size, tolerance.reach);
+        memory.moved.resize(MovedBitsBytes(size));
+        MarkMovedBits(bytes, memory.input.data(), memory.moved.data(), size, tolerance.reach);
     } else {
         memory.input.assign(bytes, bytes + size);
     }
-    const SteadyPrevious previous { memory.result.data(), memory.moved.data() };
+    const SteadyPrevious previous { memory.scanned.get(), memory.moved.data() };
     SteadyDiffuseErrors(kernel, bytes, g, table, follows ? &previous : nullptr, tolerance);
-    memory.result.assign(bytes, bytes + size);
     work.DrawTo(destination);
+    work.TradeStorage(memory.scanned, memory.scannedCapacity);
+    memory.scannedBytes = size;
 }
 
 } // namespace pelorin

@@ -259,6 +259,14 @@ namespace {
         }
     };
 
+    // Whether any of the three bytes of the pixel at buffer byte `at` moved (MarkMovedBits).
+    PELORIN_INLINE bool MovedAt(const uint8_t* bits, size_t at)
+    {
+        uint32_t word;
+        std::memcpy(&word, bits + at / 8, 4);
+        return ((word >> (at % 8)) & 7) != 0;
+    }
+
     // Steady dithering's choice on any palette: the nearest colour n, or the colour p the frame
     // before left at this pixel where c lies at most the pixel's tolerance further from p than
     // from n (SteadyTolerance).
@@ -292,12 +300,8 @@ namespace {
             std::memcpy(&p, previous.result + at, 4);
             p &= 0xFFFFFFu;
             int bonus = tolerance.still;
-            if (previous.moved) {
-                uint32_t flags;
-                std::memcpy(&flags, previous.moved + at, 4);
-                if (flags & 0xFFFFFFu)
-                    bonus = tolerance.moved;
-            }
+            if (previous.moved && MovedAt(previous.moved, at))
+                bonus = tolerance.moved;
             const int pb = int(p & 0xFF), pg = int((p >> 8) & 0xFF), pr = int(p >> 16);
             const int dp
                 = (blue - pb) * (blue - pb) + (green - pg) * (green - pg) + (red - pr) * (red - pr);
@@ -839,12 +843,11 @@ namespace {
         {
             const size_t at = size_t(pixel - buffer);
             // The previous colour's top bits (7, 15, 23) gathered into bits 32 ... 34.
-            uint32_t colour, flags = 0;
+            uint32_t colour;
             std::memcpy(&colour, previous.result + at, 4);
             const size_t lit = size_t((uint64_t(colour & 0x808080u) * 0x2040800u) >> 32) & 7;
-            if (previous.moved)
-                std::memcpy(&flags, previous.moved + at, 4);
-            return RisingChannels<P>(v, thresholds[lit * 2 + ((flags & 0xFFFFFFu) != 0)]);
+            const size_t moved = previous.moved ? size_t(MovedAt(previous.moved, at)) : 0;
+            return RisingChannels<P>(v, thresholds[lit * 2 + moved]);
         }
     };
 
@@ -1082,7 +1085,7 @@ SteadyTolerance SteadyToleranceFor(const NearestColorTable& table, DiffusionMeth
     return { share(kStill[size_t(method)]), share(12), 40 };
 }
 
-void MarkMovedBytes(const uint8_t* input, uint8_t* before, uint8_t* moved, size_t count, int reach)
+void MarkMovedBits(const uint8_t* input, uint8_t* before, uint8_t* moved, size_t count, int reach)
 {
     size_t i = 0;
 #if defined(__SSE2__)
@@ -1091,15 +1094,17 @@ void MarkMovedBytes(const uint8_t* input, uint8_t* before, uint8_t* moved, size_
         const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + i));
         const __m128i was = _mm_loadu_si128(reinterpret_cast<const __m128i*>(before + i));
         const __m128i apart = _mm_or_si128(_mm_subs_epu8(now, was), _mm_subs_epu8(was, now));
-        // Zero where the distance is within reach, all ones beyond it.
-        const __m128i beyond = _mm_xor_si128(
-            _mm_cmpeq_epi8(_mm_subs_epu8(apart, limit), _mm_setzero_si128()), _mm_set1_epi8(-1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(moved + i), beyond);
+        // All ones where the distance is within reach, zero beyond it.
+        const __m128i within = _mm_cmpeq_epi8(_mm_subs_epu8(apart, limit), _mm_setzero_si128());
+        const auto bits = uint16_t(~_mm_movemask_epi8(within));
+        std::memcpy(moved + i / 8, &bits, 2);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(before + i), now);
     }
 #endif
+    std::memset(moved + i / 8, 0, MovedBitsBytes(count) - i / 8);
     for (; i < count; ++i) {
-        moved[i] = std::abs(int(input[i]) - int(before[i])) > reach ? 0xFF : 0;
+        if (std::abs(int(input[i]) - int(before[i])) > reach)
+            moved[i / 8] = uint8_t(moved[i / 8] | 1u << (i % 8));
         before[i] = input[i];
     }
 }

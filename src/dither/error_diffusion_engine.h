@@ -129,8 +129,8 @@ int SmallestStep(const NearestColorTable& table);
 SteadyTolerance SteadyToleranceFor(const NearestColorTable& table, DiffusionMethod method);
 
 // What the frame before left for the steady choice: its result (the buffer its scan left, so a
-// palette colour at every scanned pixel) and, per buffer byte, whether the input moved beyond
-// reach (nonzero; MarkMovedBytes), or null: nothing moved.
+// palette colour at every scanned pixel) and, one bit per buffer byte, whether the input moved
+// beyond reach (MarkMovedBits), or null: nothing moved.
 struct SteadyPrevious {
     const uint8_t* result;
     const uint8_t* moved;
@@ -141,8 +141,14 @@ struct SteadyPrevious {
 void SteadyDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
     const NearestColorTable& table, const SteadyPrevious* previous, SteadyTolerance tolerance);
 
-// For each of `count` bytes: moved = 0xFF where the input lies more than `reach` from `before`,
-// else 0; then `before` takes the input, for the next frame.
-void MarkMovedBytes(const uint8_t* input, uint8_t* before, uint8_t* moved, size_t count, int reach);
+// For each of `count` bytes: bit i % 8 of moved[i / 8] is set where input byte i lies more than
+// `reach` from `before`, else clear; then `before` takes the input, for the next frame. A bit
+// rather than a byte each keeps the steady scan's extra reading small beside the buffer's own.
+// `moved` holds MovedBitsBytes(count) bytes.
+void MarkMovedBits(const uint8_t* input, uint8_t* before, uint8_t* moved, size_t count, int reach);
+
+// The bytes MarkMovedBits writes for `count` input bytes: the bits, and room for the scan to read
+// any byte's three bits as one four-byte word.
+constexpr size_t MovedBitsBytes(size_t count) { return (count + 7) / 8 + 4; }
 
 } // namespace pelorin

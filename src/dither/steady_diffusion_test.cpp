@@ -54,8 +54,9 @@ void ReferenceScan(DiffusionMethod method, std::vector<uint8_t>& buffer, const B
         int chosen[3] = { int(n & 0xFF), int((n >> 8) & 0xFF), int(n >> 16) };
         if (previous) {
             const uint8_t* before = previous->result + p;
-            const uint8_t* moved = previous->moved + p;
-            const int bonus = moved[0] || moved[1] || moved[2] ? tolerance.moved : tolerance.still;
+            const auto moved = [&](int i) { return (previous->moved[i / 8] >> (i % 8)) & 1; };
+            const int bonus
+                = moved(p) || moved(p + 1) || moved(p + 2) ? tolerance.moved : tolerance.still;
             int dn = 0, dp = 0;
             for (int ch = 0; ch < 3; ++ch) {
                 dn += (c[ch] - chosen[ch]) * (c[ch] - chosen[ch]);
@@ -122,13 +123,15 @@ TEST(SteadyDiffusion, KeepsPreviousColoursAsThePixelByPixelRuleDoes)
             // bytes moved: a picture near this one's in some places and far in others.
             std::vector<uint8_t> previous = RandomBytes(size, 7);
             DiffuseErrors(DiffusionMethod::Floyd, previous.data(), g, table);
-            std::vector<uint8_t> inputBefore = input, moved(size);
+            std::vector<uint8_t> inputBefore = input, moved(MovedBitsBytes(size), 0xA5);
             for (size_t i = 0; i < size; ++i)
                 inputBefore[i] = uint8_t(inputBefore[i] + (i % 29 == 0 ? 40 : i % 14));
             const std::vector<uint8_t> kept = inputBefore;
-            MarkMovedBytes(input.data(), inputBefore.data(), moved.data(), size, 12);
+            MarkMovedBits(input.data(), inputBefore.data(), moved.data(), size, 12);
             for (size_t i = 0; i < size; ++i)
-                ASSERT_EQ(moved[i] != 0, std::abs(int(input[i]) - int(kept[i])) > 12) << i;
+                ASSERT_EQ(
+                    (moved[i / 8] >> (i % 8)) & 1, std::abs(int(input[i]) - int(kept[i])) > 12)
+                    << i;
             ASSERT_EQ(inputBefore, input);
             const SteadyPrevious before { previous.data(), moved.data() };
             for (int m = 0; m < kDiffusionMethodCount; ++m)
