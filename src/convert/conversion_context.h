@@ -33,15 +33,18 @@ struct SteadyMemory {
     bool valid = false;
     Key key;
     int64_t frame = 0; // the frame number the caller gave for that conversion
-    // The method's working buffer as the method left it (before MapToPalette).
+    // The working buffer as the method left it (before MapToPalette), `leftBytes` long in
+    // storage of `leftCapacity`: the working bitmap's own storage, taken over rather than copied
+    // (WorkingBitmap::LeaveFor). Error diffusion and the screens keep it here.
+    std::unique_ptr<uint8_t[]> left;
+    size_t leftCapacity = 0;
+    size_t leftBytes = 0;
+    // What was left for a buffer of `size` bytes, or null.
+    const uint8_t* Left(size_t size) const { return leftBytes == size ? left.get() : nullptr; }
+    // "Treshold+Noise": its output for the frame, kept as it is written.
     std::vector<uint8_t> result;
-    // Error diffusion: the buffer its scan left, `scannedBytes` long in storage of
-    // `scannedCapacity` (the working bitmap's own storage, taken over rather than copied); the
-    // working buffer as it was before the scan; and a bit per byte for whether that moved from
-    // the frame before's (worked out afresh each frame).
-    std::unique_ptr<uint8_t[]> scanned;
-    size_t scannedCapacity = 0;
-    size_t scannedBytes = 0;
+    // Error diffusion: the working buffer as it was before the scan, and a bit per byte for
+    // whether that moved from the frame before's (worked out afresh each frame).
     std::vector<uint8_t> input;
     std::vector<uint8_t> moved;
     // "Treshold+Noise": per buffer pixel, the unreduced colour its output was drawn from, and

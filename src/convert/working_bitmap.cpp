@@ -126,10 +126,11 @@ void WorkingBitmap::DrawTo(PictureBox& destination) const
         unsigned(g.H), m_buffer.get(), &m_info, DIB_RGB_COLORS);
 }
 
-void WorkingBitmap::TradeStorage(std::unique_ptr<uint8_t[]>& storage, size_t& capacity)
+void WorkingBitmap::LeaveFor(SteadyMemory& memory)
 {
-    std::swap(m_buffer, storage);
-    std::swap(m_capacityBytes, capacity);
+    std::swap(m_buffer, memory.left);
+    std::swap(m_capacityBytes, memory.leftCapacity);
+    memory.leftBytes = m_geometry.SizeBytes();
 }
 
 WorkingBitmap::~WorkingBitmap()

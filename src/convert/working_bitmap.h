@@ -68,10 +68,10 @@ public:
     // (b, −b) for a bordered one.
     void DrawTo(platform::PictureBox& destination) const;
 
-    // Trades storage with `storage` (of `capacity` bytes, or none): the caller keeps the buffer
-    // as it stands without a copy, and this bitmap hands the caller's storage on to the context
-    // for the next conversion. Bytes() is the caller's old storage afterwards; draw first.
-    void TradeStorage(std::unique_ptr<uint8_t[]>& storage, size_t& capacity);
+    // Leaves the buffer as it stands to steady dithering's memory without a copy, and takes the
+    // storage the memory held, to hand on to the context for the next conversion. Bytes() is
+    // that old storage afterwards (or null): draw first.
+    void LeaveFor(SteadyMemory& memory);
 
 private:
     ConversionContext& m_context;

@@ -1,6 +1,6 @@
 #include "bayer_matrix.h"
-#include "routines.h"
 #include "convert/working_bitmap.h"
+#include "routines.h"
 
 #include <algorithm>
 #include <cassert>
@@ -67,9 +67,7 @@ namespace {
         WorkingBitmap work(context, source, kBorder, false);
         const BufferGeometry& g = work.Geometry();
         uint8_t* buffer = work.Bytes();
-        const uint8_t* before = steady && continues && steady->result.size() == g.SizeBytes()
-            ? steady->result.data()
-            : nullptr;
+        const uint8_t* before = steady && continues ? steady->Left(g.SizeBytes()) : nullptr;
         const int x0 = screen.firstX, x1 = g.SW + screen.lastXOver;
         const int y0 = screen.firstY, y1 = g.SH + screen.lastYOver;
         const size_t rowPixels = size_t(x1 - x0 + 1);
@@ -96,7 +94,8 @@ namespace {
                 }
                 const auto screen = [&](size_t at, int k) {
                     const uint8_t v = row[at];
-                    row[at] = v >= low[k] && v <= top[k] ? was[at] : uint8_t(v >= pattern[k] ? 255 : 0);
+                    row[at]
+                        = v >= low[k] && v <= top[k] ? was[at] : uint8_t(v >= pattern[k] ? 255 : 0);
                 };
                 size_t i = 0;
 #if defined(__SSE2__)
@@ -108,11 +107,12 @@ namespace {
                         };
                         const __m128i v = load(row + i + size_t(k));
                         const __m128i fresh = _mm_cmpeq_epi8(_mm_max_epu8(v, load(pattern + k)), v);
-                        const __m128i band = _mm_and_si128(
-                            _mm_cmpeq_epi8(_mm_max_epu8(v, load(low + k)), v),
-                            _mm_cmpeq_epi8(_mm_min_epu8(v, load(top + k)), v));
-                        const __m128i out = _mm_or_si128(_mm_and_si128(band, load(was + i + size_t(k))),
-                            _mm_andnot_si128(band, fresh));
+                        const __m128i band
+                            = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, load(low + k)), v),
+                                _mm_cmpeq_epi8(_mm_min_epu8(v, load(top + k)), v));
+                        const __m128i out
+                            = _mm_or_si128(_mm_and_si128(band, load(was + i + size_t(k))),
+                                _mm_andnot_si128(band, fresh));
                         _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i + size_t(k)), out);
                     }
 #endif
@@ -127,9 +127,9 @@ namespace {
             for (int k = 0; i < rowBytes; ++i, ++k)
                 row[i] = row[i] >= pattern[k] ? 255 : 0;
         }
-        if (steady)
-            steady->result.assign(buffer, buffer + g.SizeBytes());
         work.DrawTo(destination);
+        if (steady)
+            work.LeaveFor(*steady);
     }
 
 } // namespace
@@ -137,7 +137,9 @@ namespace {
 void BayerRoutine(ConversionContext& context, int matrixSize, platform::PictureBox& destination,
     platform::PictureBox& source)
 {
-    const BayerScreen& screen = matrixSize == 2 ? kBayer2x2 : matrixSize == 4 ? kBayer4x4 : kBayer8x8;
+    const BayerScreen& screen = matrixSize == 2 ? kBayer2x2
+        : matrixSize == 4                       ? kBayer4x4
+                                                : kBayer8x8;
     assert(matrixSize == screen.n);
     RunBayer(context, screen, destination, source);
 }
@@ -145,7 +147,9 @@ void BayerRoutine(ConversionContext& context, int matrixSize, platform::PictureB
 void SteadyBayerRoutine(ConversionContext& context, int matrixSize,
     platform::PictureBox& destination, platform::PictureBox& source, bool continues)
 {
-    const BayerScreen& screen = matrixSize == 2 ? kBayer2x2 : matrixSize == 4 ? kBayer4x4 : kBayer8x8;
+    const BayerScreen& screen = matrixSize == 2 ? kBayer2x2
+        : matrixSize == 4                       ? kBayer4x4
+                                                : kBayer8x8;
     assert(matrixSize == screen.n);
     RunBayer(context, screen, destination, source, &context.steady, continues);
 }

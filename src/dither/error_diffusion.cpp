@@ -22,7 +22,7 @@ void SteadyDiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
     const size_t size = g.SizeBytes();
     uint8_t* const bytes = work.Bytes();
     SteadyMemory& memory = context.steady;
-    const bool follows = continues && memory.scannedBytes == size && memory.input.size() == size;
+    const bool follows = continues && memory.Left(size) != nullptr && memory.input.size() == size;
     const SteadyTolerance tolerance = SteadyToleranceFor(table, kernel);
     if (follows) {
         memory.moved.resize(MovedBitsBytes(size));
@@ -30,11 +30,10 @@ void SteadyDiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
     } else {
         memory.input.assign(bytes, bytes + size);
     }
-    const SteadyPrevious previous { memory.scanned.get(), memory.moved.data() };
+    const SteadyPrevious previous { memory.Left(size), memory.moved.data() };
     SteadyDiffuseErrors(kernel, bytes, g, table, follows ? &previous : nullptr, tolerance);
     work.DrawTo(destination);
-    work.TradeStorage(memory.scanned, memory.scannedCapacity);
-    memory.scannedBytes = size;
+    work.LeaveFor(memory);
 }
 
 } // namespace pelorin

@@ -163,11 +163,10 @@ namespace {
     {
         WorkingBitmap work(context, source, Screen.border, true);
         const BufferGeometry& g = work.Geometry();
-        std::vector<uint8_t>& memory = context.steady.result;
         ScreenBlocks<Screen>(
-            work.Bytes(), g, continues && memory.size() == g.SizeBytes() ? memory.data() : nullptr);
-        memory.assign(work.Bytes(), work.Bytes() + g.SizeBytes());
+            work.Bytes(), g, continues ? context.steady.Left(g.SizeBytes()) : nullptr);
         work.DrawTo(destination);
+        work.LeaveFor(context.steady);
     }
 
 } // namespace
