@@ -557,25 +557,28 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
                 anyAfresh |= d == kAfresh;
                 anyAgain |= d == kAgain;
             }
-        uint8_t afresh[kBlockBytes], again[kBlockBytes];
-        const uint8_t* freshFrom = bytes + block;
-        const uint8_t* againFrom = bytes + block;
-        if (anyAfresh) {
-            std::memcpy(afresh, bytes + block, count);
-            g_noiseBlock(afresh, count, NoiseGenerator::Skip(start, block), nullptr, amplitude);
-            freshFrom = afresh;
-        }
+        // A pixel drawing afresh takes its own numbers, which are those a draw again from its
+        // own state gives: so where some pixels draw again, one pass from the stored states
+        // serves both kinds.
+        if (anyAfresh)
+            for (size_t j = 0; j < drawingCount; ++j) {
+                const size_t k = 3 * size_t(drawing[j]);
+                if (how[k / 3] == kAfresh)
+                    noiseAt[(block + k) / 3] = NoiseGenerator::Skip(start, block + k);
+            }
+        uint8_t noisedBlock[kBlockBytes];
         if (anyAgain) {
-            DrawAgain(again, bytes + block, count, noiseAt + block / 3, amplitude);
-            againFrom = again;
+            DrawAgain(noisedBlock, bytes + block, count, noiseAt + block / 3, amplitude);
+        } else if (anyAfresh) {
+            std::memcpy(noisedBlock, bytes + block, count);
+            g_noiseBlock(
+                noisedBlock, count, NoiseGenerator::Skip(start, block), nullptr, amplitude);
         }
         for (size_t j = 0; j < drawingCount; ++j) {
-            const size_t k = 3 * size_t(drawing[j]), i = block + k, px = i / 3;
+            const size_t k = 3 * size_t(drawing[j]), i = block + k;
             uint8_t* const p = bytes + i;
             const Draw d = how[k / 3];
-            const uint64_t afresh = 0 - uint64_t(d == kAfresh);
-            noiseAt[px] = (NoiseGenerator::Skip(start, i) & afresh) | (noiseAt[px] & ~afresh);
-            const uint8_t* const noised = (d == kAgain ? againFrom : freshFrom) + k;
+            const uint8_t* const noised = noisedBlock + k;
             const int blue = noised[0], green = noised[1], red = noised[2];
             drawnFrom[i] = p[0];
             drawnFrom[i + 1] = p[1];
