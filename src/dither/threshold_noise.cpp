@@ -411,19 +411,27 @@ namespace {
 
 #if defined(__SSE2__)
     // For sixteen pixels (48 bytes from `now` and `was`), bit 3j set where pixel j has a channel
-    // further than `limit` from the other's.
-    inline uint64_t PixelsBeyond(const uint8_t* now, const uint8_t* was, int limit)
+    // further than `near` from the other's (the result), or further than `far` (in `beyondFar`).
+    inline uint64_t PixelsBeyond(
+        const uint8_t* now, const uint8_t* was, int near, int far, uint64_t& beyondFar)
     {
-        const __m128i reach = _mm_set1_epi8(char(limit));
-        uint64_t bytes = 0;
+        const __m128i nearLimit = _mm_set1_epi8(char(near)), farLimit = _mm_set1_epi8(char(far));
+        const auto bitsBeyond = [](__m128i apart, __m128i limit) {
+            const __m128i within = _mm_cmpeq_epi8(_mm_subs_epu8(apart, limit), _mm_setzero_si128());
+            return uint64_t(uint16_t(~_mm_movemask_epi8(within)));
+        };
+        uint64_t nearBytes = 0, farBytes = 0;
         for (int part = 0; part < 3; ++part) {
             const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(now + 16 * part));
             const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(was + 16 * part));
             const __m128i apart = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-            const __m128i within = _mm_cmpeq_epi8(_mm_subs_epu8(apart, reach), _mm_setzero_si128());
-            bytes |= uint64_t(uint16_t(~_mm_movemask_epi8(within))) << (16 * part);
+            nearBytes |= bitsBeyond(apart, nearLimit) << (16 * part);
+            farBytes |= bitsBeyond(apart, farLimit) << (16 * part);
         }
-        return (bytes | bytes >> 1 | bytes >> 2) & 0x249249249249ULL;
+        const auto pixels
+            = [](uint64_t bytes) { return (bytes | bytes >> 1 | bytes >> 2) & 0x249249249249ULL; };
+        beyondFar = pixels(farBytes);
+        return pixels(nearBytes);
     }
 #endif
 
@@ -528,8 +536,9 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
         if (keep && count == kBlockBytes) {
             for (size_t g = 0; g < kBlockPixels / 16; ++g) {
                 const size_t at = block + 48 * g;
-                uint64_t beyond = PixelsBeyond(bytes + at, drawnFrom + at, kSteadyNoiseReach);
-                const uint64_t far = PixelsBeyond(bytes + at, drawnFrom + at, kSteadyNoiseRefresh);
+                uint64_t far = 0;
+                uint64_t beyond = PixelsBeyond(
+                    bytes + at, drawnFrom + at, kSteadyNoiseReach, kSteadyNoiseRefresh, far);
                 anyAfresh |= far != 0;
                 anyAgain |= (beyond & ~far) != 0;
                 for (; beyond != 0; beyond &= beyond - 1) {
