@@ -6,6 +6,7 @@
 #include "routines.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -409,11 +410,39 @@ namespace {
     }
     TwoEntryBlocksFn g_twoEntryBlocks = PickTwoEntryBlocks(2);
 
+    // For a mask of twelve bytes (bits 0 ... 11), the four pixels they make: bit p set where any
+    // of pixel p's three bytes is.
+    constexpr std::array<uint8_t, 4096> MakePixelsOfBytes()
+    {
+        std::array<uint8_t, 4096> pixels {};
+        for (size_t bytes = 0; bytes < pixels.size(); ++bytes)
+            for (size_t p = 0; p < 4; ++p)
+                if ((bytes >> (3 * p) & 7) != 0)
+                    pixels[bytes] = uint8_t(pixels[bytes] | 1u << p);
+        return pixels;
+    }
+    constexpr std::array<uint8_t, 4096> kPixelsOfBytes = MakePixelsOfBytes();
+
+    // For a mask of eight pixels, the indices of those set, in order, one per byte from the
+    // lowest.
+    constexpr std::array<uint64_t, 256> MakeSetIndices()
+    {
+        std::array<uint64_t, 256> indices {};
+        for (size_t mask = 0; mask < indices.size(); ++mask) {
+            int n = 0;
+            for (uint64_t p = 0; p < 8; ++p)
+                if ((mask >> p & 1) != 0)
+                    indices[mask] |= p << (8 * n++);
+        }
+        return indices;
+    }
+    constexpr std::array<uint64_t, 256> kSetIndices = MakeSetIndices();
+
 #if defined(__SSE2__)
-    // For sixteen pixels (48 bytes from `now` and `was`), bit 3j set where pixel j has a channel
+    // For sixteen pixels (48 bytes from `now` and `was`), bit j set where pixel j has a channel
     // further than `near` from the other's (the result), or further than `far` (in `beyondFar`).
-    inline uint64_t PixelsBeyond(
-        const uint8_t* now, const uint8_t* was, int near, int far, uint64_t& beyondFar)
+    inline uint32_t PixelsBeyond(
+        const uint8_t* now, const uint8_t* was, int near, int far, uint32_t& beyondFar)
     {
         const __m128i nearLimit = _mm_set1_epi8(char(near)), farLimit = _mm_set1_epi8(char(far));
         const auto bitsBeyond = [](__m128i apart, __m128i limit) {
@@ -428,8 +457,12 @@ namespace {
             nearBytes |= bitsBeyond(apart, nearLimit) << (16 * part);
             farBytes |= bitsBeyond(apart, farLimit) << (16 * part);
         }
-        const auto pixels
-            = [](uint64_t bytes) { return (bytes | bytes >> 1 | bytes >> 2) & 0x249249249249ULL; };
+        const auto pixels = [](uint64_t bytes) {
+            uint32_t mask = 0;
+            for (int part = 0; part < 4; ++part)
+                mask |= uint32_t(kPixelsOfBytes[bytes >> (12 * part) & 0xFFF]) << (4 * part);
+            return mask;
+        };
         beyondFar = pixels(farBytes);
         return pixels(nearBytes);
     }
@@ -521,60 +554,55 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
         work.DrawTo(destination);
         return;
     }
-    enum Draw : uint8_t { kKeep, kAgain, kAfresh };
+    static_assert(kBlockPixels == 64, "a block's pixels are the bits of one word");
     for (size_t block = 0; block < size; block += kBlockBytes) {
         const size_t count = std::min(kBlockBytes, size - block);
-        Draw how[kBlockPixels];
-        // The pixels that draw (again or afresh), so that their lookups run one after another
-        // with no branch on a noisy picture's coin toss between them.
-        uint8_t drawing[kBlockPixels];
-        size_t drawingCount = 0;
-        bool anyAfresh = false, anyAgain = false;
+        // Bit j for pixel j of the block: it draws (again or afresh); it draws afresh.
+        uint64_t drawMask = 0, afreshMask = 0;
 #if defined(__SSE2__)
         // A whole block sixteen pixels at a time: which reach beyond the keep and the refresh
-        // reaches, and from those the pixels that draw, in order.
+        // reaches.
         if (keep && count == kBlockBytes) {
             for (size_t g = 0; g < kBlockPixels / 16; ++g) {
                 const size_t at = block + 48 * g;
-                uint64_t far = 0;
-                uint64_t beyond = PixelsBeyond(
+                uint32_t far = 0;
+                const uint32_t beyond = PixelsBeyond(
                     bytes + at, drawnFrom + at, kSteadyNoiseReach, kSteadyNoiseRefresh, far);
-                anyAfresh |= far != 0;
-                anyAgain |= (beyond & ~far) != 0;
-                for (; beyond != 0; beyond &= beyond - 1) {
-                    const int bit = __builtin_ctzll(beyond);
-                    const size_t j = 16 * g + size_t(bit) / 3;
-                    how[j] = (far >> bit & 1) != 0 ? kAfresh : kAgain;
-                    drawing[drawingCount++] = uint8_t(j);
-                }
+                drawMask |= uint64_t(beyond) << (16 * g);
+                afreshMask |= uint64_t(far) << (16 * g);
             }
         } else
 #endif
             for (size_t k = 0; k < count; k += 3) {
                 const size_t i = block + k;
-                Draw d = kAfresh;
+                int reach = 255;
                 if (keep) {
                     const uint8_t* const p = bytes + i;
-                    const int reach = std::max({ std::abs(int(p[0]) - int(drawnFrom[i])),
+                    reach = std::max({ std::abs(int(p[0]) - int(drawnFrom[i])),
                         std::abs(int(p[1]) - int(drawnFrom[i + 1])),
                         std::abs(int(p[2]) - int(drawnFrom[i + 2])) });
-                    d = Draw(int(reach > kSteadyNoiseReach) + int(reach > kSteadyNoiseRefresh));
                 }
-                how[k / 3] = d;
-                drawing[drawingCount] = uint8_t(k / 3);
-                drawingCount += d != kKeep;
-                anyAfresh |= d == kAfresh;
-                anyAgain |= d == kAgain;
+                drawMask |= uint64_t(reach > kSteadyNoiseReach) << (k / 3);
+                afreshMask |= uint64_t(reach > kSteadyNoiseRefresh) << (k / 3);
             }
+        const bool anyAfresh = afreshMask != 0, anyAgain = (drawMask & ~afreshMask) != 0;
+        // The pixels that draw, in order, eight at a time from a table, so that their lookups
+        // run one after another with no branch on a noisy picture's coin toss between them.
+        uint8_t drawing[kBlockPixels + 8];
+        size_t drawingCount = 0;
+        for (size_t part = 0; part < kBlockPixels / 8; ++part) {
+            const auto eight = unsigned(drawMask >> (8 * part) & 0xFF);
+            const uint64_t indices = kSetIndices[eight] + 0x0808080808080808ULL * part;
+            std::memcpy(drawing + drawingCount, &indices, 8);
+            drawingCount += size_t(std::popcount(eight));
+        }
         // A pixel drawing afresh takes its own numbers, which are those a draw again from its
         // own state gives: so where some pixels draw again, one pass from the stored states
         // serves both kinds.
-        if (anyAfresh)
-            for (size_t j = 0; j < drawingCount; ++j) {
-                const size_t k = 3 * size_t(drawing[j]);
-                if (how[k / 3] == kAfresh)
-                    noiseAt[(block + k) / 3] = NoiseGenerator::Skip(start, block + k);
-            }
+        for (uint64_t afresh = afreshMask; afresh != 0; afresh &= afresh - 1) {
+            const size_t i = block + 3 * size_t(std::countr_zero(afresh));
+            noiseAt[i / 3] = NoiseGenerator::Skip(start, i);
+        }
         uint8_t noisedBlock[kBlockBytes];
         if (anyAgain) {
             DrawAgain(noisedBlock, bytes + block, count, noiseAt + block / 3, amplitude);
@@ -586,7 +614,7 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
         for (size_t j = 0; j < drawingCount; ++j) {
             const size_t k = 3 * size_t(drawing[j]), i = block + k;
             uint8_t* const p = bytes + i;
-            const Draw d = how[k / 3];
+            const bool again = (afreshMask >> drawing[j] & 1) == 0;
             const uint8_t* const noised = noisedBlock + k;
             const int blue = noised[0], green = noised[1], red = noised[2];
             drawnFrom[i] = p[0];
@@ -601,7 +629,7 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
                 = (blue - nb) * (blue - nb) + (green - ng) * (green - ng) + (red - nr) * (red - nr);
             const int dp
                 = (blue - pb) * (blue - pb) + (green - pg) * (green - pg) + (red - pr) * (red - pr);
-            const uint32_t hold = 0u - uint32_t(d == kAgain && dp - dn < band);
+            const uint32_t hold = 0u - uint32_t(again && dp - dn < band);
             const uint32_t c
                 = ((uint32_t(pb) | uint32_t(pg) << 8 | uint32_t(pr) << 16) & hold) | (n & ~hold);
             output[i] = uint8_t(c);
