@@ -410,18 +410,26 @@ namespace {
     }
     TwoEntryBlocksFn g_twoEntryBlocks = PickTwoEntryBlocks(2);
 
-    // For a mask of twelve bytes (bits 0 ... 11), the four pixels they make: bit p set where any
-    // of pixel p's three bytes is.
-    constexpr std::array<uint8_t, 4096> MakePixelsOfBytes()
+    // For a mask of 48 bytes (bits 0 ... 47), the sixteen pixels they make: bit j set where any
+    // of pixel j's three bytes is. Each pixel's bit is gathered at bit 3j, then neighbours are
+    // closed up in pairs, pairs of pairs and so on: a few shifts, no table.
+    constexpr uint32_t PixelsOfBytes(uint64_t bytes)
     {
-        std::array<uint8_t, 4096> pixels {};
-        for (size_t bytes = 0; bytes < pixels.size(); ++bytes)
-            for (size_t p = 0; p < 4; ++p)
-                if ((bytes >> (3 * p) & 7) != 0)
-                    pixels[bytes] = uint8_t(pixels[bytes] | 1u << p);
-        return pixels;
+        uint64_t x = (bytes | bytes >> 1 | bytes >> 2) & 0x249249249249ULL;
+        x = (x | x >> 2) & 0x0C30C30C30C3ULL; // pixels 2k, 2k + 1 at bits 6k, 6k + 1
+        x = (x | x >> 4) & 0x00F00F00F00FULL; // pixels 4q ... 4q + 3 at bits 12q ...
+        x = (x | x >> 8) & 0x0000FF0000FFULL; // pixels 8r ... 8r + 7 at bits 24r ...
+        return uint32_t((x | x >> 16) & 0xFFFF);
     }
-    constexpr std::array<uint8_t, 4096> kPixelsOfBytes = MakePixelsOfBytes();
+    constexpr bool PixelsOfBytesGathersEveryByte()
+    {
+        for (int byte = 0; byte < 48; ++byte)
+            if (PixelsOfBytes(uint64_t(1) << byte) != 1u << (byte / 3))
+                return false;
+        return PixelsOfBytes(0xFFFFFFFFFFFFULL) == 0xFFFF
+            && PixelsOfBytes(0x924924924924ULL) == 0xFFFF;
+    }
+    static_assert(PixelsOfBytesGathersEveryByte());
 
     // For a mask of eight pixels, the indices of those set, in order, one per byte from the
     // lowest.
@@ -457,14 +465,8 @@ namespace {
             nearBytes |= bitsBeyond(apart, nearLimit) << (16 * part);
             farBytes |= bitsBeyond(apart, farLimit) << (16 * part);
         }
-        const auto pixels = [](uint64_t bytes) {
-            uint32_t mask = 0;
-            for (int part = 0; part < 4; ++part)
-                mask |= uint32_t(kPixelsOfBytes[bytes >> (12 * part) & 0xFFF]) << (4 * part);
-            return mask;
-        };
-        beyondFar = pixels(farBytes);
-        return pixels(nearBytes);
+        beyondFar = PixelsOfBytes(farBytes);
+        return PixelsOfBytes(nearBytes);
     }
 #endif
 
