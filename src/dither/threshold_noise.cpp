@@ -331,48 +331,51 @@ namespace {
             const bool drawFresh = (lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0;
             std::memcpy(lanes, &anyAgain, sizeof lanes);
             const bool drawAgain = (lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0;
+            // A pixel drawing afresh takes its own numbers, which are those a draw again from its
+            // own state gives: so where some pixels draw again, one pass from the stored states
+            // serves both kinds.
+            if (drawFresh)
+                for (size_t g = 0; g < groups; ++g) {
+                    std::memcpy(lanes, &freshM[g], sizeof lanes);
+                    if ((lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0)
+                        for (size_t l = 0; l < 8 && 8 * g + l < count / 3; ++l)
+                            if (freshM[g][l]) {
+                                const size_t i = block + 24 * g + 3 * l;
+                                noiseAt[i / 3] = NoiseGenerator::Skip(start, i);
+                            }
+                }
             // Lanes that draw neither read (and do not use) the unnoised bytes.
-            alignas(32) uint8_t afresh[kPadded], again[kPadded];
-            const uint8_t* fresh = in;
-            const uint8_t* redrawn = in;
-            if (drawFresh) {
-                std::memcpy(afresh, in, count);
-                std::memset(afresh + count, 0, kPadded - count);
-                g_noiseBlock(afresh, count, NoiseGenerator::Skip(start, block), nullptr, amplitude);
-                fresh = afresh;
-            }
+            alignas(32) uint8_t noised[kPadded];
+            const uint8_t* drawn = in;
             if (drawAgain) {
-                DrawAgain(again, in, count, noiseAt + block / 3, amplitude);
-                std::memset(again + count, 0, kPadded - count);
-                redrawn = again;
+                DrawAgain(noised, in, count, noiseAt + block / 3, amplitude);
+                std::memset(noised + count, 0, kPadded - count);
+                drawn = noised;
+            } else if (drawFresh) {
+                std::memcpy(noised, in, count);
+                std::memset(noised + count, 0, kPadded - count);
+                g_noiseBlock(noised, count, NoiseGenerator::Skip(start, block), nullptr, amplitude);
+                drawn = noised;
             }
             const I32x8 c0 = I32x8 {} + int32_t(plane.colour0),
                         flip = I32x8 {} + int32_t(plane.colour0 ^ plane.colour1);
             const int32_t threshold = plane.threshold;
             const int32_t high = threshold + std::max(band, 1), low = threshold - band;
             for (size_t g = 0; g < groups; ++g) {
-                const PixelLanes a(redrawn + 24 * g), f(fresh + 24 * g);
+                const PixelLanes a(drawn + 24 * g);
                 const I32x8 c = PackedPixels(in + 24 * g), w = PackedPixels(was + 24 * g),
                             p = PackedPixels(before + 24 * g);
-                const I32x8 sa = plane.red * a.red + plane.green * a.green + plane.blue * a.blue;
-                const I32x8 sf = plane.red * f.red + plane.green * f.green + plane.blue * f.blue;
+                const I32x8 s = plane.red * a.red + plane.green * a.green + plane.blue * a.blue;
                 const I32x8 wasOne = p == (c0 ^ flip);
                 const I32x8 one = (keepM[g] & wasOne)
-                    | (againM[g] & ((sa >= high) | (wasOne & (sa > low))))
-                    | (freshM[g] & (sf > threshold));
+                    | (againM[g] & ((s >= high) | (wasOne & (s > low))))
+                    | (freshM[g] & (s > threshold));
                 const I32x8 drawnNow = (w & keepM[g]) | (c & ~keepM[g]);
                 // Each group's bytes were read (above, and the next group's first eight by
                 // this one's lanes) before these stores reach them.
                 StorePixels(in + 24 * g, c0 ^ (flip & one));
                 StorePixels(before + 24 * g, c0 ^ (flip & one));
                 StorePixels(was + 24 * g, drawnNow);
-                std::memcpy(lanes, &freshM[g], sizeof lanes);
-                if ((lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0)
-                    for (size_t l = 0; l < 8 && 8 * g + l < count / 3; ++l)
-                        if (freshM[g][l]) {
-                            const size_t i = block + 24 * g + 3 * l;
-                            noiseAt[i / 3] = NoiseGenerator::Skip(start, i);
-                        }
             }
             if (!inPlace) {
                 std::memcpy(bytes + block, in, count);
