@@ -12,7 +12,6 @@
 
 #include "convert/stretch_picture.h"
 #include "convert/working_bitmap.h"
-#include "dither/threshold_noise.h"
 
 #include <cerrno>
 #include <condition_variable>
@@ -72,56 +71,76 @@ namespace {
         return BlurredDifference(working.Image(), unreduced.Image());
     }
 
-    // The pictures one run converts through: the source's picture (the host, or the frame at its
-    // own size, which is then itself the working picture), the mode's working picture and the
-    // display picture.
-    struct Pictures {
-        InputVideo& source;
+    // The pictures a frame is converted into beside its source: the mode's working picture, the
+    // display picture and the unreduced working picture the faithfulness figure compares with.
+    struct FramePictures {
         platform::PictureBox working;
         platform::PictureBox display { kDisplayWidth, kDisplayHeight };
-        // The unreduced working picture, for the faithfulness figure.
         platform::PictureBox unreduced;
         platform::Surface unreducedKept;
-        const Size size;
-        const bool steady;
+        FramePictures(int workingWidth, int workingHeight)
+            : working(workingWidth, workingHeight)
+            , unreduced(workingWidth, workingHeight)
+        {
+        }
+        // The picture a run writes for a frame converted from `frame`.
+        const platform::Surface& Result(Size size, platform::PictureBox& frame)
+        {
+            return size == Size::KeepSize ? frame.Image()
+                : size == Size::Working   ? working.Image()
+                                          : display.Image();
+        }
+    };
+
+    // One frame's conversion, the one way the tool converts a frame, serial or parallel:
+    // `frame` is the decoded frame as the host picture, or with --keep-size the frame at its own
+    // size, which is then converted where it stands. With `difference` it also gets the frame's
+    // faithfulness figure (outside the stopwatch).
+    FrameTiming ConvertSlot(ConversionContext& context, const Options& options, int method,
+        int64_t index, platform::PictureBox& frame, FramePictures& pictures, double* difference)
+    {
+        const TvcMode& mode = *options.mode;
+        const FrameOptions frameOptions { options.steady, index };
+        if (options.size == Size::KeepSize) {
+            if (difference)
+                pictures.unreducedKept = frame.Image();
+            const FrameTiming timing
+                = ConvertFrame(context, mode, method, nullptr, frame, nullptr, frameOptions);
+            if (difference)
+                *difference = BlurredDifference(frame.Image(), pictures.unreducedKept);
+            return timing;
+        }
+        const FrameTiming timing = ConvertFrame(context, mode, method, &frame, pictures.working,
+            options.size == Size::Display ? &pictures.display : nullptr, frameOptions);
+        if (difference)
+            *difference = DifferenceFromHost(pictures.working, pictures.unreduced, frame);
+        return timing;
+    }
+
+    // A serial run's pictures: the source's own picture is the frame.
+    struct Pictures {
+        const Options& options;
+        InputVideo& source;
+        FramePictures pictures;
         ConversionContext context;
 
         Pictures(const Options& options, InputVideo& source)
-            : source(source)
-            , working(options.mode->workingWidth, options.mode->workingHeight)
-            , unreduced(options.mode->workingWidth, options.mode->workingHeight)
-            , size(options.size)
-            , steady(options.steady)
+            : options(options)
+            , source(source)
+            , pictures(options.mode->workingWidth, options.mode->workingHeight)
         {
         }
 
         // The picture Convert() returns, before any conversion has run.
-        const platform::Surface& Result()
-        {
-            return size == Size::KeepSize ? source.Picture().Image()
-                : size == Size::Working   ? working.Image()
-                                          : display.Image();
-        }
+        const platform::Surface& Result() { return pictures.Result(options.size, source.Picture()); }
 
         // Converts frame `index` with `method`; returns the picture to write. With `difference`
-        // it also gets the frame's BlurredDifference.
-        const platform::Surface& Convert(const TvcMode& mode, int method, int64_t index,
-            FrameTiming& timing, double* difference = nullptr)
+        // it also gets the frame's faithfulness figure.
+        const platform::Surface& Convert(
+            int method, int64_t index, FrameTiming& timing, double* difference = nullptr)
         {
             source.Show(index);
-            const FrameOptions frame { steady, index };
-            if (size == Size::KeepSize) {
-                if (difference)
-                    unreducedKept = source.Picture().Image();
-                timing = ConvertFrame(context, mode, method, nullptr, source.Picture(), nullptr, frame);
-                if (difference)
-                    *difference = BlurredDifference(source.Picture().Image(), unreducedKept);
-            } else {
-                timing = ConvertFrame(context, mode, method, &source.Picture(), working,
-                    size == Size::Display ? &display : nullptr, frame);
-                if (difference)
-                    *difference = DifferenceFromHost(working, unreduced, source.Picture());
-            }
+            timing = ConvertSlot(context, options, method, index, source.Picture(), pictures, difference);
             return Result();
         }
     };
@@ -154,17 +173,15 @@ namespace {
         State state = State::Free;
         int64_t index = 0;
         platform::PictureBox host { kHostWidth, kHostHeight };
-        platform::PictureBox working;
-        platform::PictureBox display { kDisplayWidth, kDisplayHeight };
-        platform::PictureBox unreduced;
-        platform::Surface unreducedKept;
+        FramePictures pictures;
         FrameTiming timing;
         double difference = 0;
         Slot(int workingWidth, int workingHeight)
-            : working(workingWidth, workingHeight)
-            , unreduced(workingWidth, workingHeight)
+            : pictures(workingWidth, workingHeight)
         {
         }
+        // The decoded frame: the host picture, or with --keep-size the working picture itself.
+        platform::PictureBox& Frame(Size size) { return size == Size::KeepSize ? pictures.working : host; }
     };
 
     // Frames first ... last, decoded on this thread, converted on `threads` threads at once,
@@ -222,22 +239,9 @@ namespace {
                             ordinal = taken++;
                         }
                         Slot& slot = slotOf(ordinal);
-                        context.noiseState
-                            = NoiseStateAfter(kNoiseStartState, ordinal, workingWidth, workingHeight);
-                        const FrameOptions frame { options.steady, slot.index };
-                        if (keepSize) {
-                            slot.unreducedKept = slot.working.Image();
-                            slot.timing = ConvertFrame(context, mode, options.method, nullptr,
-                                slot.working, nullptr, frame);
-                            slot.difference
-                                = BlurredDifference(slot.working.Image(), slot.unreducedKept);
-                        } else {
-                            slot.timing = ConvertFrame(context, mode, options.method, &slot.host,
-                                slot.working,
-                                options.size == Size::Display ? &slot.display : nullptr, frame);
-                            slot.difference
-                                = DifferenceFromHost(slot.working, slot.unreduced, slot.host);
-                        }
+                        StartAtFrame(context, ordinal, workingWidth, workingHeight);
+                        slot.timing = ConvertSlot(context, options, options.method, slot.index,
+                            slot.Frame(options.size), slot.pictures, &slot.difference);
                         std::lock_guard guard(lock);
                         slot.state = Slot::State::Converted;
                         changed.notify_all();
@@ -257,7 +261,7 @@ namespace {
                         if (stopping)
                             return;
                     }
-                    deliver(options.size == Size::Display ? slot.display.Image() : slot.working.Image(),
+                    deliver(slot.pictures.Result(options.size, slot.Frame(options.size)),
                         slot.index, ordinal, slot.timing, slot.difference);
                     std::lock_guard guard(lock);
                     slot.state = Slot::State::Free;
@@ -280,7 +284,7 @@ namespace {
                 }
                 slot.index = first + ordinal;
                 source.Show(slot.index);
-                (keepSize ? slot.working : slot.host).Image() = source.Picture().Image();
+                slot.Frame(options.size).Image() = source.Picture().Image();
                 std::lock_guard guard(lock);
                 slot.state = Slot::State::Decoded;
                 decoded = ordinal + 1;
@@ -327,12 +331,12 @@ namespace {
         // method), so the sheet is the same with or without it.
         {
             FrameTiming warmUp;
-            pictures.Convert(*options.mode, Methods().front().index, frame, warmUp);
+            pictures.Convert(Methods().front().index, frame, warmUp);
         }
         for (const Method& method : Methods()) {
             CheckStop();
             FrameTiming timing;
-            cells.push_back(pictures.Convert(*options.mode, method.index, frame, timing));
+            cells.push_back(pictures.Convert(method.index, frame, timing));
             labels.push_back(std::to_string(method.index) + " " + std::string(method.caption));
             seconds.push_back(timing.elapsedSeconds);
         }
@@ -424,7 +428,7 @@ namespace {
                 FrameTiming timing;
                 double difference = 0;
                 const platform::Surface& result
-                    = pictures.Convert(*options.mode, options.method, index, timing, &difference);
+                    = pictures.Convert(options.method, index, timing, &difference);
                 deliver(result, index, index - first, timing, difference);
             }
         } else {

@@ -2,6 +2,7 @@
 
 #include "convert/stretch_picture.h"
 #include "convert/working_bitmap.h"
+#include "dither/threshold_noise.h"
 #include "timer/stopwatch.h"
 
 #include <stdexcept>
@@ -66,6 +67,11 @@ FrameTiming ConvertFrame(ConversionContext& context, const TvcMode& mode, int me
     if (display != nullptr)
         EnlargeToDisplay(*display, working);
     return timing;
+}
+
+void StartAtFrame(ConversionContext& context, int64_t framesBefore, int width, int height)
+{
+    context.noiseState = NoiseStateAfter(kNoiseStartState, framesBefore, width, height);
 }
 
 void EnlargeToDisplay(platform::PictureBox& display, platform::PictureBox& working)

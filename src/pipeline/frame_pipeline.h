@@ -85,6 +85,11 @@ FrameTiming ConvertFrame(ConversionContext& context, const TvcMode& mode, int me
     platform::PictureBox* host, platform::PictureBox& working,
     platform::PictureBox* display = nullptr, const FrameOptions& options = {});
 
+// Makes `context` stand where a fresh context stands after converting `framesBefore` pictures of
+// width × height (its noise generator moved past their numbers), so that frame k of a run can be
+// converted on any thread, on a context of its own, and give the bytes a serial run gives.
+void StartAtFrame(ConversionContext& context, int64_t framesBefore, int width, int height);
+
 // The display copy alone: `working` enlarged without smoothing to fill `display`.
 void EnlargeToDisplay(platform::PictureBox& display, platform::PictureBox& working);
 
