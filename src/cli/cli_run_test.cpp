@@ -1,5 +1,5 @@
 // pelorin-convert run whole, in-process, on the sample video and on pictures made here.
-#include "cli_test_util.h"
+#include "testing/cli_test_util.h"
 #include "compare_grid.h"
 #include "convert/palette.h"
 #include "convert/stretch_picture.h"

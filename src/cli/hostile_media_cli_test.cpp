@@ -3,7 +3,7 @@
 // outputs — one output frame for every frame slot the video device finds in the file — or fails
 // with status 1 and a message naming the file, leaving nothing in the output folder, not even
 // a temporary file.
-#include "cli_test_util.h"
+#include "testing/cli_test_util.h"
 #include "pipeline/frame_pipeline.h"
 #include "pipeline/vram.h"
 

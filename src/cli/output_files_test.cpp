@@ -1,6 +1,6 @@
 #include "output_files.h"
 
-#include "cli_test_util.h"
+#include "testing/cli_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "output_files.h"
 #include "av_helpers.h"
 #include "cli_error.h"
-#include "cli_test_util.h"
+#include "testing/cli_test_util.h"
 #include "video_writer.h"
 
 #include <gtest/gtest.h>

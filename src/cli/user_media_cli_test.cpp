@@ -1,6 +1,6 @@
 // pelorin-convert on files as users bring them: an input cut short while it is converted, a
 // fast-start MP4 cut short before, a pipe, a phone clip stored turned, a very wide picture.
-#include "cli_test_util.h"
+#include "testing/cli_test_util.h"
 #include "pipeline/vram.h"
 
 #include "video/test_videos.h"

@@ -1,5 +1,5 @@
 #include "convert/nearest_color.h"
-#include "convert/nearest_color_reference.h"
+#include "convert/testing/nearest_color_reference.h"
 #include "convert/working_bitmap.h"
 #include "platform/picture_box.h"
 #include "platform/runtime_error.h"

@@ -1,7 +1,7 @@
 // The error-diffusion engine on tiny hand-built buffers (every expected byte worked out by hand),
 // and the eight routines against a slow, straightforward reference on a photograph-like picture.
 #include "convert/nearest_color.h"
-#include "convert/nearest_color_reference.h"
+#include "convert/testing/nearest_color_reference.h"
 #include "convert/working_bitmap.h"
 #include "dither/error_diffusion.h"
 #include "dither/error_diffusion_engine.h"

@@ -1,7 +1,7 @@
 #include "error_diffusion_engine.h"
 
 #include "convert/nearest_color.h"
-#include "convert/nearest_color_reference.h"
+#include "convert/testing/nearest_color_reference.h"
 #include "convert/palette.h"
 #include "convert/working_bitmap.h"
 

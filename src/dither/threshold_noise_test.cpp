@@ -1,5 +1,5 @@
 #include "convert/nearest_color.h"
-#include "convert/nearest_color_reference.h"
+#include "convert/testing/nearest_color_reference.h"
 #include "dither/noise_generator.h"
 #include "dither/noise_test_support.h"
 #include "dither/routines.h"

@@ -1,6 +1,6 @@
 #pragma once
 // For tests: the nearest-colour search exactly as the results are defined, slow and plain.
-#include "palette.h"
+#include "convert/palette.h"
 
 #include <cstdint>
 #include <span>
