@@ -15,6 +15,8 @@
 #                                                   compare two existing build folders
 # Prints one line per difference and ends with "same_bytes: N checks, N differ"; exits 1 when
 # anything differs.
+# The whole script is read before it runs (the braces), so editing it during a run is safe.
+{
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -57,9 +59,17 @@ if [[ -z "$new_build" ]]; then
     configure_and_build "$top" "$new_build"
 fi
 
+# The base side's inputs and outputs are kept between runs against the same base build (and this
+# script), so comparing again after each change costs only the new side.
+cache_key=$( (cat "$0"; cat "$base_build/pelorin-convert" "$base_build"/src/window/libwindow_core.a) | sha1sum | cut -c1-16)
+cache="/tmp/pelorin-same-bytes-cache/$cache_key"
+
 # --- inputs -----------------------------------------------------------------------------------
 in="$work/in"
 mkdir -p "$in"
+if [[ -f "$cache/complete" ]]; then
+    cp -r "$cache/in/." "$in/"
+else
 cp "$new_build/tom.avi" "$in/tom.avi"
 ff() { ffmpeg -nostdin -v error -y "$@"; }
 # A fixed scene under a camera's noise with a small moving square: where steady dithering matters.
@@ -72,6 +82,7 @@ ff -f lavfi -i "mandelbrot=size=640x360:rate=10:end_pts=0.1" -frames:v 1 "$in/ma
 ff -loop 1 -i "$in/mandel.png" -vf "crop=480:270:x='t*20':y=40,format=yuv420p" -r 10 -t 3 \
     -c:v ffv1 "$in/pan.mkv"
 ff -f lavfi -i "testsrc2=size=300x170:rate=1" -frames:v 1 "$in/picture.png"
+fi
 
 # --- the tool ---------------------------------------------------------------------------------
 modes=(2 4 16)
@@ -120,7 +131,12 @@ run_tool() { # BUILD OUTDIR LINE
 }
 export -f run_tool
 
-for side in base new; do
+sides=(base new)
+if [[ -f "$cache/complete" ]]; then
+    cp -r "$cache/base" "$work/base"
+    sides=(new)
+fi
+for side in "${sides[@]}"; do
     build=$base_build; [[ $side == new ]] && build=$new_build
     mkdir -p "$work/$side"
     tr '\n' '\0' <"$jobs" | xargs -0 -P "$(nproc)" -I{} bash -c 'run_tool "$@"' _ "$build" "$work/$side" {}
@@ -205,7 +221,7 @@ subprocess.check_call(link, cwd=build)
 PY
 }
 
-for side in base new; do
+for side in "${sides[@]}"; do
     build=$base_build; [[ $side == new ]] && build=$new_build
     build_driver "$build" "$work/driver-$side"
     mkdir -p "$work/$side/window"
@@ -213,6 +229,11 @@ for side in base new; do
         2>"$work/$side/window/messages.txt") || echo "driver exit $?" >>"$work/$side/window/messages.txt"
     checksum_videos "$work/$side"
 done
+
+if [[ ! -f "$cache/complete" ]]; then
+    rm -rf "$cache" && mkdir -p "$cache"
+    cp -r "$in" "$cache/in" && cp -r "$work/base" "$cache/base" && touch "$cache/complete"
+fi
 
 # --- compare ----------------------------------------------------------------------------------
 checks=0 differ=0
@@ -231,3 +252,5 @@ done < <(cd "$work/new" && find . -type f | sort)
 pictures=$(cd "$work/new" && find . -type f ! -name '*.summary.txt' ! -name messages.txt | wc -l)
 echo "same_bytes: $pictures outputs and their summaries; $checks checks, $differ differ"
 ((differ == 0))
+exit
+}
