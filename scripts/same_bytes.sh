@@ -101,7 +101,7 @@ for m in "${modes[@]}"; do
             echo "$t-$s-still.mkv|--mode $m --method $x $st $in/still.mkv" >>"$jobs"
             echo "$t-$s-pan.vram|--mode $m --method $x $st --working $in/pan.mkv" >>"$jobs"
             echo "$t-$s-still.gif|--mode $m --method $x $st --frames 0:11 $in/still.mkv" >>"$jobs"
-            echo "$t-$s-tom-w.png|--mode $m --method $x $st --working --frames 0:20 $in/tom.avi" >>"$jobs"
+            echo "$t-$s-tom-w_%02d.png|--mode $m --method $x $st --working --frames 0:20 $in/tom.avi" >>"$jobs"
         done
         echo "$t-tom.avi|--mode $m --method $x --frames 10:19 $in/tom.avi" >>"$jobs"
         echo "$t-tom.mp4|--mode $m --method $x --frames 10:19 $in/tom.avi" >>"$jobs"
