@@ -160,10 +160,13 @@ void Form1::HScroll1_Change()
 {
     m_modules.MciCommand(14, {}, nullptr, MciValue(int64_t(m_hscroll1->value())));
     m_modules.StopwatchStart();
-    for (const TvcMode& mode : TvcModes())
-        if (m_option2[size_t(mode.option2Index)]->isChecked())
+    for (const TvcMode& mode : TvcModes()) {
+        const ModeControls& controls = ControlsOfMode(mode.number);
+        if (m_option2[size_t(controls.option2Index)]->isChecked())
             ConvertToWorking(m_modules, mode, CheckedMethod(), m_pic1.get(), WorkingPicture(mode),
-                { MenuAction(MenuItem::Steady)->isChecked(), int64_t(m_hscroll1->value()) });
+                { MenuAction(MenuItem::Steady)->isChecked(), int64_t(m_hscroll1->value()),
+                    controls.paletteBeforeCapture });
+    }
     m_text2->setText(QString::number(m_modules.StopwatchElapsedMs()));
     // All three, not only the mode converted now: the others keep their last frame, hidden.
     for (const TvcMode& mode : TvcModes()) {
@@ -205,11 +208,11 @@ std::unique_ptr<PictureBox>& Form1::PictureBoxSlot(std::string_view name)
 
 PictureBox& Form1::WorkingPicture(const TvcMode& mode)
 {
-    return *PictureBoxSlot(mode.workingPicture);
+    return *PictureBoxSlot(ControlsOfMode(mode.number).workingPicture);
 }
 PictureBox& Form1::DisplayPicture(const TvcMode& mode)
 {
-    return *PictureBoxSlot(mode.displayPicture);
+    return *PictureBoxSlot(ControlsOfMode(mode.number).displayPicture);
 }
 
 // ---- the handlers ----
@@ -219,9 +222,10 @@ void Form1::Form_Load()
     // Each mode's palette in turn, read back from the palette table into the mode's swatches.
     for (const TvcMode& mode : TvcModes()) {
         m_modules.LoadPalette(mode);
-        const std::span<QLabel*> swatches = mode.swatches == "Label1" ? std::span<QLabel*>(m_label1)
-            : mode.swatches == "Label2"                               ? std::span<QLabel*>(m_label2)
-                                        : std::span<QLabel*>(m_label3);
+        const std::string_view names = ControlsOfMode(mode.number).swatches;
+        const std::span<QLabel*> swatches = names == "Label1" ? std::span<QLabel*>(m_label1)
+            : names == "Label2"                               ? std::span<QLabel*>(m_label2)
+                                                              : std::span<QLabel*>(m_label3);
         for (size_t i = 0; i < swatches.size(); ++i)
             SetSwatch(swatches[i], int(i));
     }
@@ -347,7 +351,8 @@ void Form1::Option2_Click(int /*index*/)
 {
     // Exactly the chosen mode's display picture shows, before the frame is rendered again.
     for (const TvcMode& mode : TvcModes())
-        DisplayPicture(mode).SetVisible(m_option2[size_t(mode.option2Index)]->isChecked());
+        DisplayPicture(mode).SetVisible(
+            m_option2[size_t(ControlsOfMode(mode.number).option2Index)]->isChecked());
     HScroll1_Change();
 }
 

@@ -4,6 +4,7 @@
 
 #include "command_line.h"
 #include "dither/method_table.h"
+#include "layout.h"
 #include "mci_answer.h"
 
 #include "picture_file/atomic_output.h"
@@ -44,6 +45,16 @@ namespace {
         { "Working picture at TVC resolution (*.png)", "png" },
         { "TVC video memory (*.vram)", "vram" },
     };
+
+    // The row of the mode that Option2(option2Index) chooses; null when none does (-1: no
+    // Option2 is set).
+    const TvcMode* ModeOfOption2(int option2Index)
+    {
+        for (const TvcMode& mode : TvcModes())
+            if (ControlsOfMode(mode.number).option2Index == option2Index)
+                return &mode;
+        return nullptr;
+    }
 } // namespace
 
 SaveChoice Form1::AskWhereToSave(const QString& suggestedPath)
@@ -182,10 +193,7 @@ void Form1::SavePicture_Click()
             MessageKind::Warning, "No TVC mode is chosen, so there is no picture to save.");
         return;
     }
-    const TvcMode* mode = nullptr;
-    for (const TvcMode& row : TvcModes())
-        if (row.option2Index == modeIndex)
-            mode = &row;
+    const TvcMode* mode = ModeOfOption2(modeIndex);
     assert(mode);
 
     const std::optional<int64_t> frame = ShownFrame();
