@@ -3,6 +3,7 @@
 #include "dither/method_table.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 
 namespace pelorin::window {
 
@@ -27,6 +28,17 @@ QString CommandLineMethodName(int index)
     return QString::fromUtf8(method->caption.data(), qsizetype(method->caption.size()))
         .toLower()
         .replace(' ', '-');
+}
+
+QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIndex, int64_t frame,
+    const QString& input, const QString& output)
+{
+    const QStringList words = { program, "--mode", QString::number(mode.number), "--method",
+        CommandLineMethodName(methodIndex), "--frames", QString::number(frame), input, output };
+    QStringList quoted;
+    for (const QString& word : words)
+        quoted << ShellQuoted(word);
+    return quoted.join(' ');
 }
 
 } // namespace pelorin::window

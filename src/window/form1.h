@@ -202,7 +202,7 @@ private:
     // The frame the open video shows (the device's position); empty when no video is open.
     std::optional<int64_t> ShownFrame();
     // "<video>-<frame>-g<mode>-<method>", the name the tool's output and a saved picture get.
-    QString FrameName(const QString& video, int64_t frame, int modeIndex) const;
+    QString FrameName(const QString& video, int64_t frame, const TvcMode& mode) const;
 
     // Stepping beside the plain step of one frame (form1_stepping.cpp).
     // Timer1 sleeps while there is nothing to step and wakes when stepping starts.

@@ -32,8 +32,6 @@
 namespace pelorin::window {
 
 namespace {
-    constexpr int kTvcModeNumbers[] = { 2, 4, 16 }; // by Option2 index
-
     // The save dialog's file types, in SavedPicture order, and the extension each adds to a name
     // given without one. Two of them are PNG, so the type, not the name, says what is saved.
     struct SaveType {
@@ -176,13 +174,12 @@ std::optional<int64_t> Form1::ShownFrame()
     return MciNumber(m_modules.MciCommand(13, {}, nullptr, {}));
 }
 
-QString Form1::FrameName(const QString& video, int64_t frame, int modeIndex) const
+QString Form1::FrameName(const QString& video, int64_t frame, const TvcMode& mode) const
 {
     // One pass of arg(), so that a "%1" in the file's name stays text.
     return QString("%1-%2-g%3-%4")
         .arg(QFileInfo(video).completeBaseName(), QString::number(frame),
-            QString::number(kTvcModeNumbers[modeIndex]),
-            CommandLineMethodName(m_option1Group->checkedId()));
+            QString::number(mode.number), CommandLineMethodName(m_option1Group->checkedId()));
 }
 
 void Form1::SavePicture_Click()
@@ -202,9 +199,9 @@ void Form1::SavePicture_Click()
         : QFileInfo(QString::fromStdString(m_videoPath)).absolutePath();
     // The start picture is the program's own; it has no video or frame to be named after.
     const QString suggested = QDir(folder).filePath(frame
-            ? FrameName(QString::fromStdString(m_videoPath), *frame, modeIndex)
+            ? FrameName(QString::fromStdString(m_videoPath), *frame, *mode)
             : QString("pelorin-g%1-%2")
-                  .arg(QString::number(kTvcModeNumbers[modeIndex]),
+                  .arg(QString::number(mode->number),
                       CommandLineMethodName(m_option1Group->checkedId())));
     const SaveChoice choice = m_environment.chooseSaveFile(suggested);
     if (choice.path.isEmpty())
@@ -244,8 +241,8 @@ void Form1::SavePicture_Click()
 QString Form1::CommandLineForCurrentFrame()
 {
     const std::optional<int64_t> frame = ShownFrame();
-    const int mode = SelectedMode();
-    if (!frame || mode < 0) {
+    const TvcMode* mode = ModeOfOption2(SelectedMode());
+    if (!frame || !mode) {
         m_environment.showMessage(MessageKind::Warning,
             !frame ? QString("No video is open, so there is no command line to copy: open a "
                              "video first (\"Play AVI\" or \"Open video…\").")
@@ -253,10 +250,9 @@ QString Form1::CommandLineForCurrentFrame()
         return {};
     }
     const QString input = QString::fromStdString(m_videoPath);
-    const QString methodName = CommandLineMethodName(m_option1Group->checkedId());
     // pelorin-convert reads a "%" in an output name as the start of a frame number, so every
     // "%" is doubled.
-    QString output = FrameName(input, *frame, mode) + ".png";
+    QString output = FrameName(input, *frame, *mode) + ".png";
     output.replace("%", "%%");
     if (output.startsWith('-'))
         output.prepend("./");
@@ -264,12 +260,7 @@ QString Form1::CommandLineForCurrentFrame()
     const QString besideUs
         = QDir(QString::fromStdString(ProgramFolder())).filePath("pelorin-convert");
     const QString program = QFileInfo(besideUs).isExecutable() ? besideUs : "pelorin-convert";
-    const QStringList words = { program, "--mode", QString::number(kTvcModeNumbers[mode]),
-        "--method", methodName, "--frames", QString::number(*frame), input, output };
-    QStringList quoted;
-    for (const QString& word : words)
-        quoted << ShellQuoted(word);
-    return quoted.join(' ');
+    return ConvertCommand(program, *mode, m_option1Group->checkedId(), *frame, input, output);
 }
 
 } // namespace pelorin::window
