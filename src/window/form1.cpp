@@ -1,6 +1,5 @@
 #include "form1.h"
 
-#include "convert/palette.h"
 #include "dither/method_table.h"
 #include "layout.h"
 #include "mci_answer.h"
