@@ -35,10 +35,10 @@ void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
     if (methodIndex != kNoMethod && FindMethod(methodIndex) == nullptr)
         throw std::out_of_range("method " + std::to_string(methodIndex) + " is not 1 ... 16");
     if (host != nullptr) {
-        if (mode.paletteBeforeCapture)
+        if (options.paletteBeforeCapture)
             steps.LoadPalette(mode);
         steps.StretchPicture(working, *host, PictureWidth(working), PictureHeight(working), 1);
-        if (!mode.paletteBeforeCapture)
+        if (!options.paletteBeforeCapture)
             steps.LoadPalette(mode);
     } else {
         steps.LoadPalette(mode);

@@ -3,7 +3,7 @@
 // the same bytes:
 //   host picture (the frame as displayed, 512 × 240, the window's Pic1)
 //   → smoothed copy into the mode's working picture at TVC resolution (TVC2 / TVC4 / TVC16),
-//     with the mode's palette loaded before or after the copy as its row says
+//     with the mode's palette loaded after the copy (or before it, as the window asks)
 //   → the method of the method table, followed by MapToPalette where the table says so
 //   → the display picture: the working picture enlarged to 512 × 480 without smoothing
 //     (Pic2 / Pic3 / Pic4).
@@ -58,12 +58,15 @@ struct FrameOptions {
     // Which frame of the video this is (the window's scroll bar position, the tool's frame
     // index); read only with `steady`.
     int64_t frame = 0;
+    // The mode's palette is loaded before the capture copy, not after it. The copy does not read
+    // the palette, so no pixel depends on it; the window keeps its own order of calls per mode.
+    bool paletteBeforeCapture = false;
 };
 
 // The timed part of a frame, through `steps`: with a host, the smoothed copy of the whole host
-// into `working` at the working picture's own size and the mode's palette (before or after the
-// copy as the mode's row says); without a host (null), the palette alone and the working picture
-// is converted as it stands, at whatever size it has. Then method `methodIndex`, unless it is
+// into `working` at the working picture's own size and the mode's palette (after the copy, or
+// before it with `options.paletteBeforeCapture`); without a host (null), the palette alone and
+// the working picture is converted as it stands, at whatever size it has. Then method `methodIndex`, unless it is
 // kNoMethod. Throws std::out_of_range for a method index other than kNoMethod or 1 ... 16 before
 // anything is touched; lets the conversion core's run-time errors through. Without `steady` (and
 // with kNoMethod) the context's steady memory is forgotten, so a later steady frame starts afresh.

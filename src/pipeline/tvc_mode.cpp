@@ -9,13 +9,13 @@ namespace {
 
     // clang-format off
     constexpr std::array<TvcMode, kTvcModeCount> kModes { {
-        { 2, "Graphics 2", 512, kWorkingHeight, kTvcPalette2, false, 0, "TVC2", "Pic2", "Label3",
+        { 2, "Graphics 2", 512, kWorkingHeight, kTvcPalette2,
             // Bit 7 is the leftmost pixel.
             8, 1, { { { 7 }, { 6 }, { 5 }, { 4 }, { 3 }, { 2 }, { 1 }, { 0 } } } },
-        { 4, "Graphics 4", 256, kWorkingHeight, kTvcPalette4, false, 1, "TVC4", "Pic3", "Label2",
+        { 4, "Graphics 4", 256, kWorkingHeight, kTvcPalette4,
             // Pixel n: the index's low bit in bit 7 − n, its high bit in bit 3 − n.
             4, 2, { { { 7, 3 }, { 6, 2 }, { 5, 1 }, { 4, 0 } } } },
-        { 16, "Graphics 16", 128, kWorkingHeight, kTvcPalette16, true, 2, "TVC16", "Pic4", "Label1",
+        { 16, "Graphics 16", 128, kWorkingHeight, kTvcPalette16,
             // Index bits B R G I (0 ... 3): the left pixel's in bits 1 3 5 7, the right's in 0 2 4 6.
             2, 4, { { { 1, 3, 5, 7 }, { 0, 2, 4, 6 } } } },
     } };

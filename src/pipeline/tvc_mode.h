@@ -1,7 +1,8 @@
 #pragma once
 // The TVC's three bitmap modes as data: one row per mode holds everything that differs between
-// them — the window, the frame pipeline, the video-memory packing and the writers read the row
-// instead of asking which mode it is.
+// them — the frame pipeline, the video-memory packing and the writers read the row instead of
+// asking which mode it is. What the window shows a mode with (its controls) is the window's own,
+// in its layout.
 #include "convert/conversion_context.h"
 #include "convert/palette.h"
 
@@ -18,15 +19,6 @@ struct TvcMode {
     int workingWidth; // the working picture at TVC resolution, pixels
     int workingHeight;
     std::span<const PaletteEntry> palette; // the palette table's entries, in index order
-    // The frame's road loads this mode's palette before the capture copy, not after it. The copy
-    // does not read the palette, so no pixel depends on it; the window's trace of calls does.
-    bool paletteBeforeCapture;
-    // The window: the Option2 index that chooses the mode, the working picture, the display
-    // picture and the swatches that show the palette.
-    int option2Index;
-    std::string_view workingPicture;
-    std::string_view displayPicture;
-    std::string_view swatches;
     // Video memory: a line of 64 bytes, `pixelsPerByte` pixels of `bitsPerPixel` index bits in
     // each byte; bit k of the index of the byte's pixel n (n = 0 leftmost) goes to bit
     // vramBit[n][k] of the byte.

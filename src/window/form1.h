@@ -172,22 +172,14 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // The controls (form1_controls.cpp): built from the layout table, then the caption font that
+    // lets every caption fit.
     void CreateControls();
     void ChooseCaptionFont();
+    void SetSwatch(QLabel* swatch, int paletteIndex);
+
+    // The handlers and the frame pipeline (form1.cpp).
     void ConnectEvents();
-    void CreateContextMenu();
-    void PopUpMenuAtFocus();
-    // Timer1 sleeps while there is nothing to step and wakes when stepping starts.
-    void SleepTimer1IfIdle();
-    void WakeTimer1();
-    // What a tick does beside the plain step of one frame, when a menu item asks for it.
-    bool FrameDueAtVideoRate();
-    // The frame the open video shows (the device's position); empty when no video is open.
-    std::optional<int64_t> ShownFrame();
-    // "<video>-<frame>-g<mode>-<method>", the name the tool's output and a saved picture get.
-    QString FrameName(const QString& video, int64_t frame, int modeIndex) const;
-    bool AtLastFrameOfVideo(int position);
-    void ShowTime(bool on);
     // Runs a handler for an event of the toolkit: the event boundary.
     void RunEvent(const std::function<void()>& handler);
     // Opens `path` into Pic1 (operations 1 and 9) and asks the device whether it did.
@@ -199,8 +191,26 @@ private:
     // The mode's working picture (TVC2 / TVC4 / TVC16) and display picture (Pic2 / Pic3 / Pic4).
     platform::PictureBox& WorkingPicture(const TvcMode& mode);
     platform::PictureBox& DisplayPicture(const TvcMode& mode);
-    void SetSwatch(QLabel* swatch, int paletteIndex);
     std::string ProgramFolder() const;
+
+    // The context menu, Save picture and the command line (form1_menu.cpp).
+    void CreateContextMenu();
+    void PopUpMenuAtFocus();
+    void ShowTime(bool on);
+    // The default of FormEnvironment::chooseSaveFile: a file dialog with a type per SavedPicture.
+    SaveChoice AskWhereToSave(const QString& suggestedPath);
+    // The frame the open video shows (the device's position); empty when no video is open.
+    std::optional<int64_t> ShownFrame();
+    // "<video>-<frame>-g<mode>-<method>", the name the tool's output and a saved picture get.
+    QString FrameName(const QString& video, int64_t frame, const TvcMode& mode) const;
+
+    // Stepping beside the plain step of one frame (form1_stepping.cpp).
+    // Timer1 sleeps while there is nothing to step and wakes when stepping starts.
+    void SleepTimer1IfIdle();
+    void WakeTimer1();
+    // What a tick does beside the plain step of one frame, when a menu item asks for it.
+    bool FrameDueAtVideoRate();
+    bool AtLastFrameOfVideo(int position);
 
     FormEnvironment m_environment;
     FormModules& m_modules;

@@ -1,6 +1,7 @@
 #include "layout.h"
 
 #include <array>
+#include <stdexcept>
 
 namespace pelorin::window {
 
@@ -105,6 +106,13 @@ namespace {
         return true;
     }
     static_assert(ControlsFitTheirContainers(), "a control lies outside the form or its frame");
+    // clang-format off
+    constexpr std::array kModeControls = std::to_array<ModeControls>({
+        { 2, 0, "TVC2", "Pic2", "Label3", false },
+        { 4, 1, "TVC4", "Pic3", "Label2", false },
+        { 16, 2, "TVC16", "Pic4", "Label1", true },
+    });
+    // clang-format on
 } // namespace
 
 std::span<const ControlLayout> FormLayout() { return kLayout; }
@@ -123,6 +131,17 @@ std::string ControlObjectName(std::string_view control, int index)
     if (index != kNoIndex)
         name += "(" + std::to_string(index) + ")";
     return name;
+}
+
+std::span<const ModeControls> FormModeControls() { return kModeControls; }
+
+const ModeControls& ControlsOfMode(int modeNumber)
+{
+    for (const ModeControls& row : kModeControls)
+        if (row.modeNumber == modeNumber)
+            return row;
+    throw std::out_of_range(
+        "the window has no controls for TVC mode " + std::to_string(modeNumber));
 }
 
 } // namespace pelorin::window

@@ -59,4 +59,24 @@ const ControlLayout* FindLayout(std::string_view control, int index = kNoIndex);
 // "Option1(3)" for an array element, "Pic1" otherwise: the object name each control gets.
 std::string ControlObjectName(std::string_view control, int index);
 
+// The window's side of a TVC mode: the controls that choose and show it, and the order of its
+// frame's calls. The mode's own facts (caption, size, palette) are the mode table's
+// (pipeline/tvc_mode.h); a row here names its mode by number.
+struct ModeControls {
+    int modeNumber; // 2, 4 or 16
+    int option2Index; // the Option2 button that chooses the mode
+    std::string_view workingPicture; // the working picture at TVC resolution: "TVC16"
+    std::string_view displayPicture; // the working picture enlarged: "Pic4"
+    std::string_view swatches; // the label array that shows the palette: "Label1"
+    // The frame loads the mode's palette before the capture copy, not after it. No pixel depends
+    // on it; the window's order of calls does.
+    bool paletteBeforeCapture;
+};
+
+// One row per TVC mode, in the mode table's order.
+std::span<const ModeControls> FormModeControls();
+
+// The row of mode `modeNumber`; throws std::out_of_range for a number that is not a mode's.
+const ModeControls& ControlsOfMode(int modeNumber);
+
 } // namespace pelorin::window

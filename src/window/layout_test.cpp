@@ -7,6 +7,8 @@
 #include "picture_view.h"
 #include "window_icon.h"
 #include "dither/method_table.h"
+#include "pipeline/frame_pipeline.h"
+#include "pipeline/tvc_mode.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -24,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 using namespace pelorin::window;
@@ -288,6 +291,40 @@ TEST_F(WindowLayout, EveryVisibleCaptionShowsInFull)
     const QFontInfo font(form.font());
     EXPECT_GE(font.pixelSize(), 9);
     EXPECT_LE(font.pixelSize(), 11);
+}
+
+// Each mode's controls are rows of the layout that fit the mode table's row: the Option2 button
+// carries the mode's caption, the working picture has the mode's working size, the display
+// picture the enlarged size, and the swatch array one label per palette entry.
+TEST(WindowModeControls, EachModeHasItsOwnControlsThatFitItsRow)
+{
+    QSet<int> option2Indices;
+    ASSERT_EQ(FormModeControls().size(), pelorin::TvcModes().size());
+    for (const pelorin::TvcMode& mode : pelorin::TvcModes()) {
+        SCOPED_TRACE("mode " + std::to_string(mode.number));
+        const ModeControls& controls = ControlsOfMode(mode.number);
+        EXPECT_EQ(controls.modeNumber, mode.number);
+        option2Indices.insert(controls.option2Index);
+
+        const ControlLayout* option = FindLayout("Option2", controls.option2Index);
+        ASSERT_NE(option, nullptr);
+        EXPECT_EQ(option->caption, mode.caption);
+        const ControlLayout* working = FindLayout(controls.workingPicture);
+        ASSERT_NE(working, nullptr);
+        EXPECT_EQ(working->kind, ControlKind::PictureBox);
+        EXPECT_EQ(working->width, mode.workingWidth);
+        EXPECT_EQ(working->height, mode.workingHeight);
+        const ControlLayout* display = FindLayout(controls.displayPicture);
+        ASSERT_NE(display, nullptr);
+        EXPECT_EQ(display->kind, ControlKind::PictureBox);
+        EXPECT_EQ(display->width, pelorin::kDisplayWidth);
+        EXPECT_EQ(display->height, pelorin::kDisplayHeight);
+        for (size_t entry = 0; entry < mode.palette.size(); ++entry)
+            EXPECT_NE(FindLayout(controls.swatches, int(entry)), nullptr) << "entry " << entry;
+        EXPECT_EQ(FindLayout(controls.swatches, int(mode.palette.size())), nullptr);
+    }
+    EXPECT_EQ(option2Indices, (QSet<int> { 0, 1, 2 }));
+    EXPECT_THROW(ControlsOfMode(8), std::out_of_range);
 }
 
 TEST(WindowIcon, TwoImagesOfSixteenAndTwoHundredFiftySixColours)

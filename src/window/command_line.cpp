@@ -1,0 +1,44 @@
+#include "command_line.h"
+
+#include "dither/method_table.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+namespace pelorin::window {
+
+// `word` as one word of a POSIX shell command: as it is when nothing in it is special to
+// the shell, else in single quotes (a quote inside becomes '\'').
+QString ShellQuoted(const QString& word)
+{
+    static const QRegularExpression plain("^[A-Za-z0-9_@%+=:,./-]+$");
+    if (plain.match(word).hasMatch())
+        return word;
+    QString quoted = word;
+    quoted.replace("'", "'\\''");
+    return "'" + quoted + "'";
+}
+
+// The name pelorin-convert knows a method by: its caption in lower case, blanks as dashes.
+QString CommandLineMethodName(int index)
+{
+    const Method* method = FindMethod(index);
+    if (!method)
+        return "none";
+    return QString::fromUtf8(method->caption.data(), qsizetype(method->caption.size()))
+        .toLower()
+        .replace(' ', '-');
+}
+
+QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIndex, int64_t frame,
+    const QString& input, const QString& output)
+{
+    const QStringList words = { program, "--mode", QString::number(mode.number), "--method",
+        CommandLineMethodName(methodIndex), "--frames", QString::number(frame), input, output };
+    QStringList quoted;
+    for (const QString& word : words)
+        quoted << ShellQuoted(word);
+    return quoted.join(' ');
+}
+
+} // namespace pelorin::window

@@ -1,0 +1,26 @@
+#pragma once
+// The pelorin-convert command that the window's "Copy command line" builds, from the mode and
+// method tables.
+#include "pipeline/tvc_mode.h"
+
+#include <QString>
+
+#include <cstdint>
+
+namespace pelorin::window {
+
+// `word` as one word of a POSIX shell command: as it is when nothing in it is special to the
+// shell, else in single quotes (a quote inside becomes '\'').
+QString ShellQuoted(const QString& word);
+
+// The name pelorin-convert knows method `index` by: its caption in lower case, blanks as dashes;
+// "none" for an index the method table does not hold (no method set).
+QString CommandLineMethodName(int index);
+
+// `program --mode N --method M --frames F input output`, each word shell-quoted, joined by
+// blanks: the command that converts frame `frame` of `input` in `mode` by method `methodIndex`
+// (kNoMethod: "none") to `output`, which the caller has made safe for the tool to read as a name.
+QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIndex, int64_t frame,
+    const QString& input, const QString& output);
+
+} // namespace pelorin::window

@@ -1,0 +1,36 @@
+// The command "Copy command line" builds, worked out by hand: the mode's number and the method's
+// name from their tables, and each word quoted only where the shell would read it otherwise.
+#include "command_line.h"
+
+#include "dither/method_table.h"
+#include "pipeline/tvc_mode.h"
+
+#include <gtest/gtest.h>
+
+using namespace pelorin;
+using namespace pelorin::window;
+
+TEST(CommandLine, ModeNumberAndMethodNameComeFromTheirTables)
+{
+    EXPECT_EQ(ConvertCommand("pelorin-convert", TvcModeOf(4), 1, 120, "clip.avi", "clip-120.png")
+                  .toStdString(),
+        "pelorin-convert --mode 4 --method atkinson --frames 120 clip.avi clip-120.png");
+    EXPECT_EQ(ConvertCommand("/opt/p/pelorin-convert", TvcModeOf(2), kNoMethod, 0, "a.mkv", "b.png")
+                  .toStdString(),
+        "/opt/p/pelorin-convert --mode 2 --method none --frames 0 a.mkv b.png");
+}
+
+TEST(CommandLine, OnlyWordsTheShellWouldSplitOrExpandAreQuoted)
+{
+    EXPECT_EQ(ShellQuoted("my clip.avi").toStdString(), "'my clip.avi'");
+    EXPECT_EQ(ShellQuoted("it's.avi").toStdString(), "'it'\\''s.avi'");
+    EXPECT_EQ(ShellQuoted("$HOME").toStdString(), "'$HOME'");
+    EXPECT_EQ(ShellQuoted("a_b@c%d+e=f:g,h./-").toStdString(), "a_b@c%d+e=f:g,h./-");
+}
+
+TEST(CommandLine, MethodNameIsTheCaptionInLowerCaseWithDashesForBlanks)
+{
+    EXPECT_EQ(CommandLineMethodName(5).toStdString(), "halftone-2x2"); // "Halftone 2x2"
+    EXPECT_EQ(CommandLineMethodName(4).toStdString(), "treshold+noise"); // "Treshold+Noise"
+    EXPECT_EQ(CommandLineMethodName(kNoMethod).toStdString(), "none");
+}
