@@ -4,7 +4,7 @@
 // its intact frames exactly and keeps the last good frame over damage and past its end; and
 // afterwards "Play AVI" still steps the sample's real frames.
 #include "form1.h"
-#include "form_test_support.h"
+#include "testing/form_test_support.h"
 
 #include "video/hostile_media.h"
 #include "video/mci.h"

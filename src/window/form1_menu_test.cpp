@@ -2,7 +2,7 @@
 // looping at its end, the conversion time shown, the saved picture, the command line that
 // reproduces a frame.
 #include "form1.h"
-#include "form_test_support.h"
+#include "testing/form_test_support.h"
 
 #include "video/mci.h"
 

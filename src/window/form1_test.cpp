@@ -2,7 +2,7 @@
 // calls: the order of a frame's steps, the stepping rule of the timer, mode switching, errors at
 // the event boundary.
 #include "form1.h"
-#include "form_test_support.h"
+#include "testing/form_test_support.h"
 #include "picture_view.h"
 
 #include "convert/nearest_color.h"

@@ -1,7 +1,7 @@
 // Form1 with the real video device: "Play AVI" on the sample video next to the executable, the
 // MCI strings the handlers send, a missing or unplayable file, dropping a file on the window.
 #include "form1.h"
-#include "form_test_support.h"
+#include "testing/form_test_support.h"
 
 #include "convert/palette.h"
 #include "convert/working_bitmap.h"

@@ -2,7 +2,7 @@
 // colours and initial state. The expectations are written out here from the design, not read
 // back from the layout table, so a wrong row in the table fails.
 #include "form1.h"
-#include "form_test_support.h"
+#include "testing/form_test_support.h"
 #include "layout.h"
 #include "picture_view.h"
 #include "window_icon.h"

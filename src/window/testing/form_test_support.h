@@ -1,7 +1,7 @@
 #pragma once
 // For tests of Form1: an environment that records the messages a form shows and the ends of
 // the program it asks for, instead of opening message boxes and leaving the event loop.
-#include "form1.h"
+#include "window/form1.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
 // One QApplication for every window test, created before the first test and offscreen unless a
 // platform was chosen.
-#include "form1.h"
+#include "window/form1.h"
 
 #include <QApplication>
 
