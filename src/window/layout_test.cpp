@@ -80,8 +80,9 @@ TEST_F(WindowLayout, EveryControlStandsWhereItsRowPutsIt)
             = row.container.empty() ? &form : Control(form, std::string(row.container));
         EXPECT_EQ(widget->parentWidget(), container);
         EXPECT_EQ(widget->geometry(), QRect(row.left, row.top, row.width, row.height));
-        if (row.kind != ControlKind::OptionButton || row.control != "Option1")
+        if (row.kind != ControlKind::OptionButton || row.control != "Option1") {
             EXPECT_EQ(CaptionOf(widget), QString::fromUtf8(row.caption.data(), qsizetype(row.caption.size())));
+        }
         EXPECT_EQ(widget->isVisibleTo(&form), row.visibleAtStart);
     }
 }
