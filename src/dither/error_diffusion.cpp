@@ -31,7 +31,7 @@ void SteadyDiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
         memory.input.assign(bytes, bytes + size);
     }
     const SteadyPrevious previous { memory.Left(size), memory.moved.data() };
-    SteadyDiffuseErrors(kernel, bytes, g, table, follows ? &previous : nullptr, tolerance);
+    DiffuseErrors(kernel, bytes, g, table, follows ? &previous : nullptr, tolerance);
     work.DrawTo(destination);
     work.LeaveFor(memory);
 }

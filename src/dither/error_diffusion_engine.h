@@ -15,93 +15,11 @@
 #include "convert/nearest_color.h"
 #include "convert/working_bitmap.h"
 
-#include <array>
+#include "diffusion_kernels.h"
+
 #include <cstdint>
-#include <string_view>
 
 namespace pelorin {
-
-struct KernelEntry {
-    int dx; // pixels to the right (negative: left)
-    int dy; // rows down
-    int weight;
-};
-
-struct DiffusionKernel {
-    std::string_view routineName;
-    int divisor;
-    int entryCount;
-    std::array<KernelEntry, 12> entries; // the first entryCount, in update order
-    int guardRows; // G: the scan covers buffer rows G ... H − 1 − G
-    bool padBorders; // whether the border is filled from the picture's edges before the scan
-};
-
-// The order of kDiffusionKernels.
-enum class DiffusionMethod {
-    Atkinson,
-    Floyd,
-    Sierra,
-    Burkes,
-    Stucki,
-    Jarvis,
-    SierraLite,
-    Sierra2Row
-};
-constexpr int kDiffusionMethodCount = 8;
-
-// clang-format off
-inline constexpr std::array<DiffusionKernel, kDiffusionMethodCount> kDiffusionKernels { {
-    { "DitherAtkinson", 8, 6,
-        { { { 1, 0, 1 }, { 2, 0, 1 },
-            { -1, 1, 1 }, { 0, 1, 1 }, { 1, 1, 1 },
-            { 0, 2, 1 } } },
-        2, false },
-    { "DitherFloyd", 16, 4,
-        { { { 1, 0, 7 },
-            { -1, 1, 3 }, { 0, 1, 5 }, { 1, 1, 1 } } },
-        2, true },
-    { "DitherSierra", 32, 10,
-        { { { 1, 0, 5 }, { 2, 0, 3 },
-            { -2, 1, 2 }, { -1, 1, 4 }, { 0, 1, 5 }, { 1, 1, 4 }, { 2, 1, 2 },
-            { -1, 2, 2 }, { 0, 2, 3 }, { 1, 2, 2 } } },
-        4, true },
-    { "DitherBurkes", 32, 7,
-        { { { 1, 0, 8 }, { 2, 0, 4 },
-            { -2, 1, 2 }, { -1, 1, 4 }, { 0, 1, 8 }, { 1, 1, 4 }, { 2, 1, 2 } } },
-        2, true },
-    { "DitherStucki", 42, 12,
-        { { { 1, 0, 8 }, { 2, 0, 4 },
-            { -2, 1, 2 }, { -1, 1, 4 }, { 0, 1, 8 }, { 1, 1, 4 }, { 2, 1, 2 },
-            { -2, 2, 1 }, { -1, 2, 2 }, { 0, 2, 4 }, { 1, 2, 2 }, { 2, 2, 1 } } },
-        4, true },
-    { "DitherJarvis", 48, 12,
-        { { { 1, 0, 7 }, { 2, 0, 5 },
-            { -2, 1, 3 }, { -1, 1, 5 }, { 0, 1, 7 }, { 1, 1, 5 }, { 2, 1, 3 },
-            { -2, 2, 1 }, { -1, 2, 3 }, { 0, 2, 5 }, { 1, 2, 3 }, { 2, 2, 1 } } },
-        4, true },
-    { "DitherSierraLite", 4, 3,
-        { { { 1, 0, 2 },
-            { -1, 1, 1 }, { 0, 1, 1 } } },
-        2, true },
-    { "DitherSierra2Row", 16, 7,
-        { { { 1, 0, 4 }, { 2, 0, 3 },
-            { -2, 1, 1 }, { -1, 1, 2 }, { 0, 1, 3 }, { 1, 1, 2 }, { 2, 1, 1 } } },
-        2, true },
-} };
-// clang-format on
-
-constexpr const DiffusionKernel& KernelOf(DiffusionMethod method)
-{
-    return kDiffusionKernels[static_cast<size_t>(method)];
-}
-
-// The border width of the buffer every kernel runs on.
-constexpr int kDiffusionBorder = 4;
-
-// Runs `method`'s scan over a bordered (b = 4) buffer of `geometry`, matching colours with
-// `table`. The buffer must be geometry.SizeBytes() long; geometry.H must be at least 2·G + 1.
-void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
-    const NearestColorTable& table);
 
 // Steady dithering changes only the choice of a pixel's colour. Where the frame before left a
 // palette colour p at this buffer pixel, and c, the pixel's colour with the error received, lies
@@ -136,10 +54,19 @@ struct SteadyPrevious {
     const uint8_t* moved;
 };
 
-// DiffuseErrors with the steady choice against `previous` (same geometry, kernel and palette), or
-// exactly DiffuseErrors without it.
-void SteadyDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
-    const NearestColorTable& table, const SteadyPrevious* previous, SteadyTolerance tolerance);
+// Runs `method`'s scan over a bordered (b = 4) buffer of `geometry`, matching colours with
+// `table`; with `previous`, with steady dithering's choice against it (same geometry, kernel and
+// palette), and without it exactly the plain scan. The buffer must be geometry.SizeBytes() long;
+// geometry.H must be at least 2·G + 1. Runs on the path cpu_dispatch.h chooses.
+void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
+    const NearestColorTable& table, const SteadyPrevious* previous = nullptr,
+    SteadyTolerance tolerance = {});
+
+// The same scan written out pixel after pixel as the contract above states it: the plain
+// reference every fast scan must equal (CpuPath::Plain), with any geometry whose H ≥ 2·G + 1.
+void PlainDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
+    const NearestColorTable& table, const SteadyPrevious* previous = nullptr,
+    SteadyTolerance tolerance = {});
 
 // For each of `count` bytes: bit i % 8 of moved[i / 8] is set where input byte i lies more than
 // `reach` from `before`, else clear; then `before` takes the input, for the next frame. A bit

@@ -1,6 +1,7 @@
 #include "threshold_noise.h"
 #include "convert/nearest_color.h"
 #include "convert/working_bitmap.h"
+#include "cpu_dispatch.h"
 #include "error_diffusion_engine.h"
 #include "noise_generator.h"
 #include "routines.h"
@@ -180,24 +181,39 @@ namespace {
     }
 #endif
 
-    using NoiseBlockFn = void (*)(uint8_t*, size_t, uint64_t, const uint64_t*, uint8_t);
-
-    // The widest of: 0 the baseline instruction set, 1 AVX2, 2 AVX-512, not beyond `widest`
-    // and what the processor offers.
-    NoiseBlockFn PickNoiseBlock(int widest)
+    // The plain form: byte after byte, each with its own draw from a generator set to it.
+    void NoiseBlockPlain(
+        uint8_t* bytes, size_t count, uint64_t state, const uint64_t* drawn, uint8_t amplitude)
     {
-#if defined(__GNUC__) && defined(__x86_64__)
-        if (widest >= 2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")
-            && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
-            return NoiseBlockAvx512;
-        if (widest >= 1 && __builtin_cpu_supports("avx2"))
-            return NoiseBlockAvx2;
-#endif
-        (void)widest;
-        return NoiseBlockBaseline;
+        for (size_t m = 0; m < count; ++m) {
+            const size_t pixel = m / 3, channel = m % 3;
+            const uint64_t before = drawn ? drawn[pixel] : NoiseGenerator::Skip(state, 3 * pixel);
+            NoiseGenerator generator(NoiseGenerator::Skip(before, 2 - channel));
+            bytes[m] = AddNoiseBits(bytes[m], amplitude, generator.Next());
+        }
     }
 
-    NoiseBlockFn g_noiseBlock = PickNoiseBlock(2);
+    using NoiseBlockFn = void (*)(uint8_t*, size_t, uint64_t, const uint64_t*, uint8_t);
+
+    NoiseBlockFn NoiseBlockFor(CpuPath path)
+    {
+        switch (path) {
+        case CpuPath::Plain:
+            return NoiseBlockPlain;
+        case CpuPath::Baseline:
+            return NoiseBlockBaseline;
+#if defined(__GNUC__) && defined(__x86_64__)
+        case CpuPath::Avx2:
+            return NoiseBlockAvx2;
+        case CpuPath::Avx512:
+            return NoiseBlockAvx512;
+#else
+        default:
+            break;
+#endif
+        }
+        return NoiseBlockBaseline;
+    }
 
     // The nearer of a two-entry palette's colours, by the side of their dividing plane, without
     // a branch: with noise the side is a coin toss.
@@ -212,12 +228,12 @@ namespace {
 
     // Nearest colours of the noised pixels; two-entry palettes by the side of their plane.
     template <class Nearest>
-    void MapBlocks(
-        uint8_t* begin, uint8_t* end, uint64_t& state, uint8_t amplitude, const Nearest& nearest)
+    void MapBlocks(uint8_t* begin, uint8_t* end, uint64_t& state, uint8_t amplitude,
+        NoiseBlockFn noiseBlock, const Nearest& nearest)
     {
         for (uint8_t* block = begin; block < end; block += kBlockBytes) {
             const size_t count = std::min<size_t>(kBlockBytes, size_t(end - block));
-            g_noiseBlock(block, count, state, nullptr, amplitude);
+            noiseBlock(block, count, state, nullptr, amplitude);
             state = NoiseGenerator::Skip(state, count);
             for (uint8_t* p = block; p < block + count; p += 3) {
                 const uint32_t c = nearest(p[2], p[1], p[0]);
@@ -230,11 +246,11 @@ namespace {
 
     // `count` bytes of `input` noised into `out`, each pixel with the numbers of its last draw
     // (drawn[pixel]).
-    inline __attribute__((always_inline)) void DrawAgain(
-        uint8_t* out, const uint8_t* input, size_t count, const uint64_t* drawn, uint8_t amplitude)
+    inline __attribute__((always_inline)) void DrawAgain(uint8_t* out, const uint8_t* input,
+        size_t count, const uint64_t* drawn, uint8_t amplitude, NoiseBlockFn noiseBlock)
     {
         std::memcpy(out, input, count);
-        g_noiseBlock(out, count, 0, drawn, amplitude);
+        noiseBlock(out, count, 0, drawn, amplitude);
     }
 
     // Eight pixels (24 bytes, read as 32) as blue, green and red lanes.
@@ -288,6 +304,7 @@ namespace {
         int band;
         uint8_t amplitude;
         uint64_t start; // the generator's state at the frame's start
+        NoiseBlockFn noiseBlock;
 
         // `continues`: the memory holds the frame before (else every pixel draws afresh).
         // `slack`: 8 bytes follow the block in each buffer, which the lanes may read.
@@ -348,13 +365,13 @@ namespace {
             alignas(32) uint8_t noised[kPadded];
             const uint8_t* drawn = in;
             if (drawAgain) {
-                DrawAgain(noised, in, count, noiseAt + block / 3, amplitude);
+                DrawAgain(noised, in, count, noiseAt + block / 3, amplitude, noiseBlock);
                 std::memset(noised + count, 0, kPadded - count);
                 drawn = noised;
             } else if (drawFresh) {
                 std::memcpy(noised, in, count);
                 std::memset(noised + count, 0, kPadded - count);
-                g_noiseBlock(noised, count, NoiseGenerator::Skip(start, block), nullptr, amplitude);
+                noiseBlock(noised, count, NoiseGenerator::Skip(start, block), nullptr, amplitude);
                 drawn = noised;
             }
             const I32x8 c0 = I32x8 {} + int32_t(plane.colour0),
@@ -402,16 +419,17 @@ namespace {
         b.Run(bytes, drawnFrom, output, noiseAt, block, count, continues, slack);
     }
 #endif
-    TwoEntryBlocksFn PickTwoEntryBlocks(int widest)
+    // Null on the plain path, which leaves two-entry palettes to the general loop.
+    TwoEntryBlocksFn TwoEntryBlocksFor(CpuPath path)
     {
+        if (path == CpuPath::Plain)
+            return nullptr;
 #if defined(__GNUC__) && defined(__x86_64__)
-        if (widest >= 1 && __builtin_cpu_supports("avx2"))
+        if (path >= CpuPath::Avx2)
             return TwoEntryBlocksAvx2;
 #endif
-        (void)widest;
         return TwoEntryBlocksBaseline;
     }
-    TwoEntryBlocksFn g_twoEntryBlocks = PickTwoEntryBlocks(2);
 
     // For a mask of 48 bytes (bits 0 ... 47), the sixteen pixels they make: bit j set where any
     // of pixel j's three bytes is. Each pixel's bit is gathered at bit 3j, then neighbours are
@@ -475,14 +493,6 @@ namespace {
 
 } // namespace
 
-// For the tests: runs the noise on at most the given instruction set (0 the baseline, 1 AVX2,
-// 2 AVX-512), as far as the processor offers it.
-void UseNoiseLanes(int widest)
-{
-    g_noiseBlock = PickNoiseBlock(widest);
-    g_twoEntryBlocks = PickTwoEntryBlocks(widest);
-}
-
 // For the tests: the lane form of AddNoiseBits, in one of the eight lanes.
 uint8_t AddNoiseBitsInLanes(uint8_t channel, uint8_t amplitude, uint32_t bits)
 {
@@ -506,17 +516,19 @@ void ThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& des
     platform::PictureBox& source, uint8_t, uint8_t amplitude)
 {
     const NearestColorTable& table = context.NearestTable();
+    const NoiseBlockFn noiseBlock = NoiseBlockFor(ActiveCpuPath());
     uint64_t state = context.noiseState;
     WorkingBitmap work(context, source, 0, false);
     uint8_t* const begin = work.Bytes();
     uint8_t* const end = begin + work.Geometry().SizeBytes();
     const auto& entries = table.Entries();
     if (entries.size() == 2) {
-        MapBlocks(begin, end, state, amplitude, TwoEntryChoice { table.Plane() });
+        MapBlocks(begin, end, state, amplitude, noiseBlock, TwoEntryChoice { table.Plane() });
     } else {
-        MapBlocks(begin, end, state, amplitude, [&](uint8_t red, uint8_t green, uint8_t blue) {
-            return table.Lookup(red, green, blue);
-        });
+        MapBlocks(begin, end, state, amplitude, noiseBlock,
+            [&](uint8_t red, uint8_t green, uint8_t blue) {
+                return table.Lookup(red, green, blue);
+            });
     }
     context.noiseState = state;
     work.DrawTo(destination);
@@ -550,10 +562,13 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
     // own, which the vector lanes work out a block at a time, for the blocks that need them.
     const uint64_t start = generator.State();
     const int band = 255 * SmallestStep(table) * kSteadyNoiseBandShare / 100;
-    if (table.Entries().size() == 2) {
-        const SteadyTwoEntryBlocks blocks { table.Plane(), band, amplitude, start };
+    const CpuPath path = ActiveCpuPath();
+    const NoiseBlockFn noiseBlock = NoiseBlockFor(path);
+    const TwoEntryBlocksFn twoEntryBlocks = TwoEntryBlocksFor(path);
+    if (table.Entries().size() == 2 && twoEntryBlocks) {
+        const SteadyTwoEntryBlocks blocks { table.Plane(), band, amplitude, start, noiseBlock };
         for (size_t block = 0; block < size; block += kBlockBytes)
-            g_twoEntryBlocks(blocks, bytes, drawnFrom, output, noiseAt, block,
+            twoEntryBlocks(blocks, bytes, drawnFrom, output, noiseAt, block,
                 std::min(kBlockBytes, size - block), keep, block + kBlockBytes + 8 <= size);
         context.noiseState = NoiseGenerator::Skip(start, size);
         work.DrawTo(destination);
@@ -610,10 +625,11 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
         }
         uint8_t noisedBlock[kBlockBytes];
         if (anyAgain) {
-            DrawAgain(noisedBlock, bytes + block, count, noiseAt + block / 3, amplitude);
+            DrawAgain(
+                noisedBlock, bytes + block, count, noiseAt + block / 3, amplitude, noiseBlock);
         } else if (anyAfresh) {
             std::memcpy(noisedBlock, bytes + block, count);
-            g_noiseBlock(
+            noiseBlock(
                 noisedBlock, count, NoiseGenerator::Skip(start, block), nullptr, amplitude);
         }
         for (size_t j = 0; j < drawingCount; ++j) {

@@ -1,3 +1,9 @@
+// The fast error-diffusion scans: a row at a time, the updates from the rows above applied to
+// the whole row beforehand (diffusion_rows.h), with a quantiser per kind of palette; and for
+// "Graphics 2" and "Graphics 4" a scan with the three channels in one register. Each gives
+// exactly the bytes of the plain reference scan (diffusion_plain.cpp).
+#include "cpu_dispatch.h"
+#include "diffusion_rows.h"
 #include "error_diffusion_engine.h"
 
 #include <algorithm>
@@ -11,58 +17,13 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__GNUC__) && defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace pelorin {
 
 namespace {
 
-    // ---- Compile-time checks of the kernel table -------------------------------------------
+    using namespace diffusion_rows;
 
-    constexpr int WeightSum(const DiffusionKernel& k)
-    {
-        int sum = 0;
-        for (int i = 0; i < k.entryCount; ++i)
-            sum += k.entries[size_t(i)].weight;
-        return sum;
-    }
-
-    // Every entry must point at a pixel the scan has not reached yet: later in the same row, or
-    // in a row below.
-    constexpr bool OnlyUnvisitedNeighbours(const DiffusionKernel& k)
-    {
-        for (int i = 0; i < k.entryCount; ++i) {
-            const KernelEntry& e = k.entries[size_t(i)];
-            if (e.dy < 0 || (e.dy == 0 && e.dx <= 0))
-                return false;
-        }
-        return true;
-    }
-
-    // Sideways reach must stay inside the border (so wrapped offsets land in border columns),
-    // and downward reach inside the guard rows (so the last scanned row's updates stay inside
-    // the buffer).
-    constexpr bool ReachWithinBorder(const DiffusionKernel& k)
-    {
-        for (int i = 0; i < k.entryCount; ++i) {
-            const KernelEntry& e = k.entries[size_t(i)];
-            if (e.dx < -kDiffusionBorder || e.dx > kDiffusionBorder || e.dy > k.guardRows)
-                return false;
-        }
-        return k.guardRows <= kDiffusionBorder;
-    }
-
-    constexpr bool DistinctPositions(const DiffusionKernel& k)
-    {
-        for (int i = 0; i < k.entryCount; ++i)
-            for (int j = i + 1; j < k.entryCount; ++j)
-                if (k.entries[size_t(i)].dx == k.entries[size_t(j)].dx
-                    && k.entries[size_t(i)].dy == k.entries[size_t(j)].dy)
-                    return false;
-        return true;
-    }
 
     // What the scan below relies on: on the pixel's own row only the next two pixels receive
     // error, the lower rows' entries lie within dx = −2 ... 2 (one sender column each in the row
@@ -84,85 +45,8 @@ namespace {
         return true;
     }
 
-    constexpr bool TableIsSound()
-    {
-        for (const DiffusionKernel& k : kDiffusionKernels) {
-            const bool atkinson = k.routineName == "DitherAtkinson";
-            // Atkinson deliberately passes on only 6 eighths of the error.
-            if (WeightSum(k) != (atkinson ? 6 : k.divisor))
-                return false;
-            if (atkinson && k.divisor != 8)
-                return false;
-        }
-        return true;
-    }
-
-    static_assert(TableIsSound(), "weights must sum to the divisor (Atkinson: 6 of 8)");
-    static_assert(
-        std::all_of(kDiffusionKernels.begin(), kDiffusionKernels.end(), OnlyUnvisitedNeighbours),
-        "a kernel entry points at a pixel the scan has already visited");
-    static_assert(
-        std::all_of(kDiffusionKernels.begin(), kDiffusionKernels.end(), ReachWithinBorder),
-        "a kernel reaches beyond the border or the guard rows");
-    static_assert(
-        std::all_of(kDiffusionKernels.begin(), kDiffusionKernels.end(), DistinctPositions),
-        "a kernel names one neighbour twice");
     static_assert(std::all_of(kDiffusionKernels.begin(), kDiffusionKernels.end(), FitsFastScan),
         "a kernel has a shape the fast scan does not handle");
-    static_assert(KernelOf(DiffusionMethod::Floyd).routineName == "DitherFloyd"
-            && KernelOf(DiffusionMethod::Sierra2Row).routineName == "DitherSierra2Row",
-        "kDiffusionKernels must follow the order of DiffusionMethod");
-
-    // ---- The shape of one kernel, as compile-time constants ---------------------------------
-
-    constexpr int WeightAt(const DiffusionKernel& k, int dx, int dy)
-    {
-        for (int i = 0; i < k.entryCount; ++i)
-            if (k.entries[size_t(i)].dx == dx && k.entries[size_t(i)].dy == dy)
-                return k.entries[size_t(i)].weight;
-        return 0;
-    }
-
-    constexpr bool ReachesRow(const DiffusionKernel& k, int dy)
-    {
-        for (int i = 0; i < k.entryCount; ++i)
-            if (k.entries[size_t(i)].dy == dy)
-                return true;
-        return false;
-    }
-
-    template <size_t I> struct Shape {
-        static constexpr const DiffusionKernel& kernel = kDiffusionKernels[I];
-        static constexpr int divisor = kernel.divisor;
-        static constexpr int right1 = WeightAt(kernel, 1, 0);
-        static constexpr int right2 = WeightAt(kernel, 2, 0);
-        static constexpr bool reachesTwoRowsDown = ReachesRow(kernel, 2);
-    };
-
-    // v clamped to 0 ... 255. Whether a byte saturates follows the picture, not a pattern a
-    // branch predictor could learn, so the two limits are selected, never branched to.
-    inline int ClampByte(int v)
-    {
-#if defined(__GNUC__) && defined(__x86_64__)
-        int zero = 0, top = 255;
-        __asm__(
-            "cmpl %[zero], %[v]\n\tcmovl %[zero], %[v]\n\tcmpl %[top], %[v]\n\tcmovg %[top], %[v]"
-            : [v] "+r"(v)
-            : [zero] "r"(zero), [top] "r"(top)
-            : "cc");
-        return v;
-#else
-        return std::min(255, std::max(0, v));
-#endif
-    }
-
-#if defined(__GNUC__)
-#define PELORIN_INLINE inline __attribute__((always_inline))
-#define PELORIN_INLINE_LAMBDA __attribute__((always_inline))
-#else
-#define PELORIN_INLINE inline
-#define PELORIN_INLINE_LAMBDA
-#endif
 
     // One pixel's step, given its bytes with the error received so far: stores the chosen colour
     // at `pixel` and gives back q per channel and right1·q per channel (what the next pixel
@@ -344,159 +228,6 @@ namespace {
     constexpr size_t kQuotientMargin = 16;
     thread_local std::vector<int16_t> t_quotients;
 
-    // One sender column's update to 16 bytes held as byte − 128 (see ApplyRowsAbove).
-#if defined(__SSE2__)
-    template <int Weight, int Dx>
-    PELORIN_INLINE __m128i AddUpdates(__m128i bytes, const int16_t* senders)
-    {
-        if constexpr (Weight == 0) {
-            return bytes;
-        } else {
-            const int16_t* q = senders - 3 * Dx;
-            const __m128i w = _mm_set1_epi16(int16_t(Weight));
-            const __m128i lo
-                = _mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), w);
-            const __m128i hi
-                = _mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 8)), w);
-            return _mm_adds_epi8(bytes, _mm_packs_epi16(lo, hi));
-        }
-    }
-#endif
-
-    template <int Weight, int Dx> PELORIN_INLINE int AddUpdate(int v, const int16_t* senders)
-    {
-        if constexpr (Weight == 0)
-            return v;
-        else
-            return ClampByte(v + Weight * senders[-3 * Dx]);
-    }
-
-#if defined(__GNUC__) && defined(__x86_64__)
-    // AVX2's form of AddUpdates: 32 bytes. The pack works within each 128-bit half, so its
-    // quarters are put back in order before the add.
-    template <int Weight, int Dx>
-    __attribute__((target("avx2"), always_inline)) inline __m256i AddUpdates32(
-        __m256i bytes, const int16_t* senders)
-    {
-        if constexpr (Weight == 0) {
-            return bytes;
-        } else {
-            const int16_t* q = senders - 3 * Dx;
-            const __m256i w = _mm256_set1_epi16(int16_t(Weight));
-            const __m256i lo
-                = _mm256_mullo_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), w);
-            const __m256i hi = _mm256_mullo_epi16(
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 16)), w);
-            return _mm256_adds_epi8(bytes,
-                _mm256_permute4x64_epi64(_mm256_packs_epi16(lo, hi), _MM_SHUFFLE(3, 1, 2, 0)));
-        }
-    }
-
-    // Whether the row updates may use AVX2 (chosen once, from what the processor offers).
-    bool g_wideRowUpdates = __builtin_cpu_supports("avx2");
-#endif
-
-    // The updates from the senders Dy rows up to bytes [i, stride) of one row, a byte at a time.
-    template <size_t I, int Dy>
-    PELORIN_INLINE void ApplyRowAboveTail(
-        uint8_t* row, const int16_t* senders, size_t i, size_t stride)
-    {
-        constexpr const DiffusionKernel& k = Shape<I>::kernel;
-        constexpr int w2 = WeightAt(k, 2, Dy), w1 = WeightAt(k, 1, Dy), w0 = WeightAt(k, 0, Dy),
-                      wm1 = WeightAt(k, -1, Dy), wm2 = WeightAt(k, -2, Dy);
-        for (; i < stride; ++i) {
-            const int16_t* s = senders + i;
-            int v = row[i];
-            v = AddUpdate<w2, 2>(v, s);
-            v = AddUpdate<w1, 1>(v, s);
-            v = AddUpdate<w0, 0>(v, s);
-            v = AddUpdate<wm1, -1>(v, s);
-            v = AddUpdate<wm2, -2>(v, s);
-            row[i] = uint8_t(v);
-        }
-    }
-
-#if defined(__GNUC__) && defined(__x86_64__)
-    // The updates from the senders Dy rows up to 32 bytes, in sender order: dx = 2 (the leftmost
-    // sender) first.
-    template <size_t I, int Dy>
-    __attribute__((target("avx2"), always_inline)) inline __m256i AddRowAbove32(
-        __m256i bytes, const int16_t* s)
-    {
-        constexpr const DiffusionKernel& k = Shape<I>::kernel;
-        bytes = AddUpdates32<WeightAt(k, 2, Dy), 2>(bytes, s);
-        bytes = AddUpdates32<WeightAt(k, 1, Dy), 1>(bytes, s);
-        bytes = AddUpdates32<WeightAt(k, 0, Dy), 0>(bytes, s);
-        bytes = AddUpdates32<WeightAt(k, -1, Dy), -1>(bytes, s);
-        return AddUpdates32<WeightAt(k, -2, Dy), -2>(bytes, s);
-    }
-
-    template <size_t I>
-    __attribute__((target("avx2"), noinline)) void ApplyRowsAboveAvx2(
-        uint8_t* row, const int16_t* rowQuotients, size_t stride)
-    {
-        const int16_t* const twoUp = rowQuotients - 2 * ptrdiff_t(stride);
-        const int16_t* const oneUp = rowQuotients - ptrdiff_t(stride);
-        const __m256i bias = _mm256_set1_epi8(char(0x80));
-        size_t i = 0;
-        for (; i + 32 <= stride; i += 32) {
-            __m256i bytes = _mm256_xor_si256(
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i)), bias);
-            if constexpr (Shape<I>::reachesTwoRowsDown)
-                bytes = AddRowAbove32<I, 2>(bytes, twoUp + i);
-            bytes = AddRowAbove32<I, 1>(bytes, oneUp + i);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + i), _mm256_xor_si256(bytes, bias));
-        }
-        if constexpr (Shape<I>::reachesTwoRowsDown)
-            ApplyRowAboveTail<I, 2>(row, twoUp, i, stride);
-        ApplyRowAboveTail<I, 1>(row, oneUp, i, stride);
-    }
-#endif
-
-#if defined(__SSE2__)
-    template <size_t I, int Dy>
-    PELORIN_INLINE __m128i AddRowAbove16(__m128i bytes, const int16_t* s)
-    {
-        constexpr const DiffusionKernel& k = Shape<I>::kernel;
-        bytes = AddUpdates<WeightAt(k, 2, Dy), 2>(bytes, s);
-        bytes = AddUpdates<WeightAt(k, 1, Dy), 1>(bytes, s);
-        bytes = AddUpdates<WeightAt(k, 0, Dy), 0>(bytes, s);
-        bytes = AddUpdates<WeightAt(k, -1, Dy), -1>(bytes, s);
-        return AddUpdates<WeightAt(k, -2, Dy), -2>(bytes, s);
-    }
-#endif
-
-    // Applies to the bytes of one row the updates from the rows above: from two rows up (where
-    // the kernel reaches so far), then from the row just above, each in sender order, in one
-    // pass over the row.
-    template <size_t I>
-    PELORIN_INLINE void ApplyRowsAbove(uint8_t* row, const int16_t* rowQuotients, size_t stride)
-    {
-#if defined(__GNUC__) && defined(__x86_64__)
-        if (g_wideRowUpdates)
-            return ApplyRowsAboveAvx2<I>(row, rowQuotients, stride);
-#endif
-        const int16_t* const twoUp = rowQuotients - 2 * ptrdiff_t(stride);
-        const int16_t* const oneUp = rowQuotients - ptrdiff_t(stride);
-        size_t i = 0;
-#if defined(__SSE2__)
-        // Bytes held as byte − 128, so that a signed saturating add applies weight·q and clamps
-        // to 0 ... 255 in one step (|weight·q| ≤ 126, checked by FitsFastScan).
-        const __m128i bias = _mm_set1_epi8(char(0x80));
-        for (; i + 16 <= stride; i += 16) {
-            __m128i bytes
-                = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)), bias);
-            if constexpr (Shape<I>::reachesTwoRowsDown)
-                bytes = AddRowAbove16<I, 2>(bytes, twoUp + i);
-            bytes = AddRowAbove16<I, 1>(bytes, oneUp + i);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_xor_si128(bytes, bias));
-        }
-#endif
-        if constexpr (Shape<I>::reachesTwoRowsDown)
-            ApplyRowAboveTail<I, 2>(row, twoUp, i, stride);
-        ApplyRowAboveTail<I, 1>(row, oneUp, i, stride);
-    }
-
     // The quotient store for a scan of `sizeBytes`, rows above the scan (before `begin`) sending
     // nothing.
     inline int16_t* QuotientStore(size_t sizeBytes, size_t begin)
@@ -515,18 +246,19 @@ namespace {
     // the scan writes all of them before any later row reads them. Rows below the scan
     // (`scanned` false) are never written and send nothing.
     template <size_t I>
-    PELORIN_INLINE void StartRow(uint8_t* row, int16_t* rowQuotients, size_t stride, bool scanned)
+    PELORIN_INLINE void StartRow(
+        uint8_t* row, int16_t* rowQuotients, size_t stride, bool scanned, bool wide)
     {
         if (scanned)
             std::fill(rowQuotients, rowQuotients + 6, int16_t(0));
         else
             std::fill(rowQuotients, rowQuotients + stride + kQuotientMargin, int16_t(0));
-        ApplyRowsAbove<I>(row, rowQuotients, stride);
+        ApplyRowsAbove<I>(row, rowQuotients, stride, wide);
     }
 
     template <size_t I, class Quantiser>
     void Scan(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin, size_t end,
-        const Quantiser& quantise)
+        bool wide, const Quantiser& quantise)
     {
         using S = Shape<I>;
         constexpr const DiffusionKernel& kernel = S::kernel;
@@ -551,7 +283,7 @@ namespace {
         for (size_t y = firstRow; y < rows; ++y) {
             uint8_t* const row = buffer + y * stride;
             int16_t* const rowQuotients = quotients + y * stride;
-            StartRow<I>(row, rowQuotients, stride, y < endRow);
+            StartRow<I>(row, rowQuotients, stride, y < endRow, wide);
 
             // The held-back same-row updates, in their order: the second-last pixel's right2,
             // then the last pixel's right1 to pixel 0; the last pixel's right2 to pixel 1.
@@ -853,7 +585,7 @@ namespace {
 
     template <size_t I, BinaryPalette P, class Choose>
     void ScanBinary(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
-        size_t end, const Choose& chooser)
+        size_t end, bool wide, const Choose& chooser)
     {
         // A copy of its own, which the buffer's byte stores cannot reach, so that what it holds
         // stays in registers.
@@ -880,7 +612,7 @@ namespace {
         for (size_t y = firstRow; y < rows; ++y) {
             uint8_t* const row = buffer + y * stride;
             int16_t* const rowQuotients = quotients + y * stride;
-            StartRow<I>(row, rowQuotients, stride, y < endRow);
+            StartRow<I>(row, rowQuotients, stride, y < endRow, wide);
 
             int first[3], second[3];
             for (int c = 0; c < 3; ++c) {
@@ -964,7 +696,7 @@ namespace {
     // steady dithering's choice.
     template <size_t I>
     void ScanWithPalette(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
-        size_t end, const NearestColorTable& table, const SteadyPrevious* previous,
+        size_t end, bool wide, const NearestColorTable& table, const SteadyPrevious* previous,
         SteadyTolerance tolerance)
     {
         using S = Shape<I>;
@@ -978,10 +710,11 @@ namespace {
         };
         auto binary = [&]<BinaryPalette P>() {
             if (previous)
-                ScanBinary<I, P>(buffer, sizeBytes, strideBytes, begin, end,
+                ScanBinary<I, P>(buffer, sizeBytes, strideBytes, begin, end, wide,
                     SteadyRising<P>(buffer, *previous, tolerance));
             else
-                ScanBinary<I, P>(buffer, sizeBytes, strideBytes, begin, end, NearestRising<P> {});
+                ScanBinary<I, P>(
+                    buffer, sizeBytes, strideBytes, begin, end, wide, NearestRising<P> {});
         };
         if (is(kTvcPalette2))
             return binary.template operator()<BinaryPalette::BlackWhite>();
@@ -992,23 +725,23 @@ namespace {
         if (previous && two) {
             const SteadyQuantiser<S::divisor, S::right1, true> quantiser(
                 table, buffer, *previous, tolerance);
-            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
+            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, wide, quantiser);
         } else if (previous) {
             const SteadyQuantiser<S::divisor, S::right1, false> quantiser(
                 table, buffer, *previous, tolerance);
-            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
+            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, wide, quantiser);
         } else if (two) {
             const PlaneQuantiser<S::divisor, S::right1> quantiser(table);
-            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
+            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, wide, quantiser);
         } else {
             const TableQuantiser<S::divisor, S::right1> quantiser { table };
-            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, quantiser);
+            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, wide, quantiser);
         }
     }
 
     template <size_t... I> constexpr auto MakeScanTable(std::index_sequence<I...>)
     {
-        using ScanFn = void (*)(uint8_t*, size_t, ptrdiff_t, size_t, size_t,
+        using ScanFn = void (*)(uint8_t*, size_t, ptrdiff_t, size_t, size_t, bool,
             const NearestColorTable&, const SteadyPrevious*, SteadyTolerance);
         return std::array<ScanFn, sizeof...(I)> { &ScanWithPalette<I>... };
     }
@@ -1017,96 +750,19 @@ namespace {
 
 } // namespace
 
-void UseWideRowUpdates(bool wide)
-{
-#if defined(__GNUC__) && defined(__x86_64__)
-    g_wideRowUpdates = wide && __builtin_cpu_supports("avx2");
-#else
-    (void)wide;
-#endif
-}
-
 void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
-    const NearestColorTable& table)
-{
-    const DiffusionKernel& kernel = KernelOf(method);
-    const int G = kernel.guardRows;
-    assert(geometry.border == kDiffusionBorder);
-    assert(geometry.W >= 8 && geometry.H >= 2 * G + 1);
-    const size_t stride = geometry.StrideBytes();
-    const size_t begin = stride * size_t(G);
-    const size_t end = stride * size_t(geometry.H - G);
-    kScans[static_cast<size_t>(method)](
-        buffer, geometry.SizeBytes(), ptrdiff_t(stride), begin, end, table, nullptr, {});
-}
-
-void SteadyDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
     const NearestColorTable& table, const SteadyPrevious* previous, SteadyTolerance tolerance)
 {
+    const CpuPath path = ActiveCpuPath();
+    if (path == CpuPath::Plain)
+        return PlainDiffuseErrors(method, buffer, geometry, table, previous, tolerance);
     const int G = KernelOf(method).guardRows;
     assert(geometry.border == kDiffusionBorder);
     assert(geometry.W >= 8 && geometry.H >= 2 * G + 1);
     const size_t stride = geometry.StrideBytes();
     kScans[static_cast<size_t>(method)](buffer, geometry.SizeBytes(), ptrdiff_t(stride),
-        stride * size_t(G), stride * size_t(geometry.H - G), table, previous, tolerance);
-}
-
-int SmallestStep(const NearestColorTable& table)
-{
-    const auto& entries = table.Entries();
-    int64_t step = 0;
-    for (size_t i = 0; i < entries.size(); ++i)
-        for (size_t j = i + 1; j < entries.size(); ++j) {
-            const PaletteEntry &a = entries[i], &b = entries[j];
-            const int64_t db = int(a.Blue) - b.Blue, dg = int(a.Green) - b.Green,
-                          dr = int(a.Red) - b.Red;
-            const int64_t d = db * db + dg * dg + dr * dr;
-            if (d > 0 && (step == 0 || d < step))
-                step = d;
-        }
-    return int(step / 255);
-}
-
-SteadyTolerance SteadyToleranceFor(const NearestColorTable& table, DiffusionMethod method)
-{
-    bool binary = true;
-    for (const PaletteEntry& e : table.Entries())
-        for (uint8_t c : { e.Blue, e.Green, e.Red })
-            binary = binary && (c == 0 || c == 255);
-    const int step = SmallestStep(table);
-    const auto share = [&](int hundredths) { return step * hundredths / 100; };
-    if (binary)
-        return { share(50), share(25), 32 };
-    // Still shares by kernel, in the order of DiffusionMethod: the kernels that spread a kept
-    // pixel's error widely, or drop part of it (Atkinson), lose faithfulness soonest.
-    static constexpr std::array<int, kDiffusionMethodCount> kStill { 45, 90, 80, 80, 45, 50, 80,
-        50 };
-    static_assert(int(DiffusionMethod::Sierra2Row) == kDiffusionMethodCount - 1);
-    return { share(kStill[size_t(method)]), share(12), 40 };
-}
-
-void MarkMovedBits(const uint8_t* input, uint8_t* before, uint8_t* moved, size_t count, int reach)
-{
-    size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i limit = _mm_set1_epi8(char(std::clamp(reach, 0, 255)));
-    for (; i + 16 <= count; i += 16) {
-        const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + i));
-        const __m128i was = _mm_loadu_si128(reinterpret_cast<const __m128i*>(before + i));
-        const __m128i apart = _mm_or_si128(_mm_subs_epu8(now, was), _mm_subs_epu8(was, now));
-        // All ones where the distance is within reach, zero beyond it.
-        const __m128i within = _mm_cmpeq_epi8(_mm_subs_epu8(apart, limit), _mm_setzero_si128());
-        const auto bits = uint16_t(~_mm_movemask_epi8(within));
-        std::memcpy(moved + i / 8, &bits, 2);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(before + i), now);
-    }
-#endif
-    std::memset(moved + i / 8, 0, MovedBitsBytes(count) - i / 8);
-    for (; i < count; ++i) {
-        if (std::abs(int(input[i]) - int(before[i])) > reach)
-            moved[i / 8] = uint8_t(moved[i / 8] | 1u << (i % 8));
-        before[i] = input[i];
-    }
+        stride * size_t(G), stride * size_t(geometry.H - G), path >= CpuPath::Avx2, table,
+        previous, tolerance);
 }
 
 } // namespace pelorin
