@@ -1,4 +1,5 @@
 #include "error_diffusion_engine.h"
+#include "steady_history.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -34,14 +35,12 @@ SteadyTolerance SteadyToleranceFor(const NearestColorTable& table, DiffusionMeth
             binary = binary && (c == 0 || c == 255);
     const int step = SmallestStep(table);
     const auto share = [&](int hundredths) { return step * hundredths / 100; };
-    if (binary)
-        return { share(50), share(25), 32 };
-    // Still shares by kernel, in the order of DiffusionMethod: the kernels that spread a kept
-    // pixel's error widely, or drop part of it (Atkinson), lose faithfulness soonest.
-    static constexpr std::array<int, kDiffusionMethodCount> kStill { 45, 90, 80, 80, 45, 50, 80,
-        50 };
-    static_assert(int(DiffusionMethod::Sierra2Row) == kDiffusionMethodCount - 1);
-    return { share(kStill[size_t(method)]), share(12), 40 };
+    if (binary) {
+        const SteadyDiffusionRule& rule = kSteadyBinaryDiffusion;
+        return { share(rule.stillShare), share(rule.movedShare), rule.reach };
+    }
+    return { share(kSteadyFineStillShare[size_t(method)]), share(kSteadyFineMovedShare),
+        kSteadyFineReach };
 }
 
 void MarkMovedBits(const uint8_t* input, uint8_t* before, uint8_t* moved, size_t count, int reach)

@@ -38,12 +38,9 @@ struct SteadyTolerance {
 // The squared distance between the palette's two closest entries, in units of 255.
 int SmallestStep(const NearestColorTable& table);
 
-// The tolerances for a palette and kernel, as shares of its smallest step, measured on noisy
-// generated clips: for palettes of channels at 0 or 255 ("Graphics 2" and "Graphics 4") half the
-// step where the input stayed within 32 and a quarter where it moved; for the others, whose
-// steps are finer and whose error spreads further for the same tolerance, an eighth where the
-// input moved beyond 40 and, where it did not, a share that depends on the kernel: 90 % of the
-// step for Floyd, 80 % for Sierra, Burkes and Sierra Lite, about half for the rest.
+// The tolerances for a palette and kernel, as shares of its smallest step: the rules of
+// steady_history.h, kSteadyBinaryDiffusion for palettes of channels at 0 or 255 ("Graphics 2" and
+// "Graphics 4"), kSteadyFine... for the others.
 SteadyTolerance SteadyToleranceFor(const NearestColorTable& table, DiffusionMethod method);
 
 // What the frame before left for the steady choice: its result (the buffer its scan left, so a

@@ -306,7 +306,7 @@ namespace {
         uint64_t start; // the generator's state at the frame's start
         NoiseBlockFn noiseBlock;
 
-        // `continues`: the memory holds the frame before (else every pixel draws afresh).
+        // `continues`: the history holds the frame before (else every pixel draws afresh).
         // `slack`: 8 bytes follow the block in each buffer, which the lanes may read.
         inline __attribute__((always_inline)) void Run(uint8_t* bytes, uint8_t* drawnFrom,
             uint8_t* output, uint64_t* noiseAt, size_t block, size_t count, bool continues,
@@ -512,9 +512,18 @@ uint64_t NoiseStateAfter(uint64_t state, int64_t pictures, int SW, int SH)
     return NoiseGenerator::Skip(state, uint64_t(pictures) * NoiseDrawsPerPicture(SW, SH));
 }
 
+namespace {
+
+    void SteadyThresholdNoise(ConversionContext& context, platform::PictureBox& destination,
+        platform::PictureBox& source, uint8_t amplitude, SteadyHistory& history);
+
+} // namespace
+
 void ThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& destination,
-    platform::PictureBox& source, uint8_t, uint8_t amplitude)
+    platform::PictureBox& source, uint8_t, uint8_t amplitude, SteadyHistory* steady)
 {
+    if (steady)
+        return SteadyThresholdNoise(context, destination, source, amplitude, *steady);
     const NearestColorTable& table = context.NearestTable();
     const NoiseBlockFn noiseBlock = NoiseBlockFor(ActiveCpuPath());
     uint64_t state = context.noiseState;
@@ -534,26 +543,27 @@ void ThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& des
     work.DrawTo(destination);
 }
 
-void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& destination,
-    platform::PictureBox& source, uint8_t amplitude, bool continues)
+namespace {
+
+void SteadyThresholdNoise(ConversionContext& context, platform::PictureBox& destination,
+    platform::PictureBox& source, uint8_t amplitude, SteadyHistory& history)
 {
     const NearestColorTable& table = context.NearestTable();
     NoiseGenerator generator(context.noiseState);
     WorkingBitmap work(context, source, 0, false);
     const size_t size = work.Geometry().SizeBytes();
     uint8_t* const bytes = work.Bytes();
-    SteadyMemory& memory = context.steady;
     const size_t pixels = size / 3;
-    const bool keep = continues && memory.result.size() == size && memory.source.size() == size
-        && memory.noise.size() == pixels;
+    const bool keep = history.Continues() && history.result.size() == size
+        && history.source.size() == size && history.noise.size() == pixels;
     if (!keep) {
-        memory.result.resize(size);
-        memory.source.resize(size);
-        memory.noise.resize(pixels);
+        history.result.resize(size);
+        history.source.resize(size);
+        history.noise.resize(pixels);
     }
-    uint8_t* const drawnFrom = memory.source.data();
-    uint8_t* const output = memory.result.data();
-    uint64_t* const noiseAt = memory.noise.data();
+    uint8_t* const drawnFrom = history.source.data();
+    uint8_t* const output = history.result.data();
+    uint64_t* const noiseAt = history.noise.data();
     // Every pixel owns the same three numbers of the sequence as in the plain method (pixel i
     // the numbers after 3i draws from the start), so the generator ends each frame where the
     // plain method's would. A kept pixel leaves its numbers unused; a pixel whose colour moved
@@ -664,5 +674,7 @@ void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBo
     context.noiseState = generator.State();
     work.DrawTo(destination);
 }
+
+} // namespace
 
 } // namespace pelorin

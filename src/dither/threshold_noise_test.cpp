@@ -247,10 +247,16 @@ TEST(SteadyThresholdNoise, ADrawAgainUsesTheLastDrawsNumbersAndKeepsOrTakesItsCo
             steady.palette = palette;
             plain.palette = palette;
             PictureBox out(37, 9), again(37, 9);
-            SteadyThresholdNoiseRoutine(steady, out, before, 30, false);
+            SteadyHistory history;
+            const SteadyHistory::Key key { 16, 4, 37, 9 };
+            ASSERT_FALSE(history.Begin(key, 0));
+            ThresholdNoiseRoutine(steady, out, before, 128, 30, &history);
+            history.Finish();
             const Surface first = out.Image();
             ThresholdNoiseRoutine(plain, again, moved, 128, 30);
-            SteadyThresholdNoiseRoutine(steady, out, moved, 30, true);
+            ASSERT_TRUE(history.Begin(key, 1));
+            ThresholdNoiseRoutine(steady, out, moved, 128, 30, &history);
+            history.Finish();
             int kept = 0, taken = 0;
             for (size_t i = 0; i < first.pixels.size(); ++i) {
                 const uint32_t now = out.Image().pixels[i];
