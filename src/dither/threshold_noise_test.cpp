@@ -2,6 +2,7 @@
 #include "convert/testing/nearest_color_reference.h"
 #include "dither/cpu_dispatch.h"
 #include "dither/noise_generator.h"
+#include "dither/noise_lanes.h"
 #include "dither/noise_test_support.h"
 #include "dither/routines.h"
 #include "dither/threshold.h"
@@ -163,11 +164,6 @@ TEST(Noise, SameConversionsFromTheStartGiveTheSamePictures)
     EXPECT_EQ(first, second);
     // The sequence runs on from frame to frame: the same picture twice is not noised the same.
     EXPECT_NE(first.first, first.second);
-}
-
-namespace pelorin {
-// Test hook of threshold_noise.cpp: the vector-lane form of AddNoiseBits.
-uint8_t AddNoiseBitsInLanes(uint8_t channel, uint8_t amplitude, uint32_t bits);
 }
 
 TEST(Noise, LaneFormMatchesAddNoiseBits)
