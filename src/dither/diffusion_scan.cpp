@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -256,13 +257,19 @@ namespace {
         ApplyRowsAbove<I>(row, rowQuotients, stride, wide);
     }
 
-    template <size_t I, class Quantiser>
-    void Scan(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin, size_t end,
-        bool wide, const Quantiser& quantise)
+    // The scan of kernel I, a row at a time, with `Row` doing the pixels: Row(choice) holds
+    // what stays in registers along a row; Start(row, rowQuotients, first, second) takes the
+    // row's first two pixels' channel values with the updates held back for them; Step(x,
+    // after) settles pixel x, stores its q in rowQuotients and passes right1·q (and, with
+    // `after`, right2·q) on. Everything at a row's edges, where the flat buffer wraps, is here,
+    // once for every kind of row.
+    template <size_t I, class Row, class Choice>
+    void ScanRows(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
+        size_t end, bool wide, const Choice& choice)
     {
         using S = Shape<I>;
         constexpr const DiffusionKernel& kernel = S::kernel;
-        constexpr int right2 = S::right2;
+        constexpr int right1 = S::right1, right2 = S::right2;
         // The first two pixels' reach back over the row's start onto its last two pixels.
         constexpr int wrapFirstToLast = WeightAt(kernel, -1, 1);
         constexpr int wrapFirstToSecondLast = WeightAt(kernel, -2, 1);
@@ -274,95 +281,120 @@ namespace {
         const size_t firstRow = begin / stride, endRow = end / stride;
 
         int16_t* const quotients = QuotientStore(sizeBytes, begin);
+        Row pixels(choice);
 
-        // What the last two pixels of the row before sent to the first two of this one:
-        // right2·q and right1·q of the second-last pixel and the last pixel.
-        int heldBlue[2] = { 0, 0 }, heldGreen[2] = { 0, 0 }, heldRed[2] = { 0, 0 };
-        int heldAfterBlue = 0, heldAfterGreen = 0, heldAfterRed = 0;
+        // What the last two pixels of the row before sent to the first two of this one, per
+        // channel: the second-last pixel's right2·q and the last pixel's right1·q to pixel 0,
+        // the last pixel's right2·q to pixel 1.
+        int held[3][3] = {};
 
         for (size_t y = firstRow; y < rows; ++y) {
             uint8_t* const row = buffer + y * stride;
             int16_t* const rowQuotients = quotients + y * stride;
             StartRow<I>(row, rowQuotients, stride, y < endRow, wide);
 
-            // The held-back same-row updates, in their order: the second-last pixel's right2,
-            // then the last pixel's right1 to pixel 0; the last pixel's right2 to pixel 1.
-            int blue = ClampByte(ClampByte(row[0] + heldBlue[0]) + heldBlue[1]);
-            int green = ClampByte(ClampByte(row[1] + heldGreen[0]) + heldGreen[1]);
-            int red = ClampByte(ClampByte(row[2] + heldRed[0]) + heldRed[1]);
-            int nextBlue = ClampByte(row[3] + heldAfterBlue);
-            int nextGreen = ClampByte(row[4] + heldAfterGreen);
-            int nextRed = ClampByte(row[5] + heldAfterRed);
+            // The held-back same-row updates, in their order.
+            int first[3], second[3];
+            for (int c = 0; c < 3; ++c) {
+                first[c] = ClampByte(ClampByte(row[c] + held[c][0]) + held[c][1]);
+                second[c] = ClampByte(row[3 + c] + held[c][2]);
+            }
             if (y >= endRow) {
                 // The first row below the scan keeps what it received; nothing further is
                 // scanned.
-                row[0] = uint8_t(blue);
-                row[1] = uint8_t(green);
-                row[2] = uint8_t(red);
-                row[3] = uint8_t(nextBlue);
-                row[4] = uint8_t(nextGreen);
-                row[5] = uint8_t(nextRed);
-                heldBlue[0] = heldBlue[1] = heldGreen[0] = heldGreen[1] = heldRed[0] = heldRed[1]
-                    = 0;
-                heldAfterBlue = heldAfterGreen = heldAfterRed = 0;
+                for (int c = 0; c < 3; ++c) {
+                    row[c] = uint8_t(first[c]);
+                    row[3 + c] = uint8_t(second[c]);
+                    held[c][0] = held[c][1] = held[c][2] = 0;
+                }
                 continue;
             }
 
-            // One pixel: quantise it, keep its q for the rows below, and pass right1·q on to the
-            // next pixel and right2·q to the one after it, read from memory (`after` false at
-            // the row's last two pixels, whose updates are held back).
-            auto step = [&](size_t x, bool after) PELORIN_INLINE_LAMBDA -> Quotients {
-                uint8_t* pixel = row + 3 * x;
-                const Quotients q = quantise(pixel, blue, green, red);
-                int16_t* out = rowQuotients + 3 * x;
-                out[0] = int16_t(q.qBlue);
-                out[1] = int16_t(q.qGreen);
-                out[2] = int16_t(q.qRed);
-                blue = ClampByte(nextBlue + q.rBlue);
-                green = ClampByte(nextGreen + q.rGreen);
-                red = ClampByte(nextRed + q.rRed);
-                if (after) {
-                    if constexpr (right2 != 0) {
-                        nextBlue = ClampByte(pixel[6] + right2 * q.qBlue);
-                        nextGreen = ClampByte(pixel[7] + right2 * q.qGreen);
-                        nextRed = ClampByte(pixel[8] + right2 * q.qRed);
-                    } else {
-                        nextBlue = pixel[6];
-                        nextGreen = pixel[7];
-                        nextRed = pixel[8];
-                    }
-                }
-                return q;
-            };
-            auto wrap = [&](size_t target, int weight, const Quotients& q) {
+            // The first two pixels' updates to the row's last two, from the q they stored.
+            auto wrap = [&](size_t target, int weight, size_t sender) {
                 if (weight == 0)
                     return;
                 uint8_t* p = row + 3 * target;
-                p[0] = uint8_t(ClampByte(p[0] + weight * q.qBlue));
-                p[1] = uint8_t(ClampByte(p[1] + weight * q.qGreen));
-                p[2] = uint8_t(ClampByte(p[2] + weight * q.qRed));
+                const int16_t* q = rowQuotients + 3 * sender;
+                p[0] = uint8_t(ClampByte(p[0] + weight * q[0]));
+                p[1] = uint8_t(ClampByte(p[1] + weight * q[1]));
+                p[2] = uint8_t(ClampByte(p[2] + weight * q[2]));
             };
 
-            const Quotients first = step(0, true);
-            wrap(width - 1, wrapFirstToLast, first);
-            wrap(width - 2, wrapFirstToSecondLast, first);
-            const Quotients second = step(1, true);
-            wrap(width - 1, wrapSecondToLast, second);
+            pixels.Start(row, rowQuotients, first, second);
+            pixels.Step(0, true);
+            wrap(width - 1, wrapFirstToLast, 0);
+            wrap(width - 2, wrapFirstToSecondLast, 0);
+            pixels.Step(1, true);
+            wrap(width - 1, wrapSecondToLast, 1);
             for (size_t x = 2; x + 2 < width; ++x)
-                step(x, true);
-            const Quotients secondLast = step(width - 2, false);
-            const Quotients last = step(width - 1, false);
-            heldBlue[0] = right2 * secondLast.qBlue;
-            heldGreen[0] = right2 * secondLast.qGreen;
-            heldRed[0] = right2 * secondLast.qRed;
-            heldBlue[1] = last.rBlue;
-            heldGreen[1] = last.rGreen;
-            heldRed[1] = last.rRed;
-            heldAfterBlue = right2 * last.qBlue;
-            heldAfterGreen = right2 * last.qGreen;
-            heldAfterRed = right2 * last.qRed;
+                pixels.Step(x, true);
+            pixels.Step(width - 2, false);
+            pixels.Step(width - 1, false);
+            // The last two pixels' same-row updates, held back for the next row's first two.
+            const int16_t* qs = rowQuotients + 3 * (width - 2);
+            for (int c = 0; c < 3; ++c) {
+                held[c][0] = right2 * qs[c];
+                held[c][1] = right1 * qs[3 + c];
+                held[c][2] = right2 * qs[3 + c];
+            }
         }
     }
+
+    // The pixels of a row for any palette, one channel per register, the colour chosen by
+    // `Quantiser`.
+    template <size_t I, class Quantiser> struct GenericRow {
+        static constexpr int right2 = Shape<I>::right2;
+        const Quantiser& quantise;
+        uint8_t* row = nullptr;
+        int16_t* rowQuotients = nullptr;
+        int blue = 0, green = 0, red = 0, nextBlue = 0, nextGreen = 0, nextRed = 0;
+
+        explicit GenericRow(const Quantiser& q)
+            : quantise(q)
+        {
+        }
+
+        PELORIN_INLINE void Start(
+            uint8_t* rowBytes, int16_t* quotients, const int* first, const int* second)
+        {
+            row = rowBytes;
+            rowQuotients = quotients;
+            blue = first[0];
+            green = first[1];
+            red = first[2];
+            nextBlue = second[0];
+            nextGreen = second[1];
+            nextRed = second[2];
+        }
+
+        // One pixel: quantise it, keep its q for the rows below, and pass right1·q on to the
+        // next pixel and right2·q to the one after it, read from memory (`after` false at the
+        // row's last two pixels, whose updates are held back).
+        PELORIN_INLINE void Step(size_t x, bool after)
+        {
+            uint8_t* pixel = row + 3 * x;
+            const Quotients q = quantise(pixel, blue, green, red);
+            int16_t* out = rowQuotients + 3 * x;
+            out[0] = int16_t(q.qBlue);
+            out[1] = int16_t(q.qGreen);
+            out[2] = int16_t(q.qRed);
+            blue = ClampByte(nextBlue + q.rBlue);
+            green = ClampByte(nextGreen + q.rGreen);
+            red = ClampByte(nextRed + q.rRed);
+            if (after) {
+                if constexpr (right2 != 0) {
+                    nextBlue = ClampByte(pixel[6] + right2 * q.qBlue);
+                    nextGreen = ClampByte(pixel[7] + right2 * q.qGreen);
+                    nextRed = ClampByte(pixel[8] + right2 * q.qRed);
+                } else {
+                    nextBlue = pixel[6];
+                    nextGreen = pixel[7];
+                    nextRed = pixel[8];
+                }
+            }
+        }
+    };
 
 #if defined(__SSE2__)
     // ---- The scan for "Graphics 2" and "Graphics 4", three channels in one register ---------
@@ -583,113 +615,65 @@ namespace {
         }
     };
 
-    template <size_t I, BinaryPalette P, class Choose>
-    void ScanBinary(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
-        size_t end, bool wide, const Choose& chooser)
-    {
+    // The pixels of a row for "Graphics 2" and "Graphics 4": the three channels in one register,
+    // both outcomes of each worked out beside the choice `Choose` makes.
+    template <size_t I, BinaryPalette P, class Choose> struct BinaryRow {
+        static constexpr int D = Shape<I>::divisor, right1 = Shape<I>::right1,
+                             right2 = Shape<I>::right2;
         // A copy of its own, which the buffer's byte stores cannot reach, so that what it holds
         // stays in registers.
-        const Choose choose = chooser;
-        using S = Shape<I>;
-        constexpr const DiffusionKernel& kernel = S::kernel;
-        constexpr int D = S::divisor, right1 = S::right1, right2 = S::right2;
-        constexpr int wrapFirstToLast = WeightAt(kernel, -1, 1);
-        constexpr int wrapFirstToSecondLast = WeightAt(kernel, -2, 1);
-        constexpr int wrapSecondToLast = WeightAt(kernel, -2, 1);
-
-        const size_t stride = size_t(strideBytes);
-        const size_t rows = sizeBytes / stride;
-        const size_t width = stride / 3;
-        const size_t firstRow = begin / stride, endRow = end / stride;
-
-        int16_t* const quotients = QuotientStore(sizeBytes, begin);
-
+        const Choose choose;
         const __m128i channels = _mm_setr_epi16(255, 255, 255, 0, 0, 0, 0, 0);
-        const __m128i zero = _mm_setzero_si128();
+        uint8_t* row = nullptr;
+        int16_t* rowQuotients = nullptr;
+        __m128i v = _mm_setzero_si128(), next = _mm_setzero_si128();
 
-        int held[3][3] = {}; // [channel][second-last right2, last right1, last right2]
-
-        for (size_t y = firstRow; y < rows; ++y) {
-            uint8_t* const row = buffer + y * stride;
-            int16_t* const rowQuotients = quotients + y * stride;
-            StartRow<I>(row, rowQuotients, stride, y < endRow, wide);
-
-            int first[3], second[3];
-            for (int c = 0; c < 3; ++c) {
-                first[c] = ClampByte(ClampByte(row[c] + held[c][0]) + held[c][1]);
-                second[c] = ClampByte(row[3 + c] + held[c][2]);
-            }
-            if (y >= endRow) {
-                for (int c = 0; c < 3; ++c) {
-                    row[c] = uint8_t(first[c]);
-                    row[3 + c] = uint8_t(second[c]);
-                    held[c][0] = held[c][1] = held[c][2] = 0;
-                }
-                continue;
-            }
-
-            __m128i v = PixelFromInts(first[0], first[1], first[2]);
-            __m128i next = PixelFromInts(second[0], second[1], second[2]);
-
-            // One pixel: its rising channels, q for the rows below, its palette colour, and the
-            // next pixel's value for both outcomes of each channel, blended by the choice.
-            auto step = [&](size_t x, bool after) PELORIN_INLINE_LAMBDA -> __m128i {
-                uint8_t* pixel = row + 3 * x;
-                const __m128i fall = DivideLanes<D>(v); // q where the channel falls
-                const __m128i rise
-                    = DivideLanes<D>(_mm_xor_si128(v, channels)); // −q where it rises
-                // Every lane's high byte is zero and weight·q ≤ 127, so the byte-saturating add
-                // and subtract are the add and subtract clamped to 0 ... 255, in one step each.
-                const __m128i nextFall = _mm_adds_epu8(next, MultiplyLanes<right1>(fall));
-                const __m128i nextRise = _mm_subs_epu8(next, MultiplyLanes<right1>(rise));
-                const __m128i rising = choose(v, pixel);
-                const __m128i q = Blend(fall, _mm_sub_epi16(zero, rise), rising);
-                v = Blend(nextFall, nextRise, rising);
-                if (after) {
-                    const __m128i later = LoadPixel(pixel + 6);
-                    if constexpr (right2 != 0) {
-                        const __m128i laterFall = _mm_adds_epu8(later, MultiplyLanes<right2>(fall));
-                        const __m128i laterRise = _mm_subs_epu8(later, MultiplyLanes<right2>(rise));
-                        next = Blend(laterFall, laterRise, rising);
-                    } else {
-                        next = later;
-                    }
-                }
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(rowQuotients + 3 * x), q);
-                const uint32_t colour
-                    = uint32_t(_mm_cvtsi128_si32(_mm_packs_epi16(rising, rising)));
-                std::memcpy(pixel, &colour, 2);
-                pixel[2] = uint8_t(colour >> 16);
-                return q;
-            };
-            auto wrap = [&](size_t target, int weight, __m128i q) {
-                if (weight == 0)
-                    return;
-                uint8_t* p = row + 3 * target;
-                p[0] = uint8_t(ClampByte(p[0] + weight * int16_t(_mm_extract_epi16(q, 0))));
-                p[1] = uint8_t(ClampByte(p[1] + weight * int16_t(_mm_extract_epi16(q, 1))));
-                p[2] = uint8_t(ClampByte(p[2] + weight * int16_t(_mm_extract_epi16(q, 2))));
-            };
-
-            const __m128i q0 = step(0, true);
-            wrap(width - 1, wrapFirstToLast, q0);
-            wrap(width - 2, wrapFirstToSecondLast, q0);
-            const __m128i q1 = step(1, true);
-            wrap(width - 1, wrapSecondToLast, q1);
-            for (size_t x = 2; x + 2 < width; ++x)
-                step(x, true);
-            step(width - 2, false);
-            step(width - 1, false);
-            // The last pixel's quotient store spilled one lane into the next row's first
-            // quotient, which that row clears before its batch reads it.
-            const int16_t* qs = rowQuotients + 3 * (width - 2);
-            for (int c = 0; c < 3; ++c) {
-                held[c][0] = right2 * qs[c];
-                held[c][1] = right1 * qs[3 + c];
-                held[c][2] = right2 * qs[3 + c];
-            }
+        explicit BinaryRow(const Choose& c)
+            : choose(c)
+        {
         }
-    }
+
+        PELORIN_INLINE void Start(
+            uint8_t* rowBytes, int16_t* quotients, const int* first, const int* second)
+        {
+            row = rowBytes;
+            rowQuotients = quotients;
+            v = PixelFromInts(first[0], first[1], first[2]);
+            next = PixelFromInts(second[0], second[1], second[2]);
+        }
+
+        // One pixel: its rising channels, q for the rows below, its palette colour, and the
+        // next pixel's value for both outcomes of each channel, blended by the choice.
+        PELORIN_INLINE void Step(size_t x, bool after)
+        {
+            uint8_t* pixel = row + 3 * x;
+            const __m128i fall = DivideLanes<D>(v); // q where the channel falls
+            const __m128i rise = DivideLanes<D>(_mm_xor_si128(v, channels)); // −q where it rises
+            // Every lane's high byte is zero and weight·q ≤ 127, so the byte-saturating add and
+            // subtract are the add and subtract clamped to 0 ... 255, in one step each.
+            const __m128i nextFall = _mm_adds_epu8(next, MultiplyLanes<right1>(fall));
+            const __m128i nextRise = _mm_subs_epu8(next, MultiplyLanes<right1>(rise));
+            const __m128i rising = choose(v, pixel);
+            const __m128i q = Blend(fall, _mm_sub_epi16(_mm_setzero_si128(), rise), rising);
+            v = Blend(nextFall, nextRise, rising);
+            if (after) {
+                const __m128i later = LoadPixel(pixel + 6);
+                if constexpr (right2 != 0) {
+                    const __m128i laterFall = _mm_adds_epu8(later, MultiplyLanes<right2>(fall));
+                    const __m128i laterRise = _mm_subs_epu8(later, MultiplyLanes<right2>(rise));
+                    next = Blend(laterFall, laterRise, rising);
+                } else {
+                    next = later;
+                }
+            }
+            // Four lanes: the last pixel's spills one into the next row's first quotient, which
+            // that row clears before its batch reads it.
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(rowQuotients + 3 * x), q);
+            const uint32_t colour = uint32_t(_mm_cvtsi128_si32(_mm_packs_epi16(rising, rising)));
+            std::memcpy(pixel, &colour, 2);
+            pixel[2] = uint8_t(colour >> 16);
+        }
+    };
 #endif
 
     // Runs kernel I's scan with the quantiser that fits the palette; with `previous`, with
@@ -710,10 +694,10 @@ namespace {
         };
         auto binary = [&]<BinaryPalette P>() {
             if (previous)
-                ScanBinary<I, P>(buffer, sizeBytes, strideBytes, begin, end, wide,
-                    SteadyRising<P>(buffer, *previous, tolerance));
+                ScanRows<I, BinaryRow<I, P, SteadyRising<P>>>(buffer, sizeBytes, strideBytes,
+                    begin, end, wide, SteadyRising<P>(buffer, *previous, tolerance));
             else
-                ScanBinary<I, P>(
+                ScanRows<I, BinaryRow<I, P, NearestRising<P>>>(
                     buffer, sizeBytes, strideBytes, begin, end, wide, NearestRising<P> {});
         };
         if (is(kTvcPalette2))
@@ -721,22 +705,21 @@ namespace {
         if (is(kTvcPalette4))
             return binary.template operator()<BinaryPalette::Tvc4>();
 #endif
+        const auto generic = [&](const auto& quantiser) {
+            using Quantiser = std::remove_cvref_t<decltype(quantiser)>;
+            ScanRows<I, GenericRow<I, Quantiser>>(
+                buffer, sizeBytes, strideBytes, begin, end, wide, quantiser);
+        };
         const bool two = table.Entries().size() == 2;
-        if (previous && two) {
-            const SteadyQuantiser<S::divisor, S::right1, true> quantiser(
-                table, buffer, *previous, tolerance);
-            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, wide, quantiser);
-        } else if (previous) {
-            const SteadyQuantiser<S::divisor, S::right1, false> quantiser(
-                table, buffer, *previous, tolerance);
-            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, wide, quantiser);
-        } else if (two) {
-            const PlaneQuantiser<S::divisor, S::right1> quantiser(table);
-            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, wide, quantiser);
-        } else {
-            const TableQuantiser<S::divisor, S::right1> quantiser { table };
-            Scan<I>(buffer, sizeBytes, strideBytes, begin, end, wide, quantiser);
-        }
+        if (previous && two)
+            generic(SteadyQuantiser<S::divisor, S::right1, true>(table, buffer, *previous, tolerance));
+        else if (previous)
+            generic(
+                SteadyQuantiser<S::divisor, S::right1, false>(table, buffer, *previous, tolerance));
+        else if (two)
+            generic(PlaneQuantiser<S::divisor, S::right1>(table));
+        else
+            generic(TableQuantiser<S::divisor, S::right1> { table });
     }
 
     template <size_t... I> constexpr auto MakeScanTable(std::index_sequence<I...>)
