@@ -8,8 +8,9 @@ namespace pelorin {
 
 // In order of width; a path may use what the narrower ones use.
 enum class CpuPath {
-    // The plain reference code: pixel after pixel as the contracts state it, portable, slow.
-    // The tests' reference, and what a build without a fast path runs.
+    // The plain reference code of error diffusion and of the noise: pixel after pixel as the
+    // contracts state it, portable, slow. The tests' reference, and what a build without a fast
+    // path runs.
     Plain,
     // The fast scans on the build's own instruction set (SSE2 on x86-64): 16-byte row updates
     // for error diffusion, the noise lanes as the compiler lays them out for it.

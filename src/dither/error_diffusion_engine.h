@@ -1,6 +1,9 @@
 #pragma once
-// The error-diffusion engine behind the eight error-diffusion methods, and their kernels as data.
-// Internal to dither/: the window and the tools call the routines of error_diffusion.h.
+// The error-diffusion engine behind the eight error-diffusion methods, over the kernels of
+// diffusion_kernels.h. Internal to dither/: the window and the tools call the routines of
+// error_diffusion.h. Its parts: the plain reference scan (diffusion_plain.cpp), the fast scans
+// (diffusion_scan.cpp) with their row updates (diffusion_rows.h, diffusion_rows_avx2.cpp), and
+// steady dithering's helpers (diffusion_steady.cpp); cpu_dispatch.h picks the path.
 //
 // The engine works on a bordered working buffer with a border of 4 pixels (working_bitmap.h):
 // W pixels of 3 bytes (blue, green, red) per row, rows 3·W bytes apart, H rows, top row first.
@@ -14,7 +17,6 @@
 // and the guard rows keep every offset inside the buffer.
 #include "convert/nearest_color.h"
 #include "convert/working_bitmap.h"
-
 #include "diffusion_kernels.h"
 
 #include <cstdint>
