@@ -68,11 +68,12 @@ void BM_VideoFrame(benchmark::State& state)
     const int method = int(state.range(1));
     const bool steady = state.range(2) != 0;
     ConversionContext context;
+    SteadyHistory history;
     PictureBox working(mode.workingWidth, mode.workingHeight);
     int64_t frame = 0;
     for (auto _ : state) {
         ConvertFrame(context, mode, method, &NoisyHost(int(frame % kTakes)), working, nullptr,
-            { steady, frame });
+            { steady ? &history : nullptr, frame });
         ++frame;
     }
     state.SetLabel(std::string(mode.caption) + " " + std::string(FindMethod(method)->caption)

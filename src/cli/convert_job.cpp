@@ -96,11 +96,12 @@ namespace {
     // `frame` is the decoded frame as the host picture, or with --keep-size the frame at its own
     // size, which is then converted where it stands. With `difference` it also gets the frame's
     // faithfulness figure (outside the stopwatch).
-    FrameTiming ConvertSlot(ConversionContext& context, const Options& options, int method,
-        int64_t index, platform::PictureBox& frame, FramePictures& pictures, double* difference)
+    FrameTiming ConvertSlot(ConversionContext& context, SteadyHistory& history,
+        const Options& options, int method, int64_t index, platform::PictureBox& frame,
+        FramePictures& pictures, double* difference)
     {
         const TvcMode& mode = *options.mode;
-        const FrameOptions frameOptions { options.steady, index };
+        const FrameOptions frameOptions { options.steady ? &history : nullptr, index };
         if (options.size == Size::KeepSize) {
             if (difference)
                 pictures.unreducedKept = frame.Image();
@@ -123,6 +124,7 @@ namespace {
         InputVideo& source;
         FramePictures pictures;
         ConversionContext context;
+        SteadyHistory history;
 
         Pictures(const Options& options, InputVideo& source)
             : options(options)
@@ -140,7 +142,8 @@ namespace {
             int method, int64_t index, FrameTiming& timing, double* difference = nullptr)
         {
             source.Show(index);
-            timing = ConvertSlot(context, options, method, index, source.Picture(), pictures, difference);
+            timing = ConvertSlot(
+                context, history, options, method, index, source.Picture(), pictures, difference);
             return Result();
         }
     };
@@ -228,6 +231,7 @@ namespace {
         for (int t = 0; t < threads; ++t)
             workers.emplace_back([&] {
                 ConversionContext context;
+                SteadyHistory history;
                 try {
                     for (;;) {
                         int64_t ordinal = 0;
@@ -240,7 +244,7 @@ namespace {
                         }
                         Slot& slot = slotOf(ordinal);
                         StartAtFrame(context, ordinal, workingWidth, workingHeight);
-                        slot.timing = ConvertSlot(context, options, options.method, slot.index,
+                        slot.timing = ConvertSlot(context, history, options, options.method, slot.index,
                             slot.Frame(options.size), slot.pictures, &slot.difference);
                         std::lock_guard guard(lock);
                         slot.state = Slot::State::Converted;

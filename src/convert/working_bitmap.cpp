@@ -126,11 +126,10 @@ void WorkingBitmap::DrawTo(PictureBox& destination) const
         unsigned(g.H), m_buffer.get(), &m_info, DIB_RGB_COLORS);
 }
 
-void WorkingBitmap::LeaveFor(SteadyMemory& memory)
+void WorkingBitmap::LeaveFor(std::unique_ptr<uint8_t[]>& storage, size_t& capacityBytes)
 {
-    std::swap(m_buffer, memory.left);
-    std::swap(m_capacityBytes, memory.leftCapacity);
-    memory.leftBytes = m_geometry.SizeBytes();
+    std::swap(m_buffer, storage);
+    std::swap(m_capacityBytes, capacityBytes);
 }
 
 WorkingBitmap::~WorkingBitmap()

@@ -68,10 +68,11 @@ public:
     // (b, −b) for a bordered one.
     void DrawTo(platform::PictureBox& destination) const;
 
-    // Leaves the buffer as it stands to steady dithering's memory without a copy, and takes the
-    // storage the memory held, to hand on to the context for the next conversion. Bytes() is
-    // that old storage afterwards (or null): draw first.
-    void LeaveFor(SteadyMemory& memory);
+    // Leaves the buffer as it stands in `storage` (of `capacityBytes`) without a copy, and takes
+    // the storage held there, to hand on to the context for the next conversion: steady
+    // dithering keeps a frame's buffer this way. Bytes() is that old storage afterwards (or
+    // null): draw first.
+    void LeaveFor(std::unique_ptr<uint8_t[]>& storage, size_t& capacityBytes);
 
 private:
     ConversionContext& m_context;

@@ -48,10 +48,9 @@ namespace {
     constexpr int kPeriodBytes = 48;
 
     // `steady`: null for the plain method; otherwise the frame before's buffer is read from it
-    // when `continues`, and this frame's is left in it.
+    // where it continues, and this frame's is left in it.
     void RunBayer(ConversionContext& context, const BayerScreen& screen,
-        platform::PictureBox& destination, platform::PictureBox& source,
-        SteadyMemory* steady = nullptr, bool continues = false)
+        platform::PictureBox& destination, platform::PictureBox& source, SteadyHistory* steady)
     {
         const int n = screen.n;
         assert(kPeriodBytes % (3 * n) == 0);
@@ -67,7 +66,8 @@ namespace {
         WorkingBitmap work(context, source, kBorder, false);
         const BufferGeometry& g = work.Geometry();
         uint8_t* buffer = work.Bytes();
-        const uint8_t* before = steady && continues ? steady->Left(g.SizeBytes()) : nullptr;
+        const uint8_t* before
+            = steady && steady->Continues() ? steady->Left(g.SizeBytes()) : nullptr;
         const int x0 = screen.firstX, x1 = g.SW + screen.lastXOver;
         const int y0 = screen.firstY, y1 = g.SH + screen.lastYOver;
         const size_t rowPixels = size_t(x1 - x0 + 1);
@@ -129,29 +129,19 @@ namespace {
         }
         work.DrawTo(destination);
         if (steady)
-            work.LeaveFor(*steady);
+            steady->Keep(work);
     }
 
 } // namespace
 
 void BayerRoutine(ConversionContext& context, int matrixSize, platform::PictureBox& destination,
-    platform::PictureBox& source)
+    platform::PictureBox& source, SteadyHistory* steady)
 {
     const BayerScreen& screen = matrixSize == 2 ? kBayer2x2
         : matrixSize == 4                       ? kBayer4x4
                                                 : kBayer8x8;
     assert(matrixSize == screen.n);
-    RunBayer(context, screen, destination, source);
-}
-
-void SteadyBayerRoutine(ConversionContext& context, int matrixSize,
-    platform::PictureBox& destination, platform::PictureBox& source, bool continues)
-{
-    const BayerScreen& screen = matrixSize == 2 ? kBayer2x2
-        : matrixSize == 4                       ? kBayer4x4
-                                                : kBayer8x8;
-    assert(matrixSize == screen.n);
-    RunBayer(context, screen, destination, source, &context.steady, continues);
+    RunBayer(context, screen, destination, source, steady);
 }
 
 } // namespace pelorin

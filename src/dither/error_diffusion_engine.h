@@ -1,6 +1,9 @@
 #pragma once
-// The error-diffusion engine behind the eight error-diffusion methods, and their kernels as data.
-// Internal to dither/: the window and the tools call the routines of error_diffusion.h.
+// The error-diffusion engine behind the eight error-diffusion methods, over the kernels of
+// diffusion_kernels.h. Internal to dither/: the window and the tools call the routines of
+// error_diffusion.h. Its parts: the plain reference scan (diffusion_plain.cpp), the fast scans
+// (diffusion_scan.cpp) with their row updates (diffusion_rows.h, diffusion_rows_avx2.cpp), and
+// steady dithering's helpers (diffusion_steady.cpp); cpu_dispatch.h picks the path.
 //
 // The engine works on a bordered working buffer with a border of 4 pixels (working_bitmap.h):
 // W pixels of 3 bytes (blue, green, red) per row, rows 3·W bytes apart, H rows, top row first.
@@ -14,94 +17,11 @@
 // and the guard rows keep every offset inside the buffer.
 #include "convert/nearest_color.h"
 #include "convert/working_bitmap.h"
+#include "diffusion_kernels.h"
 
-#include <array>
 #include <cstdint>
-#include <string_view>
 
 namespace pelorin {
-
-struct KernelEntry {
-    int dx; // pixels to the right (negative: left)
-    int dy; // rows down
-    int weight;
-};
-
-struct DiffusionKernel {
-    std::string_view routineName;
-    int divisor;
-    int entryCount;
-    std::array<KernelEntry, 12> entries; // the first entryCount, in update order
-    int guardRows; // G: the scan covers buffer rows G ... H − 1 − G
-    bool padBorders; // whether the border is filled from the picture's edges before the scan
-};
-
-// The order of kDiffusionKernels.
-enum class DiffusionMethod {
-    Atkinson,
-    Floyd,
-    Sierra,
-    Burkes,
-    Stucki,
-    Jarvis,
-    SierraLite,
-    Sierra2Row
-};
-constexpr int kDiffusionMethodCount = 8;
-
-// clang-format off
-inline constexpr std::array<DiffusionKernel, kDiffusionMethodCount> kDiffusionKernels { {
-    { "DitherAtkinson", 8, 6,
-        { { { 1, 0, 1 }, { 2, 0, 1 },
-            { -1, 1, 1 }, { 0, 1, 1 }, { 1, 1, 1 },
-            { 0, 2, 1 } } },
-        2, false },
-    { "DitherFloyd", 16, 4,
-        { { { 1, 0, 7 },
-            { -1, 1, 3 }, { 0, 1, 5 }, { 1, 1, 1 } } },
-        2, true },
-    { "DitherSierra", 32, 10,
-        { { { 1, 0, 5 }, { 2, 0, 3 },
-            { -2, 1, 2 }, { -1, 1, 4 }, { 0, 1, 5 }, { 1, 1, 4 }, { 2, 1, 2 },
-            { -1, 2, 2 }, { 0, 2, 3 }, { 1, 2, 2 } } },
-        4, true },
-    { "DitherBurkes", 32, 7,
-        { { { 1, 0, 8 }, { 2, 0, 4 },
-            { -2, 1, 2 }, { -1, 1, 4 }, { 0, 1, 8 }, { 1, 1, 4 }, { 2, 1, 2 } } },
-        2, true },
-    { "DitherStucki", 42, 12,
-        { { { 1, 0, 8 }, { 2, 0, 4 },
-            { -2, 1, 2 }, { -1, 1, 4 }, { 0, 1, 8 }, { 1, 1, 4 }, { 2, 1, 2 },
-            { -2, 2, 1 }, { -1, 2, 2 }, { 0, 2, 4 }, { 1, 2, 2 }, { 2, 2, 1 } } },
-        4, true },
-    { "DitherJarvis", 48, 12,
-        { { { 1, 0, 7 }, { 2, 0, 5 },
-            { -2, 1, 3 }, { -1, 1, 5 }, { 0, 1, 7 }, { 1, 1, 5 }, { 2, 1, 3 },
-            { -2, 2, 1 }, { -1, 2, 3 }, { 0, 2, 5 }, { 1, 2, 3 }, { 2, 2, 1 } } },
-        4, true },
-    { "DitherSierraLite", 4, 3,
-        { { { 1, 0, 2 },
-            { -1, 1, 1 }, { 0, 1, 1 } } },
-        2, true },
-    { "DitherSierra2Row", 16, 7,
-        { { { 1, 0, 4 }, { 2, 0, 3 },
-            { -2, 1, 1 }, { -1, 1, 2 }, { 0, 1, 3 }, { 1, 1, 2 }, { 2, 1, 1 } } },
-        2, true },
-} };
-// clang-format on
-
-constexpr const DiffusionKernel& KernelOf(DiffusionMethod method)
-{
-    return kDiffusionKernels[static_cast<size_t>(method)];
-}
-
-// The border width of the buffer every kernel runs on.
-constexpr int kDiffusionBorder = 4;
-
-// Runs `method`'s scan over a bordered (b = 4) buffer of `geometry`, matching colours with
-// `table`. The buffer must be geometry.SizeBytes() long; geometry.H must be at least 2·G + 1.
-void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
-    const NearestColorTable& table);
 
 // Steady dithering changes only the choice of a pixel's colour. Where the frame before left a
 // palette colour p at this buffer pixel, and c, the pixel's colour with the error received, lies
@@ -120,12 +40,9 @@ struct SteadyTolerance {
 // The squared distance between the palette's two closest entries, in units of 255.
 int SmallestStep(const NearestColorTable& table);
 
-// The tolerances for a palette and kernel, as shares of its smallest step, measured on noisy
-// generated clips: for palettes of channels at 0 or 255 ("Graphics 2" and "Graphics 4") half the
-// step where the input stayed within 32 and a quarter where it moved; for the others, whose
-// steps are finer and whose error spreads further for the same tolerance, an eighth where the
-// input moved beyond 40 and, where it did not, a share that depends on the kernel: 90 % of the
-// step for Floyd, 80 % for Sierra, Burkes and Sierra Lite, about half for the rest.
+// The tolerances for a palette and kernel, as shares of its smallest step: the rules of
+// steady_history.h, kSteadyBinaryDiffusion for palettes of channels at 0 or 255 ("Graphics 2" and
+// "Graphics 4"), kSteadyFine... for the others.
 SteadyTolerance SteadyToleranceFor(const NearestColorTable& table, DiffusionMethod method);
 
 // What the frame before left for the steady choice: its result (the buffer its scan left, so a
@@ -136,10 +53,19 @@ struct SteadyPrevious {
     const uint8_t* moved;
 };
 
-// DiffuseErrors with the steady choice against `previous` (same geometry, kernel and palette), or
-// exactly DiffuseErrors without it.
-void SteadyDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
-    const NearestColorTable& table, const SteadyPrevious* previous, SteadyTolerance tolerance);
+// Runs `method`'s scan over a bordered (b = 4) buffer of `geometry`, matching colours with
+// `table`; with `previous`, with steady dithering's choice against it (same geometry, kernel and
+// palette), and without it exactly the plain scan. The buffer must be geometry.SizeBytes() long;
+// geometry.H must be at least 2·G + 1. Runs on the path cpu_dispatch.h chooses.
+void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
+    const NearestColorTable& table, const SteadyPrevious* previous = nullptr,
+    SteadyTolerance tolerance = {});
+
+// The same scan written out pixel after pixel as the contract above states it: the plain
+// reference every fast scan must equal (CpuPath::Plain), with any geometry whose H ≥ 2·G + 1.
+void PlainDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
+    const NearestColorTable& table, const SteadyPrevious* previous = nullptr,
+    SteadyTolerance tolerance = {});
 
 // For each of `count` bytes: bit i % 8 of moved[i / 8] is set where input byte i lies more than
 // `reach` from `before`, else clear; then `before` takes the input, for the next frame. A bit

@@ -1,7 +1,7 @@
 // The error-diffusion engine on tiny hand-built buffers (every expected byte worked out by hand),
 // and the eight routines against a slow, straightforward reference on a photograph-like picture.
 #include "convert/nearest_color.h"
-#include "convert/testing/nearest_color_reference.h"
+#include "dither/cpu_dispatch.h"
 #include "convert/working_bitmap.h"
 #include "dither/error_diffusion.h"
 #include "dither/error_diffusion_engine.h"
@@ -259,6 +259,7 @@ namespace {
 // row dy = 0 ... 2, column dx = −2 ... 2.
 struct ReferenceMethod {
     const char* name;
+    DiffusionMethod method;
     void (*routine)(PictureBox&, PictureBox&);
     int divisor;
     int weights[3][5];
@@ -268,33 +269,34 @@ struct ReferenceMethod {
 
 // clang-format off
 const ReferenceMethod kReferenceMethods[] = {
-    { "Atkinson", DitherAtkinson, 8,
+    { "Atkinson", DiffusionMethod::Atkinson, DitherAtkinson, 8,
         { { 0, 0, 0, 1, 1 }, { 0, 1, 1, 1, 0 }, { 0, 0, 1, 0, 0 } }, 2, false },
-    { "Floyd", DitherFloyd, 16,
+    { "Floyd", DiffusionMethod::Floyd, DitherFloyd, 16,
         { { 0, 0, 0, 7, 0 }, { 0, 3, 5, 1, 0 }, { 0, 0, 0, 0, 0 } }, 2, true },
-    { "Sierra", DitherSierra, 32,
+    { "Sierra", DiffusionMethod::Sierra, DitherSierra, 32,
         { { 0, 0, 0, 5, 3 }, { 2, 4, 5, 4, 2 }, { 0, 2, 3, 2, 0 } }, 4, true },
-    { "Burkes", DitherBurkes, 32,
+    { "Burkes", DiffusionMethod::Burkes, DitherBurkes, 32,
         { { 0, 0, 0, 8, 4 }, { 2, 4, 8, 4, 2 }, { 0, 0, 0, 0, 0 } }, 2, true },
-    { "Stucki", DitherStucki, 42,
+    { "Stucki", DiffusionMethod::Stucki, DitherStucki, 42,
         { { 0, 0, 0, 8, 4 }, { 2, 4, 8, 4, 2 }, { 1, 2, 4, 2, 1 } }, 4, true },
-    { "Jarvis", DitherJarvis, 48,
+    { "Jarvis", DiffusionMethod::Jarvis, DitherJarvis, 48,
         { { 0, 0, 0, 7, 5 }, { 3, 5, 7, 5, 3 }, { 1, 3, 5, 3, 1 } }, 4, true },
-    { "SierraLite", DitherSierraLite, 4,
+    { "SierraLite", DiffusionMethod::SierraLite, DitherSierraLite, 4,
         { { 0, 0, 0, 2, 0 }, { 0, 1, 1, 0, 0 }, { 0, 0, 0, 0, 0 } }, 2, true },
-    { "Sierra2Row", DitherSierra2Row, 16,
+    { "Sierra2Row", DiffusionMethod::Sierra2Row, DitherSierra2Row, 16,
         { { 0, 0, 0, 4, 3 }, { 1, 2, 3, 2, 1 }, { 0, 0, 0, 0, 0 } }, 2, true },
 };
 // clang-format on
 
 // Builds the bordered buffer by hand (border filled from the picture's edges, or left black),
-// diffuses with a linear palette search and plain offset arithmetic, and crops the picture out.
+// runs the plain reference scan on it and crops the picture out. The kernel it runs is the
+// table's, checked against the published weights above (KernelTableHoldsThePublishedWeights).
 Surface ReferenceDither(const ReferenceMethod& m, const Surface& picture)
 {
     const int SW = picture.width, SH = picture.height;
-    const int pad = (4 - SW % 4) % 4;
-    const int W = SW + pad + 8, H = SH + 8;
-    std::vector<int> buf(size_t(3) * size_t(W) * size_t(H), 0);
+    const BufferGeometry g = ComputeGeometry(SW, SH, kDiffusionBorder);
+    const int W = g.W;
+    std::vector<uint8_t> buf(g.SizeBytes(), 0);
     auto put = [&](int x, int y, uint32_t c) {
         const size_t p = 3 * (size_t(y) * size_t(W) + size_t(x));
         buf[p] = BlueOf(c);
@@ -316,39 +318,37 @@ Surface ReferenceDither(const ReferenceMethod& m, const Surface& picture)
             }
         }
     }
-    const int stride = 3 * W;
-    for (int p = stride * m.guardRows; p <= stride * (H - m.guardRows) - 3; p += 3) {
-        const uint32_t c = NearestColorLinear(Palette, uint8_t(buf[size_t(p) + 2]),
-            uint8_t(buf[size_t(p) + 1]), uint8_t(buf[size_t(p)]));
-        for (int k = 0; k < 3; ++k) {
-            const int chosen = int((c >> (8 * k)) & 0xFF);
-            const int q = (buf[size_t(p + k)] - chosen) / m.divisor;
-            buf[size_t(p + k)] = chosen;
-            for (int dy = 0; dy < 3; ++dy)
-                for (int dx = -2; dx <= 2; ++dx) {
-                    const int w = m.weights[dy][dx + 2];
-                    if (w == 0)
-                        continue;
-                    const size_t n = size_t(p + 3 * dx + stride * dy + k);
-                    buf.at(n) = std::clamp(buf.at(n) + w * q, 0, 255);
-                }
-        }
-    }
+    PlainDiffuseErrors(m.method, buf.data(), g, NearestColorTable(Palette));
     Surface out(SW, SH);
     for (int y = 0; y < SH; ++y)
         for (int x = 0; x < SW; ++x) {
             const size_t p = 3 * (size_t(y + 4) * size_t(W) + size_t(x + 4));
-            out.At(x, y) = Rgb(uint8_t(buf[p + 2]), uint8_t(buf[p + 1]), uint8_t(buf[p]));
+            out.At(x, y) = Rgb(buf[p + 2], buf[p + 1], buf[p]);
         }
     return out;
 }
 
 } // namespace
 
-namespace pelorin {
-// In the engine: whether the updates from the rows above may use AVX2 (where the processor has it).
-void UseWideRowUpdates(bool wide);
-} // namespace pelorin
+TEST(ErrorDiffusion, KernelTableHoldsThePublishedWeights)
+{
+    for (const ReferenceMethod& m : kReferenceMethods) {
+        const DiffusionKernel& k = KernelOf(m.method);
+        int weights[3][5] = {};
+        for (int i = 0; i < k.entryCount; ++i) {
+            const KernelEntry& e = k.entries[size_t(i)];
+            ASSERT_TRUE(e.dy >= 0 && e.dy < 3 && e.dx >= -2 && e.dx <= 2) << m.name;
+            weights[e.dy][e.dx + 2] = e.weight;
+        }
+        for (int dy = 0; dy < 3; ++dy)
+            for (int dx = 0; dx < 5; ++dx)
+                EXPECT_EQ(weights[dy][dx], m.weights[dy][dx])
+                    << m.name << " at dx " << dx - 2 << ", dy " << dy;
+        EXPECT_EQ(k.divisor, m.divisor) << m.name;
+        EXPECT_EQ(k.guardRows, m.guardRows) << m.name;
+        EXPECT_EQ(k.padBorders, m.filledBorder) << m.name;
+    }
+}
 
 TEST(ErrorDiffusion, RoutinesMatchTheSlowReference)
 {
@@ -357,10 +357,10 @@ TEST(ErrorDiffusion, RoutinesMatchTheSlowReference)
         int width;
     };
     const Mode modes[] = { { SetPalette2, 512 }, { SetPalette4, 256 }, { SetPalette16, 128 } };
-    // The row updates on both instruction sets.
-    for (const bool wide : { false, true })
+    // Every path the machine can run.
+    for (const CpuPath path : RunnableCpuPaths())
     for (const Mode& mode : modes) {
-        UseWideRowUpdates(wide);
+        const ScopedCpuPath forced(path);
         mode.setPalette();
         // The working size, and odd sizes whose pad columns and short rows reach the buffer's
         // edges (where the fast engine falls back to byte-by-byte updates).
@@ -372,11 +372,11 @@ TEST(ErrorDiffusion, RoutinesMatchTheSlowReference)
                 m.routine(box, box);
                 const Surface expected = ReferenceDither(m, picture);
                 ASSERT_EQ(box.Image(), expected) << m.name << " on " << w << " x " << h << " with "
-                                                 << Palette.size() << " colours, wide " << wide;
+                                                 << Palette.size() << " colours, path "
+                                                 << CpuPathName(path);
             }
         }
     }
-    UseWideRowUpdates(true);
 }
 
 TEST(ErrorDiffusion, AtkinsonSeesABlackBorderTheOthersAFilledOne)

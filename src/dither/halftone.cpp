@@ -145,56 +145,40 @@ namespace {
         }
     }
 
+    // `steady`: null for the plain screen; otherwise the frame before's buffer is read from it
+    // where it continues, and this frame's is left in it.
     template <const BlockScreen& Screen>
-    void RunScreen(
-        ConversionContext& context, platform::PictureBox& destination, platform::PictureBox& source)
+    void RunScreen(ConversionContext& context, platform::PictureBox& destination,
+        platform::PictureBox& source, SteadyHistory* steady)
     {
         // The farthest block reaches w + b + n − 1 across and h + b + n − 1 down, inside the
         // buffer of w + pad + 2·b by h + 2·b because n ≤ b.
         static_assert(Screen.n <= Screen.border);
         WorkingBitmap work(context, source, Screen.border, true);
-        ScreenBlocks<Screen>(work.Bytes(), work.Geometry());
-        work.DrawTo(destination);
-    }
-
-    template <const BlockScreen& Screen>
-    void RunSteadyScreen(ConversionContext& context, platform::PictureBox& destination,
-        platform::PictureBox& source, bool continues)
-    {
-        WorkingBitmap work(context, source, Screen.border, true);
         const BufferGeometry& g = work.Geometry();
+        if (!steady) {
+            ScreenBlocks<Screen>(work.Bytes(), g);
+            work.DrawTo(destination);
+            return;
+        }
         ScreenBlocks<Screen>(
-            work.Bytes(), g, continues ? context.steady.Left(g.SizeBytes()) : nullptr);
+            work.Bytes(), g, steady->Continues() ? steady->Left(g.SizeBytes()) : nullptr);
         work.DrawTo(destination);
-        work.LeaveFor(context.steady);
+        steady->Keep(work);
     }
 
 } // namespace
 
 void HalftoneRoutine(ConversionContext& context, int screen, platform::PictureBox& destination,
-    platform::PictureBox& source)
+    platform::PictureBox& source, SteadyHistory* steady)
 {
     switch (screen) {
     case 0:
-        return RunScreen<kHalftone2x2>(context, destination, source);
+        return RunScreen<kHalftone2x2>(context, destination, source, steady);
     case 1:
-        return RunScreen<kHalftone3x3>(context, destination, source);
+        return RunScreen<kHalftone3x3>(context, destination, source, steady);
     case 2:
-        return RunScreen<kNews4x4>(context, destination, source);
-    }
-    assert(false && "no such block screen");
-}
-
-void SteadyHalftoneRoutine(ConversionContext& context, int screen,
-    platform::PictureBox& destination, platform::PictureBox& source, bool continues)
-{
-    switch (screen) {
-    case 0:
-        return RunSteadyScreen<kHalftone2x2>(context, destination, source, continues);
-    case 1:
-        return RunSteadyScreen<kHalftone3x3>(context, destination, source, continues);
-    case 2:
-        return RunSteadyScreen<kNews4x4>(context, destination, source, continues);
+        return RunScreen<kNews4x4>(context, destination, source, steady);
     }
     assert(false && "no such block screen");
 }

@@ -112,20 +112,23 @@ const Method* FindMethodByName(std::string_view name)
     return nullptr;
 }
 
-void RunRoutine(
-    ConversionContext& context, const Method& method, PictureBox& destination, PictureBox& source)
+void RunRoutine(ConversionContext& context, const Method& method, PictureBox& destination,
+    PictureBox& source, SteadyHistory* steady)
 {
     switch (method.family) {
     case F::ErrorDiffusion:
-        return DiffuseRoutine(context, DiffusionMethod(method.member), destination, source);
+        return DiffuseRoutine(
+            context, DiffusionMethod(method.member), destination, source, steady);
     case F::Threshold:
+        // Each pixel's colour depends on that pixel alone: unchanged pixels stay as they were.
         return ThresholdRoutine(context, destination, source, method.level);
     case F::ThresholdNoise:
-        return ThresholdNoiseRoutine(context, destination, source, method.level, method.amplitude);
+        return ThresholdNoiseRoutine(
+            context, destination, source, method.level, method.amplitude, steady);
     case F::Bayer:
-        return BayerRoutine(context, method.member, destination, source);
+        return BayerRoutine(context, method.member, destination, source, steady);
     case F::Halftone:
-        return HalftoneRoutine(context, method.member, destination, source);
+        return HalftoneRoutine(context, method.member, destination, source, steady);
     }
 }
 
@@ -148,41 +151,16 @@ void RunMethod(ConversionContext& context, int index, PictureBox& picture)
 
 void RunMethod(int index, PictureBox& picture) { RunMethod(ProgramContext(), index, picture); }
 
-void RunSteadyMethod(
-    ConversionContext& context, int index, PictureBox& picture, int mode, int64_t frame)
+void RunSteadyMethod(ConversionContext& context, SteadyHistory& history, int index,
+    PictureBox& picture, int mode, int64_t frame)
 {
     const Method* method = FindMethod(index);
     if (!method)
         throw std::out_of_range("method index must be 1 ... " + std::to_string(kMethodCount)
             + ", got " + std::to_string(index));
-    SteadyMemory& memory = context.steady;
-    const SteadyMemory::Key key { mode, index, PictureWidth(picture), PictureHeight(picture) };
-    const bool continues = memory.Continues(key, frame);
-    // Until this frame is complete the memory holds nothing to continue from: a conversion that
-    // fails half-way leaves the next one to start afresh.
-    memory.Forget();
-    switch (method->family) {
-    case F::ErrorDiffusion:
-        SteadyDiffuseRoutine(
-            context, DiffusionMethod(method->member), picture, picture, continues);
-        break;
-    case F::Threshold:
-        // Each pixel's colour depends on that pixel alone: unchanged pixels stay as they were.
-        ThresholdRoutine(context, picture, picture, method->level);
-        break;
-    case F::ThresholdNoise:
-        SteadyThresholdNoiseRoutine(context, picture, picture, method->amplitude, continues);
-        break;
-    case F::Bayer:
-        SteadyBayerRoutine(context, method->member, picture, picture, continues);
-        break;
-    case F::Halftone:
-        SteadyHalftoneRoutine(context, method->member, picture, picture, continues);
-        break;
-    }
-    memory.key = key;
-    memory.frame = frame;
-    memory.valid = true;
+    history.Begin({ mode, index, PictureWidth(picture), PictureHeight(picture) }, frame);
+    RunRoutine(context, *method, picture, picture, &history);
+    history.Finish();
     if (method->thenMapToPalette && method->family != MethodFamily::ErrorDiffusion)
         MapToPalette(context, picture, picture);
 }

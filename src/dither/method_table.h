@@ -6,6 +6,7 @@
 // (DitherFloyd, ...) all read this one table.
 #include "convert/conversion_context.h"
 #include "platform/picture_box.h"
+#include "steady_history.h"
 
 #include <array>
 #include <cstdint>
@@ -44,9 +45,12 @@ const Method* FindMethod(int index);
 // when the name matches none.
 const Method* FindMethodByName(std::string_view name);
 
-// The method's routine on (destination, source) with its extra arguments, on `context`.
+// The method's routine on (destination, source) with its extra arguments, on `context`: its
+// family's entry point (routines.h), plain with `steady` null, else steady dithering on that
+// history between its Begin and Finish.
 void RunRoutine(ConversionContext& context, const Method& method,
-    platform::PictureBox& destination, platform::PictureBox& source);
+    platform::PictureBox& destination, platform::PictureBox& source,
+    SteadyHistory* steady = nullptr);
 
 // Runs method `index` on `picture` as the frame pipeline does: the routine with the picture as
 // destination and source, then MapToPalette(picture, picture) where the table says so.
@@ -55,12 +59,12 @@ void RunMethod(ConversionContext& context, int index, platform::PictureBox& pict
 // The same on the program's context.
 void RunMethod(int index, platform::PictureBox& picture);
 
-// RunMethod with steady dithering: frame `frame` of a sequence in TVC mode `mode`. When the
-// context's steady memory holds frame − 1 in the same mode, by the same method, at the same size,
+// RunMethod with steady dithering (steady_history.h): frame `frame` of a sequence in TVC mode
+// `mode`. When `history` holds frame − 1 in the same mode, by the same method, at the same size,
 // the method keeps to that frame's pattern where the picture allows; otherwise (the first frame,
 // a jump, another mode, method or size) the picture gets exactly RunMethod's bytes. Either way
-// the memory then holds this frame. Throws std::out_of_range like RunMethod.
-void RunSteadyMethod(ConversionContext& context, int index, platform::PictureBox& picture,
-    int mode, int64_t frame);
+// the history then holds this frame. Throws std::out_of_range like RunMethod.
+void RunSteadyMethod(ConversionContext& context, SteadyHistory& history, int index,
+    platform::PictureBox& picture, int mode, int64_t frame);
 
 } // namespace pelorin

@@ -8,6 +8,16 @@
 
 namespace pelorin {
 
+// SplitMix's finaliser, in place: the counter's value scrambled into 64 well-mixed bits. A
+// template so that the noise lanes (noise_lanes.cpp) apply the very same steps to eight counters
+// at once in a vector of them (passed by reference: see noise_lanes.h).
+template <class U64> inline __attribute__((always_inline)) void SplitMixFinish(U64& z)
+{
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    z ^= z >> 31;
+}
+
 // A 64-bit counter stepped by an odd constant and scrambled into 64 well-mixed bits (the
 // "SplitMix" construction), of which the top 32 make one draw: u = draw · 2^−32. Cheap enough
 // for three draws per pixel, and its sequence is fixed by the starting count. Because the state
@@ -24,9 +34,7 @@ public:
     {
         m_state += kStep;
         uint64_t z = m_state;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-        z ^= z >> 31;
+        SplitMixFinish(z);
         return uint32_t(z >> 32);
     }
     uint64_t State() const { return m_state; }

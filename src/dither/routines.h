@@ -4,50 +4,43 @@
 // one way in for the window, pelorin-convert and the tests.
 #include "convert/conversion_context.h"
 #include "platform/picture_box.h"
+#include "steady_history.h"
 
 #include <cstdint>
 
 namespace pelorin {
 
-enum class DiffusionMethod;
+// Each family's one entry point. With `steady` null, the plain method. With a history (between
+// its Begin and Finish, steady_history.h), steady dithering: the frame before is read from it
+// where it continues, and this frame is left in it; where it does not continue, the picture
+// gets exactly the plain method's bytes.
 
-// Error diffusion with one kernel of kDiffusionKernels (error_diffusion_engine.h).
+// Error diffusion with one kernel of kDiffusionKernels (diffusion_kernels.h); steady: the
+// tolerances of SteadyToleranceFor (error_diffusion_engine.h).
 void DiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
-    platform::PictureBox& destination, platform::PictureBox& source);
-// Bayer ordered dithering with the n × n matrix, n = 2, 4 or 8.
+    platform::PictureBox& destination, platform::PictureBox& source,
+    SteadyHistory* steady = nullptr);
+// Bayer ordered dithering with the n × n matrix, n = 2, 4 or 8. Steady: a byte keeps its
+// previous 0 or 255 while its value lies within kSteadyScreenBand of its threshold.
 void BayerRoutine(ConversionContext& context, int matrixSize, platform::PictureBox& destination,
-    platform::PictureBox& source);
-// Block screen 0 ("Halftone 2x2"), 1 ("Halftone 3x3") or 2 ("News 4x4").
+    platform::PictureBox& source, SteadyHistory* steady = nullptr);
+// Block screen 0 ("Halftone 2x2"), 1 ("Halftone 3x3") or 2 ("News 4x4"). Steady: a cell keeps
+// its previous 0 or 255 per channel while the block's sum lies within kSteadyScreenBand per
+// pixel of the cell's limit.
 void HalftoneRoutine(ConversionContext& context, int screen, platform::PictureBox& destination,
-    platform::PictureBox& source);
+    platform::PictureBox& source, SteadyHistory* steady = nullptr);
+// Each pixel depends on itself alone, so steady dithering has nothing to add.
 void ThresholdRoutine(ConversionContext& context, platform::PictureBox& destination,
     platform::PictureBox& source, uint8_t level);
-void ThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& destination,
-    platform::PictureBox& source, uint8_t level, uint8_t amplitude);
-
-// Steady dithering's variants. Each reads what context.steady remembers of the frame before when
-// `continues` is true (the caller has checked that it is that frame, in the same mode, method
-// and size), and leaves the working buffer of this frame there for the next. With `continues`
-// false the picture gets exactly the plain routine's bytes.
-void SteadyDiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
-    platform::PictureBox& destination, platform::PictureBox& source, bool continues);
-// Keeps a pixel's output of the frame before, and skips its three noise numbers, while its
-// colour stays within kSteadyNoiseReach per channel of the colour that output was drawn from;
-// within kSteadyNoiseRefresh it draws again with the noise numbers of that draw and keeps its
-// output unless the noised colour lies nearer another palette colour by more than
+// Steady: keeps a pixel's output of the frame before, and skips its three noise numbers, while
+// its colour stays within kSteadyNoiseReach per channel of the colour that output was drawn
+// from; within kSteadyNoiseRefresh it draws again with the noise numbers of that draw and keeps
+// its output unless the noised colour lies nearer another palette colour by more than
 // kSteadyNoiseBandShare % of the palette's smallest step (squared distances); beyond, it draws
-// with its own numbers of this frame.
-void SteadyThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& destination,
-    platform::PictureBox& source, uint8_t amplitude, bool continues);
-// Keep a byte's previous 0 or 255 while the value lies within kSteadyScreenBand of its threshold.
-void SteadyBayerRoutine(ConversionContext& context, int matrixSize,
-    platform::PictureBox& destination, platform::PictureBox& source, bool continues);
-void SteadyHalftoneRoutine(ConversionContext& context, int screen,
-    platform::PictureBox& destination, platform::PictureBox& source, bool continues);
-
-inline constexpr int kSteadyNoiseReach = 24;
-inline constexpr int kSteadyNoiseRefresh = 64;
-inline constexpr int kSteadyNoiseBandShare = 25;
-inline constexpr int kSteadyScreenBand = 4;
+// with its own numbers of this frame. Either way the generator steps exactly as in the plain
+// method.
+void ThresholdNoiseRoutine(ConversionContext& context, platform::PictureBox& destination,
+    platform::PictureBox& source, uint8_t level, uint8_t amplitude,
+    SteadyHistory* steady = nullptr);
 
 } // namespace pelorin

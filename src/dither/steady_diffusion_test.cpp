@@ -1,7 +1,8 @@
 #include "error_diffusion_engine.h"
 
+#include "cpu_dispatch.h"
+
 #include "convert/nearest_color.h"
-#include "convert/testing/nearest_color_reference.h"
 #include "convert/palette.h"
 #include "convert/working_bitmap.h"
 
@@ -40,44 +41,6 @@ std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed)
     return bytes;
 }
 
-// The rule written out pixel by pixel on the flat buffer, as the engine's contract describes
-// the scan, with a linear palette search.
-void ReferenceScan(DiffusionMethod method, std::vector<uint8_t>& buffer, const BufferGeometry& g,
-    const std::vector<PaletteEntry>& palette, const SteadyPrevious* previous,
-    SteadyTolerance tolerance)
-{
-    const DiffusionKernel& k = KernelOf(method);
-    const int stride = 3 * g.W;
-    for (int p = stride * k.guardRows; p < stride * (g.H - k.guardRows); p += 3) {
-        const int c[3] = { buffer[size_t(p)], buffer[size_t(p) + 1], buffer[size_t(p) + 2] };
-        const uint32_t n = NearestColorLinear(palette, uint8_t(c[2]), uint8_t(c[1]), uint8_t(c[0]));
-        int chosen[3] = { int(n & 0xFF), int((n >> 8) & 0xFF), int(n >> 16) };
-        if (previous) {
-            const uint8_t* before = previous->result + p;
-            const auto moved = [&](int i) { return (previous->moved[i / 8] >> (i % 8)) & 1; };
-            const int bonus
-                = moved(p) || moved(p + 1) || moved(p + 2) ? tolerance.moved : tolerance.still;
-            int dn = 0, dp = 0;
-            for (int ch = 0; ch < 3; ++ch) {
-                dn += (c[ch] - chosen[ch]) * (c[ch] - chosen[ch]);
-                dp += (c[ch] - before[ch]) * (c[ch] - before[ch]);
-            }
-            if (dp - dn < 255 * bonus)
-                for (int ch = 0; ch < 3; ++ch)
-                    chosen[ch] = before[ch];
-        }
-        for (int ch = 0; ch < 3; ++ch) {
-            const int q = (c[ch] - chosen[ch]) / k.divisor;
-            buffer[size_t(p + ch)] = uint8_t(chosen[ch]);
-            for (int i = 0; i < k.entryCount; ++i) {
-                const KernelEntry& e = k.entries[size_t(i)];
-                uint8_t& to = buffer.at(size_t(p + 3 * e.dx + stride * e.dy + ch));
-                to = uint8_t(std::clamp(to + e.weight * q, 0, 255));
-            }
-        }
-    }
-}
-
 } // namespace
 
 TEST(SteadyDiffusion, WithoutAPreviousFrameOrOnAStillOneItIsThePlainScan)
@@ -93,12 +56,12 @@ TEST(SteadyDiffusion, WithoutAPreviousFrameOrOnAStillOneItIsThePlainScan)
                 const auto method = DiffusionMethod(m);
                 std::vector<uint8_t> plain = input, steady = input, still = input;
                 DiffuseErrors(method, plain.data(), g, table);
-                SteadyDiffuseErrors(
+                DiffuseErrors(
                     method, steady.data(), g, table, nullptr, SteadyToleranceFor(table, method));
                 ASSERT_EQ(steady, plain) << KernelOf(method).routineName << ", " << colours;
                 // The frame before was this very picture: every pixel keeps its colour.
                 const SteadyPrevious before { plain.data(), nullptr };
-                SteadyDiffuseErrors(
+                DiffuseErrors(
                     method, still.data(), g, table, &before, SteadyToleranceFor(table, method));
                 ASSERT_EQ(still, plain) << KernelOf(method).routineName << ", " << colours;
             }
@@ -134,18 +97,25 @@ TEST(SteadyDiffusion, KeepsPreviousColoursAsThePixelByPixelRuleDoes)
                     << i;
             ASSERT_EQ(inputBefore, input);
             const SteadyPrevious before { previous.data(), moved.data() };
+            // Every path the machine runs against the plain reference scan.
+            for (const CpuPath path : RunnableCpuPaths())
             for (int m = 0; m < kDiffusionMethodCount; ++m)
                 for (const auto method = DiffusionMethod(m); const SteadyTolerance tolerance :
                      { SteadyToleranceFor(table, method), SteadyTolerance { 40, 9, 0 } }) {
                     std::vector<uint8_t> expected = input, got = input, plain = input;
-                    ReferenceScan(method, expected, g, palette, &before, tolerance);
-                    SteadyDiffuseErrors(method, got.data(), g, table, &before, tolerance);
-                    ASSERT_EQ(got, expected) << KernelOf(method).routineName << ", " << colours;
-                    DiffuseErrors(method, plain.data(), g, table);
+                    PlainDiffuseErrors(method, expected.data(), g, table, &before, tolerance);
                     std::vector<uint8_t> plainExpected = input;
-                    ReferenceScan(method, plainExpected, g, palette, nullptr, tolerance);
+                    PlainDiffuseErrors(method, plainExpected.data(), g, table);
+                    {
+                        const ScopedCpuPath forced(path);
+                        DiffuseErrors(method, got.data(), g, table, &before, tolerance);
+                        DiffuseErrors(method, plain.data(), g, table);
+                    }
+                    ASSERT_EQ(got, expected) << KernelOf(method).routineName << ", " << colours
+                                             << ", " << CpuPathName(path);
                     ASSERT_EQ(plain, plainExpected)
-                        << KernelOf(method).routineName << ", " << colours;
+                        << KernelOf(method).routineName << ", " << colours << ", "
+                        << CpuPathName(path);
                     if (w > 16) {
                         EXPECT_TRUE(got != plain)
                             << "the previous frame was not used: " << KernelOf(method).routineName

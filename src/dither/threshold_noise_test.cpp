@@ -1,6 +1,8 @@
 #include "convert/nearest_color.h"
 #include "convert/testing/nearest_color_reference.h"
+#include "dither/cpu_dispatch.h"
 #include "dither/noise_generator.h"
+#include "dither/noise_lanes.h"
 #include "dither/noise_test_support.h"
 #include "dither/routines.h"
 #include "dither/threshold.h"
@@ -164,13 +166,6 @@ TEST(Noise, SameConversionsFromTheStartGiveTheSamePictures)
     EXPECT_NE(first.first, first.second);
 }
 
-namespace pelorin {
-// Test hooks of threshold_noise.cpp: the vector-lane form of AddNoiseBits, and the choice
-// of instruction set: 0 the baseline, 1 AVX2, 2 AVX-512, as far as the processor offers it.
-uint8_t AddNoiseBitsInLanes(uint8_t channel, uint8_t amplitude, uint32_t bits);
-void UseNoiseLanes(int widest);
-}
-
 TEST(Noise, LaneFormMatchesAddNoiseBits)
 {
     std::mt19937 random(5);
@@ -193,7 +188,7 @@ TEST(Noise, WholePictureMatchesPixelByPixelDrawsOnEveryInstructionSet)
     const Surface picture = MakeSamplePicture(w, h, 3);
     for (auto fill : { SetPalette2, SetPalette4, SetPalette16 }) {
         fill();
-        for (int lanes : { 0, 1, 2 }) {
+        for (const CpuPath path : RunnableCpuPaths()) {
             ResetNoiseGenerator();
             Surface expected[2] = { Surface(w, h), Surface(w, h) };
             for (int round = 0; round < 2; ++round)
@@ -207,15 +202,16 @@ TEST(Noise, WholePictureMatchesPixelByPixelDrawsOnEveryInstructionSet)
                     }
             const double next = NextNoiseUniform();
             ResetNoiseGenerator();
-            UseNoiseLanes(lanes);
             for (int round = 0; round < 2; ++round) {
                 PictureBox box(w, h);
                 box.Image() = picture;
-                DitherThresholdNoise(box, box, 128, uint8_t(30 + 51 * round));
-                EXPECT_EQ(box.Image(), expected[round])
-                    << Palette.size() << " colours, lanes " << lanes << ", round " << round;
+                {
+                    const ScopedCpuPath forced(path);
+                    DitherThresholdNoise(box, box, 128, uint8_t(30 + 51 * round));
+                }
+                EXPECT_EQ(box.Image(), expected[round]) << Palette.size() << " colours, path "
+                                                        << CpuPathName(path) << ", round " << round;
             }
-            UseNoiseLanes(2);
             EXPECT_EQ(NextNoiseUniform(), next);
         }
     }
@@ -239,16 +235,24 @@ TEST(SteadyThresholdNoise, ADrawAgainUsesTheLastDrawsNumbersAndKeepsOrTakesItsCo
             std::vector<PaletteEntry>(kTvcPalette2.begin(), kTvcPalette2.end()),
             std::vector<PaletteEntry> { { 0, 0, 0 }, { 96, 160, 255 } } }) {
         Surface widest;
-        for (int lanes : { 2, 0 }) {
-            UseNoiseLanes(lanes);
+        std::vector<CpuPath> paths = RunnableCpuPaths();
+        std::reverse(paths.begin(), paths.end()); // the widest first
+        for (const CpuPath path : paths) {
+            const ScopedCpuPath forced(path);
             ConversionContext steady, plain;
             steady.palette = palette;
             plain.palette = palette;
             PictureBox out(37, 9), again(37, 9);
-            SteadyThresholdNoiseRoutine(steady, out, before, 30, false);
+            SteadyHistory history;
+            const SteadyHistory::Key key { 16, 4, 37, 9 };
+            ASSERT_FALSE(history.Begin(key, 0));
+            ThresholdNoiseRoutine(steady, out, before, 128, 30, &history);
+            history.Finish();
             const Surface first = out.Image();
             ThresholdNoiseRoutine(plain, again, moved, 128, 30);
-            SteadyThresholdNoiseRoutine(steady, out, moved, 30, true);
+            ASSERT_TRUE(history.Begin(key, 1));
+            ThresholdNoiseRoutine(steady, out, moved, 128, 30, &history);
+            history.Finish();
             int kept = 0, taken = 0;
             for (size_t i = 0; i < first.pixels.size(); ++i) {
                 const uint32_t now = out.Image().pixels[i];
@@ -259,11 +263,11 @@ TEST(SteadyThresholdNoise, ADrawAgainUsesTheLastDrawsNumbersAndKeepsOrTakesItsCo
             }
             EXPECT_GT(kept, 0) << palette.size() << " colours";
             EXPECT_GT(taken, 0) << palette.size() << " colours";
-            if (lanes == 2)
+            if (path == paths.front())
                 widest = out.Image();
             else
-                EXPECT_EQ(out.Image(), widest) << palette.size() << " colours";
+                EXPECT_EQ(out.Image(), widest)
+                    << palette.size() << " colours, path " << CpuPathName(path);
         }
-        UseNoiseLanes(2);
     }
 }

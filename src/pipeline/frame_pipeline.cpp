@@ -24,9 +24,9 @@ void FrameSteps::RunMethod(int index, platform::PictureBox& picture)
 }
 
 void FrameSteps::RunSteadyMethod(
-    int index, platform::PictureBox& picture, int mode, int64_t frame)
+    int index, platform::PictureBox& picture, SteadyHistory& history, int mode, int64_t frame)
 {
-    pelorin::RunSteadyMethod(*m_context, index, picture, mode, frame);
+    pelorin::RunSteadyMethod(*m_context, history, index, picture, mode, frame);
 }
 
 void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
@@ -43,11 +43,11 @@ void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
     } else {
         steps.LoadPalette(mode);
     }
-    if (methodIndex == kNoMethod || !options.steady)
-        steps.Context().steady.Forget();
+    if (methodIndex == kNoMethod && options.steady)
+        options.steady->Forget();
     if (methodIndex != kNoMethod) {
         if (options.steady)
-            steps.RunSteadyMethod(methodIndex, working, mode.number, options.frame);
+            steps.RunSteadyMethod(methodIndex, working, *options.steady, mode.number, options.frame);
         else
             steps.RunMethod(methodIndex, working);
     }

@@ -39,9 +39,10 @@ public:
     // Method `index` (1 ... 16) on `picture` as destination and source, then MapToPalette where
     // the method table says so.
     virtual void RunMethod(int index, platform::PictureBox& picture);
-    // The same with steady dithering (RunSteadyMethod): frame `frame` in mode `mode`.
-    virtual void RunSteadyMethod(
-        int index, platform::PictureBox& picture, int mode, int64_t frame);
+    // The same with steady dithering (RunSteadyMethod) on `history`: frame `frame` in mode
+    // `mode`.
+    virtual void RunSteadyMethod(int index, platform::PictureBox& picture, SteadyHistory& history,
+        int mode, int64_t frame);
 
     ConversionContext& Context() const { return *m_context; }
 
@@ -51,10 +52,13 @@ private:
 
 // How a frame is converted beyond mode and method. The default is the plain conversion.
 struct FrameOptions {
-    // Steady dithering: the frame keeps to the previous frame's pattern where the picture allows
-    // (the context remembers it). Only the frame right after the remembered one, in the same mode,
-    // by the same method, at the same size, continues; any other converts as without the option.
-    bool steady = false;
+    // Steady dithering: the frame keeps to the previous frame's pattern where the picture allows,
+    // as this history (dither/steady_history.h, owned by the caller beside its context) keeps
+    // it; null for the plain conversion. Only the frame right after the one kept, in the same
+    // mode, by the same method, at the same size, continues; any other converts as without the
+    // option. A caller that converts plain frames between steady ones forgets its history
+    // (SteadyHistory::Forget), so that the next steady frame starts afresh.
+    SteadyHistory* steady = nullptr;
     // Which frame of the video this is (the window's scroll bar position, the tool's frame
     // index); read only with `steady`.
     int64_t frame = 0;
@@ -68,8 +72,8 @@ struct FrameOptions {
 // before it with `options.paletteBeforeCapture`); without a host (null), the palette alone and
 // the working picture is converted as it stands, at whatever size it has. Then method `methodIndex`, unless it is
 // kNoMethod. Throws std::out_of_range for a method index other than kNoMethod or 1 ... 16 before
-// anything is touched; lets the conversion core's run-time errors through. Without `steady` (and
-// with kNoMethod) the context's steady memory is forgotten, so a later steady frame starts afresh.
+// anything is touched; lets the conversion core's run-time errors through. With kNoMethod a
+// steady history given is forgotten, so a later steady frame starts afresh.
 void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
     platform::PictureBox* host, platform::PictureBox& working, const FrameOptions& options = {});
 

@@ -121,8 +121,9 @@ platform::Surface NoisyFrame(int f, int spread)
     return host;
 }
 
-platform::Surface Convert(
-    ConversionContext& context, int mode, int method, int frame, bool steady, int spread = 8)
+// With `steady`, steady dithering on that history; null: plain.
+platform::Surface Convert(ConversionContext& context, int mode, int method, int frame,
+    SteadyHistory* steady, int spread = 8)
 {
     static std::map<int, std::vector<platform::Surface>> takes;
     std::vector<platform::Surface>& frames = takes[spread];
@@ -131,7 +132,8 @@ platform::Surface Convert(
     PictureBox host(kHostWidth, kHostHeight);
     host.Image() = frames[size_t(frame)];
     PictureBox working(TvcModeOf(mode).workingWidth, TvcModeOf(mode).workingHeight);
-    ConvertFrame(context, TvcModeOf(mode), method, &host, working, nullptr, { steady, frame });
+    ConvertFrame(context, TvcModeOf(mode), method, &host, working, nullptr,
+        { steady, frame });
     return working.Image();
 }
 
@@ -150,10 +152,12 @@ TEST(FramePipeline, SteadyStartsAndRestartsExactlyAsThePlainConversion)
         { 16, 1, 7, true }, { 2, 1, 8, false } };
     for (const Method& method : Methods()) {
         ConversionContext plain, steady;
+        SteadyHistory history;
         for (const Step& step : steps) {
             const int index = (method.index - 1 + step.methodShift) % kMethodCount + 1;
-            const platform::Surface expected = Convert(plain, step.mode, index, step.frame, false);
-            const platform::Surface got = Convert(steady, step.mode, index, step.frame, true);
+            const platform::Surface expected
+                = Convert(plain, step.mode, index, step.frame, nullptr);
+            const platform::Surface got = Convert(steady, step.mode, index, step.frame, &history);
             if (!step.follows) {
                 ASSERT_TRUE(got == expected)
                     << method.caption << " then method " << index << " in mode " << step.mode
@@ -172,11 +176,13 @@ TEST(FramePipeline, SteadyKeepsAStillPictureStill)
     for (const TvcMode& mode : TvcModes())
         for (const Method& method : Methods()) {
             ConversionContext context;
+            SteadyHistory history;
             PictureBox first(mode.workingWidth, mode.workingHeight),
                 next(mode.workingWidth, mode.workingHeight);
-            ConvertFrame(context, mode, method.index, &host, first, nullptr, { true, 10 });
+            ConvertFrame(context, mode, method.index, &host, first, nullptr, { &history, 10 });
             for (int frame = 11; frame < 13; ++frame) {
-                ConvertFrame(context, mode, method.index, &host, next, nullptr, { true, frame });
+                ConvertFrame(
+                    context, mode, method.index, &host, next, nullptr, { &history, frame });
                 ASSERT_TRUE(next.Image() == first.Image())
                     << method.caption << " in " << mode.caption << ", frame " << frame;
             }
@@ -194,10 +200,12 @@ TEST(FramePipeline, SteadyLessensTheChangesOfANoisyStillScene)
                 int64_t changed[2] = { 0, 0 };
                 for (int steady = 0; steady < 2; ++steady) {
                     ConversionContext context;
-                    platform::Surface before = Convert(context, mode, method, 0, steady, spread);
+                    SteadyHistory history;
+                    SteadyHistory* const kept = steady ? &history : nullptr;
+                    platform::Surface before = Convert(context, mode, method, 0, kept, spread);
                     for (int frame = 1; frame < 4; ++frame) {
                         const platform::Surface now
-                            = Convert(context, mode, method, frame, steady, spread);
+                            = Convert(context, mode, method, frame, kept, spread);
                         for (size_t i = 0; i < now.pixels.size(); ++i)
                             changed[steady] += now.pixels[i] != before.pixels[i];
                         before = now;

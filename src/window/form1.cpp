@@ -159,12 +159,17 @@ void Form1::HScroll1_Change()
 {
     m_modules.MciCommand(14, {}, nullptr, MciValue(int64_t(m_hscroll1->value())));
     m_modules.StopwatchStart();
+    const bool steady = MenuAction(MenuItem::Steady)->isChecked();
     for (const TvcMode& mode : TvcModes()) {
         const ModeControls& controls = ControlsOfMode(mode.number);
-        if (m_option2[size_t(controls.option2Index)]->isChecked())
+        if (m_option2[size_t(controls.option2Index)]->isChecked()) {
+            // A plain frame breaks steady dithering's sequence: the next steady one starts afresh.
+            if (!steady)
+                ProgramSteadyHistory().Forget();
             ConvertToWorking(m_modules, mode, CheckedMethod(), m_pic1.get(), WorkingPicture(mode),
-                { MenuAction(MenuItem::Steady)->isChecked(), int64_t(m_hscroll1->value()),
+                { steady ? &ProgramSteadyHistory() : nullptr, int64_t(m_hscroll1->value()),
                     controls.paletteBeforeCapture });
+        }
     }
     m_text2->setText(QString::number(m_modules.StopwatchElapsedMs()));
     // All three, not only the mode converted now: the others keep their last frame, hidden.
