@@ -1,5 +1,5 @@
-#include "dither/bayer.h"
-#include "dither/bayer_matrix.h"
+#include "bayer.h"
+#include "bayer_matrix.h"
 #include "platform/runtime_error.h"
 
 #include <gtest/gtest.h>

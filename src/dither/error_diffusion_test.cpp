@@ -1,10 +1,10 @@
 // The error-diffusion engine on tiny hand-built buffers (every expected byte worked out by hand),
 // and the eight routines against a slow, straightforward reference on a photograph-like picture.
 #include "convert/nearest_color.h"
-#include "dither/cpu_dispatch.h"
+#include "cpu_dispatch.h"
 #include "convert/working_bitmap.h"
-#include "dither/error_diffusion.h"
-#include "dither/error_diffusion_engine.h"
+#include "error_diffusion.h"
+#include "error_diffusion_engine.h"
 #include "platform/sample_picture.h"
 
 #include <gtest/gtest.h>

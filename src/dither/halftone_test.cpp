@@ -1,4 +1,4 @@
-#include "dither/halftone.h"
+#include "halftone.h"
 
 #include <gtest/gtest.h>
 

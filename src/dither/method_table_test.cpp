@@ -1,5 +1,5 @@
 #include "convert/nearest_color.h"
-#include "dither/method_table.h"
+#include "method_table.h"
 #include "platform/sample_picture.h"
 
 #include <gtest/gtest.h>

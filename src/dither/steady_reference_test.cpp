@@ -1,11 +1,11 @@
 // Steady "Treshold+Noise", Bayer and the block screens against the rules of steady_history.h
 // written out pixel by pixel, over a few frames of pictures that keep, nudge and move their
 // pixels by every kind of distance the rules tell apart.
-#include "dither/cpu_dispatch.h"
-#include "dither/error_diffusion_engine.h"
-#include "dither/noise_generator.h"
-#include "dither/routines.h"
-#include "dither/steady_history.h"
+#include "cpu_dispatch.h"
+#include "error_diffusion_engine.h"
+#include "noise_generator.h"
+#include "routines.h"
+#include "steady_history.h"
 
 #include "convert/nearest_color.h"
 #include "convert/testing/nearest_color_reference.h"

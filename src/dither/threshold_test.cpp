@@ -1,5 +1,5 @@
 #include "convert/nearest_color.h"
-#include "dither/threshold.h"
+#include "threshold.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "noise_test_support.h"
+#include "dither/testing/noise_test_support.h"
 
 #include "convert/nearest_color.h"
 #include "noise_generator.h"
