@@ -65,7 +65,7 @@ TEST_P(ConvertHostileMedia, WritesCompleteOutputsOrNothing)
         std::string error;
         video::DecoderOptions complete;
         complete.complete = true;
-        if (const auto device = video::VideoDevice::Open(m.path, 0, &error, complete))
+        if (const auto device = video::VideoDevice::Open(m.path, nullptr, &error, complete))
             slots = device->Length();
     }
     if (m.expect == OpenExpect::FailsToOpen) {

@@ -29,7 +29,7 @@ namespace {
         Opened o;
         o.box = std::make_unique<platform::PictureBox>(width, height);
         std::string error;
-        o.device = VideoDevice::Open(path, o.box->hWnd(), &error);
+        o.device = VideoDevice::Open(path, o.box.get(), &error);
         EXPECT_TRUE(o.device) << error;
         return o;
     }

@@ -212,7 +212,7 @@ TEST_F(FormVideoTest, DroppedTurnedClipsShowUprightAndUnevenGifsShowEveryPicture
     platform::PictureBox ffmpegView(32, 64);
     std::string error;
     const auto ffmpeg
-        = video::VideoDevice::Open(video::test::UprightByFfmpeg(turned), ffmpegView.hWnd(), &error);
+        = video::VideoDevice::Open(video::test::UprightByFfmpeg(turned), &ffmpegView, &error);
     ASSERT_TRUE(ffmpeg) << error;
     const int upright = video::test::RedQuarter(ffmpegView.Snapshot());
     ASSERT_NE(upright, -1);
