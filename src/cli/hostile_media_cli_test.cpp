@@ -7,7 +7,7 @@
 #include "pipeline/frame_pipeline.h"
 #include "pipeline/vram.h"
 
-#include "video/hostile_media.h"
+#include "video/testing/hostile_media.h"
 #include "video/video_device.h"
 
 #include <gtest/gtest.h>

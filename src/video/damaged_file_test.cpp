@@ -1,9 +1,9 @@
 // Hostile media at the video device: nothing crashes, a file that cannot be played fails to
 // open cleanly with a reason naming it, and a file damaged part-way shows its intact pictures
 // exactly and keeps the last good one over the damage.
-#include "hostile_media.h"
 #include "mci.h"
-#include "test_videos.h"
+#include "testing/hostile_media.h"
+#include "testing/test_videos.h"
 #include "video_device.h"
 
 #include "platform/picture_box.h"

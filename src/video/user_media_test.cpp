@@ -1,7 +1,7 @@
 // The video device on files as users bring them: phone clips stored turned, an animated GIF with
 // uneven delays, transparency, very wide pictures, pipes, and a file cut short while it is read.
-#include "test_videos.h"
-#include "user_media.h"
+#include "testing/test_videos.h"
+#include "testing/user_media.h"
 #include "video_device.h"
 
 #include "platform/picture_box.h"

@@ -1,5 +1,5 @@
 // The device's window: where and how pictures are drawn, and playback on its own thread.
-#include "test_videos.h"
+#include "testing/test_videos.h"
 #include "video_device.h"
 
 #include "platform/picture_box.h"

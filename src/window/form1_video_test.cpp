@@ -7,9 +7,9 @@
 #include "convert/working_bitmap.h"
 #include "dither/method_table.h"
 #include "video/mci.h"
-#include "video/mci_recorder.h"
-#include "video/test_videos.h"
-#include "video/user_media.h"
+#include "video/testing/mci_recorder.h"
+#include "video/testing/test_videos.h"
+#include "video/testing/user_media.h"
 #include "video/video_device.h"
 
 #include <QCheckBox>
