@@ -45,14 +45,14 @@ struct WindowPictures {
 WindowPictures WindowPipeline(const std::string& video, int64_t frame, int mode, int method)
 {
     PictureBox pic1(kHostWidth, kHostHeight);
-    MciCommand(1, video, &pic1);
-    MciCommand(9);
-    MciCommand(14, "", nullptr, MciValue(frame));
+    MciCommand(MciOperation::OpenAviVideo, video, &pic1);
+    MciCommand(MciOperation::TimeFormatFrames);
+    MciCommand(MciOperation::SeekTo, "", nullptr, MciValue(frame));
     const TvcMode& row = TvcModeOf(mode);
     PictureBox working(row.workingWidth, row.workingHeight), display(kDisplayWidth, kDisplayHeight);
     ConversionContext context;
     ConvertFrame(context, row, method, &pic1, working, &display);
-    MciCommand(15);
+    MciCommand(MciOperation::Close);
     return { working.Image(), display.Image() };
 }
 

@@ -7,7 +7,7 @@
 #include "pipeline/frame_pipeline.h"
 #include "pipeline/vram.h"
 
-#include "video/hostile_media.h"
+#include "video/testing/hostile_media.h"
 #include "video/video_device.h"
 
 #include <gtest/gtest.h>
@@ -65,7 +65,7 @@ TEST_P(ConvertHostileMedia, WritesCompleteOutputsOrNothing)
         std::string error;
         video::DecoderOptions complete;
         complete.complete = true;
-        if (const auto device = video::VideoDevice::Open(m.path, 0, &error, complete))
+        if (const auto device = video::VideoDevice::Open(m.path, nullptr, &error, complete))
             slots = device->Length();
     }
     if (m.expect == OpenExpect::FailsToOpen) {

@@ -13,8 +13,9 @@ InputVideo::InputVideo(const std::string& path, bool ownSize)
 {
     // An absolute path never reads as a protocol name, whatever colons the file name holds.
     const std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
-    // At its own size the picture box takes the video's size once the device has read it; until
-    // then the device's first drawing is clipped to a single pixel.
+    // The device draws straight into the host picture the conversion reads; no window handle is
+    // involved. At its own size the picture box takes the video's size once the device has read it;
+    // until then the device's first drawing is clipped to a single pixel.
     m_picture = ownSize ? std::make_unique<platform::PictureBox>(1, 1)
                         : std::make_unique<platform::PictureBox>(kHostWidth, kHostHeight);
     // Every frame counted must be written as it is in the file: complete reading, so that a file
@@ -24,7 +25,7 @@ InputVideo::InputVideo(const std::string& path, bool ownSize)
     // Frames are read in order, one after another.
     options.sequential = true;
     std::string error;
-    m_device = video::VideoDevice::Open(absolute, m_picture->hWnd(), &error, options);
+    m_device = video::VideoDevice::Open(absolute, m_picture.get(), &error, options);
     if (!m_device) {
         // The device names the file by the path it was given; the user's own spelling reads better.
         if (const size_t at = error.find(absolute); at != std::string::npos)

@@ -1,7 +1,8 @@
 #pragma once
-// The input's frames, through the program's video device, so that a frame number means what it
-// means to the device and a frame is drawn exactly as the window's video host shows it. Still
-// pictures (PNG, PPM, BMP, JPEG) open the same way, as one frame at 25 frames per second.
+// The input's frames, through the program's video player (video::VideoDevice) drawing into a
+// host picture of the tool's own, so that a frame number means what it means to the device and
+// a frame is drawn exactly as the window's video host shows it. Still pictures (PNG, PPM, BMP,
+// JPEG) open the same way, as one frame at 25 frames per second.
 #include "platform/picture_box.h"
 #include "video_writer.h"
 

@@ -3,8 +3,8 @@
 #include "testing/cli_test_util.h"
 #include "pipeline/vram.h"
 
-#include "video/test_videos.h"
-#include "video/user_media.h"
+#include "video/testing/test_videos.h"
+#include "video/testing/user_media.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,13 @@
 #pragma once
 // The picture-box model: a drawable area of a fixed pixel size with a persistent image.
 //  - hDC() draws into and reads from that image, also while the box is hidden.
-//  - hWnd() is a number registered in the window handle table, so the video device can find the
+//  - hWnd() is a number registered in the window handle table, so the MCI shell can find the
 //    box named as parent in an MCI "open ... parent N" string.
 //  - Refresh() tells whoever shows the box (the window's view) to repaint it from the image.
 //  - With AutoRedraw off, the box shows what a video child window draws into it; here the video
 //    device draws its frames straight into the same image, under the box's lock, so a read of
-//    hDC() yields the frame as displayed.
+//    hDC() yields the frame as displayed. The box is a FrameTarget for that.
+#include "frame_target.h"
 #include "gdi.h"
 #include "surface.h"
 
@@ -17,7 +18,7 @@ namespace platform {
 
 constexpr int kScaleModePixel = 3;
 
-class PictureBox {
+class PictureBox final : public FrameTarget {
 public:
     // Throws std::invalid_argument for sizes outside 1 ... kMaxSurfaceSide.
     PictureBox(int width, int height, uint32_t backColor = 0);
@@ -37,17 +38,17 @@ public:
     void SetAutoRedraw(bool on) { m_autoRedraw = on; }
     bool Visible() const { return m_visible; }
     void SetVisible(bool visible);
-    uint32_t BackColor() const { return m_backColor; }
+    uint32_t BackColor() const override { return m_backColor; }
 
     // Puts the persistent image on the screen: calls the refresh handler, if any.
-    void Refresh();
+    void Refresh() override;
     // The window's view registers here; called on Refresh and on a change of Visible.
     void SetRefreshHandler(std::function<void()> handler);
 
     // The image itself. Hold Lock() while touching it from a thread other than the window's.
-    Surface& Image() { return m_image; }
+    Surface& Image() override { return m_image; }
     const Surface& Image() const { return m_image; }
-    std::mutex& Lock() const { return m_lock; }
+    std::mutex& Lock() const override { return m_lock; }
     // A copy of the image taken under the lock.
     Surface Snapshot() const;
 

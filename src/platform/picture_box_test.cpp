@@ -56,6 +56,36 @@ TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour)
     EXPECT_THROW(RoundHalfEven(std::nan("")), RuntimeError);
 }
 
+TEST(RoundHalfEven, WholeFormKeepsWhatTheCheckedFormRefuses)
+{
+    EXPECT_EQ(RoundHalfEvenWhole(0.5), 0.0);
+    EXPECT_EQ(RoundHalfEvenWhole(1.5), 2.0);
+    EXPECT_EQ(RoundHalfEvenWhole(-2.5), -2.0);
+    EXPECT_EQ(RoundHalfEvenWhole(3e9 + 0.5), 3e9);
+    EXPECT_EQ(RoundHalfEvenWhole(1e300), 1e300);
+    EXPECT_TRUE(std::isnan(RoundHalfEvenWhole(std::nan(""))));
+    EXPECT_TRUE(std::isnan(RoundHalfEvenWhole(INFINITY)));
+    EXPECT_TRUE(std::isnan(RoundHalfEvenWhole(-INFINITY)));
+}
+
+// The checked form against the plain definition (the nearest whole number; of two, the even
+// one) on every quarter and a few near-halves from −1000 to 1000.
+TEST(RoundHalfEven, AgreesWithTheDefinitionAroundEveryHalf)
+{
+    for (int quarters = -4000; quarters <= 4000; ++quarters) {
+        for (const double nudge : { 0.0, 1e-9, -1e-9 }) {
+            const double value = quarters / 4.0 + nudge;
+            const double below = std::floor(value);
+            const double above = below + 1.0;
+            double expected = value - below < above - value ? below : above;
+            if (value - below == above - value)
+                expected = std::fmod(below, 2.0) == 0.0 ? below : above;
+            ASSERT_EQ(RoundHalfEven(value), int32_t(expected)) << value;
+            ASSERT_EQ(RoundHalfEvenWhole(value), expected) << value;
+        }
+    }
+}
+
 TEST(Counter, IsMonotonicWithAKnownRate)
 {
     int64_t a = 0, b = 0, f = 0;

@@ -35,15 +35,18 @@ RuntimeError::RuntimeError(ErrorNumber number, const std::string& detail)
 {
 }
 
+double RoundHalfEvenWhole(double value)
+{
+    // remainder() rounds its quotient to the nearest, halves to even, by definition, and is
+    // exact, as is the subtraction: the rounding mode plays no part.
+    return value - std::remainder(value, 1.0);
+}
+
 int32_t RoundHalfEven(double value)
 {
     if (!std::isfinite(value))
         throw RuntimeError(ErrorNumber::Overflow, "value is not a finite number");
-    // Done by hand rather than with nearbyint, which follows whatever rounding mode is set.
-    double r = std::floor(value);
-    const double diff = value - r;
-    if (diff > 0.5 || (diff == 0.5 && std::fmod(r, 2.0) != 0.0))
-        r += 1.0;
+    const double r = RoundHalfEvenWhole(value);
     if (r < double(std::numeric_limits<int32_t>::min())
         || r > double(std::numeric_limits<int32_t>::max()))
         throw RuntimeError(ErrorNumber::Overflow, "value out of the 32-bit range");

@@ -31,5 +31,9 @@ std::string DescribeError(ErrorNumber number);
 // conversion from floating point to integer in the program does. Throws RuntimeError (overflow)
 // for a result outside the 32-bit signed range or a value that is not finite.
 int32_t RoundHalfEven(double value);
+// The same rounding without the checks, for callers that clamp or test the result themselves:
+// the nearest whole number as a double, halves to even, whatever the floating-point rounding
+// mode is. NaN and the infinities give NaN.
+double RoundHalfEvenWhole(double value);
 
 } // namespace platform

@@ -1,9 +1,9 @@
 // Hostile media at the video device: nothing crashes, a file that cannot be played fails to
 // open cleanly with a reason naming it, and a file damaged part-way shows its intact pictures
 // exactly and keeps the last good one over the damage.
-#include "hostile_media.h"
 #include "mci.h"
-#include "test_videos.h"
+#include "testing/hostile_media.h"
+#include "testing/test_videos.h"
 #include "video_device.h"
 
 #include "platform/picture_box.h"
@@ -30,7 +30,7 @@ namespace {
             m_reference = reference;
             ASSERT_EQ(int64_t(m_reference.size()), test::HostileMediaBaseSlots());
             std::string error;
-            const auto intact = VideoDevice::Open(test::HostileMediaBase(), 0, &error);
+            const auto intact = VideoDevice::Open(test::HostileMediaBase(), nullptr, &error);
             ASSERT_TRUE(intact) << error;
             m_width = intact->Window().width;
             m_height = intact->Window().height;
@@ -49,7 +49,7 @@ namespace {
         constexpr uint32_t kBack = 0x00FF00FF;
         platform::PictureBox box(m_width, m_height, kBack);
         std::string error;
-        auto device = VideoDevice::Open(m.path, box.hWnd(), &error);
+        auto device = VideoDevice::Open(m.path, &box, &error);
         if (m.expect == OpenExpect::FailsToOpen) {
             EXPECT_FALSE(device);
         }
@@ -157,19 +157,20 @@ namespace {
                     + "x" + std::to_string(size.height) + ".avi",
                 test::WithHeaderPictureSize(intact, size.width, size.height));
             std::string error;
-            EXPECT_FALSE(VideoDevice::Open(path, 0, &error)) << size.width << " x " << size.height;
+            EXPECT_FALSE(VideoDevice::Open(path, nullptr, &error))
+                << size.width << " x " << size.height;
             EXPECT_FALSE(error.empty());
         }
         std::string error;
-        EXPECT_TRUE(VideoDevice::Open(base, 0, &error)) << error;
+        EXPECT_TRUE(VideoDevice::Open(base, nullptr, &error)) << error;
     }
 
     TEST(DamagedFile, AFolderOrAMissingFileIsNoVideo)
     {
         std::string error;
-        EXPECT_FALSE(VideoDevice::Open("/no/such/file.avi", 0, &error));
+        EXPECT_FALSE(VideoDevice::Open("/no/such/file.avi", nullptr, &error));
         EXPECT_NE(error.find("/no/such/file.avi"), std::string::npos) << error;
-        EXPECT_FALSE(VideoDevice::Open(test::TestVideoFolder(), 0, &error));
+        EXPECT_FALSE(VideoDevice::Open(test::TestVideoFolder(), nullptr, &error));
     }
 
 } // namespace

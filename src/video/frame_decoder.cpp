@@ -1,6 +1,7 @@
 #include "frame_decoder.h"
 
 #include "ffmpeg_util.h"
+#include "slot_timeline.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -26,7 +27,6 @@ namespace {
     // The timeline keeps at most this many packets: about 23 hours at 25 frames per second.
     // It bounds memory for a hostile file that repeats one chunk through a huge index.
     constexpr int64_t kMaxScannedPackets = int64_t(1) << 21;
-    constexpr int64_t kMaxSlots = INT32_MAX;
     // Timestamps beyond this are treated as absent, so differences of two never overflow.
     constexpr int64_t kTimestampLimit = int64_t(1) << 60;
     // Receive errors in a row without any progress before the decoder is given up as lost.
@@ -46,13 +46,7 @@ namespace {
         bool tsFromDts;
     };
 
-    // One picture per 100 s up to 1000 per second covers every real video.
-    constexpr double kMaxRate = 1000.0;
-
-    bool ValidRate(AVRational r)
-    {
-        return r.num > 0 && r.den > 0 && av_q2d(r) >= 0.01 && av_q2d(r) <= kMaxRate;
-    }
+    bool ValidRate(AVRational r) { return video::ValidRate(Fraction { r.num, r.den }); }
 
     bool ValidSize(int width, int height)
     {
@@ -128,12 +122,10 @@ struct FrameDecoder::Impl {
     Orientation turn;
     int64_t sizeAtOpen = -1; // bytes
 
-    // The timeline: presentation timestamps of all pictures in display order, and the slot at
-    // which each starts (non-decreasing).
-    std::vector<int64_t> pictureTs;
-    std::vector<int64_t> pictureSlot;
+    // The pictures in display order, by their presentation timestamps, and the slots they show
+    // in.
+    SlotTimeline timeline;
     std::vector<KeyFrame> keys; // sorted by ts
-    int64_t slotCount = 0;
     // For reordering streams without presentation timestamps (B-frames in AVI): the display
     // timestamp of each packet by its decoding timestamp, learnt by decoding once at open.
     std::unordered_map<int64_t, int64_t> displayTsOfDts;
@@ -164,8 +156,6 @@ struct FrameDecoder::Impl {
 
     bool OpenFile(std::string* error);
     bool Scan(std::string* error);
-    std::vector<int64_t> SlotsAt(AVRational slotRate) const;
-    void ChooseSlotRate();
     bool CutShort() const;
     void LearnDisplayOrder();
     int64_t PacketTs(const AVPacket& p, bool* fromDts);
@@ -306,6 +296,7 @@ bool FrameDecoder::Impl::Scan(std::string* error)
     bool lastAddedKey = false;
     bool lastAddedPicture = false;
     bool ended = false;
+    std::vector<int64_t> pictureTs; // in storage order
     while (count < kMaxScannedPackets) {
         const int r = av_read_frame(format.get(), packet.get());
         if (r < 0) {
@@ -357,14 +348,13 @@ bool FrameDecoder::Impl::Scan(std::string* error)
         *error = "'" + path + "' holds no decodable video pictures";
         return false;
     }
-    std::sort(pictureTs.begin(), pictureTs.end());
-    pictureTs.erase(std::unique(pictureTs.begin(), pictureTs.end()), pictureTs.end());
     std::stable_sort(
         keys.begin(), keys.end(), [](const KeyFrame& a, const KeyFrame& b) { return a.ts < b.ts; });
 
-    ChooseSlotRate();
-    pictureTs.resize(pictureSlot.size());
-    slotCount = pictureSlot.back() + 1;
+    timeline = SlotTimeline(std::move(pictureTs), Fraction { timeBase.num, timeBase.den },
+        Fraction { rate.num, rate.den });
+    rate = AVRational { timeline.SlotRate().num, timeline.SlotRate().den };
+    slotTicks = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), timeBase));
 
     const bool reorders
         = codec->has_b_frames > 0 || format->streams[stream]->codecpar->video_delay > 0;
@@ -372,62 +362,6 @@ bool FrameDecoder::Impl::Scan(std::string* error)
     if (reorders && anyFromDts && count <= kMaxDisplayOrderPass)
         LearnDisplayOrder();
     return true;
-}
-
-// The slot at which each picture starts at `slotRate`, up to the first that lies outside the slot
-// range. Each picture starts at the slot its time rounds to, so timestamps stored in coarse units
-// (whole milliseconds for 29.97 frames per second) still land on their own slot.
-std::vector<int64_t> FrameDecoder::Impl::SlotsAt(AVRational slotRate) const
-{
-    const int64_t start = pictureTs.front();
-    const AVRational slotUnit = av_inv_q(slotRate);
-    std::vector<int64_t> slots;
-    slots.reserve(pictureTs.size());
-    for (const int64_t ts : pictureTs) {
-        const int64_t s = av_rescale_q_rnd(
-            ts - start, timeBase, slotUnit, AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
-        if (s < 0 || s >= kMaxSlots)
-            break;
-        slots.push_back(s);
-    }
-    return slots;
-}
-
-// The nominal rate, unless two pictures would start in one slot and so one of them never be
-// shown (a variable rate faster than the nominal one in places, an animated GIF's short delays).
-// Then the nominal rate times the smallest whole number that gives every picture a slot of its
-// own, at most kMaxRate. A slot no longer than the shortest gap between two pictures always
-// does, so the search ends there.
-void FrameDecoder::Impl::ChooseSlotRate()
-{
-    pictureSlot = SlotsAt(rate);
-    auto apart = [this](const std::vector<int64_t>& slots) {
-        return slots.size() == pictureTs.size()
-            && std::adjacent_find(slots.begin(), slots.end()) == slots.end();
-    };
-    if (apart(pictureSlot) || pictureSlot.size() < pictureTs.size())
-        return;
-    int64_t shortestGap = std::numeric_limits<int64_t>::max();
-    for (size_t i = 1; i < pictureTs.size(); ++i)
-        shortestGap = std::min(shortestGap, pictureTs[i] - pictureTs[i - 1]);
-    const double slotSeconds = av_q2d(av_inv_q(rate));
-    const double needed = std::ceil(slotSeconds / (double(shortestGap) * av_q2d(timeBase)));
-    const double allowed = std::floor(kMaxRate / av_q2d(rate));
-    const int64_t last = int64_t(std::min({ needed, allowed, double(INT32_MAX) }));
-    // Whole multiples in turn, the first few; beyond them the one known to work.
-    constexpr int64_t kTried = 64;
-    for (int64_t k = 2; k <= last; k = k < kTried ? k + 1 : std::max(k + 1, last)) {
-        AVRational finer = av_mul_q(rate, AVRational { int(k), 1 });
-        if (finer.num <= 0 || finer.den <= 0 || !ValidRate(finer))
-            return;
-        std::vector<int64_t> slots = SlotsAt(finer);
-        if (apart(slots)) {
-            rate = finer;
-            slotTicks = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), timeBase));
-            pictureSlot = std::move(slots);
-            return;
-        }
-    }
 }
 
 // The file has shrunk since it was opened.
@@ -442,6 +376,7 @@ bool FrameDecoder::Impl::CutShort() const
 // display timestamp, and the keyframes are placed where they show.
 void FrameDecoder::Impl::LearnDisplayOrder()
 {
+    const std::vector<int64_t>& pictureTs = timeline.PictureTimes();
     std::vector<int64_t> outputDts;
     outputDts.reserve(pictureTs.size());
     if (!SeekDemuxer(keys.front()))
@@ -679,10 +614,10 @@ const KeyFrame& FrameDecoder::Impl::KeyFor(int64_t targetTs) const
 
 bool FrameDecoder::Impl::SeekToSlot(int64_t wanted)
 {
-    if (wanted < 0 || wanted >= slotCount || !problem.empty())
+    if (wanted < 0 || wanted >= timeline.SlotCount() || !problem.empty())
         return false;
-    const int64_t p = std::upper_bound(pictureSlot.begin(), pictureSlot.end(), wanted)
-        - pictureSlot.begin() - 1;
+    const std::vector<int64_t>& pictureTs = timeline.PictureTimes();
+    const int64_t p = timeline.PictureAt(wanted);
     assert(p >= 0);
     const int64_t targetTs = pictureTs[size_t(p)];
     if (!lost && havePicture && p == shownPicture) {
@@ -743,7 +678,7 @@ std::unique_ptr<FrameDecoder> FrameDecoder::Open(
     return std::unique_ptr<FrameDecoder>(new FrameDecoder(std::move(impl)));
 }
 
-int64_t FrameDecoder::SlotCount() const { return m->slotCount; }
+int64_t FrameDecoder::SlotCount() const { return m->timeline.SlotCount(); }
 int FrameDecoder::RateNumerator() const { return m->rate.num; }
 int FrameDecoder::RateDenominator() const { return m->rate.den; }
 int FrameDecoder::Width() const { return m->width; }

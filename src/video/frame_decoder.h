@@ -1,18 +1,11 @@
 #pragma once
 // FrameDecoder: the video stream of one file, decoded by FFmpeg and addressed by frame slot.
 //
-// Slots are the positions a video player counts in frames: slot N is the picture the video shows
-// at time N ÷ rate after its first picture, where rate is the stream's nominal frame rate. A
-// picture lasts until the next one starts, so a gap in the timestamps (an AVI's empty
-// "dropped frame" chunks, a variable-rate stretch) repeats the picture before it, and every
-// slot from 0 to SlotCount() − 1 has a picture. Timestamps need not start at 0, and pictures may
-// be stored out of display order (B-frames).
-//
-// The slot duration is one picture at the nominal rate, unless two pictures would then start in
-// the same slot (a variable-rate stretch faster than the nominal rate, an animated GIF whose
-// delays differ): then it is the nominal duration divided by the smallest whole number at which
-// every picture starts in a slot of its own, so no picture of the file is left unshown. The rate
-// reported is the slots' rate.
+// Slots are the positions a video player counts in frames; which picture each slot shows, and
+// the slots' rate, follow from the pictures' timestamps alone (see slot_timeline.h): a gap
+// repeats the picture before it, pictures stored out of display order (B-frames) show in order,
+// and a stream faster than its nominal rate in places gets a finer slot rate, so every picture
+// has a slot. The rate reported is the slots' rate.
 //
 // A picture stored rotated (a phone's display matrix, or the older "rotate" tag) is shown as
 // the display matrix says, upright: Width() and Height() are the upright size.

@@ -1,7 +1,7 @@
 // Frame exactness: whatever road a seek takes (decoding on, a jump forward, a jump back), the
 // picture drawn for slot N is the one a plain decoder reaches by decoding every picture from
 // the start.
-#include "test_videos.h"
+#include "testing/test_videos.h"
 #include "video_device.h"
 
 #include "platform/picture_box.h"
@@ -29,7 +29,7 @@ namespace {
         Opened o;
         o.box = std::make_unique<platform::PictureBox>(width, height);
         std::string error;
-        o.device = VideoDevice::Open(path, o.box->hWnd(), &error);
+        o.device = VideoDevice::Open(path, o.box.get(), &error);
         EXPECT_TRUE(o.device) << error;
         return o;
     }

@@ -1,6 +1,8 @@
 // MciCommand: the numbered operations, built as exact MCI command strings.
 #include "mci.h"
 
+#include "platform/runtime_error.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -98,18 +100,14 @@ namespace {
         return answer;
     }
 
-    // The nearest whole number, halves to even whatever the floating-point rounding mode is:
-    // remainder() rounds its quotient that way by definition. NaN stays NaN.
-    double RoundHalfToEven(double value) { return value - std::remainder(value, 1.0); }
-
     void OpenInto(platform::PictureBox& parent, const std::string& openString)
     {
         Send("close all");
         Send(openString);
         parent.SetScaleMode(platform::kScaleModePixel);
         // Sizes are whole pixels; rounding halves to even keeps the program's one rule.
-        const auto width = int64_t(RoundHalfToEven(parent.ScaleWidth()));
-        const auto height = int64_t(RoundHalfToEven(parent.ScaleHeight()));
+        const auto width = int64_t(platform::RoundHalfEvenWhole(parent.ScaleWidth()));
+        const auto height = int64_t(platform::RoundHalfEvenWhole(parent.ScaleHeight()));
         Send("put video1 window at 0 0 " + std::to_string(width) + " " + std::to_string(height));
     }
 
@@ -133,66 +131,67 @@ std::string MciCommand(
 {
     const std::string shortPath = ShortPathName(fileName);
     const std::string style = std::to_string(kChildWindowStyle);
-    if ((command == 1 || command == 16) && !parent)
+    const auto operation = MciOperation(command);
+    if ((operation == MciOperation::OpenAviVideo || operation == MciOperation::Open) && !parent)
         throw std::invalid_argument(
             "MciCommand " + std::to_string(command) + " needs a parent picture box");
 
-    switch (command) {
-    case 1:
+    switch (operation) {
+    case MciOperation::OpenAviVideo:
         OpenInto(*parent,
             "open " + shortPath + " Type avivideo Alias video1 parent "
                 + std::to_string(parent->hWnd()) + " Style " + style);
         break;
-    case 2:
+    case MciOperation::Play:
         Send("play video1");
         break;
-    case 3:
+    case MciOperation::Pause:
         Send("pause video1");
         break;
-    case 4:
+    case MciOperation::Resume:
         Send("resume video1");
         break;
-    case 5:
+    case MciOperation::Stop:
         Send("stop video1");
         break;
-    case 6:
+    case MciOperation::SeekToStart:
         Send("seek video1 to start");
         break;
-    case 7: {
+    case MciOperation::SetVolume: {
         // Both channels get 2 × value; clamped, so a value past 32767 stays loud instead of
         // wrapping round to near silence.
-        const double level = RoundHalfToEven(2.0 * NumberOf(value));
+        const double level = platform::RoundHalfEvenWhole(2.0 * NumberOf(value));
         const uint32_t channel = std::isnan(level) ? 0u : uint32_t(std::clamp(level, 0.0, 65535.0));
         g_waveOutVolume = channel | (channel << 16);
         break;
     }
-    case 8:
+    case MciOperation::SetAudio:
         Send(NumberOf(value) == 0.0 ? "set video1 audio all off" : "set video1 audio all on");
         break;
-    case 9:
+    case MciOperation::TimeFormatFrames:
         Send("set video1 time format frames");
         break;
-    case 10:
+    case MciOperation::TimeFormatMilliseconds:
         Send("set video1 time format ms");
         break;
-    case 11:
+    case MciOperation::Length:
         return Status("status video1 length");
-    case 12:
+    case MciOperation::Mode:
         return Status("status video1 mode");
-    case 13:
+    case MciOperation::Position:
         return Status("status video1 position");
-    case 14:
+    case MciOperation::SeekTo:
         Send("seek video1 to " + DecimalText(value) + " wait");
         break;
-    case 15:
+    case MciOperation::Close:
         Send("close video1");
         break;
-    case 16:
+    case MciOperation::Open:
         OpenInto(*parent,
             "open " + shortPath + " Alias video1 parent " + std::to_string(parent->hWnd())
                 + " Style " + style);
         break;
-    case 17:
+    case MciOperation::OpenWaveAudio:
         Send("close all");
         Send("open " + shortPath + " type waveaudio alias video1 parent");
         break;

@@ -31,12 +31,40 @@ namespace pelorin {
 // The optional value argument of MciCommand: absent, a number, or a text.
 using MciValue = std::variant<std::monostate, int64_t, double, std::string>;
 
+// The numbered operations of MciCommand by name; each value is the operation's number, and the
+// command strings it sends are listed beside it.
+enum class MciOperation : int {
+    OpenAviVideo = 1, // close all; open <file> Type avivideo Alias video1 parent <hWnd> Style ..;
+                      // put video1 window at 0 0 <width> <height>
+    Play = 2, // play video1
+    Pause = 3, // pause video1
+    Resume = 4, // resume video1
+    Stop = 5, // stop video1
+    SeekToStart = 6, // seek video1 to start
+    SetVolume = 7, // no string: sets WaveOutVolume() to 2 × value on both channels
+    SetAudio = 8, // set video1 audio all on|off (off for a value of 0)
+    TimeFormatFrames = 9, // set video1 time format frames
+    TimeFormatMilliseconds = 10, // set video1 time format ms
+    Length = 11, // status video1 length
+    Mode = 12, // status video1 mode
+    Position = 13, // status video1 position
+    SeekTo = 14, // seek video1 to <value> wait
+    Close = 15, // close video1
+    Open = 16, // as OpenAviVideo without the type
+    OpenWaveAudio = 17, // close all; open <file> type waveaudio alias video1 parent
+};
+
 // Performs operation `command` (1 ... 17); any other number does nothing. Returns the status
 // answer for operations 11, 12 and 13 and an empty string otherwise. Never reports an MCI
 // failure. Operations 1 and 16 need a parent picture box and throw std::invalid_argument
 // without one, before sending anything.
 std::string MciCommand(int command, const std::string& fileName = {},
     platform::PictureBox* parent = nullptr, const MciValue& value = {});
+inline std::string MciCommand(MciOperation operation, const std::string& fileName = {},
+    platform::PictureBox* parent = nullptr, const MciValue& value = {})
+{
+    return MciCommand(int(operation), fileName, parent, value);
+}
 
 // The MCI string interpreter. Returns 0 on success or an MCI error code; when `answer` is given
 // and capacity > 0, the status answer is written there (at most capacity − 1 characters), and

@@ -261,7 +261,12 @@ namespace {
         if (!std::filesystem::exists(element, error))
             return Fail(MCIERR_FILE_NOT_FOUND, "'" + element + "' does not exist");
         std::string why;
-        auto video = video::VideoDevice::Open(element, parent, &why);
+        // The shell's parent is a picture box named by handle. It is looked up anew for every
+        // drawing, so a box that has gone away since is simply not drawn into.
+        video::FrameTargetLookup target;
+        if (parent != 0)
+            target = [parent]() -> platform::FrameTarget* { return platform::FindWindow(parent); };
+        auto video = video::VideoDevice::Open(element, std::move(target), &why);
         if (!video)
             return Fail(MCIERR_INVALID_FILE, why);
         m_devices[alias] = Device { std::move(video) };

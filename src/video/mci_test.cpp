@@ -1,7 +1,7 @@
 // MciCommand against the exact strings it sends, and the interpreter's answers and errors.
 #include "mci.h"
-#include "mci_recorder.h"
-#include "test_videos.h"
+#include "testing/mci_recorder.h"
+#include "testing/test_videos.h"
 
 #include "platform/picture_box.h"
 

@@ -1,7 +1,7 @@
 // The video device on files as users bring them: phone clips stored turned, an animated GIF with
 // uneven delays, transparency, very wide pictures, pipes, and a file cut short while it is read.
-#include "test_videos.h"
-#include "user_media.h"
+#include "testing/test_videos.h"
+#include "testing/user_media.h"
 #include "video_device.h"
 
 #include "platform/picture_box.h"
@@ -28,13 +28,13 @@ namespace {
     {
         Shown s;
         std::string error;
-        const auto probe = VideoDevice::Open(path, 0, &error, options);
+        const auto probe = VideoDevice::Open(path, nullptr, &error, options);
         EXPECT_TRUE(probe) << error;
         if (!probe)
             return s;
         s.box
             = std::make_unique<platform::PictureBox>(probe->Window().width, probe->Window().height);
-        s.device = VideoDevice::Open(path, s.box->hWnd(), &error, options);
+        s.device = VideoDevice::Open(path, s.box.get(), &error, options);
         EXPECT_TRUE(s.device) << error;
         return s;
     }
@@ -86,9 +86,9 @@ namespace {
     TEST(UserMedia, PicturesUpTo16384ASideOpenAndLargerAreRefusedSayingWhy)
     {
         std::string error;
-        EXPECT_TRUE(VideoDevice::Open(test::WidePicture(12000), 0, &error)) << error;
+        EXPECT_TRUE(VideoDevice::Open(test::WidePicture(12000), nullptr, &error)) << error;
         const std::string tooWide = test::WidePicture(16385);
-        EXPECT_FALSE(VideoDevice::Open(tooWide, 0, &error));
+        EXPECT_FALSE(VideoDevice::Open(tooWide, nullptr, &error));
         EXPECT_NE(error.find(tooWide), std::string::npos) << error;
         EXPECT_NE(error.find("too large"), std::string::npos) << error;
         EXPECT_NE(error.find("16384"), std::string::npos) << error;
@@ -103,7 +103,7 @@ namespace {
         close(ends[1]);
         const std::string path = "/proc/self/fd/" + std::to_string(ends[0]);
         std::string error;
-        EXPECT_FALSE(VideoDevice::Open(path, 0, &error));
+        EXPECT_FALSE(VideoDevice::Open(path, nullptr, &error));
         EXPECT_NE(error.find("cannot be seeked"), std::string::npos) << error;
         close(ends[0]);
     }

@@ -1,7 +1,5 @@
 #include "video_device.h"
 
-#include "platform/picture_box.h"
-
 extern "C" {
 #include <libavutil/frame.h>
 }
@@ -39,13 +37,20 @@ const char* ModeName(DeviceMode mode)
     return "not ready";
 }
 
-std::unique_ptr<VideoDevice> VideoDevice::Open(
-    const std::string& path, int parentHandle, std::string* error, const DecoderOptions& options)
+std::unique_ptr<VideoDevice> VideoDevice::Open(const std::string& path,
+    platform::FrameTarget* target, std::string* error, const DecoderOptions& options)
+{
+    return Open(
+        path, target ? FrameTargetLookup([target] { return target; }) : nullptr, error, options);
+}
+
+std::unique_ptr<VideoDevice> VideoDevice::Open(const std::string& path, FrameTargetLookup target,
+    std::string* error, const DecoderOptions& options)
 {
     auto decoder = FrameDecoder::Open(path, error, options);
     if (!decoder)
         return nullptr;
-    std::unique_ptr<VideoDevice> device(new VideoDevice(std::move(decoder), parentHandle));
+    std::unique_ptr<VideoDevice> device(new VideoDevice(std::move(decoder), std::move(target)));
     {
         std::lock_guard lock(device->m_lock);
         device->KeepShownPicture();
@@ -56,9 +61,9 @@ std::unique_ptr<VideoDevice> VideoDevice::Open(
     return device;
 }
 
-VideoDevice::VideoDevice(std::unique_ptr<FrameDecoder> decoder, int parentHandle)
+VideoDevice::VideoDevice(std::unique_ptr<FrameDecoder> decoder, FrameTargetLookup target)
     : m_decoder(std::move(decoder))
-    , m_parent(parentHandle)
+    , m_target(std::move(target))
     , m_length(m_decoder->SlotCount())
     , m_rateNum(m_decoder->RateNumerator())
     , m_rateDen(m_decoder->RateDenominator())
@@ -79,26 +84,28 @@ VideoDevice::~VideoDevice()
         m_aheadThread.join();
     {
         std::lock_guard lock(m_lock);
-        WithParentImage(
+        WithTargetImage(
             [&](platform::Surface& image, uint32_t backColor) { Erase(image, backColor); });
     }
     Refresh();
 }
 
-template <class Work> void VideoDevice::WithParentImage(Work work) const
+platform::FrameTarget* VideoDevice::Target() const { return m_target ? m_target() : nullptr; }
+
+template <class Work> void VideoDevice::WithTargetImage(Work work) const
 {
-    platform::PictureBox* box = platform::FindWindow(m_parent);
-    if (!box)
+    platform::FrameTarget* target = Target();
+    if (!target)
         return;
-    std::lock_guard lock(box->Lock());
-    work(box->Image(), box->BackColor());
+    std::lock_guard lock(target->Lock());
+    work(target->Image(), target->BackColor());
 }
 
 void VideoDevice::Draw()
 {
     if (!m_shown)
         return;
-    WithParentImage([&](platform::Surface& image, uint32_t) {
+    WithTargetImage([&](platform::Surface& image, uint32_t) {
         m_painter.Paint(*m_shown, image, m_rect, m_turn);
     });
 }
@@ -162,8 +169,8 @@ void VideoDevice::Erase(platform::Surface& image, uint32_t backColor) const
 
 void VideoDevice::Refresh() const
 {
-    if (platform::PictureBox* box = platform::FindWindow(m_parent))
-        box->Refresh();
+    if (platform::FrameTarget* target = Target())
+        target->Refresh();
 }
 
 bool VideoDevice::ShowSlot(int64_t slot)
@@ -172,10 +179,10 @@ bool VideoDevice::ShowSlot(int64_t slot)
     m_aheadWanted = -1;
     WaitForReadAhead(lock);
     if (slot == m_aheadReady && m_aheadRect == m_rect) {
-        // Read ahead: the picture is scaled already; copy what lies inside the parent.
+        // Read ahead: the picture is scaled already; copy what lies inside the target.
         m_shown = std::move(m_aheadPicture);
         m_aheadReady = -1;
-        WithParentImage([&](platform::Surface& image, uint32_t) {
+        WithTargetImage([&](platform::Surface& image, uint32_t) {
             const int x0 = std::max(0, m_rect.x), y0 = std::max(0, m_rect.y);
             const int x1 = int(std::min<int64_t>(int64_t(m_rect.x) + m_rect.width, image.width));
             const int y1 = int(std::min<int64_t>(int64_t(m_rect.y) + m_rect.height, image.height));
@@ -267,9 +274,9 @@ bool VideoDevice::PutWindow(const WindowRect& rect)
     {
         std::unique_lock lock(m_lock);
         WaitForReadAhead(lock);
-        // The old area shows the parent again, the new one the picture; a reader of the
-        // parent never sees the step in between.
-        WithParentImage([&](platform::Surface& image, uint32_t backColor) {
+        // The old area shows the target again, the new one the picture; a reader of the
+        // target never sees the step in between.
+        WithTargetImage([&](platform::Surface& image, uint32_t backColor) {
             Erase(image, backColor);
             m_rect = rect;
             if (m_shown)

@@ -1,14 +1,15 @@
 #pragma once
-// VideoDevice: the video device behind the MCI alias. It owns one FrameDecoder and shows its
-// pictures in a window inside a parent picture box.
+// VideoDevice: the typed video player. It owns one FrameDecoder and shows its pictures in a
+// window inside a frame target (a picture box, or any surface the owner provides). The MCI
+// string interpreter drives one per alias; the tool uses one directly.
 //
-// Drawing. The window is a rectangle of the parent's surface (by default the video's own size
-// at 0, 0; "put ... window at" moves and sizes it). Each shown picture is scaled to fill the
-// rectangle and written into the parent's Image() under the parent's Lock(), clipped to the
-// surface; afterwards the parent's Refresh() is called with no lock held. During playback that
-// happens on the device's own thread, so a refresh handler must not wait for the window's
-// thread. The parent is looked up by handle for every drawing, so a box that has gone away is
-// simply not drawn into.
+// Drawing. The window is a rectangle of the target's surface (by default the video's own size
+// at 0, 0; PutWindow() moves and sizes it). Each shown picture is scaled to fill the rectangle
+// and written into the target's Image() under the target's Lock(), clipped to the surface;
+// afterwards the target's Refresh() is called with no lock held. During playback that happens
+// on the device's own thread, so a refresh handler must not wait for the owner's thread. The
+// target is asked for anew before every drawing (see FrameTargetLookup), so an owner whose
+// target can go away (the MCI shell's parent picture box) answers null and nothing is drawn.
 //
 // Threads. Commands come from one thread at a time (the MCI interpreter serialises them);
 // playback runs on a thread of its own. Mode() and Position() may be read at any time.
@@ -20,9 +21,12 @@
 #include "frame_decoder.h"
 #include "frame_painter.h"
 
+#include "platform/frame_target.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,14 +44,22 @@ struct PictureRefDeleter {
 };
 using PictureRef = std::unique_ptr<AVFrame, PictureRefDeleter>;
 
+// Where the device draws, asked before every drawing and every refresh, from the device's
+// threads as well as the caller's; null: nowhere this time. It must stay callable until the
+// device is gone.
+using FrameTargetLookup = std::function<platform::FrameTarget*()>;
+
 class VideoDevice {
 public:
-    // Opens `path` with its window in the picture box registered as `parentHandle` (0: none),
+    // Opens `path` with its window in the target that `target` names (an empty lookup: none),
     // shows slot 0 and returns the device, stopped. Null on failure, with the reason in *error.
-    static std::unique_ptr<VideoDevice> Open(const std::string& path, int parentHandle,
+    static std::unique_ptr<VideoDevice> Open(const std::string& path, FrameTargetLookup target,
         std::string* error, const DecoderOptions& options = {});
-    // Stops playback, releases the decoder and clears the window to the parent's back colour,
-    // as the parent shows through once its child window is gone.
+    // The same with a fixed target (null: none), which must outlive the device.
+    static std::unique_ptr<VideoDevice> Open(const std::string& path, platform::FrameTarget* target,
+        std::string* error, const DecoderOptions& options = {});
+    // Stops playback, releases the decoder and clears the window to the target's back colour,
+    // as the target shows through once its child window is gone.
     ~VideoDevice();
     VideoDevice(const VideoDevice&) = delete;
     VideoDevice& operator=(const VideoDevice&) = delete;
@@ -84,9 +96,10 @@ public:
     std::string Problem() const;
 
 private:
-    VideoDevice(std::unique_ptr<FrameDecoder> decoder, int parentHandle);
-    // Runs work(image, backColor) on the parent's surface under its lock; nothing without one.
-    template <class Work> void WithParentImage(Work work) const;
+    VideoDevice(std::unique_ptr<FrameDecoder> decoder, FrameTargetLookup target);
+    platform::FrameTarget* Target() const;
+    // Runs work(image, backColor) on the target's surface under its lock; nothing without one.
+    template <class Work> void WithTargetImage(Work work) const;
     void Draw(); // with m_lock held: the shown picture in the window
     // Makes the decoder's current picture the shown one; with m_lock held.
     void KeepShownPicture();
@@ -104,7 +117,7 @@ private:
     void PlayLoop();
 
     std::unique_ptr<FrameDecoder> m_decoder;
-    const int m_parent;
+    const FrameTargetLookup m_target;
     const int64_t m_length;
     const int m_rateNum;
     const int m_rateDen;

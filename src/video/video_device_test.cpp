@@ -1,5 +1,5 @@
 // The device's window: where and how pictures are drawn, and playback on its own thread.
-#include "test_videos.h"
+#include "testing/test_videos.h"
 #include "video_device.h"
 
 #include "platform/picture_box.h"
@@ -51,7 +51,7 @@ namespace {
     platform::Surface FullPicture(int64_t slot)
     {
         platform::PictureBox box(512, 240);
-        auto device = VideoDevice::Open(test::SampleVideo(), box.hWnd(), nullptr);
+        auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
         EXPECT_TRUE(device && device->Seek(slot));
         return box.Snapshot();
     }
@@ -59,7 +59,7 @@ namespace {
     TEST(VideoWindow, OpensAtTheVideosOwnSizeInTheTopLeftCorner)
     {
         platform::PictureBox box(640, 400, kBack);
-        auto device = VideoDevice::Open(test::SampleVideo(), box.hWnd(), nullptr);
+        auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
         ASSERT_TRUE(device);
         const platform::Surface image = box.Snapshot();
         EXPECT_EQ(Region(image, 0, 0, 512, 240), FullPicture(0));
@@ -72,7 +72,7 @@ namespace {
     {
         const platform::Surface full = FullPicture(0);
         platform::PictureBox box(400, 300, kBack);
-        auto device = VideoDevice::Open(test::SampleVideo(), box.hWnd(), nullptr);
+        auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
         ASSERT_TRUE(device);
         // Half size, moved in: every pixel is close to the average of the 2 × 2 block it covers.
         ASSERT_TRUE(device->PutWindow({ 30, 40, 256, 120 }));
@@ -115,7 +115,7 @@ namespace {
         for (const ClipCase& c : kClipCases) {
             SCOPED_TRACE(c.name);
             platform::PictureBox box(300, 200, kBack);
-            auto device = VideoDevice::Open(test::SampleVideo(), box.hWnd(), nullptr);
+            auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
             ASSERT_TRUE(device);
             ASSERT_TRUE(device->PutWindow(c.rect));
             const platform::Surface image = box.Snapshot();
@@ -154,12 +154,12 @@ namespace {
             // Exactly the picture's size (an overrun leaves the surface), then wider and
             // taller (an overrun shows beside the window).
             platform::PictureBox exact(width, 10, kBack);
-            auto device = VideoDevice::Open(path, exact.hWnd(), nullptr);
+            platform::PictureBox roomy(width + 40, 14, kBack); // outlives the devices drawing in it
+            auto device = VideoDevice::Open(path, &exact, nullptr);
             ASSERT_TRUE(device);
             ASSERT_TRUE(device->Seek(1));
             EXPECT_EQ(Hash(exact.Snapshot()), reference[1]);
-            platform::PictureBox roomy(width + 40, 14, kBack);
-            device = VideoDevice::Open(path, roomy.hWnd(), nullptr);
+            device = VideoDevice::Open(path, &roomy, nullptr);
             ASSERT_TRUE(device && device->PutWindow({ 3, 2, width, 10 }));
             const platform::Surface image = roomy.Snapshot();
             EXPECT_EQ(Hash(Region(image, 3, 2, width, 10)), reference[0]);
@@ -171,7 +171,7 @@ namespace {
     TEST(VideoWindow, RefusesEmptyAndOversizedRectangles)
     {
         platform::PictureBox box(64, 64, kBack);
-        auto device = VideoDevice::Open(test::SampleVideo(), box.hWnd(), nullptr);
+        auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
         ASSERT_TRUE(device);
         const WindowRect before = device->Window();
         const platform::Surface shown = box.Snapshot();
@@ -186,7 +186,7 @@ namespace {
     TEST(VideoWindow, ClosingShowsTheBoxBehindAgain)
     {
         platform::PictureBox box(600, 300, kBack);
-        auto device = VideoDevice::Open(test::SampleVideo(), box.hWnd(), nullptr);
+        auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
         ASSERT_TRUE(device);
         box.Image().At(599, 299) = 0x00ABCDEF; // outside the window: not the device's to clear
         device.reset();
@@ -198,7 +198,11 @@ namespace {
     TEST(VideoWindow, AParentThatWentAwayIsNotDrawnInto)
     {
         auto box = std::make_unique<platform::PictureBox>(512, 240);
-        auto device = VideoDevice::Open(test::SampleVideo(), box->hWnd(), nullptr);
+        // Asked for anew before every drawing, as the MCI shell asks its window handle table.
+        const int handle = box->hWnd();
+        auto device = VideoDevice::Open(
+            test::SampleVideo(),
+            [handle]() -> platform::FrameTarget* { return platform::FindWindow(handle); }, nullptr);
         ASSERT_TRUE(device);
         box.reset();
         EXPECT_TRUE(device->Seek(100));
@@ -211,7 +215,7 @@ namespace {
         platform::PictureBox box(512, 240);
         std::atomic<int> refreshes { 0 };
         box.SetRefreshHandler([&] { ++refreshes; });
-        auto device = VideoDevice::Open(test::SampleVideo(), box.hWnd(), nullptr);
+        auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
         ASSERT_TRUE(device);
         const int afterOpen = refreshes;
         EXPECT_GE(afterOpen, 1);
@@ -238,7 +242,7 @@ namespace {
         const std::vector<uint64_t> reference
             = test::ReferenceSlotHashes(path, test::SlotRule::InOrder);
         platform::PictureBox box(160, 120);
-        auto device = VideoDevice::Open(path, box.hWnd(), nullptr);
+        auto device = VideoDevice::Open(path, &box, nullptr);
         ASSERT_TRUE(device);
         ASSERT_TRUE(device->Seek(20));
         device->Play();
@@ -255,7 +259,7 @@ namespace {
     TEST(Playback, PauseHoldsResumeGoesOnStopHalts)
     {
         platform::PictureBox box(512, 240);
-        auto device = VideoDevice::Open(test::SampleVideo(), box.hWnd(), nullptr);
+        auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
         ASSERT_TRUE(device);
         device->Play();
         EXPECT_EQ(device->Mode(), DeviceMode::Playing);
@@ -280,7 +284,7 @@ namespace {
         const std::vector<uint64_t> reference
             = test::ReferenceSlotHashes(test::SampleVideo(), test::SlotRule::InOrder);
         platform::PictureBox box(512, 240);
-        auto device = VideoDevice::Open(test::SampleVideo(), box.hWnd(), nullptr);
+        auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
         ASSERT_TRUE(device);
         device->Play();
         ASSERT_TRUE(WaitFor([&] { return device->Position() >= 2; }));
@@ -300,7 +304,7 @@ namespace {
             = test::ReferenceSlotHashes(test::SampleVideo(), test::SlotRule::InOrder);
         const std::set<uint64_t> pictures(reference.begin(), reference.end());
         platform::PictureBox box(512, 240);
-        auto device = VideoDevice::Open(test::SampleVideo(), box.hWnd(), nullptr);
+        auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
         ASSERT_TRUE(device);
         device->Play();
         std::set<uint64_t> seen;
@@ -318,7 +322,7 @@ namespace {
     TEST(Playback, ClosingWhilePlayingStopsTheThread)
     {
         platform::PictureBox box(512, 240, kBack);
-        auto device = VideoDevice::Open(test::SampleVideo(), box.hWnd(), nullptr);
+        auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
         ASSERT_TRUE(device);
         device->Play();
         ASSERT_TRUE(WaitFor([&] { return device->Position() >= 1; }));
@@ -347,7 +351,7 @@ namespace {
         const auto previous = std::filesystem::current_path();
         std::filesystem::current_path(folder);
         platform::PictureBox box(64, 48);
-        auto device = VideoDevice::Open("tcp:frames.avi", box.hWnd(), nullptr);
+        auto device = VideoDevice::Open("tcp:frames.avi", &box, nullptr);
         std::filesystem::current_path(previous);
         EXPECT_TRUE(device) << "a relative name with a colon opens the file of that name";
     }

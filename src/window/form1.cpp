@@ -157,7 +157,7 @@ bool Form1::Load()
 
 void Form1::HScroll1_Change()
 {
-    m_modules.MciCommand(14, {}, nullptr, MciValue(int64_t(m_hscroll1->value())));
+    m_modules.MciCommand(MciOperation::SeekTo, {}, nullptr, MciValue(int64_t(m_hscroll1->value())));
     m_modules.StopwatchStart();
     const bool steady = MenuAction(MenuItem::Steady)->isChecked();
     for (const TvcMode& mode : TvcModes()) {
@@ -251,10 +251,10 @@ bool Form1::OpenVideo(const std::string& path)
     m_videoLength.reset();
     m_lastAdvance.reset();
     m_pic1->SetAutoRedraw(false);
-    m_modules.MciCommand(1, path, m_pic1.get(), {});
-    m_modules.MciCommand(9, {}, nullptr, {});
+    m_modules.MciCommand(MciOperation::OpenAviVideo, path, m_pic1.get(), {});
+    m_modules.MciCommand(MciOperation::TimeFormatFrames);
     // The operations report no failure, so ask the device: an open device answers with its mode.
-    if (MciModeText(m_modules.MciCommand(12, {}, nullptr, {})).empty())
+    if (MciModeText(m_modules.MciCommand(MciOperation::Mode)).empty())
         return false;
     m_videoPath = path;
     return true;
@@ -298,7 +298,7 @@ void Form1::OpenDroppedFile(const QString& path)
         ReportOpenFailure(fullPath);
 }
 
-void Form1::Command1_Click() { m_modules.MciCommand(2, {}, nullptr, {}); }
+void Form1::Command1_Click() { m_modules.MciCommand(MciOperation::Play); }
 
 void Form1::Command2_Click() { m_check1->setCheckState(Qt::Unchecked); }
 
@@ -362,8 +362,8 @@ void Form1::Option2_Click(int /*index*/)
 
 void Form1::Form_QueryUnload()
 {
-    m_modules.MciCommand(5, {}, nullptr, {});
-    m_modules.MciCommand(15, {}, nullptr, {});
+    m_modules.MciCommand(MciOperation::Stop);
+    m_modules.MciCommand(MciOperation::Close);
 }
 
 // ---- toolkit events ----

@@ -6,9 +6,9 @@
 #include "form1.h"
 #include "testing/form_test_support.h"
 
-#include "video/hostile_media.h"
 #include "video/mci.h"
-#include "video/test_videos.h"
+#include "video/testing/hostile_media.h"
+#include "video/testing/test_videos.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -171,7 +171,7 @@ std::optional<int64_t> Form1::ShownFrame()
     // and the window keeps converting the last frame that was shown.
     if (m_videoPath.empty())
         return std::nullopt;
-    return MciNumber(m_modules.MciCommand(13, {}, nullptr, {}));
+    return MciNumber(m_modules.MciCommand(MciOperation::Position));
 }
 
 QString Form1::FrameName(const QString& video, int64_t frame, const TvcMode& mode) const

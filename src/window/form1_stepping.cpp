@@ -72,7 +72,7 @@ bool Form1::FrameDueAtVideoRate()
 bool Form1::AtLastFrameOfVideo(int position)
 {
     if (!m_videoLength)
-        m_videoLength = MciNumber(m_modules.MciCommand(11, {}, nullptr, {})).value_or(0);
+        m_videoLength = MciNumber(m_modules.MciCommand(MciOperation::Length)).value_or(0);
     // A single picture has no end to loop from.
     return *m_videoLength >= 2 && position >= *m_videoLength - 1;
 }

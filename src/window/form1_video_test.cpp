@@ -7,9 +7,9 @@
 #include "convert/working_bitmap.h"
 #include "dither/method_table.h"
 #include "video/mci.h"
-#include "video/mci_recorder.h"
-#include "video/test_videos.h"
-#include "video/user_media.h"
+#include "video/testing/mci_recorder.h"
+#include "video/testing/test_videos.h"
+#include "video/testing/user_media.h"
 #include "video/video_device.h"
 
 #include <QCheckBox>
@@ -212,7 +212,7 @@ TEST_F(FormVideoTest, DroppedTurnedClipsShowUprightAndUnevenGifsShowEveryPicture
     platform::PictureBox ffmpegView(32, 64);
     std::string error;
     const auto ffmpeg
-        = video::VideoDevice::Open(video::test::UprightByFfmpeg(turned), ffmpegView.hWnd(), &error);
+        = video::VideoDevice::Open(video::test::UprightByFfmpeg(turned), &ffmpegView, &error);
     ASSERT_TRUE(ffmpeg) << error;
     const int upright = video::test::RedQuarter(ffmpegView.Snapshot());
     ASSERT_NE(upright, -1);

@@ -22,6 +22,12 @@ public:
 
     virtual std::string MciCommand(int command, const std::string& fileName,
         platform::PictureBox* parent, const MciValue& value);
+    // The same operation by name.
+    std::string MciCommand(MciOperation operation, const std::string& fileName = {},
+        platform::PictureBox* parent = nullptr, const MciValue& value = {})
+    {
+        return MciCommand(int(operation), fileName, parent, value);
+    }
     virtual void StopwatchStart();
     virtual int32_t StopwatchElapsedMs();
     virtual void Refresh(platform::PictureBox& picture);

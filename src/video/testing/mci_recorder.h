@@ -1,6 +1,6 @@
 #pragma once
 // For tests: records the MCI command strings sent, through the trace hook of mci.h.
-#include "mci.h"
+#include "video/mci.h"
 
 #include <mutex>
 #include <string>
