@@ -1,7 +1,7 @@
 #pragma once
-// The FFmpeg owners and error text of the video module, named for the command-line tool, plus
+// The FFmpeg owners and error text of av/, named for the command-line tool, plus
 // the two it needs beyond them (the scaler, and the owner of an input opened by the tool).
-#include "video/ffmpeg_util.h"
+#include "av/ffmpeg_util.h"
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -11,11 +11,11 @@ extern "C" {
 
 namespace pelorin::cli {
 
-using video::AvErrorText;
-using video::CodecPtr;
-using video::FramePtr;
-using video::PacketPtr;
-using InputPtr = video::FormatPtr;
+using av::AvErrorText;
+using av::CodecPtr;
+using av::FramePtr;
+using av::PacketPtr;
+using InputPtr = av::FormatPtr;
 
 struct SwsFreer {
     void operator()(SwsContext* s) const { sws_freeContext(s); }

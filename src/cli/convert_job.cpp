@@ -466,7 +466,7 @@ int RunConvert(std::span<const std::string> args, const Console& console)
 {
     // FFmpeg's own log lines (a probe's complaints, the encoder's banner) are not the tool's
     // messages; failures reach the user through the tool's own.
-    video::QuietFfmpegLog();
+    av::QuietFfmpegLog();
     try {
         const Options options = ParseOptions(args);
         if (options.help) {

@@ -1,7 +1,7 @@
 #pragma once
 // pelorin-convert as a function: parse the command line, convert, write, report. main() only
 // forwards to it, so tests run the whole tool in-process.
-#include "video/ffmpeg_util.h"
+#include "av/ffmpeg_util.h"
 
 #include <cstdio>
 #include <span>
@@ -21,6 +21,6 @@ int RunConvert(std::span<const std::string> args, const Console& console);
 
 // Set from a signal handler to stop: between frames, or in a read or write that was waiting for
 // data. The run then fails and removes what it wrote.
-using video::g_stopRequested;
+using av::g_stopRequested;
 
 } // namespace pelorin::cli

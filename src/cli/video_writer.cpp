@@ -205,7 +205,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
             s.gifColours.push_back(PackEntry(e));
     }
 
-    s.muxer->interrupt_callback = video::StopInterrupt();
+    s.muxer->interrupt_callback = av::StopInterrupt();
     if ((rc = avio_open2(&s.muxer->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE,
              &s.muxer->interrupt_callback, nullptr))
         < 0)

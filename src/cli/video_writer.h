@@ -31,7 +31,7 @@ class VideoWriter {
 public:
     // Writes to `path` (normally an AtomicOutput's temporary name) in the container that
     // `extension` (".mkv", ".avi", ".mp4", ".gif") names. Throws CliError (1) naming the codec
-    // or container that failed. Its writes give way to a stop request (video::g_stopRequested).
+    // or container that failed. Its writes give way to a stop request (av::g_stopRequested).
     VideoWriter(const std::string& path, const std::string& extension, int width, int height,
         Rational frameRate, const TvcMode& mode, const VideoWriterOptions& options = {});
     ~VideoWriter();

@@ -1,7 +1,7 @@
 #include "picture_encoder.h"
 
 #include "file_error.h"
-#include "video/ffmpeg_util.h"
+#include "av/ffmpeg_util.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -11,10 +11,10 @@ extern "C" {
 
 namespace pelorin::picture_file {
 
-using video::AvErrorText;
-using video::CodecPtr;
-using video::FramePtr;
-using video::PacketPtr;
+using av::AvErrorText;
+using av::CodecPtr;
+using av::FramePtr;
+using av::PacketPtr;
 
 PictureFormat PictureFormatFor(const std::string& extension)
 {

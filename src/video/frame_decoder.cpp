@@ -1,6 +1,6 @@
 #include "frame_decoder.h"
 
-#include "ffmpeg_util.h"
+#include "av/ffmpeg_util.h"
 #include "slot_timeline.h"
 
 extern "C" {
@@ -21,6 +21,15 @@ extern "C" {
 #include <vector>
 
 namespace pelorin::video {
+
+using av::AvErrorText;
+using av::CodecPtr;
+using av::FormatPtr;
+using av::FramePtr;
+using av::OpenInputFile;
+using av::PacketPtr;
+using av::PacketUnref;
+using av::QuietFfmpegLog;
 
 namespace {
 

@@ -1,6 +1,7 @@
 #pragma once
 // Owning handles for FFmpeg objects and the one place FFmpeg error codes become text.
-// Shared by the video module and the command-line tool.
+// Shared by every module that talks to FFmpeg: the video device, the picture encoders and the
+// command-line tool.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -10,7 +11,7 @@ extern "C" {
 #include <memory>
 #include <string>
 
-namespace pelorin::video {
+namespace pelorin::av {
 
 struct FormatCloser {
     void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
@@ -66,4 +67,4 @@ std::string AvErrorText(int code);
 // through its own results, so FFmpeg's log is limited to fatal messages (once per process).
 void QuietFfmpegLog();
 
-} // namespace pelorin::video
+} // namespace pelorin::av

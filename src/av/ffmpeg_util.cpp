@@ -7,7 +7,7 @@ extern "C" {
 
 #include <mutex>
 
-namespace pelorin::video {
+namespace pelorin::av {
 
 std::atomic<bool> g_stopRequested { false };
 
@@ -46,4 +46,4 @@ void QuietFfmpegLog()
     std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
 }
 
-} // namespace pelorin::video
+} // namespace pelorin::av
