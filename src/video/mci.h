@@ -66,6 +66,16 @@ inline std::string MciCommand(MciOperation operation, const std::string& fileNam
     return MciCommand(int(operation), fileName, parent, value);
 }
 
+namespace video {
+class VideoDevice;
+}
+
+// The typed player behind an alias the MCI strings opened ("video1"), for what is added beside the
+// MCI shell (the window's menu reads position, length and frame rate from it); null when no
+// device has that alias. Valid until the alias is closed; its position, length and rate may be
+// read at any time, its commands are the shell's to give.
+const video::VideoDevice* MciOpenVideo(const std::string& alias);
+
 // The MCI string interpreter. Returns 0 on success or an MCI error code; when `answer` is given
 // and capacity > 0, the status answer is written there (at most capacity − 1 characters), and
 // on any failure it is left empty. A failed command changes nothing.

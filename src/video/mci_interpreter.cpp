@@ -94,6 +94,11 @@ namespace {
     class Interpreter {
     public:
         Result Execute(const std::string& command);
+        const video::VideoDevice* Find(const std::string& alias) const
+        {
+            const auto it = m_devices.find(Lower(alias));
+            return it == m_devices.end() ? nullptr : it->second.video.get();
+        }
 
     private:
         Result Open(const std::string& command, const std::vector<Token>& tokens);
@@ -459,6 +464,12 @@ uint32_t mciSendStringA(
     }
     g_lastDetail = result.detail;
     return result.code;
+}
+
+const video::VideoDevice* MciOpenVideo(const std::string& alias)
+{
+    std::lock_guard guard(g_lock);
+    return TheInterpreter().Find(alias);
 }
 
 std::string MciLastErrorDetail()

@@ -2,6 +2,7 @@
 #include "mci.h"
 #include "testing/mci_recorder.h"
 #include "testing/test_videos.h"
+#include "video_device.h"
 
 #include "platform/picture_box.h"
 
@@ -253,6 +254,23 @@ namespace {
         EXPECT_EQ(MciCommand(11), "20000");
         MciCommand(15);
         EXPECT_EQ(MciCommand(12), "") << "a refused status leaves no stale answer";
+    }
+
+    // The window's additions read the open video through its typed player, not the strings: it
+    // must be the device the strings opened and moved, and gone once they close it.
+    TEST_F(Mci, TheTypedPlayerIsTheDeviceTheStringsOpened)
+    {
+        EXPECT_EQ(MciOpenVideo("video1"), nullptr);
+        MciCommand(MciOperation::OpenAviVideo, test::SampleVideo(), &m_box);
+        MciCommand(MciOperation::TimeFormatFrames);
+        MciCommand(MciOperation::SeekTo, "", nullptr, int64_t(25));
+        const video::VideoDevice* player = MciOpenVideo("VIDEO1");
+        ASSERT_NE(player, nullptr);
+        EXPECT_EQ(std::to_string(player->Position()), Status("position"));
+        EXPECT_EQ(std::to_string(player->Length()), Status("length"));
+        EXPECT_EQ(player->RateNumerator() * 1000 / player->RateDenominator(), 25000);
+        MciCommand(MciOperation::Close);
+        EXPECT_EQ(MciOpenVideo("video1"), nullptr);
     }
 
     TEST_F(Mci, AudioOperationSwitchesTheDevicesAudio)

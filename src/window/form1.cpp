@@ -2,7 +2,6 @@
 
 #include "dither/method_table.h"
 #include "layout.h"
-#include "mci_answer.h"
 #include "picture_view.h"
 #include "platform/runtime_error.h"
 #include "window_icon.h"
@@ -36,6 +35,10 @@
 namespace pelorin::window {
 
 namespace {
+    // A status answer's text: it may arrive as a whole fixed-length answer buffer, so the text
+    // ends at the first NUL. Empty when no video is open.
+    std::string MciModeText(const std::string& answer) { return answer.substr(0, answer.find('\0')); }
+
     using platform::ErrorNumber;
     using platform::PictureBox;
     using platform::RuntimeError;

@@ -5,12 +5,12 @@
 #include "command_line.h"
 #include "dither/method_table.h"
 #include "layout.h"
-#include "mci_answer.h"
 
 #include "picture_file/atomic_output.h"
 #include "picture_file/file_error.h"
 #include "picture_file/picture_encoder.h"
 #include "pipeline/vram.h"
+#include "video/video_device.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -171,7 +171,10 @@ std::optional<int64_t> Form1::ShownFrame()
     // and the window keeps converting the last frame that was shown.
     if (m_videoPath.empty())
         return std::nullopt;
-    return MciNumber(m_modules.MciCommand(MciOperation::Position));
+    const video::VideoDevice* player = MciOpenVideo("video1");
+    if (!player)
+        return std::nullopt;
+    return player->Position();
 }
 
 QString Form1::FrameName(const QString& video, int64_t frame, const TvcMode& mode) const

@@ -1,9 +1,9 @@
 // Form1's stepping beside the plain rule of Timer1: the timer sleeps while there is nothing to
 // step, and the menu's pacing at the video's own frame rate and looping at its end.
 #include "form1.h"
-#include "mci_answer.h"
 
 #include "video/mci.h"
+#include "video/video_device.h"
 
 #include <QCheckBox>
 #include <QTimer>
@@ -13,17 +13,19 @@
 namespace pelorin::window {
 
 namespace {
-    // How long one frame of the open video lasts, from the device's frame rate; zero when no
-    // video is open or it has no rate.
+    // How long one frame of the open video lasts, from the player's frame rate in whole
+    // thousandths of a frame a second (the precision the MCI status answer has always given the
+    // window); zero when no video is open or it has no rate.
     std::chrono::nanoseconds VideoFrameDuration()
     {
-        std::string answer;
-        if (mciSendStringA("status video1 frame rate", &answer, 255, 0) != 0)
+        const video::VideoDevice* player = MciOpenVideo("video1");
+        if (!player)
             return {};
-        const std::optional<int64_t> milliFramesPerSecond = MciNumber(answer);
-        if (!milliFramesPerSecond || *milliFramesPerSecond <= 0)
+        const int64_t milliFramesPerSecond
+            = std::llround(1000.0 * player->RateNumerator() / player->RateDenominator());
+        if (milliFramesPerSecond <= 0)
             return {};
-        return std::chrono::nanoseconds(std::llround(1e12 / double(*milliFramesPerSecond)));
+        return std::chrono::nanoseconds(std::llround(1e12 / double(milliFramesPerSecond)));
     }
 } // namespace
 
@@ -71,8 +73,10 @@ bool Form1::FrameDueAtVideoRate()
 
 bool Form1::AtLastFrameOfVideo(int position)
 {
-    if (!m_videoLength)
-        m_videoLength = MciNumber(m_modules.MciCommand(MciOperation::Length)).value_or(0);
+    if (!m_videoLength) {
+        const video::VideoDevice* player = MciOpenVideo("video1");
+        m_videoLength = player ? player->Length() : 0;
+    }
     // A single picture has no end to loop from.
     return *m_videoLength >= 2 && position >= *m_videoLength - 1;
 }
