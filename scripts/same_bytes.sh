@@ -35,7 +35,7 @@ if [[ -z "$base_rev" && -z "$base_build" ]]; then
     exit 2
 fi
 
-work=$(mktemp -d /tmp/pelorin-same-bytes.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/pelorin-same-bytes.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 configure_and_build() { # SOURCE BUILD
