@@ -376,7 +376,10 @@ TEST(ConvertTool, ProgressOnlyOnATerminalAndNotWhenQuiet)
         std::fseek(console.err, 0, SEEK_END);
         const long errBytes = std::ftell(console.err);
         std::fseek(console.out, 0, SEEK_END);
-        EXPECT_GT(std::ftell(console.out), 0) << "the summary is written either way";
+        if (quiet)
+            EXPECT_EQ(std::ftell(console.out), 0) << "--quiet prints nothing but errors";
+        else
+            EXPECT_GT(std::ftell(console.out), 0) << "the summary is written";
         std::fclose(console.out);
         std::fclose(console.err);
         if (quiet)
@@ -389,6 +392,25 @@ TEST(ConvertTool, ProgressOnlyOnATerminalAndNotWhenQuiet)
     ExpectDone(r);
     EXPECT_NE(r.out.find("conversion per frame (stopwatch): min"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("flicker: "), std::string::npos) << r.out;
+}
+
+TEST(ConvertTool, QuietPrintsNothingButErrors)
+{
+    ScratchFolder folder;
+    const ToolResult run
+        = RunTool({ "-q", "--frames", "0:2", SampleVideo(), folder.Path("q.mkv") });
+    ExpectDone(run);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    const ToolResult compare
+        = RunTool({ "--quiet", "--compare", "3", SampleVideo(), folder.Path("q.png") });
+    ExpectDone(compare);
+    EXPECT_EQ(compare.out, "");
+    EXPECT_TRUE(std::filesystem::exists(folder.Path("q.png")));
+    const ToolResult failed
+        = RunTool({ "-q", "--frames", "0:600", SampleVideo(), folder.Path("f.mkv") });
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_NE(failed.err.find("goes past the end"), std::string::npos) << failed.err;
 }
 
 // ---- refusals and failures ----

@@ -353,12 +353,16 @@ namespace {
         AtomicOutput output(options.output);
         output.Write(EncodePicture(sheet, PictureFormat::Png));
 
-        std::fprintf(console.out, "wrote '%s': frame %lld in %s by all 16 methods\n",
-            options.output.c_str(), static_cast<long long>(frame),
-            options.mode->QuotedCaption().c_str());
-        std::fprintf(console.out, "conversion time (stopwatch):\n");
-        for (size_t i = 0; i < labels.size(); ++i)
-            std::fprintf(console.out, "  %-18s %8.3f ms\n", labels[i].c_str(), seconds[i] * 1e3);
+        // --quiet: nothing but errors, so the report of what was written is left out too.
+        if (!options.quiet) {
+            std::fprintf(console.out, "wrote '%s': frame %lld in %s by all 16 methods\n",
+                options.output.c_str(), static_cast<long long>(frame),
+                options.mode->QuotedCaption().c_str());
+            std::fprintf(console.out, "conversion time (stopwatch):\n");
+            for (size_t i = 0; i < labels.size(); ++i)
+                std::fprintf(
+                    console.out, "  %-18s %8.3f ms\n", labels[i].c_str(), seconds[i] * 1e3);
+        }
         FlushSummary(console);
         output.Commit();
         return 0;
@@ -442,10 +446,12 @@ namespace {
         sink->Finish();
         progress.Finish();
 
-        std::fprintf(console.out, "wrote %s: %s in %s, %d x %d\n", sink->Description().c_str(),
-            MethodName(options.method).c_str(), options.mode->QuotedCaption().c_str(),
-            shape.width, shape.height);
-        std::fputs(stats.Summary().c_str(), console.out);
+        if (!options.quiet) {
+            std::fprintf(console.out, "wrote %s: %s in %s, %d x %d\n",
+                sink->Description().c_str(), MethodName(options.method).c_str(),
+                options.mode->QuotedCaption().c_str(), shape.width, shape.height);
+            std::fputs(stats.Summary().c_str(), console.out);
+        }
         FlushSummary(console);
         sink->Commit();
         return 0;

@@ -356,7 +356,7 @@ Options:
                      output is the same for every N, 1 converts one frame after another.
                      With --steady each frame needs the one before, so frames are converted
                      one after another (reading and writing still run beside them)
-  --quiet, -q        no progress display
+  --quiet, -q        print nothing but errors: no progress display, no summary
   --help, -h         this text
   --version          the program's version
 
