@@ -394,6 +394,17 @@ TEST(ConvertTool, ProgressOnlyOnATerminalAndNotWhenQuiet)
     EXPECT_NE(r.out.find("flicker: "), std::string::npos) << r.out;
 }
 
+TEST(ConvertTool, VramWithoutWorkingWritesWhatWorkingWrites)
+{
+    ScratchFolder folder;
+    ExpectDone(RunTool({ "--frames", "7:8", SampleVideo(), folder.Path("plain.vram") }));
+    ExpectDone(
+        RunTool({ "--working", "--frames", "7:8", SampleVideo(), folder.Path("working.vram") }));
+    const std::string plain = ReadFile(folder.Path("plain.vram"));
+    EXPECT_EQ(plain.size(), 2 * kVramFrameBytes);
+    EXPECT_EQ(plain, ReadFile(folder.Path("working.vram")));
+}
+
 TEST(ConvertTool, QuietPrintsNothingButErrors)
 {
     ScratchFolder folder;

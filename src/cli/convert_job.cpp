@@ -409,7 +409,7 @@ namespace {
                 + std::to_string(options.mode->workingHeight) + " pixels in "
                 + options.mode->QuotedCaption() + ", but --keep-size keeps '" + options.input
                 + "' at " + std::to_string(shape.width) + " x " + std::to_string(shape.height)
-                + "; use --working");
+                + "; leave out --keep-size (a .vram output is converted at TVC resolution)");
 
         SinkSettings settings;
         settings.input = options.input;

@@ -306,9 +306,11 @@ Options ParseOptions(std::span<const std::string> args)
                              "one frame, so leave it out");
     }
     if (options.outputKind == OutputKind::Vram) {
+        // Video memory holds nothing but the working picture, so there is no choice to make:
+        // the output is converted as with --working. --keep-size stays as asked; the run refuses
+        // it unless the input already has the mode's working size.
         if (options.size == Size::Display)
-            throw UsageError(".vram holds the picture at TVC resolution: add --working (or "
-                             "--keep-size with a picture of the mode's size)");
+            options.size = Size::Working;
         if (options.method == kNoMethod)
             throw UsageError(".vram holds palette indices: --method none leaves colours outside "
                              "the palette");
@@ -336,7 +338,8 @@ OUTPUT  by its extension:
                            the display picture (its 2 x 2 blocks of one colour lose nothing);
                            lossless 4:4:4 with --working or --keep-size (with libx264)
           .gif             an animated GIF
-          .vram            the TVC's video memory, 15360 bytes a frame (needs --working)
+          .vram            the TVC's video memory, 15360 bytes a frame: the working
+                           picture, as --working writes it (which it implies)
 
 Options:
   --mode 2|4|16      TVC mode: "Graphics 2", "Graphics 4" or "Graphics 16" (default 16)

@@ -113,6 +113,13 @@ TEST(Options, ValuesInlineOrSeparateAndOutputKinds)
     EXPECT_EQ(Parse({ "--", "-in.png", "-out.png" }).input, "-in.png");
 }
 
+TEST(Options, VramImpliesWorking)
+{
+    EXPECT_EQ(Parse({ "a.avi", "b.vram" }).size, Size::Working);
+    EXPECT_EQ(Parse({ "--keep-size", "a.png", "b.vram" }).size, Size::KeepSize);
+    EXPECT_EQ(Parse({ "a.avi", "b.png" }).size, Size::Display);
+}
+
 TEST(Options, FrameRanges)
 {
     const struct {
@@ -171,7 +178,6 @@ TEST(Options, WrongCommandLinesNameTheProblem)
         { { "--compare", "3", "a.avi", "b.mkv" }, "--compare writes one PNG" },
         { { "--compare", "3", "--frames", "1", "a.avi", "b.png" }, "leave out --frames" },
         { { "--compare", "x", "a.avi", "b.png" }, "--compare takes a frame number" },
-        { { "a.avi", "b.vram" }, "add --working" },
         { { "--working", "--method", "none", "a.avi", "b.vram" }, "--method none" },
         { { "--method", "none", "a.avi", "b.gif" }, "at most 256 colours" },
         { { "a.avi", "f%s.png" }, "written %d" },
