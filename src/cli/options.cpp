@@ -297,6 +297,8 @@ Options ParseOptions(std::span<const std::string> args)
         if (options.outputExtension != ".png")
             throw UsageError("--compare writes one PNG picture; name the output *.png, got '"
                 + options.output + "'");
+        if (sawMethod)
+            throw UsageError("--compare converts by all 16 methods; leave out --method");
         if (options.frames)
             throw UsageError("--compare takes its own frame; leave out --frames");
         if (options.numbered)

@@ -120,6 +120,14 @@ TEST(Options, VramImpliesWorking)
     EXPECT_EQ(Parse({ "a.avi", "b.png" }).size, Size::Display);
 }
 
+TEST(Options, MethodWithCompareIsRefused)
+{
+    const auto [status, message] = Refusal({ "--compare", "3", "--method", "2", "a.avi", "b.png" });
+    EXPECT_EQ(status, kExitUsage);
+    EXPECT_EQ(message, "--compare converts by all 16 methods; leave out --method");
+    EXPECT_EQ(Refusal({ "--method", "none", "--compare", "3", "a.avi", "b.png" }).second, message);
+}
+
 TEST(Options, FrameRanges)
 {
     const struct {
