@@ -490,6 +490,14 @@ TEST(ConvertTool, BadInputsAreNamedAndLeaveNoFile)
     EXPECT_EQ(ReadFile(folder.Path("keep.mkv")), "an older file");
 }
 
+TEST(ConvertTool, OneFramePastTheEndIsEchoedAsItsNumber)
+{
+    ScratchFolder folder;
+    const ToolResult r = RunTool({ "--frames", "500", SampleVideo(), folder.Path("o.png") });
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("--frames 500 goes past the end"), std::string::npos) << r.err;
+}
+
 TEST(ConvertTool, AFailureHalfwayRemovesWhatTheRunWrote)
 {
     ScratchFolder folder;

@@ -62,6 +62,13 @@ namespace {
                           : " frames, numbered 0 ... " + std::to_string(count - 1));
     }
 
+    // A range of frames as --frames takes it: one frame as its number ("270"), more as "A:B".
+    std::string RangeText(int64_t first, int64_t last)
+    {
+        return first == last ? std::to_string(first)
+                             : std::to_string(first) + ":" + std::to_string(last);
+    }
+
     // BlurredDifference between the converted working picture and the unreduced one, the
     // smoothed copy of the host the frame's road starts with, made again into `unreduced`.
     double DifferenceFromHost(platform::PictureBox& working, platform::PictureBox& unreduced,
@@ -391,7 +398,7 @@ namespace {
         const int64_t last
             = options.frames && options.frames->last ? *options.frames->last : count - 1;
         if (first >= count || last >= count)
-            throw Failure("--frames " + std::to_string(first) + ":" + std::to_string(last)
+            throw Failure("--frames " + RangeText(first, last)
                 + " goes past the end: " + FrameCountText(options.input, count));
         const int64_t frames = last - first + 1;
         if (options.outputKind == OutputKind::Picture && !options.numbered && frames > 1)
@@ -447,9 +454,9 @@ namespace {
         progress.Finish();
 
         if (!options.quiet) {
-            std::fprintf(console.out, "wrote %s: %s in %s, %d x %d\n",
-                sink->Description().c_str(), MethodName(options.method).c_str(),
-                options.mode->QuotedCaption().c_str(), shape.width, shape.height);
+            std::fprintf(console.out, "wrote %s: %s in %s, %d x %d\n", sink->Description().c_str(),
+                MethodName(options.method).c_str(), options.mode->QuotedCaption().c_str(),
+                shape.width, shape.height);
             std::fputs(stats.Summary().c_str(), console.out);
         }
         FlushSummary(console);

@@ -161,7 +161,7 @@ Options ParseOptions(std::span<const std::string> args)
 {
     Options options;
     std::vector<std::string> positional;
-    bool sawMode = false, sawMethod = false;
+    bool sawMode = false, sawMethod = false, sawThreads = false;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -205,6 +205,9 @@ Options ParseOptions(std::span<const std::string> args)
             options.steady = true;
         } else if (name == "--threads") {
             const std::string v = value();
+            if (sawThreads)
+                throw UsageError("--threads is given twice");
+            sawThreads = true;
             const auto n = ParseCount(v);
             if (!n || *n < 1 || *n > 256)
                 throw UsageError("--threads takes a count from 1 to 256, got '" + v + "'");

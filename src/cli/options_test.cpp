@@ -192,6 +192,7 @@ TEST(Options, WrongCommandLinesNameTheProblem)
         { { "a.avi", "f%d_%d.png" }, "more than one frame number" },
         { { "--quiet=yes", "a.avi", "b.png" }, "--quiet takes no value" },
         { { "--mode", "4", "--mode", "2", "a.avi", "b.png" }, "--mode is given twice" },
+        { { "--threads", "2", "--threads=2", "a.avi", "b.png" }, "--threads is given twice" },
     };
     for (const auto& c : cases) {
         const auto [status, message] = Refusal(c.args);
