@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <ostream>
 #include <random>
 
 namespace pelorin::video {
@@ -172,6 +173,9 @@ namespace {
         SlotRule rule;
     };
 
+    // Test listings and failures name a case by its name, not by a dump of its bytes.
+    void PrintTo(const MadeCase& made, std::ostream* out) { *out << made.name; }
+
     // 160 × 120 testsrc2: its moving pattern makes every picture different.
     const std::string kSource160 = "testsrc2=size=160x120:rate=25";
 
@@ -256,6 +260,11 @@ namespace {
 
     INSTANTIATE_TEST_SUITE_P(Video, MadeVideo, ::testing::ValuesIn(kMadeCases),
         [](const ::testing::TestParamInfo<MadeCase>& info) { return info.param.name; });
+
+    TEST(MadeVideoCases, PrintAsTheirNames)
+    {
+        EXPECT_EQ(::testing::PrintToString(kMadeCases[0]), kMadeCases[0].name);
+    }
 
     TEST(EmptyChunks, RepeatThePictureBeforeThem)
     {
