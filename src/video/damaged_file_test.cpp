@@ -1,6 +1,7 @@
 // Hostile media at the video device: nothing crashes, a file that cannot be played fails to
 // open cleanly with a reason naming it, and a file damaged part-way shows its intact pictures
 // exactly and keeps the last good one over the damage.
+#include "frame_painter.h"
 #include "mci.h"
 #include "testing/hostile_media.h"
 #include "testing/test_videos.h"
@@ -10,7 +11,12 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 namespace pelorin::video {
@@ -171,6 +177,37 @@ namespace {
         EXPECT_FALSE(VideoDevice::Open("/no/such/file.avi", nullptr, &error));
         EXPECT_NE(error.find("/no/such/file.avi"), std::string::npos) << error;
         EXPECT_FALSE(VideoDevice::Open(test::TestVideoFolder(), nullptr, &error));
+    }
+
+    // Colour labels come from the file unchecked. One that names no known matrix or range is
+    // painted as unlabelled video, the same as no label at all (and, under the sanitizers, is
+    // never read as an enumerator it is not).
+    TEST(DamagedFile, AnUnknownColourLabelPaintsAsUnlabelled)
+    {
+        auto paint = [](int colorspace, int range) {
+            AVFrame* frame = av_frame_alloc();
+            frame->format = AV_PIX_FMT_YUV420P;
+            frame->width = 8;
+            frame->height = 8;
+            EXPECT_GE(av_frame_get_buffer(frame, 0), 0);
+            for (int plane = 0; plane < 3; ++plane)
+                for (int y = 0; y < (plane ? 4 : 8); ++y)
+                    std::memset(frame->data[plane] + y * frame->linesize[plane],
+                        plane ? 90 + 40 * plane : 150, size_t(plane ? 4 : 8));
+            std::memcpy(&frame->colorspace, &colorspace, sizeof colorspace);
+            std::memcpy(&frame->color_range, &range, sizeof range);
+            platform::Surface surface(8, 8);
+            FramePainter painter;
+            EXPECT_TRUE(painter.Paint(*frame, surface, {0, 0, 8, 8}));
+            av_frame_free(&frame);
+            return surface;
+        };
+        const platform::Surface unlabelled = paint(AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_UNSPECIFIED);
+        EXPECT_TRUE(paint(69, 69) == unlabelled);
+        EXPECT_TRUE(paint(-5, -5) == unlabelled);
+        // The labels do reach the painter.
+        EXPECT_FALSE(paint(AVCOL_SPC_BT709, AVCOL_RANGE_UNSPECIFIED) == unlabelled);
+        EXPECT_FALSE(paint(AVCOL_SPC_UNSPECIFIED, AVCOL_RANGE_JPEG) == unlabelled);
     }
 
 } // namespace

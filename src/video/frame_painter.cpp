@@ -38,6 +38,17 @@ namespace {
         }
     }
 
+    // A colour label as the file stored it. Containers and bitstreams hand labels through
+    // unchecked, so a broken file can put a number in the field that no enumerator has; reading
+    // it as the enum type would be undefined, so its bytes are read as a plain integer instead.
+    template <typename Enum> int StoredLabel(const Enum& field)
+    {
+        static_assert(sizeof(Enum) == sizeof(int));
+        int value;
+        std::memcpy(&value, &field, sizeof value);
+        return value;
+    }
+
     // A pixel 0xAARRGGBB with straight alpha, laid over black.
     uint32_t OverBlack(uint32_t pixel)
     {
@@ -69,8 +80,8 @@ bool FramePainter::Prepare(const AVFrame& frame, int width, int height)
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame.format));
     const bool yuv = desc && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL))
         && desc->nb_components >= 3 && std::strncmp(desc->name, "yuvj", 4) != 0;
-    const int colorspace = SwsColorspace(frame.colorspace);
-    const int range = frame.color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+    const int colorspace = SwsColorspace(StoredLabel(frame.colorspace));
+    const int range = StoredLabel(frame.color_range) == AVCOL_RANGE_JPEG ? 1 : 0;
     if (yuv && (colorspace != m_colorspace || range != m_range)) {
         // Only the source side changes; the rest stays as swscale set it up.
         int *inverse, *table;
