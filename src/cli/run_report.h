@@ -2,6 +2,7 @@
 // What a run tells its user: a one-line progress display while it works, and a summary at the
 // end — frames written, the per-frame conversion time as the frame stopwatch measured it, the
 // flicker of the result and its faithfulness to the unreduced picture.
+#include "pipeline/picture_difference.h"
 #include "platform/surface.h"
 
 #include <chrono>
@@ -13,11 +14,8 @@
 
 namespace pelorin::cli {
 
-// How far a converted picture lies from the unreduced one, as an eye at a little distance sees
-// it: both pictures blurred with a 3 × 3 box (edge pixels repeated outward), then the mean
-// absolute difference over every pixel and channel, in steps of 0 ... 255. Zero for two empty
-// pictures; the pictures must have the same size (std::invalid_argument otherwise).
-double BlurredDifference(const platform::Surface& converted, const platform::Surface& unreduced);
+// The faithfulness figure of one frame (pipeline/picture_difference.h).
+using pelorin::BlurredDifference;
 
 class RunStats {
 public:

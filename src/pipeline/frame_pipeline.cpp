@@ -43,6 +43,8 @@ void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
     } else {
         steps.LoadPalette(mode);
     }
+    if (options.palette)
+        steps.Context().palette = *options.palette;
     if (methodIndex == kNoMethod && options.steady)
         options.steady->Forget();
     if (methodIndex != kNoMethod) {

@@ -14,6 +14,7 @@
 #include "tvc_mode.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace pelorin {
 
@@ -65,6 +66,9 @@ struct FrameOptions {
     // The mode's palette is loaded before the capture copy, not after it. The copy does not read
     // the palette, so no pixel depends on it; the window keeps its own order of calls per mode.
     bool paletteBeforeCapture = false;
+    // Palette registers chosen for the picture (palette_choice.h): these entries replace the
+    // mode's own right after its palette is loaded; null: the mode's own palette.
+    const std::vector<PaletteEntry>* palette = nullptr;
 };
 
 // The timed part of a frame, through `steps`: with a host, the smoothed copy of the whole host

@@ -10,9 +10,9 @@ namespace pelorin {
 namespace {
 
     // The palette index of every pixel, line by line; throws for a colour outside the palette.
-    std::vector<uint8_t> PaletteIndices(const platform::Surface& picture, const TvcMode& mode)
+    std::vector<uint8_t> PaletteIndices(const platform::Surface& picture, const TvcMode& mode,
+        std::span<const PaletteEntry> palette)
     {
-        const std::span<const PaletteEntry> palette = mode.palette;
         std::vector<uint8_t> indices(picture.pixels.size());
         // Frames hold long runs of one colour: remember the last lookup.
         uint32_t lastColour = PackEntry(palette[0]);
@@ -40,14 +40,20 @@ namespace {
 
 } // namespace
 
-void PackVram(const platform::Surface& picture, const TvcMode& mode, std::vector<uint8_t>& out)
+void PackVram(const platform::Surface& picture, const TvcMode& mode, std::vector<uint8_t>& out,
+    std::span<const PaletteEntry> palette)
 {
+    if (palette.empty())
+        palette = mode.palette;
+    if (palette.size() != mode.palette.size())
+        throw std::invalid_argument(mode.QuotedCaption() + " has " + std::to_string(mode.palette.size())
+            + " palette registers, not " + std::to_string(palette.size()));
     const int width = mode.workingWidth;
     if (picture.width != width || picture.height != int(kVramLines))
         throw std::invalid_argument("the TVC video memory of " + mode.QuotedCaption() + " holds "
             + std::to_string(width) + " x " + std::to_string(kVramLines) + " pixels, not "
             + std::to_string(picture.width) + " x " + std::to_string(picture.height));
-    const std::vector<uint8_t> indices = PaletteIndices(picture, mode);
+    const std::vector<uint8_t> indices = PaletteIndices(picture, mode, palette);
     const size_t start = out.size();
     out.resize(start + kVramFrameBytes, 0);
     uint8_t* frame = out.data() + start;

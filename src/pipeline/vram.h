@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace pelorin {
@@ -24,6 +25,9 @@ constexpr size_t kVramFrameBytes = size_t(kVramBytesPerLine) * kVramLines;
 // (512 / 256 / 128 × 240) and every pixel a colour of the mode's palette; a colour that appears
 // twice in the palette (black in "Graphics 16") takes its first index. Throws
 // std::invalid_argument naming the size or the first pixel that breaks this, before appending.
-void PackVram(const platform::Surface& picture, const TvcMode& mode, std::vector<uint8_t>& out);
+// With `palette` given (the registers chosen for the picture, as many as the mode's), the
+// indices are those of its entries instead of the mode's own.
+void PackVram(const platform::Surface& picture, const TvcMode& mode, std::vector<uint8_t>& out,
+    std::span<const PaletteEntry> palette = {});
 
 } // namespace pelorin

@@ -1,0 +1,55 @@
+// Choosing palette registers for a picture: the whole search on a photograph-like frame, and
+// the nearest-colour table each checked palette needs.
+#include "convert/nearest_color.h"
+#include "convert/stretch_picture.h"
+#include "pipeline/palette_choice.h"
+#include "pipeline/tvc_mode.h"
+#include "platform/picture_box.h"
+#include "platform/sample_picture.h"
+
+#include <benchmark/benchmark.h>
+
+using namespace pelorin;
+
+namespace {
+
+// The sample picture captured at the mode's working size, as the frame's road does.
+platform::Surface Working(const TvcMode& mode)
+{
+    platform::PictureBox host(512, 240);
+    host.Image() = platform::MakeSamplePicture(512, 240);
+    platform::PictureBox working(mode.workingWidth, mode.workingHeight);
+    StretchPicture(working, host, mode.workingWidth, mode.workingHeight, 1);
+    return working.Image();
+}
+
+// Arguments: mode number, method index. The nearest-colour tables of the palettes the final
+// check converts with are kept for the process after the first iteration, so the first
+// iteration's extra cost is what BM_NearestTableOfFour shows per table.
+void BM_ChoosePalette(benchmark::State& state)
+{
+    const TvcMode& mode = TvcModeOf(int(state.range(0)));
+    const platform::Surface picture = Working(mode);
+    double gain = 0;
+    for (auto _ : state) {
+        const PaletteChoice choice = ChoosePalette(mode, int(state.range(1)), { &picture, 1 });
+        gain = 1 - choice.difference / choice.defaultDifference;
+        benchmark::DoNotOptimize(choice);
+    }
+    state.SetLabel(mode.QuotedCaption() + ", " + std::to_string(int(gain * 100)) + " % lower");
+}
+BENCHMARK(BM_ChoosePalette)->Args({ 4, 2 })->Args({ 2, 2 })->Args({ 4, 8 })
+    ->Unit(benchmark::kMillisecond);
+
+void BM_NearestTableOfFour(benchmark::State& state)
+{
+    const std::vector<int> colours { 1, 6, 12, 14 };
+    const std::vector<PaletteEntry> palette = PaletteOfColours(colours);
+    for (auto _ : state) {
+        NearestColorTable table(palette);
+        benchmark::DoNotOptimize(table);
+    }
+}
+BENCHMARK(BM_NearestTableOfFour)->Unit(benchmark::kMillisecond);
+
+} // namespace

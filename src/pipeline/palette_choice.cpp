@@ -1,0 +1,342 @@
+#include "palette_choice.h"
+
+#include "convert/conversion_context.h"
+#include "dither/diffusion_kernels.h"
+#include "dither/method_table.h"
+#include "picture_difference.h"
+#include "platform/picture_box.h"
+
+#include <algorithm>
+#include <numeric>
+#include <stdexcept>
+
+namespace pelorin {
+
+namespace {
+
+    // A register's bit for each bit of a colour number: the right-hand pixel's bits of a
+    // "Graphics 16" video-memory byte.
+    const std::array<uint8_t, 4>& RegisterBits() { return TvcModeOf(16).vramBit[1]; }
+
+    // The search's two rounds on reduced pictures: about this many pixels a picture, keeping
+    // this many sets for the next round. The first round sees every set, so it is small; the
+    // second tells apart the close ones; the final check runs the method itself.
+    struct Round {
+        int pixels;
+        size_t keep;
+    };
+    constexpr Round kRounds[] = { { 1024, 48 }, { 4096, 6 } };
+
+    // A picture reduced by a whole factor, each pixel the mean of the block it stands for (edge
+    // blocks of what they hold), as bytes red, green, blue and as a surface for the score.
+    struct Reduced {
+        int width = 0, height = 0;
+        std::vector<uint8_t> rgb;
+        platform::Surface surface;
+    };
+
+    int ReductionFor(int width, int height, int pixels)
+    {
+        int factor = 1;
+        while (int64_t((width + factor - 1) / factor) * ((height + factor - 1) / factor) > pixels)
+            ++factor;
+        return factor;
+    }
+
+    Reduced Reduce(const platform::Surface& picture, int factor)
+    {
+        Reduced r;
+        r.width = (picture.width + factor - 1) / factor;
+        r.height = (picture.height + factor - 1) / factor;
+        r.rgb.resize(size_t(r.width) * size_t(r.height) * 3);
+        r.surface = platform::Surface(r.width, r.height);
+        for (int by = 0; by < r.height; ++by)
+            for (int bx = 0; bx < r.width; ++bx) {
+                int sum[3] = { 0, 0, 0 }, count = 0;
+                for (int y = by * factor; y < std::min(picture.height, (by + 1) * factor); ++y)
+                    for (int x = bx * factor; x < std::min(picture.width, (bx + 1) * factor); ++x) {
+                        const uint32_t c = picture.At(x, y);
+                        sum[0] += platform::RedOf(c);
+                        sum[1] += platform::GreenOf(c);
+                        sum[2] += platform::BlueOf(c);
+                        ++count;
+                    }
+                uint8_t* p = &r.rgb[(size_t(by) * size_t(r.width) + size_t(bx)) * 3];
+                for (int ch = 0; ch < 3; ++ch)
+                    p[ch] = uint8_t((sum[ch] + count / 2) / count);
+                r.surface.At(bx, by) = platform::Rgb(p[0], p[1], p[2]);
+            }
+        return r;
+    }
+
+    struct Colour {
+        int red, green, blue;
+    };
+
+    // The palette's nearest entry by the conversion's own rule: plain squared RGB distance, the
+    // lowest index among equals.
+    size_t Nearest(std::span<const Colour> palette, int red, int green, int blue)
+    {
+        int best = 1 << 30;
+        size_t bestIndex = 0;
+        for (size_t i = 0; i < palette.size(); ++i) {
+            const int dr = red - palette[i].red, dg = green - palette[i].green,
+                      db = blue - palette[i].blue;
+            const int d = dr * dr + dg * dg + db * db;
+            if (d < best) {
+                best = d;
+                bestIndex = i;
+            }
+        }
+        return bestIndex;
+    }
+
+    // The stand-in for a method on a reduced picture: fast, and ranking palettes as the method
+    // would. Error diffusion runs the method's own kernel with its truncation and clamping (over
+    // the picture alone, without the border the method wraps into); the screens are stood in for
+    // by a 4 × 4 Bayer screen per channel, then nearest colour; the threshold methods by nearest
+    // colour.
+    class StandIn {
+    public:
+        explicit StandIn(const Method& method)
+            : m_method(method)
+        {
+        }
+
+        double Score(const Reduced& picture, std::span<const Colour> palette)
+        {
+            m_result = platform::Surface(picture.width, picture.height);
+            if (m_method.family == MethodFamily::ErrorDiffusion)
+                Diffuse(picture, palette);
+            else
+                Screen(picture, palette);
+            return BlurredDifference(m_result, picture.surface);
+        }
+
+    private:
+        static constexpr int kReach = 2; // the widest kernel's reach, sideways and down
+
+        void Diffuse(const Reduced& picture, std::span<const Colour> palette)
+        {
+            const DiffusionKernel& kernel = kDiffusionKernels[size_t(m_method.member)];
+            const int stride = picture.width + 2 * kReach;
+            m_work.assign(size_t(stride) * size_t(picture.height + kReach) * 3, 0);
+            for (int y = 0; y < picture.height; ++y)
+                std::copy_n(&picture.rgb[size_t(y) * size_t(picture.width) * 3],
+                    size_t(picture.width) * 3, &m_work[(size_t(y) * size_t(stride) + kReach) * 3]);
+            for (int y = 0; y < picture.height; ++y)
+                for (int x = 0; x < picture.width; ++x) {
+                    int* p = &m_work[(size_t(y) * size_t(stride) + size_t(x + kReach)) * 3];
+                    const Colour& c = palette[Nearest(palette, p[0], p[1], p[2])];
+                    const int q[3] = { (p[0] - c.red) / kernel.divisor,
+                        (p[1] - c.green) / kernel.divisor, (p[2] - c.blue) / kernel.divisor };
+                    m_result.At(x, y) = platform::Rgb(
+                        uint8_t(c.red), uint8_t(c.green), uint8_t(c.blue));
+                    for (int e = 0; e < kernel.entryCount; ++e) {
+                        const KernelEntry& k = kernel.entries[size_t(e)];
+                        int* n = p + (k.dy * stride + k.dx) * 3;
+                        for (int ch = 0; ch < 3; ++ch)
+                            n[ch] = std::clamp(n[ch] + k.weight * q[ch], 0, 255);
+                    }
+                }
+        }
+
+        void Screen(const Reduced& picture, std::span<const Colour> palette)
+        {
+            // clang-format off
+            static constexpr int kBayer4[4][4] = {
+                {  0,  8,  2, 10 },
+                { 12,  4, 14,  6 },
+                {  3, 11,  1,  9 },
+                { 15,  7, 13,  5 },
+            };
+            // clang-format on
+            const bool screened = m_method.family == MethodFamily::Bayer
+                || m_method.family == MethodFamily::Halftone;
+            for (int y = 0; y < picture.height; ++y)
+                for (int x = 0; x < picture.width; ++x) {
+                    const uint8_t* p = &picture.rgb[(size_t(y) * size_t(picture.width) + size_t(x)) * 3];
+                    int v[3] = { p[0], p[1], p[2] };
+                    if (screened) {
+                        const int threshold = kBayer4[y & 3][x & 3] * 16 + 8;
+                        for (int& ch : v)
+                            ch = ch > threshold ? 255 : 0;
+                    }
+                    const Colour& c = palette[Nearest(palette, v[0], v[1], v[2])];
+                    m_result.At(x, y)
+                        = platform::Rgb(uint8_t(c.red), uint8_t(c.green), uint8_t(c.blue));
+                }
+        }
+
+        const Method& m_method;
+        std::vector<int> m_work;
+        platform::Surface m_result;
+    };
+
+    void CheckPictures(std::span<const platform::Surface> pictures)
+    {
+        if (pictures.empty())
+            throw std::invalid_argument("no picture to choose a palette for");
+        for (const platform::Surface& p : pictures)
+            if (p.width <= 0 || p.height <= 0 || p.width != pictures[0].width
+                || p.height != pictures[0].height)
+                throw std::invalid_argument("the pictures to choose a palette for differ in size "
+                                            "or are empty");
+    }
+
+    const Method& MethodFor(int methodIndex)
+    {
+        const Method* method = FindMethod(methodIndex);
+        if (method == nullptr)
+            throw std::invalid_argument(
+                "method " + std::to_string(methodIndex) + " is not 1 ... 16");
+        return *method;
+    }
+
+} // namespace
+
+uint8_t RegisterValue(int colour)
+{
+    uint8_t value = 0;
+    for (int bit = 0; bit < 4; ++bit)
+        if (colour & (1 << bit))
+            value = uint8_t(value | (1u << RegisterBits()[size_t(bit)]));
+    return value;
+}
+
+std::optional<int> ColourOfRegister(uint8_t value)
+{
+    for (int colour = 0; colour < kTvcColourCount; ++colour)
+        if (RegisterValue(colour) == value)
+            return colour;
+    return std::nullopt;
+}
+
+std::string RegisterText(std::span<const int> colours)
+{
+    std::string text;
+    for (const int colour : colours) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", unsigned(RegisterValue(colour)));
+        if (!text.empty())
+            text += ' ';
+        text += hex;
+    }
+    return text;
+}
+
+std::vector<PaletteEntry> PaletteOfColours(std::span<const int> colours)
+{
+    std::vector<PaletteEntry> entries;
+    for (const int colour : colours)
+        entries.push_back(kTvcPalette16.at(size_t(colour)));
+    return entries;
+}
+
+std::vector<int> DefaultColours(const TvcMode& mode)
+{
+    std::vector<int> colours;
+    for (const PaletteEntry& e : mode.palette)
+        colours.push_back(int(std::find(kTvcPalette16.begin(), kTvcPalette16.end(), e)
+            - kTvcPalette16.begin()));
+    return colours;
+}
+
+std::vector<std::vector<int>> CandidateSets(const TvcMode& mode)
+{
+    const std::vector<int> own = DefaultColours(mode);
+    std::vector<int> ownSorted = own;
+    std::sort(ownSorted.begin(), ownSorted.end());
+    std::vector<std::vector<int>> sets { own };
+    // Colour 8 is black again: a set holding both blacks wastes a register.
+    std::vector<int> colours;
+    for (int c = 0; c < kTvcColourCount; ++c)
+        if (c != 8)
+            colours.push_back(c);
+    const size_t n = own.size();
+    std::vector<bool> pick(colours.size(), false);
+    std::fill(pick.begin(), pick.begin() + std::ptrdiff_t(n), true);
+    // Walk the combinations in lexicographic order of the picked positions.
+    do {
+        std::vector<int> set;
+        for (size_t i = 0; i < colours.size(); ++i)
+            if (pick[i])
+                set.push_back(colours[i]);
+        if (set != ownSorted)
+            sets.push_back(std::move(set));
+    } while (std::prev_permutation(pick.begin(), pick.end()));
+    return sets;
+}
+
+double PaletteDifference(const TvcMode& mode, int methodIndex, std::span<const int> colours,
+    std::span<const platform::Surface> pictures)
+{
+    (void)mode;
+    MethodFor(methodIndex);
+    CheckPictures(pictures);
+    double sum = 0;
+    for (const platform::Surface& picture : pictures) {
+        platform::PictureBox box(picture.width, picture.height);
+        box.Image() = picture;
+        ConversionContext context;
+        context.palette = PaletteOfColours(colours);
+        RunMethod(context, methodIndex, box);
+        sum += BlurredDifference(box.Image(), picture);
+    }
+    return sum / double(pictures.size());
+}
+
+PaletteChoice ChoosePalette(
+    const TvcMode& mode, int methodIndex, std::span<const platform::Surface> pictures)
+{
+    if (mode.palette.size() >= size_t(kTvcColourCount))
+        throw std::invalid_argument(mode.QuotedCaption() + " shows all sixteen colours already");
+    const Method& method = MethodFor(methodIndex);
+    CheckPictures(pictures);
+    const std::vector<std::vector<int>> sets = CandidateSets(mode);
+
+    // The candidates still in the running, as indices into `sets`; ties keep the earlier set,
+    // so the mode's own palette wins any tie.
+    std::vector<size_t> alive(sets.size());
+    std::iota(alive.begin(), alive.end(), size_t(0));
+    StandIn standIn(method);
+    for (const Round& round : kRounds) {
+        const int factor = ReductionFor(pictures[0].width, pictures[0].height, round.pixels);
+        std::vector<Reduced> reduced;
+        for (const platform::Surface& p : pictures)
+            reduced.push_back(Reduce(p, factor));
+        std::vector<double> score(sets.size(), 0.0);
+        for (const size_t s : alive) {
+            std::vector<Colour> palette;
+            for (const int c : sets[s]) {
+                const PaletteEntry& e = kTvcPalette16[size_t(c)];
+                palette.push_back({ e.Red, e.Green, e.Blue });
+            }
+            for (const Reduced& r : reduced)
+                score[s] += standIn.Score(r, palette);
+        }
+        std::stable_sort(alive.begin(), alive.end(),
+            [&](size_t a, size_t b) { return score[a] < score[b]; });
+        if (alive.size() > round.keep)
+            alive.resize(round.keep);
+    }
+    if (std::find(alive.begin(), alive.end(), size_t(0)) == alive.end())
+        alive.push_back(0);
+    std::sort(alive.begin(), alive.end());
+
+    PaletteChoice choice;
+    double best = 0;
+    for (const size_t s : alive) {
+        const double difference = PaletteDifference(mode, methodIndex, sets[s], pictures);
+        if (s == 0)
+            choice.defaultDifference = difference;
+        if (choice.colours.empty() || difference < best) {
+            best = difference;
+            choice.colours = sets[s];
+        }
+    }
+    choice.difference = best;
+    return choice;
+}
+
+} // namespace pelorin
