@@ -7,6 +7,7 @@
 #include "input_video.h"
 #include "options.h"
 #include "output_files.h"
+#include "palette_plan.h"
 #include "pipeline/frame_pipeline.h"
 #include "run_report.h"
 
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -102,13 +104,20 @@ namespace {
     // One frame's conversion, the one way the tool converts a frame, serial or parallel:
     // `frame` is the decoded frame as the host picture, or with --keep-size the frame at its own
     // size, which is then converted where it stands. With `difference` it also gets the frame's
-    // faithfulness figure (outside the stopwatch).
+    // faithfulness figure (outside the stopwatch). With `plan`, the frame is converted with its
+    // scene's registers; steady dithering starts afresh where a later scene starts, as the
+    // pattern of another palette is no pattern to keep to.
     FrameTiming ConvertSlot(ConversionContext& context, SteadyHistory& history,
-        const Options& options, int method, int64_t index, platform::PictureBox& frame,
-        FramePictures& pictures, double* difference)
+        const Options& options, const PalettePlan* plan, int method, int64_t index,
+        platform::PictureBox& frame, FramePictures& pictures, double* difference)
     {
         const TvcMode& mode = *options.mode;
-        const FrameOptions frameOptions { options.steady ? &history : nullptr, index };
+        FrameOptions frameOptions { options.steady ? &history : nullptr, index };
+        if (plan) {
+            frameOptions.palette = &plan->For(index).entries;
+            if (options.steady && plan->StartsLaterScene(index))
+                history.Forget();
+        }
         if (options.size == Size::KeepSize) {
             if (difference)
                 pictures.unreducedKept = frame.Image();
@@ -132,6 +141,7 @@ namespace {
         FramePictures pictures;
         ConversionContext context;
         SteadyHistory history;
+        const PalettePlan* plan = nullptr;
 
         Pictures(const Options& options, InputVideo& source)
             : options(options)
@@ -149,8 +159,8 @@ namespace {
             int method, int64_t index, FrameTiming& timing, double* difference = nullptr)
         {
             source.Show(index);
-            timing = ConvertSlot(
-                context, history, options, method, index, source.Picture(), pictures, difference);
+            timing = ConvertSlot(context, history, options, plan, method, index, source.Picture(),
+                pictures, difference);
             return Result();
         }
     };
@@ -200,8 +210,8 @@ namespace {
     // generator where a serial run's would be at that frame, so the bytes are the serial ones.
     // Steady dithering needs each frame's predecessor converted on the same context first: then
     // one converter takes the frames in order, beside the decoding and the writing.
-    void ConvertInParallel(const Options& options, InputVideo& source, int64_t first,
-        int64_t last, int threads, Delivery deliver)
+    void ConvertInParallel(const Options& options, const PalettePlan* plan, InputVideo& source,
+        int64_t first, int64_t last, int threads, Delivery deliver)
     {
         if (options.steady)
             threads = 1;
@@ -251,7 +261,7 @@ namespace {
                         }
                         Slot& slot = slotOf(ordinal);
                         StartAtFrame(context, ordinal, workingWidth, workingHeight);
-                        slot.timing = ConvertSlot(context, history, options, options.method, slot.index,
+                        slot.timing = ConvertSlot(context, history, options, plan, options.method, slot.index,
                             slot.Frame(options.size), slot.pictures, &slot.difference);
                         std::lock_guard guard(lock);
                         slot.state = Slot::State::Converted;
@@ -333,6 +343,11 @@ namespace {
             throw Failure("--compare " + std::to_string(frame)
                 + " is past the end: " + FrameCountText(options.input, source.FrameCount()));
         Pictures pictures(options, source);
+        std::optional<PalettePlan> plan;
+        if (options.palette) {
+            plan = MakePalettePlan(options, source, frame, frame);
+            pictures.plan = &*plan;
+        }
         std::vector<platform::Surface> cells;
         std::vector<std::string> labels;
         std::vector<double> seconds;
@@ -365,6 +380,8 @@ namespace {
             std::fprintf(console.out, "wrote '%s': frame %lld in %s by all 16 methods\n",
                 options.output.c_str(), static_cast<long long>(frame),
                 options.mode->QuotedCaption().c_str());
+            if (plan)
+                std::fputs(plan->Summary(frame).c_str(), console.out);
             std::fprintf(console.out, "conversion time (stopwatch):\n");
             for (size_t i = 0; i < labels.size(); ++i)
                 std::fprintf(
@@ -408,6 +425,11 @@ namespace {
                 + options.outputExtension + ") or pick one frame with --frames");
 
         Pictures pictures(options, source);
+        std::optional<PalettePlan> plan;
+        if (options.palette) {
+            plan = MakePalettePlan(options, source, first, last);
+            pictures.plan = &*plan;
+        }
         const platform::Surface& shape = pictures.Result();
         if (options.outputKind == OutputKind::Vram
             && (shape.width != options.mode->workingWidth
@@ -429,6 +451,7 @@ namespace {
         settings.height = shape.height;
         settings.frameRate = source.FrameRate();
         settings.mp4Subsampled = options.size == Size::Display;
+        settings.palettes = plan ? &*plan : nullptr;
         const std::unique_ptr<FrameSink> sink = MakeFrameSink(settings);
 
         ProgressLine progress(!options.quiet && console.errIsTerminal, frames, console.err);
@@ -447,7 +470,7 @@ namespace {
                 deliver(result, index, index - first, timing, difference);
             }
         } else {
-            ConvertInParallel(options, source, first, last, threads, deliver);
+            ConvertInParallel(options, pictures.plan, source, first, last, threads, deliver);
         }
         CheckStop();
         sink->Finish();
@@ -458,6 +481,8 @@ namespace {
                 MethodName(options.method).c_str(), options.mode->QuotedCaption().c_str(),
                 shape.width, shape.height);
             std::fputs(stats.Summary().c_str(), console.out);
+            if (plan)
+                std::fputs(plan->Summary(last).c_str(), console.out);
         }
         FlushSummary(console);
         sink->Commit();

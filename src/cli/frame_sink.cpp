@@ -87,7 +87,11 @@ namespace {
         {
             m_bytes.clear();
             try {
-                PackVram(frame, *m_settings.mode, m_bytes);
+                if (m_settings.palettes)
+                    PackVram(frame, *m_settings.mode, m_bytes,
+                        m_settings.palettes->For(frameNumber).entries);
+                else
+                    PackVram(frame, *m_settings.mode, m_bytes);
             } catch (const std::invalid_argument& e) {
                 throw Failure("cannot write frame " + std::to_string(frameNumber) + " to '"
                     + m_settings.output + "': " + e.what());

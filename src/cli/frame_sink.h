@@ -3,6 +3,7 @@
 // a sink destroyed without Commit() leaves no file of this run behind and every earlier file
 // as it was.
 #include "options.h"
+#include "palette_plan.h"
 #include "platform/surface.h"
 #include "video_writer.h"
 
@@ -35,6 +36,9 @@ struct SinkSettings {
     int height = 0;
     Rational frameRate;
     bool mp4Subsampled = false; // .mp4 in 4:2:0 rather than lossless 4:4:4
+    // The registers each frame was converted with (--palette); null: the mode's own. Video
+    // memory then holds register numbers of these.
+    const PalettePlan* palettes = nullptr;
 };
 
 // Throws CliError (1) when the output cannot be started.

@@ -2,6 +2,7 @@
 
 #include "cli_error.h"
 #include "dither/method_table.h"
+#include "pipeline/palette_choice.h"
 
 #include <algorithm>
 #include <charconv>
@@ -142,6 +143,43 @@ std::optional<NumberedName> ParseNumberedName(const std::string& name)
     return result;
 }
 
+std::vector<int> ParsePaletteColours(const std::string& text)
+{
+    std::vector<int> colours;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string item
+            = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string lower = Lower(item);
+        std::optional<int> colour;
+        if (lower.starts_with("0x") && lower.size() > 2 && lower.size() <= 4) {
+            unsigned value = 0;
+            const auto [end, ec]
+                = std::from_chars(lower.data() + 2, lower.data() + lower.size(), value, 16);
+            if (ec != std::errc() || end != lower.data() + lower.size())
+                throw UsageError("--palette: '" + item + "' is no register value (0x00 ... 0x55)");
+            colour = ColourOfRegister(uint8_t(value));
+            if (!colour)
+                throw UsageError("--palette: register value " + item
+                    + " sets bits 1, 3, 5 or 7; a colour uses bits 0 (blue), 2 (red), 4 (green) "
+                      "and 6 (bright), as 0x55 for white");
+        } else {
+            const auto n = ParseCount(item);
+            if (!n || *n >= kTvcColourCount)
+                throw UsageError("--palette: '" + item
+                    + "' is no colour; give colour numbers 0 ... 15 or register values such as "
+                      "0x55, separated by commas, or best or best-per-scene");
+            colour = int(*n);
+        }
+        colours.push_back(*colour);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return colours;
+}
+
 std::optional<int> ParseMethodName(std::string_view name)
 {
     // An index is digits as typed: "-1" is no index, even though a dash is a separator in names.
@@ -247,6 +285,20 @@ Options ParseOptions(std::span<const std::string> args)
             if (options.frames)
                 throw UsageError("--frames is given twice");
             options.frames = ParseFrames(v);
+        } else if (name == "--palette") {
+            const std::string v = value();
+            if (options.palette)
+                throw UsageError("--palette is given twice");
+            PaletteRequest request;
+            request.text = v;
+            const std::string lower = Lower(v);
+            if (lower == "best")
+                request.kind = PaletteRequest::Kind::Best;
+            else if (lower == "best-per-scene")
+                request.kind = PaletteRequest::Kind::BestPerScene;
+            else
+                request.colours = ParsePaletteColours(v);
+            options.palette = request;
         } else if (name == "--compare") {
             const std::string v = value();
             if (options.compareFrame)
@@ -310,6 +362,24 @@ Options ParseOptions(std::span<const std::string> args)
             throw UsageError("--steady carries a pattern from frame to frame; --compare converts "
                              "one frame, so leave it out");
     }
+    if (options.palette) {
+        const size_t registers = options.mode->palette.size();
+        if (registers >= size_t(kTvcColourCount))
+            throw UsageError("--palette sets the registers of --mode 2 or 4; "
+                + options.mode->QuotedCaption() + " shows all sixteen colours already");
+        if (options.method == kNoMethod)
+            throw UsageError("--palette needs a method: --method none leaves the picture "
+                             "unreduced");
+        const PaletteRequest& p = *options.palette;
+        if (p.kind == PaletteRequest::Kind::Registers && p.colours.size() != registers)
+            throw UsageError("--palette " + p.text + " gives " + std::to_string(p.colours.size())
+                + (p.colours.size() == 1 ? " register" : " registers") + ", but "
+                + options.mode->QuotedCaption() + " has " + std::to_string(registers));
+        if (p.kind != PaletteRequest::Kind::Registers && options.compareFrame)
+            throw UsageError("--palette " + p.text
+                + " chooses registers for one method; --compare shows all 16, so give the "
+                  "registers (--palette 0,15,9,10) or leave it out");
+    }
     if (options.outputKind == OutputKind::Vram) {
         // Video memory holds nothing but the working picture, so there is no choice to make:
         // the output is converted as with --working. --keep-size stays as asked; the run refuses
@@ -360,6 +430,13 @@ Options:
   --steady           steady dithering for video: each frame keeps to the previous frame's
                      pattern where the picture has not changed, so still areas do not
                      shimmer; the first frame converts as without it
+  --palette P        the palette registers of --mode 2 or 4 (default: black, white and in
+                     "Graphics 4" blue, red): colour numbers 0-15 as "Graphics 16" orders
+                     them or register values such as 0x55, one per register (0,15,9,12);
+                     best: chosen for the picture, for a video one set for the whole run,
+                     chosen on frames spread over it; best-per-scene: chosen anew where the
+                     video cuts to another scene (--steady starts afresh there). The
+                     summary prints the register values used
   --threads N        convert N frames at once, each on a core (default: every core); the
                      output is the same for every N, 1 converts one frame after another.
                      With --steady each frame needs the one before, so frames are converted

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelorin::cli {
 
@@ -29,6 +30,14 @@ struct FrameRange {
     std::optional<int64_t> last; // inclusive; empty: to the last frame
 };
 
+// --palette: the registers of "Graphics 2" or "Graphics 4" as given, or chosen for the picture.
+struct PaletteRequest {
+    enum class Kind { Registers, Best, BestPerScene };
+    Kind kind = Kind::Registers;
+    std::vector<int> colours; // Registers: colour numbers 0 ... 15, one per register
+    std::string text; // as given, for messages
+};
+
 struct Options {
     bool help = false;
     bool version = false;
@@ -40,6 +49,7 @@ struct Options {
     bool quiet = false;
     int threads = 0; // frames converted at once; 0: one per core
     bool steady = false; // steady dithering: each frame keeps to the previous frame's pattern
+    std::optional<PaletteRequest> palette; // empty: the mode's own palette
     std::string input;
     std::string output;
     OutputKind outputKind = OutputKind::Picture;
@@ -60,6 +70,10 @@ std::optional<int> ParseMethodName(std::string_view name);
 // "out_%05d.png" → prefix "out_", width 5, zero padding. Empty when the name holds no number;
 // throws CliError (2) for a malformed or second conversion ("%s", "%d%d", a lone "%").
 std::optional<NumberedName> ParseNumberedName(const std::string& name);
+
+// --palette's list: colour numbers 0 ... 15 in "Graphics 16" order or register values 0xNN,
+// separated by commas ("0,15,9,12", "0x00,0x55"). Throws CliError (2) naming the wrong item.
+std::vector<int> ParsePaletteColours(const std::string& text);
 
 std::string HelpText();
 std::string VersionText();

@@ -1,0 +1,40 @@
+#pragma once
+// Which palette registers each frame of a run is converted with, when --palette asks for other
+// registers than the mode's own: one set for every frame (given, or chosen on frames spread over
+// the run), or a set per scene, chosen anew where the picture cuts to another scene.
+#include "convert/palette.h"
+#include "options.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pelorin::cli {
+
+class InputVideo;
+
+struct PaletteScene {
+    int64_t first = 0; // the scene's first frame
+    std::vector<int> colours; // register contents, colour numbers 0 ... 15
+    std::vector<PaletteEntry> entries; // the palette table they make
+};
+
+struct PalettePlan {
+    std::vector<PaletteScene> scenes; // by first frame, the first at the run's first frame
+
+    // The scene frame `frame` belongs to.
+    const PaletteScene& For(int64_t frame) const;
+    // Whether `frame` starts a scene after the first: where the palette may change.
+    bool StartsLaterScene(int64_t frame) const;
+    // The summary's lines: "palette: registers 0x00 0x55 0x14 0x41 (colours 0, 15, 6, 9)", one
+    // line per scene when there are several.
+    std::string Summary(int64_t last) const;
+};
+
+// The plan for frames first ... last of `source` as `options` ask (options.palette set).
+// Choosing reads frames through `source` (the frame last shown is then any of them). Throws
+// CliError (1) when a frame cannot be read.
+PalettePlan MakePalettePlan(
+    const Options& options, InputVideo& source, int64_t first, int64_t last);
+
+} // namespace pelorin::cli
