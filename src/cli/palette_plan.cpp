@@ -14,8 +14,8 @@ namespace {
     // Frames a choice looks at: one per this many frames of the run or scene, at most
     // kMostSamples. Each costs a seek and a search on it; a run's frames cost a conversion each,
     // so choosing stays a small part of the job.
-    constexpr int64_t kFramesPerSample = 80;
-    constexpr int64_t kMostSamples = 6;
+    constexpr int64_t kFramesPerSample = 120;
+    constexpr int64_t kMostSamples = 4;
 
     // A frame reduced to a few blocks of colour: what a cut changes at once and a pan or a
     // moving figure changes little.

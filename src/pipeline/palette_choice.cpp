@@ -26,6 +26,8 @@ namespace {
         size_t keep;
     };
     constexpr Round kRounds[] = { { 1024, 48 }, { 4096, 6 } };
+    // The fewest pixels a picture is reduced to when several share a round.
+    constexpr int kLeastPixels = 256;
 
     // A picture reduced by a whole factor, each pixel the mean of the block it stands for (edge
     // blocks of what they hold), as bytes red, green, blue and as a surface for the score.
@@ -301,7 +303,10 @@ PaletteChoice ChoosePalette(
     std::iota(alive.begin(), alive.end(), size_t(0));
     StandIn standIn(method);
     for (const Round& round : kRounds) {
-        const int factor = ReductionFor(pictures[0].width, pictures[0].height, round.pixels);
+        // Several pictures share a round's budget, so choosing for a clip costs about what
+        // choosing for one picture does.
+        const int budget = std::max(kLeastPixels, round.pixels / int(pictures.size()));
+        const int factor = ReductionFor(pictures[0].width, pictures[0].height, budget);
         std::vector<Reduced> reduced;
         for (const platform::Surface& p : pictures)
             reduced.push_back(Reduce(p, factor));

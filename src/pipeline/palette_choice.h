@@ -47,7 +47,8 @@ struct PaletteChoice {
 // the picture itself. `pictures` are unreduced working pictures, all of one size.
 //
 // Every set is first scored on copies of the pictures reduced to about 1,000 pixels, the best
-// 48 again at about 4,000 pixels, each by a stand-in for the method (the method's own diffusion
+// 48 again at about 4,000 pixels (several pictures share these budgets, down to 256 pixels a
+// picture), each by a stand-in for the method (the method's own diffusion
 // kernel, or nearest colour and a 4 × 4 screen for the others); the best 6 of those and the
 // mode's own palette are then converted at full size by the method itself, and the best of
 // these wins. So the result is never less faithful than the mode's own palette, and pictures of
