@@ -404,7 +404,8 @@ namespace {
             CheckNotInput(options.input, options.output);
         }
 
-        InputVideo source(options.input, options.size == Size::KeepSize);
+        InputVideo source(
+            options.input, options.size == Size::KeepSize, options.aspect, options.adjustments);
         const int64_t count = source.FrameCount();
         if (count <= 0)
             throw Failure("'" + options.input + "' holds no frames");

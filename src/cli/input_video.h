@@ -3,6 +3,8 @@
 // host picture of the tool's own, so that a frame number means what it means to the device and
 // a frame is drawn exactly as the window's video host shows it. Still pictures (PNG, PPM, BMP,
 // JPEG) open the same way, as one frame at 25 frames per second.
+#include "convert/picture_adjust.h"
+#include "options.h"
 #include "platform/picture_box.h"
 #include "video_writer.h"
 
@@ -21,19 +23,33 @@ public:
     // With `ownSize` false the frames are drawn to fill a 512 × 240 host picture; with it true,
     // into a picture of the video's own size, without resampling. Throws CliError (1) naming the
     // file and what is wrong: it cannot be opened, holds no video stream, no decodable picture.
-    InputVideo(const std::string& path, bool ownSize);
+    // `aspect` other than Stretch draws the frame into a rectangle of its display aspect inside
+    // the host picture (with `ownSize` it must be Stretch); non-neutral `adjustments` are applied
+    // to every frame shown.
+    InputVideo(const std::string& path, bool ownSize, Aspect aspect = Aspect::Stretch,
+        const PictureAdjustments& adjustments = {});
     ~InputVideo();
     InputVideo(const InputVideo&) = delete;
     InputVideo& operator=(const InputVideo&) = delete;
 
     int64_t FrameCount() const;
+    // The rectangle of the host picture the frame is drawn into for `aspect`, for a frame of
+    // width × height pixels of aspect `pixelAspect` (width / height of one pixel): the whole
+    // host for Stretch; for Fit the largest centred rectangle of the frame's display aspect inside
+    // it; for Fill the smallest one covering it, overflowing equally on both sides. The host
+    // stands for the TVC's 4:3 screen.
+    struct Rect {
+        int x, y, width, height;
+        bool operator==(const Rect&) const = default;
+    };
+    static Rect HostRect(Aspect aspect, int width, int height, double pixelAspect);
     Rational FrameRate() const;
     // The video's own picture size.
     int Width() const { return m_width; }
     int Height() const { return m_height; }
 
-    // Where Show() draws.
-    platform::PictureBox& Picture() { return *m_picture; }
+    // Where Show() draws (with adjustments, the adjusted copy of the frame).
+    platform::PictureBox& Picture() { return m_adjusted ? *m_adjusted : *m_picture; }
     // Draws frame `index` (0 ... FrameCount() − 1) into Picture(), replacing all of it. Throws
     // CliError (1) when the frame cannot be read.
     void Show(int64_t index);
@@ -43,6 +59,8 @@ private:
     int m_width = 0;
     int m_height = 0;
     std::unique_ptr<platform::PictureBox> m_picture;
+    PictureAdjustments m_adjustments;
+    std::unique_ptr<platform::PictureBox> m_adjusted; // only with adjustments
     std::unique_ptr<video::VideoDevice> m_device; // after the box: closed before it goes
 };
 

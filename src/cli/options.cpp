@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 
 #ifndef PELORIN_VERSION
 #define PELORIN_VERSION "unknown"
@@ -25,6 +27,30 @@ namespace {
         int64_t value = 0;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (ec != std::errc() || end != text.data() + text.size() || value < 0)
+            return std::nullopt;
+        return value;
+    }
+
+    // A whole decimal number with an optional sign, nothing else.
+    std::optional<int> ParseSigned(std::string_view text)
+    {
+        int value = 0;
+        if (text.empty() || text.size() > 9)
+            return std::nullopt;
+        const char* begin = text.data() + (text[0] == '+' ? 1 : 0);
+        const auto [end, ec] = std::from_chars(begin, text.data() + text.size(), value);
+        if (ec != std::errc() || end != text.data() + text.size())
+            return std::nullopt;
+        return value;
+    }
+
+    std::optional<double> ParseDecimal(const std::string& text)
+    {
+        if (text.empty() || text.size() > 20)
+            return std::nullopt;
+        double value = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
             return std::nullopt;
         return value;
     }
@@ -199,7 +225,8 @@ Options ParseOptions(std::span<const std::string> args)
 {
     Options options;
     std::vector<std::string> positional;
-    bool sawMode = false, sawMethod = false, sawThreads = false;
+    bool sawMode = false, sawMethod = false, sawThreads = false, sawAspect = false;
+    std::set<std::string> sawAdjustment;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -285,6 +312,41 @@ Options ParseOptions(std::span<const std::string> args)
             if (options.frames)
                 throw UsageError("--frames is given twice");
             options.frames = ParseFrames(v);
+        } else if (name == "--brightness" || name == "--contrast" || name == "--saturation") {
+            const std::string v = value();
+            if (!sawAdjustment.insert(name).second)
+                throw UsageError(name + " is given twice");
+            const auto level = ParseSigned(v);
+            if (!level || *level < -100 || *level > 100)
+                throw UsageError(name + " takes a whole number from -100 to 100 (0 changes "
+                                        "nothing), got '" + v + "'");
+            (name == "--brightness" ? options.adjustments.brightness
+                    : name == "--contrast" ? options.adjustments.contrast
+                                           : options.adjustments.saturation)
+                = *level;
+        } else if (name == "--gamma") {
+            const std::string v = value();
+            if (!sawAdjustment.insert(name).second)
+                throw UsageError(name + " is given twice");
+            const auto gamma = ParseDecimal(v);
+            if (!gamma || *gamma < 0.2 || *gamma > 5.0)
+                throw UsageError("--gamma takes a number from 0.2 to 5 (1 changes nothing), got '"
+                    + v + "'");
+            options.adjustments.gamma = *gamma;
+        } else if (name == "--aspect") {
+            const std::string v = value();
+            if (sawAspect)
+                throw UsageError("--aspect is given twice");
+            sawAspect = true;
+            const std::string lower = Lower(v);
+            if (lower == "stretch")
+                options.aspect = Aspect::Stretch;
+            else if (lower == "fit")
+                options.aspect = Aspect::Fit;
+            else if (lower == "fill")
+                options.aspect = Aspect::Fill;
+            else
+                throw UsageError("--aspect takes stretch, fit or fill, got '" + v + "'");
         } else if (name == "--palette") {
             const std::string v = value();
             if (options.palette)
@@ -362,6 +424,9 @@ Options ParseOptions(std::span<const std::string> args)
             throw UsageError("--steady carries a pattern from frame to frame; --compare converts "
                              "one frame, so leave it out");
     }
+    if (options.aspect != Aspect::Stretch && options.size == Size::KeepSize)
+        throw UsageError("--keep-size takes each picture at its own size, so there is no screen "
+                         "for --aspect to shape it into; leave one of them out");
     if (options.palette) {
         const size_t registers = options.mode->palette.size();
         if (registers >= size_t(kTvcColourCount))
@@ -437,6 +502,14 @@ Options:
                      chosen on frames spread over it; best-per-scene: chosen anew where the
                      video cuts to another scene (--steady starts afresh there). The
                      summary prints the register values used
+  --brightness N     before the capture: -100 ... 100 (default 0)
+  --contrast N       -100 (flat grey) ... 100 (nearly black and white); default 0
+  --saturation N     -100 (grey) ... 100 (twice the colour); default 0
+  --gamma G          0.2 ... 5, above 1 lightens the darker tones (default 1)
+  --aspect A         how a frame fills the TVC's 4:3 screen: stretch (default) fills it
+                     whatever the frame's shape; fit keeps the frame's display aspect
+                     (pixel shape included) with black bars; fill keeps it and crops the
+                     overflow equally on both sides
   --threads N        convert N frames at once, each on a core (default: every core); the
                      output is the same for every N, 1 converts one frame after another.
                      With --steady each frame needs the one before, so frames are converted

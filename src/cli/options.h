@@ -1,5 +1,6 @@
 #pragma once
 // The command line of pelorin-convert, parsed and checked as text (no file is touched here).
+#include "convert/picture_adjust.h"
 #include "dither/method_table.h"
 #include "pipeline/tvc_mode.h"
 
@@ -13,6 +14,10 @@ namespace pelorin::cli {
 
 enum class OutputKind { Picture, Video, Vram };
 enum class Size { Display, Working, KeepSize };
+// How a frame fills the host picture, which stands for the TVC's 4:3 screen: stretched to fill
+// it whatever its shape; fitted whole with black bars, keeping its display aspect; or filling it
+// at its display aspect, the overflow cropped equally on both sides.
+enum class Aspect { Stretch, Fit, Fill };
 
 // A printf-style frame number inside a picture name ("out_%05d.png"): the text around it and
 // the width of the number, zero-padded or blank-padded.
@@ -50,6 +55,8 @@ struct Options {
     int threads = 0; // frames converted at once; 0: one per core
     bool steady = false; // steady dithering: each frame keeps to the previous frame's pattern
     std::optional<PaletteRequest> palette; // empty: the mode's own palette
+    PictureAdjustments adjustments; // applied to each frame before the capture
+    Aspect aspect = Aspect::Stretch;
     std::string input;
     std::string output;
     OutputKind outputKind = OutputKind::Picture;
