@@ -31,10 +31,12 @@ QString CommandLineMethodName(int index)
 }
 
 QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIndex, int64_t frame,
-    const QString& input, const QString& output)
+    const QString& input, const QString& output, const QStringList& options)
 {
-    const QStringList words = { program, "--mode", QString::number(mode.number), "--method",
-        CommandLineMethodName(methodIndex), "--frames", QString::number(frame), input, output };
+    const QStringList words = QStringList { program, "--mode", QString::number(mode.number),
+                                  "--method", CommandLineMethodName(methodIndex), "--frames",
+                                  QString::number(frame) }
+        + options + QStringList { input, output };
     QStringList quoted;
     for (const QString& word : words)
         quoted << ShellQuoted(word);

@@ -4,6 +4,7 @@
 #include "pipeline/tvc_mode.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -20,7 +21,8 @@ QString CommandLineMethodName(int index);
 // `program --mode N --method M --frames F input output`, each word shell-quoted, joined by
 // blanks: the command that converts frame `frame` of `input` in `mode` by method `methodIndex`
 // (kNoMethod: "none") to `output`, which the caller has made safe for the tool to read as a name.
+// `options` (the menu's picture choices, "--palette best" and the like) go before the files.
 QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIndex, int64_t frame,
-    const QString& input, const QString& output);
+    const QString& input, const QString& output, const QStringList& options = {});
 
 } // namespace pelorin::window

@@ -1,4 +1,5 @@
 #include "form1.h"
+#include "picture_menu.h"
 
 #include "dither/method_table.h"
 #include "layout.h"
@@ -169,9 +170,19 @@ void Form1::HScroll1_Change()
             // A plain frame breaks steady dithering's sequence: the next steady one starts afresh.
             if (!steady)
                 ProgramSteadyHistory().Forget();
-            ConvertToWorking(m_modules, mode, CheckedMethod(), m_pic1.get(), WorkingPicture(mode),
-                { steady ? &ProgramSteadyHistory() : nullptr, int64_t(m_hscroll1->value()),
-                    controls.paletteBeforeCapture });
+            // The menu's picture choices: the host adjusted, the registers chosen for it; with
+            // both off, Pic1 itself and the mode's own palette.
+            PictureBox& host = m_pictureMenu ? m_pictureMenu->HostFor(*m_pic1) : *m_pic1;
+            FrameOptions options { steady ? &ProgramSteadyHistory() : nullptr,
+                int64_t(m_hscroll1->value()), controls.paletteBeforeCapture };
+            if (m_pictureMenu)
+                options.palette = m_pictureMenu->PaletteFor(mode, CheckedMethod(), host);
+            // Another palette's pattern is no pattern to keep to.
+            if (steady && m_pictureMenu && m_pictureMenu->PaletteChanged())
+                ProgramSteadyHistory().Forget();
+            ConvertToWorking(m_modules, mode, CheckedMethod(), &host, WorkingPicture(mode), options);
+            if (options.palette)
+                m_pictureMenu->ShowRegisters(mode);
         }
     }
     m_text2->setText(QString::number(m_modules.StopwatchElapsedMs()));

@@ -35,6 +35,7 @@ class QTimer;
 
 namespace pelorin::window {
 
+class PictureMenu;
 class PictureView;
 
 enum class MessageKind { Warning, Error };
@@ -127,6 +128,8 @@ public:
     // when no video is open (the start picture is the program's own).
     QString CommandLineForCurrentFrame();
     QMenu* ContextMenu() const { return m_menu; }
+    // "Best palette for the picture" and "Adjust picture…" (picture_menu.h).
+    PictureMenu* PictureChoices() const { return m_pictureMenu; }
     QAction* MenuAction(MenuItem item) const;
     // The "ms" caption beside Text2, shown with it.
     QLabel* TimeUnit() const { return m_timeUnit; }
@@ -248,6 +251,7 @@ private:
     QLabel* m_timeUnit = nullptr;
 
     QMenu* m_menu = nullptr;
+    PictureMenu* m_pictureMenu = nullptr;
     std::array<QAction*, 7> m_menuActions {}; // by MenuItem
 };
 

@@ -5,6 +5,7 @@
 #include "command_line.h"
 #include "dither/method_table.h"
 #include "layout.h"
+#include "picture_menu.h"
 
 #include "picture_file/atomic_output.h"
 #include "picture_file/file_error.h"
@@ -106,6 +107,15 @@ void Form1::CreateContextMenu()
     connect(showTime, &QAction::toggled, this, [this](bool on) { ShowTime(on); });
     // Read by HScroll1_Change at each frame; switching it changes nothing until the next one.
     add(MenuItem::Steady, "Steady dithering", true);
+    m_pictureMenu = new PictureMenu(
+        this, [this] { RunEvent([this] { HScroll1_Change(); }); },
+        [this](const TvcMode& mode) {
+            const std::string_view names = ControlsOfMode(mode.number).swatches;
+            return names == "Label1" ? std::span<QLabel*>(m_label1)
+                : names == "Label2"  ? std::span<QLabel*>(m_label2)
+                                     : std::span<QLabel*>(m_label3);
+        });
+    m_pictureMenu->AddTo(m_menu);
     m_menu->addSeparator();
 
     QAction* save = add(MenuItem::SavePicture, "Save picture…", false);
@@ -263,7 +273,8 @@ QString Form1::CommandLineForCurrentFrame()
     const QString besideUs
         = QDir(QString::fromStdString(ProgramFolder())).filePath("pelorin-convert");
     const QString program = QFileInfo(besideUs).isExecutable() ? besideUs : "pelorin-convert";
-    return ConvertCommand(program, *mode, m_option1Group->checkedId(), *frame, input, output);
+    return ConvertCommand(program, *mode, m_option1Group->checkedId(), *frame, input, output,
+        m_pictureMenu->CommandLineOptions());
 }
 
 } // namespace pelorin::window

@@ -1,0 +1,215 @@
+#include "picture_menu.h"
+
+#include "convert/stretch_picture.h"
+#include "convert/working_bitmap.h"
+#include "pipeline/palette_choice.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+
+#include <algorithm>
+#include <cmath>
+
+namespace pelorin::window {
+
+namespace {
+    // The sliders: the setting, its range and its neutral value. Gamma moves in hundredths.
+    struct SliderRow {
+        const char* caption;
+        int minimum, maximum, neutral;
+    };
+    constexpr SliderRow kSliderRows[] = {
+        { "Brightness", -100, 100, 0 },
+        { "Contrast", -100, 100, 0 },
+        { "Saturation", -100, 100, 0 },
+        { "Gamma (× 100)", 20, 500, 100 },
+    };
+} // namespace
+
+PictureMenu::PictureMenu(QWidget* parent, std::function<void()> reconvert,
+    std::function<std::span<QLabel*>(const TvcMode&)> swatches)
+    : QObject(parent)
+    , m_parent(parent)
+    , m_reconvert(std::move(reconvert))
+    , m_swatches(std::move(swatches))
+{
+}
+
+PictureMenu::~PictureMenu() = default;
+
+void PictureMenu::AddTo(QMenu* menu)
+{
+    m_bestPalette = menu->addAction("Best palette for the picture");
+    m_bestPalette->setObjectName("BestPalette");
+    m_bestPalette->setCheckable(true);
+    connect(m_bestPalette, &QAction::toggled, this, [this] {
+        m_reconvert();
+        for (const TvcMode& mode : TvcModes())
+            ShowRegisters(mode);
+    });
+    m_adjust = menu->addAction("Adjust picture…");
+    m_adjust->setObjectName("AdjustPicture");
+    connect(m_adjust, &QAction::triggered, this, [this] {
+        QDialog* dialog = AdjustDialog();
+        dialog->show();
+        dialog->raise();
+    });
+}
+
+QDialog* PictureMenu::AdjustDialog()
+{
+    if (m_dialog)
+        return m_dialog;
+    m_dialog = new QDialog(m_parent);
+    m_dialog->setObjectName("AdjustDialog");
+    m_dialog->setWindowTitle("Adjust picture");
+    auto* form = new QFormLayout(m_dialog);
+    for (size_t i = 0; i < m_sliders.size(); ++i) {
+        const SliderRow& row = kSliderRows[i];
+        auto* slider = new QSlider(Qt::Horizontal, m_dialog);
+        slider->setRange(row.minimum, row.maximum);
+        slider->setValue(row.neutral);
+        slider->setMinimumWidth(240);
+        auto* value = new QLabel(QString::number(row.neutral), m_dialog);
+        value->setMinimumWidth(32);
+        auto* line = new QHBoxLayout;
+        line->addWidget(slider);
+        line->addWidget(value);
+        form->addRow(row.caption, line);
+        m_sliders[i] = slider;
+        m_values[i] = value;
+        // Each move converts the frame again, so the effect shows at once.
+        connect(slider, &QSlider::valueChanged, this, [this, i](int v) {
+            m_values[i]->setNum(v);
+            const PictureAdjustments a = FromSliders();
+            if (a == m_adjustments)
+                return;
+            m_adjustments = a;
+            m_reconvert();
+        });
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Reset | QDialogButtonBox::Close, m_dialog);
+    connect(buttons->button(QDialogButtonBox::Reset), &QPushButton::clicked, this,
+        [this] { SetAdjustments({}); });
+    connect(buttons, &QDialogButtonBox::rejected, m_dialog, &QDialog::hide);
+    form->addRow(buttons);
+    return m_dialog;
+}
+
+PictureAdjustments PictureMenu::FromSliders() const
+{
+    PictureAdjustments a;
+    a.brightness = m_sliders[0]->value();
+    a.contrast = m_sliders[1]->value();
+    a.saturation = m_sliders[2]->value();
+    a.gamma = m_sliders[3]->value() / 100.0;
+    return a;
+}
+
+void PictureMenu::SetAdjustments(const PictureAdjustments& adjustments)
+{
+    AdjustDialog();
+    const int values[4] = { adjustments.brightness, adjustments.contrast, adjustments.saturation,
+        int(std::lround(adjustments.gamma * 100)) };
+    for (size_t i = 0; i < m_sliders.size(); ++i) {
+        // One conversion for the whole change, not one per slider.
+        const QSignalBlocker block(m_sliders[i]);
+        m_sliders[i]->setValue(values[i]);
+        m_values[i]->setNum(m_sliders[i]->value());
+    }
+    m_adjustments = FromSliders();
+    m_reconvert();
+}
+
+platform::PictureBox& PictureMenu::HostFor(platform::PictureBox& pic1)
+{
+    if (m_adjustments.IsNeutral())
+        return pic1;
+    const platform::Surface& frame = pic1.Image();
+    if (!m_adjustedHost || m_adjustedHost->Image().width != frame.width
+        || m_adjustedHost->Image().height != frame.height)
+        m_adjustedHost = std::make_unique<platform::PictureBox>(frame.width, frame.height);
+    {
+        std::lock_guard lock(pic1.Lock());
+        m_adjustedHost->Image() = frame;
+    }
+    AdjustPicture(m_adjustedHost->Image(), m_adjustments);
+    return *m_adjustedHost;
+}
+
+const std::vector<PaletteEntry>* PictureMenu::PaletteFor(
+    const TvcMode& mode, int methodIndex, platform::PictureBox& host)
+{
+    std::vector<int>& chosen = m_chosen.at(size_t(mode.number));
+    const std::vector<int> before = chosen;
+    chosen.clear();
+    m_changed = false;
+    if (!m_bestPalette || !m_bestPalette->isChecked() || methodIndex < 1
+        || mode.palette.size() >= size_t(kTvcColourCount)) {
+        m_changed = !before.empty();
+        return nullptr;
+    }
+    // The picture the method will start from: the smoothed capture at the working size.
+    if (!m_unreduced || PictureWidth(*m_unreduced) != mode.workingWidth
+        || PictureHeight(*m_unreduced) != mode.workingHeight)
+        m_unreduced = std::make_unique<platform::PictureBox>(mode.workingWidth, mode.workingHeight);
+    StretchPicture(*m_unreduced, host, mode.workingWidth, mode.workingHeight, 1);
+    chosen = ChoosePalette(mode, methodIndex, { &m_unreduced->Image(), 1 }).colours;
+    m_changed = chosen != (before.empty() ? DefaultColours(mode) : before);
+    m_palette = PaletteOfColours(chosen);
+    return &m_palette;
+}
+
+const std::vector<int>& PictureMenu::ChosenColours(const TvcMode& mode) const
+{
+    return m_chosen.at(size_t(mode.number));
+}
+
+void PictureMenu::ShowRegisters(const TvcMode& mode) const
+{
+    if (mode.palette.size() >= size_t(kTvcColourCount) || !m_swatches)
+        return;
+    const bool on = m_bestPalette && m_bestPalette->isChecked();
+    const std::vector<int>& chosen = ChosenColours(mode);
+    const std::vector<int> colours = chosen.empty() ? DefaultColours(mode) : chosen;
+    const std::span<QLabel*> swatches = m_swatches(mode);
+    for (size_t i = 0; i < swatches.size() && i < colours.size(); ++i) {
+        const PaletteEntry& e = kTvcPalette16[size_t(colours[i])];
+        QPalette palette = swatches[i]->palette();
+        palette.setColor(QPalette::Window, QColor(e.Red, e.Green, e.Blue));
+        swatches[i]->setPalette(palette);
+        swatches[i]->setToolTip(on ? QString("register %1: 0x%2 (colour %3)")
+                                         .arg(i)
+                                         .arg(QString::number(RegisterValue(colours[i]), 16)
+                                                  .toUpper()
+                                                  .rightJustified(2, '0'))
+                                         .arg(colours[i])
+                                   : QString());
+    }
+}
+
+QStringList PictureMenu::CommandLineOptions() const
+{
+    QStringList words;
+    if (m_bestPalette && m_bestPalette->isChecked())
+        words << "--palette" << "best";
+    const PictureAdjustments& a = m_adjustments;
+    if (a.brightness != 0)
+        words << "--brightness" << QString::number(a.brightness);
+    if (a.contrast != 0)
+        words << "--contrast" << QString::number(a.contrast);
+    if (a.saturation != 0)
+        words << "--saturation" << QString::number(a.saturation);
+    if (a.gamma != 1.0)
+        words << "--gamma" << QString::number(a.gamma);
+    return words;
+}
+
+} // namespace pelorin::window

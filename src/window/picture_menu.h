@@ -1,0 +1,96 @@
+#pragma once
+// The window's menu items that change the picture before and around the method: "Best palette
+// for the picture" (the registers of "Graphics 2" and "Graphics 4" chosen for each frame shown)
+// and "Adjust picture…" (brightness, contrast, saturation and gamma before the capture, in a
+// small dialog whose sliders act at once). Both are off at start; off, the frame's road is
+// exactly the plain one. Kept apart from Form1: the form asks it for the host to capture from
+// and the palette to use, and it asks the form to convert the frame again when a choice changes.
+#include "convert/palette.h"
+#include "convert/picture_adjust.h"
+#include "pipeline/tvc_mode.h"
+#include "platform/picture_box.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <array>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+class QAction;
+class QDialog;
+class QLabel;
+class QMenu;
+class QSlider;
+class QWidget;
+
+namespace pelorin::window {
+
+class PictureMenu : public QObject {
+    Q_OBJECT
+public:
+    // `reconvert` runs the frame's road again (through the form's event boundary) when a choice
+    // changes, so its effect shows at once; `swatches` gives a mode's palette swatches.
+    PictureMenu(QWidget* parent, std::function<void()> reconvert,
+        std::function<std::span<QLabel*>(const TvcMode&)> swatches);
+    ~PictureMenu() override;
+
+    // Appends the items to `menu`.
+    void AddTo(QMenu* menu);
+    QAction* BestPaletteAction() const { return m_bestPalette; }
+    QAction* AdjustAction() const { return m_adjust; }
+    // The adjust dialog (created on first use), for tests and for a look at it.
+    QDialog* AdjustDialog();
+
+    const PictureAdjustments& Adjustments() const { return m_adjustments; }
+    // Sets the adjustments as the sliders would (values outside the ranges are clamped) and
+    // converts again.
+    void SetAdjustments(const PictureAdjustments& adjustments);
+
+    // The host picture the capture reads: `pic1` itself while the adjustments are neutral,
+    // else an adjusted copy of it (owned here, valid until the next call).
+    platform::PictureBox& HostFor(platform::PictureBox& pic1);
+    // The registers to convert `host` with in `mode` by method `methodIndex`: with "Best palette
+    // for the picture" on, in "Graphics 2" or "Graphics 4" and with a method, those chosen for
+    // this picture (ChoosePalette); otherwise null, the mode's own palette.
+    const std::vector<PaletteEntry>* PaletteFor(
+        const TvcMode& mode, int methodIndex, platform::PictureBox& host);
+    // Whether the last PaletteFor for `mode` gave other registers than the one before it: the
+    // pattern steady dithering keeps to is then no pattern for this frame.
+    bool PaletteChanged() const { return m_changed; }
+    // The colours (0 ... 15) of the registers chosen last for `mode`; empty when the mode's own
+    // palette was used.
+    const std::vector<int>& ChosenColours(const TvcMode& mode) const;
+    // With "Best palette for the picture" on, colours the mode's swatches with the registers in
+    // use (the chosen ones, else the mode's own) and names each register's value in its
+    // tooltip; turned off, gives them back the mode's own colours without tooltips.
+    void ShowRegisters(const TvcMode& mode) const;
+
+    // The pelorin-convert options that make the same picture: "--palette best" and the
+    // adjustments that are not neutral.
+    QStringList CommandLineOptions() const;
+
+private:
+    QWidget* m_parent;
+    PictureAdjustments FromSliders() const;
+
+    std::function<void()> m_reconvert;
+    std::function<std::span<QLabel*>(const TvcMode&)> m_swatches;
+    QAction* m_bestPalette = nullptr;
+    QAction* m_adjust = nullptr;
+    QDialog* m_dialog = nullptr;
+    std::array<QSlider*, 4> m_sliders {}; // brightness, contrast, saturation, gamma × 100
+    std::array<QLabel*, 4> m_values {}; // each slider's number
+    PictureAdjustments m_adjustments;
+    std::unique_ptr<platform::PictureBox> m_adjustedHost;
+    std::unique_ptr<platform::PictureBox> m_unreduced;
+    std::vector<PaletteEntry> m_palette;
+    std::array<std::vector<int>, 17> m_chosen {}; // by mode number
+    bool m_changed = false;
+};
+
+} // namespace pelorin::window
