@@ -10,6 +10,7 @@
 #include "picture_file/atomic_output.h"
 #include "picture_file/file_error.h"
 #include "picture_file/picture_encoder.h"
+#include "pipeline/palette_choice.h"
 #include "pipeline/vram.h"
 #include "video/video_device.h"
 
@@ -240,7 +241,9 @@ void Form1::SavePicture_Click()
                 WorkingPicture(*mode).Snapshot(), picture_file::PictureFormat::Png);
             break;
         case SavedPicture::Vram:
-            PackVram(WorkingPicture(*mode).Snapshot(), *mode, bytes);
+            // With registers chosen for the picture, the memory holds their numbers.
+            PackVram(WorkingPicture(*mode).Snapshot(), *mode, bytes,
+                PaletteOfColours(m_pictureMenu->ChosenColours(*mode)));
             break;
         }
         picture_file::WriteFileWhole(QFile::encodeName(choice.path).toStdString(), bytes);

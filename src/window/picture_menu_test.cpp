@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
@@ -36,7 +37,9 @@ class PictureMenuTest : public ::testing::Test {
 protected:
     PictureMenuTest()
     {
-        form = std::make_unique<Form1>(watch.Environment());
+        FormEnvironment environment = watch.Environment();
+        environment.chooseSaveFile = [this](const QString&) { return saveChoice; };
+        form = std::make_unique<Form1>(environment);
         form->Timer1()->stop();
         form->Form_Load();
     }
@@ -45,6 +48,7 @@ protected:
         form.reset();
         MciCommand(15);
     }
+    SaveChoice saveChoice;
     FormWatch watch;
     std::unique_ptr<Form1> form;
 };
@@ -81,6 +85,13 @@ TEST_F(PictureMenuTest, BestPaletteColoursThePictureAndTheSwatches)
         EXPECT_EQ(form->Label2(i)->palette().color(QPalette::Window), QColor(e.Red, e.Green, e.Blue));
         EXPECT_THAT(form->Label2(i)->toolTip().toStdString(), HasSubstr("register " + std::to_string(i)));
     }
+    // Video memory holds the chosen registers' numbers: saved without complaint.
+    QTemporaryDir folder;
+    saveChoice = { folder.filePath("shown.vram"), SavedPicture::Vram };
+    form->MenuAction(MenuItem::SavePicture)->trigger();
+    EXPECT_TRUE(watch.messages.empty());
+    EXPECT_EQ(QFileInfo(saveChoice.path).size(), 15360);
+
     // Off again: the mode's own colours and bytes.
     form->PictureChoices()->BestPaletteAction()->setChecked(false);
     EXPECT_EQ(form->TVC4().Snapshot(), own);
