@@ -9,6 +9,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <vector>
+
 using namespace pelorin;
 
 namespace {
@@ -40,6 +43,25 @@ void BM_ChoosePalette(benchmark::State& state)
 }
 BENCHMARK(BM_ChoosePalette)->Args({ 4, 2 })->Args({ 2, 2 })->Args({ 4, 8 })
     ->Unit(benchmark::kMillisecond);
+
+// A clip's choice: four frames share the search's budget (what --palette best looks at in a
+// video of 480 frames or more).
+void BM_ChoosePaletteForClip(benchmark::State& state)
+{
+    const TvcMode& mode = TvcModeOf(4);
+    const platform::Surface first = Working(mode);
+    std::vector<platform::Surface> frames;
+    for (int k = 0; k < 4; ++k) {
+        platform::Surface frame = first;
+        // Each frame the picture shifted a little further, as in a slow pan.
+        for (int y = 0; y < frame.height; ++y)
+            std::rotate(frame.Row(y), frame.Row(y) + 9 * k, frame.Row(y) + frame.width);
+        frames.push_back(std::move(frame));
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ChoosePalette(mode, 2, frames));
+}
+BENCHMARK(BM_ChoosePaletteForClip)->Unit(benchmark::kMillisecond);
 
 void BM_NearestTableOfFour(benchmark::State& state)
 {
