@@ -41,7 +41,10 @@ void BM_ChoosePalette(benchmark::State& state)
     }
     state.SetLabel(mode.QuotedCaption() + ", " + std::to_string(int(gain * 100)) + " % lower");
 }
-BENCHMARK(BM_ChoosePalette)->Args({ 4, 2 })->Args({ 2, 2 })->Args({ 4, 8 })
+BENCHMARK(BM_ChoosePalette)
+    ->Args({ 4, 2 })
+    ->Args({ 2, 2 })
+    ->Args({ 4, 8 })
     ->Unit(benchmark::kMillisecond);
 
 // A clip's choice: four frames share the search's budget (what --palette best looks at in a

@@ -49,8 +49,8 @@ Surface Meadow(int width, int height, int shift)
     Surface s(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            s.At(x, y) = platform::Rgb(uint8_t(60 + (x + shift) % 120), uint8_t(110 + y * 100 / height),
-                uint8_t(y < height / 3 ? 200 : 40 + x % 30));
+            s.At(x, y) = platform::Rgb(uint8_t(60 + (x + shift) % 120),
+                uint8_t(110 + y * 100 / height), uint8_t(y < height / 3 ? 200 : 40 + x % 30));
     return s;
 }
 
@@ -58,16 +58,19 @@ Surface Meadow(int width, int height, int shift)
 
 TEST(PaletteOptions, RegistersAsColourNumbersOrRegisterValues)
 {
-    const Options a = ParseOptions(std::vector<std::string> { "--mode", "4", "--palette", "0,15,9,12", "a.png", "b.png" });
+    const Options a = ParseOptions(
+        std::vector<std::string> { "--mode", "4", "--palette", "0,15,9,12", "a.png", "b.png" });
     ASSERT_TRUE(a.palette);
     EXPECT_EQ(a.palette->kind, PaletteRequest::Kind::Registers);
     EXPECT_EQ(a.palette->colours, (std::vector<int> { 0, 15, 9, 12 }));
     // 0x55 is white, 0x41 bright blue, 0x14 dark yellow; letter case does not matter.
     EXPECT_EQ(ParsePaletteColours("0x55,0X41,0x14,3"), (std::vector<int> { 15, 9, 6, 3 }));
-    EXPECT_EQ(ParseOptions(std::vector<std::string> { "--mode", "2", "--palette=BEST", "a.png", "b.png" })
-                  .palette->kind,
+    EXPECT_EQ(
+        ParseOptions(std::vector<std::string> { "--mode", "2", "--palette=BEST", "a.png", "b.png" })
+            .palette->kind,
         PaletteRequest::Kind::Best);
-    EXPECT_EQ(ParseOptions(std::vector<std::string> { "--palette", "best-per-scene", "--mode", "4", "a.avi", "b.mkv" })
+    EXPECT_EQ(ParseOptions(std::vector<std::string> {
+                               "--palette", "best-per-scene", "--mode", "4", "a.avi", "b.mkv" })
                   .palette->kind,
         PaletteRequest::Kind::BestPerScene);
     EXPECT_FALSE(ParseOptions(std::vector<std::string> { "a.png", "b.png" }).palette);
@@ -165,8 +168,8 @@ TEST(PaletteRun, VideoMemoryHoldsRegisterNumbers)
     WritePng(folder.Path("in.png"), Surface(256, 240, Colour16(14)));
     ExpectDone(RunTool({ "-q", "--mode", "4", "--method", "floyd", "--palette", "1,6,12,14",
         folder.Path("in.png"), folder.Path("given.vram") }));
-    ExpectDone(RunTool(
-        { "-q", "--mode", "4", "--method", "floyd", folder.Path("in.png"), folder.Path("own.vram") }));
+    ExpectDone(RunTool({ "-q", "--mode", "4", "--method", "floyd", folder.Path("in.png"),
+        folder.Path("own.vram") }));
     EXPECT_EQ(ReadFile(folder.Path("given.vram")), std::string(15360, '\xFF'));
     EXPECT_EQ(ReadFile(folder.Path("own.vram")), std::string(15360, '\xF0'));
 }
@@ -176,15 +179,16 @@ TEST(PaletteRun, BestIsNeverLessFaithfulAndNamesItsRegisters)
     ScratchFolder folder;
     WritePng(folder.Path("in.png"), Meadow(320, 200, 0));
     for (const char* mode : { "2", "4" }) {
-        const ToolResult own = RunTool({ "--mode", mode, "--method", "floyd", folder.Path("in.png"),
-            folder.Path("own.png") });
+        const ToolResult own = RunTool(
+            { "--mode", mode, "--method", "floyd", folder.Path("in.png"), folder.Path("own.png") });
         const ToolResult best = RunTool({ "--mode", mode, "--method", "floyd", "--palette", "best",
             folder.Path("in.png"), folder.Path("best.png") });
         ExpectDone(own);
         ExpectDone(best);
         EXPECT_LE(Faithfulness(best.out), Faithfulness(own.out)) << mode;
         EXPECT_TRUE(std::regex_search(best.out,
-            std::regex(std::string("palette: registers (0x[0-9A-F]{2} ?){") + mode + "} \\(colours")))
+            std::regex(
+                std::string("palette: registers (0x[0-9A-F]{2} ?){") + mode + "} \\(colours")))
             << best.out;
     }
 }
@@ -217,8 +221,9 @@ TEST(PaletteRun, EachSceneGetsItsOwnRegistersAndSteadyDitheringStartsAfresh)
         if (c == ' ')
             c = ',';
     // The second scene converted as a run of its own with those registers gives the same frames.
-    ExpectDone(RunTool({ "-q", "--mode", "4", "--method", "floyd", "--steady", "--working",
-        "--frames", "6:11", "--palette", second, folder.Path("clip.mkv"), folder.Path("alone.mkv") }));
+    ExpectDone(
+        RunTool({ "-q", "--mode", "4", "--method", "floyd", "--steady", "--working", "--frames",
+            "6:11", "--palette", second, folder.Path("clip.mkv"), folder.Path("alone.mkv") }));
     const std::vector<Surface> whole = DecodeAllFrames(folder.Path("out.mkv"));
     const std::vector<Surface> alone = DecodeAllFrames(folder.Path("alone.mkv"));
     ASSERT_EQ(whole.size(), 12u);

@@ -63,8 +63,8 @@ namespace {
         if (options.size == Size::KeepSize)
             return source.Picture().Image();
         platform::PictureBox working(options.mode->workingWidth, options.mode->workingHeight);
-        StretchPicture(working, source.Picture(), options.mode->workingWidth,
-            options.mode->workingHeight, 1);
+        StretchPicture(
+            working, source.Picture(), options.mode->workingWidth, options.mode->workingHeight, 1);
         return working.Image();
     }
 
@@ -72,11 +72,12 @@ namespace {
     PaletteScene ChooseFor(const Options& options, InputVideo& source, int64_t first, int64_t last)
     {
         const int64_t frames = last - first + 1;
-        const int64_t samples
-            = std::clamp<int64_t>((frames + kFramesPerSample - 1) / kFramesPerSample, 1, kMostSamples);
+        const int64_t samples = std::clamp<int64_t>(
+            (frames + kFramesPerSample - 1) / kFramesPerSample, 1, kMostSamples);
         std::vector<platform::Surface> pictures;
         for (int64_t k = 0; k < samples; ++k)
-            pictures.push_back(Unreduced(options, source, first + (2 * k + 1) * frames / (2 * samples)));
+            pictures.push_back(
+                Unreduced(options, source, first + (2 * k + 1) * frames / (2 * samples)));
         PaletteScene scene;
         scene.first = first;
         scene.colours = ChoosePalette(*options.mode, options.method, pictures).colours;
@@ -112,8 +113,8 @@ std::string PalettePlan::Summary(int64_t last) const
     for (size_t i = 0; i < scenes.size(); ++i) {
         const int64_t end = i + 1 < scenes.size() ? scenes[i + 1].first - 1 : last;
         text += "  frames " + std::to_string(scenes[i].first)
-            + (end > scenes[i].first ? " ... " + std::to_string(end) : "") + ": "
-            + line(scenes[i]) + "\n";
+            + (end > scenes[i].first ? " ... " + std::to_string(end) : "") + ": " + line(scenes[i])
+            + "\n";
     }
     return text;
 }
@@ -138,8 +139,8 @@ PalettePlan MakePalettePlan(const Options& options, InputVideo& source, int64_t 
             before = std::move(signature);
         }
         for (size_t i = 0; i < starts.size(); ++i)
-            plan.scenes.push_back(ChooseFor(options, source, starts[i],
-                i + 1 < starts.size() ? starts[i + 1] - 1 : last));
+            plan.scenes.push_back(ChooseFor(
+                options, source, starts[i], i + 1 < starts.size() ? starts[i + 1] - 1 : last));
     }
     for (PaletteScene& scene : plan.scenes)
         scene.entries = PaletteOfColours(scene.colours);

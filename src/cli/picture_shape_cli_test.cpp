@@ -36,7 +36,8 @@ Surface Detailed(int width, int height)
     Surface s(width, height);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            s.At(x, y) = platform::Rgb(uint8_t(x * 7 + y), uint8_t(y * 3 + 40), uint8_t((x ^ y) * 5));
+            s.At(x, y)
+                = platform::Rgb(uint8_t(x * 7 + y), uint8_t(y * 3 + 40), uint8_t((x ^ y) * 5));
     return s;
 }
 
@@ -87,8 +88,8 @@ TEST(PictureShape, FitPutsBarsAboveAndBelowAWidePicture)
 {
     ScratchFolder folder;
     WritePng(folder.Path("wide.png"), Surface(320, 180, 0xFFFFFF));
-    ExpectDone(RunTool({ "-q", "--mode", "4", "--method", "floyd", "--working", "--aspect",
-        "fit", folder.Path("wide.png"), folder.Path("fit.png") }));
+    ExpectDone(RunTool({ "-q", "--mode", "4", "--method", "floyd", "--working", "--aspect", "fit",
+        folder.Path("wide.png"), folder.Path("fit.png") }));
     ExpectDone(RunTool({ "-q", "--mode", "4", "--method", "floyd", "--aspect", "fit",
         folder.Path("wide.png"), folder.Path("display.png") }));
     // 16:9 in the 4:3 screen: the picture takes 3/4 of the height, 180 of the 240 lines, and a
@@ -114,8 +115,8 @@ TEST(PictureShape, FillCropsBothSidesAndStretchKeepsThem)
     WritePng(folder.Path("in.png"), in);
     for (const char* aspect : { "fill", "stretch" }) {
         const std::string out = folder.Path(std::string(aspect) + ".png");
-        ExpectDone(RunTool({ "-q", "--mode", "4", "--method", "treshold", "--working",
-            "--aspect", aspect, folder.Path("in.png"), out }));
+        ExpectDone(RunTool({ "-q", "--mode", "4", "--method", "treshold", "--working", "--aspect",
+            aspect, folder.Path("in.png"), out }));
         const Surface s = DecodeAllFrames(out).at(0);
         EXPECT_EQ(BlackRows(s), 0) << aspect;
         const bool red = s.At(0, 120) == 0xFF0000u && s.At(255, 120) == 0xFF0000u;
@@ -153,7 +154,8 @@ TEST(PictureShape, WrongSettingsAreRefusedByName)
             "--gamma takes a number from 0.2 to 5 (1 changes nothing), got '0'" },
         { { "--gamma", "nan", "a.png", "b.png" },
             "--gamma takes a number from 0.2 to 5 (1 changes nothing), got 'nan'" },
-        { { "--aspect", "wide", "a.png", "b.png" }, "--aspect takes stretch, fit or fill, got 'wide'" },
+        { { "--aspect", "wide", "a.png", "b.png" },
+            "--aspect takes stretch, fit or fill, got 'wide'" },
         { { "--aspect", "fit", "--keep-size", "a.png", "b.png" },
             "--keep-size takes each picture at its own size, so there is no screen for --aspect "
             "to shape it into; leave one of them out" },
@@ -163,8 +165,8 @@ TEST(PictureShape, WrongSettingsAreRefusedByName)
         EXPECT_EQ(status, kExitUsage) << c.message;
         EXPECT_EQ(message, c.message);
     }
-    const Options o = ParseOptions(std::vector<std::string> { "--brightness", "-20", "--gamma",
-        "2.2", "--aspect", "FIT", "a.png", "b.png" });
+    const Options o = ParseOptions(std::vector<std::string> {
+        "--brightness", "-20", "--gamma", "2.2", "--aspect", "FIT", "a.png", "b.png" });
     EXPECT_EQ(o.adjustments, (PictureAdjustments { -20, 0, 0, 2.2 }));
     EXPECT_EQ(o.aspect, Aspect::Fit);
 }

@@ -29,27 +29,36 @@ namespace {
     TEST(PictureAdjust, HandWorkedChannels)
     {
         // Brightness 50 adds 1.28 · 50 = 64, clamped at 255.
-        EXPECT_EQ(Adjusted(platform::Rgb(100, 250, 0), { 50, 0, 0, 1.0 }), platform::Rgb(164, 255, 64));
+        EXPECT_EQ(
+            Adjusted(platform::Rgb(100, 250, 0), { 50, 0, 0, 1.0 }), platform::Rgb(164, 255, 64));
         EXPECT_EQ(Adjusted(platform::Rgb(100, 30, 0), { -50, 0, 0, 1.0 }), platform::Rgb(36, 0, 0));
         // Contrast −100 flattens everything to mid-grey (127.5 rounds up).
-        EXPECT_EQ(Adjusted(platform::Rgb(0, 90, 255), { 0, -100, 0, 1.0 }), platform::Rgb(128, 128, 128));
+        EXPECT_EQ(
+            Adjusted(platform::Rgb(0, 90, 255), { 0, -100, 0, 1.0 }), platform::Rgb(128, 128, 128));
         // Contrast 50: slope 100 / 50.5 about 127.5: 100 → 127.5 − 27.5 · 1.980 = 73.04.
-        EXPECT_EQ(Adjusted(platform::Rgb(100, 100, 100), { 0, 50, 0, 1.0 }), platform::Rgb(73, 73, 73));
+        EXPECT_EQ(
+            Adjusted(platform::Rgb(100, 100, 100), { 0, 50, 0, 1.0 }), platform::Rgb(73, 73, 73));
         // Gamma 2: 64 → 255 · √(64 / 255) = 127.75.
-        EXPECT_EQ(Adjusted(platform::Rgb(64, 0, 255), { 0, 0, 0, 2.0 }), platform::Rgb(128, 0, 255));
+        EXPECT_EQ(
+            Adjusted(platform::Rgb(64, 0, 255), { 0, 0, 0, 2.0 }), platform::Rgb(128, 0, 255));
         // Saturation −100: red becomes its grey, 0.299 · 255 = 76.2.
-        EXPECT_EQ(Adjusted(platform::Rgb(255, 0, 0), { 0, 0, -100, 1.0 }), platform::Rgb(76, 76, 76));
+        EXPECT_EQ(
+            Adjusted(platform::Rgb(255, 0, 0), { 0, 0, -100, 1.0 }), platform::Rgb(76, 76, 76));
         // Saturation 100 doubles the distance from the grey 129.9: red 270 → 255, green 70.1.
-        EXPECT_EQ(Adjusted(platform::Rgb(200, 100, 100), { 0, 0, 100, 1.0 }), platform::Rgb(255, 70, 70));
+        EXPECT_EQ(
+            Adjusted(platform::Rgb(200, 100, 100), { 0, 0, 100, 1.0 }), platform::Rgb(255, 70, 70));
         // A grey has no colour to change.
-        EXPECT_EQ(Adjusted(platform::Rgb(90, 90, 90), { 0, 0, 100, 1.0 }), platform::Rgb(90, 90, 90));
+        EXPECT_EQ(
+            Adjusted(platform::Rgb(90, 90, 90), { 0, 0, 100, 1.0 }), platform::Rgb(90, 90, 90));
     }
 
     TEST(PictureAdjust, RangesAreNamed)
     {
         EXPECT_EQ(AdjustmentProblem({ 100, -100, 0, 5.0 }, "--"), "");
-        EXPECT_EQ(AdjustmentProblem({ 0, 140, 0, 1.0 }, "--"), "--contrast takes -100 ... 100, got 140");
-        EXPECT_EQ(AdjustmentProblem({ -101, 0, 0, 1.0 }, "--"), "--brightness takes -100 ... 100, got -101");
+        EXPECT_EQ(
+            AdjustmentProblem({ 0, 140, 0, 1.0 }, "--"), "--contrast takes -100 ... 100, got 140");
+        EXPECT_EQ(AdjustmentProblem({ -101, 0, 0, 1.0 }, "--"),
+            "--brightness takes -100 ... 100, got -101");
         EXPECT_EQ(AdjustmentProblem({ 0, 0, 0, 0.1 }, "--"), "--gamma takes 0.2 ... 5, got 0.1");
     }
 

@@ -132,8 +132,8 @@ namespace {
                     const Colour& c = palette[Nearest(palette, p[0], p[1], p[2])];
                     const int q[3] = { (p[0] - c.red) / kernel.divisor,
                         (p[1] - c.green) / kernel.divisor, (p[2] - c.blue) / kernel.divisor };
-                    m_result.At(x, y) = platform::Rgb(
-                        uint8_t(c.red), uint8_t(c.green), uint8_t(c.blue));
+                    m_result.At(x, y)
+                        = platform::Rgb(uint8_t(c.red), uint8_t(c.green), uint8_t(c.blue));
                     for (int e = 0; e < kernel.entryCount; ++e) {
                         const KernelEntry& k = kernel.entries[size_t(e)];
                         int* n = p + (k.dy * stride + k.dx) * 3;
@@ -157,7 +157,8 @@ namespace {
                 || m_method.family == MethodFamily::Halftone;
             for (int y = 0; y < picture.height; ++y)
                 for (int x = 0; x < picture.width; ++x) {
-                    const uint8_t* p = &picture.rgb[(size_t(y) * size_t(picture.width) + size_t(x)) * 3];
+                    const uint8_t* p
+                        = &picture.rgb[(size_t(y) * size_t(picture.width) + size_t(x)) * 3];
                     int v[3] = { p[0], p[1], p[2] };
                     if (screened) {
                         const int threshold = kBayer4[y & 3][x & 3] * 16 + 8;
@@ -239,8 +240,8 @@ std::vector<int> DefaultColours(const TvcMode& mode)
 {
     std::vector<int> colours;
     for (const PaletteEntry& e : mode.palette)
-        colours.push_back(int(std::find(kTvcPalette16.begin(), kTvcPalette16.end(), e)
-            - kTvcPalette16.begin()));
+        colours.push_back(
+            int(std::find(kTvcPalette16.begin(), kTvcPalette16.end(), e) - kTvcPalette16.begin()));
     return colours;
 }
 
@@ -320,8 +321,8 @@ PaletteChoice ChoosePalette(
             for (const Reduced& r : reduced)
                 score[s] += standIn.Score(r, palette);
         }
-        std::stable_sort(alive.begin(), alive.end(),
-            [&](size_t a, size_t b) { return score[a] < score[b]; });
+        std::stable_sort(
+            alive.begin(), alive.end(), [&](size_t a, size_t b) { return score[a] < score[b]; });
         if (alive.size() > round.keep)
             alive.resize(round.keep);
     }

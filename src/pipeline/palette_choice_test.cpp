@@ -50,7 +50,8 @@ namespace {
         return s;
     }
 
-    double BruteForceBest(const TvcMode& mode, int method, std::span<const platform::Surface> pictures)
+    double BruteForceBest(
+        const TvcMode& mode, int method, std::span<const platform::Surface> pictures)
     {
         double best = 1e9;
         for (const std::vector<int>& set : CandidateSets(mode))

@@ -95,7 +95,8 @@ QDialog* PictureMenu::AdjustDialog()
             m_reconvert();
         });
     }
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Reset | QDialogButtonBox::Close, m_dialog);
+    auto* buttons
+        = new QDialogButtonBox(QDialogButtonBox::Reset | QDialogButtonBox::Close, m_dialog);
     connect(buttons->button(QDialogButtonBox::Reset), &QPushButton::clicked, this,
         [this] { SetAdjustments({}); });
     connect(buttons, &QDialogButtonBox::rejected, m_dialog, &QDialog::hide);
@@ -199,7 +200,8 @@ QStringList PictureMenu::CommandLineOptions() const
 {
     QStringList words;
     if (m_bestPalette && m_bestPalette->isChecked())
-        words << "--palette" << "best";
+        words << "--palette"
+              << "best";
     const PictureAdjustments& a = m_adjustments;
     if (a.brightness != 0)
         words << "--brightness" << QString::number(a.brightness);

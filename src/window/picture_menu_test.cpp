@@ -82,8 +82,10 @@ TEST_F(PictureMenuTest, BestPaletteColoursThePictureAndTheSwatches)
     }
     for (int i = 0; i < 4; ++i) {
         const PaletteEntry& e = palette[size_t(i)];
-        EXPECT_EQ(form->Label2(i)->palette().color(QPalette::Window), QColor(e.Red, e.Green, e.Blue));
-        EXPECT_THAT(form->Label2(i)->toolTip().toStdString(), HasSubstr("register " + std::to_string(i)));
+        EXPECT_EQ(
+            form->Label2(i)->palette().color(QPalette::Window), QColor(e.Red, e.Green, e.Blue));
+        EXPECT_THAT(
+            form->Label2(i)->toolTip().toStdString(), HasSubstr("register " + std::to_string(i)));
     }
     // Video memory holds the chosen registers' numbers: saved without complaint.
     QTemporaryDir folder;
@@ -138,7 +140,8 @@ TEST_F(PictureMenuTest, TheCopiedCommandLineCarriesTheChoices)
     ASSERT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
     const QStringList written = QDir(folder.path()).entryList({ "*.png" });
     ASSERT_EQ(written.size(), 1);
-    const QImage picture = QImage(folder.filePath(written[0])).convertToFormat(QImage::Format_RGB32);
+    const QImage picture
+        = QImage(folder.filePath(written[0])).convertToFormat(QImage::Format_RGB32);
     const platform::Surface shown = form->Pic3().Snapshot();
     ASSERT_EQ(picture.width(), shown.width);
     int differing = 0;
