@@ -261,8 +261,8 @@ namespace {
                         }
                         Slot& slot = slotOf(ordinal);
                         StartAtFrame(context, ordinal, workingWidth, workingHeight);
-                        slot.timing = ConvertSlot(context, history, options, plan, options.method, slot.index,
-                            slot.Frame(options.size), slot.pictures, &slot.difference);
+                        slot.timing = ConvertSlot(context, history, options, plan, options.method,
+                            slot.index, slot.Frame(options.size), slot.pictures, &slot.difference);
                         std::lock_guard guard(lock);
                         slot.state = Slot::State::Converted;
                         changed.notify_all();

@@ -318,20 +318,22 @@ Options ParseOptions(std::span<const std::string> args)
                 throw UsageError(name + " is given twice");
             const auto level = ParseSigned(v);
             if (!level || *level < -100 || *level > 100)
-                throw UsageError(name + " takes a whole number from -100 to 100 (0 changes "
-                                        "nothing), got '" + v + "'");
-            (name == "--brightness" ? options.adjustments.brightness
-                    : name == "--contrast" ? options.adjustments.contrast
-                                           : options.adjustments.saturation)
-                = *level;
+                throw UsageError(name
+                    + " takes a whole number from -100 to 100 (0 changes nothing), got '" + v
+                    + "'");
+            PictureAdjustments& a = options.adjustments;
+            int& setting = name == "--brightness" ? a.brightness
+                : name == "--contrast"            ? a.contrast
+                                                  : a.saturation;
+            setting = *level;
         } else if (name == "--gamma") {
             const std::string v = value();
             if (!sawAdjustment.insert(name).second)
                 throw UsageError(name + " is given twice");
             const auto gamma = ParseDecimal(v);
             if (!gamma || *gamma < 0.2 || *gamma > 5.0)
-                throw UsageError("--gamma takes a number from 0.2 to 5 (1 changes nothing), got '"
-                    + v + "'");
+                throw UsageError(
+                    "--gamma takes a number from 0.2 to 5 (1 changes nothing), got '" + v + "'");
             options.adjustments.gamma = *gamma;
         } else if (name == "--aspect") {
             const std::string v = value();

@@ -46,8 +46,9 @@ void PackVram(const platform::Surface& picture, const TvcMode& mode, std::vector
     if (palette.empty())
         palette = mode.palette;
     if (palette.size() != mode.palette.size())
-        throw std::invalid_argument(mode.QuotedCaption() + " has " + std::to_string(mode.palette.size())
-            + " palette registers, not " + std::to_string(palette.size()));
+        throw std::invalid_argument(mode.QuotedCaption() + " has "
+            + std::to_string(mode.palette.size()) + " palette registers, not "
+            + std::to_string(palette.size()));
     const int width = mode.workingWidth;
     if (picture.width != width || picture.height != int(kVramLines))
         throw std::invalid_argument("the TVC video memory of " + mode.QuotedCaption() + " holds "

@@ -34,8 +34,7 @@ QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIn
     const QString& input, const QString& output, const QStringList& options)
 {
     const QStringList words = QStringList { program, "--mode", QString::number(mode.number),
-                                  "--method", CommandLineMethodName(methodIndex), "--frames",
-                                  QString::number(frame) }
+        "--method", CommandLineMethodName(methodIndex), "--frames", QString::number(frame) }
         + options + QStringList { input, output };
     QStringList quoted;
     for (const QString& word : words)

@@ -180,7 +180,8 @@ void Form1::HScroll1_Change()
             // Another palette's pattern is no pattern to keep to.
             if (steady && m_pictureMenu && m_pictureMenu->PaletteChanged())
                 ProgramSteadyHistory().Forget();
-            ConvertToWorking(m_modules, mode, CheckedMethod(), &host, WorkingPicture(mode), options);
+            ConvertToWorking(
+                m_modules, mode, CheckedMethod(), &host, WorkingPicture(mode), options);
             if (options.palette)
                 m_pictureMenu->ShowRegisters(mode);
         }
