@@ -97,11 +97,19 @@ void Form1::CreateContextMenu()
     open->setShortcutContext(Qt::WindowShortcut);
     addAction(open); // Ctrl+O works without the menu open
     connect(open, &QAction::triggered, this, [this] { RunEvent([this] { OpenVideo_Click(); }); });
+    QAction* playPause = add(MenuItem::PlayPause, "Play / pause", false);
+    playPause->setShortcut(Qt::Key_Space);
+    playPause->setShortcutContext(Qt::WindowShortcut);
+    addAction(playPause); // Space works without the menu open
+    connect(playPause, &QAction::triggered, this,
+        [this] { RunEvent([this] { PlayPause_Click(); }); });
     m_menu->addSeparator();
 
     QAction* realTime = add(MenuItem::RealTime, "Step at the video's own frame rate", true);
     connect(realTime, &QAction::toggled, this, [this] { m_lastAdvance.reset(); });
     add(MenuItem::Loop, "Loop at the end of the video", true);
+    QAction* fit = add(MenuItem::FitScrollBar, "Scroll bar fits the video", true);
+    connect(fit, &QAction::toggled, this, [this] { RunEvent([this] { ApplyScrollRange(); }); });
     QAction* showTime = add(MenuItem::ShowTime, "Show conversion time", true);
     connect(showTime, &QAction::toggled, this, [this](bool on) { ShowTime(on); });
     // Read by HScroll1_Change at each frame; switching it changes nothing until the next one.
@@ -144,6 +152,9 @@ void Form1::ShowTime(bool on)
     m_text2->setReadOnly(true);
     m_text2->setVisible(on);
     m_timeUnit->setVisible(on);
+    m_frameLine->setVisible(on);
+    if (on)
+        UpdateFrameLine();
 }
 
 void Form1::OpenFile(const QString& path)
