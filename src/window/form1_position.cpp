@@ -108,11 +108,10 @@ void Form1::UpdateFrameLine()
         return;
     }
     const int64_t frame = player->Position();
-    m_frameLine->setText(QString("frame %1 of %2 · %3 · %4")
-                             .arg(QString::number(frame), QString::number(player->Length()),
-                                 VideoTime(frame, player->RateNumerator(),
-                                     player->RateDenominator()),
-                                 ms));
+    m_frameLine->setText(
+        QString("frame %1 of %2 · %3 · %4")
+            .arg(QString::number(frame), QString::number(player->Length()),
+                VideoTime(frame, player->RateNumerator(), player->RateDenominator()), ms));
 }
 
 void Form1::OpenLocalFile(const std::string& path)

@@ -1,0 +1,290 @@
+// Knowing where one is and moving through the video: play / pause on the open video, the frame
+// line, the scroll bar fitted to the video, stills converted once, files with unusual names.
+#include "form1.h"
+#include "layout.h"
+#include "testing/form_test_support.h"
+
+#include "platform/counter.h"
+#include "video/mci.h"
+#include "video/testing/mci_recorder.h"
+#include "video/testing/test_videos.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+using namespace pelorin;
+using namespace pelorin::window;
+using ::testing::HasSubstr;
+
+namespace {
+
+std::string Answer(int operation)
+{
+    const std::string answer = MciCommand(operation);
+    return answer.substr(0, answer.find('\0'));
+}
+
+QString SamplePath() { return QCoreApplication::applicationDirPath() + "/tom.avi"; }
+
+// Counts the frame conversions: each starts the stopwatch once.
+class CountingModules : public FormModules {
+public:
+    int conversions = 0;
+    void StopwatchStart() override
+    {
+        ++conversions;
+        FormModules::StopwatchStart();
+    }
+};
+
+class FormPositionTest : public ::testing::Test {
+protected:
+    FormPositionTest() { Create({}); }
+    ~FormPositionTest() override
+    {
+        form.reset();
+        MciCommand(15);
+        platform::ResetCounterSource();
+    }
+
+    void Create(const QString& programFolder)
+    {
+        form.reset();
+        form = std::make_unique<Form1>(watch.Environment(&modules, programFolder));
+        form->Timer1()->stop(); // the tests tick by hand
+        form->Form_Load();
+    }
+
+    void Press(QWidget* target, int key)
+    {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &press);
+    }
+
+    CountingModules modules;
+    FormWatch watch;
+    std::unique_ptr<Form1> form;
+};
+
+// ---- play / pause ----
+
+TEST_F(FormPositionTest, PlayPauseResumesTheOpenVideoNotTheSample)
+{
+    QTemporaryDir folder;
+    const QString mine = folder.filePath("mine.avi");
+    ASSERT_TRUE(QFile::copy(SamplePath(), mine));
+    form->OpenDroppedFile(mine);
+    form->Timer1_Timer();
+    form->Timer1_Timer();
+    form->Command2_Click();
+    ASSERT_EQ(form->Check1()->checkState(), Qt::Unchecked);
+    EXPECT_EQ(form->MenuAction(MenuItem::PlayPause)->shortcut(), QKeySequence(Qt::Key_Space));
+
+    MciRecorder sent;
+    form->MenuAction(MenuItem::PlayPause)->trigger();
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
+    form->Timer1_Timer();
+    EXPECT_EQ(Answer(13), "3") << "stepping goes on in the open video";
+    for (const std::string& command : sent.Sent())
+        EXPECT_FALSE(command.starts_with("open")) << command;
+    // Pressed again, it pauses: ticks leave the frame alone.
+    form->MenuAction(MenuItem::PlayPause)->trigger();
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
+    form->Timer1_Timer();
+    EXPECT_EQ(form->HScroll1()->value(), 3);
+    EXPECT_TRUE(watch.messages.empty());
+
+    // "Play AVI" still opens the sample.
+    form->Command3_Click();
+    EXPECT_THAT(sent.Sent().back(), HasSubstr("status video1 mode"));
+    EXPECT_THAT(
+        sent.Sent()[sent.Sent().size() - 4], HasSubstr(ShortPathName(SamplePath().toStdString())));
+}
+
+TEST_F(FormPositionTest, PlayPauseWithNothingOpenOpensTheSample)
+{
+    MciRecorder sent;
+    form->MenuAction(MenuItem::PlayPause)->trigger();
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
+    EXPECT_EQ(Answer(12), "stopped");
+    ASSERT_GE(sent.Sent().size(), 2u);
+    EXPECT_THAT(sent.Sent()[1], HasSubstr(ShortPathName(SamplePath().toStdString())));
+}
+
+// ---- the frame line ----
+
+TEST_F(FormPositionTest, TheFrameLineGivesFrameLengthTimeAndTheStopwatchsReading)
+{
+    EXPECT_FALSE(form->FrameLine()->isVisibleTo(form.get()));
+    form->Command3_Click();
+    form->Command2_Click();
+    form->MenuAction(MenuItem::ShowTime)->setChecked(true);
+    EXPECT_TRUE(form->FrameLine()->isVisibleTo(form.get()));
+
+    // A counter of microseconds that moves on by 1,249 at each reading: the stopwatch's start
+    // and stop readings lie 1.249 ms apart, Text2's whole milliseconds are 1.
+    int64_t now = 0;
+    platform::SetCounterSource([&] { return now += 1'249; }, 1'000'000);
+    // tom.avi: 500 frames at 25 a second. Frame 123 starts at 4.92 s.
+    form->SetHScroll1Value(123);
+    EXPECT_EQ(form->Text2()->text(), "1");
+    EXPECT_EQ(form->FrameLine()->text(), "frame 123 of 500 · 00:04.9 · 1.25 ms");
+    // Frame 499 starts at 19.96 s: tenths are cut, the time never runs ahead of the frame.
+    form->SetHScroll1Value(499);
+    EXPECT_EQ(form->FrameLine()->text(), "frame 499 of 500 · 00:19.9 · 1.25 ms");
+    // Past the end the video shows its last frame, and the line says so.
+    form->SetHScroll1Value(2000);
+    EXPECT_THAT(form->FrameLine()->text().toStdString(), HasSubstr("frame 499 of 500"));
+}
+
+TEST_F(FormPositionTest, TheFrameLineCoversNoControlThatShows)
+{
+    const QRect line = form->FrameLine()->geometry();
+    EXPECT_EQ(line.top(), 504);
+    EXPECT_GT(line.left(), form->TimeUnit()->geometry().right());
+    EXPECT_GE(line.width(), 200);
+    for (const ControlLayout& row : FormLayout()) {
+        // Hidden controls that nothing shows (Check1, Command1, File1, Text1) may lie under it.
+        const bool shows
+            = row.visibleAtStart || row.kind == ControlKind::PictureBox || row.control == "Text2";
+        if (!shows || !row.container.empty())
+            continue;
+        EXPECT_FALSE(line.intersects(QRect(row.left, row.top, row.width, row.height)))
+            << row.control;
+    }
+    EXPECT_FALSE(line.intersects(form->TimeUnit()->geometry()));
+}
+
+// ---- the fitted scroll bar ----
+
+TEST_F(FormPositionTest, AFittedBarRunsOverTheVideoAndSteppingEndsAtItsLastFrame)
+{
+    form->MenuAction(MenuItem::FitScrollBar)->setChecked(true);
+    EXPECT_EQ(form->HScroll1()->maximum(), kScrollMaximum) << "no video: the bar as always";
+    form->Command3_Click();
+    EXPECT_EQ(form->HScroll1()->minimum(), 0);
+    EXPECT_EQ(form->HScroll1()->maximum(), 499);
+    EXPECT_EQ(form->HScroll1()->pageStep(), 50);
+
+    Press(form->HScroll1(), Qt::Key_End);
+    EXPECT_EQ(form->HScroll1()->value(), 499);
+    EXPECT_EQ(Answer(13), "499");
+    Press(form->HScroll1(), Qt::Key_Home);
+    for (int page = 1; page <= 10; ++page)
+        Press(form->HScroll1(), Qt::Key_PageDown);
+    EXPECT_EQ(form->HScroll1()->value(), 499) << "ten pages cross the video";
+
+    form->SetHScroll1Value(497);
+    form->Timer1_Timer();
+    form->Timer1_Timer();
+    EXPECT_EQ(Answer(13), "499");
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
+    const int before = modules.conversions;
+    form->Timer1_Timer();
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked) << "stepping ends with the video";
+    EXPECT_EQ(form->HScroll1()->value(), 499);
+    EXPECT_EQ(modules.conversions, before);
+
+    // Looping goes round instead.
+    form->MenuAction(MenuItem::Loop)->setChecked(true);
+    form->MenuAction(MenuItem::PlayPause)->trigger(); // at the end: round to frame 0 first
+    EXPECT_EQ(form->HScroll1()->value(), 0);
+    form->SetHScroll1Value(499);
+    form->Timer1_Timer();
+    EXPECT_EQ(form->HScroll1()->value(), 1);
+    EXPECT_TRUE(watch.messages.empty());
+}
+
+TEST_F(FormPositionTest, FittingCutsAPositionPastTheEndAndUnfittingGivesTheBarBack)
+{
+    form->Command3_Click();
+    form->Command2_Click();
+    form->SetHScroll1Value(3000);
+    form->MenuAction(MenuItem::FitScrollBar)->setChecked(true);
+    EXPECT_EQ(form->HScroll1()->maximum(), 499);
+    EXPECT_EQ(form->HScroll1()->value(), 499);
+    EXPECT_EQ(Answer(13), "499");
+    form->MenuAction(MenuItem::FitScrollBar)->setChecked(false);
+    EXPECT_EQ(form->HScroll1()->maximum(), kScrollMaximum);
+    EXPECT_EQ(form->HScroll1()->pageStep(), kScrollPageStep);
+    EXPECT_EQ(form->HScroll1()->value(), 499);
+    EXPECT_FALSE(form->Ended());
+}
+
+// ---- stills and one-frame inputs ----
+
+TEST_F(FormPositionTest, AStillPictureIsConvertedOnceAndSteppingStops)
+{
+    const std::string still = video::test::MadeVideo(
+        "position_still.png", { "-f", "lavfi", "-i", "testsrc2=size=64x48", "-frames:v", "1" });
+    ASSERT_FALSE(still.empty());
+    form->SetHScroll1Value(40);
+    form->OpenDroppedFile(QString::fromStdString(still));
+    ASSERT_EQ(form->Check1()->checkState(), Qt::Checked);
+    const int before = modules.conversions;
+    for (int tick = 0; tick < 5; ++tick)
+        form->Timer1_Timer();
+    EXPECT_EQ(modules.conversions, before + 1);
+    EXPECT_EQ(form->HScroll1()->value(), 0) << "the thumb shows the one frame there is";
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
+    EXPECT_TRUE(watch.messages.empty());
+}
+
+TEST_F(FormPositionTest, AOneFrameVideoDoesNotRunOnWhenLooping)
+{
+    const std::string clip = video::test::MadeVideo("position_one_frame.avi",
+        { "-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v", "1", "-c:v", "ffv1" });
+    ASSERT_FALSE(clip.empty());
+    form->MenuAction(MenuItem::Loop)->setChecked(true);
+    form->OpenDroppedFile(QString::fromStdString(clip));
+    ASSERT_EQ(Answer(11), "1");
+    for (int tick = 0; tick < 5; ++tick)
+        form->Timer1_Timer();
+    EXPECT_EQ(form->HScroll1()->value(), 0);
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
+}
+
+// ---- names ----
+
+// Names the file system holds but a trimmed or re-encoded string would lose: a trailing blank,
+// a trailing tab, a byte that is not UTF-8, a leading blank.
+TEST_F(FormPositionTest, FilesWithUnusualNamesOpenByTheirBytes)
+{
+    QTemporaryDir folder;
+    const std::string base = QFile::encodeName(folder.path()).toStdString() + "/";
+    for (const std::string& name : { std::string("clip.avi "), std::string("clip.avi\t"),
+             std::string("clip\xff\xfe.avi"), std::string(" clip.avi") }) {
+        SCOPED_TRACE(name);
+        const std::string path = base + name;
+        std::filesystem::copy_file(SamplePath().toStdString(), path);
+        form->Command2_Click();
+        form->OpenLocalFile(path);
+        EXPECT_TRUE(watch.messages.empty())
+            << (watch.messages.empty() ? "" : watch.messages[0].text.toStdString());
+        watch.messages.clear();
+        EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
+        EXPECT_EQ(Answer(12), "stopped");
+        EXPECT_EQ(Answer(11), "500");
+    }
+    // Dropped names arrive as text; the blank at the end stays.
+    form->Command2_Click();
+    form->OpenDroppedFile(folder.filePath("clip.avi "));
+    EXPECT_TRUE(watch.messages.empty());
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
+}
+
+} // namespace
