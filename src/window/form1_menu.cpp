@@ -33,16 +33,33 @@ namespace pelorin::window {
 
 namespace {
     // The save dialog's file types, in SavedPicture order, and the extension each adds to a name
-    // given without one. Two of them are PNG, so the type, not the name, says what is saved.
+    // given without one. Two of them are PNG: for those the type says which picture is saved.
+    // A name typed with an extension of another row's type is saved as that type (the first row
+    // of it), as pelorin-convert decides by the name, so no file is ever written under an
+    // extension that belongs to another type.
     struct SaveType {
         const char* filter;
         const char* extension;
+        SavedPicture kind;
     };
     constexpr SaveType kSaveTypes[] = {
-        { "Display picture as shown, 512 × 480 (*.png)", "png" },
-        { "Working picture at TVC resolution (*.png)", "png" },
-        { "TVC video memory (*.vram)", "vram" },
+        { "Display picture as shown, 512 × 480 (*.png)", "png", SavedPicture::Display },
+        { "Working picture at TVC resolution (*.png)", "png", SavedPicture::Working },
+        { "TVC video memory (*.vram)", "vram", SavedPicture::Vram },
     };
+
+    // What a file named `path` is saved as when the dialog's type chose `chosen`.
+    SavedPicture KindForName(const QString& path, SavedPicture chosen)
+    {
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        for (const SaveType& type : kSaveTypes)
+            if (type.kind == chosen && suffix == type.extension)
+                return chosen;
+        for (const SaveType& type : kSaveTypes)
+            if (suffix == type.extension)
+                return type.kind;
+        return chosen; // an extension of no known type: the dialog's type decides
+    }
 
     // The row of the mode that Option2(option2Index) chooses; null when none does (-1: no
     // Option2 is set).
@@ -77,7 +94,7 @@ SaveChoice Form1::AskWhereToSave(const QString& suggestedPath)
     // A platform's own dialog may hand back the name as typed.
     if (QFileInfo(path).suffix().isEmpty())
         path += QString(".") + kSaveTypes[type].extension;
-    return SaveChoice { path, SavedPicture(type) };
+    return SaveChoice { path, kSaveTypes[type].kind };
 }
 
 // ---- the context menu ----
@@ -217,9 +234,10 @@ void Form1::SavePicture_Click()
             : QString("pelorin-g%1-%2")
                   .arg(QString::number(mode->number),
                       CommandLineMethodName(m_option1Group->checkedId())));
-    const SaveChoice choice = m_environment.chooseSaveFile(suggested);
+    SaveChoice choice = m_environment.chooseSaveFile(suggested);
     if (choice.path.isEmpty())
         return;
+    choice.kind = KindForName(choice.path, choice.kind);
     const auto refuse = [&](const QString& reason) {
         m_environment.showMessage(
             MessageKind::Warning, QString("Cannot save \"%1\": %2").arg(choice.path, reason));

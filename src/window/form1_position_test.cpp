@@ -258,6 +258,49 @@ TEST_F(FormPositionTest, AOneFrameVideoDoesNotRunOnWhenLooping)
     EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
 }
 
+// ---- saving ----
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A typed extension that names a known type wins over the dialog's type: never a PNG under
+// .vram, never video memory under .png.
+TEST_F(FormPositionTest, ATypedExtensionDecidesWhatIsSaved)
+{
+    QTemporaryDir folder;
+    FormWatch saving;
+    SaveChoice answer;
+    FormEnvironment environment = saving.Environment(&modules);
+    environment.chooseSaveFile = [&](const QString&) { return answer; };
+    form = std::make_unique<Form1>(environment);
+    form->Timer1()->stop();
+    form->Form_Load();
+    form->Command3_Click();
+    form->Command2_Click();
+    form->SetHScroll1Value(60);
+    const auto save = [&](const QString& name, SavedPicture kind) {
+        answer = { folder.filePath(name), kind };
+        form->MenuAction(MenuItem::SavePicture)->trigger();
+        return FileBytes(answer.path);
+    };
+    const QByteArray vram = save("chosen.vram", SavedPicture::Vram);
+    ASSERT_EQ(vram.size(), 15360);
+    const QByteArray display = save("chosen.png", SavedPicture::Display);
+    const QByteArray working = save("working.png", SavedPicture::Working);
+    ASSERT_TRUE(display.startsWith("\x89PNG"));
+
+    EXPECT_EQ(save("typed.vram", SavedPicture::Display), vram);
+    EXPECT_EQ(save("TYPED.VRAM", SavedPicture::Working), vram);
+    EXPECT_EQ(save("typed.png", SavedPicture::Vram), display);
+    // Both PNG types keep their choice under .png; an unknown extension leaves it to the type.
+    EXPECT_EQ(save("kept.png", SavedPicture::Working), working);
+    EXPECT_EQ(save("other.img", SavedPicture::Vram), vram);
+    EXPECT_TRUE(saving.messages.empty());
+}
+
 // ---- names ----
 
 // Names the file system holds but a trimmed or re-encoded string would lose: a trailing blank,
