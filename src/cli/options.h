@@ -27,7 +27,19 @@ struct NumberedName {
 struct FrameRange {
     int64_t first = 0;
     std::optional<int64_t> last; // inclusive; empty: to the last frame
+    // Given as times instead: microseconds from the start of the video, each end standing for
+    // the frame on show at that time; first and last are worked out once the frame rate is
+    // known (ResolveFrameTimes).
+    bool byTime = false;
+    int64_t firstMicroseconds = 0;
+    std::optional<int64_t> lastMicroseconds;
+    std::string given; // the value as written, to echo it
 };
+
+// The frames of a range given by times, for a video of `rateNum` / `rateDen` frames a second:
+// the frame on show at a time t is the last one that starts at or before it, floor(t · rate).
+// A range of frames comes back as it is.
+FrameRange ResolveFrameTimes(const FrameRange& range, int rateNum, int rateDen);
 
 struct Options {
     bool help = false;
@@ -40,6 +52,7 @@ struct Options {
     bool quiet = false;
     int threads = 0; // frames converted at once; 0: one per core
     bool steady = false; // steady dithering: each frame keeps to the previous frame's pattern
+    bool lastOnly = false; // every frame of the range is converted, only the last one written
     std::string input;
     std::string output;
     OutputKind outputKind = OutputKind::Picture;

@@ -164,6 +164,7 @@ void Form1::HScroll1_Change()
     m_modules.MciCommand(MciOperation::SeekTo, {}, nullptr, MciValue(int64_t(m_hscroll1->value())));
     m_modules.StopwatchStart();
     const bool steady = MenuAction(MenuItem::Steady)->isChecked();
+    m_steadyStart.reset();
     for (const TvcMode& mode : TvcModes()) {
         const ModeControls& controls = ControlsOfMode(mode.number);
         if (m_option2[size_t(controls.option2Index)]->isChecked()) {
@@ -173,6 +174,10 @@ void Form1::HScroll1_Change()
             ConvertToWorking(m_modules, mode, CheckedMethod(), m_pic1.get(), WorkingPicture(mode),
                 { steady ? &ProgramSteadyHistory() : nullptr, int64_t(m_hscroll1->value()),
                     controls.paletteBeforeCapture });
+            if (steady) {
+                m_steadyStart = ProgramSteadyHistory().SequenceStart();
+                m_steadyLast = m_hscroll1->value();
+            }
         }
     }
     m_text2->setText(QString::number(m_modules.StopwatchElapsedMs()));

@@ -248,6 +248,10 @@ private:
     std::optional<std::chrono::nanoseconds> m_frameDuration; // zero: the rate is unknown
     std::optional<int64_t> m_videoLength; // frames; zero: unknown
     std::optional<std::chrono::steady_clock::time_point> m_lastAdvance;
+    // When the picture shown was converted with steady dithering: the scroll bar positions its
+    // unbroken steady sequence ran over, first and last; empty for a plain conversion.
+    std::optional<int64_t> m_steadyStart;
+    int64_t m_steadyLast = 0;
 
     std::unique_ptr<platform::PictureBox> m_pic1, m_pic2, m_pic3, m_pic4, m_tvc2, m_tvc4, m_tvc16;
     std::array<PictureView*, 7> m_views {};

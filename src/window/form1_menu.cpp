@@ -292,7 +292,19 @@ QString Form1::CommandLineForCurrentFrame()
     const QString besideUs
         = QDir(QString::fromStdString(ProgramFolder())).filePath("pelorin-convert");
     const QString program = QFileInfo(besideUs).isExecutable() ? besideUs : "pelorin-convert";
-    return ConvertCommand(program, *mode, m_option1Group->checkedId(), *frame, input, output);
+    std::optional<int64_t> steadyFrom;
+    if (m_steadyStart) {
+        // The shown picture is the end of a steady sequence: the tool steps through it too.
+        steadyFrom = std::min(*m_steadyStart, *frame);
+        if (m_steadyLast != *frame)
+            m_environment.showMessage(MessageKind::Warning,
+                QString("Steady dithering has run on past the video's end (to frame %1 of the "
+                        "scroll bar) over its last frame %2; the copied command gives frame %2 "
+                        "as it was first reached, which may differ from the picture shown.")
+                    .arg(QString::number(m_steadyLast), QString::number(*frame)));
+    }
+    return ConvertCommand(
+        program, *mode, m_option1Group->checkedId(), *frame, input, output, steadyFrom);
 }
 
 } // namespace pelorin::window

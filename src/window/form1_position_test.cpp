@@ -11,6 +11,12 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QRadioButton>
 #include <QCoreApplication>
 #include <QFile>
 #include <QKeyEvent>
@@ -40,6 +46,12 @@ std::string Answer(int operation)
 
 QString SamplePath() { return QCoreApplication::applicationDirPath() + "/tom.avi"; }
 
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // Counts the frame conversions: each starts the stopwatch once.
 class CountingModules : public FormModules {
 public:
@@ -64,7 +76,9 @@ protected:
     void Create(const QString& programFolder)
     {
         form.reset();
-        form = std::make_unique<Form1>(watch.Environment(&modules, programFolder));
+        FormEnvironment environment = watch.Environment(&modules, programFolder);
+        environment.chooseSaveFile = [this](const QString&) { return saveChoice; };
+        form = std::make_unique<Form1>(environment);
         form->Timer1()->stop(); // the tests tick by hand
         form->Form_Load();
     }
@@ -76,6 +90,7 @@ protected:
     }
 
     CountingModules modules;
+    SaveChoice saveChoice; // what the save dialog answers
     FormWatch watch;
     std::unique_ptr<Form1> form;
 };
@@ -260,31 +275,18 @@ TEST_F(FormPositionTest, AOneFrameVideoDoesNotRunOnWhenLooping)
 
 // ---- saving ----
 
-QByteArray FileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A typed extension that names a known type wins over the dialog's type: never a PNG under
 // .vram, never video memory under .png.
 TEST_F(FormPositionTest, ATypedExtensionDecidesWhatIsSaved)
 {
     QTemporaryDir folder;
-    FormWatch saving;
-    SaveChoice answer;
-    FormEnvironment environment = saving.Environment(&modules);
-    environment.chooseSaveFile = [&](const QString&) { return answer; };
-    form = std::make_unique<Form1>(environment);
-    form->Timer1()->stop();
-    form->Form_Load();
     form->Command3_Click();
     form->Command2_Click();
     form->SetHScroll1Value(60);
     const auto save = [&](const QString& name, SavedPicture kind) {
-        answer = { folder.filePath(name), kind };
+        saveChoice = { folder.filePath(name), kind };
         form->MenuAction(MenuItem::SavePicture)->trigger();
-        return FileBytes(answer.path);
+        return FileBytes(saveChoice.path);
     };
     const QByteArray vram = save("chosen.vram", SavedPicture::Vram);
     ASSERT_EQ(vram.size(), 15360);
@@ -298,7 +300,109 @@ TEST_F(FormPositionTest, ATypedExtensionDecidesWhatIsSaved)
     // Both PNG types keep their choice under .png; an unknown extension leaves it to the type.
     EXPECT_EQ(save("kept.png", SavedPicture::Working), working);
     EXPECT_EQ(save("other.img", SavedPicture::Vram), vram);
-    EXPECT_TRUE(saving.messages.empty());
+    EXPECT_TRUE(watch.messages.empty());
+}
+
+// ---- the copied command with steady dithering ----
+
+
+// Runs `command` in a shell in `folder` and returns the one PNG it wrote, as 32-bit pixels.
+QImage RunForPicture(const QString& command, const QString& folder)
+{
+    QProcess shell;
+    shell.setWorkingDirectory(folder);
+    shell.start("/bin/sh", { "-c", command });
+    if (!shell.waitForFinished(120'000) || shell.exitCode() != 0) {
+        ADD_FAILURE() << command.toStdString() << "\n"
+                      << shell.readAllStandardError().toStdString();
+        return {};
+    }
+    const QStringList written = QDir(folder).entryList({ "*.png" });
+    if (written.size() != 1) {
+        ADD_FAILURE() << command.toStdString() << " wrote " << written.size() << " PNGs";
+        return {};
+    }
+    return QImage(QDir(folder).filePath(written[0])).convertToFormat(QImage::Format_RGB32);
+}
+
+int DifferingPixels(const QImage& picture, const platform::Surface& shown)
+{
+    if (picture.width() != shown.width || picture.height() != shown.height)
+        return -1;
+    int differing = 0;
+    for (int y = 0; y < shown.height; ++y)
+        for (int x = 0; x < shown.width; ++x)
+            differing += (picture.pixel(x, y) & 0xFFFFFFu) != (shown.At(x, y) & 0xFFFFFFu);
+    return differing;
+}
+
+// With steady dithering the shown picture depends on the frames stepped through before it; the
+// copied command steps through them too and writes exactly the picture shown, and so does
+// "Save picture…".
+TEST_F(FormPositionTest, WithSteadyDitheringTheCopiedCommandGivesTheShownPicture)
+{
+    form->Command3_Click();
+    form->Command2_Click();
+    form->Option2(1)->click(); // Graphics 4
+    form->Option1(2)->click(); // Floyd
+    form->MenuAction(MenuItem::Steady)->setChecked(true);
+    form->SetHScroll1Value(100);
+    form->Check1()->setCheckState(Qt::Checked);
+    for (int tick = 0; tick < 12; ++tick)
+        form->Timer1_Timer();
+    form->Command2_Click();
+    ASSERT_EQ(Answer(13), "112");
+
+    form->MenuAction(MenuItem::CopyCommandLine)->trigger();
+    const QString command = QGuiApplication::clipboard()->text();
+    EXPECT_THAT(command.toStdString(),
+        HasSubstr("--mode 4 --method floyd --steady --frames 100:112 --last "));
+    ASSERT_TRUE(watch.messages.empty());
+    const platform::Surface shown = form->Pic3().Snapshot();
+    QTemporaryDir steadyFolder;
+    EXPECT_EQ(DifferingPixels(RunForPicture(command, steadyFolder.path()), shown), 0)
+        << command.toStdString();
+
+    // The frame by itself, without the steps before it, is another picture: the test above
+    // tells the two apart.
+    QString plain = command;
+    plain.replace("--steady --frames 100:112 --last", "--frames 112");
+    QTemporaryDir plainFolder;
+    EXPECT_GT(DifferingPixels(RunForPicture(plain, plainFolder.path()), shown), 0);
+
+    // Saved, the display picture is the very bytes the copied command writes.
+    QTemporaryDir saveFolder;
+    saveChoice = { saveFolder.filePath("shown.png"), SavedPicture::Display };
+    form->MenuAction(MenuItem::SavePicture)->trigger();
+    const QStringList written = QDir(steadyFolder.path()).entryList({ "*.png" });
+    ASSERT_EQ(written.size(), 1);
+    const QByteArray fromTool = FileBytes(QDir(steadyFolder.path()).filePath(written[0]));
+    EXPECT_FALSE(fromTool.isEmpty());
+    EXPECT_TRUE(FileBytes(saveChoice.path) == fromTool);
+    EXPECT_TRUE(watch.messages.empty());
+}
+
+// Moving the frame by hand breaks the sequence: the command starts at the new frame.
+TEST_F(FormPositionTest, AJumpStartsTheCopiedSteadyRangeAfresh)
+{
+    form->Command3_Click();
+    form->Command2_Click();
+    form->MenuAction(MenuItem::Steady)->setChecked(true);
+    form->SetHScroll1Value(10);
+    form->SetHScroll1Value(11);
+    form->SetHScroll1Value(40);
+    form->SetHScroll1Value(41);
+    form->SetHScroll1Value(42);
+    form->MenuAction(MenuItem::CopyCommandLine)->trigger();
+    EXPECT_THAT(QGuiApplication::clipboard()->text().toStdString(),
+        HasSubstr("--steady --frames 40:42 --last "));
+    // Steady off again: the plain command of today.
+    form->MenuAction(MenuItem::Steady)->setChecked(false);
+    form->SetHScroll1Value(43);
+    form->MenuAction(MenuItem::CopyCommandLine)->trigger();
+    const std::string plain = QGuiApplication::clipboard()->text().toStdString();
+    EXPECT_THAT(plain, HasSubstr("--method atkinson --frames 43 "));
+    EXPECT_THAT(plain, ::testing::Not(HasSubstr("--steady")));
 }
 
 // ---- names ----
