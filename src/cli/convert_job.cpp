@@ -419,8 +419,8 @@ namespace {
         if (first >= count || last >= count) {
             // Echoed as written ("600:", not the "600:499" it would run to); times with the
             // frames they stand for.
-            const std::string frames = range->last ? RangeText(first, last)
-                                                   : std::to_string(first) + ":";
+            const std::string frames
+                = range->last ? RangeText(first, last) : std::to_string(first) + ":";
             throw Failure("--frames " + range->given
                 + (range->byTime ? " (frames " + frames + ")" : std::string())
                 + " goes past the end: " + FrameCountText(options.input, count));

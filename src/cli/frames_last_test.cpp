@@ -1,9 +1,9 @@
 // --frames given by times, --last, the echo of a range past the end and the unreduced cell of
 // the comparison sheet.
-#include "testing/cli_test_util.h"
 #include "cli_error.h"
 #include "compare_grid.h"
 #include "options.h"
+#include "testing/cli_test_util.h"
 
 #include "pipeline/frame_pipeline.h"
 #include "platform/sample_picture.h"
@@ -118,9 +118,9 @@ TEST(FramesByTime, TheToolWritesTheFrameOnShowAtTheTime)
     EXPECT_EQ(ReadFile(folder.Path("t_312.png")), ReadFile(folder.Path("n.png")));
     // Both ends included: 0:01.0 to 0:01.2 are frames 25 to 30.
     ScratchFolder range;
-    EXPECT_EQ(RunTool({ "--quiet", "--frames", "0:01.0:0:01.2", SampleVideo(),
-                  range.Path("r_%d.png") })
-                  .exitStatus,
+    EXPECT_EQ(
+        RunTool({ "--quiet", "--frames", "0:01.0:0:01.2", SampleVideo(), range.Path("r_%d.png") })
+            .exitStatus,
         0);
     for (int frame = 24; frame <= 31; ++frame)
         EXPECT_EQ(std::filesystem::exists(range.Path("r_" + std::to_string(frame) + ".png")),
@@ -149,7 +149,7 @@ TEST(LastFrame, ConvertsTheRangeAndWritesOnlyItsLastFrame)
     // Without steady dithering each frame converts by itself: the last of a range is the frame
     // converted alone.
     ASSERT_EQ(RunTool({ "--quiet", "--method", "floyd", "--frames", "5", SampleVideo(),
-                  folder.Path("alone.png") })
+                          folder.Path("alone.png") })
                   .exitStatus,
         0);
     const ToolResult last = RunTool({ "--quiet", "--method", "floyd", "--frames", "2:5", "--last",
@@ -158,16 +158,16 @@ TEST(LastFrame, ConvertsTheRangeAndWritesOnlyItsLastFrame)
     EXPECT_EQ(ReadFile(folder.Path("last.png")), ReadFile(folder.Path("alone.png")));
     // Numbered: one file, named by its frame.
     ASSERT_EQ(RunTool({ "--quiet", "--frames", "2:5", "--last", "--threads", "3", SampleVideo(),
-                  folder.Path("n_%d.png") })
+                          folder.Path("n_%d.png") })
                   .exitStatus,
         0);
     for (int frame = 2; frame <= 5; ++frame)
-        EXPECT_EQ(std::filesystem::exists(folder.Path("n_" + std::to_string(frame) + ".png")),
-            frame == 5)
+        EXPECT_EQ(
+            std::filesystem::exists(folder.Path("n_" + std::to_string(frame) + ".png")), frame == 5)
             << frame;
     // With steady dithering the last frame carries the range's history: another picture.
     ASSERT_EQ(RunTool({ "--quiet", "--steady", "--method", "floyd", "--frames", "2:5", "--last",
-                  SampleVideo(), folder.Path("steady.png") })
+                          SampleVideo(), folder.Path("steady.png") })
                   .exitStatus,
         0);
     EXPECT_NE(ReadFile(folder.Path("steady.png")), ReadFile(folder.Path("alone.png")));
@@ -188,7 +188,7 @@ TEST(CompareSheet, TheCellAfterTheMethodsIsTheUnreducedFrame)
                   .exitStatus,
         0);
     ASSERT_EQ(RunTool({ "--mode", "4", "--method", "none", "--frames", "42", SampleVideo(),
-                  folder.Path("none.png") })
+                          folder.Path("none.png") })
                   .exitStatus,
         0);
     const std::vector<Surface> sheet = DecodeAllFrames(folder.Path("cmp.png"));

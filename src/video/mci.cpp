@@ -116,9 +116,8 @@ namespace {
     // blank or a quote is quoted to reach it whole; any other name goes as it is.
     std::string OpenElement(const std::string& path)
     {
-        const auto special = [](char c) {
-            return c == '"' || std::isspace(static_cast<unsigned char>(c));
-        };
+        const auto special
+            = [](char c) { return c == '"' || std::isspace(static_cast<unsigned char>(c)); };
         if (!path.empty() && (special(path.front()) || special(path.back())))
             return '"' + path + '"';
         return path;
@@ -201,8 +200,8 @@ std::string MciCommand(
         break;
     case MciOperation::Open:
         OpenInto(*parent,
-            "open " + OpenElement(shortPath) + " Alias video1 parent " + std::to_string(parent->hWnd())
-                + " Style " + style);
+            "open " + OpenElement(shortPath) + " Alias video1 parent "
+                + std::to_string(parent->hWnd()) + " Style " + style);
         break;
     case MciOperation::OpenWaveAudio:
         Send("close all");

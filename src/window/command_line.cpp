@@ -33,13 +33,14 @@ QString CommandLineMethodName(int index)
 QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIndex, int64_t frame,
     const QString& input, const QString& output, std::optional<int64_t> steadyFrom)
 {
-    QStringList words
-        = { program, "--mode", QString::number(mode.number), "--method", CommandLineMethodName(methodIndex) };
+    QStringList words = { program, "--mode", QString::number(mode.number), "--method",
+        CommandLineMethodName(methodIndex) };
     if (steadyFrom) {
         const QString range = *steadyFrom == frame
             ? QString::number(frame)
             : QString::number(*steadyFrom) + ":" + QString::number(frame);
-        words << "--steady" << "--frames" << range << "--last";
+        words << "--steady"
+              << "--frames" << range << "--last";
     } else {
         words << "--frames" << QString::number(frame);
     }

@@ -118,8 +118,8 @@ void Form1::CreateContextMenu()
     playPause->setShortcut(Qt::Key_Space);
     playPause->setShortcutContext(Qt::WindowShortcut);
     addAction(playPause); // Space works without the menu open
-    connect(playPause, &QAction::triggered, this,
-        [this] { RunEvent([this] { PlayPause_Click(); }); });
+    connect(
+        playPause, &QAction::triggered, this, [this] { RunEvent([this] { PlayPause_Click(); }); });
     m_menu->addSeparator();
 
     QAction* realTime = add(MenuItem::RealTime, "Step at the video's own frame rate", true);

@@ -12,16 +12,16 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QProcess>
-#include <QRadioButton>
-#include <QCoreApplication>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -304,7 +304,6 @@ TEST_F(FormPositionTest, ATypedExtensionDecidesWhatIsSaved)
 }
 
 // ---- the copied command with steady dithering ----
-
 
 // Runs `command` in a shell in `folder` and returns the one PNG it wrote, as 32-bit pixels.
 QImage RunForPicture(const QString& command, const QString& folder)
