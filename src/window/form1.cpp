@@ -38,10 +38,7 @@ namespace pelorin::window {
 namespace {
     // A status answer's text: it may arrive as a whole fixed-length answer buffer, so the text
     // ends at the first NUL. Empty when no video is open.
-    std::string MciModeText(const std::string& answer)
-    {
-        return answer.substr(0, answer.find('\0'));
-    }
+    std::string MciModeText(const std::string& answer) { return answer.substr(0, answer.find('\0')); }
 
     using platform::ErrorNumber;
     using platform::PictureBox;

@@ -53,7 +53,8 @@ enum class MenuItem {
     FitScrollBar, // "Scroll bar fits the video", checkable: HScroll1 runs 0 ... the last frame
 };
 
-// What "Save picture…" writes, chosen by the dialog's file type.
+// What "Save picture…" writes, chosen by the dialog's file type, or by the extension typed when
+// that names another type (".vram" is video memory whatever the type says).
 enum class SavedPicture {
     Display, // the display picture as shown, 512 × 480, PNG
     Working, // the working picture at TVC resolution, PNG
