@@ -176,9 +176,15 @@ namespace {
         FrameSink& sink;
         RunStats& stats;
         ProgressLine& progress;
+        // With --last, the one frame written; every other is converted and passed over.
+        std::optional<int64_t> onlyIndex;
         void operator()(const platform::Surface& result, int64_t index, int64_t ordinal,
             const FrameTiming& timing, double difference)
         {
+            if (onlyIndex && index != *onlyIndex) {
+                progress.Update(ordinal + 1);
+                return;
+            }
             sink.Write(result, index);
             stats.AddConversionTime(timing.elapsedSeconds);
             stats.AddFaithfulness(difference);
@@ -366,6 +372,15 @@ namespace {
             labels.push_back(std::to_string(method.index) + " " + std::string(method.caption));
             seconds.push_back(timing.elapsedSeconds);
         }
+        // Last, the frame as every method starts from: smoothed to the working size, unreduced
+        // (what --method none writes), to judge each method's picture against.
+        {
+            CheckStop();
+            FrameTiming timing;
+            cells.push_back(pictures.Convert(kNoMethod, frame, timing));
+            labels.push_back("unreduced");
+            seconds.push_back(timing.elapsedSeconds);
+        }
         platform::Surface sheet;
         try {
             sheet = ComposeGrid(cells, labels, 4);
@@ -377,7 +392,8 @@ namespace {
 
         // --quiet: nothing but errors, so the report of what was written is left out too.
         if (!options.quiet) {
-            std::fprintf(console.out, "wrote '%s': frame %lld in %s by all 16 methods\n",
+            std::fprintf(console.out,
+                "wrote '%s': frame %lld in %s by all 16 methods, and unreduced\n",
                 options.output.c_str(), static_cast<long long>(frame),
                 options.mode->QuotedCaption().c_str());
             if (plan)
@@ -412,14 +428,23 @@ namespace {
         if (options.compareFrame)
             return RunCompare(options, source, console);
 
-        const int64_t first = options.frames ? options.frames->first : 0;
-        const int64_t last
-            = options.frames && options.frames->last ? *options.frames->last : count - 1;
-        if (first >= count || last >= count)
-            throw Failure("--frames " + RangeText(first, last)
+        std::optional<FrameRange> range = options.frames;
+        if (range)
+            range = ResolveFrameTimes(*range, source.FrameRate().num, source.FrameRate().den);
+        const int64_t first = range ? range->first : 0;
+        const int64_t last = range && range->last ? *range->last : count - 1;
+        if (first >= count || last >= count) {
+            // Echoed as written ("600:", not the "600:499" it would run to); times with the
+            // frames they stand for.
+            const std::string frames
+                = range->last ? RangeText(first, last) : std::to_string(first) + ":";
+            throw Failure("--frames " + range->given
+                + (range->byTime ? " (frames " + frames + ")" : std::string())
                 + " goes past the end: " + FrameCountText(options.input, count));
+        }
         const int64_t frames = last - first + 1;
-        if (options.outputKind == OutputKind::Picture && !options.numbered && frames > 1)
+        if (options.outputKind == OutputKind::Picture && !options.numbered && frames > 1
+            && !options.lastOnly)
             throw UsageError("'" + options.output + "' takes one picture, but "
                 + std::to_string(frames)
                 + " frames are to be written: put a frame number in the name (frame_%05d"
@@ -457,7 +482,8 @@ namespace {
 
         ProgressLine progress(!options.quiet && console.errIsTerminal, frames, console.err);
         RunStats stats;
-        Delivery deliver { *sink, stats, progress };
+        Delivery deliver { *sink, stats, progress,
+            options.lastOnly ? std::optional<int64_t>(last) : std::nullopt };
         const int threads = int(std::min<int64_t>(frames,
             options.threads > 0 ? options.threads
                                 : std::max(1, int(std::thread::hardware_concurrency()))));

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #ifndef PELORIN_VERSION
 #define PELORIN_VERSION "unknown"
@@ -63,32 +64,133 @@ namespace {
         return text;
     }
 
+    constexpr int64_t kMicroseconds = 1'000'000;
+
+    // A whole number of at most 9 digits; nothing else.
+    std::optional<int64_t> SmallCount(std::string_view text)
+    {
+        if (text.empty() || text.size() > 9)
+            return std::nullopt;
+        return ParseCount(text);
+    }
+
+    // "12.5" (seconds with up to six decimals) as microseconds.
+    std::optional<int64_t> DecimalSeconds(std::string_view text)
+    {
+        const size_t point = text.find('.');
+        const auto whole = SmallCount(text.substr(0, point));
+        if (!whole)
+            return std::nullopt;
+        int64_t micro = *whole * kMicroseconds;
+        if (point != std::string_view::npos) {
+            const std::string_view decimals = text.substr(point + 1);
+            if (decimals.empty() || decimals.size() > 6)
+                return std::nullopt;
+            const auto digits = ParseCount(decimals);
+            if (!digits)
+                return std::nullopt;
+            int64_t scale = kMicroseconds;
+            for (size_t i = 0; i < decimals.size(); ++i)
+                scale /= 10;
+            micro += *digits * scale;
+        }
+        return micro;
+    }
+
+    // One end of a range of times, as microseconds: seconds with an "s" ("12.5s", "80s"), or a
+    // clock time with a decimal point in its seconds ("1:20.5", "1:02:03.0"). The decimal point
+    // is what tells a clock time from a range of frame numbers ("1:20" is frames 1 to 20).
+    std::optional<int64_t> ParseTime(std::string_view text)
+    {
+        if (text.size() >= 2 && text.back() == 's')
+            return DecimalSeconds(text.substr(0, text.size() - 1));
+        const size_t lastColon = text.rfind(':');
+        if (lastColon == std::string_view::npos)
+            return std::nullopt;
+        const std::string_view secondsText = text.substr(lastColon + 1);
+        // Two digits of seconds, then the decimals.
+        if (secondsText.find('.') != 2)
+            return std::nullopt;
+        const auto seconds = DecimalSeconds(secondsText);
+        if (!seconds || *seconds >= 60 * kMicroseconds)
+            return std::nullopt;
+        const std::string_view before = text.substr(0, lastColon);
+        const size_t hourColon = before.find(':');
+        int64_t minutes = 0;
+        if (hourColon == std::string_view::npos) {
+            const auto m = SmallCount(before);
+            if (!m)
+                return std::nullopt;
+            minutes = *m;
+        } else {
+            const auto hours = SmallCount(before.substr(0, hourColon));
+            const std::string_view minuteText = before.substr(hourColon + 1);
+            const auto m = minuteText.size() == 2 ? SmallCount(minuteText) : std::nullopt;
+            if (!hours || !m || *m >= 60)
+                return std::nullopt;
+            minutes = *hours * 60 + *m;
+        }
+        return minutes * 60 * kMicroseconds + *seconds;
+    }
+
+    // --frames as times: T, T: or T:T, where each T is read by ParseTime. Every colon that could
+    // split the text is tried; a clock time's decimal point leaves at most one reading.
+    FrameRange ParseFrameTimes(const std::string& text)
+    {
+        std::vector<FrameRange> readings;
+        if (const auto single = ParseTime(text))
+            readings.push_back({ 0, 0, true, *single, *single, text });
+        for (size_t colon = text.find(':'); colon != std::string::npos;
+             colon = text.find(':', colon + 1)) {
+            const auto first = ParseTime(std::string_view(text).substr(0, colon));
+            if (!first)
+                continue;
+            const std::string_view rest = std::string_view(text).substr(colon + 1);
+            if (rest.empty()) {
+                readings.push_back({ 0, std::nullopt, true, *first, std::nullopt, text });
+            } else if (const auto last = ParseTime(rest)) {
+                readings.push_back({ 0, 0, true, *first, *last, text });
+            }
+        }
+        if (readings.size() != 1)
+            throw UsageError("--frames takes frame numbers (A:B, A: or N) or times (12.5s, 1:20.5, "
+                             "ranges such as 10s:12.5s or 0:10.0:0:12.5), got '"
+                + text + "'");
+        const FrameRange& range = readings.front();
+        if (range.lastMicroseconds && *range.lastMicroseconds < range.firstMicroseconds)
+            throw UsageError("--frames " + text + ": the last time comes before the first");
+        return range;
+    }
+
     FrameRange ParseFrames(const std::string& text)
     {
+        // A time has an "s" or a decimal point; a frame number has neither.
+        if (text.find_first_of("s.") != std::string::npos)
+            return ParseFrameTimes(text);
         const auto bad = [&] {
-            return UsageError(
-                "--frames takes A:B (first and last frame, counted from 0), A: or N, got '" + text
-                + "'");
+            return UsageError("--frames takes A:B (first and last frame, counted from 0), A: or N, "
+                              "or times (12.5s, 1:20.5, 10s:12.5s), got '"
+                + text + "'");
         };
         const size_t colon = text.find(':');
         if (colon == std::string::npos) {
             const auto n = ParseCount(text);
             if (!n)
                 throw bad();
-            return { *n, *n };
+            return { *n, *n, false, 0, std::nullopt, text };
         }
         const auto first = ParseCount(std::string_view(text).substr(0, colon));
         if (!first)
             throw bad();
         const std::string_view rest = std::string_view(text).substr(colon + 1);
         if (rest.empty())
-            return { *first, std::nullopt };
+            return { *first, std::nullopt, false, 0, std::nullopt, text };
         const auto last = ParseCount(rest);
         if (!last)
             throw bad();
         if (*last < *first)
             throw UsageError("--frames " + text + ": the last frame comes before the first");
-        return { *first, *last };
+        return { *first, *last, false, 0, std::nullopt, text };
     }
 
     // "%%" as "%", in a name whose every "%" is doubled (ParseNumberedName found no number).
@@ -119,6 +221,20 @@ namespace {
     };
 
 } // namespace
+
+FrameRange ResolveFrameTimes(const FrameRange& range, int rateNum, int rateDen)
+{
+    if (!range.byTime || rateNum <= 0 || rateDen <= 0)
+        return range;
+    const auto frameAt = [&](int64_t microseconds) {
+        return int64_t(__int128(microseconds) * rateNum / (__int128(kMicroseconds) * rateDen));
+    };
+    FrameRange frames = range;
+    frames.first = frameAt(range.firstMicroseconds);
+    frames.last = range.lastMicroseconds ? std::optional<int64_t>(frameAt(*range.lastMicroseconds))
+                                         : std::nullopt;
+    return frames;
+}
 
 std::string NumberedName::For(int64_t frameNumber) const
 {
@@ -268,6 +384,9 @@ Options ParseOptions(std::span<const std::string> args)
         } else if (name == "--steady") {
             flag();
             options.steady = true;
+        } else if (name == "--last") {
+            flag();
+            options.lastOnly = true;
         } else if (name == "--threads") {
             const std::string v = value();
             if (sawThreads)
@@ -422,6 +541,8 @@ Options ParseOptions(std::span<const std::string> args)
             throw UsageError("--compare takes its own frame; leave out --frames");
         if (options.numbered)
             throw UsageError("--compare writes one picture; its name takes no frame number");
+        if (options.lastOnly)
+            throw UsageError("--compare converts one frame; leave out --last");
         if (options.steady)
             throw UsageError("--steady carries a pattern from frame to frame; --compare converts "
                              "one frame, so leave it out");
@@ -492,8 +613,12 @@ Options:
   --keep-size        take the input itself as the working picture: no scaling, output at the
                      input's own size
   --frames A:B       frames A to B, counted from 0, both included; A: to the end; N one frame
-                     (default: all)
-  --compare FRAME    one PNG: all sixteen methods on that frame, in a 4 x 4 labelled grid
+                     (default: all). Times work too, each standing for the frame on show at
+                     that time: seconds with an s (12.5s, 80s) or a clock time with a decimal
+                     point (1:20.5, 1:02:03.0; 1:20 without one is frames 1 to 20), alone or
+                     as a range (10s:12.5s, 1:20.5:, 0:10.0:0:12.5)
+  --compare FRAME    one PNG: all sixteen methods on that frame in a 4 x 4 labelled grid,
+                     and under them the frame unreduced (as --method none shows it)
   --steady           steady dithering for video: each frame keeps to the previous frame's
                      pattern where the picture has not changed, so still areas do not
                      shimmer; the first frame converts as without it
@@ -512,6 +637,9 @@ Options:
                      whatever the frame's shape; fit keeps the frame's display aspect
                      (pixel shape included) with black bars; fill keeps it and crops the
                      overflow equally on both sides
+  --last             convert every frame of the range but write only the last one: with
+                     --steady, that frame as the window shows it after stepping from the
+                     range's first frame (what the window's "Copy command line" gives)
   --threads N        convert N frames at once, each on a core (default: every core); the
                      output is the same for every N, 1 converts one frame after another.
                      With --steady each frame needs the one before, so frames are converted

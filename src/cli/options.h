@@ -33,6 +33,13 @@ struct NumberedName {
 struct FrameRange {
     int64_t first = 0;
     std::optional<int64_t> last; // inclusive; empty: to the last frame
+    // Given as times instead: microseconds from the start of the video, each end standing for
+    // the frame on show at that time; first and last are worked out once the frame rate is
+    // known (ResolveFrameTimes).
+    bool byTime = false;
+    int64_t firstMicroseconds = 0;
+    std::optional<int64_t> lastMicroseconds;
+    std::string given; // the value as written, to echo it
 };
 
 // --palette: the registers of "Graphics 2" or "Graphics 4" as given, or chosen for the picture.
@@ -42,6 +49,11 @@ struct PaletteRequest {
     std::vector<int> colours; // Registers: colour numbers 0 ... 15, one per register
     std::string text; // as given, for messages
 };
+
+// The frames of a range given by times, for a video of `rateNum` / `rateDen` frames a second:
+// the frame on show at a time t is the last one that starts at or before it, floor(t · rate).
+// A range of frames comes back as it is.
+FrameRange ResolveFrameTimes(const FrameRange& range, int rateNum, int rateDen);
 
 struct Options {
     bool help = false;
@@ -57,6 +69,8 @@ struct Options {
     std::optional<PaletteRequest> palette; // empty: the mode's own palette
     PictureAdjustments adjustments; // applied to each frame before the capture
     Aspect aspect = Aspect::Stretch;
+
+    bool lastOnly = false; // every frame of the range is converted, only the last one written
     std::string input;
     std::string output;
     OutputKind outputKind = OutputKind::Picture;

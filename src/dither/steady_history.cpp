@@ -7,6 +7,8 @@ namespace pelorin {
 bool SteadyHistory::Begin(const Key& key, int64_t frame)
 {
     m_continues = m_valid && m_key == key && m_frame < INT64_MAX && m_frame + 1 == frame;
+    if (!m_continues)
+        m_start = frame;
     m_valid = false;
     m_key = key;
     m_frame = frame;

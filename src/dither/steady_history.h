@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace pelorin {
@@ -107,6 +108,13 @@ struct SteadyHistory {
     void Finish();
     // The next frame starts afresh.
     void Forget() { m_valid = false; }
+    // The frame number the unbroken sequence ending with the last finished frame started at:
+    // converting frames SequenceStart() ... that frame in order on a fresh history gives that
+    // frame's result again. Empty when nothing is kept.
+    std::optional<int64_t> SequenceStart() const
+    {
+        return m_valid ? std::optional<int64_t>(m_start) : std::nullopt;
+    }
 
     // The working buffer as the method left it (before MapToPalette), `leftBytes` long in
     // storage of `leftCapacity`: the working bitmap's own storage, taken over rather than copied
@@ -136,6 +144,7 @@ private:
     bool m_continues = false;
     Key m_key;
     int64_t m_frame = 0; // the frame number the caller gave for that conversion
+    int64_t m_start = 0; // where the sequence that conversion belongs to started
 };
 
 // The history of the program's one context (ProgramContext()), which the window converts on.

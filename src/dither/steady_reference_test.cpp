@@ -302,3 +302,34 @@ TEST(SteadyReference, BlockScreensKeepCellsWithinTheBandOfTheirLimit)
         CheckFrames(Blocks, screen, edges, expected, "block screen at the band's edges", false);
     }
 }
+
+namespace {
+
+// Where the unbroken sequence began: kept while frames follow each other under one key, moved by
+// a jump or another key, gone once forgotten or while a frame is unfinished.
+TEST(SteadyHistorySequence, StartIsWhereTheLastUnbrokenRunBegan)
+{
+    SteadyHistory history;
+    EXPECT_FALSE(history.SequenceStart());
+    const SteadyHistory::Key g4 { 4, 2, 256, 240 };
+    const SteadyHistory::Key g16 { 16, 2, 128, 240 };
+    const auto convert = [&](const SteadyHistory::Key& key, int64_t frame) {
+        history.Begin(key, frame);
+        history.Finish();
+        return history.SequenceStart().value_or(-1);
+    };
+    EXPECT_EQ(convert(g4, 5), 5);
+    EXPECT_EQ(convert(g4, 6), 5);
+    EXPECT_EQ(convert(g4, 7), 5);
+    EXPECT_EQ(convert(g4, 9), 9); // a jump
+    EXPECT_EQ(convert(g16, 10), 10); // another mode
+    EXPECT_EQ(convert(g16, 10), 10); // the same frame again is no continuation
+    EXPECT_EQ(convert(g16, 11), 10);
+    history.Forget();
+    EXPECT_FALSE(history.SequenceStart());
+    EXPECT_EQ(convert(g16, 12), 12);
+    history.Begin(g16, 13); // unfinished: nothing kept to continue from
+    EXPECT_FALSE(history.SequenceStart());
+}
+
+} // namespace

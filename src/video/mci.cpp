@@ -111,6 +111,18 @@ namespace {
         Send("put video1 window at 0 0 " + std::to_string(width) + " " + std::to_string(height));
     }
 
+    // A file name as the element of an open string. The interpreter trims blanks around the
+    // element and takes off one pair of enclosing quotes, so a name that begins or ends with a
+    // blank or a quote is quoted to reach it whole; any other name goes as it is.
+    std::string OpenElement(const std::string& path)
+    {
+        const auto special
+            = [](char c) { return c == '"' || std::isspace(static_cast<unsigned char>(c)); };
+        if (!path.empty() && (special(path.front()) || special(path.back())))
+            return '"' + path + '"';
+        return path;
+    }
+
 } // namespace
 
 std::string ShortPathName(const std::string& fileName)
@@ -139,7 +151,7 @@ std::string MciCommand(
     switch (operation) {
     case MciOperation::OpenAviVideo:
         OpenInto(*parent,
-            "open " + shortPath + " Type avivideo Alias video1 parent "
+            "open " + OpenElement(shortPath) + " Type avivideo Alias video1 parent "
                 + std::to_string(parent->hWnd()) + " Style " + style);
         break;
     case MciOperation::Play:
@@ -188,8 +200,8 @@ std::string MciCommand(
         break;
     case MciOperation::Open:
         OpenInto(*parent,
-            "open " + shortPath + " Alias video1 parent " + std::to_string(parent->hWnd())
-                + " Style " + style);
+            "open " + OpenElement(shortPath) + " Alias video1 parent "
+                + std::to_string(parent->hWnd()) + " Style " + style);
         break;
     case MciOperation::OpenWaveAudio:
         Send("close all");

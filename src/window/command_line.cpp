@@ -31,11 +31,21 @@ QString CommandLineMethodName(int index)
 }
 
 QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIndex, int64_t frame,
-    const QString& input, const QString& output, const QStringList& options)
+    const QString& input, const QString& output, std::optional<int64_t> steadyFrom,
+    const QStringList& options)
 {
-    const QStringList words = QStringList { program, "--mode", QString::number(mode.number),
-        "--method", CommandLineMethodName(methodIndex), "--frames", QString::number(frame) }
-        + options + QStringList { input, output };
+    QStringList words = { program, "--mode", QString::number(mode.number), "--method",
+        CommandLineMethodName(methodIndex) };
+    if (steadyFrom) {
+        const QString range = *steadyFrom == frame
+            ? QString::number(frame)
+            : QString::number(*steadyFrom) + ":" + QString::number(frame);
+        words << "--steady"
+              << "--frames" << range << "--last";
+    } else {
+        words << "--frames" << QString::number(frame);
+    }
+    words << options << input << output;
     QStringList quoted;
     for (const QString& word : words)
         quoted << ShellQuoted(word);

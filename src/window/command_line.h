@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 namespace pelorin::window {
 
@@ -21,8 +22,11 @@ QString CommandLineMethodName(int index);
 // `program --mode N --method M --frames F input output`, each word shell-quoted, joined by
 // blanks: the command that converts frame `frame` of `input` in `mode` by method `methodIndex`
 // (kNoMethod: "none") to `output`, which the caller has made safe for the tool to read as a name.
+// With `steadyFrom`, the picture is steady dithering's after stepping from that frame to `frame`:
+// `--steady --frames S:F --last` (or `--frames F` when S is F) in place of `--frames F`.
 // `options` (the menu's picture choices, "--palette best" and the like) go before the files.
 QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIndex, int64_t frame,
-    const QString& input, const QString& output, const QStringList& options = {});
+    const QString& input, const QString& output, std::optional<int64_t> steadyFrom = std::nullopt,
+    const QStringList& options = {});
 
 } // namespace pelorin::window

@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -164,6 +165,7 @@ void Form1::HScroll1_Change()
     m_modules.MciCommand(MciOperation::SeekTo, {}, nullptr, MciValue(int64_t(m_hscroll1->value())));
     m_modules.StopwatchStart();
     const bool steady = MenuAction(MenuItem::Steady)->isChecked();
+    m_steadyStart.reset();
     for (const TvcMode& mode : TvcModes()) {
         const ModeControls& controls = ControlsOfMode(mode.number);
         if (m_option2[size_t(controls.option2Index)]->isChecked()) {
@@ -184,9 +186,15 @@ void Form1::HScroll1_Change()
                 m_modules, mode, CheckedMethod(), &host, WorkingPicture(mode), options);
             if (options.palette)
                 m_pictureMenu->ShowRegisters(mode);
+            if (steady) {
+                m_steadyStart = ProgramSteadyHistory().SequenceStart();
+                m_steadyLast = m_hscroll1->value();
+            }
         }
     }
     m_text2->setText(QString::number(m_modules.StopwatchElapsedMs()));
+    if (MenuAction(MenuItem::ShowTime)->isChecked())
+        UpdateFrameLine();
     // All three, not only the mode converted now: the others keep their last frame, hidden.
     for (const TvcMode& mode : TvcModes()) {
         PictureBox& display = DisplayPicture(mode);
@@ -269,10 +277,11 @@ bool Form1::OpenVideo(const std::string& path)
     m_modules.MciCommand(MciOperation::OpenAviVideo, path, m_pic1.get(), {});
     m_modules.MciCommand(MciOperation::TimeFormatFrames);
     // The operations report no failure, so ask the device: an open device answers with its mode.
-    if (MciModeText(m_modules.MciCommand(MciOperation::Mode)).empty())
-        return false;
-    m_videoPath = path;
-    return true;
+    const bool opened = !MciModeText(m_modules.MciCommand(MciOperation::Mode)).empty();
+    if (opened)
+        m_videoPath = path;
+    ApplyScrollRange();
+    return opened;
 }
 
 void Form1::ReportOpenFailure(const std::string& path)
@@ -282,7 +291,7 @@ void Form1::ReportOpenFailure(const std::string& path)
     m_environment.showMessage(MessageKind::Warning,
         QString("Cannot open the video \"%1\": the file is missing or holds no video this "
                 "program can decode.")
-            .arg(QString::fromStdString(path)));
+            .arg(QFile::decodeName(QByteArray::fromStdString(path))));
 }
 
 void Form1::Command3_Click()
@@ -306,11 +315,8 @@ void Form1::File1_DblClick()
 
 void Form1::OpenDroppedFile(const QString& path)
 {
-    const std::string fullPath = QFileInfo(path).absoluteFilePath().toStdString();
-    if (OpenVideo(fullPath))
-        m_check1->setCheckState(Qt::Checked);
-    else
-        ReportOpenFailure(fullPath);
+    // The name in the file system's own bytes.
+    OpenFileByName(QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString());
 }
 
 void Form1::Command1_Click() { m_modules.MciCommand(MciOperation::Play); }
@@ -327,11 +333,30 @@ void Form1::Timer1_Timer()
                 SetHScroll1Value(m_hscroll1->sliderPosition());
                 return;
             }
+            // A still picture is converted once: there is nothing to step on to. So is any input
+            // of one frame when the bar fits the video or loops at its end, which would
+            // otherwise run on over that one frame.
+            if (VideoLength() == 1
+                && (OpenInputIsStillPicture() || MenuAction(MenuItem::Loop)->isChecked()
+                    || MenuAction(MenuItem::FitScrollBar)->isChecked())) {
+                m_check1->setCheckState(Qt::Unchecked);
+                if (m_hscroll1->value() == 0)
+                    HScroll1_Change();
+                else
+                    SetHScroll1Value(0);
+                return;
+            }
             if (MenuAction(MenuItem::RealTime)->isChecked() && !FrameDueAtVideoRate())
                 return;
             const int position = m_hscroll1->value();
             if (MenuAction(MenuItem::Loop)->isChecked() && AtLastFrameOfVideo(position)) {
                 SetHScroll1Value(1);
+                return;
+            }
+            // A bar fitted to the video ends with it.
+            if (MenuAction(MenuItem::FitScrollBar)->isChecked() && VideoLength() >= 1
+                && position >= m_hscroll1->maximum()) {
+                m_check1->setCheckState(Qt::Unchecked);
                 return;
             }
             // The position is a 16-bit signed number; one past 32767 overflows.

@@ -50,9 +50,12 @@ enum class MenuItem {
     SavePicture, // "Save picture…"
     CopyCommandLine, // "Copy command line"
     Steady, // "Steady dithering", checkable: each frame keeps to the one before's pattern
+    PlayPause, // "Play / pause" (Space): stepping on the open video starts or stops
+    FitScrollBar, // "Scroll bar fits the video", checkable: HScroll1 runs 0 ... the last frame
 };
 
-// What "Save picture…" writes, chosen by the dialog's file type.
+// What "Save picture…" writes, chosen by the dialog's file type, or by the extension typed when
+// that names another type (".vram" is video memory whatever the type says).
 enum class SavedPicture {
     Display, // the display picture as shown, 512 × 480, PNG
     Working, // the working picture at TVC resolution, PNG
@@ -116,8 +119,15 @@ public:
     // OpenDroppedFile as an event of the toolkit (through the event boundary): the menu's "Open
     // video…" and a file named on the program's command line.
     void OpenFile(const QString& path);
+    // The same for a name given as the file system's bytes (the program's command line): the
+    // file is opened by exactly those bytes, whatever they are in the locale's encoding.
+    void OpenLocalFile(const std::string& path);
 
     // The context menu's actions.
+    // Stops stepping while it runs; otherwise starts it on the open video, opening the sample
+    // as "Play AVI" does when none is open. At the end of a fitted scroll bar it starts again
+    // from frame 0.
+    void PlayPause_Click();
     void OpenVideo_Click(); // asks for a file, then OpenDroppedFile
     void CopyCommandLine_Click(); // the clipboard gets CommandLineForCurrentFrame()
     // Asks for a file and writes the chosen picture of the shown mode to it, whole or not at
@@ -133,6 +143,10 @@ public:
     QAction* MenuAction(MenuItem item) const;
     // The "ms" caption beside Text2, shown with it.
     QLabel* TimeUnit() const { return m_timeUnit; }
+    // The line beside the time shown with "Show conversion time": the frame shown, the video's
+    // length, the time in the video and the conversion time to a hundredth of a millisecond,
+    // from the same stopwatch reading as Text2.
+    QLabel* FrameLine() const { return m_frameLine; }
 
     // Writes HScroll1's Value like the program's code does: a value outside the scroll bar's range
     // is an error (nothing changes); a new value runs HScroll1_Change before this returns.
@@ -200,6 +214,7 @@ private:
     void CreateContextMenu();
     void PopUpMenuAtFocus();
     void ShowTime(bool on);
+    void UpdateFrameLine();
     // The default of FormEnvironment::chooseSaveFile: a file dialog with a type per SavedPicture.
     SaveChoice AskWhereToSave(const QString& suggestedPath);
     // The frame the open video shows (the device's position); empty when no video is open.
@@ -214,6 +229,16 @@ private:
     // What a tick does beside the plain step of one frame, when a menu item asks for it.
     bool FrameDueAtVideoRate();
     bool AtLastFrameOfVideo(int position);
+    // The open video's length in frames, asked of the device once per opened file; 0 when no
+    // video is open.
+    int64_t VideoLength();
+    // True when the open input is a still picture: a file of a picture type, opened as one frame.
+    bool OpenInputIsStillPicture();
+    // HScroll1's range: 0 ... 32000, or with "Scroll bar fits the video" 0 ... the open video's
+    // last frame. A position the new range cuts off moves to its end and is shown.
+    void ApplyScrollRange();
+    // Opens `path` (the file system's bytes, absolute) as a dropped file is opened.
+    void OpenFileByName(const std::string& path);
 
     FormEnvironment m_environment;
     FormModules& m_modules;
@@ -227,6 +252,10 @@ private:
     std::optional<std::chrono::nanoseconds> m_frameDuration; // zero: the rate is unknown
     std::optional<int64_t> m_videoLength; // frames; zero: unknown
     std::optional<std::chrono::steady_clock::time_point> m_lastAdvance;
+    // When the picture shown was converted with steady dithering: the scroll bar positions its
+    // unbroken steady sequence ran over, first and last; empty for a plain conversion.
+    std::optional<int64_t> m_steadyStart;
+    int64_t m_steadyLast = 0;
 
     std::unique_ptr<platform::PictureBox> m_pic1, m_pic2, m_pic3, m_pic4, m_tvc2, m_tvc4, m_tvc16;
     std::array<PictureView*, 7> m_views {};
@@ -249,10 +278,11 @@ private:
     std::array<QLabel*, 4> m_label2 {};
     std::array<QLabel*, 2> m_label3 {};
     QLabel* m_timeUnit = nullptr;
+    QLabel* m_frameLine = nullptr;
 
     QMenu* m_menu = nullptr;
     PictureMenu* m_pictureMenu = nullptr;
-    std::array<QAction*, 7> m_menuActions {}; // by MenuItem
+    std::array<QAction*, 9> m_menuActions {}; // by MenuItem
 };
 
 } // namespace pelorin::window

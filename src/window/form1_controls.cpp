@@ -45,8 +45,6 @@ namespace {
     using platform::RuntimeError;
 
     constexpr int kTimerIntervalMs = 1;
-    constexpr int kScrollMaximum = 32000;
-    constexpr int kScrollPageStep = 1000;
 
     QColor ToQColor(uint32_t rgb)
     {
@@ -350,6 +348,17 @@ void Form1::CreateControls()
     m_timeUnit->setObjectName("TimeUnit");
     m_timeUnit->setGeometry(text2->left + text2->width + 4, text2->top, 20, text2->height);
     m_timeUnit->setVisible(false);
+
+    // Where the frame is, right of the unit and left of the "TVC MODE" frame, below the display
+    // pictures; every control under it is hidden.
+    const ControlLayout* frame2 = FindLayout("Frame2");
+    assert(frame2);
+    const int frameLineLeft = m_timeUnit->geometry().right() + 5;
+    m_frameLine = new QLabel(this);
+    m_frameLine->setObjectName("FrameLine");
+    m_frameLine->setGeometry(
+        frameLineLeft, text2->top, frame2->left - 4 - frameLineLeft, text2->height);
+    m_frameLine->setVisible(false);
 }
 
 void Form1::ChooseCaptionFont()

@@ -35,16 +35,33 @@ namespace pelorin::window {
 
 namespace {
     // The save dialog's file types, in SavedPicture order, and the extension each adds to a name
-    // given without one. Two of them are PNG, so the type, not the name, says what is saved.
+    // given without one. Two of them are PNG: for those the type says which picture is saved.
+    // A name typed with an extension of another row's type is saved as that type (the first row
+    // of it), as pelorin-convert decides by the name, so no file is ever written under an
+    // extension that belongs to another type.
     struct SaveType {
         const char* filter;
         const char* extension;
+        SavedPicture kind;
     };
     constexpr SaveType kSaveTypes[] = {
-        { "Display picture as shown, 512 × 480 (*.png)", "png" },
-        { "Working picture at TVC resolution (*.png)", "png" },
-        { "TVC video memory (*.vram)", "vram" },
+        { "Display picture as shown, 512 × 480 (*.png)", "png", SavedPicture::Display },
+        { "Working picture at TVC resolution (*.png)", "png", SavedPicture::Working },
+        { "TVC video memory (*.vram)", "vram", SavedPicture::Vram },
     };
+
+    // What a file named `path` is saved as when the dialog's type chose `chosen`.
+    SavedPicture KindForName(const QString& path, SavedPicture chosen)
+    {
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        for (const SaveType& type : kSaveTypes)
+            if (type.kind == chosen && suffix == type.extension)
+                return chosen;
+        for (const SaveType& type : kSaveTypes)
+            if (suffix == type.extension)
+                return type.kind;
+        return chosen; // an extension of no known type: the dialog's type decides
+    }
 
     // The row of the mode that Option2(option2Index) chooses; null when none does (-1: no
     // Option2 is set).
@@ -79,7 +96,7 @@ SaveChoice Form1::AskWhereToSave(const QString& suggestedPath)
     // A platform's own dialog may hand back the name as typed.
     if (QFileInfo(path).suffix().isEmpty())
         path += QString(".") + kSaveTypes[type].extension;
-    return SaveChoice { path, SavedPicture(type) };
+    return SaveChoice { path, kSaveTypes[type].kind };
 }
 
 // ---- the context menu ----
@@ -99,11 +116,19 @@ void Form1::CreateContextMenu()
     open->setShortcutContext(Qt::WindowShortcut);
     addAction(open); // Ctrl+O works without the menu open
     connect(open, &QAction::triggered, this, [this] { RunEvent([this] { OpenVideo_Click(); }); });
+    QAction* playPause = add(MenuItem::PlayPause, "Play / pause", false);
+    playPause->setShortcut(Qt::Key_Space);
+    playPause->setShortcutContext(Qt::WindowShortcut);
+    addAction(playPause); // Space works without the menu open
+    connect(
+        playPause, &QAction::triggered, this, [this] { RunEvent([this] { PlayPause_Click(); }); });
     m_menu->addSeparator();
 
     QAction* realTime = add(MenuItem::RealTime, "Step at the video's own frame rate", true);
     connect(realTime, &QAction::toggled, this, [this] { m_lastAdvance.reset(); });
     add(MenuItem::Loop, "Loop at the end of the video", true);
+    QAction* fit = add(MenuItem::FitScrollBar, "Scroll bar fits the video", true);
+    connect(fit, &QAction::toggled, this, [this] { RunEvent([this] { ApplyScrollRange(); }); });
     QAction* showTime = add(MenuItem::ShowTime, "Show conversion time", true);
     connect(showTime, &QAction::toggled, this, [this](bool on) { ShowTime(on); });
     // Read by HScroll1_Change at each frame; switching it changes nothing until the next one.
@@ -155,6 +180,9 @@ void Form1::ShowTime(bool on)
     m_text2->setReadOnly(true);
     m_text2->setVisible(on);
     m_timeUnit->setVisible(on);
+    m_frameLine->setVisible(on);
+    if (on)
+        UpdateFrameLine();
 }
 
 void Form1::OpenFile(const QString& path)
@@ -217,9 +245,10 @@ void Form1::SavePicture_Click()
             : QString("pelorin-g%1-%2")
                   .arg(QString::number(mode->number),
                       CommandLineMethodName(m_option1Group->checkedId())));
-    const SaveChoice choice = m_environment.chooseSaveFile(suggested);
+    SaveChoice choice = m_environment.chooseSaveFile(suggested);
     if (choice.path.isEmpty())
         return;
+    choice.kind = KindForName(choice.path, choice.kind);
     const auto refuse = [&](const QString& reason) {
         m_environment.showMessage(
             MessageKind::Warning, QString("Cannot save \"%1\": %2").arg(choice.path, reason));
@@ -276,8 +305,19 @@ QString Form1::CommandLineForCurrentFrame()
     const QString besideUs
         = QDir(QString::fromStdString(ProgramFolder())).filePath("pelorin-convert");
     const QString program = QFileInfo(besideUs).isExecutable() ? besideUs : "pelorin-convert";
+    std::optional<int64_t> steadyFrom;
+    if (m_steadyStart) {
+        // The shown picture is the end of a steady sequence: the tool steps through it too.
+        steadyFrom = std::min(*m_steadyStart, *frame);
+        if (m_steadyLast != *frame)
+            m_environment.showMessage(MessageKind::Warning,
+                QString("Steady dithering has run on past the video's end (to frame %1 of the "
+                        "scroll bar) over its last frame %2; the copied command gives frame %2 "
+                        "as it was first reached, which may differ from the picture shown.")
+                    .arg(QString::number(m_steadyLast), QString::number(*frame)));
+    }
     return ConvertCommand(program, *mode, m_option1Group->checkedId(), *frame, input, output,
-        m_pictureMenu->CommandLineOptions());
+        steadyFrom, m_pictureMenu->CommandLineOptions());
 }
 
 } // namespace pelorin::window

@@ -73,12 +73,9 @@ bool Form1::FrameDueAtVideoRate()
 
 bool Form1::AtLastFrameOfVideo(int position)
 {
-    if (!m_videoLength) {
-        const video::VideoDevice* player = MciOpenVideo("video1");
-        m_videoLength = player ? player->Length() : 0;
-    }
     // A single picture has no end to loop from.
-    return *m_videoLength >= 2 && position >= *m_videoLength - 1;
+    const int64_t length = VideoLength();
+    return length >= 2 && position >= length - 1;
 }
 
 } // namespace pelorin::window

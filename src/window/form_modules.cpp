@@ -19,6 +19,16 @@ void FormModules::StopwatchStart() { pelorin::StopwatchStart(); }
 
 int32_t FormModules::StopwatchElapsedMs() { return pelorin::StopwatchElapsedMs(); }
 
+double FormModules::StopwatchLastElapsedMs()
+{
+    const StopwatchReadings readings = StopwatchState();
+    if (readings.counterFrequency <= 0)
+        return 0;
+    // The same arithmetic as StopwatchElapsedMs, without its rounding.
+    return double(readings.stopCount - readings.startCount) / double(readings.counterFrequency)
+        * 1000;
+}
+
 void FormModules::Refresh(platform::PictureBox& picture) { picture.Refresh(); }
 
 FormModules& DefaultFormModules()

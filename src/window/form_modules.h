@@ -30,6 +30,8 @@ public:
     }
     virtual void StopwatchStart();
     virtual int32_t StopwatchElapsedMs();
+    // The milliseconds of the last StopwatchElapsedMs's readings, unrounded; 0 before any.
+    virtual double StopwatchLastElapsedMs();
     virtual void Refresh(platform::PictureBox& picture);
 };
 

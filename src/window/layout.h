@@ -18,6 +18,10 @@ constexpr int kClientWidth = 1046;
 constexpr int kClientHeight = 575;
 constexpr std::string_view kFormCaption = "Pelorin 1.0 For WinXP only";
 
+// HScroll1's range, 0 ... kScrollMaximum, and its page step; the arrow step is 1.
+constexpr int kScrollMaximum = 32000;
+constexpr int kScrollPageStep = 1000;
+
 enum class ControlKind {
     Button,
     PictureBox,

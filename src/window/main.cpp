@@ -41,10 +41,11 @@ int main(int argc, char* argv[])
     form.MenuAction(MenuItem::Loop)->setChecked(options.loop);
     form.MenuAction(MenuItem::ShowTime)->setChecked(options.showTime);
     form.MenuAction(MenuItem::Steady)->setChecked(options.steady);
+    form.MenuAction(MenuItem::FitScrollBar)->setChecked(options.fit);
     if (!form.Load())
         return 1;
     form.show();
     if (!options.file.empty())
-        form.OpenFile(QString::fromLocal8Bit(options.file.c_str()));
+        form.OpenLocalFile(options.file);
     return application.exec();
 }

@@ -32,6 +32,8 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string> args)
             result.options.showTime = true;
         } else if (arg == "--steady") {
             result.options.steady = true;
+        } else if (arg == "--fit") {
+            result.options.fit = true;
         } else if (arg == "--help" || arg == "-h") {
             // Asking for help wins over whatever else is wrong on the line.
             result.action = ProgramCommandLine::Action::Help;
@@ -60,6 +62,8 @@ Options (the same as the items of the window's context menu, switched on from th
   --show-time   show each frame's conversion time in milliseconds
   --steady      steady dithering: each frame keeps to the previous frame's pattern where the
                 picture has not changed, so still areas do not shimmer
+  --fit         the scroll bar fits the video: it runs from frame 0 to the video's last
+                frame, and stepping ends there (or goes round with --loop)
   --help, -h    this text
   --version     the program's version
 

@@ -2,7 +2,7 @@
 // The command line of the pelorin program, parsed as text before any window exists, so --help,
 // --version and a wrong option work without a display.
 //
-//   pelorin [--real-time] [--loop] [--show-time] [--steady] [FILE]
+//   pelorin [--real-time] [--loop] [--show-time] [--steady] [--fit] [FILE]
 //
 // The switches turn on the context menu's items of the same meaning from the start; FILE is
 // opened as a file dropped onto the window is. "--" ends the options (for a file whose name
@@ -17,6 +17,7 @@ struct ProgramOptions {
     bool loop = false; // "Loop at the end of the video"
     bool showTime = false; // "Show conversion time"
     bool steady = false; // "Steady dithering"
+    bool fit = false; // "Scroll bar fits the video"
     std::string file; // empty: no file
 };
 

@@ -40,6 +40,16 @@ TEST(ProgramCommandLine, SwitchesAndAFile)
     EXPECT_EQ(Parse({ "--version" }).action, Action::Version);
 }
 
+TEST(ProgramCommandLine, FitIsOffUnlessGiven)
+{
+    EXPECT_FALSE(Parse({ "clip.avi" }).options.fit);
+    const ProgramCommandLine fit = Parse({ "--fit", "clip avi " });
+    EXPECT_EQ(fit.action, Action::Run);
+    EXPECT_TRUE(fit.options.fit);
+    EXPECT_EQ(fit.options.file, "clip avi ") << "the name as given, trailing blank and all";
+    EXPECT_THAT(ProgramHelpText(), HasSubstr("--fit"));
+}
+
 TEST(ProgramCommandLine, AWrongLineIsRefusedNamingTheProblem)
 {
     struct Case {
