@@ -9,6 +9,7 @@ packages=(
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     ffmpeg
+    pasmo libz80ex-dev
 )
 # clang and its sanitizer runtimes, for the fuzzing build.
 if [[ "${PELORIN_SETUP_EXTRAS:-0}" == 1 ]]; then

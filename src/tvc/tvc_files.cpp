@@ -1,0 +1,190 @@
+#include "tvc_files.h"
+
+#include "picture_file/atomic_output.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+
+namespace pelorin::tvc {
+
+namespace {
+
+    // clang-format off
+    constexpr uint8_t kShowPicture[] = {
+#include "show_picture.inc"
+    };
+    constexpr uint8_t kPlayClip[] = {
+#include "play_clip.inc"
+    };
+    // clang-format on
+
+    // Levels of a lit channel in Pelorin's palettes.
+    constexpr uint8_t kDimLevel = 145;
+    constexpr uint8_t kBrightLevel = 255;
+
+    // BASIC tokens of the line that calls the code.
+    constexpr uint8_t kTokenEquals = 0x9A;
+    constexpr uint8_t kTokenOpen = 0x96;
+    constexpr uint8_t kTokenClose = 0x95;
+    constexpr uint8_t kLineEnd = 0xFF;
+
+    // "1 X=USR(6655)": the code follows the line and the program's end mark, so the address
+    // has four digits and the line a fixed length.
+    std::vector<uint8_t> BasicLine()
+    {
+        const std::string digits = std::to_string(kCodeAddress);
+        std::vector<uint8_t> line { 0, 1, 0, 'X', kTokenEquals, 'U', 'S', 'R', kTokenOpen };
+        line.insert(line.end(), digits.begin(), digits.end());
+        line.push_back(kTokenClose);
+        line.push_back(kLineEnd);
+        line[0] = uint8_t(line.size());
+        line.push_back(0x00); // no more lines
+        return line;
+    }
+
+    void PutWord(uint8_t* at, size_t value)
+    {
+        at[0] = uint8_t(value & 0xFF);
+        at[1] = uint8_t((value >> 8) & 0xFF);
+    }
+
+    void CheckPicture(const TvcPicture& picture)
+    {
+        if (picture.mode == nullptr || picture.vram.size() != kVramFrameBytes)
+            throw std::invalid_argument("a TVC picture needs a mode and "
+                + std::to_string(kVramFrameBytes) + " bytes of video memory");
+    }
+
+    std::string Lower(std::string text)
+    {
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        return text;
+    }
+
+} // namespace
+
+std::optional<uint8_t> RegisterOfColour(const PaletteEntry& colour)
+{
+    const uint8_t channels[3] = { colour.Green, colour.Red, colour.Blue };
+    bool dim = false, bright = false;
+    uint8_t grb = 0; // G R B in bits 4, 2, 0
+    for (int i = 0; i < 3; ++i) {
+        if (channels[i] == 0)
+            continue;
+        if (channels[i] == kDimLevel)
+            dim = true;
+        else if (channels[i] == kBrightLevel)
+            bright = true;
+        else
+            return std::nullopt;
+        grb |= uint8_t(1u << (4 - 2 * i));
+    }
+    if (dim && bright)
+        return std::nullopt;
+    return uint8_t(grb | (bright ? 0x40 : 0x00));
+}
+
+PaletteEntry ColourOfRegister(uint8_t reg)
+{
+    const uint8_t level = (reg & 0x40) ? kBrightLevel : kDimLevel;
+    PaletteEntry e;
+    e.Green = (reg & 0x10) ? level : 0;
+    e.Red = (reg & 0x04) ? level : 0;
+    e.Blue = (reg & 0x01) ? level : 0;
+    return e;
+}
+
+PaletteRegisters PaletteRegistersOf(const TvcMode& mode)
+{
+    PaletteRegisters registers {};
+    for (size_t i = 0; i < registers.size() && i < mode.palette.size(); ++i)
+        registers[i] = RegisterOfColour(mode.palette[i]).value();
+    return registers;
+}
+
+uint8_t ModePortValue(const TvcMode& mode)
+{
+    // 00 "Graphics 2", 01 "Graphics 4", 1x "Graphics 16": the bits per pixel, less one, for 1
+    // and 2, and 2 for 4.
+    return uint8_t(mode.bitsPerPixel == 1 ? 0 : mode.bitsPerPixel == 2 ? 1 : 2);
+}
+
+TvcPicture PictureFromWorking(const platform::Surface& working, const TvcMode& mode)
+{
+    TvcPicture picture;
+    picture.mode = &mode;
+    picture.registers = PaletteRegistersOf(mode);
+    PackVram(working, mode, picture.vram);
+    return picture;
+}
+
+std::vector<uint8_t> KepBytes(const TvcPicture& picture)
+{
+    CheckPicture(picture);
+    std::vector<uint8_t> bytes { 'K', 'E', 'P', ModePortValue(*picture.mode) };
+    bytes.insert(bytes.end(), picture.registers.begin(), picture.registers.end());
+    bytes.insert(bytes.end(), picture.vram.begin(), picture.vram.end());
+    return bytes;
+}
+
+std::vector<uint8_t> CasBytes(std::span<const uint8_t> code, std::span<const uint8_t> data)
+{
+    const std::vector<uint8_t> basic = BasicLine();
+    if (kProgramLoadAddress + basic.size() != kCodeAddress)
+        throw std::logic_error("the BASIC line does not end where the code starts");
+    const size_t programBytes = basic.size() + code.size() + data.size();
+    if (programBytes > 0xFFFF)
+        throw std::length_error("a TVC program holds at most 65535 bytes, this one needs "
+            + std::to_string(programBytes));
+    std::vector<uint8_t> file(kCasHeaderBytes, 0);
+    const size_t fileBytes = kCasHeaderBytes + programBytes;
+    file[0x00] = 0x11; // a plain (unbuffered) file
+    file[0x01] = 0x00; // not copy-protected
+    PutWord(&file[0x02], fileBytes / 128);
+    file[0x04] = uint8_t(fileBytes % 128);
+    file[0x80] = 0x00;
+    file[0x81] = 0x01; // a program
+    PutWord(&file[0x82], programBytes);
+    file[0x84] = 0xFF; // started once loaded
+    file.reserve(fileBytes);
+    file.insert(file.end(), basic.begin(), basic.end());
+    file.insert(file.end(), code.begin(), code.end());
+    file.insert(file.end(), data.begin(), data.end());
+    return file;
+}
+
+std::vector<uint8_t> PictureCasBytes(const TvcPicture& picture)
+{
+    CheckPicture(picture);
+    std::vector<uint8_t> data { ModePortValue(*picture.mode) };
+    data.insert(data.end(), picture.registers.begin(), picture.registers.end());
+    data.push_back(kBorderColour);
+    data.insert(data.end(), picture.vram.begin(), picture.vram.end());
+    return CasBytes(ShowPictureCode(), data);
+}
+
+std::span<const uint8_t> ShowPictureCode() { return kShowPicture; }
+std::span<const uint8_t> PlayClipCode() { return kPlayClip; }
+
+bool IsTvcPictureExtension(std::string_view extension)
+{
+    return extension == ".kep" || extension == ".cas";
+}
+
+void WriteTvcPictureFile(
+    const std::string& path, const platform::Surface& working, const TvcMode& mode)
+{
+    const std::string extension = Lower(std::filesystem::path(path).extension().string());
+    if (!IsTvcPictureExtension(extension))
+        throw std::invalid_argument(
+            "'" + path + "' is neither a .kep picture nor a .cas program file");
+    const TvcPicture picture = PictureFromWorking(working, mode);
+    const std::vector<uint8_t> bytes
+        = extension == ".kep" ? KepBytes(picture) : PictureCasBytes(picture);
+    picture_file::WriteFileWhole(path, bytes);
+}
+
+} // namespace pelorin::tvc
