@@ -1,0 +1,66 @@
+#include "testing/clip_check.h"
+
+#include "pipeline/vram.h"
+#include "testing/tvc_machine.h"
+#include "tvc_files.h"
+
+#include <algorithm>
+
+namespace pelorin::tvc::test {
+
+ClipCheck PlayAndCheck(std::span<const uint8_t> cas, const std::vector<std::vector<uint8_t>>& frames,
+    const ClipBuilder& builder, int64_t framesToWatch, uint64_t toleranceCycles)
+{
+    ClipCheck check;
+    TvcMachine machine(TvcMachine::Model::Tvc64K);
+    if (const std::string error = machine.LoadCas(cas); !error.empty()) {
+        check.problems.push_back("not loaded: " + error);
+        return check;
+    }
+    // BASIC's stack high in U2, where video RAM replaces it while the player draws.
+    constexpr uint16_t kStack = 0xBFF0;
+    machine.Call(kCodeAddress, kStack, true);
+    // A frame is complete when the player looks at the keyboard after it: its first row
+    // selected. The first look, before frame 0, waits for the key that started it to go up.
+    int64_t looks = 0;
+    uint64_t frameZero = 0;
+    machine.onPortWrite = [&](const TvcMachine::PortWrite& write) {
+        if (write.port != 0x03 || write.value != 0)
+            return;
+        if (looks++ == 0)
+            return;
+        const int64_t frame = check.framesShown++;
+        if (frame == 0)
+            frameZero = write.cycle;
+        const std::vector<uint8_t>& want = frames[size_t(frame) % frames.size()];
+        const auto shown = machine.VideoRam().subspan(0, kVramFrameBytes);
+        const auto [a, b] = std::mismatch(shown.begin(), shown.end(), want.begin());
+        if (a != shown.end() && check.problems.size() < 20)
+            check.problems.push_back("frame " + std::to_string(frame) + ": video RAM byte "
+                + std::to_string(a - shown.begin()) + " is " + std::to_string(*a) + ", not "
+                + std::to_string(*b));
+        const uint64_t due = frameZero + builder.DueCycle(frame);
+        const uint64_t off = write.cycle > due ? write.cycle - due : due - write.cycle;
+        check.latestCycles = std::max(check.latestCycles, off);
+        if (off > toleranceCycles && check.problems.size() < 20)
+            check.problems.push_back("frame " + std::to_string(frame) + " ends at cycle "
+                + std::to_string(write.cycle - frameZero) + ", due at " + std::to_string(due - frameZero));
+    };
+    const uint64_t budget = (builder.DueCycle(framesToWatch) + kTvcClockHz) * 2;
+    machine.Run(budget, [&] { return check.framesShown >= framesToWatch; });
+    if (check.framesShown < framesToWatch)
+        check.problems.push_back("showed " + std::to_string(check.framesShown) + " frames of "
+            + std::to_string(framesToWatch));
+    machine.SetKeyDown(true);
+    machine.Run(kTvcClockHz);
+    check.returned = machine.Returned() && machine.Paging() == TvcMachine::kBasicPaging
+        && machine.LowRam(0x0003) == TvcMachine::kBasicPaging && machine.InterruptsOn()
+        && machine.StackPointer() == kStack;
+    if (!check.returned)
+        check.problems.push_back("no clean return to BASIC after the key");
+    for (const std::string& fault : machine.Faults())
+        check.problems.push_back(fault);
+    return check;
+}
+
+} // namespace pelorin::tvc::test

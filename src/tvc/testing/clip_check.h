@@ -1,0 +1,28 @@
+#pragma once
+// Plays a clip program in the TVC model and checks every frame it shows: the video RAM at the
+// moment the frame is complete against the frame it must be, and that moment against the
+// frame's due time.
+#include "clip_player.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace pelorin::tvc::test {
+
+struct ClipCheck {
+    std::vector<std::string> problems; // empty when every frame was right and on time
+    int64_t framesShown = 0;
+    uint64_t latestCycles = 0; // the largest distance of a frame from its due time
+    bool returned = false; // returned to BASIC, as it found the machine, after the key
+};
+
+// Loads `cas` in a 64K model with BASIC's stack in U2, plays `framesToWatch` frames (more than
+// the clip holds: the loop is watched too), presses a key and runs to the return. Frame j must
+// be `frames[j % frames.size()]` and end within `toleranceCycles` of frame 0's end plus
+// `dueCycle(j)`.
+ClipCheck PlayAndCheck(std::span<const uint8_t> cas, const std::vector<std::vector<uint8_t>>& frames,
+    const ClipBuilder& builder, int64_t framesToWatch, uint64_t toleranceCycles);
+
+} // namespace pelorin::tvc::test
