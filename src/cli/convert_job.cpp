@@ -443,6 +443,11 @@ namespace {
                 + " goes past the end: " + FrameCountText(options.input, count));
         }
         const int64_t frames = last - first + 1;
+        if (options.outputKind == OutputKind::Kep && frames > 1 && !options.lastOnly)
+            throw UsageError("'" + options.output + "' takes one picture, but "
+                + std::to_string(frames)
+                + " frames are to be written: pick one frame with --frames, or write a .cas "
+                  "to play them on the TVC");
         if (options.outputKind == OutputKind::Picture && !options.numbered && frames > 1
             && !options.lastOnly)
             throw UsageError("'" + options.output + "' takes one picture, but "
@@ -457,14 +462,15 @@ namespace {
             pictures.plan = &*plan;
         }
         const platform::Surface& shape = pictures.Result();
-        if (options.outputKind == OutputKind::Vram
+        if (options.outputKind != OutputKind::Picture && options.outputKind != OutputKind::Video
             && (shape.width != options.mode->workingWidth
                 || shape.height != options.mode->workingHeight))
-            throw UsageError(".vram holds " + std::to_string(options.mode->workingWidth) + " x "
+            throw UsageError(options.outputExtension + " holds " + std::to_string(options.mode->workingWidth) + " x "
                 + std::to_string(options.mode->workingHeight) + " pixels in "
                 + options.mode->QuotedCaption() + ", but --keep-size keeps '" + options.input
                 + "' at " + std::to_string(shape.width) + " x " + std::to_string(shape.height)
-                + "; leave out --keep-size (a .vram output is converted at TVC resolution)");
+                + "; leave out --keep-size (a " + options.outputExtension
+                + " output is converted at TVC resolution)");
 
         SinkSettings settings;
         settings.input = options.input;
@@ -478,6 +484,9 @@ namespace {
         settings.frameRate = source.FrameRate();
         settings.mp4Subsampled = options.size == Size::Display;
         settings.palettes = plan ? &*plan : nullptr;
+        settings.frames = options.lastOnly ? 1 : frames;
+        settings.steady = options.steady;
+        settings.tvcFps = options.tvcFps;
         const std::unique_ptr<FrameSink> sink = MakeFrameSink(settings);
 
         ProgressLine progress(!options.quiet && console.errIsTerminal, frames, console.err);
@@ -507,6 +516,7 @@ namespace {
             std::fprintf(console.out, "wrote %s: %s in %s, %d x %d\n", sink->Description().c_str(),
                 MethodName(options.method).c_str(), options.mode->QuotedCaption().c_str(),
                 shape.width, shape.height);
+            std::fputs(sink->Notes().c_str(), console.out);
             std::fputs(stats.Summary().c_str(), console.out);
             if (plan)
                 std::fputs(plan->Summary(last).c_str(), console.out);

@@ -3,8 +3,11 @@
 #include "output_files.h"
 #include "cli_error.h"
 #include "pipeline/vram.h"
+#include "tvc/clip_player.h"
+#include "tvc/tvc_files.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -122,6 +125,105 @@ namespace {
         int64_t m_frames = 0;
     };
 
+    // The TVC's own files: a .kep picture, or a .cas program showing one picture (32K TVC) or
+    // playing a clip (64K TVC) of every n-th frame, as many from the first as fit.
+    class TvcSink : public FrameSink {
+    public:
+        explicit TvcSink(const SinkSettings& s)
+            : m_settings(s)
+            , m_output(s.output)
+        {
+            const double sourceFps = s.frameRate.den > 0 && s.frameRate.num > 0
+                ? double(s.frameRate.num) / double(s.frameRate.den)
+                : 25.0;
+            if (s.tvcFps)
+                m_step = std::max<int64_t>(1, std::llround(sourceFps / *s.tvcFps));
+            m_kept = (s.frames + m_step - 1) / m_step;
+            if (s.kind == OutputKind::Cas && m_kept > 1) {
+                int64_t num = s.frameRate.num > 0 ? s.frameRate.num : 25;
+                int64_t den = s.frameRate.den > 0 ? s.frameRate.den : 1;
+                den *= m_step;
+                try {
+                    m_clip = std::make_unique<tvc::ClipBuilder>(*s.mode, num, den);
+                } catch (const std::invalid_argument& e) {
+                    throw Failure("cannot write '" + s.output + "': " + e.what());
+                }
+            }
+        }
+        void Write(const platform::Surface& frame, int64_t frameNumber) override
+        {
+            const int64_t ordinal = m_ordinal++;
+            if (ordinal % m_step != 0 || (m_clip && m_clip->Full()))
+                return;
+            m_bytes.clear();
+            try {
+                PackVram(frame, *m_settings.mode, m_bytes);
+            } catch (const std::invalid_argument& e) {
+                throw Failure("cannot write frame " + std::to_string(frameNumber) + " to '"
+                    + m_settings.output + "': " + e.what());
+            }
+            if (m_clip) {
+                m_clip->Add(m_bytes);
+                return;
+            }
+            if (!m_picture.vram.empty())
+                throw std::logic_error("a TVC picture file got a second frame");
+            m_picture.mode = m_settings.mode;
+            m_picture.registers = tvc::PaletteRegistersOf(*m_settings.mode);
+            m_picture.vram = m_bytes;
+        }
+        void Finish() override
+        {
+            std::vector<uint8_t> bytes;
+            if (m_clip)
+                bytes = m_clip->CasBytes();
+            else if (m_settings.kind == OutputKind::Kep)
+                bytes = tvc::KepBytes(m_picture);
+            else
+                bytes = tvc::PictureCasBytes(m_picture);
+            m_output.Write(bytes);
+        }
+        void Commit() override { m_output.Commit(); }
+        std::string Description() const override
+        {
+            if (m_settings.kind == OutputKind::Kep)
+                return "'" + m_settings.output + "' (TVC picture file)";
+            return "'" + m_settings.output + "' (TVC program, "
+                + (m_clip ? "a clip for a 64K TVC)" : "a picture for a 32K TVC)");
+        }
+        std::string Notes() const override
+        {
+            if (!m_clip)
+                return {};
+            const tvc::ClipBuilder::Summary s = m_clip->Report();
+            char text[512];
+            std::snprintf(text, sizeof text,
+                "clip: %zu of %lld frames kept%s, %.1f s at %.3g frames/s; %zu of %zu bytes "
+                "used; slowest frame drawn in %.1f ms of its %.1f ms",
+                s.framesKept, static_cast<long long>(m_kept),
+                m_step > 1 ? (" (every " + std::to_string(m_step) + ". frame)").c_str() : "",
+                s.seconds, 1.0 / s.frameSeconds, s.bytesUsed, s.bytesAvailable,
+                s.slowestFrameSeconds * 1e3, s.frameSeconds * 1e3);
+            std::string notes = text;
+            if (s.lateFrames > 0)
+                notes += "; " + std::to_string(s.lateFrames) + " frames take longer and are shown late";
+            if (!m_settings.steady)
+                notes += "\n  --steady makes clips longer: still areas then stay the same from "
+                         "frame to frame, and only changed bytes are stored";
+            return notes + "\n";
+        }
+
+    private:
+        SinkSettings m_settings;
+        AtomicOutput m_output;
+        int64_t m_step = 1;
+        int64_t m_kept = 1; // frames asked for, after the step
+        int64_t m_ordinal = 0;
+        std::unique_ptr<tvc::ClipBuilder> m_clip;
+        tvc::TvcPicture m_picture;
+        std::vector<uint8_t> m_bytes;
+    };
+
     class VideoSink : public FrameSink {
     public:
         explicit VideoSink(const SinkSettings& s)
@@ -158,6 +260,9 @@ std::unique_ptr<FrameSink> MakeFrameSink(const SinkSettings& settings)
         return std::make_unique<VramSink>(settings);
     case OutputKind::Video:
         return std::make_unique<VideoSink>(settings);
+    case OutputKind::Kep:
+    case OutputKind::Cas:
+        return std::make_unique<TvcSink>(settings);
     }
     throw std::logic_error("unknown output kind");
 }

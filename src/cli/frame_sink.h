@@ -23,6 +23,8 @@ public:
     virtual void Commit() = 0;
     // What was written, for the summary: "tom.mkv (ffv1)", "48 pictures frame_%03d.png".
     virtual std::string Description() const = 0;
+    // More about what was written, for the summary's next line; empty for most outputs.
+    virtual std::string Notes() const { return {}; }
 };
 
 struct SinkSettings {
@@ -39,6 +41,9 @@ struct SinkSettings {
     // The registers each frame was converted with (--palette); null: the mode's own. Video
     // memory then holds register numbers of these.
     const PalettePlan* palettes = nullptr;
+    int64_t frames = 1; // the frames the run will write
+    bool steady = false;
+    std::optional<double> tvcFps; // .cas: the clip's frame rate asked for
 };
 
 // Throws CliError (1) when the output cannot be started.

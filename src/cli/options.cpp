@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <vector>
@@ -218,7 +219,15 @@ namespace {
         { ".mp4", OutputKind::Video },
         { ".gif", OutputKind::Video },
         { ".vram", OutputKind::Vram },
+        { ".kep", OutputKind::Kep },
+        { ".cas", OutputKind::Cas },
     };
+
+    // Outputs that hold the TVC's video memory: they take the working picture.
+    bool HoldsVideoMemory(OutputKind kind)
+    {
+        return kind == OutputKind::Vram || kind == OutputKind::Kep || kind == OutputKind::Cas;
+    }
 
 } // namespace
 
@@ -482,6 +491,16 @@ Options ParseOptions(std::span<const std::string> args)
             else
                 request.colours = ParsePaletteColours(v);
             options.palette = request;
+        } else if (name == "--tvc-fps") {
+            const std::string v = value();
+            if (options.tvcFps)
+                throw UsageError("--tvc-fps is given twice");
+            char* end = nullptr;
+            const double fps = std::strtod(v.c_str(), &end);
+            if (v.empty() || end != v.c_str() + v.size() || !(fps > 0) || fps > 1000)
+                throw UsageError("--tvc-fps takes frames per second above 0, such as 5 or 12.5, got '"
+                    + v + "'");
+            options.tvcFps = fps;
         } else if (name == "--compare") {
             const std::string v = value();
             if (options.compareFrame)
@@ -512,7 +531,7 @@ Options ParseOptions(std::span<const std::string> args)
         [&](const OutputType& t) { return t.extension == options.outputExtension; });
     if (type == std::end(kOutputTypes))
         throw UsageError("cannot tell what to write from the name '" + options.output
-            + "': end it in .png, .ppm, .bmp, .avi, .mkv, .mp4, .gif or .vram");
+            + "': end it in .png, .ppm, .bmp, .avi, .mkv, .mp4, .gif, .vram, .kep or .cas");
     options.outputKind = type->kind;
     if (options.outputKind == OutputKind::Picture) {
         options.numbered = ParseNumberedName(outputPath.filename().string());
@@ -568,16 +587,19 @@ Options ParseOptions(std::span<const std::string> args)
                 + " chooses registers for one method; --compare shows all 16, so give the "
                   "registers (--palette 0,15,9,10) or leave it out");
     }
-    if (options.outputKind == OutputKind::Vram) {
+    if (HoldsVideoMemory(options.outputKind)) {
         // Video memory holds nothing but the working picture, so there is no choice to make:
         // the output is converted as with --working. --keep-size stays as asked; the run refuses
         // it unless the input already has the mode's working size.
         if (options.size == Size::Display)
             options.size = Size::Working;
         if (options.method == kNoMethod)
-            throw UsageError(".vram holds palette indices: --method none leaves colours outside "
-                             "the palette");
+            throw UsageError(options.outputExtension
+                + " holds palette indices: --method none leaves colours outside the palette");
     }
+    if (options.tvcFps && options.outputKind != OutputKind::Cas)
+        throw UsageError("--tvc-fps sets the frame rate of a clip for the TVC; name the output "
+                         "*.cas, got '" + options.output + "'");
     if (options.outputExtension == ".gif" && options.method == kNoMethod)
         throw UsageError("a GIF holds at most 256 colours: --method none leaves the frames "
                          "unreduced; write .mkv, .avi or .mp4 instead");
@@ -603,6 +625,13 @@ OUTPUT  by its extension:
           .gif             an animated GIF
           .vram            the TVC's video memory, 15360 bytes a frame: the working
                            picture, as --working writes it (which it implies)
+          .kep             one picture as the TVC's picture file: mode, palette
+                           registers, video memory (implies --working)
+          .cas             a program the TVC loads and starts by itself: one frame
+                           is shown until a key is pressed (32K TVC); more frames are
+                           played as a clip at the source's frame rate, looping until
+                           a key is pressed (64K TVC), as many from the first as fit
+                           (implies --working; --steady makes clips much longer)
 
 Options:
   --mode 2|4|16      TVC mode: "Graphics 2", "Graphics 4" or "Graphics 16" (default 16)
@@ -640,6 +669,8 @@ Options:
   --last             convert every frame of the range but write only the last one: with
                      --steady, that frame as the window shows it after stepping from the
                      range's first frame (what the window's "Copy command line" gives)
+  --tvc-fps R        a .cas clip's frame rate: every n-th frame is kept, n the whole
+                     number nearest to the source's rate / R, for a longer clip
   --threads N        convert N frames at once, each on a core (default: every core); the
                      output is the same for every N, 1 converts one frame after another.
                      With --steady each frame needs the one before, so frames are converted

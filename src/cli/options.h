@@ -12,7 +12,7 @@
 
 namespace pelorin::cli {
 
-enum class OutputKind { Picture, Video, Vram };
+enum class OutputKind { Picture, Video, Vram, Kep, Cas };
 enum class Size { Display, Working, KeepSize };
 // How a frame fills the host picture, which stands for the TVC's 4:3 screen: stretched to fill
 // it whatever its shape; fitted whole with black bars, keeping its display aspect; or filling it
@@ -71,6 +71,7 @@ struct Options {
     Aspect aspect = Aspect::Stretch;
 
     bool lastOnly = false; // every frame of the range is converted, only the last one written
+    std::optional<double> tvcFps; // a .cas clip's frame rate: every n-th frame of the source
     std::string input;
     std::string output;
     OutputKind outputKind = OutputKind::Picture;

@@ -29,6 +29,11 @@ namespace {
         return frames;
     }
 
+    std::function<uint64_t(int64_t)> Due(const ClipBuilder& builder)
+    {
+        return [&builder](int64_t frame) { return builder.DueCycle(frame); };
+    }
+
     TEST(Difference, RunsSkipJoinAndEnd)
     {
         std::vector<uint8_t> before(600, 0), after(600, 0);
@@ -47,7 +52,7 @@ namespace {
         for (const auto& f : frames)
             ASSERT_TRUE(builder.Add(f));
         const std::vector<uint8_t> cas = builder.CasBytes();
-        const test::ClipCheck check = test::PlayAndCheck(cas, frames, builder, 30, kTwoMs);
+        const test::ClipCheck check = test::PlayAndCheck(cas, frames, Due(builder), 30, kTwoMs);
         for (const std::string& p : check.problems)
             ADD_FAILURE() << p;
         EXPECT_TRUE(check.returned);
@@ -76,7 +81,7 @@ namespace {
         const std::vector<uint8_t> cas = builder.CasBytes();
         EXPECT_EQ(cas.size() - kCasHeaderBytes, summary.bytesUsed);
         const test::ClipCheck check
-            = test::PlayAndCheck(cas, kept, builder, int64_t(kept.size()) * 2 + 1, kTwoMs);
+            = test::PlayAndCheck(cas, kept, Due(builder), int64_t(kept.size()) * 2 + 1, kTwoMs);
         for (const std::string& p : check.problems)
             ADD_FAILURE() << p;
     }
@@ -93,7 +98,7 @@ namespace {
         while (cas[at + 1] == 0)
             at += 2;
         cas[at + 2] ^= 0x01;
-        const test::ClipCheck check = test::PlayAndCheck(cas, frames, builder, 6, kTwoMs);
+        const test::ClipCheck check = test::PlayAndCheck(cas, frames, Due(builder), 6, kTwoMs);
         ASSERT_FALSE(check.problems.empty());
         EXPECT_NE(check.problems[0].find("frame 2"), std::string::npos) << check.problems[0];
     }

@@ -9,7 +9,8 @@
 namespace pelorin::tvc::test {
 
 ClipCheck PlayAndCheck(std::span<const uint8_t> cas, const std::vector<std::vector<uint8_t>>& frames,
-    const ClipBuilder& builder, int64_t framesToWatch, uint64_t toleranceCycles)
+    const std::function<uint64_t(int64_t)>& dueCycle, int64_t framesToWatch,
+    uint64_t toleranceCycles)
 {
     ClipCheck check;
     TvcMachine machine(TvcMachine::Model::Tvc64K);
@@ -39,14 +40,14 @@ ClipCheck PlayAndCheck(std::span<const uint8_t> cas, const std::vector<std::vect
             check.problems.push_back("frame " + std::to_string(frame) + ": video RAM byte "
                 + std::to_string(a - shown.begin()) + " is " + std::to_string(*a) + ", not "
                 + std::to_string(*b));
-        const uint64_t due = frameZero + builder.DueCycle(frame);
+        const uint64_t due = frameZero + dueCycle(frame);
         const uint64_t off = write.cycle > due ? write.cycle - due : due - write.cycle;
         check.latestCycles = std::max(check.latestCycles, off);
         if (off > toleranceCycles && check.problems.size() < 20)
             check.problems.push_back("frame " + std::to_string(frame) + " ends at cycle "
                 + std::to_string(write.cycle - frameZero) + ", due at " + std::to_string(due - frameZero));
     };
-    const uint64_t budget = (builder.DueCycle(framesToWatch) + kTvcClockHz) * 2;
+    const uint64_t budget = (dueCycle(framesToWatch) + kTvcClockHz) * 2;
     machine.Run(budget, [&] { return check.framesShown >= framesToWatch; });
     if (check.framesShown < framesToWatch)
         check.problems.push_back("showed " + std::to_string(check.framesShown) + " frames of "

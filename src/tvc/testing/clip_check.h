@@ -2,9 +2,10 @@
 // Plays a clip program in the TVC model and checks every frame it shows: the video RAM at the
 // moment the frame is complete against the frame it must be, and that moment against the
 // frame's due time.
-#include "clip_player.h"
+#include "tvc/clip_player.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ struct ClipCheck {
 // be `frames[j % frames.size()]` and end within `toleranceCycles` of frame 0's end plus
 // `dueCycle(j)`.
 ClipCheck PlayAndCheck(std::span<const uint8_t> cas, const std::vector<std::vector<uint8_t>>& frames,
-    const ClipBuilder& builder, int64_t framesToWatch, uint64_t toleranceCycles);
+    const std::function<uint64_t(int64_t)>& dueCycle, int64_t framesToWatch,
+    uint64_t toleranceCycles);
 
 } // namespace pelorin::tvc::test
