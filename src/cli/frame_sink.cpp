@@ -125,6 +125,18 @@ namespace {
         int64_t m_frames = 0;
     };
 
+    // "2nd", "3rd", "11th", "22nd".
+    std::string Ordinal(int64_t n)
+    {
+        const int64_t tens = n % 100, ones = n % 10;
+        const char* suffix = tens >= 11 && tens <= 13 ? "th"
+            : ones == 1                              ? "st"
+            : ones == 2                              ? "nd"
+            : ones == 3                              ? "rd"
+                                                     : "th";
+        return std::to_string(n) + suffix;
+    }
+
     // The TVC's own files: a .kep picture, or a .cas program showing one picture (32K TVC) or
     // playing a clip (64K TVC) of every n-th frame, as many from the first as fit.
     class TvcSink : public FrameSink {
@@ -201,7 +213,7 @@ namespace {
                 "clip: %zu of %lld frames kept%s, %.1f s at %.3g frames/s; %zu of %zu bytes "
                 "used; slowest frame drawn in %.1f ms of its %.1f ms",
                 s.framesKept, static_cast<long long>(m_kept),
-                m_step > 1 ? (" (every " + std::to_string(m_step) + ". frame)").c_str() : "",
+                m_step > 1 ? (" (every " + Ordinal(m_step) + " frame)").c_str() : "",
                 s.seconds, 1.0 / s.frameSeconds, s.bytesUsed, s.bytesAvailable,
                 s.slowestFrameSeconds * 1e3, s.frameSeconds * 1e3);
             std::string notes = text;
