@@ -34,7 +34,7 @@ namespace {
     constexpr uint64_t WaitCycles(uint64_t w) { return w == 0 ? 20 : 10 + 64 * w; }
     constexpr uint64_t kLongestWait = 0xFFFE;
 
-    constexpr size_t kSettingsBytes = 6;
+    constexpr size_t kSettingsBytes = 14;
     constexpr size_t kJumpBytes = 4;
     constexpr size_t kRegionOneEnd = 0x8000;
     // Page 2 of the loaded program is played from page 3.
@@ -137,8 +137,9 @@ ClipBuilder::ClipBuilder(const TvcMode& mode, int64_t rateNumerator, int64_t rat
     , m_rateNumerator(rateNumerator)
     , m_rateDenominator(rateDenominator)
 {
-    if (rateNumerator <= 0 || rateDenominator <= 0)
-        throw std::invalid_argument("a clip needs a frame rate above 0");
+    if (rateNumerator <= 0 || rateDenominator <= 0 || rateNumerator > 0xFFFFFFFF
+        || rateDenominator > 0xFFFFFFFF)
+        throw std::invalid_argument("a clip needs a frame rate above 0, as a ratio of 32-bit numbers");
     const double frameCycles = double(kTvcClockHz) * double(rateDenominator) / double(rateNumerator);
     if (frameCycles > double(WaitCycles(kLongestWait)))
         throw std::invalid_argument("the player waits at most "
@@ -222,6 +223,10 @@ std::vector<uint8_t> ClipBuilder::CasBytes() const
     const PaletteRegisters registers = PaletteRegistersOf(*m_mode);
     std::copy(registers.begin(), registers.end(), data.begin() + 1);
     data[5] = kBorderColour;
+    for (int i = 0; i < 4; ++i) {
+        data[6 + size_t(i)] = uint8_t(uint64_t(m_rateNumerator) >> (8 * i));
+        data[10 + size_t(i)] = uint8_t(uint64_t(m_rateDenominator) >> (8 * i));
+    }
 
     // The loop goes back to the record after frame 0's (frame 1, or the way back to frame 0
     // when there is only one frame).

@@ -6,7 +6,9 @@
 ;   settings+0   the value for port 06h (the mode in bits 1-0)
 ;   settings+1   palette registers 0-3 (ports 60h-63h)
 ;   settings+5   the border colour (port 00h)
-;   settings+6   the first record
+;   settings+6   the frame rate as numerator and denominator, 4 bytes each, low first (for
+;                programs that read the file back; the player itself goes by the wait counts)
+;   settings+14  the first record
 ; The file may reach up to page 2 (U2). Page 2 is where video RAM has to be while drawing, so
 ; U2's part of the program is first copied to U3, which then stays in page 3: the data the
 ; player reads lies at 19FFh-7FFFh and C000h-FFFFh.
@@ -47,7 +49,7 @@ start:
         ldir
         call showSettings
         call waitRelease
-        ld hl,settings+6
+        ld hl,settings+14
         ld b,0
 
 record:                         ; HL: a record; B = 0
