@@ -408,7 +408,7 @@ namespace {
         return 0;
     }
 
-    int Run(const Options& options, const Console& console)
+    int Run(Options options, const Console& console)
     {
         CheckInputFile(options.input);
         // Before any work: an output that cannot be written is found now, not after the
@@ -420,8 +420,11 @@ namespace {
             CheckNotInput(options.input, options.output);
         }
 
-        InputVideo source(
-            options.input, options.size == Size::KeepSize, options.aspect, options.adjustments);
+        InputVideo source(options.input, options.size == Size::KeepSize, options.aspect,
+            options.adjustments, options.modeGiven ? options.mode : nullptr);
+        // A TVC file is converted in its own mode unless the command line names one.
+        if (source.TvcFileMode() != nullptr && !options.modeGiven)
+            options.mode = source.TvcFileMode();
         const int64_t count = source.FrameCount();
         if (count <= 0)
             throw Failure("'" + options.input + "' holds no frames");

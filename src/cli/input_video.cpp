@@ -3,6 +3,7 @@
 #include "av_helpers.h"
 #include "cli_error.h"
 #include "pipeline/frame_pipeline.h"
+#include "tvc/tvc_read.h"
 #include "video/video_device.h"
 
 #include <cmath>
@@ -54,11 +55,37 @@ InputVideo::Rect InputVideo::HostRect(Aspect aspect, int width, int height, doub
     return { (kHostWidth - w) / 2, 0, w, kHostHeight };
 }
 
-InputVideo::InputVideo(
-    const std::string& path, bool ownSize, Aspect aspect, const PictureAdjustments& adjustments)
+struct InputVideo::TvcInput {
+    tvc::TvcFile file;
+};
+
+InputVideo::InputVideo(const std::string& path, bool ownSize, Aspect aspect,
+    const PictureAdjustments& adjustments, const TvcMode* vramMode)
     : m_path(path)
     , m_adjustments(adjustments)
+    , m_ownSize(ownSize)
 {
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    if (tvc::IsTvcInputExtension(extension)) {
+        m_tvc = std::make_unique<TvcInput>();
+        try {
+            m_tvc->file = tvc::ReadTvcFile(path, vramMode);
+        } catch (const tvc::TvcFileError& e) {
+            throw Failure(e.what());
+        }
+        m_width = m_tvc->file.mode->workingWidth;
+        m_height = m_tvc->file.mode->workingHeight;
+        // The file is the TVC's screen itself: it fills the host picture whatever --aspect says.
+        m_picture = ownSize ? std::make_unique<platform::PictureBox>(m_width, m_height)
+                            : std::make_unique<platform::PictureBox>(kHostWidth, kHostHeight);
+        if (!m_adjustments.IsNeutral())
+            m_adjusted = std::make_unique<platform::PictureBox>(
+                m_picture->Image().width, m_picture->Image().height);
+        return;
+    }
     // An absolute path never reads as a protocol name, whatever colons the file name holds.
     const std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
     // The device draws straight into the host picture the conversion reads; no window handle is
@@ -108,16 +135,30 @@ InputVideo::InputVideo(
 
 InputVideo::~InputVideo() = default;
 
-int64_t InputVideo::FrameCount() const { return m_device->Length(); }
+int64_t InputVideo::FrameCount() const
+{
+    return m_tvc ? int64_t(m_tvc->file.frames.size()) : m_device->Length();
+}
 
 Rational InputVideo::FrameRate() const
 {
+    if (m_tvc)
+        return { int(m_tvc->file.rateNumerator), int(m_tvc->file.rateDenominator) };
     return { m_device->RateNumerator(), m_device->RateDenominator() };
 }
 
+const TvcMode* InputVideo::TvcFileMode() const { return m_tvc ? m_tvc->file.mode : nullptr; }
+
 void InputVideo::Show(int64_t index)
 {
-    if (!m_device->Seek(index)) {
+    if (m_tvc) {
+        if (index < 0 || index >= FrameCount())
+            throw Failure("cannot read frame " + std::to_string(index) + " of '" + m_path + "'");
+        platform::Surface working = tvc::WorkingPicture(m_tvc->file, size_t(index));
+        std::lock_guard lock(m_picture->Lock());
+        m_picture->Image() = m_ownSize ? std::move(working)
+                                       : tvc::EnlargeWhole(working, kHostWidth, kHostHeight);
+    } else if (!m_device->Seek(index)) {
         const std::string problem = m_device->Problem();
         throw Failure("cannot read frame " + std::to_string(index) + " of '" + m_path + "'"
             + (problem.empty() ? "" : ": " + problem));

@@ -2,10 +2,13 @@
 // The input's frames, through the program's video player (video::VideoDevice) drawing into a
 // host picture of the tool's own, so that a frame number means what it means to the device and
 // a frame is drawn exactly as the window's video host shows it. Still pictures (PNG, PPM, BMP,
-// JPEG) open the same way, as one frame at 25 frames per second.
+// JPEG) open the same way, as one frame at 25 frames per second. The TVC's own files (.kep,
+// Pelorin's .cas, .vram) open as their frames, drawn in the colours their palette registers
+// give, each TVC pixel a block of whole host pixels.
 #include "convert/picture_adjust.h"
 #include "options.h"
 #include "platform/picture_box.h"
+#include "pipeline/tvc_mode.h"
 #include "video_writer.h"
 
 #include <cstdint>
@@ -21,13 +24,14 @@ namespace pelorin::cli {
 class InputVideo {
 public:
     // With `ownSize` false the frames are drawn to fill a 512 × 240 host picture; with it true,
-    // into a picture of the video's own size, without resampling. Throws CliError (1) naming the
+    // into a picture of the video's own size, without resampling. `vramMode` is the mode a .vram
+    // input is read in (null: refused, as a .vram does not say). Throws CliError (1) naming the
     // file and what is wrong: it cannot be opened, holds no video stream, no decodable picture.
     // `aspect` other than Stretch draws the frame into a rectangle of its display aspect inside
     // the host picture (with `ownSize` it must be Stretch); non-neutral `adjustments` are applied
     // to every frame shown.
     InputVideo(const std::string& path, bool ownSize, Aspect aspect = Aspect::Stretch,
-        const PictureAdjustments& adjustments = {});
+        const PictureAdjustments& adjustments = {}, const TvcMode* vramMode = nullptr);
     ~InputVideo();
     InputVideo(const InputVideo&) = delete;
     InputVideo& operator=(const InputVideo&) = delete;
@@ -48,6 +52,9 @@ public:
     int Width() const { return m_width; }
     int Height() const { return m_height; }
 
+    // The mode a TVC file (.kep, .cas, .vram) is in; null for any other input.
+    const TvcMode* TvcFileMode() const;
+
     // Where Show() draws (with adjustments, the adjusted copy of the frame).
     platform::PictureBox& Picture() { return m_adjusted ? *m_adjusted : *m_picture; }
     // Draws frame `index` (0 ... FrameCount() − 1) into Picture(), replacing all of it. Throws
@@ -62,6 +69,9 @@ private:
     PictureAdjustments m_adjustments;
     std::unique_ptr<platform::PictureBox> m_adjusted; // only with adjustments
     std::unique_ptr<video::VideoDevice> m_device; // after the box: closed before it goes
+    struct TvcInput;
+    std::unique_ptr<TvcInput> m_tvc; // a TVC file instead of the device
+    bool m_ownSize = false;
 };
 
 } // namespace pelorin::cli

@@ -420,6 +420,7 @@ Options ParseOptions(std::span<const std::string> args)
             if (sawMode)
                 throw UsageError("--mode is given twice");
             sawMode = true;
+            options.modeGiven = true;
             const auto number = ParseCount(v);
             options.mode = number && *number <= 16 ? FindTvcMode(int(*number)) : nullptr;
             if (!options.mode)
@@ -614,7 +615,9 @@ Converts a picture or a video the way the Pelorin window shows it on the TVC: ea
 drawn to fill the 512 x 240 host picture, stretched with smoothing to the mode's resolution,
 converted by the chosen method and enlarged to the 512 x 480 display picture, which is written.
 
-INPUT   a picture (PNG, PPM, BMP, JPEG) or a video (anything FFmpeg decodes)
+INPUT   a picture (PNG, PPM, BMP, JPEG) or a video (anything FFmpeg decodes), or the
+        TVC's own files: .kep, a .cas Pelorin wrote (picture or clip), .vram (with
+        --mode); shown in their own palette, in their own mode unless --mode is given
 OUTPUT  by its extension:
           .png .ppm .bmp   one picture; with a frame number in the name (out_%05d.png)
                            one picture per frame, numbered by the frame's own number

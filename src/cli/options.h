@@ -59,6 +59,7 @@ struct Options {
     bool help = false;
     bool version = false;
     const TvcMode* mode = FindTvcMode(16);
+    bool modeGiven = false; // --mode on the command line (else a TVC file input's own mode)
     int method = 1; // Atkinson; kNoMethod for "none"
     Size size = Size::Display;
     std::optional<FrameRange> frames;

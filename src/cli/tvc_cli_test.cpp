@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 using namespace pelorin;
 using namespace pelorin::cli::test;
 
@@ -155,6 +158,69 @@ TEST(TvcOutput, WrongCommandLinesAreRefused)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
     EXPECT_FALSE(std::filesystem::exists(folder.Path("a.kep")));
+}
+
+} // namespace
+
+namespace {
+
+TEST(TvcInput, PictureFilesConvertBackToTheSameBytesWithTreshold)
+{
+    ScratchFolder folder;
+    for (const char* mode : { "2", "4", "16" }) {
+        SCOPED_TRACE(std::string("mode ") + mode);
+        for (const char* extension : { ".kep", ".cas" }) {
+            const std::string first = folder.Path(std::string("first") + extension);
+            const std::string again = folder.Path(std::string("again") + extension);
+            ExpectDone(RunTool({ "--mode", mode, "--method", "stucki", "--frames", "60",
+                SampleVideo(), first }));
+            // In its own mode without --mode, and with it.
+            ExpectDone(RunTool({ "--method", "treshold", first, again }));
+            EXPECT_EQ(ReadFile(again), ReadFile(first)) << extension;
+            ExpectDone(RunTool({ "--mode", mode, "--method", "treshold", first, again }));
+            EXPECT_EQ(ReadFile(again), ReadFile(first)) << extension;
+        }
+    }
+}
+
+TEST(TvcInput, ClipAndVramReadBackAsTheirFrames)
+{
+    ScratchFolder folder;
+    ExpectDone(RunTool({ "--mode", "4", "--method", "bayer-8x8", "--steady", "--frames", "0:5",
+        SampleVideo(), folder.Path("c.cas") }));
+    ExpectDone(RunTool({ "--mode", "4", "--method", "bayer-8x8", "--steady", "--frames", "0:5",
+        SampleVideo(), folder.Path("c.vram") }));
+    // The clip's frames, converted again, are the .vram's; so are the .vram's own.
+    const ToolResult fromClip
+        = RunTool({ "--method", "treshold", folder.Path("c.cas"), folder.Path("clip.vram") });
+    ExpectDone(fromClip);
+    EXPECT_EQ(ReadFile(folder.Path("clip.vram")), ReadFile(folder.Path("c.vram")));
+    ExpectDone(RunTool({ "--mode", "4", "--method", "treshold", folder.Path("c.vram"),
+        folder.Path("again.vram") }));
+    EXPECT_EQ(ReadFile(folder.Path("again.vram")), ReadFile(folder.Path("c.vram")));
+    // A .vram says nothing of its mode.
+    const ToolResult noMode = RunTool({ folder.Path("c.vram"), folder.Path("x.png") });
+    EXPECT_EQ(noMode.exitStatus, 1);
+    EXPECT_NE(noMode.err.find("--mode"), std::string::npos) << noMode.err;
+}
+
+TEST(TvcInput, AnotherProgramsCasIsRefusedNamingWhatItHolds)
+{
+    ScratchFolder folder;
+    // "10 END" in a file of the same layout, as another tool would write it.
+    std::vector<uint8_t> bytes = tvc::CasBytes({}, {});
+    bytes.resize(tvc::kCasHeaderBytes);
+    for (const uint8_t b : { 5, 10, 0, 0xEE, 0xFF, 0 })
+        bytes.push_back(b);
+    bytes[0x82] = 6;
+    {
+        std::ofstream out(folder.Path("other.cas"), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    const ToolResult r = RunTool({ folder.Path("other.cas"), folder.Path("x.png") });
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("Pelorin did not write"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("a BASIC program of 1 line"), std::string::npos) << r.err;
 }
 
 } // namespace
