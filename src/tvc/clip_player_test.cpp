@@ -103,5 +103,22 @@ namespace {
         EXPECT_NE(check.problems[0].find("frame 2"), std::string::npos) << check.problems[0];
     }
 
+    TEST(ClipPlayer, CheckCatchesAFrameShownLate)
+    {
+        const auto frames = Frames(6, 100, 4);
+        ClipBuilder builder(TvcModeOf(16), 10, 1);
+        for (const auto& f : frames)
+            ASSERT_TRUE(builder.Add(f));
+        std::vector<uint8_t> cas = builder.CasBytes();
+        // Frame 3's wait 100 steps (6,400 cycles, just over 2 ms) longer.
+        const size_t at = builder.FrameRecordOffsets()[3];
+        const unsigned wait = cas[at] + 256u * cas[at + 1] + 100;
+        cas[at] = uint8_t(wait & 0xFF);
+        cas[at + 1] = uint8_t(wait >> 8);
+        const test::ClipCheck check = test::PlayAndCheck(cas, frames, Due(builder), 6, kTwoMs);
+        ASSERT_FALSE(check.problems.empty());
+        EXPECT_NE(check.problems[0].find("frame 3 ends"), std::string::npos) << check.problems[0];
+    }
+
 } // namespace
 } // namespace pelorin::tvc
