@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -246,9 +247,13 @@ std::vector<uint8_t> ClipBuilder::CasBytes() const
         return r < m_records.size() ? m_records[r] : m_wrap;
     };
 
-    // Frame 0 ends at cycle 0; every later frame j as close to DueCycle(j) as the wait allows.
-    uint64_t now = 0;
-    int64_t frame = 0;
+    // Frame j of the loop (1 ... N − 1, then N: the record back to frame 0) and the fewest
+    // cycles from the end of frame j − 1 to its own end, with a wait of W = 0.
+    struct Timed {
+        uint8_t* waitAt;
+        uint64_t fewest;
+    };
+    std::vector<Timed> loop;
     uint64_t pending = 0; // cycles since the last frame ended, before the next record's wait
     bool first = true;
     for (const Layout::Item& item : layout.items) {
@@ -261,30 +266,45 @@ std::vector<uint8_t> ClipBuilder::CasBytes() const
             at[3] = uint8_t(target >> 8);
             // Loop jumps always run; a region change placed right before frame 1 never does,
             // as the loop's jump goes past it to frame 1 itself.
-            if (item.record == 1 || frame > 0)
+            if (item.record == 1 || !loop.empty())
                 pending += kJumpRecord;
             continue;
         }
         const std::vector<uint8_t>& bytes = recordBytes(item.record);
         std::copy(bytes.begin(), bytes.end(), at);
-        if (first) {
-            first = false;
-            pending = kAfterFrame;
-            continue;
-        }
-        ++frame;
-        const uint64_t draw = kFrameHeader + DrawCycles(std::span(bytes).subspan(2));
-        const uint64_t ready = now + pending + draw; // with a wait of no cycles
-        const uint64_t due = DueCycle(frame);
-        uint64_t w = 0;
-        if (due > ready + WaitCycles(0)) {
-            const uint64_t slack = due - ready;
-            w = std::clamp<uint64_t>((slack - 10 + 32) / 64, 1, kLongestWait);
-        }
-        at[0] = uint8_t(w & 0xFF);
-        at[1] = uint8_t(w >> 8);
-        now = ready + WaitCycles(w);
+        if (!first)
+            loop.push_back({ at,
+                pending + kFrameHeader + WaitCycles(0) + DrawCycles(std::span(bytes).subspan(2)) });
+        first = false;
         pending = kAfterFrame;
+    }
+    // Frame j is due DueCycle(j) after frame 0 and ends as near that as its wait allows: a
+    // frame that cannot be drawn in its time is late, and the waits after it catch up. Every
+    // pass of the loop runs the same records, so a pass must start frame 0 as late as the
+    // previous pass ended it (the way back to frame 0 may be the slow one): the schedule is
+    // worked out again from that lateness until it no longer changes.
+    std::vector<uint64_t> waits(loop.size(), 0);
+    int64_t start = 0; // frame 0's end against its due time
+    for (int round = 0; round < 8 && !loop.empty(); ++round) {
+        int64_t end = start;
+        for (size_t j = 0; j < loop.size(); ++j) {
+            const int64_t ready = end + int64_t(loop[j].fewest);
+            const int64_t gap = int64_t(DueCycle(int64_t(j) + 1)) - ready;
+            // A wait W ≥ 1 takes 64 W − 10 cycles more than W = 0.
+            const uint64_t w = gap < 27
+                ? 0
+                : std::clamp<uint64_t>(uint64_t(gap + 10 + 32) / 64, 1, kLongestWait);
+            waits[j] = w;
+            end = ready + int64_t(WaitCycles(w)) - int64_t(WaitCycles(0));
+        }
+        const int64_t carried = end - int64_t(DueCycle(int64_t(loop.size())));
+        if (std::abs(carried - start) <= 32)
+            break;
+        start = carried;
+    }
+    for (size_t j = 0; j < loop.size(); ++j) {
+        loop[j].waitAt[0] = uint8_t(waits[j] & 0xFF);
+        loop[j].waitAt[1] = uint8_t(waits[j] >> 8);
     }
     return tvc::CasBytes(PlayClipCode(), data);
 }

@@ -21,8 +21,9 @@ struct ClipCheck {
 
 // Loads `cas` in a 64K model with BASIC's stack in U2, plays `framesToWatch` frames (more than
 // the clip holds: the loop is watched too), presses a key and runs to the return. Frame j must
-// be `frames[j % frames.size()]` and end within `toleranceCycles` of frame 0's end plus
-// `dueCycle(j)`.
+// be `frames[j % frames.size()]` and end within `toleranceCycles` of its time: `dueCycle(j)`
+// after a start placed where most frames are (the median of their distances from the grid),
+// as a clip's frame times are a grid of its frame period wherever it begins.
 ClipCheck PlayAndCheck(std::span<const uint8_t> cas, const std::vector<std::vector<uint8_t>>& frames,
     const std::function<uint64_t(int64_t)>& dueCycle, int64_t framesToWatch,
     uint64_t toleranceCycles);
