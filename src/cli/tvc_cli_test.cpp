@@ -28,7 +28,8 @@ TEST(TvcOutput, PictureProgramShowsTheToolsVramInEveryMode)
     ScratchFolder folder;
     for (const char* mode : { "2", "4", "16" }) {
         SCOPED_TRACE(std::string("mode ") + mode);
-        const std::vector<std::string> common { "--mode", mode, "--method", "floyd", "--frames", "40" };
+        const std::vector<std::string> common { "--mode", mode, "--method", "floyd", "--frames",
+            "40" };
         auto args = common;
         args.insert(args.end(), { SampleVideo(), folder.Path("p.cas") });
         ExpectDone(RunTool(args));
@@ -49,15 +50,16 @@ TEST(TvcOutput, PictureProgramShowsTheToolsVramInEveryMode)
         ASSERT_TRUE(machine.Run(2'000'000, [&] { return machine.KeyboardReads() > 0; }));
         const auto shown = machine.VideoRam().subspan(0, kVramFrameBytes);
         const auto [a, b] = std::mismatch(shown.begin(), shown.end(), vram.begin());
-        EXPECT_TRUE(a == shown.end()) << "video RAM byte " << (a - shown.begin()) << " is "
-                                      << int(*a) << ", not " << int(*b);
+        EXPECT_TRUE(a == shown.end())
+            << "video RAM byte " << (a - shown.begin()) << " is " << int(*a) << ", not " << int(*b);
         for (const std::string& fault : machine.Faults())
             ADD_FAILURE() << fault;
         const TvcMode& row = TvcModeOf(std::stoi(mode));
         EXPECT_EQ(machine.LastWrite(0x06) & 0x03, tvc::ModePortValue(row));
         EXPECT_EQ(machine.LastWrite(0x06) & 0x03, uint8_t(kep[3]));
         for (uint8_t r = 0; r < 4; ++r)
-            EXPECT_EQ(machine.LastWrite(uint8_t(0x60 + r)), uint8_t(kep[4 + r])) << "register " << int(r);
+            EXPECT_EQ(machine.LastWrite(uint8_t(0x60 + r)), uint8_t(kep[4 + r]))
+                << "register " << int(r);
         // No key for a while (the program first waits for the one that started it to go up),
         // then one.
         EXPECT_FALSE(machine.Run(100'000));
@@ -75,7 +77,8 @@ std::vector<std::vector<uint8_t>> VramFrames(const std::string& path, size_t ste
     const std::string bytes = ReadFile(path);
     std::vector<std::vector<uint8_t>> frames;
     for (size_t at = 0; at + kVramFrameBytes <= bytes.size(); at += step * kVramFrameBytes)
-        frames.emplace_back(bytes.begin() + ptrdiff_t(at), bytes.begin() + ptrdiff_t(at + kVramFrameBytes));
+        frames.emplace_back(
+            bytes.begin() + ptrdiff_t(at), bytes.begin() + ptrdiff_t(at + kVramFrameBytes));
     return frames;
 }
 
@@ -91,7 +94,8 @@ TEST(TvcOutput, ClipShowsEveryVramFrameInOrderOnTime)
     ScratchFolder folder;
     // Every second frame (12.5 a second), so that each frame is drawn in its time; the sample
     // moves a lot, so only the first few fit.
-    const std::vector<std::string> common { "--method", "bayer-4x4", "--steady", "--frames", "0:39" };
+    const std::vector<std::string> common { "--method", "bayer-4x4", "--steady", "--frames",
+        "0:39" };
     auto args = common;
     args.insert(args.end(), { "--tvc-fps", "12.5", SampleVideo(), folder.Path("c.cas") });
     const ToolResult clip = RunTool(args);
@@ -108,8 +112,9 @@ TEST(TvcOutput, ClipShowsEveryVramFrameInOrderOnTime)
     ASSERT_EQ(frames.size(), 20u);
     frames.resize(kept);
     const auto due = [](int64_t frame) { return uint64_t(frame) * tvc::kTvcClockHz * 2 / 25; };
-    const tvc::test::ClipCheck check = tvc::test::PlayAndCheck(Bytes(ReadFile(folder.Path("c.cas"))),
-        frames, due, int64_t(kept) * 2 + 1, tvc::kTvcClockHz / 500);
+    const tvc::test::ClipCheck check
+        = tvc::test::PlayAndCheck(Bytes(ReadFile(folder.Path("c.cas"))), frames, due,
+            int64_t(kept) * 2 + 1, tvc::kTvcClockHz / 500);
     for (const std::string& p : check.problems)
         ADD_FAILURE() << p;
     EXPECT_TRUE(check.returned);
@@ -172,8 +177,8 @@ TEST(TvcInput, PictureFilesConvertBackToTheSameBytesWithTreshold)
         for (const char* extension : { ".kep", ".cas" }) {
             const std::string first = folder.Path(std::string("first") + extension);
             const std::string again = folder.Path(std::string("again") + extension);
-            ExpectDone(RunTool({ "--mode", mode, "--method", "stucki", "--frames", "60",
-                SampleVideo(), first }));
+            ExpectDone(RunTool(
+                { "--mode", mode, "--method", "stucki", "--frames", "60", SampleVideo(), first }));
             // In its own mode without --mode, and with it.
             ExpectDone(RunTool({ "--method", "treshold", first, again }));
             EXPECT_EQ(ReadFile(again), ReadFile(first)) << extension;

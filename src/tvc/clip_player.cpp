@@ -75,7 +75,8 @@ namespace {
 
 } // namespace
 
-std::vector<uint8_t> EncodeDifference(std::span<const uint8_t> before, std::span<const uint8_t> after)
+std::vector<uint8_t> EncodeDifference(
+    std::span<const uint8_t> before, std::span<const uint8_t> after)
 {
     if (before.size() != after.size())
         throw std::invalid_argument("frames of different sizes");
@@ -116,7 +117,8 @@ std::vector<uint8_t> EncodeDifference(std::span<const uint8_t> before, std::span
             const size_t count = std::min<size_t>(end - at, 0xFF);
             out.push_back(uint8_t(gap));
             out.push_back(uint8_t(count));
-            out.insert(out.end(), after.begin() + ptrdiff_t(at), after.begin() + ptrdiff_t(at + count));
+            out.insert(
+                out.end(), after.begin() + ptrdiff_t(at), after.begin() + ptrdiff_t(at + count));
             gap = 0;
             at += count;
         }
@@ -146,8 +148,10 @@ ClipBuilder::ClipBuilder(const TvcMode& mode, int64_t rateNumerator, int64_t rat
 {
     if (rateNumerator <= 0 || rateDenominator <= 0 || rateNumerator > 0xFFFFFFFF
         || rateDenominator > 0xFFFFFFFF)
-        throw std::invalid_argument("a clip needs a frame rate above 0, as a ratio of 32-bit numbers");
-    const double frameCycles = double(kTvcClockHz) * double(rateDenominator) / double(rateNumerator);
+        throw std::invalid_argument(
+            "a clip needs a frame rate above 0, as a ratio of 32-bit numbers");
+    const double frameCycles
+        = double(kTvcClockHz) * double(rateDenominator) / double(rateNumerator);
     if (frameCycles > double(WaitCycles(kLongestWait)))
         throw std::invalid_argument("the player waits at most "
             + std::to_string(double(WaitCycles(kLongestWait)) / kTvcClockHz)
@@ -185,15 +189,20 @@ ClipBuilder::Layout ClipBuilder::Place(size_t wrapBytes) const
 bool ClipBuilder::Add(std::span<const uint8_t> vram)
 {
     if (vram.size() != kVramFrameBytes)
-        throw std::invalid_argument("a frame of video memory has " + std::to_string(kVramFrameBytes) + " bytes");
+        throw std::invalid_argument(
+            "a frame of video memory has " + std::to_string(kVramFrameBytes) + " bytes");
     if (m_full)
         return false;
     static const std::vector<uint8_t> kEmpty(kVramFrameBytes, 0);
     std::vector<uint8_t> record { 0, 0 };
-    const std::vector<uint8_t> runs = EncodeDifference(m_frames.empty() ? std::span<const uint8_t>(kEmpty) : std::span<const uint8_t>(m_frames.back()), vram);
+    const std::vector<uint8_t> runs
+        = EncodeDifference(m_frames.empty() ? std::span<const uint8_t>(kEmpty)
+                                            : std::span<const uint8_t>(m_frames.back()),
+            vram);
     record.insert(record.end(), runs.begin(), runs.end());
     std::vector<uint8_t> wrap { 0, 0 };
-    const std::vector<uint8_t> back = EncodeDifference(vram, m_frames.empty() ? vram : std::span<const uint8_t>(m_frames.front()));
+    const std::vector<uint8_t> back = EncodeDifference(
+        vram, m_frames.empty() ? vram : std::span<const uint8_t>(m_frames.front()));
     wrap.insert(wrap.end(), back.begin(), back.end());
 
     m_records.push_back(std::move(record));

@@ -73,6 +73,7 @@ private:
 };
 
 // The runs (without the wait count) that turn `before` into `after`, ending in 00h 00h.
-std::vector<uint8_t> EncodeDifference(std::span<const uint8_t> before, std::span<const uint8_t> after);
+std::vector<uint8_t> EncodeDifference(
+    std::span<const uint8_t> before, std::span<const uint8_t> after);
 
 } // namespace pelorin::tvc

@@ -78,7 +78,7 @@ bool IsTvcPictureExtension(std::string_view extension); // ".kep" or ".cas"
 // complete or not at all. For the window's "Save picture…". Throws std::invalid_argument for a
 // picture that is not a working picture of the mode or a name of another kind, and
 // picture_file::FileError when the file cannot be written.
-void WriteTvcPictureFile(const std::string& path, const platform::Surface& working,
-    const TvcMode& mode);
+void WriteTvcPictureFile(
+    const std::string& path, const platform::Surface& working, const TvcMode& mode);
 
 } // namespace pelorin::tvc

@@ -96,7 +96,8 @@ namespace {
     TEST(CasFile, PictureProgramEndsBelow8000h)
     {
         const TvcMode& mode = TvcModeOf(16);
-        const std::vector<uint8_t> cas = PictureCasBytes(PictureFromWorking(RandomWorking(mode, 1), mode));
+        const std::vector<uint8_t> cas
+            = PictureCasBytes(PictureFromWorking(RandomWorking(mode, 1), mode));
         EXPECT_LT(0x19EF + cas.size() - 144, 0x8000u);
     }
 

@@ -40,7 +40,8 @@ namespace {
         machine.Call(kCodeAddress, kStack32K, interruptsOn);
         EXPECT_TRUE(machine.Run(2'000'000, [&] { return machine.KeyboardReads() > 0; }))
             << "no wait for a key";
-        result.vramAtKeyWait.assign(machine.VideoRam().begin(), machine.VideoRam().begin() + kVramFrameBytes);
+        result.vramAtKeyWait.assign(
+            machine.VideoRam().begin(), machine.VideoRam().begin() + kVramFrameBytes);
         // Waiting: no key for a while, then one.
         EXPECT_FALSE(machine.Run(100'000));
         EXPECT_FALSE(machine.Returned()) << "returned without a key";
@@ -65,7 +66,8 @@ namespace {
             std::vector<uint8_t> expected;
             PackVram(working, mode, expected);
             for (const bool interruptsOn : { true, false }) {
-                const PictureRun run = RunPicture(PictureCasBytes(PictureFromWorking(working, mode)), interruptsOn);
+                const PictureRun run
+                    = RunPicture(PictureCasBytes(PictureFromWorking(working, mode)), interruptsOn);
                 EXPECT_TRUE(run.vramAtKeyWait == expected) << "video RAM differs";
                 // Written once each: the mode, the registers, the border; paging switched to
                 // video RAM and back.
@@ -102,7 +104,8 @@ namespace {
     TEST(PictureProgram, ModelRefusesBrokenHeaders)
     {
         const TvcMode& mode = TvcModeOf(2);
-        std::vector<uint8_t> cas = PictureCasBytes(PictureFromWorking(RandomWorking(mode, 9), mode));
+        std::vector<uint8_t> cas
+            = PictureCasBytes(PictureFromWorking(RandomWorking(mode, 9), mode));
         TvcMachine machine(TvcMachine::Model::Tvc32K);
         std::vector<uint8_t> shorter(cas.begin(), cas.end() - 1);
         EXPECT_NE(machine.LoadCas(shorter), "");

@@ -87,8 +87,10 @@ namespace {
     TvcFile ParseClip(std::span<const uint8_t> program, const std::string& name)
     {
         const auto broken = [&](const std::string& what) {
-            return TvcFileError("'" + name + "' holds Pelorin's clip player, but its frames are "
-                "broken: " + what);
+            return TvcFileError("'" + name
+                + "' holds Pelorin's clip player, but its frames are "
+                  "broken: "
+                + what);
         };
         const size_t settingsAt = kBasicBytes + PlayClipCode().size();
         if (program.size() < settingsAt + 14)
@@ -172,10 +174,10 @@ namespace {
             throw TvcFileError("'" + name + "' is a TVC file but holds no complete program");
         const std::span<const uint8_t> program = bytes.subspan(kCasHeaderBytes, length);
         // Ours: the BASIC line that calls 6655, then one of our two programs byte for byte.
-        const std::vector<uint8_t> ourLine
-            = CasBytes({}, {});
+        const std::vector<uint8_t> ourLine = CasBytes({}, {});
         const bool ourLineFound = program.size() >= kBasicBytes
-            && std::equal(ourLine.begin() + ptrdiff_t(kCasHeaderBytes), ourLine.end(), program.begin());
+            && std::equal(
+                ourLine.begin() + ptrdiff_t(kCasHeaderBytes), ourLine.end(), program.begin());
         const auto holds = [&](std::span<const uint8_t> code) {
             return ourLineFound && program.size() >= kBasicBytes + code.size()
                 && std::equal(code.begin(), code.end(), program.begin() + kBasicBytes);
@@ -193,14 +195,16 @@ namespace {
         }
         if (holds(PlayClipCode()))
             return ParseClip(program, name);
-        throw TvcFileError("'" + name + "' is a TVC program file that Pelorin did not write: it holds "
+        throw TvcFileError("'" + name
+            + "' is a TVC program file that Pelorin did not write: it holds "
             + DescribeForeignProgram(program) + ", not one of Pelorin's pictures or clips");
     }
 
     TvcFile ParseVram(std::span<const uint8_t> bytes, const TvcMode* mode, const std::string& name)
     {
         if (mode == nullptr)
-            throw TvcFileError("'" + name + "' holds video memory without its mode: give --mode 2, 4 or 16");
+            throw TvcFileError(
+                "'" + name + "' holds video memory without its mode: give --mode 2, 4 or 16");
         if (bytes.empty() || bytes.size() % kVramFrameBytes != 0)
             throw TvcFileError("'" + name + "' has " + std::to_string(bytes.size())
                 + " bytes, not a whole number of " + std::to_string(kVramFrameBytes)
@@ -209,8 +213,8 @@ namespace {
         file.mode = mode;
         file.registers = PaletteRegistersOf(*mode);
         for (size_t at = 0; at < bytes.size(); at += kVramFrameBytes)
-            file.frames.emplace_back(bytes.begin() + ptrdiff_t(at),
-                bytes.begin() + ptrdiff_t(at + kVramFrameBytes));
+            file.frames.emplace_back(
+                bytes.begin() + ptrdiff_t(at), bytes.begin() + ptrdiff_t(at + kVramFrameBytes));
         return file;
     }
 
@@ -240,7 +244,8 @@ TvcFile ReadTvcFile(const std::string& path, const TvcMode* vramMode)
         throw TvcFileError("cannot read '" + path + "'");
     const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
     std::string extension;
-    if (const size_t dot = path.find_last_of('.'); dot != std::string::npos && path.find('/', dot) == std::string::npos)
+    if (const size_t dot = path.find_last_of('.');
+        dot != std::string::npos && path.find('/', dot) == std::string::npos)
         extension = path.substr(dot);
     for (char& c : extension)
         if (c >= 'A' && c <= 'Z')

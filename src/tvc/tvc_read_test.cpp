@@ -92,14 +92,19 @@ namespace {
         other[0x82] = sizeof program;
         const std::string foreign = message(other, ".cas");
         EXPECT_NE(foreign.find("did not write"), std::string::npos) << foreign;
-        EXPECT_NE(foreign.find("BASIC program of 2 lines (the first numbered 10)"), std::string::npos)
+        EXPECT_NE(
+            foreign.find("BASIC program of 2 lines (the first numbered 10)"), std::string::npos)
             << foreign;
-        EXPECT_NE(message({ 'K', 'E', 'P', 0x82 }, ".kep").find("flag byte 82h"), std::string::npos);
+        EXPECT_NE(
+            message({ 'K', 'E', 'P', 0x82 }, ".kep").find("flag byte 82h"), std::string::npos);
         EXPECT_NE(message(std::vector<uint8_t>(100), ".kep").find("KEP"), std::string::npos);
         EXPECT_NE(message(std::vector<uint8_t>(kVramFrameBytes), ".vram").find("--mode"),
             std::string::npos);
         const std::vector<uint8_t> partial(kVramFrameBytes + 1);
-        EXPECT_NE(ParseTvcFile(std::vector<uint8_t>(2 * kVramFrameBytes), ".vram", &TvcModeOf(4), "v").frames.size(), 0u);
+        EXPECT_NE(
+            ParseTvcFile(std::vector<uint8_t>(2 * kVramFrameBytes), ".vram", &TvcModeOf(4), "v")
+                .frames.size(),
+            0u);
         EXPECT_THROW(ParseTvcFile(partial, ".vram", &TvcModeOf(4), "v"), TvcFileError);
     }
 

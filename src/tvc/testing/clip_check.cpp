@@ -9,7 +9,8 @@
 
 namespace pelorin::tvc::test {
 
-ClipCheck PlayAndCheck(std::span<const uint8_t> cas, const std::vector<std::vector<uint8_t>>& frames,
+ClipCheck PlayAndCheck(std::span<const uint8_t> cas,
+    const std::vector<std::vector<uint8_t>>& frames,
     const std::function<uint64_t(int64_t)>& dueCycle, int64_t framesToWatch,
     uint64_t toleranceCycles)
 {
@@ -54,7 +55,8 @@ ClipCheck PlayAndCheck(std::span<const uint8_t> cas, const std::vector<std::vect
     // it is placed where most frames are: at the median of their distances from it.
     if (!moments.empty()) {
         std::vector<int64_t> sorted = moments;
-        std::nth_element(sorted.begin(), sorted.begin() + ptrdiff_t(sorted.size() / 2), sorted.end());
+        std::nth_element(
+            sorted.begin(), sorted.begin() + ptrdiff_t(sorted.size() / 2), sorted.end());
         const int64_t origin = sorted[sorted.size() / 2];
         for (size_t frame = 0; frame < moments.size(); ++frame) {
             const uint64_t off = uint64_t(std::abs(moments[frame] - origin));

@@ -24,7 +24,8 @@ struct ClipCheck {
 // be `frames[j % frames.size()]` and end within `toleranceCycles` of its time: `dueCycle(j)`
 // after a start placed where most frames are (the median of their distances from the grid),
 // as a clip's frame times are a grid of its frame period wherever it begins.
-ClipCheck PlayAndCheck(std::span<const uint8_t> cas, const std::vector<std::vector<uint8_t>>& frames,
+ClipCheck PlayAndCheck(std::span<const uint8_t> cas,
+    const std::vector<std::vector<uint8_t>>& frames,
     const std::function<uint64_t(int64_t)>& dueCycle, int64_t framesToWatch,
     uint64_t toleranceCycles);
 

@@ -3,8 +3,8 @@
 // against the first KEPT frames of a .vram of the same conversion, and its moment against the
 // frame rate RATE_NUM / RATE_DEN (the rate the clip was written for). For measuring clips by
 // hand; the tests use the same check.
-#include "tvc/clip_player.h"
 #include "pipeline/vram.h"
+#include "tvc/clip_player.h"
 #include "tvc/testing/clip_check.h"
 
 #include <cstdio>

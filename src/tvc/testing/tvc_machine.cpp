@@ -46,8 +46,8 @@ TvcMachine::TvcMachine(Model model)
         this,
         [](Z80EX_CONTEXT* c, Z80EX_WORD a, Z80EX_BYTE v, void* s) { WriteMemory(c, a, v, s); },
         this, [](Z80EX_CONTEXT* c, Z80EX_WORD p, void* s) { return ReadPort(c, p, s); }, this,
-        [](Z80EX_CONTEXT* c, Z80EX_WORD p, Z80EX_BYTE v, void* s) { WritePort(c, p, v, s); },
-        this, [](Z80EX_CONTEXT*, void*) -> Z80EX_BYTE { return 0xFF; }, nullptr);
+        [](Z80EX_CONTEXT* c, Z80EX_WORD p, Z80EX_BYTE v, void* s) { WritePort(c, p, v, s); }, this,
+        [](Z80EX_CONTEXT*, void*) -> Z80EX_BYTE { return 0xFF; }, nullptr);
 }
 
 TvcMachine::~TvcMachine() = default;
@@ -138,8 +138,8 @@ uint8_t TvcMachine::LowRam(uint16_t address) const
 
 void TvcMachine::Fault(const std::string& what)
 {
-    m_faults.push_back(what + " at PC " + Hex(z80ex_get_reg(m_cpu->context, regPC), 4)
-        + ", cycle " + std::to_string(m_cycles) + ", port 02h " + Hex(m_paging, 2));
+    m_faults.push_back(what + " at PC " + Hex(z80ex_get_reg(m_cpu->context, regPC), 4) + ", cycle "
+        + std::to_string(m_cycles) + ", port 02h " + Hex(m_paging, 2));
 }
 
 uint8_t* TvcMachine::Map(uint16_t address, const char* access)
