@@ -468,7 +468,8 @@ namespace {
         if (options.outputKind != OutputKind::Picture && options.outputKind != OutputKind::Video
             && (shape.width != options.mode->workingWidth
                 || shape.height != options.mode->workingHeight))
-            throw UsageError(options.outputExtension + " holds " + std::to_string(options.mode->workingWidth) + " x "
+            throw UsageError(options.outputExtension + " holds "
+                + std::to_string(options.mode->workingWidth) + " x "
                 + std::to_string(options.mode->workingHeight) + " pixels in "
                 + options.mode->QuotedCaption() + ", but --keep-size keeps '" + options.input
                 + "' at " + std::to_string(shape.width) + " x " + std::to_string(shape.height)

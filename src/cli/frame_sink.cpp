@@ -218,7 +218,8 @@ namespace {
                 s.slowestFrameSeconds * 1e3, s.frameSeconds * 1e3);
             std::string notes = text;
             if (s.lateFrames > 0)
-                notes += "; " + std::to_string(s.lateFrames) + " frames take longer and are shown late";
+                notes += "; " + std::to_string(s.lateFrames)
+                    + " frames take longer and are shown late";
             if (!m_settings.steady)
                 notes += "\n  --steady makes clips longer: still areas then stay the same from "
                          "frame to frame, and only changed bytes are stored";

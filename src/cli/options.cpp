@@ -499,8 +499,8 @@ Options ParseOptions(std::span<const std::string> args)
             char* end = nullptr;
             const double fps = std::strtod(v.c_str(), &end);
             if (v.empty() || end != v.c_str() + v.size() || !(fps > 0) || fps > 1000)
-                throw UsageError("--tvc-fps takes frames per second above 0, such as 5 or 12.5, got '"
-                    + v + "'");
+                throw UsageError("--tvc-fps takes frames per second above 0, such as 5 or 12.5, "
+                                 "got '" + v + "'");
             options.tvcFps = fps;
         } else if (name == "--compare") {
             const std::string v = value();
