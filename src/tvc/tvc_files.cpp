@@ -35,7 +35,8 @@ namespace {
     {
         const std::string digits = std::to_string(kCodeAddress);
         std::vector<uint8_t> line { 0, 1, 0, 'X', kTokenEquals, 'U', 'S', 'R', kTokenOpen };
-        line.insert(line.end(), digits.begin(), digits.end());
+        for (const char digit : digits)
+            line.push_back(uint8_t(digit));
         line.push_back(kTokenClose);
         line.push_back(kLineEnd);
         line[0] = uint8_t(line.size());
