@@ -210,7 +210,7 @@ namespace {
             const tvc::ClipBuilder::Summary s = m_clip->Report();
             char text[512];
             std::snprintf(text, sizeof text,
-                "clip: %zu of %lld frames kept%s, %.1f s at %.3g frames/s; %zu of %zu bytes "
+                "clip: %zu of %lld frames kept%s, %.1f s at %.4g frames/s; %zu of %zu bytes "
                 "used; slowest frame drawn in %.1f ms of its %.1f ms",
                 s.framesKept, static_cast<long long>(m_kept),
                 m_step > 1 ? (" (every " + Ordinal(m_step) + " frame)").c_str() : "",
