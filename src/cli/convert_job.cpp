@@ -9,6 +9,7 @@
 #include "output_files.h"
 #include "palette_plan.h"
 #include "pipeline/frame_pipeline.h"
+#include "pipeline/palette_choice.h"
 #include "run_report.h"
 
 #include "convert/stretch_picture.h"
@@ -425,6 +426,17 @@ namespace {
         // A TVC file is converted in its own mode unless the command line names one.
         if (source.TvcFileMode() != nullptr && !options.modeGiven)
             options.mode = source.TvcFileMode();
+        // ... and with the palette registers it carries, when they are not the mode's own.
+        if (source.TvcFileMode() == options.mode && !options.palette
+            && options.method != kNoMethod) {
+            const std::vector<int> colours = source.TvcFileColours();
+            if (!colours.empty() && colours != DefaultColours(*options.mode)) {
+                PaletteRequest request;
+                request.colours = colours;
+                request.text = RegisterText(colours);
+                options.palette = request;
+            }
+        }
         const int64_t count = source.FrameCount();
         if (count <= 0)
             throw Failure("'" + options.input + "' holds no frames");

@@ -2,6 +2,7 @@
 
 #include "output_files.h"
 #include "cli_error.h"
+#include "pipeline/palette_choice.h"
 #include "pipeline/vram.h"
 #include "tvc/clip_player.h"
 #include "tvc/tvc_files.h"
@@ -156,7 +157,13 @@ namespace {
                 int64_t den = s.frameRate.den > 0 ? s.frameRate.den : 1;
                 den *= m_step;
                 try {
-                    m_clip = std::make_unique<tvc::ClipBuilder>(*s.mode, num, den);
+                    if (s.palettes && s.palettes->scenes.size() > 1)
+                        throw std::invalid_argument("a clip for the TVC holds one palette, but "
+                            + std::to_string(s.palettes->scenes.size())
+                            + " were chosen, one per scene; use --palette best or give the "
+                              "registers");
+                    m_clip = std::make_unique<tvc::ClipBuilder>(*s.mode, num, den,
+                        Registers(s.palettes ? s.palettes->scenes.front().first : 0));
                 } catch (const std::invalid_argument& e) {
                     throw Failure("cannot write '" + s.output + "': " + e.what());
                 }
@@ -169,7 +176,11 @@ namespace {
                 return;
             m_bytes.clear();
             try {
-                PackVram(frame, *m_settings.mode, m_bytes);
+                if (m_settings.palettes)
+                    PackVram(frame, *m_settings.mode, m_bytes,
+                        m_settings.palettes->For(frameNumber).entries);
+                else
+                    PackVram(frame, *m_settings.mode, m_bytes);
             } catch (const std::invalid_argument& e) {
                 throw Failure("cannot write frame " + std::to_string(frameNumber) + " to '"
                     + m_settings.output + "': " + e.what());
@@ -181,7 +192,7 @@ namespace {
             if (!m_picture.vram.empty())
                 throw std::logic_error("a TVC picture file got a second frame");
             m_picture.mode = m_settings.mode;
-            m_picture.registers = tvc::PaletteRegistersOf(*m_settings.mode);
+            m_picture.registers = Registers(frameNumber);
             m_picture.vram = m_bytes;
         }
         void Finish() override
@@ -227,6 +238,18 @@ namespace {
         }
 
     private:
+        // The palette registers frame `frameNumber` was converted with.
+        tvc::PaletteRegisters Registers(int64_t frameNumber) const
+        {
+            if (!m_settings.palettes)
+                return tvc::PaletteRegistersOf(*m_settings.mode);
+            tvc::PaletteRegisters registers {};
+            const std::vector<int>& colours = m_settings.palettes->For(frameNumber).colours;
+            for (size_t i = 0; i < registers.size() && i < colours.size(); ++i)
+                registers[i] = RegisterValue(colours[i]);
+            return registers;
+        }
+
         SinkSettings m_settings;
         AtomicOutput m_output;
         int64_t m_step = 1;

@@ -3,6 +3,7 @@
 #include "av_helpers.h"
 #include "cli_error.h"
 #include "pipeline/frame_pipeline.h"
+#include "pipeline/palette_choice.h"
 #include "tvc/tvc_read.h"
 #include "video/video_device.h"
 
@@ -148,6 +149,16 @@ Rational InputVideo::FrameRate() const
 }
 
 const TvcMode* InputVideo::TvcFileMode() const { return m_tvc ? m_tvc->file.mode : nullptr; }
+
+std::vector<int> InputVideo::TvcFileColours() const
+{
+    std::vector<int> colours;
+    if (!m_tvc || m_tvc->file.mode->palette.size() > m_tvc->file.registers.size())
+        return colours;
+    for (size_t i = 0; i < m_tvc->file.mode->palette.size(); ++i)
+        colours.push_back(ColourOfRegister(uint8_t(m_tvc->file.registers[i] & 0x55)).value());
+    return colours;
+}
 
 void InputVideo::Show(int64_t index)
 {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace pelorin::video {
 class VideoDevice;
@@ -54,6 +55,9 @@ public:
 
     // The mode a TVC file (.kep, .cas, .vram) is in; null for any other input.
     const TvcMode* TvcFileMode() const;
+    // The colour numbers (0 ... 15) in a TVC file's palette registers, in register order, as
+    // many as its mode has (none in "Graphics 16"); empty for any other input.
+    std::vector<int> TvcFileColours() const;
 
     // Where Show() draws (with adjustments, the adjusted copy of the frame).
     platform::PictureBox& Picture() { return m_adjusted ? *m_adjusted : *m_picture; }

@@ -229,3 +229,26 @@ TEST(TvcInput, AnotherProgramsCasIsRefusedNamingWhatItHolds)
 }
 
 } // namespace
+
+namespace {
+
+TEST(TvcInput, ChosenRegistersAreCarriedAndReadBack)
+{
+    ScratchFolder folder;
+    // Black, white, dim yellow (6), bright blue (9): registers 00h 55h 14h 41h.
+    for (const char* extension : { ".kep", ".cas" }) {
+        const std::string first = folder.Path(std::string("first") + extension);
+        const std::string again = folder.Path(std::string("again") + extension);
+        ExpectDone(RunTool({ "--mode", "4", "--palette", "0,15,6,9", "--method", "floyd",
+            "--frames", "60", SampleVideo(), first }));
+        const std::string bytes = ReadFile(first);
+        const size_t at = std::string(extension) == ".kep" ? 4 : bytes.size() - kVramFrameBytes - 5;
+        EXPECT_EQ(Bytes(bytes.substr(at, 4)), (std::vector<uint8_t> { 0x00, 0x55, 0x14, 0x41 }))
+            << extension;
+        // Read back in its own mode and registers: the same bytes again.
+        ExpectDone(RunTool({ "--method", "treshold", first, again }));
+        EXPECT_EQ(ReadFile(again), bytes) << extension;
+    }
+}
+
+} // namespace

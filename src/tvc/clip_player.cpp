@@ -141,8 +141,10 @@ struct ClipBuilder::Layout {
     size_t end = 0; // load address after the last byte
 };
 
-ClipBuilder::ClipBuilder(const TvcMode& mode, int64_t rateNumerator, int64_t rateDenominator)
+ClipBuilder::ClipBuilder(const TvcMode& mode, int64_t rateNumerator, int64_t rateDenominator,
+    std::optional<PaletteRegisters> registers)
     : m_mode(&mode)
+    , m_registers(registers ? *registers : PaletteRegistersOf(mode))
     , m_rateNumerator(rateNumerator)
     , m_rateDenominator(rateDenominator)
 {
@@ -236,8 +238,7 @@ std::vector<uint8_t> ClipBuilder::CasBytes() const
     const size_t dataStart = kCodeAddress + PlayClipCode().size();
     std::vector<uint8_t> data(layout.end - dataStart, 0);
     data[0] = ModePortValue(*m_mode);
-    const PaletteRegisters registers = PaletteRegistersOf(*m_mode);
-    std::copy(registers.begin(), registers.end(), data.begin() + 1);
+    std::copy(m_registers.begin(), m_registers.end(), data.begin() + 1);
     data[5] = kBorderColour;
     for (int i = 0; i < 4; ++i) {
         data[6 + size_t(i)] = uint8_t(uint64_t(m_rateNumerator) >> (8 * i));

@@ -17,9 +17,11 @@
 // BASIC's variables and stack. The part loaded into U2 is copied to U3 by the player before
 // it plays.
 #include "pipeline/tvc_mode.h"
+#include "tvc_files.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -30,8 +32,10 @@ constexpr size_t kClipLoadLimit = 0xB800;
 
 class ClipBuilder {
 public:
-    // Frames shown `rateNumerator` / `rateDenominator` times a second.
-    ClipBuilder(const TvcMode& mode, int64_t rateNumerator, int64_t rateDenominator);
+    // Frames shown `rateNumerator` / `rateDenominator` times a second, with `registers` in the
+    // palette registers (empty: those of the mode's own palette).
+    ClipBuilder(const TvcMode& mode, int64_t rateNumerator, int64_t rateDenominator,
+        std::optional<PaletteRegisters> registers = std::nullopt);
 
     // Adds the next frame's 15,360 bytes of video memory. False, and the frame is not kept, when
     // it no longer fits; every later Add is then refused too.
@@ -64,6 +68,7 @@ private:
     Layout Place(size_t wrapBytes) const;
 
     const TvcMode* m_mode;
+    PaletteRegisters m_registers;
     int64_t m_rateNumerator;
     int64_t m_rateDenominator;
     std::vector<std::vector<uint8_t>> m_frames; // video memory, kept to encode the loop's record
