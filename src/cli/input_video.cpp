@@ -1,59 +1,21 @@
 #include "input_video.h"
 
-#include "av_helpers.h"
 #include "cli_error.h"
 #include "pipeline/frame_pipeline.h"
 #include "pipeline/palette_choice.h"
 #include "tvc/tvc_read.h"
+#include "video/picture_shape.h"
 #include "video/video_device.h"
 
-#include <cmath>
 #include <filesystem>
 
 namespace pelorin::cli {
 
-namespace {
-
-    // The shape (width / height) of one pixel of the file's video stream as shown upright, a
-    // picture `uprightWidth` wide: as its container or codec declares it, turned with a picture
-    // stored a quarter turn off; 1 when neither declares it or the file cannot be read here.
-    double PixelAspect(const std::string& path, int uprightWidth)
-    {
-        AVFormatContext* raw = nullptr;
-        if (av::OpenInputFile(&raw, path) < 0)
-            return 1.0;
-        const InputPtr format(raw);
-        if (avformat_find_stream_info(format.get(), nullptr) < 0)
-            return 1.0;
-        const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (index < 0)
-            return 1.0;
-        const AVRational sar
-            = av_guess_sample_aspect_ratio(format.get(), format->streams[index], nullptr);
-        if (sar.num <= 0 || sar.den <= 0)
-            return 1.0;
-        const double aspect = double(sar.num) / double(sar.den);
-        return format->streams[index]->codecpar->width == uprightWidth ? aspect : 1.0 / aspect;
-    }
-
-} // namespace
-
 InputVideo::Rect InputVideo::HostRect(Aspect aspect, int width, int height, double pixelAspect)
 {
-    if (aspect == Aspect::Stretch || width <= 0 || height <= 0 || !(pixelAspect > 0))
-        return { 0, 0, kHostWidth, kHostHeight };
-    // The host's 512 × 240 pixels show the whole 4:3 screen, so a host pixel is 4/3 · 240/512
-    // as wide as it is high.
-    const double screen = 4.0 / 3.0;
-    const double frame = double(width) * pixelAspect / double(height);
-    const bool wider = frame > screen;
-    // Fit matches the frame's longer side to the screen's, fill its shorter one.
-    if (wider == (aspect == Aspect::Fit)) {
-        const int h = std::max(1, int(std::lround(kHostHeight * screen / frame)));
-        return { 0, (kHostHeight - h) / 2, kHostWidth, h };
-    }
-    const int w = std::max(1, int(std::lround(kHostWidth * frame / screen)));
-    return { (kHostWidth - w) / 2, 0, w, kHostHeight };
+    const video::WindowRect r
+        = video::AspectRect(aspect, kHostWidth, kHostHeight, width, height, pixelAspect);
+    return { r.x, r.y, r.width, r.height };
 }
 
 struct InputVideo::TvcInput {
@@ -121,7 +83,7 @@ InputVideo::InputVideo(const std::string& path, bool ownSize, Aspect aspect,
     if (!ownSize && aspect != Aspect::Stretch) {
         // The device draws into its window rectangle alone; the rest of the host keeps the
         // box's black, the bars.
-        const Rect r = HostRect(aspect, m_width, m_height, PixelAspect(absolute, m_width));
+        const Rect r = HostRect(aspect, m_width, m_height, video::PixelAspect(absolute, m_width));
         {
             std::lock_guard lock(m_picture->Lock());
             m_picture->Image().Fill(0);

@@ -3,6 +3,7 @@
 #include "convert/picture_adjust.h"
 #include "dither/method_table.h"
 #include "pipeline/tvc_mode.h"
+#include "video/picture_shape.h"
 
 #include <optional>
 #include <span>
@@ -14,10 +15,9 @@ namespace pelorin::cli {
 
 enum class OutputKind { Picture, Video, Vram, Kep, Cas };
 enum class Size { Display, Working, KeepSize };
-// How a frame fills the host picture, which stands for the TVC's 4:3 screen: stretched to fill
-// it whatever its shape; fitted whole with black bars, keeping its display aspect; or filling it
-// at its display aspect, the overflow cropped equally on both sides.
-enum class Aspect { Stretch, Fit, Fill };
+// How a frame fills the host picture, which stands for the TVC's 4:3 screen (shared with the
+// window, see video/picture_shape.h).
+using video::Aspect;
 
 // A printf-style frame number inside a picture name ("out_%05d.png"): the text around it and
 // the width of the number, zero-padded or blank-padded.

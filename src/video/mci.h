@@ -75,6 +75,9 @@ class VideoDevice;
 // device has that alias. Valid until the alias is closed; its position, length and rate may be
 // read at any time, its commands are the shell's to give.
 const video::VideoDevice* MciOpenVideo(const std::string& alias);
+// The same player, to place its picture in the parent picture box (VideoDevice::PutWindow) for
+// the window's picture shape; only from the thread that sends the MCI strings, between them.
+video::VideoDevice* MciOpenVideoToPlace(const std::string& alias);
 
 // The MCI string interpreter. Returns 0 on success or an MCI error code; when `answer` is given
 // and capacity > 0, the status answer is written there (at most capacity − 1 characters), and

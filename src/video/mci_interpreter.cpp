@@ -94,7 +94,7 @@ namespace {
     class Interpreter {
     public:
         Result Execute(const std::string& command);
-        const video::VideoDevice* Find(const std::string& alias) const
+        video::VideoDevice* Find(const std::string& alias) const
         {
             const auto it = m_devices.find(Lower(alias));
             return it == m_devices.end() ? nullptr : it->second.video.get();
@@ -467,6 +467,12 @@ uint32_t mciSendStringA(
 }
 
 const video::VideoDevice* MciOpenVideo(const std::string& alias)
+{
+    std::lock_guard guard(g_lock);
+    return TheInterpreter().Find(alias);
+}
+
+video::VideoDevice* MciOpenVideoToPlace(const std::string& alias)
 {
     std::lock_guard guard(g_lock);
     return TheInterpreter().Find(alias);

@@ -67,6 +67,8 @@ VideoDevice::VideoDevice(std::unique_ptr<FrameDecoder> decoder, FrameTargetLooku
     , m_length(m_decoder->SlotCount())
     , m_rateNum(m_decoder->RateNumerator())
     , m_rateDen(m_decoder->RateDenominator())
+    , m_videoWidth(m_decoder->Width())
+    , m_videoHeight(m_decoder->Height())
     , m_turn(m_decoder->Turn())
     , m_rect { 0, 0, m_decoder->Width(), m_decoder->Height() }
 {

@@ -67,6 +67,9 @@ public:
     int64_t Length() const { return m_length; } // slots
     int RateNumerator() const { return m_rateNum; }
     int RateDenominator() const { return m_rateDen; }
+    // The video's own picture size, upright, whatever the window's size.
+    int VideoWidth() const { return m_videoWidth; }
+    int VideoHeight() const { return m_videoHeight; }
     int64_t Position() const { return m_position.load(); }
     DeviceMode Mode() const { return m_mode.load(); }
 
@@ -121,6 +124,8 @@ private:
     const int64_t m_length;
     const int m_rateNum;
     const int m_rateDen;
+    const int m_videoWidth;
+    const int m_videoHeight;
     const Orientation m_turn;
 
     mutable std::mutex m_lock; // the decoder, the painter, the window and the read-ahead state
