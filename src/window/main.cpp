@@ -1,6 +1,7 @@
 // Pelorin: plays a video and shows each frame as the TVC computer would in one of its graphics
 // modes. One window; closing it ends the program.
 #include "form1.h"
+#include "picture_menu.h"
 #include "program_options.h"
 
 #include <QAction>
@@ -42,6 +43,7 @@ int main(int argc, char* argv[])
     form.MenuAction(MenuItem::ShowTime)->setChecked(options.showTime);
     form.MenuAction(MenuItem::Steady)->setChecked(options.steady);
     form.MenuAction(MenuItem::FitScrollBar)->setChecked(options.fit);
+    form.PictureChoices()->ShapeAction(options.aspect)->setChecked(true);
     if (!form.Load())
         return 1;
     form.show();

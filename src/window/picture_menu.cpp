@@ -2,9 +2,13 @@
 
 #include "convert/stretch_picture.h"
 #include "convert/working_bitmap.h"
+#include "pipeline/frame_pipeline.h"
 #include "pipeline/palette_choice.h"
+#include "video/mci.h"
+#include "video/video_device.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -31,6 +35,30 @@ namespace {
         { "Saturation", -100, 100, 0 },
         { "Gamma (× 100)", 20, 500, 100 },
     };
+
+    // The shape items, in Aspect order, and the word pelorin-convert takes for each.
+    struct ShapeRow {
+        video::Aspect aspect;
+        const char* caption;
+        const char* objectName;
+        const char* word;
+    };
+    constexpr ShapeRow kShapeRows[] = {
+        { video::Aspect::Stretch, "Stretch to the screen", "ShapeStretch", "stretch" },
+        { video::Aspect::Fit, "Fit, with black bars", "ShapeFit", "fit" },
+        { video::Aspect::Fill, "Fill, cropping the sides", "ShapeFill", "fill" },
+    };
+
+    // Paints black every pixel of `image` outside `rect`.
+    void BlackenOutside(platform::Surface& image, const video::WindowRect& rect)
+    {
+        for (int y = 0; y < image.height; ++y) {
+            const bool rowInside = y >= rect.y && y < rect.y + rect.height;
+            for (int x = 0; x < image.width; ++x)
+                if (!rowInside || x < rect.x || x >= rect.x + rect.width)
+                    image.At(x, y) = 0;
+        }
+    }
 } // namespace
 
 PictureMenu::PictureMenu(QWidget* parent, std::function<void()> reconvert,
@@ -61,6 +89,78 @@ void PictureMenu::AddTo(QMenu* menu)
         dialog->show();
         dialog->raise();
     });
+
+    QMenu* shape = menu->addMenu("Picture shape");
+    shape->setObjectName("PictureShape");
+    m_shapes = new QActionGroup(this);
+    m_shapes->setExclusive(true);
+    for (const ShapeRow& row : kShapeRows) {
+        QAction* action = shape->addAction(row.caption);
+        action->setObjectName(row.objectName);
+        action->setCheckable(true);
+        action->setChecked(row.aspect == video::Aspect::Stretch);
+        m_shapes->addAction(action);
+        m_shapeActions[size_t(row.aspect)] = action;
+    }
+    connect(m_shapes, &QActionGroup::triggered, this, [this] { m_reconvert(); });
+}
+
+QAction* PictureMenu::ShapeAction(video::Aspect aspect) const
+{
+    return m_shapeActions.at(size_t(aspect));
+}
+
+video::Aspect PictureMenu::Shape() const
+{
+    for (const ShapeRow& row : kShapeRows)
+        if (m_shapeActions[size_t(row.aspect)] && m_shapeActions[size_t(row.aspect)]->isChecked())
+            return row.aspect;
+    return video::Aspect::Stretch;
+}
+
+void PictureMenu::PlaceVideo(platform::PictureBox& pic1, const std::string& videoPath)
+{
+    const video::Aspect aspect = Shape();
+    // Stretch is the shell's own placing (the open's "put ... window at"): nothing to do unless
+    // another shape placed the picture last.
+    if (aspect == video::Aspect::Stretch && !m_placed)
+        return;
+    video::VideoDevice* player = videoPath.empty() ? nullptr : MciOpenVideoToPlace("video1");
+    if (!player) {
+        m_placed.reset();
+        return;
+    }
+    const video::WindowRect whole { 0, 0, kHostWidth, kHostHeight };
+    video::WindowRect wanted = whole;
+    if (aspect != video::Aspect::Stretch) {
+        // The pixel shape takes a second look at the file: read once per file.
+        if (videoPath != m_shapePath || player->VideoWidth() != m_shapeWidth) {
+            m_pixelAspect = video::PixelAspect(videoPath, player->VideoWidth());
+            m_shapePath = videoPath;
+            m_shapeWidth = player->VideoWidth();
+        }
+        wanted = video::AspectRect(aspect, kHostWidth, kHostHeight, player->VideoWidth(),
+            player->VideoHeight(), m_pixelAspect);
+    }
+    // A video opened since (the shell puts its window over the whole host) or another shape.
+    const bool moved = player->Window() != wanted;
+    if (moved && !player->PutWindow(wanted)) {
+        // A frame too far from the screen's shape to be filled (a side past the device's
+        // limit): it stays where it was.
+        m_placed.reset();
+        return;
+    }
+    if (aspect == video::Aspect::Stretch) {
+        m_placed.reset();
+        return;
+    }
+    // Moving the window shows the box's own back colour where the picture was; the screen
+    // around the picture is black, as in pelorin-convert.
+    if (moved || m_placed != wanted) {
+        std::lock_guard lock(pic1.Lock());
+        BlackenOutside(pic1.Image(), wanted);
+    }
+    m_placed = wanted;
 }
 
 QDialog* PictureMenu::AdjustDialog()
@@ -211,6 +311,8 @@ QStringList PictureMenu::CommandLineOptions() const
         words << "--saturation" << QString::number(a.saturation);
     if (a.gamma != 1.0)
         words << "--gamma" << QString::number(a.gamma);
+    if (const video::Aspect aspect = Shape(); aspect != video::Aspect::Stretch)
+        words << "--aspect" << kShapeRows[size_t(aspect)].word;
     return words;
 }
 

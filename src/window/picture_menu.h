@@ -2,13 +2,15 @@
 // The window's menu items that change the picture before and around the method: "Best palette
 // for the picture" (the registers of "Graphics 2" and "Graphics 4" chosen for each frame shown)
 // and "Adjust picture…" (brightness, contrast, saturation and gamma before the capture, in a
-// small dialog whose sliders act at once). Both are off at start; off, the frame's road is
-// exactly the plain one. Kept apart from Form1: the form asks it for the host to capture from
+// small dialog whose sliders act at once), and "Picture shape" (the video drawn into the host
+// picture stretched, as always, or at its display aspect, fitted with black bars or filling the
+// screen). All are off (Stretch) at start; off, the frame's road is exactly the plain one. Kept apart from Form1: the form asks it for the host to capture from
 // and the palette to use, and it asks the form to convert the frame again when a choice changes.
 #include "convert/palette.h"
 #include "convert/picture_adjust.h"
 #include "pipeline/tvc_mode.h"
 #include "platform/picture_box.h"
+#include "video/picture_shape.h"
 
 #include <QObject>
 #include <QStringList>
@@ -19,9 +21,11 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 class QAction;
+class QActionGroup;
 class QDialog;
 class QLabel;
 class QMenu;
@@ -70,8 +74,20 @@ public:
     // tooltip; turned off, gives them back the mode's own colours without tooltips.
     void ShowRegisters(const TvcMode& mode) const;
 
-    // The pelorin-convert options that make the same picture: "--palette best" and the
-    // adjustments that are not neutral.
+    // "Picture shape": the item of each shape, and the shape chosen (Stretch at start). The items
+    // convert again when the user picks one; checking one from code (as the program's command
+    // line does before the form loads) does not.
+    QAction* ShapeAction(video::Aspect aspect) const;
+    video::Aspect Shape() const;
+    // Places the video's picture in `pic1` for the chosen shape before a frame is drawn: with
+    // Fit or Fill, the open video ("video1") draws into the rectangle of its display aspect
+    // (its pixel shape read from `videoPath`) and the rest of `pic1` is black, as in
+    // pelorin-convert --aspect; back at Stretch, it fills `pic1` again. With Stretch and nothing
+    // to undo it does nothing at all. Call from the thread that sends the MCI strings.
+    void PlaceVideo(platform::PictureBox& pic1, const std::string& videoPath);
+
+    // The pelorin-convert options that make the same picture: "--palette best", the adjustments
+    // that are not neutral and the shape when it is not Stretch.
     QStringList CommandLineOptions() const;
 
 private:
@@ -82,6 +98,13 @@ private:
     std::function<std::span<QLabel*>(const TvcMode&)> m_swatches;
     QAction* m_bestPalette = nullptr;
     QAction* m_adjust = nullptr;
+    QActionGroup* m_shapes = nullptr;
+    std::array<QAction*, 3> m_shapeActions {}; // by Aspect
+    // The window rectangle PlaceVideo last put, and the pixel shape read for which file and width.
+    std::optional<video::WindowRect> m_placed;
+    std::string m_shapePath;
+    int m_shapeWidth = 0;
+    double m_pixelAspect = 1.0;
     QDialog* m_dialog = nullptr;
     std::array<QSlider*, 4> m_sliders {}; // brightness, contrast, saturation, gamma × 100
     std::array<QLabel*, 4> m_values {}; // each slider's number

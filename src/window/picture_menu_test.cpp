@@ -1,10 +1,13 @@
-// The menu's picture choices: "Best palette for the picture" and "Adjust picture…".
+// The menu's picture choices: "Best palette for the picture", "Adjust picture…" and "Picture
+// shape".
 #include "form1.h"
 #include "picture_menu.h"
 #include "testing/form_test_support.h"
 
 #include "pipeline/palette_choice.h"
 #include "video/mci.h"
+#include "video/testing/test_videos.h"
+#include "video/video_device.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -52,6 +55,41 @@ protected:
     FormWatch watch;
     std::unique_ptr<Form1> form;
 };
+
+// Runs the command "Copy command line" gives in a fresh folder; the one picture it wrote, or a
+// null image (the test failed).
+QImage RunCopiedCommand(const QString& command)
+{
+    QTemporaryDir folder;
+    QProcess shell;
+    shell.setWorkingDirectory(folder.path());
+    shell.start("/bin/sh", { "-c", command });
+    EXPECT_TRUE(shell.waitForFinished(60'000));
+    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+    const QStringList written = QDir(folder.path()).entryList({ "*.png" });
+    if (written.size() != 1)
+        return {};
+    return QImage(folder.filePath(written[0])).convertToFormat(QImage::Format_RGB32);
+}
+
+int DifferingPixels(const QImage& picture, const platform::Surface& shown)
+{
+    if (picture.width() != shown.width || picture.height() != shown.height)
+        return -1;
+    int differing = 0;
+    for (int y = 0; y < shown.height; ++y)
+        for (int x = 0; x < shown.width; ++x)
+            differing += (picture.pixel(x, y) & 0xFFFFFFu) != (shown.At(x, y) & 0xFFFFFFu);
+    return differing;
+}
+
+bool RowIsBlack(const platform::Surface& picture, int y)
+{
+    for (int x = 0; x < picture.width; ++x)
+        if ((picture.At(x, y) & 0xFFFFFFu) != 0)
+            return false;
+    return true;
+}
 
 TEST_F(PictureMenuTest, OffAtStartAndOffChangesNothing)
 {
@@ -151,4 +189,80 @@ TEST_F(PictureMenuTest, TheCopiedCommandLineCarriesTheChoices)
     EXPECT_EQ(differing, 0) << command.toStdString();
 }
 
+// ---- the picture's shape ----
+
+TEST_F(PictureMenuTest, StretchAtStartAndBackAtStretchTheBytesAreTodays)
+{
+    PictureMenu& menu = *form->PictureChoices();
+    EXPECT_EQ(menu.Shape(), video::Aspect::Stretch);
+    EXPECT_TRUE(menu.ShapeAction(video::Aspect::Stretch)->isChecked());
+    form->OpenDroppedFile(QCoreApplication::applicationDirPath() + "/tom.avi");
+    form->Command2_Click();
+    form->Option2(1)->click();
+    form->Option1(2)->click();
+    form->SetHScroll1Value(40);
+    const platform::Surface host = form->Pic1().Snapshot();
+    const platform::Surface working = form->TVC4().Snapshot();
+    EXPECT_EQ(MciOpenVideo("video1")->Window(), (video::WindowRect { 0, 0, 512, 240 }));
+
+    // Filled, tom.avi is cropped at the sides; back at Stretch every byte is as before.
+    menu.ShapeAction(video::Aspect::Fill)->trigger();
+    menu.ShapeAction(video::Aspect::Stretch)->trigger();
+    EXPECT_TRUE(menu.CommandLineOptions().isEmpty());
+    EXPECT_EQ(MciOpenVideo("video1")->Window(), (video::WindowRect { 0, 0, 512, 240 }));
+    EXPECT_EQ(form->Pic1().Snapshot(), host);
+    EXPECT_EQ(form->TVC4().Snapshot(), working);
+}
+
+// A 16:9 clip made of pixels 16:11 wide (352 × 288): its pixel shape counts, so fitted to the
+// 4:3 screen it takes 3/4 of the height, 180 of the 240 lines, with a bar of 30 lines above and
+// below. Whatever the shape, the copied command line writes exactly the picture shown.
+TEST_F(PictureMenuTest, FitGivesBarsOfTheRightHeightAndTheToolsPicture)
+{
+    const std::string clip = video::test::MadeVideo("shape_wide_pixels.mkv",
+        { "-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25", "-vf", "setsar=16/11",
+            "-frames:v", "8", "-c:v", "ffv1" });
+    ASSERT_FALSE(clip.empty());
+    PictureMenu& menu = *form->PictureChoices();
+    form->OpenDroppedFile(QString::fromStdString(clip));
+    form->Command2_Click();
+    form->Option2(1)->click(); // Graphics 4
+    form->Option1(3)->click(); // Treshold: black stays black, nothing spills into the bars
+    form->SetHScroll1Value(5);
+    menu.ShapeAction(video::Aspect::Fit)->trigger();
+    EXPECT_EQ(menu.Shape(), video::Aspect::Fit);
+
+    for (const platform::Surface& picture : { form->Pic1().Snapshot(), form->TVC4().Snapshot() })
+        for (int y = 0; y < 240; ++y)
+            EXPECT_EQ(RowIsBlack(picture, y), y < 30 || y >= 210)
+                << "row " << y << " of a " << picture.width << "-wide picture";
+
+    form->Option1(2)->click(); // Floyd
+    for (const video::Aspect aspect : { video::Aspect::Fit, video::Aspect::Fill }) {
+        menu.ShapeAction(aspect)->trigger();
+        form->MenuAction(MenuItem::CopyCommandLine)->trigger();
+        const QString command = QGuiApplication::clipboard()->text();
+        const char* word = aspect == video::Aspect::Fit ? "fit" : "fill";
+        EXPECT_THAT(command.toStdString(),
+            HasSubstr(std::string("--frames 5 --aspect ") + word + " "));
+        EXPECT_EQ(DifferingPixels(RunCopiedCommand(command), form->Pic3().Snapshot()), 0)
+            << command.toStdString();
+    }
+    // Filling crops the sides: no bars.
+    for (int y = 0; y < 240; ++y)
+        ASSERT_FALSE(RowIsBlack(form->Pic1().Snapshot(), y)) << y;
+
+    // Another video opened under Fit is placed too: tom.avi, 512 × 240 of square pixels, is
+    // 32:15; in the 4:3 screen it takes 240 · (4/3) / (32/15) = 150 lines, 45 below the top.
+    menu.ShapeAction(video::Aspect::Fit)->trigger();
+    form->OpenDroppedFile(QCoreApplication::applicationDirPath() + "/tom.avi");
+    form->Command2_Click();
+    form->SetHScroll1Value(3);
+    EXPECT_EQ(MciOpenVideo("video1")->Window(), (video::WindowRect { 0, 45, 512, 150 }));
+    EXPECT_TRUE(RowIsBlack(form->Pic1().Snapshot(), 44));
+    EXPECT_TRUE(RowIsBlack(form->Pic1().Snapshot(), 195));
+    EXPECT_TRUE(watch.messages.empty());
+}
+
 } // namespace
+

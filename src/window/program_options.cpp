@@ -1,5 +1,7 @@
 #include "program_options.h"
 
+#include <cctype>
+
 namespace pelorin::window {
 
 ProgramCommandLine ParseProgramCommandLine(std::span<const std::string> args)
@@ -12,7 +14,9 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string> args)
     };
     bool optionsEnded = false;
     bool fileGiven = false;
-    for (const std::string& arg : args) {
+    bool sawAspect = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
         if (!isOption) {
             if (fileGiven)
@@ -34,6 +38,24 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string> args)
             result.options.steady = true;
         } else if (arg == "--fit") {
             result.options.fit = true;
+        } else if (arg == "--aspect") {
+            if (i + 1 == args.size())
+                return fail("--aspect needs a value: stretch, fit or fill");
+            if (sawAspect)
+                return fail("--aspect is given twice");
+            sawAspect = true;
+            std::string value = args[++i];
+            std::string lower = value;
+            for (char& c : lower)
+                c = char(std::tolower(static_cast<unsigned char>(c)));
+            if (lower == "stretch")
+                result.options.aspect = video::Aspect::Stretch;
+            else if (lower == "fit")
+                result.options.aspect = video::Aspect::Fit;
+            else if (lower == "fill")
+                result.options.aspect = video::Aspect::Fill;
+            else
+                return fail("--aspect takes stretch, fit or fill, got '" + value + "'");
         } else if (arg == "--help" || arg == "-h") {
             // Asking for help wins over whatever else is wrong on the line.
             result.action = ProgramCommandLine::Action::Help;
@@ -64,6 +86,9 @@ Options (the same as the items of the window's context menu, switched on from th
                 picture has not changed, so still areas do not shimmer
   --fit         the scroll bar fits the video: it runs from frame 0 to the video's last
                 frame, and stepping ends there (or goes round with --loop)
+  --aspect SHAPE  the picture's shape on the TVC's 4:3 screen: stretch (the default) fills it
+                whatever the video's shape; fit keeps the video's display aspect with black
+                bars; fill keeps it and crops the overflow equally on both sides
   --help, -h    this text
   --version     the program's version
 

@@ -2,11 +2,14 @@
 // The command line of the pelorin program, parsed as text before any window exists, so --help,
 // --version and a wrong option work without a display.
 //
-//   pelorin [--real-time] [--loop] [--show-time] [--steady] [--fit] [FILE]
+//   pelorin [--real-time] [--loop] [--show-time] [--steady] [--fit] [--aspect SHAPE] [FILE]
 //
-// The switches turn on the context menu's items of the same meaning from the start; FILE is
+// The switches turn on the context menu's items of the same meaning from the start, --aspect
+// picks the item of "Picture shape" (stretch, fit or fill, in any case); FILE is
 // opened as a file dropped onto the window is. "--" ends the options (for a file whose name
 // begins with a dash).
+#include "video/picture_shape.h"
+
 #include <span>
 #include <string>
 
@@ -18,6 +21,7 @@ struct ProgramOptions {
     bool showTime = false; // "Show conversion time"
     bool steady = false; // "Steady dithering"
     bool fit = false; // "Scroll bar fits the video"
+    video::Aspect aspect = video::Aspect::Stretch; // "Picture shape"
     std::string file; // empty: no file
 };
 

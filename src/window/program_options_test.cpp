@@ -38,6 +38,14 @@ TEST(ProgramCommandLine, SwitchesAndAFile)
     EXPECT_EQ(Parse({ "--", "-odd name.avi" }).options.file, "-odd name.avi");
     EXPECT_EQ(Parse({ "--loop", "--help", "--bogus" }).action, Action::Help);
     EXPECT_EQ(Parse({ "--version" }).action, Action::Version);
+
+    EXPECT_EQ(plain.options.aspect, pelorin::video::Aspect::Stretch);
+    EXPECT_EQ(Parse({ "--aspect", "FIT", "a.mkv" }).options.aspect, pelorin::video::Aspect::Fit);
+    const ProgramCommandLine fill = Parse({ "--aspect", "fill", "a.mkv" });
+    EXPECT_EQ(fill.options.aspect, pelorin::video::Aspect::Fill);
+    EXPECT_EQ(fill.options.file, "a.mkv");
+    EXPECT_EQ(Parse({ "--aspect", "wide" }).error, "--aspect takes stretch, fit or fill, got 'wide'");
+    EXPECT_EQ(Parse({ "--aspect" }).error, "--aspect needs a value: stretch, fit or fill");
 }
 
 TEST(ProgramCommandLine, FitIsOffUnlessGiven)
