@@ -4,8 +4,9 @@
 // and "Adjust picture…" (brightness, contrast, saturation and gamma before the capture, in a
 // small dialog whose sliders act at once), and "Picture shape" (the video drawn into the host
 // picture stretched, as always, or at its display aspect, fitted with black bars or filling the
-// screen). All are off (Stretch) at start; off, the frame's road is exactly the plain one. Kept apart from Form1: the form asks it for the host to capture from
-// and the palette to use, and it asks the form to convert the frame again when a choice changes.
+// screen). All are off (Stretch) at start; off, the frame's road is exactly the plain one. Kept
+// apart from Form1: the form asks it for the host to capture from and the palette to use, and it
+// asks the form to convert the frame again when a choice changes.
 #include "convert/palette.h"
 #include "convert/picture_adjust.h"
 #include "pipeline/tvc_mode.h"

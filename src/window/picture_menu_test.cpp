@@ -220,8 +220,8 @@ TEST_F(PictureMenuTest, StretchAtStartAndBackAtStretchTheBytesAreTodays)
 TEST_F(PictureMenuTest, FitGivesBarsOfTheRightHeightAndTheToolsPicture)
 {
     const std::string clip = video::test::MadeVideo("shape_wide_pixels.mkv",
-        { "-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25", "-vf", "setsar=16/11",
-            "-frames:v", "8", "-c:v", "ffv1" });
+        { "-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25", "-vf", "setsar=16/11", "-frames:v",
+            "8", "-c:v", "ffv1" });
     ASSERT_FALSE(clip.empty());
     PictureMenu& menu = *form->PictureChoices();
     form->OpenDroppedFile(QString::fromStdString(clip));
@@ -243,8 +243,8 @@ TEST_F(PictureMenuTest, FitGivesBarsOfTheRightHeightAndTheToolsPicture)
         form->MenuAction(MenuItem::CopyCommandLine)->trigger();
         const QString command = QGuiApplication::clipboard()->text();
         const char* word = aspect == video::Aspect::Fit ? "fit" : "fill";
-        EXPECT_THAT(command.toStdString(),
-            HasSubstr(std::string("--frames 5 --aspect ") + word + " "));
+        EXPECT_THAT(
+            command.toStdString(), HasSubstr(std::string("--frames 5 --aspect ") + word + " "));
         EXPECT_EQ(DifferingPixels(RunCopiedCommand(command), form->Pic3().Snapshot()), 0)
             << command.toStdString();
     }
@@ -265,4 +265,3 @@ TEST_F(PictureMenuTest, FitGivesBarsOfTheRightHeightAndTheToolsPicture)
 }
 
 } // namespace
-

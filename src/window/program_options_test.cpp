@@ -44,7 +44,8 @@ TEST(ProgramCommandLine, SwitchesAndAFile)
     const ProgramCommandLine fill = Parse({ "--aspect", "fill", "a.mkv" });
     EXPECT_EQ(fill.options.aspect, pelorin::video::Aspect::Fill);
     EXPECT_EQ(fill.options.file, "a.mkv");
-    EXPECT_EQ(Parse({ "--aspect", "wide" }).error, "--aspect takes stretch, fit or fill, got 'wide'");
+    EXPECT_EQ(
+        Parse({ "--aspect", "wide" }).error, "--aspect takes stretch, fit or fill, got 'wide'");
     EXPECT_EQ(Parse({ "--aspect" }).error, "--aspect needs a value: stretch, fit or fill");
 }
 
