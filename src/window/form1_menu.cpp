@@ -4,6 +4,7 @@
 
 #include "command_line.h"
 #include "dither/method_table.h"
+#include "dither/steady_history.h"
 #include "layout.h"
 #include "picture_menu.h"
 
@@ -133,8 +134,15 @@ void Form1::CreateContextMenu()
     connect(showTime, &QAction::toggled, this, [this](bool on) { ShowTime(on); });
     // Read by HScroll1_Change at each frame; switching it changes nothing until the next one.
     add(MenuItem::Steady, "Steady dithering", true);
+    // A new palette choice, adjustment or shape changes every frame from here on: a steady run
+    // starts afresh, so the copied command (which applies the choice from its first frame) still
+    // makes the picture shown.
     m_pictureMenu = new PictureMenu(
-        this, [this] { RunEvent([this] { HScroll1_Change(); }); },
+        this,
+        [this] {
+            ProgramSteadyHistory().Forget();
+            RunEvent([this] { HScroll1_Change(); });
+        },
         [this](const TvcMode& mode) {
             const std::string_view names = ControlsOfMode(mode.number).swatches;
             return names == "Label1" ? std::span<QLabel*>(m_label1)

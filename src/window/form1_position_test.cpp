@@ -2,6 +2,7 @@
 // line, the scroll bar fitted to the video, stills converted once, files with unusual names.
 #include "form1.h"
 #include "layout.h"
+#include "picture_menu.h"
 #include "testing/form_test_support.h"
 
 #include "platform/counter.h"
@@ -395,12 +396,20 @@ TEST_F(FormPositionTest, AJumpStartsTheCopiedSteadyRangeAfresh)
     form->MenuAction(MenuItem::CopyCommandLine)->trigger();
     EXPECT_THAT(QGuiApplication::clipboard()->text().toStdString(),
         HasSubstr("--steady --frames 40:42 --last "));
-    // Steady off again: the plain command of today.
-    form->MenuAction(MenuItem::Steady)->setChecked(false);
+    // A new picture shape from frame 42 on: the frames before were another picture, so the run
+    // starts again where the shape changed.
+    form->PictureChoices()->ShapeAction(video::Aspect::Fit)->trigger();
     form->SetHScroll1Value(43);
     form->MenuAction(MenuItem::CopyCommandLine)->trigger();
+    EXPECT_THAT(QGuiApplication::clipboard()->text().toStdString(),
+        HasSubstr("--steady --frames 42:43 --last --aspect fit "));
+    form->PictureChoices()->ShapeAction(video::Aspect::Stretch)->trigger();
+    // Steady off again: the plain command of today.
+    form->MenuAction(MenuItem::Steady)->setChecked(false);
+    form->SetHScroll1Value(44);
+    form->MenuAction(MenuItem::CopyCommandLine)->trigger();
     const std::string plain = QGuiApplication::clipboard()->text().toStdString();
-    EXPECT_THAT(plain, HasSubstr("--method atkinson --frames 43 "));
+    EXPECT_THAT(plain, HasSubstr("--method atkinson --frames 44 "));
     EXPECT_THAT(plain, ::testing::Not(HasSubstr("--steady")));
 }
 
