@@ -414,8 +414,12 @@ namespace {
         CheckInputFile(options.input);
         // Before any work: an output that cannot be written is found now, not after the
         // whole conversion.
+        // (The folder, for numbered names: which frames a range given by time or with --last
+        // writes is known once the input is open, and each of their names is checked then.)
         if (options.numbered)
-            CheckOutputWritable(options.numbered->For(0));
+            CheckOutputWritable(options.frames && !options.frames->byTime && !options.lastOnly
+                    ? options.numbered->For(options.frames->first)
+                    : options.output);
         else {
             CheckOutputWritable(options.output);
             CheckNotInput(options.input, options.output);
@@ -458,6 +462,11 @@ namespace {
                 + " goes past the end: " + FrameCountText(options.input, count));
         }
         const int64_t frames = last - first + 1;
+        // Every name the run writes, checked before the first frame is converted: a folder of
+        // the name of a picture late in the range would otherwise fail the run at the end.
+        if (options.numbered)
+            for (int64_t index = options.lastOnly ? last : first; index <= last; ++index)
+                CheckOutputWritable(options.numbered->For(index));
         if (options.outputKind == OutputKind::Kep && frames > 1 && !options.lastOnly)
             throw UsageError("'" + options.output + "' takes one picture, but "
                 + std::to_string(frames)

@@ -1,0 +1,46 @@
+// pelorin-convert at the limits: names checked over the whole range, folders moved during a
+// run, the last picture's time, sizes, frames in flight, stops inside a long conversion.
+#include "testing/cli_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace pelorin;
+using namespace pelorin::cli;
+using namespace pelorin::cli::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST(ConvertToolNames, AFolderOutsideTheRangeDoesNotBlockTheRun)
+{
+    ScratchFolder folder;
+    fs::create_directory(folder.Path("s_00000.png"));
+    const ToolResult r
+        = RunTool({ "--frames", "2:3", SampleVideo(), folder.Path("s_%05d.png") });
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(fs::exists(folder.Path("s_00002.png")));
+    EXPECT_TRUE(fs::exists(folder.Path("s_00003.png")));
+}
+
+TEST(ConvertToolNames, AFolderInsideTheRangeIsRefusedBeforeAnyFrameIsConverted)
+{
+    ScratchFolder folder;
+    fs::create_directory(folder.Path("s_00007.png"));
+    const ToolResult r
+        = RunTool({ "--frames", "2:8", SampleVideo(), folder.Path("s_%05d.png") });
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(Contains(r.err, "cannot write '" + folder.Path("s_00007.png") + "': it is a folder"))
+        << r.err;
+    // No summary: nothing was converted.
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_EQ(folder.Files(), std::set<std::string> { "s_00007.png" });
+}
