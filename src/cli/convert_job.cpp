@@ -177,6 +177,7 @@ namespace {
         FrameSink& sink;
         RunStats& stats;
         ProgressLine& progress;
+        const std::function<void(int64_t)>& frameWritten;
         // With --last, the one frame written; every other is converted and passed over.
         std::optional<int64_t> onlyIndex;
         void operator()(const platform::Surface& result, int64_t index, int64_t ordinal,
@@ -191,6 +192,8 @@ namespace {
             stats.AddFaithfulness(difference);
             stats.AddWrittenFrame(result);
             progress.Update(ordinal + 1);
+            if (frameWritten)
+                frameWritten(ordinal + 1);
         }
     };
 
@@ -516,7 +519,7 @@ namespace {
 
         ProgressLine progress(!options.quiet && console.errIsTerminal, frames, console.err);
         RunStats stats;
-        Delivery deliver { *sink, stats, progress,
+        Delivery deliver { *sink, stats, progress, console.frameWritten,
             options.lastOnly ? std::optional<int64_t>(last) : std::nullopt };
         const int threads = int(std::min<int64_t>(frames,
             options.threads > 0 ? options.threads

@@ -44,3 +44,32 @@ TEST(ConvertToolNames, AFolderInsideTheRangeIsRefusedBeforeAnyFrameIsConverted)
     EXPECT_TRUE(r.out.empty()) << r.out;
     EXPECT_EQ(folder.Files(), std::set<std::string> { "s_00007.png" });
 }
+
+TEST(ConvertToolFolders, AFolderMovedDuringTheRunGetsTheFinishedOutputAndNoLeftovers)
+{
+    ScratchFolder folder;
+    for (const std::string output : { "r.mkv", "r.mp4", "r.vram", "r.gif", "s_%03d.png" }) {
+        SCOPED_TRACE(output);
+        const fs::path before = folder.Root() / "pd";
+        const fs::path after = folder.Root() / "pd2";
+        fs::create_directory(before);
+        const ToolResult r = RunTool(
+            { "--frames", "0:5", "--threads", "2", SampleVideo(), (before / output).string() },
+            [&](int64_t written) {
+                if (written == 2)
+                    fs::rename(before, after);
+            });
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_FALSE(fs::exists(before));
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(after))
+            names.insert(entry.path().filename().string());
+        if (output == "s_%03d.png")
+            EXPECT_EQ(names,
+                (std::set<std::string> {
+                    "s_000.png", "s_001.png", "s_002.png", "s_003.png", "s_004.png", "s_005.png" }));
+        else
+            EXPECT_EQ(names, std::set<std::string> { output });
+        fs::remove_all(after);
+    }
+}

@@ -11,6 +11,8 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace pelorin::cli {
@@ -31,13 +33,38 @@ struct VideoWriter::State {
     // GIF: the mode's palette, as 0x00RRGGBB, in palette order.
     std::vector<uint32_t> gifColours;
 
+    // With an open file of the caller's: the file, and the I/O context that writes to it.
+    int fd = -1;
+    AVIOContext* fdIo = nullptr;
+
     ~State()
     {
         if (muxer) {
-            if (muxer->pb)
+            if (muxer->pb && fdIo == nullptr)
                 avio_closep(&muxer->pb);
             avformat_free_context(muxer);
         }
+        CloseFd();
+    }
+
+    // Flushes and frees the I/O context on the caller's file, and closes the file. Returns
+    // false when a write or the close failed.
+    bool CloseFd()
+    {
+        bool good = true;
+        if (fdIo != nullptr) {
+            avio_flush(fdIo);
+            good = fdIo->error >= 0;
+            av_freep(&fdIo->buffer);
+            avio_context_free(&fdIo);
+            if (muxer)
+                muxer->pb = nullptr;
+        }
+        if (fd >= 0) {
+            good = close(fd) == 0 && good;
+            fd = -1;
+        }
+        return good;
     }
 
     CliError Fail(const std::string& what, int code) const
@@ -103,6 +130,40 @@ namespace {
         return {};
     }
 
+    // The I/O callbacks on an open file: every byte written (a short write continues, a write
+    // broken off by a signal continues unless a stop was requested), seeks as lseek does them.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+    using AvioWriteBytes = const uint8_t*;
+#else
+    using AvioWriteBytes = uint8_t*;
+#endif
+    int WriteToFd(void* opaque, AvioWriteBytes data, int size)
+    {
+        const int fd = *static_cast<const int*>(opaque);
+        int done = 0;
+        while (done < size) {
+            const ssize_t n = write(fd, data + done, size_t(size - done));
+            if (n < 0) {
+                if (errno == EINTR && !av::g_stopRequested.load())
+                    continue;
+                return errno == EINTR ? AVERROR_EXIT : AVERROR(errno);
+            }
+            done += int(n);
+        }
+        return av::g_stopRequested.load() ? AVERROR_EXIT : size;
+    }
+
+    int64_t SeekInFd(void* opaque, int64_t offset, int whence)
+    {
+        const int fd = *static_cast<const int*>(opaque);
+        if (whence == AVSEEK_SIZE) {
+            struct stat status;
+            return fstat(fd, &status) == 0 ? int64_t(status.st_size) : AVERROR(errno);
+        }
+        const off_t at = lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+        return at < 0 ? AVERROR(errno) : int64_t(at);
+    }
+
     const char* MuxerFor(const std::string& extension)
     {
         if (extension == ".mkv")
@@ -121,6 +182,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
     : m_state(std::make_unique<State>())
 {
     State& s = *m_state;
+    s.fd = writerOptions.fd;
     s.name = writerOptions.name.empty() ? path : writerOptions.name;
     s.width = width;
     s.height = height;
@@ -206,8 +268,21 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
     }
 
     s.muxer->interrupt_callback = av::StopInterrupt();
-    if ((rc = avio_open2(&s.muxer->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE,
-             &s.muxer->interrupt_callback, nullptr))
+    if (s.fd >= 0) {
+        // The buffer size FFmpeg's own file output uses, so the muxers see the same writes.
+        constexpr int kBufferBytes = 32768;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferBytes));
+        if (buffer != nullptr)
+            s.fdIo = avio_alloc_context(
+                buffer, kBufferBytes, 1, &s.fd, nullptr, WriteToFd, SeekInFd);
+        if (s.fdIo == nullptr) {
+            av_free(buffer);
+            throw Failure("cannot write '" + s.name + "': out of memory");
+        }
+        s.fdIo->seekable = AVIO_SEEKABLE_NORMAL;
+        s.muxer->pb = s.fdIo;
+    } else if ((rc = avio_open2(&s.muxer->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE,
+                    &s.muxer->interrupt_callback, nullptr))
         < 0)
         throw s.Fail("opening the file", rc);
     if ((rc = avformat_write_header(s.muxer, nullptr)) < 0)
@@ -288,7 +363,10 @@ void VideoWriter::Finish()
     avio_flush(s.muxer->pb);
     if (s.muxer->pb->error < 0)
         throw s.Fail("writing", s.muxer->pb->error);
-    if ((rc = avio_closep(&s.muxer->pb)) < 0)
+    if (s.fdIo != nullptr) {
+        if (!s.CloseFd())
+            throw s.Fail("closing", AVERROR(errno ? errno : EIO));
+    } else if ((rc = avio_closep(&s.muxer->pb)) < 0)
         throw s.Fail("closing", rc);
     s.finished = true;
 }
