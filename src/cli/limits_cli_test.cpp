@@ -1,6 +1,7 @@
 // pelorin-convert at the limits: names checked over the whole range, folders moved during a
 // run, the last picture's time, sizes, frames in flight, stops inside a long conversion.
 #include "testing/cli_test_util.h"
+#include "video/testing/user_media.h"
 
 #include <gtest/gtest.h>
 
@@ -72,4 +73,21 @@ TEST(ConvertToolFolders, AFolderMovedDuringTheRunGetsTheFinishedOutputAndNoLefto
             EXPECT_EQ(names, std::set<std::string> { output });
         fs::remove_all(after);
     }
+}
+
+TEST(ConvertToolTiming, AGifsLastPictureKeepsItsDelay)
+{
+    // 0.1, 0.5, 1.0 and 1.0 s: 2.6 s. Six slots a second give each picture a slot of its own
+    // (see the slot timeline's tests), and 2.6 s of them is 15.6, rounded to 16 frames.
+    ScratchFolder folder;
+    const std::string out = folder.Path("g.mkv");
+    const ToolResult r = RunTool({ video::test::UnevenGif(), out });
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(StreamFrameRate(out), (std::pair<int, int> { 6, 1 }));
+    const std::vector<platform::Surface> frames = DecodeAllFrames(out);
+    ASSERT_EQ(frames.size(), 16u);
+    // The last picture, from its start at slot 10 to the end.
+    for (size_t i = 11; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i].pixels, frames[10].pixels) << i;
+    EXPECT_NE(frames[10].pixels, frames[9].pixels);
 }

@@ -306,6 +306,8 @@ bool FrameDecoder::Impl::Scan(std::string* error)
     bool lastAddedPicture = false;
     bool ended = false;
     std::vector<int64_t> pictureTs; // in storage order
+    // When each picture stops showing, where the container states a duration (else its start).
+    std::vector<int64_t> pictureEnds;
     while (count < kMaxScannedPackets) {
         const int r = av_read_frame(format.get(), packet.get());
         if (r < 0) {
@@ -342,6 +344,9 @@ bool FrameDecoder::Impl::Scan(std::string* error)
         // picture of their own.
         if (!(packet->flags & AV_PKT_FLAG_DISCARD)) {
             pictureTs.push_back(ts);
+            pictureEnds.push_back(packet->duration > 0 && packet->duration < kTimestampLimit
+                    ? ts + packet->duration
+                    : ts);
             lastAddedPicture = true;
         }
     }
@@ -350,8 +355,10 @@ bool FrameDecoder::Impl::Scan(std::string* error)
     if (options.complete && ended && lastCut) {
         if (lastAddedKey)
             keys.pop_back();
-        if (lastAddedPicture)
+        if (lastAddedPicture) {
             pictureTs.pop_back();
+            pictureEnds.pop_back();
+        }
     }
     if (keys.empty() || pictureTs.empty()) {
         *error = "'" + path + "' holds no decodable video pictures";
@@ -360,8 +367,16 @@ bool FrameDecoder::Impl::Scan(std::string* error)
     std::stable_sort(
         keys.begin(), keys.end(), [](const KeyFrame& a, const KeyFrame& b) { return a.ts < b.ts; });
 
+    // The last picture in display order shows until its stated end.
+    std::optional<int64_t> end;
+    if (!pictureEnds.empty()) {
+        const size_t last = size_t(
+            std::max_element(pictureTs.begin(), pictureTs.end()) - pictureTs.begin());
+        if (pictureEnds[last] > pictureTs[last])
+            end = pictureEnds[last];
+    }
     timeline = SlotTimeline(std::move(pictureTs), Fraction { timeBase.num, timeBase.den },
-        Fraction { rate.num, rate.den });
+        Fraction { rate.num, rate.den }, end);
     rate = AVRational { timeline.SlotRate().num, timeline.SlotRate().den };
     slotTicks = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), timeBase));
 
