@@ -11,6 +11,7 @@
 #include "pipeline/frame_pipeline.h"
 #include "pipeline/palette_choice.h"
 #include "run_report.h"
+#include "video/frame_decoder.h"
 
 #include "convert/stretch_picture.h"
 #include "convert/working_bitmap.h"
@@ -165,6 +166,8 @@ namespace {
             return Result();
         }
     };
+
+    constexpr int kCompareColumns = 4;
 
     void CheckStop()
     {
@@ -353,6 +356,23 @@ namespace {
             throw Failure("--compare " + std::to_string(frame)
                 + " is past the end: " + FrameCountText(options.input, source.FrameCount()));
         Pictures pictures(options, source);
+        {
+            // The sheet's size is known before any method runs: one larger than a PNG picture
+            // can be is refused now, not after sixteen conversions.
+            const platform::Surface& cell = pictures.Result();
+            const GridSize sheet
+                = GridSheetSize(int64_t(Methods().size()), kCompareColumns, cell.width, cell.height);
+            if (sheet.width > platform::kMaxSurfaceSide || sheet.height > platform::kMaxSurfaceSide
+                || (sheet.width + 128) * (sheet.height + 128) > video::kMaxPaddedPixels)
+                throw UsageError("--compare puts 16 pictures of " + std::to_string(cell.width)
+                    + " x " + std::to_string(cell.height) + " pixels on a sheet of "
+                    + std::to_string(sheet.width) + " x " + std::to_string(sheet.height)
+                    + ", larger than a picture may be (at most "
+                    + std::to_string(platform::kMaxSurfaceSide)
+                    + " pixels a side, and FFmpeg's PNG writer takes at most (width + 128) x "
+                      "(height + 128) = "
+                    + std::to_string(video::kMaxPaddedPixels) + "); leave out --keep-size");
+        }
         std::optional<PalettePlan> plan;
         if (options.palette) {
             plan = MakePalettePlan(options, source, frame, frame);
@@ -387,7 +407,7 @@ namespace {
         }
         platform::Surface sheet;
         try {
-            sheet = ComposeGrid(cells, labels, 4);
+            sheet = ComposeGrid(cells, labels, kCompareColumns);
         } catch (const std::invalid_argument& e) {
             throw Failure(std::string("cannot make the comparison: ") + e.what());
         }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace pelorin;
 using namespace pelorin::cli;
@@ -90,4 +91,80 @@ TEST(ConvertToolTiming, AGifsLastPictureKeepsItsDelay)
     for (size_t i = 11; i < frames.size(); ++i)
         EXPECT_EQ(frames[i].pixels, frames[10].pixels) << i;
     EXPECT_NE(frames[10].pixels, frames[9].pixels);
+}
+
+namespace {
+
+// A PNG that is only its header: the signature and an IHDR chunk stating `width` × `height`
+// (8-bit RGB), then an empty IDAT and the end. Enough for a size check, which reads no further.
+void WritePngHeaderOnly(const std::string& path, uint32_t width, uint32_t height)
+{
+    std::string bytes("\x89PNG\r\n\x1a\n", 8);
+    const auto be32 = [&](uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes.push_back(char((v >> shift) & 0xFF));
+    };
+    be32(13);
+    bytes += "IHDR";
+    be32(width);
+    be32(height);
+    bytes += std::string("\x08\x02\x00\x00\x00", 5);
+    be32(0); // CRC, which FFmpeg checks only when asked to
+    be32(0);
+    bytes += "IDAT";
+    be32(0);
+    be32(0);
+    bytes += "IEND";
+    be32(0);
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+} // namespace
+
+TEST(ConvertToolSizes, AHugePictureBeyondFfmpegsLimitIsCalledTooLargeNotEmpty)
+{
+    ScratchFolder folder;
+    // 16384 x 16128 is the tallest FFmpeg decodes at 16384 wide: (16384 + 128) x (16128 + 128)
+    // x 8 bytes stays under 2^31; one row more does not, nor does 16384 x 16385.
+    for (const uint32_t height : { 16129u, 16385u }) {
+        const std::string picture = folder.Path("huge_" + std::to_string(height) + ".png");
+        WritePngHeaderOnly(picture, 16384, height);
+        const ToolResult r = RunTool({ "--keep-size", picture, folder.Path("out.png") });
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_TRUE(Contains(r.err, "16384 x " + std::to_string(height) + " is too large"))
+            << r.err;
+    }
+}
+
+TEST(ConvertToolSizes, ATallOnePixelWidePictureGoesIntoFfv1)
+{
+    // FFV1's usual four slices need two columns; a picture one pixel wide gets one slice.
+    ScratchFolder folder;
+    const std::string picture = folder.Path("tall.png");
+    const platform::Surface tall = RandomPicture(1, 4096, PaletteColours(16), 3);
+    WritePng(picture, tall);
+    for (const std::string output : { "tall.mkv", "tall.avi" }) {
+        const ToolResult r
+            = RunTool({ "--keep-size", "--method", "none", picture, folder.Path(output) });
+        ASSERT_EQ(r.exitStatus, 0) << r.err;
+        const std::vector<platform::Surface> frames = DecodeAllFrames(folder.Path(output));
+        ASSERT_EQ(frames.size(), 1u);
+        // Colours already in the palette pass --method none unchanged.
+        EXPECT_EQ(frames[0].pixels, tall.pixels);
+    }
+}
+
+TEST(ConvertToolSizes, AComparisonSheetTooWideIsRefusedBeforeTheWork)
+{
+    // 4 cells of 8190 with 8-pixel gaps: 8 + 4 x 8198 = 32800 pixels, beyond the 32768 a
+    // picture may have.
+    ScratchFolder folder;
+    const std::string picture = folder.Path("wide.png");
+    WritePng(picture, RandomPicture(8190, 4, PaletteColours(16), 4));
+    const ToolResult r
+        = RunTool({ "--keep-size", "--compare", "0", picture, folder.Path("sheet.png") });
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_TRUE(Contains(r.err, "8190 x 4 pixels on a sheet of 32800 x")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "leave out --keep-size")) << r.err;
+    EXPECT_EQ(folder.Files(), std::set<std::string> { "wide.png" });
 }

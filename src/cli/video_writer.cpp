@@ -164,6 +164,78 @@ namespace {
         return at < 0 ? AVERROR(errno) : int64_t(at);
     }
 
+    std::string EncoderTitle(const std::string& codecName)
+    {
+        if (codecName == "ffv1")
+            return "FFV1";
+        if (codecName.starts_with("libx264"))
+            return "H.264 (" + codecName + ")";
+        if (codecName == "mpeg4")
+            return "MPEG-4";
+        return codecName == "gif" ? "GIF" : codecName;
+    }
+
+    std::string ContainerTitle(const std::string& extension)
+    {
+        if (extension == ".mkv")
+            return "Matroska";
+        if (extension == ".avi")
+            return "AVI";
+        if (extension == ".mp4")
+            return "MP4";
+        return "a GIF file";
+    }
+
+    // Sets up `enc` for the chosen encoder and opens it; FFV1 with `slices` slices. Returns
+    // avcodec_open2's result.
+    int OpenEncoder(AVCodecContext& enc, const EncoderChoice& choice, int muxerFlags, int width,
+        int height, Rational frameRate, int slices)
+    {
+        enc.width = width;
+        enc.height = height;
+        enc.pix_fmt = choice.pixelFormat;
+        enc.time_base = { frameRate.den, frameRate.num };
+        enc.framerate = { frameRate.num, frameRate.den };
+        enc.sample_aspect_ratio = { 1, 1 };
+        enc.thread_count = 0;
+        if (choice.pixelFormat == AV_PIX_FMT_YUV420P || choice.pixelFormat == AV_PIX_FMT_YUV444P) {
+            // The scaler converts with the BT.601 matrix into the limited range; the tags let a
+            // player convert back with the same.
+            enc.colorspace = AVCOL_SPC_SMPTE170M;
+            enc.color_range = AVCOL_RANGE_MPEG;
+        }
+        AVDictionary* options = nullptr;
+        const std::string codecName = choice.codec->name;
+        if (codecName == "libx264" && choice.pixelFormat == AV_PIX_FMT_YUV420P) {
+            // Quantiser 0 would need the High 4:4:4 profile that players refuse; a low constant
+            // quality keeps the picture without visible loss in the High profile.
+            av_dict_set(&options, "crf", "12", 0);
+            av_dict_set(&options, "preset", "fast", 0);
+        } else if (codecName == "libx264rgb" || codecName == "libx264") {
+            av_dict_set(&options, "qp", "0", 0);
+            av_dict_set(&options, "preset", "fast", 0);
+        } else if (codecName == "ffv1") {
+            // Version 3 cuts each picture into slices that the encoder packs on its own threads.
+            // The count is fixed by the size, not taken from the machine, so the file is the
+            // same on every machine and with any --threads; still lossless.
+            // Slice count 0: version 1, without slices, for the few sizes no count fits (a
+            // picture one pixel wide and over 288 rows tall).
+            av_dict_set(&options, "level", slices > 0 ? "3" : "1", 0);
+            if (slices > 0) {
+                av_dict_set(&options, "slices", std::to_string(slices).c_str(), 0);
+                enc.thread_type = FF_THREAD_SLICE;
+            }
+        } else if (codecName == "mpeg4") {
+            enc.flags |= AV_CODEC_FLAG_QSCALE;
+            enc.global_quality = FF_QP2LAMBDA * 1;
+        }
+        if (muxerFlags & AVFMT_GLOBALHEADER)
+            enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        const int rc = avcodec_open2(&enc, choice.codec, &options);
+        av_dict_free(&options);
+        return rc;
+    }
+
     const char* MuxerFor(const std::string& extension)
     {
         if (extension == ".mkv")
@@ -197,53 +269,38 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
         throw s.Fail(
             std::string("container ") + MuxerFor(extension), rc < 0 ? rc : AVERROR(ENOMEM));
     s.stream = avformat_new_stream(s.muxer, nullptr);
-    s.encoder.reset(avcodec_alloc_context3(choice.codec));
     s.frame.reset(av_frame_alloc());
     s.packet.reset(av_packet_alloc());
-    if (!s.stream || !s.encoder || !s.frame || !s.packet)
+    if (!s.stream || !s.frame || !s.packet)
         throw Failure("cannot write '" + s.name + "': out of memory");
 
-    AVCodecContext& enc = *s.encoder;
-    enc.width = width;
-    enc.height = height;
-    enc.pix_fmt = choice.pixelFormat;
-    enc.time_base = { frameRate.den, frameRate.num };
-    enc.framerate = { frameRate.num, frameRate.den };
-    enc.sample_aspect_ratio = { 1, 1 };
-    enc.thread_count = 0;
-    if (choice.pixelFormat == AV_PIX_FMT_YUV420P || choice.pixelFormat == AV_PIX_FMT_YUV444P) {
-        // The scaler converts with the BT.601 matrix into the limited range; the tags let a
-        // player convert back with the same.
-        enc.colorspace = AVCOL_SPC_SMPTE170M;
-        enc.color_range = AVCOL_RANGE_MPEG;
-    }
-    AVDictionary* options = nullptr;
     const std::string codecName = choice.codec->name;
-    if (codecName == "libx264" && choice.pixelFormat == AV_PIX_FMT_YUV420P) {
-        // Quantiser 0 would need the High 4:4:4 profile that players refuse; a low constant
-        // quality keeps the picture without visible loss in the High profile.
-        av_dict_set(&options, "crf", "12", 0);
-        av_dict_set(&options, "preset", "fast", 0);
-    } else if (codecName == "libx264rgb" || codecName == "libx264") {
-        av_dict_set(&options, "qp", "0", 0);
-        av_dict_set(&options, "preset", "fast", 0);
-    } else if (codecName == "ffv1") {
-        // Version 3 cuts each picture into slices that the encoder packs on its own threads. The
-        // count is fixed, not taken from the machine, so the file is the same on every machine
-        // and with any --threads; still lossless.
-        av_dict_set(&options, "level", "3", 0);
-        av_dict_set(&options, "slices", height >= 64 ? "4" : "1", 0);
-        enc.thread_type = FF_THREAD_SLICE;
-    } else if (codecName == "mpeg4") {
-        enc.flags |= AV_CODEC_FLAG_QSCALE;
-        enc.global_quality = FF_QP2LAMBDA * 1;
+    // FFV1 packs each picture in slices, each of a limited size and, for pictures of more than
+    // 288 rows, in at least two columns: the usual count first, then others, then no slices, so
+    // a picture too large or too narrow for the usual count still gets a file. A size nothing
+    // fits is refused, naming it.
+    std::vector<int> sliceCounts { height >= 64 ? 4 : 1 };
+    if (codecName == "ffv1")
+        for (int side = 1; side <= 32; ++side)
+            if (side * side != sliceCounts[0])
+                sliceCounts.push_back(side * side);
+    if (codecName == "ffv1")
+        sliceCounts.push_back(0);
+    for (const int slices : sliceCounts) {
+        s.encoder.reset(avcodec_alloc_context3(choice.codec));
+        if (!s.encoder)
+            throw Failure("cannot write '" + s.name + "': out of memory");
+        rc = OpenEncoder(*s.encoder, choice, s.muxer->oformat->flags, width, height, frameRate,
+            slices);
+        if (rc >= 0 || codecName != "ffv1")
+            break;
     }
-    if (s.muxer->oformat->flags & AVFMT_GLOBALHEADER)
-        enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    rc = avcodec_open2(&enc, choice.codec, &options);
-    av_dict_free(&options);
     if (rc < 0)
-        throw s.Fail("opening the " + codecName + " encoder", rc);
+        throw UsageError("cannot write '" + s.name + "': " + EncoderTitle(codecName) + " in "
+            + ContainerTitle(extension) + " cannot take pictures of " + std::to_string(width)
+            + " x " + std::to_string(height) + " pixels (" + AvErrorText(rc)
+            + "); write PNG pictures instead (a name such as frame_%05d.png)");
+    AVCodecContext& enc = *s.encoder;
     if ((rc = avcodec_parameters_from_context(s.stream->codecpar, &enc)) < 0)
         throw s.Fail("stream parameters", rc);
     s.stream->time_base = enc.time_base;
