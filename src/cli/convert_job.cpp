@@ -4,6 +4,7 @@
 #include "compare_grid.h"
 #include "dither/method_table.h"
 #include "frame_sink.h"
+#include "frames_in_flight.h"
 #include "input_video.h"
 #include "options.h"
 #include "output_files.h"
@@ -168,6 +169,24 @@ namespace {
     };
 
     constexpr int kCompareColumns = 4;
+
+    // What the writer keeps per pixel of the written picture, as measured at the largest sizes:
+    // FFV1's slice contexts and packet buffer are by far the most.
+    int WriterBytesPerPixel(const Options& options)
+    {
+        if (options.outputKind != OutputKind::Video)
+            return 8;
+        if (options.outputExtension == ".mkv" || options.outputExtension == ".avi")
+            return 170;
+        return options.outputExtension == ".mp4" ? 64 : 8;
+    }
+
+    int Cores() { return std::max(1, int(std::thread::hardware_concurrency())); }
+
+    uint64_t Budget(const Console& console)
+    {
+        return console.memoryBudgetBytes > 0 ? console.memoryBudgetBytes : DefaultMemoryBudget();
+    }
 
     void CheckStop()
     {
@@ -355,6 +374,18 @@ namespace {
         if (frame >= source.FrameCount())
             throw Failure("--compare " + std::to_string(frame)
                 + " is past the end: " + FrameCountText(options.input, source.FrameCount()));
+        {
+            // The sixteen pictures and the sheet are held at once.
+            const bool keepSize = options.size == Size::KeepSize;
+            const int cellWidth = keepSize ? source.Width() : options.mode->workingWidth;
+            const int cellHeight = keepSize ? source.Height() : options.mode->workingHeight;
+            const uint64_t cellPixels = uint64_t(cellWidth) * uint64_t(cellHeight);
+            const FrameCost cost = EstimateFrameCost(source.Width(), source.Height(), cellWidth,
+                cellHeight, keepSize, (Methods().size() + 1) * cellPixels, 8);
+            CheckMemoryFits(cost.fixedBytes + cost.serialFrameBytes + cost.converterBytes
+                    + (Methods().size() + 1) * 4 * cellPixels,
+                Budget(console), cellWidth, cellHeight);
+        }
         Pictures pictures(options, source);
         {
             // The sheet's size is known before any method runs: one larger than a PNG picture
@@ -520,6 +551,16 @@ namespace {
                 + "; leave out --keep-size (a " + options.outputExtension
                 + " output is converted at TVC resolution)");
 
+        // Frames in flight: planned before anything is written, so a run that cannot fit
+        // says so now.
+        const bool keepSize = options.size == Size::KeepSize;
+        const int frameWidth = keepSize ? source.Width() : options.mode->workingWidth;
+        const int frameHeight = keepSize ? source.Height() : options.mode->workingHeight;
+        const FramesInFlight inFlight = PlanFramesInFlight(options.threads, Cores(), frames,
+            EstimateFrameCost(source.Width(), source.Height(), frameWidth, frameHeight, keepSize,
+                uint64_t(shape.width) * uint64_t(shape.height), WriterBytesPerPixel(options)),
+            Budget(console), frameWidth, frameHeight);
+
         SinkSettings settings;
         settings.input = options.input;
         settings.output = options.output;
@@ -541,10 +582,7 @@ namespace {
         RunStats stats;
         Delivery deliver { *sink, stats, progress, console.frameWritten,
             options.lastOnly ? std::optional<int64_t>(last) : std::nullopt };
-        const int threads = int(std::min<int64_t>(frames,
-            options.threads > 0 ? options.threads
-                                : std::max(1, int(std::thread::hardware_concurrency()))));
-        if (threads <= 1) {
+        if (inFlight.converters <= 1) {
             for (int64_t index = first; index <= last; ++index) {
                 CheckStop();
                 FrameTiming timing;
@@ -554,7 +592,8 @@ namespace {
                 deliver(result, index, index - first, timing, difference);
             }
         } else {
-            ConvertInParallel(options, pictures.plan, source, first, last, threads, deliver);
+            ConvertInParallel(
+                options, pictures.plan, source, first, last, inFlight.converters, deliver);
         }
         CheckStop();
         sink->Finish();

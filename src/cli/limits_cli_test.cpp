@@ -2,6 +2,8 @@
 // run, the last picture's time, sizes, frames in flight, stops inside a long conversion.
 #include "testing/cli_test_util.h"
 #include "video/testing/user_media.h"
+#include "cli_error.h"
+#include "frames_in_flight.h"
 
 #include <gtest/gtest.h>
 
@@ -167,4 +169,66 @@ TEST(ConvertToolSizes, AComparisonSheetTooWideIsRefusedBeforeTheWork)
     EXPECT_TRUE(Contains(r.err, "8190 x 4 pixels on a sheet of 32800 x")) << r.err;
     EXPECT_TRUE(Contains(r.err, "leave out --keep-size")) << r.err;
     EXPECT_EQ(folder.Files(), std::set<std::string> { "wide.png" });
+}
+
+// ---- frames in flight ----
+
+TEST(FramesInFlight, ThreadsBeyondTwoPerCoreAreNotUsed)
+{
+    const FrameCost cost { 1000, 100, 10, 100 };
+    // 2 cores: 4 converters at most, holding 2 x 4 + 2 frames, whatever --threads asks.
+    for (const int threads : { 4, 5, 64, 256 }) {
+        const FramesInFlight plan = PlanFramesInFlight(threads, 2, 1000, cost, UINT64_MAX, 8, 8);
+        EXPECT_EQ(plan.converters, 4) << threads;
+        EXPECT_EQ(plan.frames, 10) << threads;
+        EXPECT_EQ(plan.bytes, 1000u + 10 * 100 + 4 * 10) << threads;
+    }
+    EXPECT_EQ(PlanFramesInFlight(3, 2, 1000, cost, UINT64_MAX, 8, 8).converters, 3);
+    EXPECT_EQ(PlanFramesInFlight(0, 2, 1000, cost, UINT64_MAX, 8, 8).converters, 2);
+    // Never more converters than frames; one is a serial run holding one frame.
+    EXPECT_EQ(PlanFramesInFlight(64, 8, 3, cost, UINT64_MAX, 8, 8).converters, 3);
+    const FramesInFlight one = PlanFramesInFlight(64, 8, 1, cost, UINT64_MAX, 8, 8);
+    EXPECT_EQ(one.converters, 1);
+    EXPECT_EQ(one.frames, 1);
+    EXPECT_EQ(one.bytes, 1110u);
+}
+
+TEST(FramesInFlight, TheBudgetLowersTheConvertersAndRefusesWhatCannotFit)
+{
+    const FrameCost cost { 1000, 100, 10, 100 };
+    // 3 converters: 1000 + 8 x 100 + 30 = 1830; 4 would need 2040.
+    EXPECT_EQ(PlanFramesInFlight(4, 2, 100, cost, 2039, 8, 8).converters, 3);
+    EXPECT_EQ(PlanFramesInFlight(4, 2, 100, cost, 2040, 8, 8).converters, 4);
+    // 2 converters need 1000 + 6 x 100 + 20 = 1620: below that, one frame at a time (1110).
+    EXPECT_EQ(PlanFramesInFlight(4, 2, 100, cost, 1619, 8, 8).frames, 1);
+    EXPECT_EQ(PlanFramesInFlight(4, 2, 100, cost, 1110, 8, 8).frames, 1);
+    try {
+        PlanFramesInFlight(4, 2, 100, cost, 1109, 640, 480);
+        ADD_FAILURE() << "a run beyond the budget was planned";
+    } catch (const CliError& e) {
+        EXPECT_EQ(e.ExitStatus(), 1);
+        EXPECT_TRUE(Contains(e.what(), "640 x 480")) << e.what();
+    }
+}
+
+TEST(FramesInFlight, ARunThatCannotFitItsBudgetSaysSoAndWritesNothing)
+{
+    ScratchFolder folder;
+    const std::string picture = folder.Path("in.png");
+    WritePng(picture, RandomPicture(256, 128, PaletteColours(16), 6));
+    Console console;
+    console.out = std::tmpfile();
+    console.err = std::tmpfile();
+    console.memoryBudgetBytes = 1 << 20; // 1 MB: not even the display picture fits
+    const std::vector<std::string> args = { "--keep-size", picture, folder.Path("out.mkv") };
+    EXPECT_EQ(RunConvert(args, console), 1);
+    std::rewind(console.err);
+    char message[512] = {};
+    const size_t got = std::fread(message, 1, sizeof message - 1, console.err);
+    const std::string err(message, got);
+    EXPECT_TRUE(Contains(err, "a frame of 256 x 128 pixels needs about")) << err;
+    EXPECT_TRUE(Contains(err, "memory budget of 1 MB")) << err;
+    EXPECT_EQ(folder.Files(), std::set<std::string> { "in.png" });
+    std::fclose(console.out);
+    std::fclose(console.err);
 }
