@@ -151,6 +151,7 @@ namespace {
             , source(source)
             , pictures(options.mode->workingWidth, options.mode->workingHeight)
         {
+            context.stopRequest = &g_stopRequested;
         }
 
         // The picture Convert() returns, before any conversion has run.
@@ -280,6 +281,7 @@ namespace {
         for (int t = 0; t < threads; ++t)
             workers.emplace_back([&] {
                 ConversionContext context;
+                context.stopRequest = &g_stopRequested;
                 SteadyHistory history;
                 try {
                     for (;;) {
@@ -645,8 +647,7 @@ int RunConvert(std::span<const std::string> args, const Console& console)
     } catch (const FileError& e) {
         return ReportFailure(console, e, kExitFailure);
     } catch (const std::exception& e) {
-        std::fprintf(console.err, "pelorin-convert: %s\n", e.what());
-        return kExitFailure;
+        return ReportFailure(console, e, kExitFailure);
     }
 }
 
