@@ -363,10 +363,25 @@ namespace {
 
     // The summary goes out before the outputs are put in place: when it cannot be written (a
     // closed pipe), the run fails and keeps nothing, as a failed run always does.
+    // A summary that could not be written because nobody reads it any more: the broken pipe is
+    // what happened, even though SIGPIPE also asked the run to stop.
+    class SummaryPipeClosed : public CliError {
+    public:
+        SummaryPipeClosed()
+            : CliError(kExitFailure,
+                  std::string("cannot write the summary: ") + std::strerror(EPIPE)
+                      + "; no output was kept")
+        {
+        }
+    };
+
     void FlushSummary(const Console& console)
     {
-        if (std::fflush(console.out) != 0 || std::ferror(console.out))
+        if (std::fflush(console.out) != 0 || std::ferror(console.out)) {
+            if (errno == EPIPE)
+                throw SummaryPipeClosed();
             throw Failure(std::string("cannot write the summary: ") + std::strerror(errno));
+        }
         CheckStop();
     }
 
@@ -619,8 +634,10 @@ namespace {
     {
         // A read or write broken off by a stop request fails in its own words; the stop is
         // what happened.
+        const bool ownWords = dynamic_cast<const SummaryPipeClosed*>(&e) != nullptr;
         std::fprintf(console.err, "pelorin-convert: %s\n",
-            g_stopRequested.load() ? "stopped by a signal; no output was kept" : e.what());
+            g_stopRequested.load() && !ownWords ? "stopped by a signal; no output was kept"
+                                                : e.what());
         return exitStatus;
     }
 

@@ -11,6 +11,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string_view>
 #include <vector>
 #include <sys/stat.h>
@@ -50,6 +52,19 @@ namespace {
 
     // Numbers this process's temporary names; with the process id they are unique.
     std::atomic<unsigned> g_nextTemp { 0 };
+
+    // Every temporary file of the process not yet committed or removed, for AbandonAllOutputs.
+    // The lock is also held while outputs are put in place (a set as a whole).
+    struct LiveOutputs {
+        std::recursive_mutex lock;
+        std::set<const AtomicOutput*> outputs;
+        bool abandoned = false;
+    };
+    LiveOutputs& Live()
+    {
+        static LiveOutputs* const live = new LiveOutputs; // never destroyed: used at exit
+        return *live;
+    }
 
     // ".<name>.pelorin-" for an output (or a pattern of outputs) at `path`. The name is cut
     // short, between two UTF-8 characters, when the temporary name would not fit the file
@@ -175,8 +190,12 @@ AtomicOutput::AtomicOutput(
     , m_finalName(NameOf(m_finalPath))
     , m_folder(std::move(folder))
 {
+    std::lock_guard guard(Live().lock);
+    if (Live().abandoned)
+        throw FileError("cannot write '" + m_finalPath + "': the process is ending");
     m_tempName = CreateTempFile(m_folder->Fd(), tempStem, m_finalPath);
     m_tempPath = (fs::path(m_finalPath).parent_path() / m_tempName).string();
+    Live().outputs.insert(this);
 }
 
 AtomicOutput::AtomicOutput(std::string finalPath)
@@ -187,8 +206,18 @@ AtomicOutput::AtomicOutput(std::string finalPath)
 
 AtomicOutput::~AtomicOutput()
 {
-    if (!m_committed)
+    std::lock_guard guard(Live().lock);
+    if (Live().outputs.erase(this) != 0 && !m_committed)
         unlinkat(m_folder->Fd(), m_tempName.c_str(), 0);
+}
+
+void AbandonAllOutputs()
+{
+    std::lock_guard guard(Live().lock);
+    Live().abandoned = true;
+    for (const AtomicOutput* output : Live().outputs)
+        unlinkat(output->m_folder->Fd(), output->m_tempName.c_str(), 0);
+    Live().outputs.clear();
 }
 
 int AtomicOutput::OpenForWriting() const
@@ -217,10 +246,14 @@ void AtomicOutput::Commit()
     // The temporary file was made private; a committed output gets the usual permissions.
     const mode_t mask = umask(0);
     umask(mask);
+    std::lock_guard guard(Live().lock);
+    if (Live().abandoned)
+        throw FileError("cannot write '" + m_finalPath + "': the process is ending");
     fchmodat(m_folder->Fd(), m_tempName.c_str(), 0666 & ~mask, 0);
     if (renameat(m_folder->Fd(), m_tempName.c_str(), m_folder->Fd(), m_finalName.c_str()) != 0)
         throw FileError("cannot write '" + m_finalPath + "': " + ErrnoText());
     m_committed = true;
+    Live().outputs.erase(this);
 }
 
 void WriteFileWhole(const std::string& path, std::span<const uint8_t> bytes)
@@ -248,6 +281,9 @@ AtomicOutput& AtomicOutputSet::Add(const std::string& finalPath)
 
 void AtomicOutputSet::Commit()
 {
+    // Held throughout: a process abandoning its outputs waits until the set is all in place or
+    // all put back.
+    std::lock_guard guard(Live().lock);
     const int folder = m_folder->Fd();
     struct Placed {
         const std::string& finalName;

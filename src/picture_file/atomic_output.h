@@ -61,6 +61,7 @@ public:
 
 private:
     friend class AtomicOutputSet;
+    friend void AbandonAllOutputs();
     // The temporary file is named after `tempStem` (the final path unless given), in `folder`,
     // the open folder of `finalPath`.
     AtomicOutput(std::string finalPath, const std::string& tempStem,
@@ -95,6 +96,12 @@ private:
     std::shared_ptr<const FolderHandle> m_folder;
     std::vector<std::unique_ptr<AtomicOutput>> m_members;
 };
+
+// Removes the temporary file of every AtomicOutput of the process that is not committed yet,
+// and makes every later Commit fail: for a process that must end at once (a stop signal whose
+// run does not give way in time) and is not to leave anything behind. A set being put in place
+// is finished first, so its files are all new or all as they were. Safe from any thread.
+void AbandonAllOutputs();
 
 // Writes `bytes` as the whole content of `path` through an AtomicOutput: a file of that name is
 // replaced only once every byte is written. Throws FileError naming `path`.
