@@ -35,8 +35,8 @@ FrameCost EstimateFrameCost(int sourceWidth, int sourceHeight, int frameWidth, i
     FrameCost cost;
     // The decoder's pictures (its own, the converted copy, those its threads hold) and the
     // reader's picture; the writer's frame and encoder state.
-    cost.fixedBytes = 12 * sourcePixels + writtenPixels * uint64_t(writerBytesPerPixel)
-        + kHostBytes + kDisplayBytes + 16 * kMiB;
+    cost.fixedBytes = 12 * sourcePixels + writtenPixels * uint64_t(writerBytesPerPixel) + kHostBytes
+        + kDisplayBytes + 16 * kMiB;
     // A frame in flight: with --keep-size the frame, the unreduced copy and the copy kept for
     // the faithfulness figure, and the blurred pictures that figure is made of; otherwise the
     // host picture, the working and unreduced pictures and the display picture.

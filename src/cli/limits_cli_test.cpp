@@ -1,9 +1,9 @@
 // pelorin-convert at the limits: names checked over the whole range, folders moved during a
 // run, the last picture's time, sizes, frames in flight, stops inside a long conversion.
-#include "testing/cli_test_util.h"
-#include "video/testing/user_media.h"
 #include "cli_error.h"
 #include "frames_in_flight.h"
+#include "testing/cli_test_util.h"
+#include "video/testing/user_media.h"
 
 #include <gtest/gtest.h>
 
@@ -28,8 +28,7 @@ TEST(ConvertToolNames, AFolderOutsideTheRangeDoesNotBlockTheRun)
 {
     ScratchFolder folder;
     fs::create_directory(folder.Path("s_00000.png"));
-    const ToolResult r
-        = RunTool({ "--frames", "2:3", SampleVideo(), folder.Path("s_%05d.png") });
+    const ToolResult r = RunTool({ "--frames", "2:3", SampleVideo(), folder.Path("s_%05d.png") });
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(fs::exists(folder.Path("s_00002.png")));
     EXPECT_TRUE(fs::exists(folder.Path("s_00003.png")));
@@ -39,10 +38,10 @@ TEST(ConvertToolNames, AFolderInsideTheRangeIsRefusedBeforeAnyFrameIsConverted)
 {
     ScratchFolder folder;
     fs::create_directory(folder.Path("s_00007.png"));
-    const ToolResult r
-        = RunTool({ "--frames", "2:8", SampleVideo(), folder.Path("s_%05d.png") });
+    const ToolResult r = RunTool({ "--frames", "2:8", SampleVideo(), folder.Path("s_%05d.png") });
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_TRUE(Contains(r.err, "cannot write '" + folder.Path("s_00007.png") + "': it is a folder"))
+    EXPECT_TRUE(
+        Contains(r.err, "cannot write '" + folder.Path("s_00007.png") + "': it is a folder"))
         << r.err;
     // No summary: nothing was converted.
     EXPECT_TRUE(r.out.empty()) << r.out;
@@ -70,8 +69,8 @@ TEST(ConvertToolFolders, AFolderMovedDuringTheRunGetsTheFinishedOutputAndNoLefto
             names.insert(entry.path().filename().string());
         if (output == "s_%03d.png")
             EXPECT_EQ(names,
-                (std::set<std::string> {
-                    "s_000.png", "s_001.png", "s_002.png", "s_003.png", "s_004.png", "s_005.png" }));
+                (std::set<std::string> { "s_000.png", "s_001.png", "s_002.png", "s_003.png",
+                    "s_004.png", "s_005.png" }));
         else
             EXPECT_EQ(names, std::set<std::string> { output });
         fs::remove_all(after);
