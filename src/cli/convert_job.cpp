@@ -182,6 +182,9 @@ namespace {
         return options.outputExtension == ".mp4" ? 64 : 8;
     }
 
+    // The sheet of --compare: every method's picture and the unreduced frame.
+    size_t CompareCells() { return Methods().size() + 1; }
+
     int Cores() { return std::max(1, int(std::thread::hardware_concurrency())); }
 
     uint64_t Budget(const Console& console)
@@ -398,9 +401,9 @@ namespace {
             const int cellHeight = keepSize ? source.Height() : options.mode->workingHeight;
             const uint64_t cellPixels = uint64_t(cellWidth) * uint64_t(cellHeight);
             const FrameCost cost = EstimateFrameCost(source.Width(), source.Height(), cellWidth,
-                cellHeight, keepSize, (Methods().size() + 1) * cellPixels, 8);
+                cellHeight, keepSize, (CompareCells() + 1) * cellPixels, 8);
             CheckMemoryFits(cost.fixedBytes + cost.serialFrameBytes + cost.converterBytes
-                    + (Methods().size() + 1) * 4 * cellPixels,
+                    + (CompareCells() + 1) * 4 * cellPixels,
                 Budget(console), cellWidth, cellHeight);
         }
         Pictures pictures(options, source);
@@ -409,11 +412,12 @@ namespace {
             // can be is refused now, not after sixteen conversions.
             const platform::Surface& cell = pictures.Result();
             const GridSize sheet
-                = GridSheetSize(int64_t(Methods().size()), kCompareColumns, cell.width, cell.height);
+                = GridSheetSize(int64_t(CompareCells()), kCompareColumns, cell.width, cell.height);
             if (sheet.width > platform::kMaxSurfaceSide || sheet.height > platform::kMaxSurfaceSide
                 || (sheet.width + 128) * (sheet.height + 128) > video::kMaxPaddedPixels)
-                throw UsageError("--compare puts 16 pictures of " + std::to_string(cell.width)
-                    + " x " + std::to_string(cell.height) + " pixels on a sheet of "
+                throw UsageError("--compare puts " + std::to_string(CompareCells())
+                    + " pictures of " + std::to_string(cell.width) + " x "
+                    + std::to_string(cell.height) + " pixels on a sheet of "
                     + std::to_string(sheet.width) + " x " + std::to_string(sheet.height)
                     + ", larger than a picture may be (at most "
                     + std::to_string(platform::kMaxSurfaceSide)
