@@ -15,6 +15,14 @@ CellOrigin GridCellOrigin(int index, int columns, int cellWidth, int cellHeight)
         kGridGap + kLabelHeight + row * (kLabelHeight + cellHeight + kGridGap) };
 }
 
+GridSize GridSheetSize(int64_t count, int columns, int cellWidth, int cellHeight)
+{
+    const int64_t usedColumns = std::min<int64_t>(columns, count);
+    const int64_t rows = (count + columns - 1) / columns;
+    return { kGridGap + usedColumns * (int64_t(cellWidth) + kGridGap),
+        kGridGap + rows * (int64_t(kLabelHeight) + cellHeight + kGridGap) };
+}
+
 platform::Surface ComposeGrid(
     std::span<const platform::Surface> pictures, std::span<const std::string> labels, int columns)
 {
@@ -25,10 +33,7 @@ platform::Surface ComposeGrid(
         if (p.width != w || p.height != h)
             throw std::invalid_argument("the pictures of a comparison grid differ in size");
     const int64_t count = int64_t(pictures.size());
-    const int64_t usedColumns = std::min<int64_t>(columns, count);
-    const int64_t rows = (count + columns - 1) / columns;
-    const int64_t sheetWidth = kGridGap + usedColumns * (int64_t(w) + kGridGap);
-    const int64_t sheetHeight = kGridGap + rows * (int64_t(kLabelHeight) + h + kGridGap);
+    const auto [sheetWidth, sheetHeight] = GridSheetSize(count, columns, w, h);
     if (sheetWidth > platform::kMaxSurfaceSide || sheetHeight > platform::kMaxSurfaceSide)
         throw std::invalid_argument("a grid of " + std::to_string(count) + " pictures of "
             + std::to_string(w) + " x " + std::to_string(h) + " pixels would be "

@@ -20,6 +20,13 @@ constexpr uint32_t kLabelColour = 0xFFFFFF;
 platform::Surface ComposeGrid(
     std::span<const platform::Surface> pictures, std::span<const std::string> labels, int columns);
 
+// The size of the sheet ComposeGrid makes of `count` pictures of `cellWidth` × `cellHeight`.
+struct GridSize {
+    int64_t width;
+    int64_t height;
+};
+GridSize GridSheetSize(int64_t count, int columns, int cellWidth, int cellHeight);
+
 // Where ComposeGrid puts cell `index`'s picture.
 struct CellOrigin {
     int x;

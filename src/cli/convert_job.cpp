@@ -4,6 +4,7 @@
 #include "compare_grid.h"
 #include "dither/method_table.h"
 #include "frame_sink.h"
+#include "frames_in_flight.h"
 #include "input_video.h"
 #include "options.h"
 #include "output_files.h"
@@ -11,6 +12,7 @@
 #include "pipeline/frame_pipeline.h"
 #include "pipeline/palette_choice.h"
 #include "run_report.h"
+#include "video/frame_decoder.h"
 
 #include "convert/stretch_picture.h"
 #include "convert/working_bitmap.h"
@@ -149,6 +151,7 @@ namespace {
             , source(source)
             , pictures(options.mode->workingWidth, options.mode->workingHeight)
         {
+            context.stopRequest = &g_stopRequested;
         }
 
         // The picture Convert() returns, before any conversion has run.
@@ -166,6 +169,29 @@ namespace {
         }
     };
 
+    constexpr int kCompareColumns = 4;
+
+    // What the writer keeps per pixel of the written picture, as measured at the largest sizes:
+    // FFV1's slice contexts and packet buffer are by far the most.
+    int WriterBytesPerPixel(const Options& options)
+    {
+        if (options.outputKind != OutputKind::Video)
+            return 8;
+        if (options.outputExtension == ".mkv" || options.outputExtension == ".avi")
+            return 170;
+        return options.outputExtension == ".mp4" ? 64 : 8;
+    }
+
+    // The sheet of --compare: every method's picture and the unreduced frame.
+    size_t CompareCells() { return Methods().size() + 1; }
+
+    int Cores() { return std::max(1, int(std::thread::hardware_concurrency())); }
+
+    uint64_t Budget(const Console& console)
+    {
+        return console.memoryBudgetBytes > 0 ? console.memoryBudgetBytes : DefaultMemoryBudget();
+    }
+
     void CheckStop()
     {
         if (g_stopRequested.load())
@@ -177,6 +203,7 @@ namespace {
         FrameSink& sink;
         RunStats& stats;
         ProgressLine& progress;
+        const std::function<void(int64_t)>& frameWritten;
         // With --last, the one frame written; every other is converted and passed over.
         std::optional<int64_t> onlyIndex;
         void operator()(const platform::Surface& result, int64_t index, int64_t ordinal,
@@ -191,6 +218,8 @@ namespace {
             stats.AddFaithfulness(difference);
             stats.AddWrittenFrame(result);
             progress.Update(ordinal + 1);
+            if (frameWritten)
+                frameWritten(ordinal + 1);
         }
     };
 
@@ -255,6 +284,7 @@ namespace {
         for (int t = 0; t < threads; ++t)
             workers.emplace_back([&] {
                 ConversionContext context;
+                context.stopRequest = &g_stopRequested;
                 SteadyHistory history;
                 try {
                     for (;;) {
@@ -336,10 +366,25 @@ namespace {
 
     // The summary goes out before the outputs are put in place: when it cannot be written (a
     // closed pipe), the run fails and keeps nothing, as a failed run always does.
+    // A summary that could not be written because nobody reads it any more: the broken pipe is
+    // what happened, even though SIGPIPE also asked the run to stop.
+    class SummaryPipeClosed : public CliError {
+    public:
+        SummaryPipeClosed()
+            : CliError(kExitFailure,
+                  std::string("cannot write the summary: ") + std::strerror(EPIPE)
+                      + "; no output was kept")
+        {
+        }
+    };
+
     void FlushSummary(const Console& console)
     {
-        if (std::fflush(console.out) != 0 || std::ferror(console.out))
+        if (std::fflush(console.out) != 0 || std::ferror(console.out)) {
+            if (errno == EPIPE)
+                throw SummaryPipeClosed();
             throw Failure(std::string("cannot write the summary: ") + std::strerror(errno));
+        }
         CheckStop();
     }
 
@@ -349,7 +394,37 @@ namespace {
         if (frame >= source.FrameCount())
             throw Failure("--compare " + std::to_string(frame)
                 + " is past the end: " + FrameCountText(options.input, source.FrameCount()));
+        {
+            // The sixteen pictures and the sheet are held at once.
+            const bool keepSize = options.size == Size::KeepSize;
+            const int cellWidth = keepSize ? source.Width() : options.mode->workingWidth;
+            const int cellHeight = keepSize ? source.Height() : options.mode->workingHeight;
+            const uint64_t cellPixels = uint64_t(cellWidth) * uint64_t(cellHeight);
+            const FrameCost cost = EstimateFrameCost(source.Width(), source.Height(), cellWidth,
+                cellHeight, keepSize, (CompareCells() + 1) * cellPixels, 8);
+            CheckMemoryFits(cost.fixedBytes + cost.serialFrameBytes + cost.converterBytes
+                    + (CompareCells() + 1) * 4 * cellPixels,
+                Budget(console), cellWidth, cellHeight);
+        }
         Pictures pictures(options, source);
+        {
+            // The sheet's size is known before any method runs: one larger than a PNG picture
+            // can be is refused now, not after sixteen conversions.
+            const platform::Surface& cell = pictures.Result();
+            const GridSize sheet
+                = GridSheetSize(int64_t(CompareCells()), kCompareColumns, cell.width, cell.height);
+            if (sheet.width > platform::kMaxSurfaceSide || sheet.height > platform::kMaxSurfaceSide
+                || (sheet.width + 128) * (sheet.height + 128) > video::kMaxPaddedPixels)
+                throw UsageError("--compare puts " + std::to_string(CompareCells())
+                    + " pictures of " + std::to_string(cell.width) + " x "
+                    + std::to_string(cell.height) + " pixels on a sheet of "
+                    + std::to_string(sheet.width) + " x " + std::to_string(sheet.height)
+                    + ", larger than a picture may be (at most "
+                    + std::to_string(platform::kMaxSurfaceSide)
+                    + " pixels a side, and FFmpeg's PNG writer takes at most (width + 128) x "
+                      "(height + 128) = "
+                    + std::to_string(video::kMaxPaddedPixels) + "); leave out --keep-size");
+        }
         std::optional<PalettePlan> plan;
         if (options.palette) {
             plan = MakePalettePlan(options, source, frame, frame);
@@ -384,7 +459,7 @@ namespace {
         }
         platform::Surface sheet;
         try {
-            sheet = ComposeGrid(cells, labels, 4);
+            sheet = ComposeGrid(cells, labels, kCompareColumns);
         } catch (const std::invalid_argument& e) {
             throw Failure(std::string("cannot make the comparison: ") + e.what());
         }
@@ -414,8 +489,12 @@ namespace {
         CheckInputFile(options.input);
         // Before any work: an output that cannot be written is found now, not after the
         // whole conversion.
+        // (The folder, for numbered names: which frames a range given by time or with --last
+        // writes is known once the input is open, and each of their names is checked then.)
         if (options.numbered)
-            CheckOutputWritable(options.numbered->For(0));
+            CheckOutputWritable(options.frames && !options.frames->byTime && !options.lastOnly
+                    ? options.numbered->For(options.frames->first)
+                    : options.output);
         else {
             CheckOutputWritable(options.output);
             CheckNotInput(options.input, options.output);
@@ -458,6 +537,11 @@ namespace {
                 + " goes past the end: " + FrameCountText(options.input, count));
         }
         const int64_t frames = last - first + 1;
+        // Every name the run writes, checked before the first frame is converted: a folder of
+        // the name of a picture late in the range would otherwise fail the run at the end.
+        if (options.numbered)
+            for (int64_t index = options.lastOnly ? last : first; index <= last; ++index)
+                CheckOutputWritable(options.numbered->For(index));
         if (options.outputKind == OutputKind::Kep && frames > 1 && !options.lastOnly)
             throw UsageError("'" + options.output + "' takes one picture, but "
                 + std::to_string(frames)
@@ -488,6 +572,16 @@ namespace {
                 + "; leave out --keep-size (a " + options.outputExtension
                 + " output is converted at TVC resolution)");
 
+        // Frames in flight: planned before anything is written, so a run that cannot fit
+        // says so now.
+        const bool keepSize = options.size == Size::KeepSize;
+        const int frameWidth = keepSize ? source.Width() : options.mode->workingWidth;
+        const int frameHeight = keepSize ? source.Height() : options.mode->workingHeight;
+        const FramesInFlight inFlight = PlanFramesInFlight(options.threads, Cores(), frames,
+            EstimateFrameCost(source.Width(), source.Height(), frameWidth, frameHeight, keepSize,
+                uint64_t(shape.width) * uint64_t(shape.height), WriterBytesPerPixel(options)),
+            Budget(console), frameWidth, frameHeight);
+
         SinkSettings settings;
         settings.input = options.input;
         settings.output = options.output;
@@ -507,12 +601,9 @@ namespace {
 
         ProgressLine progress(!options.quiet && console.errIsTerminal, frames, console.err);
         RunStats stats;
-        Delivery deliver { *sink, stats, progress,
+        Delivery deliver { *sink, stats, progress, console.frameWritten,
             options.lastOnly ? std::optional<int64_t>(last) : std::nullopt };
-        const int threads = int(std::min<int64_t>(frames,
-            options.threads > 0 ? options.threads
-                                : std::max(1, int(std::thread::hardware_concurrency()))));
-        if (threads <= 1) {
+        if (inFlight.converters <= 1) {
             for (int64_t index = first; index <= last; ++index) {
                 CheckStop();
                 FrameTiming timing;
@@ -522,7 +613,8 @@ namespace {
                 deliver(result, index, index - first, timing, difference);
             }
         } else {
-            ConvertInParallel(options, pictures.plan, source, first, last, threads, deliver);
+            ConvertInParallel(
+                options, pictures.plan, source, first, last, inFlight.converters, deliver);
         }
         CheckStop();
         sink->Finish();
@@ -546,8 +638,10 @@ namespace {
     {
         // A read or write broken off by a stop request fails in its own words; the stop is
         // what happened.
+        const bool ownWords = dynamic_cast<const SummaryPipeClosed*>(&e) != nullptr;
         std::fprintf(console.err, "pelorin-convert: %s\n",
-            g_stopRequested.load() ? "stopped by a signal; no output was kept" : e.what());
+            g_stopRequested.load() && !ownWords ? "stopped by a signal; no output was kept"
+                                                : e.what());
         return exitStatus;
     }
 
@@ -574,8 +668,7 @@ int RunConvert(std::span<const std::string> args, const Console& console)
     } catch (const FileError& e) {
         return ReportFailure(console, e, kExitFailure);
     } catch (const std::exception& e) {
-        std::fprintf(console.err, "pelorin-convert: %s\n", e.what());
-        return kExitFailure;
+        return ReportFailure(console, e, kExitFailure);
     }
 }
 

@@ -77,7 +77,7 @@ namespace {
         explicit VramSink(const SinkSettings& s)
             : m_settings(s)
             , m_output(s.output)
-            , m_file(std::fopen(m_output.TempPath().c_str(), "wb"))
+            , m_file(fdopen(m_output.OpenForWriting(), "wb"))
         {
             if (m_file == nullptr)
                 throw Failure("cannot write '" + s.output + "': " + std::strerror(errno));
@@ -266,7 +266,7 @@ namespace {
             : m_settings(s)
             , m_output(s.output)
             , m_writer(m_output.TempPath(), s.extension, s.width, s.height, s.frameRate, *s.mode,
-                  { s.output, s.mp4Subsampled })
+                  { s.output, s.mp4Subsampled, m_output.OpenForWriting() })
         {
         }
         void Write(const platform::Surface& frame, int64_t) override { m_writer.Write(frame); }

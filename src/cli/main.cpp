@@ -1,11 +1,15 @@
 // pelorin-convert: the window's frame conversion for pictures and whole videos.
 #include "cli_error.h"
 #include "convert_job.h"
+#include "picture_file/atomic_output.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <pthread.h>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -65,16 +69,53 @@ void CatchStopSignals()
     _exit(128 + signal);
 }
 
+// How long a run may take to give way to a stop request on its own (conversions notice it
+// between rows, reads and writes at once) before it is ended without it: a decoder or encoder
+// working on one huge picture cannot be interrupted.
+constexpr auto kStopGrace = std::chrono::milliseconds(400);
+
+std::atomic<bool> g_runEnded { false };
+
+// Waits for a stop request; when the run has not ended a short grace after it, removes every
+// temporary file the run has open and ends the process as the run would have: by the signal
+// (exit status 1 for SIGPIPE).
+void WatchForStop()
+{
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kPoll = std::chrono::milliseconds(10);
+    while (!pelorin::cli::g_stopRequested.load()) {
+        if (g_runEnded.load())
+            return;
+        std::this_thread::sleep_for(kPoll);
+    }
+    const auto deadline = Clock::now() + kStopGrace;
+    while (Clock::now() < deadline) {
+        if (g_runEnded.load())
+            return;
+        std::this_thread::sleep_for(kPoll);
+    }
+    pelorin::picture_file::AbandonAllOutputs();
+    constexpr char kMessage[] = "pelorin-convert: stopped by a signal; no output was kept\n";
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    const int signal = g_stopSignal;
+    if (signal == 0 || signal == SIGPIPE)
+        _exit(pelorin::cli::kExitFailure);
+    EndBy(signal);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     CatchStopSignals();
+    std::thread watcher(WatchForStop);
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     pelorin::cli::Console console;
     console.errIsTerminal = isatty(STDERR_FILENO) == 1;
     const int status = pelorin::cli::RunConvert(args, console);
+    g_runEnded = true;
+    watcher.join();
     const int signal = g_stopSignal;
     if (signal == SIGPIPE)
         return pelorin::cli::kExitFailure;

@@ -676,6 +676,9 @@ Options:
                      number nearest to the source's rate / R, for a longer clip
   --threads N        convert N frames at once, each on a core (default: every core); the
                      output is the same for every N, 1 converts one frame after another.
+                     At most 2 per core are used, and fewer when the frames in flight
+                     (2 per thread and 2 more) would not fit half of the memory; a frame
+                     too large to convert even alone is refused before any work.
                      With --steady each frame needs the one before, so frames are converted
                      one after another (reading and writing still run beside them)
   --quiet, -q        print nothing but errors: no progress display, no summary

@@ -225,6 +225,10 @@ TEST(ConvertToolSignals, ABrokenPipeFailsTheRunAndKeepsNothing)
     const int status = WaitForExit(pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << Describe(status);
     EXPECT_TRUE(fs::is_empty(out));
+    // The broken pipe is named, not a stop signal (SIGPIPE stops the run, but is not why).
+    const std::string log = ReadFile(folder.Path("log"));
+    EXPECT_NE(log.find("cannot write the summary: Broken pipe"), std::string::npos) << log;
+    EXPECT_EQ(log.find("stopped by a signal"), std::string::npos) << log;
 }
 
 TEST(ConvertToolSignals, ALaterRunRemovesWhatAKilledRunLeft)

@@ -11,6 +11,8 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace pelorin::cli {
@@ -31,13 +33,38 @@ struct VideoWriter::State {
     // GIF: the mode's palette, as 0x00RRGGBB, in palette order.
     std::vector<uint32_t> gifColours;
 
+    // With an open file of the caller's: the file, and the I/O context that writes to it.
+    int fd = -1;
+    AVIOContext* fdIo = nullptr;
+
     ~State()
     {
         if (muxer) {
-            if (muxer->pb)
+            if (muxer->pb && fdIo == nullptr)
                 avio_closep(&muxer->pb);
             avformat_free_context(muxer);
         }
+        CloseFd();
+    }
+
+    // Flushes and frees the I/O context on the caller's file, and closes the file. Returns
+    // false when a write or the close failed.
+    bool CloseFd()
+    {
+        bool good = true;
+        if (fdIo != nullptr) {
+            avio_flush(fdIo);
+            good = fdIo->error >= 0;
+            av_freep(&fdIo->buffer);
+            avio_context_free(&fdIo);
+            if (muxer)
+                muxer->pb = nullptr;
+        }
+        if (fd >= 0) {
+            good = close(fd) == 0 && good;
+            fd = -1;
+        }
+        return good;
     }
 
     CliError Fail(const std::string& what, int code) const
@@ -103,6 +130,112 @@ namespace {
         return {};
     }
 
+    // The I/O callbacks on an open file: every byte written (a short write continues, a write
+    // broken off by a signal continues unless a stop was requested), seeks as lseek does them.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+    using AvioWriteBytes = const uint8_t*;
+#else
+    using AvioWriteBytes = uint8_t*;
+#endif
+    int WriteToFd(void* opaque, AvioWriteBytes data, int size)
+    {
+        const int fd = *static_cast<const int*>(opaque);
+        int done = 0;
+        while (done < size) {
+            const ssize_t n = write(fd, data + done, size_t(size - done));
+            if (n < 0) {
+                if (errno == EINTR && !av::g_stopRequested.load())
+                    continue;
+                return errno == EINTR ? AVERROR_EXIT : AVERROR(errno);
+            }
+            done += int(n);
+        }
+        return av::g_stopRequested.load() ? AVERROR_EXIT : size;
+    }
+
+    int64_t SeekInFd(void* opaque, int64_t offset, int whence)
+    {
+        const int fd = *static_cast<const int*>(opaque);
+        if (whence == AVSEEK_SIZE) {
+            struct stat status;
+            return fstat(fd, &status) == 0 ? int64_t(status.st_size) : AVERROR(errno);
+        }
+        const off_t at = lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+        return at < 0 ? AVERROR(errno) : int64_t(at);
+    }
+
+    std::string EncoderTitle(const std::string& codecName)
+    {
+        if (codecName == "ffv1")
+            return "FFV1";
+        if (codecName.starts_with("libx264"))
+            return "H.264 (" + codecName + ")";
+        if (codecName == "mpeg4")
+            return "MPEG-4";
+        return codecName == "gif" ? "GIF" : codecName;
+    }
+
+    std::string ContainerTitle(const std::string& extension)
+    {
+        if (extension == ".mkv")
+            return "Matroska";
+        if (extension == ".avi")
+            return "AVI";
+        if (extension == ".mp4")
+            return "MP4";
+        return "a GIF file";
+    }
+
+    // Sets up `enc` for the chosen encoder and opens it; FFV1 with `slices` slices. Returns
+    // avcodec_open2's result.
+    int OpenEncoder(AVCodecContext& enc, const EncoderChoice& choice, int muxerFlags, int width,
+        int height, Rational frameRate, int slices)
+    {
+        enc.width = width;
+        enc.height = height;
+        enc.pix_fmt = choice.pixelFormat;
+        enc.time_base = { frameRate.den, frameRate.num };
+        enc.framerate = { frameRate.num, frameRate.den };
+        enc.sample_aspect_ratio = { 1, 1 };
+        enc.thread_count = 0;
+        if (choice.pixelFormat == AV_PIX_FMT_YUV420P || choice.pixelFormat == AV_PIX_FMT_YUV444P) {
+            // The scaler converts with the BT.601 matrix into the limited range; the tags let a
+            // player convert back with the same.
+            enc.colorspace = AVCOL_SPC_SMPTE170M;
+            enc.color_range = AVCOL_RANGE_MPEG;
+        }
+        AVDictionary* options = nullptr;
+        const std::string codecName = choice.codec->name;
+        if (codecName == "libx264" && choice.pixelFormat == AV_PIX_FMT_YUV420P) {
+            // Quantiser 0 would need the High 4:4:4 profile that players refuse; a low constant
+            // quality keeps the picture without visible loss in the High profile.
+            av_dict_set(&options, "crf", "12", 0);
+            av_dict_set(&options, "preset", "fast", 0);
+        } else if (codecName == "libx264rgb" || codecName == "libx264") {
+            av_dict_set(&options, "qp", "0", 0);
+            av_dict_set(&options, "preset", "fast", 0);
+        } else if (codecName == "ffv1") {
+            // Version 3 cuts each picture into slices that the encoder packs on its own threads.
+            // The count is fixed by the size, not taken from the machine, so the file is the
+            // same on every machine and with any --threads; still lossless.
+            // Slice count 0: version 1, without slices, for the few sizes no count fits (a
+            // picture one pixel wide and over 288 rows tall).
+            av_dict_set(&options, "level", slices > 0 ? "3" : "1", 0);
+            if (slices > 0) {
+                av_dict_set(&options, "slices", std::to_string(slices).c_str(), 0);
+                enc.thread_type = FF_THREAD_SLICE;
+            }
+        } else if (codecName == "mpeg4") {
+            enc.flags |= AV_CODEC_FLAG_QSCALE;
+            enc.global_quality = FF_QP2LAMBDA * 1;
+        }
+        if (muxerFlags & AVFMT_GLOBALHEADER)
+            enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        const int rc = avcodec_open2(&enc, choice.codec, &options);
+        av_dict_free(&options);
+        return rc;
+    }
+
     const char* MuxerFor(const std::string& extension)
     {
         if (extension == ".mkv")
@@ -121,6 +254,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
     : m_state(std::make_unique<State>())
 {
     State& s = *m_state;
+    s.fd = writerOptions.fd;
     s.name = writerOptions.name.empty() ? path : writerOptions.name;
     s.width = width;
     s.height = height;
@@ -135,53 +269,38 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
         throw s.Fail(
             std::string("container ") + MuxerFor(extension), rc < 0 ? rc : AVERROR(ENOMEM));
     s.stream = avformat_new_stream(s.muxer, nullptr);
-    s.encoder.reset(avcodec_alloc_context3(choice.codec));
     s.frame.reset(av_frame_alloc());
     s.packet.reset(av_packet_alloc());
-    if (!s.stream || !s.encoder || !s.frame || !s.packet)
+    if (!s.stream || !s.frame || !s.packet)
         throw Failure("cannot write '" + s.name + "': out of memory");
 
-    AVCodecContext& enc = *s.encoder;
-    enc.width = width;
-    enc.height = height;
-    enc.pix_fmt = choice.pixelFormat;
-    enc.time_base = { frameRate.den, frameRate.num };
-    enc.framerate = { frameRate.num, frameRate.den };
-    enc.sample_aspect_ratio = { 1, 1 };
-    enc.thread_count = 0;
-    if (choice.pixelFormat == AV_PIX_FMT_YUV420P || choice.pixelFormat == AV_PIX_FMT_YUV444P) {
-        // The scaler converts with the BT.601 matrix into the limited range; the tags let a
-        // player convert back with the same.
-        enc.colorspace = AVCOL_SPC_SMPTE170M;
-        enc.color_range = AVCOL_RANGE_MPEG;
-    }
-    AVDictionary* options = nullptr;
     const std::string codecName = choice.codec->name;
-    if (codecName == "libx264" && choice.pixelFormat == AV_PIX_FMT_YUV420P) {
-        // Quantiser 0 would need the High 4:4:4 profile that players refuse; a low constant
-        // quality keeps the picture without visible loss in the High profile.
-        av_dict_set(&options, "crf", "12", 0);
-        av_dict_set(&options, "preset", "fast", 0);
-    } else if (codecName == "libx264rgb" || codecName == "libx264") {
-        av_dict_set(&options, "qp", "0", 0);
-        av_dict_set(&options, "preset", "fast", 0);
-    } else if (codecName == "ffv1") {
-        // Version 3 cuts each picture into slices that the encoder packs on its own threads. The
-        // count is fixed, not taken from the machine, so the file is the same on every machine
-        // and with any --threads; still lossless.
-        av_dict_set(&options, "level", "3", 0);
-        av_dict_set(&options, "slices", height >= 64 ? "4" : "1", 0);
-        enc.thread_type = FF_THREAD_SLICE;
-    } else if (codecName == "mpeg4") {
-        enc.flags |= AV_CODEC_FLAG_QSCALE;
-        enc.global_quality = FF_QP2LAMBDA * 1;
+    // FFV1 packs each picture in slices, each of a limited size and, for pictures of more than
+    // 288 rows, in at least two columns: the usual count first, then others, then no slices, so
+    // a picture too large or too narrow for the usual count still gets a file. A size nothing
+    // fits is refused, naming it.
+    std::vector<int> sliceCounts { height >= 64 ? 4 : 1 };
+    if (codecName == "ffv1")
+        for (int side = 1; side <= 32; ++side)
+            if (side * side != sliceCounts[0])
+                sliceCounts.push_back(side * side);
+    if (codecName == "ffv1")
+        sliceCounts.push_back(0);
+    for (const int slices : sliceCounts) {
+        s.encoder.reset(avcodec_alloc_context3(choice.codec));
+        if (!s.encoder)
+            throw Failure("cannot write '" + s.name + "': out of memory");
+        rc = OpenEncoder(*s.encoder, choice, s.muxer->oformat->flags, width, height, frameRate,
+            slices);
+        if (rc >= 0 || codecName != "ffv1")
+            break;
     }
-    if (s.muxer->oformat->flags & AVFMT_GLOBALHEADER)
-        enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    rc = avcodec_open2(&enc, choice.codec, &options);
-    av_dict_free(&options);
     if (rc < 0)
-        throw s.Fail("opening the " + codecName + " encoder", rc);
+        throw UsageError("cannot write '" + s.name + "': " + EncoderTitle(codecName) + " in "
+            + ContainerTitle(extension) + " cannot take pictures of " + std::to_string(width)
+            + " x " + std::to_string(height) + " pixels (" + AvErrorText(rc)
+            + "); write PNG pictures instead (a name such as frame_%05d.png)");
+    AVCodecContext& enc = *s.encoder;
     if ((rc = avcodec_parameters_from_context(s.stream->codecpar, &enc)) < 0)
         throw s.Fail("stream parameters", rc);
     s.stream->time_base = enc.time_base;
@@ -206,8 +325,21 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
     }
 
     s.muxer->interrupt_callback = av::StopInterrupt();
-    if ((rc = avio_open2(&s.muxer->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE,
-             &s.muxer->interrupt_callback, nullptr))
+    if (s.fd >= 0) {
+        // The buffer size FFmpeg's own file output uses, so the muxers see the same writes.
+        constexpr int kBufferBytes = 32768;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferBytes));
+        if (buffer != nullptr)
+            s.fdIo = avio_alloc_context(
+                buffer, kBufferBytes, 1, &s.fd, nullptr, WriteToFd, SeekInFd);
+        if (s.fdIo == nullptr) {
+            av_free(buffer);
+            throw Failure("cannot write '" + s.name + "': out of memory");
+        }
+        s.fdIo->seekable = AVIO_SEEKABLE_NORMAL;
+        s.muxer->pb = s.fdIo;
+    } else if ((rc = avio_open2(&s.muxer->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE,
+                    &s.muxer->interrupt_callback, nullptr))
         < 0)
         throw s.Fail("opening the file", rc);
     if ((rc = avformat_write_header(s.muxer, nullptr)) < 0)
@@ -288,7 +420,10 @@ void VideoWriter::Finish()
     avio_flush(s.muxer->pb);
     if (s.muxer->pb->error < 0)
         throw s.Fail("writing", s.muxer->pb->error);
-    if ((rc = avio_closep(&s.muxer->pb)) < 0)
+    if (s.fdIo != nullptr) {
+        if (!s.CloseFd())
+            throw s.Fail("closing", AVERROR(errno ? errno : EIO));
+    } else if ((rc = avio_closep(&s.muxer->pb)) < 0)
         throw s.Fail("closing", rc);
     s.finished = true;
 }

@@ -25,6 +25,10 @@ struct VideoWriterOptions {
     // .mp4 in 4:2:0: no colour is lost where every 2 x 2 block of pixels is one colour, as in
     // the display picture of the TVC modes.
     bool mp4Subsampled = false;
+    // An open file to write instead of the path (the writer takes it over and closes it): the
+    // container is written through it, seeks included, so the file is reached however its
+    // name or folder changes meanwhile. -1: the path is opened.
+    int fd = -1;
 };
 
 class VideoWriter {

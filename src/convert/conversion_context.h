@@ -11,14 +11,25 @@
 // on it.
 #include "palette.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace pelorin {
 
 class NearestColorTable;
+
+// Thrown from inside a conversion broken off by its context's stop request.
+class ConversionStopped : public std::runtime_error {
+public:
+    ConversionStopped()
+        : std::runtime_error("the conversion was stopped")
+    {
+    }
+};
 
 // The generator of "Treshold+Noise" starts here in every context and in every run.
 inline constexpr uint64_t kNoiseStartState = 0x5EEDF00DULL;
@@ -45,6 +56,10 @@ public:
     // buffer of the same size, and fresh memory costs page faults each time.
     std::unique_ptr<uint8_t[]> spareBuffer;
     size_t spareBytes = 0;
+    // A request to break a long conversion off, read between rows (relaxed: it only has to be
+    // seen soon); once it is set, the routine that sees it throws ConversionStopped and the
+    // picture is left half converted. Null (the window's context): conversions always finish.
+    const std::atomic<bool>* stopRequest = nullptr;
 
 private:
     std::shared_ptr<const NearestColorTable> m_table;

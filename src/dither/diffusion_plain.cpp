@@ -8,7 +8,8 @@
 namespace pelorin {
 
 void PlainDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
-    const NearestColorTable& table, const SteadyPrevious* previous, SteadyTolerance tolerance)
+    const NearestColorTable& table, const SteadyPrevious* previous, SteadyTolerance tolerance,
+    const std::atomic<bool>* stop)
 {
     const DiffusionKernel& k = KernelOf(method);
     const size_t stride = geometry.StrideBytes();
@@ -17,7 +18,13 @@ void PlainDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeo
     const auto movedAt = [&](size_t i) {
         return previous->moved && (previous->moved[i / 8] >> (i % 8) & 1) != 0;
     };
+    size_t nextStopCheck = begin;
     for (size_t p = begin; p < end; p += 3) {
+        if (p >= nextStopCheck) {
+            if (stop && stop->load(std::memory_order_relaxed))
+                throw ConversionStopped();
+            nextStopCheck += stride;
+        }
         const int c[3] = { buffer[p], buffer[p + 1], buffer[p + 2] };
         const uint32_t n = table.Lookup(uint8_t(c[2]), uint8_t(c[1]), uint8_t(c[0]));
         int chosen[3] = { int(n & 0xFF), int((n >> 8) & 0xFF), int(n >> 16) };

@@ -265,7 +265,7 @@ namespace {
     // once for every kind of row.
     template <size_t I, class Row, class Choice>
     void ScanRows(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
-        size_t end, bool wide, const Choice& choice)
+        size_t end, bool wide, const Choice& choice, const std::atomic<bool>* stop)
     {
         using S = Shape<I>;
         constexpr const DiffusionKernel& kernel = S::kernel;
@@ -289,6 +289,8 @@ namespace {
         int held[3][3] = {};
 
         for (size_t y = firstRow; y < rows; ++y) {
+            if (stop && stop->load(std::memory_order_relaxed))
+                throw ConversionStopped();
             uint8_t* const row = buffer + y * stride;
             int16_t* const rowQuotients = quotients + y * stride;
             StartRow<I>(row, rowQuotients, stride, y < endRow, wide);
@@ -681,7 +683,7 @@ namespace {
     template <size_t I>
     void ScanWithPalette(uint8_t* buffer, size_t sizeBytes, ptrdiff_t strideBytes, size_t begin,
         size_t end, bool wide, const NearestColorTable& table, const SteadyPrevious* previous,
-        SteadyTolerance tolerance)
+        SteadyTolerance tolerance, const std::atomic<bool>* stop)
     {
         using S = Shape<I>;
 #if defined(__SSE2__)
@@ -695,10 +697,10 @@ namespace {
         auto binary = [&]<BinaryPalette P>() {
             if (previous)
                 ScanRows<I, BinaryRow<I, P, SteadyRising<P>>>(buffer, sizeBytes, strideBytes,
-                    begin, end, wide, SteadyRising<P>(buffer, *previous, tolerance));
+                    begin, end, wide, SteadyRising<P>(buffer, *previous, tolerance), stop);
             else
                 ScanRows<I, BinaryRow<I, P, NearestRising<P>>>(
-                    buffer, sizeBytes, strideBytes, begin, end, wide, NearestRising<P> {});
+                    buffer, sizeBytes, strideBytes, begin, end, wide, NearestRising<P> {}, stop);
         };
         if (is(kTvcPalette2))
             return binary.template operator()<BinaryPalette::BlackWhite>();
@@ -708,7 +710,7 @@ namespace {
         const auto generic = [&](const auto& quantiser) {
             using Quantiser = std::remove_cvref_t<decltype(quantiser)>;
             ScanRows<I, GenericRow<I, Quantiser>>(
-                buffer, sizeBytes, strideBytes, begin, end, wide, quantiser);
+                buffer, sizeBytes, strideBytes, begin, end, wide, quantiser, stop);
         };
         const bool two = table.Entries().size() == 2;
         if (previous && two)
@@ -725,7 +727,8 @@ namespace {
     template <size_t... I> constexpr auto MakeScanTable(std::index_sequence<I...>)
     {
         using ScanFn = void (*)(uint8_t*, size_t, ptrdiff_t, size_t, size_t, bool,
-            const NearestColorTable&, const SteadyPrevious*, SteadyTolerance);
+            const NearestColorTable&, const SteadyPrevious*, SteadyTolerance,
+            const std::atomic<bool>*);
         return std::array<ScanFn, sizeof...(I)> { &ScanWithPalette<I>... };
     }
 
@@ -734,18 +737,19 @@ namespace {
 } // namespace
 
 void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
-    const NearestColorTable& table, const SteadyPrevious* previous, SteadyTolerance tolerance)
+    const NearestColorTable& table, const SteadyPrevious* previous, SteadyTolerance tolerance,
+    const std::atomic<bool>* stop)
 {
     const CpuPath path = ActiveCpuPath();
     if (path == CpuPath::Plain)
-        return PlainDiffuseErrors(method, buffer, geometry, table, previous, tolerance);
+        return PlainDiffuseErrors(method, buffer, geometry, table, previous, tolerance, stop);
     const int G = KernelOf(method).guardRows;
     assert(geometry.border == kDiffusionBorder);
     assert(geometry.W >= 8 && geometry.H >= 2 * G + 1);
     const size_t stride = geometry.StrideBytes();
     kScans[static_cast<size_t>(method)](buffer, geometry.SizeBytes(), ptrdiff_t(stride),
         stride * size_t(G), stride * size_t(geometry.H - G), path >= CpuPath::Avx2, table,
-        previous, tolerance);
+        previous, tolerance, stop);
 }
 
 } // namespace pelorin

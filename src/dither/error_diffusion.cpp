@@ -10,7 +10,8 @@ void DiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
     const NearestColorTable& table = context.NearestTable();
     WorkingBitmap work(context, source, kDiffusionBorder, KernelOf(kernel).padBorders);
     if (!steady) {
-        DiffuseErrors(kernel, work.Bytes(), work.Geometry(), table);
+        DiffuseErrors(kernel, work.Bytes(), work.Geometry(), table, nullptr, {},
+            context.stopRequest);
         work.DrawTo(destination);
         return;
     }
@@ -28,7 +29,8 @@ void DiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
         history.input.assign(bytes, bytes + size);
     }
     const SteadyPrevious previous { history.Left(size), history.moved.data() };
-    DiffuseErrors(kernel, bytes, g, table, follows ? &previous : nullptr, tolerance);
+    DiffuseErrors(kernel, bytes, g, table, follows ? &previous : nullptr, tolerance,
+        context.stopRequest);
     work.DrawTo(destination);
     history.Keep(work);
 }

@@ -56,16 +56,17 @@ struct SteadyPrevious {
 // Runs `method`'s scan over a bordered (b = 4) buffer of `geometry`, matching colours with
 // `table`; with `previous`, with steady dithering's choice against it (same geometry, kernel and
 // palette), and without it exactly the plain scan. The buffer must be geometry.SizeBytes() long;
-// geometry.H must be at least 2·G + 1. Runs on the path cpu_dispatch.h chooses.
+// geometry.H must be at least 2·G + 1. Runs on the path cpu_dispatch.h chooses. With `stop`,
+// the flag is read before each row and the scan throws ConversionStopped once it is set.
 void DiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
     const NearestColorTable& table, const SteadyPrevious* previous = nullptr,
-    SteadyTolerance tolerance = {});
+    SteadyTolerance tolerance = {}, const std::atomic<bool>* stop = nullptr);
 
 // The same scan written out pixel after pixel as the contract above states it: the plain
 // reference every fast scan must equal (CpuPath::Plain), with any geometry whose H ≥ 2·G + 1.
 void PlainDiffuseErrors(DiffusionMethod method, uint8_t* buffer, const BufferGeometry& geometry,
     const NearestColorTable& table, const SteadyPrevious* previous = nullptr,
-    SteadyTolerance tolerance = {});
+    SteadyTolerance tolerance = {}, const std::atomic<bool>* stop = nullptr);
 
 // For each of `count` bytes: bit i % 8 of moved[i / 8] is set where input byte i lies more than
 // `reach` from `before`, else clear; then `before` takes the input, for the next frame. A bit

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 using namespace pelorin;
@@ -417,5 +418,34 @@ TEST(ErrorDiffusion, TwoAndFourColourPalettesMatchTheReferenceOnNoise)
             ASSERT_EQ(box.Image(), ReferenceDither(m, picture))
                 << m.name << " with " << Palette.size() << " colours";
         }
+    }
+}
+
+TEST(ErrorDiffusion, AStopRequestBreaksTheScanOffAndAClearFlagChangesNothing)
+{
+    const NearestColorTable table = BlackAndWhite();
+    for (const CpuPath path : { CpuPath::Plain, CpuPath::Baseline, CpuPath::Avx2 }) {
+        if (!CanRun(path))
+            continue;
+        ScopedCpuPath forced(path);
+        // A grey ramp, so that every pixel carries error.
+        const BufferGeometry g = ComputeGeometry(37, 23, 4);
+        std::vector<uint8_t> plain(g.SizeBytes());
+        for (size_t i = 0; i < plain.size(); ++i)
+            plain[i] = uint8_t(i * 7 % 251);
+        std::vector<uint8_t> watched = plain;
+        const std::vector<uint8_t> untouched = plain;
+        std::atomic<bool> stop { false };
+        DiffuseErrors(DiffusionMethod::Floyd, plain.data(), g, table);
+        DiffuseErrors(DiffusionMethod::Floyd, watched.data(), g, table, nullptr, {}, &stop);
+        EXPECT_EQ(watched, plain) << CpuPathName(path);
+        stop = true;
+        std::vector<uint8_t> stopped = untouched;
+        EXPECT_THROW(
+            DiffuseErrors(DiffusionMethod::Floyd, stopped.data(), g, table, nullptr, {}, &stop),
+            ConversionStopped)
+            << CpuPathName(path);
+        // Set before the scan: not a row was scanned.
+        EXPECT_EQ(stopped, untouched) << CpuPathName(path);
     }
 }

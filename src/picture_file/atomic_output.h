@@ -15,6 +15,26 @@
 
 namespace pelorin::picture_file {
 
+// An open folder (a directory file descriptor), closed when the last owner lets go.
+class FolderHandle {
+public:
+    explicit FolderHandle(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~FolderHandle();
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    int Fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// The output's folder is opened once, when the output is started; the temporary file is
+// created, written, renamed and removed relative to that open folder, never by its path again.
+// A folder moved or renamed during the run therefore gets the finished output under its final
+// name (or nothing, when the run fails), and never a temporary file left behind.
 class AtomicOutput {
 public:
     // Creates the temporary file (empty, mode 0600 until committed) and removes leftovers of
@@ -25,8 +45,13 @@ public:
     AtomicOutput(const AtomicOutput&) = delete;
     AtomicOutput& operator=(const AtomicOutput&) = delete;
 
+    // The temporary file's path as it was when the output was started (for messages and tests;
+    // the file itself is reached through the open folder).
     const std::string& TempPath() const { return m_tempPath; }
     const std::string& FinalPath() const { return m_finalPath; }
+    // Opens the temporary file for writing from its start (truncating it) and returns the file
+    // descriptor, which the caller then owns. Throws FileError.
+    int OpenForWriting() const;
     // Writes `bytes` as the whole content of the temporary file. Throws FileError.
     void Write(std::span<const uint8_t> bytes);
     // Gives the file the permissions a new file gets (0666 less the umask) and renames it to the
@@ -36,10 +61,16 @@ public:
 
 private:
     friend class AtomicOutputSet;
-    // The temporary file is named after `tempStem` (the final path unless given).
-    AtomicOutput(std::string finalPath, const std::string& tempStem);
+    friend void AbandonAllOutputs();
+    // The temporary file is named after `tempStem` (the final path unless given), in `folder`,
+    // the open folder of `finalPath`.
+    AtomicOutput(std::string finalPath, const std::string& tempStem,
+        std::shared_ptr<const FolderHandle> folder);
 
     std::string m_finalPath;
+    std::string m_finalName; // in the folder
+    std::shared_ptr<const FolderHandle> m_folder;
+    std::string m_tempName; // in the folder
     std::string m_tempPath;
     bool m_committed = false;
 };
@@ -51,7 +82,9 @@ private:
 class AtomicOutputSet {
 public:
     // Members' temporary files are named after `pattern` (the name the user gave, "f_%04d.png").
+    // Every member lies in the folder of `pattern`, opened once here.
     explicit AtomicOutputSet(std::string pattern);
+    ~AtomicOutputSet();
     // Starts the member that becomes `finalPath`.
     AtomicOutput& Add(const std::string& finalPath);
     size_t Size() const { return m_members.size(); }
@@ -60,8 +93,15 @@ public:
 
 private:
     std::string m_pattern;
+    std::shared_ptr<const FolderHandle> m_folder;
     std::vector<std::unique_ptr<AtomicOutput>> m_members;
 };
+
+// Removes the temporary file of every AtomicOutput of the process that is not committed yet,
+// and makes every later Commit fail: for a process that must end at once (a stop signal whose
+// run does not give way in time) and is not to leave anything behind. A set being put in place
+// is finished first, so its files are all new or all as they were. Safe from any thread.
+void AbandonAllOutputs();
 
 // Writes `bytes` as the whole content of `path` through an AtomicOutput: a file of that name is
 // replaced only once every byte is written. Throws FileError naming `path`.

@@ -15,12 +15,23 @@ extern "C" {
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace pelorin::video {
+
+bool PictureSizeAccepted(int width, int height)
+{
+    return width > 0 && height > 0 && width <= kMaxVideoSide && height <= kMaxVideoSide
+        && int64_t(width) * height <= kMaxVideoPixels
+        && (int64_t(width) + 128) * (int64_t(height) + 128) <= kMaxPaddedPixels;
+}
 
 using av::AvErrorText;
 using av::CodecPtr;
@@ -57,11 +68,7 @@ namespace {
 
     bool ValidRate(AVRational r) { return video::ValidRate(Fraction { r.num, r.den }); }
 
-    bool ValidSize(int width, int height)
-    {
-        return width > 0 && height > 0 && width <= kMaxVideoSide && height <= kMaxVideoSide
-            && int64_t(width) * height <= kMaxVideoPixels;
-    }
+    bool ValidSize(int width, int height) { return PictureSizeAccepted(width, height); }
 
     std::string SizeProblem(int width, int height)
     {
@@ -69,7 +76,58 @@ namespace {
         if (width <= 0 || height <= 0)
             return "picture size " + size + " is empty";
         return "picture size " + size + " is too large: at most " + std::to_string(kMaxVideoSide)
-            + " pixels a side and " + std::to_string(kMaxVideoPixels) + " pixels in all";
+            + " pixels a side, and FFmpeg's decoders take at most (width + 128) x (height + 128)"
+              " = "
+            + std::to_string(kMaxPaddedPixels) + " (16384 x 16128, 16255 x 16255)";
+    }
+
+    uint32_t BigEndian32(const unsigned char* p)
+    {
+        return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    }
+
+    // The picture size a still picture's header states (PNG, BMP, PPM/PGM/PBM), read from the
+    // file itself: FFmpeg's decoders refuse a picture beyond their size limit without saying its
+    // size, and a user deserves to hear that it is too large rather than that it is empty.
+    // {0, 0} when the header is of none of these or cannot be read.
+    std::pair<int64_t, int64_t> HeaderPictureSize(const std::string& path)
+    {
+        unsigned char head[256] = {};
+        FILE* file = std::fopen(path.c_str(), "rb");
+        if (file == nullptr)
+            return { 0, 0 };
+        const size_t got = std::fread(head, 1, sizeof head, file);
+        std::fclose(file);
+        static constexpr unsigned char kPng[] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
+        if (got >= 24 && std::memcmp(head, kPng, 8) == 0 && std::memcmp(head + 12, "IHDR", 4) == 0)
+            return { BigEndian32(head + 16), BigEndian32(head + 20) };
+        if (got >= 26 && head[0] == 'B' && head[1] == 'M') {
+            const auto little32 = [&](int at) {
+                return int32_t(uint32_t(head[at]) | uint32_t(head[at + 1]) << 8
+                    | uint32_t(head[at + 2]) << 16 | uint32_t(head[at + 3]) << 24);
+            };
+            return { std::abs(int64_t(little32(18))), std::abs(int64_t(little32(22))) };
+        }
+        if (got >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6') {
+            // "P6", then the width and the height as decimal numbers between blanks and comments.
+            size_t at = 2;
+            int64_t sides[2] = { 0, 0 };
+            for (int64_t& side : sides) {
+                while (at < got && (std::isspace(head[at]) || head[at] == '#')) {
+                    if (head[at] == '#')
+                        while (at < got && head[at] != '\n')
+                            ++at;
+                    else
+                        ++at;
+                }
+                if (at >= got || !std::isdigit(head[at]))
+                    return { 0, 0 };
+                while (at < got && std::isdigit(head[at]) && side < (int64_t(1) << 32))
+                    side = side * 10 + (head[at++] - '0');
+            }
+            return { sides[0], sides[1] };
+        }
+        return { 0, 0 };
     }
 
     // How the stream's display matrix (or, in older files, its "rotate" tag) turns the decoded
@@ -221,7 +279,16 @@ bool FrameDecoder::Impl::OpenFile(std::string* error)
 
     const AVCodecParameters* par = st->codecpar;
     if (!ValidSize(par->width, par->height)) {
-        *error = "'" + path + "': " + SizeProblem(par->width, par->height);
+        std::pair<int64_t, int64_t> size { par->width, par->height };
+        // A picture FFmpeg refused before saying its size.
+        if (size.first <= 0 || size.second <= 0) {
+            const auto stated = HeaderPictureSize(path);
+            if (stated.first > 0 && stated.second > 0)
+                size = stated;
+        }
+        *error = "'" + path + "': "
+            + SizeProblem(int(std::min<int64_t>(size.first, INT32_MAX)),
+                int(std::min<int64_t>(size.second, INT32_MAX)));
         return false;
     }
     turn = OrientationOf(*st);
@@ -306,6 +373,8 @@ bool FrameDecoder::Impl::Scan(std::string* error)
     bool lastAddedPicture = false;
     bool ended = false;
     std::vector<int64_t> pictureTs; // in storage order
+    // When each picture stops showing, where the container states a duration (else its start).
+    std::vector<int64_t> pictureEnds;
     while (count < kMaxScannedPackets) {
         const int r = av_read_frame(format.get(), packet.get());
         if (r < 0) {
@@ -342,6 +411,9 @@ bool FrameDecoder::Impl::Scan(std::string* error)
         // picture of their own.
         if (!(packet->flags & AV_PKT_FLAG_DISCARD)) {
             pictureTs.push_back(ts);
+            pictureEnds.push_back(packet->duration > 0 && packet->duration < kTimestampLimit
+                    ? ts + packet->duration
+                    : ts);
             lastAddedPicture = true;
         }
     }
@@ -350,8 +422,10 @@ bool FrameDecoder::Impl::Scan(std::string* error)
     if (options.complete && ended && lastCut) {
         if (lastAddedKey)
             keys.pop_back();
-        if (lastAddedPicture)
+        if (lastAddedPicture) {
             pictureTs.pop_back();
+            pictureEnds.pop_back();
+        }
     }
     if (keys.empty() || pictureTs.empty()) {
         *error = "'" + path + "' holds no decodable video pictures";
@@ -360,8 +434,16 @@ bool FrameDecoder::Impl::Scan(std::string* error)
     std::stable_sort(
         keys.begin(), keys.end(), [](const KeyFrame& a, const KeyFrame& b) { return a.ts < b.ts; });
 
+    // The last picture in display order shows until its stated end.
+    std::optional<int64_t> end;
+    if (!pictureEnds.empty()) {
+        const size_t last = size_t(
+            std::max_element(pictureTs.begin(), pictureTs.end()) - pictureTs.begin());
+        if (pictureEnds[last] > pictureTs[last])
+            end = pictureEnds[last];
+    }
     timeline = SlotTimeline(std::move(pictureTs), Fraction { timeBase.num, timeBase.den },
-        Fraction { rate.num, rate.den });
+        Fraction { rate.num, rate.den }, end);
     rate = AVRational { timeline.SlotRate().num, timeline.SlotRate().den };
     slotTicks = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), timeBase));
 

@@ -19,6 +19,7 @@
 // A picture that fails to decode, or that the decoder could only conceal, is skipped: Picture()
 // keeps the last good one. A reader that needs every picture it counted asks for `complete`
 // reading (see DecoderOptions). Not thread-safe; the owner serialises calls.
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,13 @@ namespace pelorin::video {
 // are refused.
 constexpr int kMaxVideoSide = 16384;
 constexpr int64_t kMaxVideoPixels = int64_t(1) << 28;
+// FFmpeg's decoders (and encoders) check every picture size as if each row were 128 pixels
+// wider and the picture 128 rows taller, at 8 bytes a pixel, against 2^31 bytes; a picture
+// beyond that is refused whatever its format, before its size is even reported. The largest
+// sizes it leaves are 16384 × 16128 and 16255 × 16255.
+constexpr int64_t kMaxPaddedPixels = (int64_t(INT32_MAX) - 1) / 8;
+// Whether a picture of this size can be decoded: within both limits above.
+bool PictureSizeAccepted(int width, int height);
 
 struct DecoderOptions {
     // Every picture counted at open must be read. A picture at the end of the file that the file

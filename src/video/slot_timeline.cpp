@@ -114,8 +114,8 @@ Fraction MultiplyRate(Fraction rate, int times)
     return Reduce(int64_t(rate.num) * times, int64_t(rate.den), INT_MAX);
 }
 
-SlotTimeline::SlotTimeline(
-    std::vector<int64_t> pictureTimes, Fraction timeBase, Fraction nominalRate)
+SlotTimeline::SlotTimeline(std::vector<int64_t> pictureTimes, Fraction timeBase,
+    Fraction nominalRate, std::optional<int64_t> endTime)
     : m_timeBase(timeBase)
     , m_rate(nominalRate)
     , m_times(std::move(pictureTimes))
@@ -154,8 +154,16 @@ SlotTimeline::SlotTimeline(
             }
         }
     }
+    const bool everyPictureHasASlot = m_startSlots.size() == m_times.size();
     m_times.resize(m_startSlots.size());
     m_slotCount = m_startSlots.back() + 1;
+    if (endTime && everyPictureHasASlot && *endTime > m_times.back()) {
+        // The last picture shows until the end; the slot its end rounds to is the first after it.
+        const int64_t endSlot = RescaleNearest(
+            *endTime - m_times.front(), m_timeBase, Fraction { m_rate.den, m_rate.num });
+        if (endSlot > m_slotCount && endSlot <= kMaxSlots)
+            m_slotCount = endSlot;
+    }
 }
 
 // The slot at which each picture starts at `slotRate`, up to the first that lies outside the

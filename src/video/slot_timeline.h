@@ -20,6 +20,7 @@
 // MultiplyRate), so a file's slots are the same whichever of the two computes them.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace pelorin::video {
@@ -54,8 +55,13 @@ public:
     SlotTimeline() = default; // no pictures, no slots
     // `pictureTimes`: the pictures' presentation timestamps in `timeBase` units, in any order,
     // each within ±2^60; a repeated timestamp is one picture. `timeBase` positive, `nominalRate`
-    // valid (ValidRate). An empty list gives no slots.
-    SlotTimeline(std::vector<int64_t> pictureTimes, Fraction timeBase, Fraction nominalRate);
+    // valid (ValidRate). An empty list gives no slots. `endTime`, when the file states it, is
+    // when the last picture stops showing (its timestamp plus its stated duration): the slots
+    // then run on to that time, so a last picture shown longer than one slot (an animated GIF's
+    // long last delay) keeps its time. An end at or before the last picture's own slot changes
+    // nothing.
+    SlotTimeline(std::vector<int64_t> pictureTimes, Fraction timeBase, Fraction nominalRate,
+        std::optional<int64_t> endTime = std::nullopt);
 
     int64_t SlotCount() const { return m_slotCount; }
     Fraction SlotRate() const { return m_rate; }

@@ -34,6 +34,33 @@ namespace {
         EXPECT_EQ(Shown(timeline), (std::vector<int64_t> { 0, 1, 2, 3, 4, 5, 6, 7 }));
     }
 
+    TEST(SlotTimeline, TheLastPictureKeepsItsStatedTime)
+    {
+        // Delays of 0.1, 0.5, 1.0 and 1.0 s in hundredths, nominally 2 a second: 6 a second
+        // gives every picture a slot (0, 0.6, 3.6, 9.6 round to 0, 1, 4, 10), and the end at
+        // 2.6 s is slot 15.6, so 16 slots; the last picture holds slots 10 ... 15.
+        const SlotTimeline gif({ 0, 10, 60, 160 }, { 1, 100 }, { 2, 1 }, 260);
+        EXPECT_EQ(gif.SlotRate(), (Fraction { 6, 1 }));
+        EXPECT_EQ(gif.SlotCount(), 16);
+        EXPECT_EQ(gif.PictureAt(15), 3);
+        EXPECT_EQ(gif.PictureAt(10), 3);
+        // 0.5, 0.5, 2.0 s at 2 a second: 3.0 s is 6 slots, not 3.
+        const SlotTimeline slow({ 0, 50, 100 }, { 1, 100 }, { 2, 1 }, 300);
+        EXPECT_EQ(slow.SlotCount(), 6);
+        EXPECT_EQ(Shown(slow), (std::vector<int64_t> { 0, 1, 2, 2, 2, 2 }));
+    }
+
+    TEST(SlotTimeline, AnEndWithinTheLastSlotChangesNothing)
+    {
+        // A steady 25 a second whose last picture lasts its one slot (or less, or is not stated).
+        for (const std::optional<int64_t> end :
+            { std::optional<int64_t>(), std::optional<int64_t>(4), std::optional<int64_t>(3),
+                std::optional<int64_t>(2) }) {
+            const SlotTimeline timeline({ 0, 1, 2, 3 }, { 1, 25 }, { 25, 1 }, end);
+            EXPECT_EQ(timeline.SlotCount(), 4);
+        }
+    }
+
     TEST(SlotTimeline, AGapRepeatsThePictureBeforeIt)
     {
         // 40 ms slots; the pictures at 80 and 120 ms were dropped.

@@ -55,9 +55,11 @@ namespace {
     }
 } // namespace
 
-ToolResult RunTool(const std::vector<std::string>& args)
+ToolResult RunTool(
+    const std::vector<std::string>& args, std::function<void(int64_t framesWritten)> frameWritten)
 {
     Console console;
+    console.frameWritten = std::move(frameWritten);
     console.out = std::tmpfile();
     console.err = std::tmpfile();
     console.errIsTerminal = false;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <set>
 #include <string>
@@ -37,8 +38,10 @@ struct ToolResult {
     std::string err;
 };
 
-// Runs pelorin-convert in-process on `args` (without the program name).
-ToolResult RunTool(const std::vector<std::string>& args);
+// Runs pelorin-convert in-process on `args` (without the program name); `frameWritten`, when
+// given, is called after each frame is handed to the output.
+ToolResult RunTool(const std::vector<std::string>& args,
+    std::function<void(int64_t framesWritten)> frameWritten = {});
 
 // Writes `picture` as a PNG (through the tool's own encoder).
 void WritePng(const std::string& path, const platform::Surface& picture);
