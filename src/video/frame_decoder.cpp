@@ -1,6 +1,7 @@
 #include "frame_decoder.h"
 
 #include "av/ffmpeg_util.h"
+#include "picture_source.h"
 #include "slot_timeline.h"
 
 extern "C" {
@@ -170,8 +171,21 @@ namespace {
 
 } // namespace
 
+namespace {
+    // The opener asked before FFmpeg; empty: none.
+    PictureSourceOpener& SourceOpener()
+    {
+        static PictureSourceOpener opener;
+        return opener;
+    }
+} // namespace
+
+void SetPictureSourceOpener(PictureSourceOpener opener) { SourceOpener() = std::move(opener); }
+
 struct FrameDecoder::Impl {
     std::string path;
+    // Set for a file whose pictures a PictureSource makes; none of the FFmpeg state is used then.
+    std::unique_ptr<PictureSource> source;
     DecoderOptions options;
     FormatPtr format;
     CodecPtr codec;
@@ -234,7 +248,36 @@ struct FrameDecoder::Impl {
     bool Good(const AVFrame& f) const;
     const KeyFrame& KeyFor(int64_t targetTs) const;
     bool SeekToSlot(int64_t slot);
+    bool SeekSourceToSlot(int64_t slot);
 };
+
+bool FrameDecoder::Impl::SeekSourceToSlot(int64_t wanted)
+{
+    if (wanted < 0 || wanted >= source->Count())
+        return false;
+    if (havePicture && wanted == shownPicture) {
+        slot = wanted;
+        return true;
+    }
+    const platform::Surface made = source->Picture(wanted);
+    if (made.width != width || made.height != height)
+        return false;
+    // A fresh frame each time: the device keeps references to pictures it has shown.
+    FramePtr frame { av_frame_alloc() };
+    frame->format = AV_PIX_FMT_BGR0; // the surface's own bytes: blue, green, red, unused
+    frame->width = width;
+    frame->height = height;
+    if (av_frame_get_buffer(frame.get(), 0) < 0)
+        return false;
+    for (int y = 0; y < height; ++y)
+        std::memcpy(frame->data[0] + size_t(y) * size_t(frame->linesize[0]), made.Row(y),
+            size_t(width) * 4);
+    picture = std::move(frame);
+    havePicture = true;
+    shownPicture = wanted;
+    slot = wanted;
+    return true;
+}
 
 bool FrameDecoder::Impl::OpenFile(std::string* error)
 {
@@ -760,6 +803,29 @@ std::unique_ptr<FrameDecoder> FrameDecoder::Open(
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->options = options;
+    if (const PictureSourceOpener& opener = SourceOpener()) {
+        error->clear();
+        impl->source = opener(path, error);
+        if (!impl->source && !error->empty())
+            return nullptr;
+    }
+    if (impl->source) {
+        PictureSource& source = *impl->source;
+        if (source.Count() < 1 || source.Width() < 1 || source.Height() < 1
+            || source.Width() > kMaxVideoSide || source.Height() > kMaxVideoSide
+            || source.RateNumerator() < 1 || source.RateDenominator() < 1) {
+            *error = "'" + path + "': its pictures have no usable size, count or rate";
+            return nullptr;
+        }
+        impl->width = source.Width();
+        impl->height = source.Height();
+        impl->rate = AVRational { source.RateNumerator(), source.RateDenominator() };
+        if (!impl->SeekSourceToSlot(0)) {
+            *error = "'" + path + "': the first picture cannot be made";
+            return nullptr;
+        }
+        return std::unique_ptr<FrameDecoder>(new FrameDecoder(std::move(impl)));
+    }
     if (!impl->OpenFile(error) || !impl->Scan(error))
         return nullptr;
     if (!impl->SeekToSlot(0) || !impl->havePicture) {
@@ -769,14 +835,20 @@ std::unique_ptr<FrameDecoder> FrameDecoder::Open(
     return std::unique_ptr<FrameDecoder>(new FrameDecoder(std::move(impl)));
 }
 
-int64_t FrameDecoder::SlotCount() const { return m->timeline.SlotCount(); }
+int64_t FrameDecoder::SlotCount() const
+{
+    return m->source ? m->source->Count() : m->timeline.SlotCount();
+}
 int FrameDecoder::RateNumerator() const { return m->rate.num; }
 int FrameDecoder::RateDenominator() const { return m->rate.den; }
 int FrameDecoder::Width() const { return m->width; }
 int FrameDecoder::Height() const { return m->height; }
 Orientation FrameDecoder::Turn() const { return m->turn; }
 const std::string& FrameDecoder::Problem() const { return m->problem; }
-bool FrameDecoder::SeekToSlot(int64_t slot) { return m->SeekToSlot(slot); }
+bool FrameDecoder::SeekToSlot(int64_t slot)
+{
+    return m->source ? m->SeekSourceToSlot(slot) : m->SeekToSlot(slot);
+}
 int64_t FrameDecoder::Slot() const { return m->slot; }
 const AVFrame* FrameDecoder::Picture() const { return m->havePicture ? m->picture.get() : nullptr; }
 const DecodeCounters& FrameDecoder::Counters() const { return m->counters; }

@@ -8,6 +8,7 @@
 #include "window_icon.h"
 
 #include "video/mci.h"
+#include "video/picture_source.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -73,7 +74,8 @@ Form1::Form1(FormEnvironment environment)
                 : QFileInfo(QString::fromStdString(m_videoPath)).absolutePath();
             return QFileDialog::getOpenFileName(this, "Open video", folder,
                 "Videos and pictures (*.avi *.mkv *.mp4 *.m4v *.mov *.webm *.mpg *.mpeg *.ts "
-                "*.wmv *.flv *.ogv *.gif *.png *.jpg *.jpeg *.bmp *.ppm);;All files (*)");
+                "*.wmv *.flv *.ogv *.gif *.png *.jpg *.jpeg *.bmp *.ppm);;TVC files (*.kep *.cas "
+                "*.vram);;All files (*)");
         };
     if (!m_environment.chooseSaveFile)
         m_environment.chooseSaveFile
@@ -87,10 +89,13 @@ Form1::Form1(FormEnvironment environment)
     ChooseCaptionFont();
     CreateContextMenu();
     ConnectEvents();
+    InstallTvcOpener();
 }
 
 Form1::~Form1()
 {
+    // The opener reads this form's state; files opened after it is gone are decoded as always.
+    video::SetPictureSourceOpener({});
     // The views refer to the picture boxes, which as members die before the QWidget base
     // deletes its children.
     for (PictureView*& view : m_views) {
@@ -182,6 +187,9 @@ void Form1::HScroll1_Change()
                 int64_t(m_hscroll1->value()), controls.paletteBeforeCapture };
             if (m_pictureMenu)
                 options.palette = m_pictureMenu->PaletteFor(mode, CheckedMethod(), host);
+            // A TVC file converts with the registers it carries, unless others were chosen.
+            if (!options.palette)
+                options.palette = TvcFilePalette(mode);
             // Another palette's pattern is no pattern to keep to.
             if (steady && m_pictureMenu && m_pictureMenu->PaletteChanged())
                 ProgramSteadyHistory().Forget();
@@ -283,7 +291,11 @@ bool Form1::OpenVideo(const std::string& path)
     const bool opened = !MciModeText(m_modules.MciCommand(MciOperation::Mode)).empty();
     if (opened)
         m_videoPath = path;
+    else
+        m_tvcFileMode = nullptr;
     ApplyScrollRange();
+    if (opened)
+        AdoptTvcFile();
     return opened;
 }
 
@@ -291,6 +303,14 @@ void Form1::ReportOpenFailure(const std::string& path)
 {
     // Opening closed whatever video was open, so there is nothing left to step through.
     m_check1->setCheckState(Qt::Unchecked);
+    if (!m_tvcOpenError.empty()) {
+        // A TVC file that was recognised by its name: the reader says what is wrong with it.
+        m_environment.showMessage(MessageKind::Warning,
+            QString("Cannot open \"%1\": %2.")
+                .arg(QFile::decodeName(QByteArray::fromStdString(path)),
+                    QString::fromStdString(m_tvcOpenError)));
+        return;
+    }
     m_environment.showMessage(MessageKind::Warning,
         QString("Cannot open the video \"%1\": the file is missing or holds no video this "
                 "program can decode.")

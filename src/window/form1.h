@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QButtonGroup;
@@ -60,6 +61,8 @@ enum class SavedPicture {
     Display, // the display picture as shown, 512 × 480, PNG
     Working, // the working picture at TVC resolution, PNG
     Vram, // the TVC's video memory of the working picture, .vram
+    Kep, // the TVC's picture file of the working picture, .kep
+    Cas, // the TVC program that shows the working picture, .cas
 };
 
 struct SaveChoice {
@@ -240,6 +243,22 @@ private:
     // Opens `path` (the file system's bytes, absolute) as a dropped file is opened.
     void OpenFileByName(const std::string& path);
 
+    // The TVC's own files as inputs (form1_tvc.cpp). The video device is given an opener that
+    // serves .kep, .cas and .vram files as pictures of Pic1's size; a .vram is read in the mode
+    // "TVC MODE" has when it opens.
+    void InstallTvcOpener();
+    // After a TVC file opened: "TVC MODE" switches to the file's own mode.
+    void AdoptTvcFile();
+    // The registers a TVC file opened in `mode` carries, as the palette to convert with, when
+    // they are not the mode's own and a method is set; else null.
+    const std::vector<PaletteEntry>* TvcFilePalette(const TvcMode& mode) const;
+    // The colours (0 ... 15) of the registers the picture shown in `mode` was converted with;
+    // empty for the mode's own.
+    std::vector<int> ShownColours(const TvcMode& mode) const;
+    // The bytes of a .kep or .cas (`kind`) of the working picture shown in `mode`, with the
+    // registers it was converted with. Throws std::invalid_argument as PackVram does.
+    std::vector<uint8_t> TvcPictureFileBytes(const TvcMode& mode, SavedPicture kind);
+
     FormEnvironment m_environment;
     FormModules& m_modules;
     bool m_ended = false;
@@ -252,6 +271,12 @@ private:
     std::optional<std::chrono::nanoseconds> m_frameDuration; // zero: the rate is unknown
     std::optional<int64_t> m_videoLength; // frames; zero: unknown
     std::optional<std::chrono::steady_clock::time_point> m_lastAdvance;
+    // The open input when it is a TVC file: its mode and the colours of its registers; and why
+    // the last TVC file that failed to open was refused (empty when none was).
+    const TvcMode* m_tvcFileMode = nullptr;
+    std::vector<int> m_tvcFileColours;
+    std::vector<PaletteEntry> m_tvcFilePalette;
+    std::string m_tvcOpenError;
     // When the picture shown was converted with steady dithering: the scroll bar positions its
     // unbroken steady sequence ran over, first and last; empty for a plain conversion.
     std::optional<int64_t> m_steadyStart;

@@ -49,6 +49,8 @@ namespace {
         { "Display picture as shown, 512 × 480 (*.png)", "png", SavedPicture::Display },
         { "Working picture at TVC resolution (*.png)", "png", SavedPicture::Working },
         { "TVC video memory (*.vram)", "vram", SavedPicture::Vram },
+        { "TVC picture file (*.kep)", "kep", SavedPicture::Kep },
+        { "TVC program showing the picture (*.cas)", "cas", SavedPicture::Cas },
     };
 
     // What a file named `path` is saved as when the dialog's type chose `chosen`.
@@ -261,7 +263,9 @@ void Form1::SavePicture_Click()
         m_environment.showMessage(
             MessageKind::Warning, QString("Cannot save \"%1\": %2").arg(choice.path, reason));
     };
-    if (choice.kind == SavedPicture::Vram && CheckedMethod() == kNoMethod) {
+    const bool tvcMemory = choice.kind == SavedPicture::Vram || choice.kind == SavedPicture::Kep
+        || choice.kind == SavedPicture::Cas;
+    if (tvcMemory && CheckedMethod() == kNoMethod) {
         refuse("the TVC video memory holds palette indices, and with no method set the "
                "picture's colours are not the palette's. Choose a method, or save a PNG.");
         return;
@@ -280,7 +284,11 @@ void Form1::SavePicture_Click()
         case SavedPicture::Vram:
             // With registers chosen for the picture, the memory holds their numbers.
             PackVram(WorkingPicture(*mode).Snapshot(), *mode, bytes,
-                PaletteOfColours(m_pictureMenu->ChosenColours(*mode)));
+                PaletteOfColours(ShownColours(*mode)));
+            break;
+        case SavedPicture::Kep:
+        case SavedPicture::Cas:
+            bytes = TvcPictureFileBytes(*mode, choice.kind);
             break;
         }
         picture_file::WriteFileWhole(QFile::encodeName(choice.path).toStdString(), bytes);

@@ -1,0 +1,117 @@
+// The TVC's own files in the window: opened as inputs (a .kep, a .cas that Pelorin wrote, a
+// .vram) and written by "Save picture…" (.kep and .cas).
+#include "form1.h"
+
+#include "dither/method_table.h"
+#include "layout.h"
+#include "picture_menu.h"
+#include "tvc_source.h"
+
+#include "pipeline/palette_choice.h"
+#include "pipeline/vram.h"
+#include "tvc/tvc_files.h"
+#include "tvc/tvc_read.h"
+#include "video/picture_source.h"
+
+#include <QButtonGroup>
+#include <QRadioButton>
+
+#include <cctype>
+#include <filesystem>
+
+namespace pelorin::window {
+
+namespace {
+    std::string LowerExtension(const std::string& path)
+    {
+        std::string extension = std::filesystem::path(path).extension().string();
+        for (char& c : extension)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        return extension;
+    }
+} // namespace
+
+void Form1::InstallTvcOpener()
+{
+    video::SetPictureSourceOpener(
+        [this](const std::string& path, std::string* error) -> std::unique_ptr<video::PictureSource> {
+            m_tvcFileMode = nullptr;
+            m_tvcFileColours.clear();
+            m_tvcOpenError.clear();
+            const std::string extension = LowerExtension(path);
+            if (!tvc::IsTvcInputExtension(extension))
+                return nullptr;
+            const TvcMode* shownMode = nullptr;
+            for (const TvcMode& mode : TvcModes())
+                if (ControlsOfMode(mode.number).option2Index == SelectedMode())
+                    shownMode = &mode;
+            try {
+                if (extension == ".vram" && !shownMode)
+                    throw tvc::TvcFileError("'" + path
+                        + "' holds video memory without its mode: choose its mode under "
+                          "\"TVC MODE\" first");
+                tvc::TvcFile file = tvc::ReadTvcFile(path, shownMode);
+                m_tvcFileMode = file.mode;
+                for (size_t i = 0; i < file.mode->palette.size() && i < file.registers.size();
+                     ++i)
+                    m_tvcFileColours.push_back(
+                        ColourOfRegister(uint8_t(file.registers[i] & 0x55)).value());
+                m_tvcFilePalette = PaletteOfColours(m_tvcFileColours);
+                return MakeTvcPictureSource(
+                    std::move(file), m_pic1->ScaleWidth(), m_pic1->ScaleHeight());
+            } catch (const tvc::TvcFileError& e) {
+                m_tvcOpenError = e.what();
+                *error = e.what();
+                return nullptr;
+            }
+        });
+}
+
+void Form1::AdoptTvcFile()
+{
+    if (!m_tvcFileMode)
+        return;
+    const int index = ControlsOfMode(m_tvcFileMode->number).option2Index;
+    if (SelectedMode() == index)
+        return;
+    m_option2[size_t(index)]->setChecked(true);
+    Option2_Click(index);
+}
+
+const std::vector<PaletteEntry>* Form1::TvcFilePalette(const TvcMode& mode) const
+{
+    // As pelorin-convert converts a TVC file: in its own mode, with the registers it carries.
+    if (m_tvcFileMode != &mode || m_videoPath.empty() || CheckedMethod() == kNoMethod
+        || m_tvcFileColours.empty() || m_tvcFileColours == DefaultColours(mode))
+        return nullptr;
+    return &m_tvcFilePalette;
+}
+
+std::vector<int> Form1::ShownColours(const TvcMode& mode) const
+{
+    const std::vector<int>& chosen = m_pictureMenu->ChosenColours(mode);
+    if (!chosen.empty())
+        return chosen;
+    if (TvcFilePalette(mode))
+        return m_tvcFileColours;
+    return {};
+}
+
+std::vector<uint8_t> Form1::TvcPictureFileBytes(const TvcMode& mode, SavedPicture kind)
+{
+    const std::vector<int> colours = ShownColours(mode);
+    tvc::TvcPicture picture;
+    picture.mode = &mode;
+    if (colours.empty()) {
+        picture.registers = tvc::PaletteRegistersOf(mode);
+        PackVram(WorkingPicture(mode).Snapshot(), mode, picture.vram);
+    } else {
+        // The memory holds the numbers of the registers the picture was converted with.
+        for (size_t i = 0; i < picture.registers.size() && i < colours.size(); ++i)
+            picture.registers[i] = RegisterValue(colours[i]);
+        PackVram(WorkingPicture(mode).Snapshot(), mode, picture.vram, PaletteOfColours(colours));
+    }
+    return kind == SavedPicture::Kep ? tvc::KepBytes(picture) : tvc::PictureCasBytes(picture);
+}
+
+} // namespace pelorin::window
