@@ -33,38 +33,39 @@ namespace {
 
 void Form1::InstallTvcOpener()
 {
-    video::SetPictureSourceOpener(
-        [this](const std::string& path, std::string* error) -> std::unique_ptr<video::PictureSource> {
-            m_tvcFileMode = nullptr;
-            m_tvcFileColours.clear();
-            m_tvcOpenError.clear();
-            const std::string extension = LowerExtension(path);
-            if (!tvc::IsTvcInputExtension(extension))
-                return nullptr;
-            const TvcMode* shownMode = nullptr;
-            for (const TvcMode& mode : TvcModes())
-                if (ControlsOfMode(mode.number).option2Index == SelectedMode())
-                    shownMode = &mode;
-            try {
-                if (extension == ".vram" && !shownMode)
-                    throw tvc::TvcFileError("'" + path
-                        + "' holds video memory without its mode: choose its mode under "
-                          "\"TVC MODE\" first");
-                tvc::TvcFile file = tvc::ReadTvcFile(path, shownMode);
-                m_tvcFileMode = file.mode;
-                for (size_t i = 0; i < file.mode->palette.size() && i < file.registers.size();
-                     ++i)
+    video::SetPictureSourceOpener([this](const std::string& path,
+                                      std::string* error) -> std::unique_ptr<video::PictureSource> {
+        m_tvcFileMode = nullptr;
+        m_tvcFileColours.clear();
+        m_tvcOpenError.clear();
+        const std::string extension = LowerExtension(path);
+        if (!tvc::IsTvcInputExtension(extension))
+            return nullptr;
+        const TvcMode* shownMode = nullptr;
+        for (const TvcMode& mode : TvcModes())
+            if (ControlsOfMode(mode.number).option2Index == SelectedMode())
+                shownMode = &mode;
+        try {
+            if (extension == ".vram" && !shownMode)
+                throw tvc::TvcFileError("'" + path
+                    + "' holds video memory without its mode: choose its mode under "
+                      "\"TVC MODE\" first");
+            tvc::TvcFile file = tvc::ReadTvcFile(path, shownMode);
+            m_tvcFileMode = file.mode;
+            // In "Graphics 16" the pixels carry their colours; the registers show nothing.
+            if (file.mode->palette.size() <= file.registers.size())
+                for (size_t i = 0; i < file.mode->palette.size(); ++i)
                     m_tvcFileColours.push_back(
                         ColourOfRegister(uint8_t(file.registers[i] & 0x55)).value());
-                m_tvcFilePalette = PaletteOfColours(m_tvcFileColours);
-                return MakeTvcPictureSource(
-                    std::move(file), m_pic1->ScaleWidth(), m_pic1->ScaleHeight());
-            } catch (const tvc::TvcFileError& e) {
-                m_tvcOpenError = e.what();
-                *error = e.what();
-                return nullptr;
-            }
-        });
+            m_tvcFilePalette = PaletteOfColours(m_tvcFileColours);
+            return MakeTvcPictureSource(
+                std::move(file), m_pic1->ScaleWidth(), m_pic1->ScaleHeight());
+        } catch (const tvc::TvcFileError& e) {
+            m_tvcOpenError = e.what();
+            *error = e.what();
+            return nullptr;
+        }
+    });
 }
 
 void Form1::AdoptTvcFile()

@@ -47,8 +47,7 @@ namespace {
     };
 } // namespace
 
-std::unique_ptr<video::PictureSource> MakeTvcPictureSource(
-    tvc::TvcFile file, int width, int height)
+std::unique_ptr<video::PictureSource> MakeTvcPictureSource(tvc::TvcFile file, int width, int height)
 {
     return std::make_unique<TvcPictureSource>(std::move(file), width, height);
 }
