@@ -38,7 +38,9 @@ namespace {
     }
     // The picture types the window opens (those of "Open video…"'s list); the video device shows
     // each as a video of one frame.
-    constexpr const char* kStillPictureExtensions[] = { "png", "jpg", "jpeg", "bmp", "ppm" };
+    // A TVC file of one frame (a .kep, a picture .cas, a .vram of one frame) is a picture too.
+    constexpr const char* kStillPictureExtensions[]
+        = { "png", "jpg", "jpeg", "bmp", "ppm", "kep", "cas", "vram" };
 } // namespace
 
 bool Form1::OpenInputIsStillPicture()

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -160,6 +161,10 @@ TEST_F(FormTvcTest, OpenedKepConvertsBackToItsOwnPictureWithTreshold)
         EXPECT_TRUE(Working(c.mode).Snapshot() == tvc::WorkingPicture(file, 0));
         const QByteArray again = Save(folder.filePath("again.kep"), SavedPicture::Kep);
         EXPECT_TRUE(again == FileBytes(kep)) << again.size() << " bytes";
+        // One picture: like a still, it is converted once and stepping stops.
+        EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
+        form->Timer1_Timer();
+        EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
     }
 }
 
