@@ -195,7 +195,9 @@ void Form1::HScroll1_Change()
                 ProgramSteadyHistory().Forget();
             ConvertToWorking(
                 m_modules, mode, CheckedMethod(), &host, WorkingPicture(mode), options);
-            if (options.palette)
+            const bool filePalette = options.palette && options.palette == TvcFilePalette(mode);
+            ShowTvcFileRegisters(mode, filePalette);
+            if (options.palette && !filePalette)
                 m_pictureMenu->ShowRegisters(mode);
             if (steady) {
                 m_steadyStart = ProgramSteadyHistory().SequenceStart();

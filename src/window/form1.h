@@ -252,6 +252,9 @@ private:
     // The registers a TVC file opened in `mode` carries, as the palette to convert with, when
     // they are not the mode's own and a method is set; else null.
     const std::vector<PaletteEntry>* TvcFilePalette(const TvcMode& mode) const;
+    // With `on`, colours `mode`'s swatches with the registers of the open TVC file, each naming
+    // its register value; off, gives them back the mode's own colours if they had the file's.
+    void ShowTvcFileRegisters(const TvcMode& mode, bool on);
     // The colours (0 ... 15) of the registers the picture shown in `mode` was converted with;
     // empty for the mode's own.
     std::vector<int> ShownColours(const TvcMode& mode) const;
@@ -277,6 +280,7 @@ private:
     std::vector<int> m_tvcFileColours;
     std::vector<PaletteEntry> m_tvcFilePalette;
     std::string m_tvcOpenError;
+    std::array<bool, 17> m_tvcSwatches {}; // by mode number: the swatches show a file's registers
     // When the picture shown was converted with steady dithering: the scroll bar positions its
     // unbroken steady sequence ran over, first and last; empty for a plain conversion.
     std::optional<int64_t> m_steadyStart;

@@ -14,6 +14,9 @@
 #include "video/picture_source.h"
 
 #include <QButtonGroup>
+#include <QColor>
+#include <QLabel>
+#include <QPalette>
 #include <QRadioButton>
 
 #include <cctype>
@@ -86,6 +89,33 @@ const std::vector<PaletteEntry>* Form1::TvcFilePalette(const TvcMode& mode) cons
         || m_tvcFileColours.empty() || m_tvcFileColours == DefaultColours(mode))
         return nullptr;
     return &m_tvcFilePalette;
+}
+
+void Form1::ShowTvcFileRegisters(const TvcMode& mode, bool on)
+{
+    bool& shown = m_tvcSwatches.at(size_t(mode.number));
+    if (!on && !shown)
+        return;
+    shown = on;
+    const std::string_view names = ControlsOfMode(mode.number).swatches;
+    const std::span<QLabel*> swatches = names == "Label1" ? std::span<QLabel*>(m_label1)
+        : names == "Label2"                               ? std::span<QLabel*>(m_label2)
+                                                          : std::span<QLabel*>(m_label3);
+    for (size_t i = 0; i < swatches.size() && i < mode.palette.size(); ++i) {
+        const PaletteEntry& e
+            = on ? kTvcPalette16[size_t(m_tvcFileColours.at(i))] : mode.palette[i];
+        QPalette palette = swatches[i]->palette();
+        palette.setColor(QPalette::Window, QColor(e.Red, e.Green, e.Blue));
+        swatches[i]->setPalette(palette);
+        swatches[i]->setToolTip(on
+                ? QString("register %1 of the file: 0x%2 (colour %3)")
+                      .arg(i)
+                      .arg(QString::number(RegisterValue(m_tvcFileColours[i]), 16)
+                               .toUpper()
+                               .rightJustified(2, '0'))
+                      .arg(m_tvcFileColours[i])
+                : QString());
+    }
 }
 
 std::vector<int> Form1::ShownColours(const TvcMode& mode) const

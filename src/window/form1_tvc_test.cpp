@@ -15,6 +15,8 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
+#include <QLabel>
+#include <QPalette>
 #include <QProcess>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -161,6 +163,21 @@ TEST_F(FormTvcTest, OpenedKepConvertsBackToItsOwnPictureWithTreshold)
         EXPECT_TRUE(Working(c.mode).Snapshot() == tvc::WorkingPicture(file, 0));
         const QByteArray again = Save(folder.filePath("again.kep"), SavedPicture::Kep);
         EXPECT_TRUE(again == FileBytes(kep)) << again.size() << " bytes";
+        if (!c.palette.isEmpty()) {
+            // The palette panel shows the file's registers: dim yellow (6) and bright blue (9).
+            const auto swatch
+                = [&](int i) { return form->Label2(i)->palette().color(QPalette::Window); };
+            EXPECT_EQ(swatch(2),
+                QColor(kTvcPalette16[6].Red, kTvcPalette16[6].Green, kTvcPalette16[6].Blue));
+            EXPECT_EQ(swatch(3),
+                QColor(kTvcPalette16[9].Red, kTvcPalette16[9].Green, kTvcPalette16[9].Blue));
+            // A video opened after it gets the mode's own palette back.
+            form->Command3_Click();
+            form->HScroll1_Change();
+            const PaletteEntry& own = TvcModes()[size_t(Option2Of(4))].palette[2];
+            EXPECT_EQ(swatch(2), QColor(own.Red, own.Green, own.Blue));
+            continue;
+        }
         // One picture: like a still, it is converted once and stepping stops.
         EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
         form->Timer1_Timer();
