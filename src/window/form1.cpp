@@ -169,7 +169,9 @@ void Form1::HScroll1_Change()
 {
     // The picture's shape, when one is chosen, places the video in Pic1 before it is drawn.
     if (m_pictureMenu)
-        m_pictureMenu->PlaceVideo(*m_pic1, m_videoPath);
+        // A TVC file is the TVC's screen itself: it fills the screen whatever the shape, as in
+        // pelorin-convert.
+        m_pictureMenu->PlaceVideo(*m_pic1, m_tvcFileMode ? std::string() : m_videoPath);
     m_modules.MciCommand(MciOperation::SeekTo, {}, nullptr, MciValue(int64_t(m_hscroll1->value())));
     m_modules.StopwatchStart();
     const bool steady = MenuAction(MenuItem::Steady)->isChecked();

@@ -2,12 +2,14 @@
 // writes for the frame shown, and a .kep, a clip .cas and a .vram open as inputs in their own
 // mode with their own registers, so that "Treshold" gives back exactly the picture in the file.
 #include "form1.h"
+#include "picture_menu.h"
 #include "testing/form_test_support.h"
 
 #include "dither/method_table.h"
 #include "tvc/tvc_files.h"
 #include "tvc/tvc_read.h"
 #include "video/mci.h"
+#include "video/picture_shape.h"
 #include "video/video_device.h"
 
 #include <QAction>
@@ -196,6 +198,8 @@ TEST_F(FormTvcTest, ClipCasStepsThroughItsFrames)
     ASSERT_NE(file.frames[0], file.frames[5]); // the stepping below can tell frames apart
 
     form->Option1(MethodIndex("treshold"))->click();
+    // The file is the screen itself: a chosen picture shape leaves it whole.
+    form->PictureChoices()->ShapeAction(video::Aspect::Fit)->trigger();
     form->OpenDroppedFile(clip);
     ASSERT_TRUE(watch.messages.empty()) << watch.messages[0].text.toStdString();
     EXPECT_EQ(form->SelectedMode(), Option2Of(4));
