@@ -43,6 +43,8 @@ struct VideoWriter::State {
             if (muxer->pb && fdIo == nullptr)
                 avio_closep(&muxer->pb);
             avformat_free_context(muxer);
+            // CloseFd below must not reach into the freed context.
+            muxer = nullptr;
         }
         CloseFd();
     }
