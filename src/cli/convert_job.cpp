@@ -206,20 +206,25 @@ namespace {
         const std::function<void(int64_t)>& frameWritten;
         // With --last, the one frame written; every other is converted and passed over.
         std::optional<int64_t> onlyIndex;
-        void operator()(const platform::Surface& result, int64_t index, int64_t ordinal,
+        // Returns whether the output takes more frames.
+        bool operator()(const platform::Surface& result, int64_t index, int64_t ordinal,
             const FrameTiming& timing, double difference)
         {
             if (onlyIndex && index != *onlyIndex) {
                 progress.Update(ordinal + 1);
-                return;
+                return true;
             }
             sink.Write(result, index);
             stats.AddConversionTime(timing.elapsedSeconds);
-            stats.AddFaithfulness(difference);
-            stats.AddWrittenFrame(result);
+            // The summary speaks of the output: a clip's figures are those of the frames it holds.
+            if (sink.LastWriteKept()) {
+                stats.AddFaithfulness(difference);
+                stats.AddWrittenFrame(result);
+            }
             progress.Update(ordinal + 1);
             if (frameWritten)
                 frameWritten(ordinal + 1);
+            return !sink.Full();
         }
     };
 
@@ -319,10 +324,17 @@ namespace {
                         if (stopping)
                             return;
                     }
-                    deliver(slot.pictures.Result(options.size, slot.Frame(options.size)),
-                        slot.index, ordinal, slot.timing, slot.difference);
+                    const bool more
+                        = deliver(slot.pictures.Result(options.size, slot.Frame(options.size)),
+                            slot.index, ordinal, slot.timing, slot.difference);
                     std::lock_guard guard(lock);
                     slot.state = Slot::State::Free;
+                    if (!more) {
+                        // The output is full: the frames still in flight are not wanted.
+                        stopping = true;
+                        changed.notify_all();
+                        return;
+                    }
                     changed.notify_all();
                 }
             } catch (...) {
@@ -484,6 +496,37 @@ namespace {
         return 0;
     }
 
+    // Frames first ... last of `source` converted as `pictures` converts them, into a sink made
+    // from `settings`, finished but not yet put in place. Stops early when the sink is full.
+    std::unique_ptr<FrameSink> ConvertRange(const Options& options, InputVideo& source,
+        Pictures& pictures, const FramesInFlight& inFlight, const SinkSettings& settings,
+        int64_t first, int64_t last, const Console& console, RunStats& stats)
+    {
+        std::unique_ptr<FrameSink> sink = MakeFrameSink(settings);
+        ProgressLine progress(
+            !options.quiet && console.errIsTerminal, last - first + 1, console.err);
+        Delivery deliver { *sink, stats, progress, console.frameWritten,
+            options.lastOnly ? std::optional<int64_t>(last) : std::nullopt };
+        if (inFlight.converters <= 1) {
+            for (int64_t index = first; index <= last; ++index) {
+                CheckStop();
+                FrameTiming timing;
+                double difference = 0;
+                const platform::Surface& result
+                    = pictures.Convert(options.method, index, timing, &difference);
+                if (!deliver(result, index, index - first, timing, difference))
+                    break;
+            }
+        } else {
+            ConvertInParallel(
+                options, pictures.plan, source, first, last, inFlight.converters, deliver);
+        }
+        CheckStop();
+        sink->Finish();
+        progress.Finish();
+        return sink;
+    }
+
     int Run(Options options, const Console& console)
     {
         CheckInputFile(options.input);
@@ -503,8 +546,10 @@ namespace {
         InputVideo source(options.input, options.size == Size::KeepSize, options.aspect,
             options.adjustments, options.modeGiven ? options.mode : nullptr);
         // A TVC file is converted in its own mode unless the command line names one.
-        if (source.TvcFileMode() != nullptr && !options.modeGiven)
+        if (source.TvcFileMode() != nullptr && !options.modeGiven) {
             options.mode = source.TvcFileMode();
+            CheckPaletteFitsMode(options);
+        }
         // ... and with the palette registers it carries, when they are not the mode's own.
         if (source.TvcFileMode() == options.mode && !options.palette
             && options.method != kNoMethod) {
@@ -554,33 +599,34 @@ namespace {
                 + " frames are to be written: put a frame number in the name (frame_%05d"
                 + options.outputExtension + ") or pick one frame with --frames");
 
-        Pictures pictures(options, source);
-        std::optional<PalettePlan> plan;
-        if (options.palette) {
-            plan = MakePalettePlan(options, source, first, last);
-            pictures.plan = &*plan;
-        }
-        const platform::Surface& shape = pictures.Result();
+        std::optional<Pictures> pictures(std::in_place, options, source);
+        const platform::Surface& result = pictures->Result();
+        const int shapeWidth = result.width, shapeHeight = result.height;
         if (options.outputKind != OutputKind::Picture && options.outputKind != OutputKind::Video
-            && (shape.width != options.mode->workingWidth
-                || shape.height != options.mode->workingHeight))
+            && (shapeWidth != options.mode->workingWidth
+                || shapeHeight != options.mode->workingHeight))
             throw UsageError(options.outputExtension + " holds "
                 + std::to_string(options.mode->workingWidth) + " x "
                 + std::to_string(options.mode->workingHeight) + " pixels in "
                 + options.mode->QuotedCaption() + ", but --keep-size keeps '" + options.input
-                + "' at " + std::to_string(shape.width) + " x " + std::to_string(shape.height)
+                + "' at " + std::to_string(shapeWidth) + " x " + std::to_string(shapeHeight)
                 + "; leave out --keep-size (a " + options.outputExtension
                 + " output is converted at TVC resolution)");
 
-        // Frames in flight: planned before anything is written, so a run that cannot fit
-        // says so now.
+        // Frames in flight, and the palette search's pictures: planned before anything is read
+        // for the search or written, so a run that cannot fit says so now.
         const bool keepSize = options.size == Size::KeepSize;
         const int frameWidth = keepSize ? source.Width() : options.mode->workingWidth;
         const int frameHeight = keepSize ? source.Height() : options.mode->workingHeight;
-        const FramesInFlight inFlight = PlanFramesInFlight(options.threads, Cores(), frames,
-            EstimateFrameCost(source.Width(), source.Height(), frameWidth, frameHeight, keepSize,
-                uint64_t(shape.width) * uint64_t(shape.height), WriterBytesPerPixel(options)),
-            Budget(console), frameWidth, frameHeight);
+        const FrameCost cost = EstimateFrameCost(source.Width(), source.Height(), frameWidth,
+            frameHeight, keepSize, uint64_t(shapeWidth) * uint64_t(shapeHeight),
+            WriterBytesPerPixel(options));
+        const FramesInFlight inFlight = PlanFramesInFlight(
+            options.threads, Cores(), frames, cost, Budget(console), frameWidth, frameHeight);
+        if (options.palette && options.palette->kind != PaletteRequest::Kind::Registers)
+            CheckMemoryFits(cost.fixedBytes + cost.serialFrameBytes
+                    + PaletteSearchBytes(frameWidth, frameHeight),
+                Budget(console), frameWidth, frameHeight);
 
         SinkSettings settings;
         settings.input = options.input;
@@ -589,48 +635,55 @@ namespace {
         settings.kind = options.outputKind;
         settings.numbered = options.numbered;
         settings.mode = options.mode;
-        settings.width = shape.width;
-        settings.height = shape.height;
+        settings.width = shapeWidth;
+        settings.height = shapeHeight;
         settings.frameRate = source.FrameRate();
         settings.mp4Subsampled = options.size == Size::Display;
-        settings.palettes = plan ? &*plan : nullptr;
         settings.frames = options.lastOnly ? 1 : frames;
         settings.steady = options.steady;
         settings.tvcFps = options.tvcFps;
-        const std::unique_ptr<FrameSink> sink = MakeFrameSink(settings);
 
-        ProgressLine progress(!options.quiet && console.errIsTerminal, frames, console.err);
-        RunStats stats;
-        Delivery deliver { *sink, stats, progress, console.frameWritten,
-            options.lastOnly ? std::optional<int64_t>(last) : std::nullopt };
-        if (inFlight.converters <= 1) {
-            for (int64_t index = first; index <= last; ++index) {
-                CheckStop();
-                FrameTiming timing;
-                double difference = 0;
-                const platform::Surface& result
-                    = pictures.Convert(options.method, index, timing, &difference);
-                deliver(result, index, index - first, timing, difference);
+        // A clip holds the frames that fit its memory, and registers chosen for it look at those
+        // alone. The registers change what fits, so a clip that ends before the last frame the
+        // choice looked at is chosen for again over the frames it held, and made again.
+        const bool choosingForClip = options.outputKind == OutputKind::Cas && options.palette
+            && options.palette->kind != PaletteRequest::Kind::Registers;
+        constexpr int kClipChoices = 3;
+        int64_t chosenUpTo = last;
+        for (int attempt = 1;; ++attempt) {
+            std::optional<PalettePlan> plan;
+            if (options.palette) {
+                plan = MakePalettePlan(options, source, first, chosenUpTo);
+                pictures->plan = &*plan;
             }
-        } else {
-            ConvertInParallel(
-                options, pictures.plan, source, first, last, inFlight.converters, deliver);
+            settings.palettes = plan ? &*plan : nullptr;
+            RunStats stats;
+            const std::unique_ptr<FrameSink> sink
+                = ConvertRange(options, source, *pictures, inFlight, settings, first, last,
+                    console, stats);
+            const int64_t kept = sink->LastFrameKept();
+            if (choosingForClip && kept >= first && kept < chosenUpTo && attempt < kClipChoices) {
+                chosenUpTo = kept;
+                // Afresh, as the run started: the same noise and no steady pattern.
+                pictures.reset();
+                pictures.emplace(options, source);
+                continue;
+            }
+            if (!options.quiet) {
+                std::fprintf(console.out, "wrote %s: %s in %s, %d x %d\n",
+                    sink->Description().c_str(), MethodName(options.method).c_str(),
+                    options.mode->QuotedCaption().c_str(), shapeWidth, shapeHeight);
+                std::fputs(sink->Notes().c_str(), console.out);
+                std::fputs(stats.Summary().c_str(), console.out);
+                if (plan)
+                    std::fputs(
+                        plan->Summary(choosingForClip ? std::min(last, chosenUpTo) : last).c_str(),
+                        console.out);
+            }
+            FlushSummary(console);
+            sink->Commit();
+            return 0;
         }
-        CheckStop();
-        sink->Finish();
-        progress.Finish();
-
-        if (!options.quiet) {
-            std::fprintf(console.out, "wrote %s: %s in %s, %d x %d\n", sink->Description().c_str(),
-                MethodName(options.method).c_str(), options.mode->QuotedCaption().c_str(),
-                shape.width, shape.height);
-            std::fputs(sink->Notes().c_str(), console.out);
-            std::fputs(stats.Summary().c_str(), console.out);
-            if (plan)
-                std::fputs(plan->Summary(last).c_str(), console.out);
-        }
-        FlushSummary(console);
-        sink->Commit();
         return 0;
     }
 

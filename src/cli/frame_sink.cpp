@@ -172,6 +172,7 @@ namespace {
         void Write(const platform::Surface& frame, int64_t frameNumber) override
         {
             const int64_t ordinal = m_ordinal++;
+            m_lastKept = false;
             if (ordinal % m_step != 0 || (m_clip && m_clip->Full()))
                 return;
             m_bytes.clear();
@@ -186,7 +187,16 @@ namespace {
                     + m_settings.output + "': " + e.what());
             }
             if (m_clip) {
-                m_clip->Add(m_bytes);
+                m_lastKept = m_clip->Add(m_bytes);
+                if (m_lastKept) {
+                    m_lastFrameKept = frameNumber;
+                    // The first frame alone, should no other fit, is shown as a picture.
+                    if (m_clip->FramesKept() == 1) {
+                        m_picture.mode = m_settings.mode;
+                        m_picture.registers = Registers(frameNumber);
+                        m_picture.vram = m_bytes;
+                    }
+                }
                 return;
             }
             if (!m_picture.vram.empty())
@@ -194,11 +204,17 @@ namespace {
             m_picture.mode = m_settings.mode;
             m_picture.registers = Registers(frameNumber);
             m_picture.vram = m_bytes;
+            m_lastKept = true;
+            m_lastFrameKept = frameNumber;
         }
+        bool LastWriteKept() const override { return m_lastKept; }
+        int64_t LastFrameKept() const override { return m_lastFrameKept; }
+        // Once full, or once past the last frame of its own rate that the run gives it.
+        bool Full() const override { return m_clip && m_clip->Full(); }
         void Finish() override
         {
             std::vector<uint8_t> bytes;
-            if (m_clip)
+            if (m_clip && m_clip->FramesKept() > 1)
                 bytes = m_clip->CasBytes();
             else if (m_settings.kind == OutputKind::Kep)
                 bytes = tvc::KepBytes(m_picture);
@@ -212,12 +228,15 @@ namespace {
             if (m_settings.kind == OutputKind::Kep)
                 return "'" + m_settings.output + "' (TVC picture file)";
             return "'" + m_settings.output + "' (TVC program, "
-                + (m_clip ? "a clip for a 64K TVC)" : "a picture for a 32K TVC)");
+                + (Clip() ? "a clip for a 64K TVC)" : "a picture for a 32K TVC)");
         }
         std::string Notes() const override
         {
             if (!m_clip)
                 return {};
+            if (!Clip())
+                return "clip: only its first frame fits, so it is written as a picture; "
+                       "--tvc-fps lower or --steady may make room for more\n";
             const tvc::ClipBuilder::Summary s = m_clip->Report();
             char text[512];
             std::snprintf(text, sizeof text,
@@ -238,6 +257,8 @@ namespace {
         }
 
     private:
+        // Whether the output is a clip program: a clip of one frame is written as a picture.
+        bool Clip() const { return m_clip && m_clip->FramesKept() > 1; }
         // The palette registers frame `frameNumber` was converted with.
         tvc::PaletteRegisters Registers(int64_t frameNumber) const
         {
@@ -258,6 +279,8 @@ namespace {
         std::unique_ptr<tvc::ClipBuilder> m_clip;
         tvc::TvcPicture m_picture;
         std::vector<uint8_t> m_bytes;
+        bool m_lastKept = false;
+        int64_t m_lastFrameKept = -1;
     };
 
     class VideoSink : public FrameSink {

@@ -17,6 +17,14 @@ public:
     virtual ~FrameSink() = default;
     // `frameNumber` is the source frame's own number (it names numbered pictures).
     virtual void Write(const platform::Surface& frame, int64_t frameNumber) = 0;
+    // Whether the frame last written went into the output: a TVC clip passes over the frames
+    // between those of its own rate and any that come once it is full.
+    virtual bool LastWriteKept() const { return true; }
+    // The source frame number of the last frame the output holds; -1 before any.
+    virtual int64_t LastFrameKept() const { return -1; }
+    // Whether the output can take no more frames (a TVC clip whose memory is full): the run
+    // then stops converting.
+    virtual bool Full() const { return false; }
     // Completes the outputs, still under their temporary names.
     virtual void Finish() = 0;
     // Puts the finished outputs in place under their real names.

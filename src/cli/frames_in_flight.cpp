@@ -49,6 +49,14 @@ FrameCost EstimateFrameCost(int sourceWidth, int sourceHeight, int frameWidth, i
     return cost;
 }
 
+uint64_t PaletteSearchBytes(int frameWidth, int frameHeight)
+{
+    const uint64_t framePixels = uint64_t(frameWidth) * uint64_t(frameHeight);
+    // Four frames looked at (4 bytes a pixel each), a converted copy and its working bitmap, and
+    // the blurred pictures of the faithfulness figure: measured at about 44 bytes a pixel.
+    return 48 * framePixels + kMiB;
+}
+
 FramesInFlight PlanFramesInFlight(int requestedThreads, int cores, int64_t frameCount,
     const FrameCost& cost, uint64_t budgetBytes, int frameWidth, int frameHeight)
 {

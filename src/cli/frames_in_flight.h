@@ -42,6 +42,11 @@ struct FramesInFlight {
 FramesInFlight PlanFramesInFlight(int requestedThreads, int cores, int64_t frameCount,
     const FrameCost& cost, uint64_t budgetBytes, int frameWidth, int frameHeight);
 
+// What choosing palette registers holds beside the run's own pictures, for frames of
+// `frameWidth` × `frameHeight`: the frames it looks at, their reduced copies, and one conversion
+// with its faithfulness figure at a time.
+uint64_t PaletteSearchBytes(int frameWidth, int frameHeight);
+
 // Throws CliError (1) naming the frame size, `bytes` and the budget when `bytes` exceeds it.
 void CheckMemoryFits(uint64_t bytes, uint64_t budgetBytes, int frameWidth, int frameHeight);
 

@@ -100,7 +100,7 @@ InputVideo::~InputVideo() = default;
 
 int64_t InputVideo::FrameCount() const
 {
-    return m_tvc ? int64_t(m_tvc->file.frames.size()) : m_device->Length();
+    return m_tvc ? int64_t(m_tvc->file.FrameCount()) : m_device->Length();
 }
 
 Rational InputVideo::FrameRate() const

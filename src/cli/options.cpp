@@ -3,8 +3,10 @@
 #include "cli_error.h"
 #include "dither/method_table.h"
 #include "pipeline/palette_choice.h"
+#include "tvc/tvc_read.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -571,18 +573,14 @@ Options ParseOptions(std::span<const std::string> args)
         throw UsageError("--keep-size takes each picture at its own size, so there is no screen "
                          "for --aspect to shape it into; leave one of them out");
     if (options.palette) {
-        const size_t registers = options.mode->palette.size();
-        if (registers >= size_t(kTvcColourCount))
-            throw UsageError("--palette sets the registers of --mode 2 or 4; "
-                + options.mode->QuotedCaption() + " shows all sixteen colours already");
+        // A TVC file converts in its own mode unless --mode names one: then which registers
+        // there are is known once the file is open.
+        if (options.modeGiven || !InputIsTvcFile(options.input))
+            CheckPaletteFitsMode(options);
         if (options.method == kNoMethod)
             throw UsageError("--palette needs a method: --method none leaves the picture "
                              "unreduced");
         const PaletteRequest& p = *options.palette;
-        if (p.kind == PaletteRequest::Kind::Registers && p.colours.size() != registers)
-            throw UsageError("--palette " + p.text + " gives " + std::to_string(p.colours.size())
-                + (p.colours.size() == 1 ? " register" : " registers") + ", but "
-                + options.mode->QuotedCaption() + " has " + std::to_string(registers));
         if (p.kind != PaletteRequest::Kind::Registers && options.compareFrame)
             throw UsageError("--palette " + p.text
                 + " chooses registers for one method; --compare shows all 16, so give the "
@@ -605,6 +603,29 @@ Options ParseOptions(std::span<const std::string> args)
         throw UsageError("a GIF holds at most 256 colours: --method none leaves the frames "
                          "unreduced; write .mkv, .avi or .mp4 instead");
     return options;
+}
+
+bool InputIsTvcFile(const std::string& input)
+{
+    std::string extension = std::filesystem::path(input).extension().string();
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return tvc::IsTvcInputExtension(extension);
+}
+
+void CheckPaletteFitsMode(const Options& options)
+{
+    if (!options.palette)
+        return;
+    const size_t registers = options.mode->palette.size();
+    if (registers >= size_t(kTvcColourCount))
+        throw UsageError("--palette sets the registers of --mode 2 or 4; "
+            + options.mode->QuotedCaption() + " shows all sixteen colours already");
+    const PaletteRequest& p = *options.palette;
+    if (p.kind == PaletteRequest::Kind::Registers && p.colours.size() != registers)
+        throw UsageError("--palette " + p.text + " gives " + std::to_string(p.colours.size())
+            + (p.colours.size() == 1 ? " register" : " registers") + ", but "
+            + options.mode->QuotedCaption() + " has " + std::to_string(registers));
 }
 
 std::string HelpText()

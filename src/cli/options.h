@@ -84,6 +84,13 @@ struct Options {
 // --help or --version the other arguments are not required.
 Options ParseOptions(std::span<const std::string> args);
 
+// Whether `input` names one of the TVC's own files (.kep, .cas, .vram, in any letter case).
+bool InputIsTvcFile(const std::string& input);
+// Throws CliError (2) when --palette does not fit options.mode: a mode of sixteen colours, or
+// another number of registers than the mode has. ParseOptions leaves this to the run for a TVC
+// file without --mode, whose mode is known only once it is open.
+void CheckPaletteFitsMode(const Options& options);
+
 // The method for a command-line name: an index "1" ... "16", a caption as the window shows it in
 // any letter case with blanks, dashes and "+" interchangeable ("treshold+noise", "Bayer-4x4",
 // "sierra2 row"), the usual spellings "threshold", "burkes" and "stucki", or "none" (kNoMethod).

@@ -4,10 +4,15 @@
 #include "pipeline/vram.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <numeric>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pelorin::tvc {
 
@@ -16,11 +21,20 @@ namespace {
     constexpr size_t kBasicBytes = 16; // the line "1 X=USR(6655)" and the end mark
     constexpr size_t kRegionOneEnd = 0x8000;
     constexpr size_t kRegionTwoShift = 0x4000;
+    // The headers and a program of at most 65,535 bytes, padded to whole 128-byte blocks.
+    constexpr uint64_t kMostCasBytes = kCasHeaderBytes + 0xFFFF + 128;
 
     std::string Hex(unsigned value)
     {
         char text[8];
         std::snprintf(text, sizeof text, "%02Xh", value);
+        return text;
+    }
+
+    std::string Hex4(unsigned value)
+    {
+        char text[12];
+        std::snprintf(text, sizeof text, "%04Xh", value & 0xFFFFu);
         return text;
     }
 
@@ -53,7 +67,98 @@ namespace {
             + std::to_string(program.size()) + " bytes";
     }
 
-    TvcFile ParseKep(std::span<const uint8_t> bytes, const std::string& name)
+    // A .kep's or a picture .cas's one frame, or a .vram given as bytes.
+    class FramesInMemory : public TvcFrames {
+    public:
+        explicit FramesInMemory(std::vector<uint8_t> bytes)
+            : m_bytes(std::move(bytes))
+        {
+        }
+        size_t Count() const override { return m_bytes.size() / kVramFrameBytes; }
+        void Read(size_t index, std::vector<uint8_t>& vram) const override
+        {
+            const auto from = m_bytes.begin() + ptrdiff_t(index * kVramFrameBytes);
+            vram.assign(from, from + ptrdiff_t(kVramFrameBytes));
+        }
+
+    private:
+        std::vector<uint8_t> m_bytes;
+    };
+
+    // A clip's frames as its records: frame k is the screen kept for the last multiple of
+    // kClipSnapshotFrames at or before k, with the records after it drawn over it.
+    class ClipFrames : public TvcFrames {
+    public:
+        std::vector<uint8_t> program;
+        std::vector<size_t> records; // where each frame's runs start in the program
+        std::vector<std::vector<uint8_t>> snapshots;
+
+        size_t Count() const override { return records.size(); }
+        void Read(size_t index, std::vector<uint8_t>& vram) const override
+        {
+            const size_t base = index / kClipSnapshotFrames;
+            vram = snapshots.at(base);
+            for (size_t k = base * kClipSnapshotFrames + 1; k <= index; ++k)
+                Draw(records.at(k), vram);
+        }
+        // Draws the runs at `at` (checked when the clip was read) over `screen`.
+        void Draw(size_t at, std::vector<uint8_t>& screen) const
+        {
+            size_t cursor = 0;
+            for (;;) {
+                const size_t skip = program[at], count = program[at + 1];
+                at += 2;
+                if (skip == 0 && count == 0)
+                    return;
+                cursor += skip;
+                std::copy_n(program.begin() + ptrdiff_t(at), count,
+                    screen.begin() + ptrdiff_t(cursor));
+                cursor += count;
+                at += count;
+            }
+        }
+    };
+
+    // A .vram on disk, read a frame at a time: a file of many frames costs what is shown.
+    class FramesOnDisk : public TvcFrames {
+    public:
+        FramesOnDisk(int fd, size_t count, std::string name)
+            : m_fd(fd)
+            , m_count(count)
+            , m_name(std::move(name))
+        {
+        }
+        ~FramesOnDisk() override { ::close(m_fd); }
+        FramesOnDisk(const FramesOnDisk&) = delete;
+        FramesOnDisk& operator=(const FramesOnDisk&) = delete;
+        size_t Count() const override { return m_count; }
+        void Read(size_t index, std::vector<uint8_t>& vram) const override
+        {
+            vram.resize(kVramFrameBytes);
+            size_t done = 0;
+            const off_t at = off_t(index * kVramFrameBytes);
+            while (done < kVramFrameBytes) {
+                const ssize_t got
+                    = ::pread(m_fd, vram.data() + done, kVramFrameBytes - done, at + off_t(done));
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0)
+                    throw TvcFileError("cannot read frame " + std::to_string(index) + " of '"
+                        + m_name + "': "
+                        + (got < 0 ? std::string(std::strerror(errno))
+                                   : std::string("the file is shorter than when it was opened")));
+                done += size_t(got);
+            }
+        }
+
+    private:
+        int m_fd;
+        size_t m_count;
+        std::string m_name;
+    };
+
+    // A .kep's first four bytes; returns the mode its flag byte names.
+    const TvcMode* CheckKepStart(std::span<const uint8_t> bytes, const std::string& name)
     {
         if (bytes.size() < 4 || bytes[0] != 'K' || bytes[1] != 'E' || bytes[2] != 'P')
             throw TvcFileError("'" + name + "' is no TVC picture file: it does not start with KEP");
@@ -65,13 +170,28 @@ namespace {
         const TvcMode* mode = ModeOfFlag(flag & 3);
         if (mode == nullptr)
             throw TvcFileError("'" + name + "' names mode 3 in its flag byte, which the TVC lacks");
+        return mode;
+    }
+
+    void CheckCasStart(std::span<const uint8_t> bytes, const std::string& name)
+    {
+        if (bytes.empty() || bytes[0] != 0x11)
+            throw TvcFileError("'" + name + "' is no TVC program file"
+                + (bytes.empty() ? std::string(": it is empty")
+                                 : ": its first byte is " + Hex(bytes[0]) + ", not 11h"));
+    }
+
+    TvcFile ParseKep(std::span<const uint8_t> bytes, const std::string& name)
+    {
+        const TvcMode* mode = CheckKepStart(bytes, name);
         if (bytes.size() != kKepBytes)
             throw TvcFileError("'" + name + "' has " + std::to_string(bytes.size())
                 + " bytes; a plain TVC picture file has " + std::to_string(kKepBytes));
         TvcFile file;
         file.mode = mode;
         std::copy(bytes.begin() + 4, bytes.begin() + 8, file.registers.begin());
-        file.frames.emplace_back(bytes.begin() + 8, bytes.end());
+        file.frames
+            = std::make_shared<FramesInMemory>(std::vector<uint8_t>(bytes.begin() + 8, bytes.end()));
         return file;
     }
 
@@ -82,6 +202,22 @@ namespace {
         if (file.mode == nullptr)
             throw TvcFileError("'" + name + "' sets mode value " + Hex(settings[0]));
         std::copy(settings.begin() + 1, settings.begin() + 5, file.registers.begin());
+    }
+
+    // A rate as a player steps at it: in lowest terms and each term within int (a hostile file
+    // may state any 32-bit numbers); a rate that still does not fit is made to by dropping low
+    // bits of both terms, which changes it by less than one part in a million.
+    bool FitRate(int64_t& numerator, int64_t& denominator)
+    {
+        const int64_t divisor = std::gcd(numerator, denominator);
+        numerator /= divisor;
+        denominator /= divisor;
+        constexpr int64_t kMost = std::numeric_limits<int>::max();
+        while (numerator > kMost || denominator > kMost) {
+            numerator >>= 1;
+            denominator >>= 1;
+        }
+        return numerator > 0 && denominator > 0;
     }
 
     TvcFile ParseClip(std::span<const uint8_t> program, const std::string& name)
@@ -105,19 +241,27 @@ namespace {
         file.rateDenominator = word32(settingsAt + 10);
         if (file.rateNumerator <= 0 || file.rateDenominator <= 0)
             throw broken("its frame rate is 0");
+        if (!FitRate(file.rateNumerator, file.rateDenominator))
+            throw broken("its frame rate " + std::to_string(word32(settingsAt + 6)) + "/"
+                + std::to_string(word32(settingsAt + 10)) + " is no rate a player can step at");
         // Addresses as the player sees them, to offsets in the program.
         const auto offsetOf = [&](size_t address) -> size_t {
             size_t load = address;
             if (address >= 0xC000)
                 load = address - kRegionTwoShift;
             else if (address >= kRegionOneEnd)
-                throw broken("a jump to " + std::to_string(address));
+                throw broken("a jump to " + Hex4(unsigned(address)));
             if (load < kProgramLoadAddress || load - kProgramLoadAddress >= program.size())
-                throw broken("a jump out of the program");
+                throw broken("a jump out of the program, to " + Hex4(unsigned(address)));
             return load - kProgramLoadAddress;
         };
+        auto clip = std::make_shared<ClipFrames>();
+        clip->program.assign(program.begin(), program.end());
         std::vector<uint8_t> screen(kVramFrameBytes, 0);
-        std::set<size_t> visited;
+        // Records drawn and jumps taken: the player goes round for ever, so the walk ends where
+        // it comes back to a frame it drew; a jump met again before any new frame is a circle of
+        // jumps that draws nothing.
+        std::set<size_t> visited, jumpsSinceFrame;
         size_t at = settingsAt + 14;
         const auto need = [&](size_t n) {
             if (at + n > program.size())
@@ -128,19 +272,33 @@ namespace {
             const unsigned head = program[at] | program[at + 1] << 8;
             if (head == 0xFFFF) {
                 need(4);
+                if (!jumpsSinceFrame.insert(at).second)
+                    throw broken("its jumps go round in a circle, at " + Hex4(unsigned(
+                                     kProgramLoadAddress + at)) + ", with no frame between");
                 const size_t target = offsetOf(program[at + 2] | size_t(program[at + 3]) << 8);
                 if (visited.count(target)) {
                     // Back into the loop: the last frame drawn was the way back to frame 0.
-                    if (file.frames.size() < 2)
+                    if (clip->records.size() < 2)
                         throw broken("no frames before the loop");
-                    file.frames.pop_back();
+                    clip->records.pop_back();
+                    if (clip->snapshots.size() > (clip->records.size() - 1) / kClipSnapshotFrames + 1)
+                        clip->snapshots.pop_back();
+                    file.frames = std::move(clip);
                     return file;
                 }
                 at = target;
                 continue;
             }
-            visited.insert(at);
+            jumpsSinceFrame.clear();
+            // The player reaches a frame it drew before only by the loop's jump; running into
+            // one would draw it again and again.
+            if (!visited.insert(at).second)
+                throw broken("a record at " + Hex4(unsigned(kProgramLoadAddress + at))
+                    + " is reached twice without the loop's jump");
+            if (clip->records.size() >= program.size() / 4)
+                throw broken("its records never loop");
             at += 2;
+            clip->records.push_back(at);
             size_t cursor = 0;
             for (;;) {
                 need(2);
@@ -157,18 +315,16 @@ namespace {
                 cursor += count;
                 at += count;
             }
-            file.frames.push_back(screen);
-            if (file.frames.size() > program.size())
-                throw broken("its records never loop");
+            if ((clip->records.size() - 1) % kClipSnapshotFrames == 0)
+                clip->snapshots.push_back(screen);
         }
     }
 
     TvcFile ParseCas(std::span<const uint8_t> bytes, const std::string& name)
     {
-        if (bytes.size() < kCasHeaderBytes || bytes[0] != 0x11)
-            throw TvcFileError("'" + name + "' is no TVC program file"
-                + (bytes.empty() ? std::string(": it is empty")
-                                 : ": its first byte is " + Hex(bytes[0]) + ", not 11h"));
+        CheckCasStart(bytes, name);
+        if (bytes.size() < kCasHeaderBytes)
+            throw TvcFileError("'" + name + "' is a TVC file but ends inside its headers");
         const size_t length = size_t(bytes[0x82]) | size_t(bytes[0x83]) << 8;
         if (bytes[0x81] != 0x01 || kCasHeaderBytes + length > bytes.size())
             throw TvcFileError("'" + name + "' is a TVC file but holds no complete program");
@@ -190,7 +346,8 @@ namespace {
                     + std::to_string(settingsAt + 6 + kVramFrameBytes));
             TvcFile file;
             ReadSettings(file, program.subspan(settingsAt, 6), name);
-            file.frames.emplace_back(program.begin() + ptrdiff_t(settingsAt + 6), program.end());
+            file.frames = std::make_shared<FramesInMemory>(
+                std::vector<uint8_t>(program.begin() + ptrdiff_t(settingsAt + 6), program.end()));
             return file;
         }
         if (holds(PlayClipCode()))
@@ -200,21 +357,21 @@ namespace {
             + DescribeForeignProgram(program) + ", not one of Pelorin's pictures or clips");
     }
 
-    TvcFile ParseVram(std::span<const uint8_t> bytes, const TvcMode* mode, const std::string& name)
+    // `size` is the file's: `bytes` may be only its start when the size alone refuses it.
+    TvcFile ParseVram(std::span<const uint8_t> bytes, const TvcMode* mode, const std::string& name,
+        uint64_t size)
     {
         if (mode == nullptr)
             throw TvcFileError(
                 "'" + name + "' holds video memory without its mode: give --mode 2, 4 or 16");
-        if (bytes.empty() || bytes.size() % kVramFrameBytes != 0)
-            throw TvcFileError("'" + name + "' has " + std::to_string(bytes.size())
+        if (size == 0 || size % kVramFrameBytes != 0 || size != bytes.size())
+            throw TvcFileError("'" + name + "' has " + std::to_string(size)
                 + " bytes, not a whole number of " + std::to_string(kVramFrameBytes)
                 + "-byte frames of TVC video memory");
         TvcFile file;
         file.mode = mode;
         file.registers = PaletteRegistersOf(*mode);
-        for (size_t at = 0; at < bytes.size(); at += kVramFrameBytes)
-            file.frames.emplace_back(
-                bytes.begin() + ptrdiff_t(at), bytes.begin() + ptrdiff_t(at + kVramFrameBytes));
+        file.frames = std::make_shared<FramesInMemory>(std::vector<uint8_t>(bytes.begin(), bytes.end()));
         return file;
     }
 
@@ -233,16 +390,22 @@ TvcFile ParseTvcFile(std::span<const uint8_t> bytes, std::string_view extension,
     if (extension == ".cas")
         return ParseCas(bytes, name);
     if (extension == ".vram")
-        return ParseVram(bytes, vramMode, name);
+        return ParseVram(bytes, vramMode, name, bytes.size());
     throw TvcFileError("'" + name + "' is not a .kep, .cas or .vram file");
+}
+
+std::vector<uint8_t> TvcFile::Frame(size_t index) const
+{
+    if (index >= FrameCount())
+        throw std::out_of_range("frame " + std::to_string(index) + " of a TVC file of "
+            + std::to_string(FrameCount()) + " frames");
+    std::vector<uint8_t> vram;
+    frames->Read(index, vram);
+    return vram;
 }
 
 TvcFile ReadTvcFile(const std::string& path, const TvcMode* vramMode)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw TvcFileError("cannot read '" + path + "'");
-    const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
     std::string extension;
     if (const size_t dot = path.find_last_of('.');
         dot != std::string::npos && path.find('/', dot) == std::string::npos)
@@ -250,13 +413,77 @@ TvcFile ReadTvcFile(const std::string& path, const TvcMode* vramMode)
     for (char& c : extension)
         if (c >= 'A' && c <= 'Z')
             c = char(c - 'A' + 'a');
-    return ParseTvcFile(bytes, extension, vramMode, path);
+    if (!IsTvcInputExtension(extension))
+        throw TvcFileError("'" + path + "' is not a .kep, .cas or .vram file");
+    // Not blocking: a pipe named .kep would otherwise wait for a writer before it is refused.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw TvcFileError("cannot read '" + path + "': " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } closer { fd };
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0)
+        throw TvcFileError("cannot read '" + path + "': " + std::strerror(errno));
+    if (!S_ISREG(status.st_mode))
+        throw TvcFileError("cannot read '" + path + "': "
+            + (S_ISDIR(status.st_mode) ? std::string("it is a folder")
+                                       : std::string("it is not a regular file (a device, pipe "
+                                                     "or socket), which no TVC file is")));
+    const uint64_t size = uint64_t(status.st_size);
+    const auto readPrefix = [&](size_t n) {
+        std::vector<uint8_t> bytes(n);
+        size_t done = 0;
+        while (done < n) {
+            const ssize_t got = ::pread(fd, bytes.data() + done, n - done, off_t(done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                throw TvcFileError("cannot read '" + path + "': " + std::strerror(errno));
+            if (got == 0)
+                break;
+            done += size_t(got);
+        }
+        bytes.resize(done);
+        return bytes;
+    };
+    if (extension == ".vram") {
+        if (vramMode == nullptr || size == 0 || size % kVramFrameBytes != 0)
+            return ParseVram(readPrefix(size_t(std::min<uint64_t>(size, kVramFrameBytes + 1))),
+                vramMode, path, size);
+        TvcFile file;
+        file.mode = vramMode;
+        file.registers = PaletteRegistersOf(*vramMode);
+        file.frames = std::make_shared<FramesOnDisk>(fd, size_t(size / kVramFrameBytes), path);
+        closer.fd = -1; // the frames keep it open
+        return file;
+    }
+    const uint64_t most = extension == ".kep" ? kKepBytes : kMostCasBytes;
+    if (size > most) {
+        // What the file starts with is checked first, so that a file of another kind is named
+        // as such rather than as too long.
+        const std::vector<uint8_t> start = readPrefix(8);
+        if (extension == ".kep")
+            CheckKepStart(start, path);
+        else
+            CheckCasStart(start, path);
+        throw TvcFileError("'" + path + "' has " + std::to_string(size) + " bytes; "
+            + (extension == ".kep" ? "a plain TVC picture file has " + std::to_string(kKepBytes)
+                                   : "a TVC program file holds at most "
+                                       + std::to_string(kMostCasBytes)));
+    }
+    return ParseTvcFile(readPrefix(size_t(size)), extension, vramMode, path);
 }
 
 platform::Surface WorkingPicture(const TvcFile& file, size_t index)
 {
     const TvcMode& mode = *file.mode;
-    const std::vector<uint8_t>& vram = file.frames.at(index);
+    const std::vector<uint8_t> vram = file.Frame(index);
     platform::Surface picture(mode.workingWidth, mode.workingHeight);
     for (int y = 0; y < mode.workingHeight; ++y) {
         const uint8_t* line = vram.data() + size_t(y) * size_t(kVramBytesPerLine);

@@ -31,7 +31,7 @@ namespace {
                 const TvcFile file = ParseTvcFile(bytes, extension, nullptr, "p");
                 EXPECT_EQ(file.mode, &mode);
                 EXPECT_EQ(file.registers, picture.registers);
-                ASSERT_EQ(file.frames.size(), 1u);
+                ASSERT_EQ(file.FrameCount(), 1u);
                 EXPECT_TRUE(WorkingPicture(file, 0).pixels == working.pixels) << extension;
             }
         }
@@ -69,9 +69,9 @@ namespace {
         EXPECT_EQ(file.mode, &TvcModeOf(2));
         EXPECT_EQ(file.rateNumerator, 30000);
         EXPECT_EQ(file.rateDenominator, 1001);
-        ASSERT_EQ(file.frames.size(), kept);
+        ASSERT_EQ(file.FrameCount(), kept);
         for (size_t i = 0; i < kept; ++i)
-            EXPECT_TRUE(file.frames[i] == frames[i]) << "frame " << i;
+            EXPECT_TRUE(file.Frame(i) == frames[i]) << "frame " << i;
     }
 
     TEST(ReadBack, RefusesWhatItCannotShowNamingWhatWasFound)
@@ -103,7 +103,7 @@ namespace {
         const std::vector<uint8_t> partial(kVramFrameBytes + 1);
         EXPECT_NE(
             ParseTvcFile(std::vector<uint8_t>(2 * kVramFrameBytes), ".vram", &TvcModeOf(4), "v")
-                .frames.size(),
+                .FrameCount(),
             0u);
         EXPECT_THROW(ParseTvcFile(partial, ".vram", &TvcModeOf(4), "v"), TvcFileError);
     }

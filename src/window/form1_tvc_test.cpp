@@ -194,8 +194,8 @@ TEST_F(FormTvcTest, ClipCasStepsThroughItsFrames)
     RunTool({ "--mode", "4", "--method", "bayer-8x8", "--steady", "--frames", "0:5", SampleVideo(),
         clip });
     const tvc::TvcFile file = tvc::ReadTvcFile(clip.toStdString(), nullptr);
-    ASSERT_EQ(file.frames.size(), 6u);
-    ASSERT_NE(file.frames[0], file.frames[5]); // the stepping below can tell frames apart
+    ASSERT_EQ(file.FrameCount(), 6u);
+    ASSERT_NE(file.Frame(0), file.Frame(5)); // the stepping below can tell frames apart
 
     form->Option1(MethodIndex("treshold"))->click();
     // The file is the screen itself: a chosen picture shape leaves it whole.

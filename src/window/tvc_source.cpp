@@ -25,7 +25,7 @@ namespace {
                 m_rateDenominator = int(m_file.rateDenominator);
             }
         }
-        int64_t Count() const override { return int64_t(m_file.frames.size()); }
+        int64_t Count() const override { return int64_t(m_file.FrameCount()); }
         int RateNumerator() const override { return m_rateNumerator; }
         int RateDenominator() const override { return m_rateDenominator; }
         int Width() const override { return m_width; }
