@@ -11,14 +11,15 @@ out=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPELORIN_SANITIZE=fuzzer -DPELORIN_FUZZ=ON -DPELORIN_BUILD_WINDOW=OFF >/dev/null
-cmake --build "$out" -j "$(nproc)" --target mci_fuzz video_open_fuzz cli_fuzz sample_video
+cmake --build "$out" -j "$(nproc)" --target mci_fuzz video_open_fuzz cli_fuzz tvc_read_fuzz sample_video
 
 # Seeds made here: small AVIs in several codecs of the era, and MCI strings that open the
 # sample (the parent handle 256 is the first picture box the target creates).
 corpus="$out/corpus"
-rm -rf "$corpus" && mkdir -p "$corpus"/{mci_fuzz,video_open_fuzz,cli_fuzz}
+rm -rf "$corpus" && mkdir -p "$corpus"/{mci_fuzz,video_open_fuzz,cli_fuzz,tvc_read_fuzz}
 cp fuzz/seeds/mci_fuzz/* "$corpus/mci_fuzz/"
 cp fuzz/seeds/cli_fuzz/* "$corpus/cli_fuzz/"
+cp fuzz/regressions/tvc_read_fuzz/* "$corpus/tvc_read_fuzz/"
 sample="$PWD/$out/tom.avi"
 printf 'open %s type avivideo alias video1 parent 256 style 1073741824\nput video1 window at 0 0 64 32\nset video1 time format frames\nseek video1 to 30 wait\nseek video1 to 31 wait\nstatus video1 position\nplay video1\nstop video1\nclose video1\n' \
     "$sample" > "$corpus/mci_fuzz/open_sample"
@@ -35,7 +36,7 @@ done
 head -c 6000 "$sample" > "$corpus/video_open_fuzz/sample_head.avi"
 
 status=0
-for target in mci_fuzz video_open_fuzz cli_fuzz; do
+for target in mci_fuzz video_open_fuzz cli_fuzz tvc_read_fuzz; do
     mkdir -p "$out/crashes/$target"
     echo "fuzz: $target for ${seconds}s"
     if ! ASAN_OPTIONS=detect_leaks=1 "$out/$target" -max_total_time="$seconds" -timeout=20 \

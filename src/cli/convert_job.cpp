@@ -676,9 +676,11 @@ namespace {
                 std::fputs(sink->Notes().c_str(), console.out);
                 std::fputs(stats.Summary().c_str(), console.out);
                 if (plan)
-                    std::fputs(
-                        plan->Summary(choosingForClip ? std::min(last, chosenUpTo) : last).c_str(),
-                        console.out);
+                    std::fputs(plan->Summary(last).c_str(), console.out);
+                if (choosingForClip)
+                    std::fprintf(console.out,
+                        "palette chosen over frames %lld ... %lld, those the clip holds\n",
+                        static_cast<long long>(first), static_cast<long long>(chosenUpTo));
             }
             FlushSummary(console);
             sink->Commit();

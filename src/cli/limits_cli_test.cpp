@@ -231,3 +231,32 @@ TEST(FramesInFlight, ARunThatCannotFitItsBudgetSaysSoAndWritesNothing)
     std::fclose(console.out);
     std::fclose(console.err);
 }
+
+TEST(FramesInFlight, ThePaletteSearchIsPlannedInTheBudgetToo)
+{
+    ScratchFolder folder;
+    const std::string picture = folder.Path("in.png");
+    WritePng(picture, RandomPicture(1000, 1000, PaletteColours(16), 6));
+    const auto run = [&](const std::vector<std::string>& args) {
+        Console console;
+        console.out = std::tmpfile();
+        console.err = std::tmpfile();
+        // Room for the run itself (with its working bitmap and writer), not for the search too.
+        const FrameCost cost = EstimateFrameCost(1000, 1000, 1000, 1000, true, 1'000'000, 8);
+        console.memoryBudgetBytes = cost.fixedBytes + cost.serialFrameBytes + cost.converterBytes
+            + PaletteSearchBytes(1000, 1000) / 2;
+        const int status = RunConvert(args, console);
+        std::rewind(console.err);
+        char message[512] = {};
+        const size_t got = std::fread(message, 1, sizeof message - 1, console.err);
+        std::fclose(console.out);
+        std::fclose(console.err);
+        return std::pair { status, std::string(message, got) };
+    };
+    EXPECT_EQ(run({ "--keep-size", "--mode", "4", picture, folder.Path("plain.png") }).first, 0);
+    const auto [status, err] = run({ "--keep-size", "--mode", "4", "--palette", "best", picture,
+        folder.Path("best.png") });
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(Contains(err, "a frame of 1000 x 1000 pixels needs about")) << err;
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("best.png")));
+}

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 using namespace pelorin;
 using namespace pelorin::cli::test;
@@ -144,6 +145,56 @@ TEST(TvcOutput, LowerRateKeepsEveryNthFrame)
         ADD_FAILURE() << p;
 }
 
+// The number after `label` in the summary, or -1.
+int64_t SummaryNumber(const std::string& out, const std::string& label)
+{
+    const size_t at = out.find(label);
+    return at == std::string::npos ? -1 : std::stoll(out.substr(at + label.size()));
+}
+
+TEST(TvcOutput, AFullClipStopsConvertingAndReportsWhatItHolds)
+{
+    // Floyd without --steady changes most bytes every frame: the clip is full after a few.
+    ScratchFolder folder;
+    for (const char* threads : { "1", "2" }) {
+        int64_t handedOver = 0;
+        const ToolResult clip = RunTool({ "--threads", threads, "--mode", "16", "--method",
+                                            "floyd", "--frames", "0:299", SampleVideo(),
+                                            folder.Path("c.cas") },
+            [&](int64_t frames) { handedOver = frames; });
+        ExpectDone(clip);
+        const int64_t kept = SummaryNumber(clip.out, "clip: ");
+        ASSERT_GT(kept, 1) << clip.out;
+        ASSERT_LT(kept, 100) << clip.out;
+        // The frame that did not fit is the last one converted.
+        EXPECT_EQ(handedOver, kept + 1) << threads;
+        EXPECT_EQ(SummaryNumber(clip.out, "frames written: "), kept) << clip.out;
+    }
+}
+
+TEST(TvcOutput, RegistersChosenForAClipLookOnlyAtTheFramesItHolds)
+{
+    ScratchFolder folder;
+    const ToolResult clip = RunTool({ "--mode", "4", "--method", "floyd", "--palette", "best",
+        "--frames", "0:499", SampleVideo(), folder.Path("c.cas") });
+    ExpectDone(clip);
+    const int64_t upTo = SummaryNumber(clip.out, "palette chosen over frames 0 ... ");
+    ASSERT_GE(upTo, 1) << clip.out;
+    EXPECT_LT(upTo, 499) << clip.out;
+    // The clip holds at least the frames the choice looked at, and the registers are those of a
+    // choice over those frames alone.
+    const int64_t kept = SummaryNumber(clip.out, "clip: ");
+    EXPECT_GE(kept, upTo + 1) << clip.out;
+    const ToolResult alone = RunTool({ "--mode", "4", "--method", "floyd", "--palette", "best",
+        "--frames", "0:" + std::to_string(upTo), SampleVideo(), folder.Path("alone.vram") });
+    ExpectDone(alone);
+    const std::regex registers("palette: registers [0-9A-Fx ]+");
+    std::smatch a, b;
+    ASSERT_TRUE(std::regex_search(clip.out, a, registers)) << clip.out;
+    ASSERT_TRUE(std::regex_search(alone.out, b, registers)) << alone.out;
+    EXPECT_EQ(a.str(), b.str());
+}
+
 TEST(TvcOutput, WrongCommandLinesAreRefused)
 {
     ScratchFolder folder;
@@ -207,6 +258,22 @@ TEST(TvcInput, ClipAndVramReadBackAsTheirFrames)
     const ToolResult noMode = RunTool({ folder.Path("c.vram"), folder.Path("x.png") });
     EXPECT_EQ(noMode.exitStatus, 1);
     EXPECT_NE(noMode.err.find("--mode"), std::string::npos) << noMode.err;
+}
+
+TEST(TvcInput, PaletteAppliesToTheFilesOwnModeWithoutMode)
+{
+    ScratchFolder folder;
+    const std::string four = folder.Path("four.kep"), sixteen = folder.Path("sixteen.kep");
+    ExpectDone(RunTool({ "--mode", "4", "--frames", "60", SampleVideo(), four }));
+    ExpectDone(RunTool({ "--mode", "16", "--frames", "60", SampleVideo(), sixteen }));
+    const ToolResult given
+        = RunTool({ "--palette", "0,15,9,10", "--method", "floyd", four, folder.Path("g.kep") });
+    ExpectDone(given);
+    EXPECT_EQ(Bytes(ReadFile(folder.Path("g.kep")).substr(3, 5)),
+        (std::vector<uint8_t> { 1, 0x00, 0x55, 0x41, 0x44 }));
+    const ToolResult refused = RunTool({ "--palette", "best", sixteen, folder.Path("s.png") });
+    EXPECT_EQ(refused.exitStatus, 2);
+    EXPECT_NE(refused.err.find("all sixteen colours"), std::string::npos) << refused.err;
 }
 
 TEST(TvcInput, AnotherProgramsCasIsRefusedNamingWhatItHolds)

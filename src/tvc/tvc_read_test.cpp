@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pelorin::tvc {
 namespace {
@@ -106,6 +112,164 @@ namespace {
                 .FrameCount(),
             0u);
         EXPECT_THROW(ParseTvcFile(partial, ".vram", &TvcModeOf(4), "v"), TvcFileError);
+    }
+
+    // A clip of `count` frames, each changing `changes` random bytes of the one before.
+    std::vector<std::vector<uint8_t>> ChangingFrames(int count, int changes, uint32_t seed)
+    {
+        std::mt19937 random(seed);
+        std::vector<std::vector<uint8_t>> frames(1, std::vector<uint8_t>(kVramFrameBytes));
+        for (uint8_t& b : frames[0])
+            b = uint8_t(random());
+        for (int f = 1; f < count; ++f) {
+            frames.push_back(frames.back());
+            for (int c = 0; c < changes; ++c)
+                frames.back()[random() % kVramFrameBytes] = uint8_t(random());
+        }
+        return frames;
+    }
+
+    std::string Refusal(const std::vector<uint8_t>& bytes, const char* extension)
+    {
+        try {
+            ParseTvcFile(bytes, extension, nullptr, "f");
+        } catch (const TvcFileError& e) {
+            return e.what();
+        }
+        return "accepted";
+    }
+
+    TEST(ReadBack, LongClipGivesEveryFrameInAnyOrder)
+    {
+        // Far more frames than one kept screen covers: frames between are rebuilt from records.
+        const auto frames = ChangingFrames(3 * int(kClipSnapshotFrames) + 5, 4, 7);
+        ClipBuilder builder(TvcModeOf(16), 25, 1);
+        for (const auto& frame : frames)
+            ASSERT_TRUE(builder.Add(frame));
+        const TvcFile file = ParseTvcFile(builder.CasBytes(), ".cas", nullptr, "c");
+        ASSERT_EQ(file.FrameCount(), frames.size());
+        for (const size_t i : { size_t(150), size_t(3), kClipSnapshotFrames, size_t(196),
+                 kClipSnapshotFrames - 1, size_t(0) })
+            EXPECT_TRUE(file.Frame(i) == frames[i]) << "frame " << i;
+        EXPECT_THROW(file.Frame(frames.size()), std::out_of_range);
+    }
+
+    TEST(ReadBack, HostileClipRecordsAreRefusedNotFollowed)
+    {
+        ClipBuilder builder(TvcModeOf(4), 25, 1);
+        for (const auto& frame : ChangingFrames(4, 50, 3))
+            ASSERT_TRUE(builder.Add(frame));
+        const std::vector<uint8_t> clip = builder.CasBytes();
+        const size_t first = builder.FrameRecordOffsets().front();
+        const auto address = [](size_t offset) { return kProgramLoadAddress + offset - kCasHeaderBytes; };
+        const auto jump = [&](std::vector<uint8_t>& bytes, size_t at, size_t to) {
+            bytes[at] = bytes[at + 1] = 0xFF;
+            bytes[at + 2] = uint8_t(address(to) & 0xFF);
+            bytes[at + 3] = uint8_t(address(to) >> 8);
+        };
+        // Jumps that never reach a frame would keep the player, and a reader following it,
+        // going for ever.
+        std::vector<uint8_t> itself = clip;
+        jump(itself, first, first);
+        EXPECT_NE(Refusal(itself, ".cas").find("circle"), std::string::npos) << Refusal(itself, ".cas");
+        std::vector<uint8_t> pair = clip;
+        jump(pair, first, first + 4);
+        jump(pair, first + 4, first);
+        EXPECT_NE(Refusal(pair, ".cas").find("circle"), std::string::npos);
+        // A jump into the program's second region names the address as the machine does.
+        std::vector<uint8_t> outside = clip;
+        outside[first] = outside[first + 1] = 0xFF;
+        outside[first + 2] = 0x00;
+        outside[first + 3] = 0x90;
+        EXPECT_NE(Refusal(outside, ".cas").find("9000h"), std::string::npos) << Refusal(outside, ".cas");
+    }
+
+    TEST(ReadBack, ClipRateBeyondIntIsBroughtWithinIt)
+    {
+        ClipBuilder builder(TvcModeOf(2), 25, 1);
+        for (const auto& frame : ChangingFrames(3, 10, 9))
+            ASSERT_TRUE(builder.Add(frame));
+        std::vector<uint8_t> bytes = builder.CasBytes();
+        // The rate's two 32-bit words follow the mode, the registers and the border.
+        const size_t rateAt = kCasHeaderBytes + 16 + PlayClipCode().size() + 6;
+        ASSERT_EQ(bytes[rateAt], 25);
+        for (size_t i = 0; i < 4; ++i) {
+            bytes[rateAt + i] = 0xFF; // 4,294,967,295 ...
+            bytes[rateAt + 4 + i] = i == 0 ? 3 : 0; // ... over 3
+        }
+        const TvcFile file = ParseTvcFile(bytes, ".cas", nullptr, "c");
+        EXPECT_LE(file.rateNumerator, INT_MAX);
+        EXPECT_GE(file.rateDenominator, 1);
+        EXPECT_NEAR(double(file.rateNumerator) / double(file.rateDenominator), 4294967295.0 / 3,
+            4294967295.0 / 3 * 1e-6);
+    }
+
+    class TvcFileOnDisk : public ::testing::Test {
+    protected:
+        std::filesystem::path folder = std::filesystem::path(::testing::TempDir())
+            / ("pelorin-tvc-read-" + std::to_string(getpid()));
+        void SetUp() override { std::filesystem::create_directories(folder); }
+        void TearDown() override { std::filesystem::remove_all(folder); }
+        // A file of `size` bytes, `start` at its beginning and holes after it.
+        std::string Sparse(const std::string& name, uint64_t size, std::vector<uint8_t> start = {})
+        {
+            const std::string path = (folder / name).string();
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(start.data()), std::streamsize(start.size()));
+            std::filesystem::resize_file(path, size);
+            return path;
+        }
+        static std::string Message(const std::string& path, const TvcMode* mode = nullptr)
+        {
+            try {
+                ReadTvcFile(path, mode);
+            } catch (const TvcFileError& e) {
+                return e.what();
+            }
+            return "accepted";
+        }
+    };
+
+    TEST_F(TvcFileOnDisk, HugeFilesAreRefusedByTheirSizeWithoutBeingRead)
+    {
+        constexpr uint64_t kFourGigabytes = uint64_t(4) << 30;
+        EXPECT_NE(Message(Sparse("a.kep", kFourGigabytes)).find("does not start with KEP"),
+            std::string::npos);
+        const std::string kep = Message(Sparse("b.KEP", kFourGigabytes, { 'K', 'E', 'P', 1 }));
+        EXPECT_NE(kep.find(std::to_string(kFourGigabytes) + " bytes"), std::string::npos) << kep;
+        const std::string cas = Message(Sparse("c.cas", kFourGigabytes, { 0x11 }));
+        EXPECT_NE(cas.find("at most"), std::string::npos) << cas;
+    }
+
+    TEST_F(TvcFileOnDisk, VramIsReadFrameByFrame)
+    {
+        // 100,000 frames on disk (1.5 GB of holes but for the last frame's first byte): opening
+        // and showing one frame reads that frame alone.
+        const uint64_t frames = 100'000;
+        const std::string path = Sparse("many.vram", frames * kVramFrameBytes);
+        {
+            std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+            f.seekp(std::streamoff((frames - 1) * kVramFrameBytes));
+            f.put(char(0x55));
+        }
+        const TvcFile file = ReadTvcFile(path, &TvcModeOf(4));
+        ASSERT_EQ(file.FrameCount(), frames);
+        EXPECT_EQ(file.Frame(size_t(frames - 1))[0], 0x55);
+        EXPECT_EQ(file.Frame(7)[0], 0);
+        EXPECT_NE(Message(Sparse("odd.vram", kVramFrameBytes + 1), &TvcModeOf(4)).find("whole number"),
+            std::string::npos);
+    }
+
+    TEST_F(TvcFileOnDisk, SpecialFilesAreRefusedAtOnce)
+    {
+        // An endless device and a pipe with no writer: neither may be read or waited on.
+        const std::string zero = (folder / "zero.vram").string();
+        std::filesystem::create_symlink("/dev/zero", zero);
+        EXPECT_NE(Message(zero, &TvcModeOf(16)).find("not a regular file"), std::string::npos);
+        const std::string pipe = (folder / "pipe.kep").string();
+        ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+        EXPECT_NE(Message(pipe).find("not a regular file"), std::string::npos);
+        EXPECT_NE(Message(folder.string() + "/missing.cas").find("cannot read"), std::string::npos);
     }
 
     TEST(ReadBack, EnlargedPictureRepeatsWholePixels)
