@@ -599,7 +599,7 @@ namespace {
                 + " frames are to be written: put a frame number in the name (frame_%05d"
                 + options.outputExtension + ") or pick one frame with --frames");
 
-        std::optional<Pictures> pictures(std::in_place, options, source);
+        auto pictures = std::make_unique<Pictures>(options, source);
         const platform::Surface& result = pictures->Result();
         const int shapeWidth = result.width, shapeHeight = result.height;
         if (options.outputKind != OutputKind::Picture && options.outputKind != OutputKind::Video
@@ -644,15 +644,17 @@ namespace {
         settings.tvcFps = options.tvcFps;
 
         // A clip holds the frames that fit its memory, and registers chosen for it look at those
-        // alone. The registers change what fits, so a clip that ends before the last frame the
-        // choice looked at is chosen for again over the frames it held, and made again.
+        // alone: a first making with the mode's own registers (it stops when full, so it is
+        // short) tells how far the clip reaches, and the choice looks that far. The registers
+        // change what fits, so a clip that ends before the last frame the choice looked at is
+        // chosen for again over the frames it held, and made again.
         const bool choosingForClip = options.outputKind == OutputKind::Cas && options.palette
             && options.palette->kind != PaletteRequest::Kind::Registers;
         constexpr int kClipChoices = 3;
         int64_t chosenUpTo = last;
-        for (int attempt = 1;; ++attempt) {
+        for (int attempt = choosingForClip ? 0 : 1;; ++attempt) {
             std::optional<PalettePlan> plan;
-            if (options.palette) {
+            if (options.palette && attempt > 0) {
                 plan = MakePalettePlan(options, source, first, chosenUpTo);
                 pictures->plan = &*plan;
             }
@@ -662,11 +664,12 @@ namespace {
                 = ConvertRange(options, source, *pictures, inFlight, settings, first, last,
                     console, stats);
             const int64_t kept = sink->LastFrameKept();
-            if (choosingForClip && kept >= first && kept < chosenUpTo && attempt < kClipChoices) {
+            if (choosingForClip && kept >= first
+                && (attempt == 0 || (kept < chosenUpTo && attempt < kClipChoices))) {
                 chosenUpTo = kept;
                 // Afresh, as the run started: the same noise and no steady pattern.
                 pictures.reset();
-                pictures.emplace(options, source);
+                pictures = std::make_unique<Pictures>(options, source);
                 continue;
             }
             if (!options.quiet) {
