@@ -269,7 +269,13 @@ namespace {
                   { s.output, s.mp4Subsampled, m_output.OpenForWriting() })
         {
         }
-        void Write(const platform::Surface& frame, int64_t) override { m_writer.Write(frame); }
+        void Write(const platform::Surface& frame, int64_t frameNumber) override
+        {
+            if (m_settings.palettes)
+                m_writer.Write(frame, m_settings.palettes->For(frameNumber).entries);
+            else
+                m_writer.Write(frame);
+        }
         void Finish() override { m_writer.Finish(); }
         void Commit() override { m_output.Commit(); }
         std::string Description() const override
