@@ -149,8 +149,11 @@ namespace {
             const double sourceFps = s.frameRate.den > 0 && s.frameRate.num > 0
                 ? double(s.frameRate.num) / double(s.frameRate.den)
                 : 25.0;
-            if (s.tvcFps)
-                m_step = std::max<int64_t>(1, std::llround(sourceFps / *s.tvcFps));
+            // A step past the run keeps its first frame alone; so does one past any whole
+            // number (a rate such as 1e-20), which rounding could not take.
+            const double step = s.tvcFps ? sourceFps / *s.tvcFps : 1.0;
+            const int64_t run = std::max<int64_t>(1, s.frames);
+            m_step = step >= double(run) ? run : std::max<int64_t>(1, std::llround(step));
             m_kept = (s.frames + m_step - 1) / m_step;
             if (s.kind == OutputKind::Cas && m_kept > 1) {
                 int64_t num = s.frameRate.num > 0 ? s.frameRate.num : 25;
