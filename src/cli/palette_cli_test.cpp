@@ -253,8 +253,9 @@ TEST(PaletteRun, GifHoldsTheColoursOfEveryScenesRegisters)
             const ToolResult r = RunTool({ "--mode", "4", "--method", "floyd", "--palette", palette,
                 folder.Path("clip.mkv"), folder.Path(name) });
             ExpectDone(r);
-            if (palette == std::string("best-per-scene"))
+            if (palette == std::string("best-per-scene")) {
                 EXPECT_NE(r.out.find("palette: 2 scenes"), std::string::npos) << r.out;
+            }
         }
         const std::vector<Surface> video = DecodeAllFrames(folder.Path("out.mkv"));
         const std::vector<Surface> gif = DecodeAllFrames(folder.Path("out.gif"));
