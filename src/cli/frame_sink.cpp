@@ -149,8 +149,11 @@ namespace {
             const double sourceFps = s.frameRate.den > 0 && s.frameRate.num > 0
                 ? double(s.frameRate.num) / double(s.frameRate.den)
                 : 25.0;
-            if (s.tvcFps)
-                m_step = std::max<int64_t>(1, std::llround(sourceFps / *s.tvcFps));
+            // A step past the run keeps its first frame alone; so does one past any whole
+            // number (a rate such as 1e-20), which rounding could not take.
+            const double step = s.tvcFps ? sourceFps / *s.tvcFps : 1.0;
+            const int64_t run = std::max<int64_t>(1, s.frames);
+            m_step = step >= double(run) ? run : std::max<int64_t>(1, std::llround(step));
             m_kept = (s.frames + m_step - 1) / m_step;
             if (s.kind == OutputKind::Cas && m_kept > 1) {
                 int64_t num = s.frameRate.num > 0 ? s.frameRate.num : 25;
@@ -292,7 +295,13 @@ namespace {
                   { s.output, s.mp4Subsampled, m_output.OpenForWriting() })
         {
         }
-        void Write(const platform::Surface& frame, int64_t) override { m_writer.Write(frame); }
+        void Write(const platform::Surface& frame, int64_t frameNumber) override
+        {
+            if (m_settings.palettes)
+                m_writer.Write(frame, m_settings.palettes->For(frameNumber).entries);
+            else
+                m_writer.Write(frame);
+        }
         void Finish() override { m_writer.Finish(); }
         void Commit() override { m_output.Commit(); }
         std::string Description() const override

@@ -88,8 +88,11 @@ InputVideo::InputVideo(const std::string& path, bool ownSize, Aspect aspect,
             std::lock_guard lock(m_picture->Lock());
             m_picture->Image().Fill(0);
         }
-        if (!m_device->PutWindow({ r.x, r.y, r.width, r.height }))
-            throw Failure("'" + path + "': the video device cannot draw into the host picture");
+        const video::WindowRect rect { r.x, r.y, r.width, r.height };
+        if (!m_device->PutWindow(rect))
+            throw Failure("'" + path + "': --aspect " + (aspect == Aspect::Fill ? "fill" : "fit")
+                + " cannot show this picture: " + m_device->WindowProblem(rect)
+                + "; --aspect fit or stretch shows it");
     }
     if (!m_adjustments.IsNeutral())
         m_adjusted = std::make_unique<platform::PictureBox>(

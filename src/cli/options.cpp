@@ -498,12 +498,11 @@ Options ParseOptions(std::span<const std::string> args)
             const std::string v = value();
             if (options.tvcFps)
                 throw UsageError("--tvc-fps is given twice");
-            char* end = nullptr;
-            const double fps = std::strtod(v.c_str(), &end);
-            if (v.empty() || end != v.c_str() + v.size() || !(fps > 0) || fps > 1000)
+            const auto fps = ParseDecimal(v);
+            if (!fps || !(*fps > 0) || *fps > 1000)
                 throw UsageError("--tvc-fps takes frames per second above 0, such as 5 or 12.5, "
                                  "got '" + v + "'");
-            options.tvcFps = fps;
+            options.tvcFps = *fps;
         } else if (name == "--compare") {
             const std::string v = value();
             if (options.compareFrame)
@@ -694,7 +693,8 @@ Options:
                      --steady, that frame as the window shows it after stepping from the
                      range's first frame (what the window's "Copy command line" gives)
   --tvc-fps R        a .cas clip's frame rate: every n-th frame is kept, n the whole
-                     number nearest to the source's rate / R, for a longer clip
+                     number nearest to the source's rate / R, for a longer clip; an n
+                     past the range's frames keeps its first frame alone
   --threads N        convert N frames at once, each on a core (default: every core); the
                      output is the same for every N, 1 converts one frame after another.
                      At most 2 per core are used, and fewer when the frames in flight

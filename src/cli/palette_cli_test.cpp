@@ -231,3 +231,36 @@ TEST(PaletteRun, EachSceneGetsItsOwnRegistersAndSteadyDitheringStartsAfresh)
     for (size_t i = 0; i < 6; ++i)
         EXPECT_TRUE(whole[6 + i] == alone[i]) << "frame " << 6 + i;
 }
+
+TEST(PaletteRun, GifHoldsTheColoursOfEveryScenesRegisters)
+{
+    ScratchFolder folder;
+    // A meadow, then a sunset of reds and yellows: registers chosen per scene differ.
+    std::vector<Surface> frames;
+    for (int i = 0; i < 3; ++i)
+        frames.push_back(Meadow(96, 64, i));
+    for (int i = 0; i < 3; ++i) {
+        Surface s(96, 64);
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 96; ++x)
+                s.At(x, y) = platform::Rgb(uint8_t(150 + (x + i) % 100), uint8_t(y * 4), 20);
+        frames.push_back(s);
+    }
+    MakeTestVideo(folder.Path("clip.mkv"), frames);
+    // The GIF must show what the lossless video shows, frame by frame.
+    for (const char* palette : { "0,15,9,12", "best-per-scene" }) {
+        for (const char* name : { "out.mkv", "out.gif" }) {
+            const ToolResult r = RunTool({ "--mode", "4", "--method", "floyd", "--palette", palette,
+                folder.Path("clip.mkv"), folder.Path(name) });
+            ExpectDone(r);
+            if (palette == std::string("best-per-scene")) {
+                EXPECT_NE(r.out.find("palette: 2 scenes"), std::string::npos) << r.out;
+            }
+        }
+        const std::vector<Surface> video = DecodeAllFrames(folder.Path("out.mkv"));
+        const std::vector<Surface> gif = DecodeAllFrames(folder.Path("out.gif"));
+        ASSERT_EQ(gif.size(), video.size()) << palette;
+        for (size_t i = 0; i < gif.size(); ++i)
+            EXPECT_TRUE(gif[i] == video[i]) << palette << ", frame " << i;
+    }
+}

@@ -4,6 +4,7 @@
 #include "input_video.h"
 #include "options.h"
 #include "testing/cli_test_util.h"
+#include "video/testing/test_videos.h"
 
 #include <gtest/gtest.h>
 
@@ -124,6 +125,44 @@ TEST(PictureShape, FillCropsBothSidesAndStretchKeepsThem)
     }
 }
 
+TEST(PictureShape, FillShowsTheMiddleOfAVeryWidePicture)
+{
+    ScratchFolder folder;
+    // 16000 x 300 fills the screen 20480 host pixels wide: the middle 400 columns show. Red
+    // outside the middle 800, blue then white on either side of the centre.
+    Surface in(16000, 300, 0xFF0000);
+    for (int y = 0; y < 300; ++y)
+        for (int x = 7600; x < 8400; ++x)
+            in.At(x, y) = x < 8000 ? 0x0000FF : 0xFFFFFF;
+    WritePng(folder.Path("in.png"), in);
+    ExpectDone(RunTool({ "-q", "--method", "none", "--working", "--aspect", "fill",
+        folder.Path("in.png"), folder.Path("out.png") }));
+    const Surface out = DecodeAllFrames(folder.Path("out.png")).at(0);
+    ASSERT_EQ(out.width, 128);
+    for (const int y : { 0, 120, 239 }) {
+        for (int x = 0; x < 128; ++x)
+            EXPECT_NE(out.At(x, y), 0xFF0000u) << x << ", " << y;
+        EXPECT_EQ(out.At(10, y), 0x0000FFu) << y;
+        EXPECT_EQ(out.At(118, y), 0xFFFFFFu) << y;
+    }
+}
+
+TEST(PictureShape, FillRefusesByNameAPixelDrawnPastTheDevice)
+{
+    ScratchFolder folder;
+    // Pixels 32768 times as wide as high: one of them spans millions of host pixels.
+    const std::string path = video::test::MadeVideo("wide_pixels.mkv",
+        { "-f", "lavfi", "-i", "testsrc2=size=64x2", "-frames:v", "1", "-vf",
+            "setsar=r=32768:max=32768", "-c:v", "ffv1" });
+    const ToolResult r = RunTool({ "-q", "--aspect", "fill", path, folder.Path("out.png") });
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("--aspect fill cannot show this picture: a window of "), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("pixels draws each pixel of the 64 x 2 picture"), std::string::npos)
+        << r.err;
+    ExpectDone(RunTool({ "-q", "--aspect", "fit", path, folder.Path("out.png") }));
+}
+
 TEST(PictureShape, HostRectangleFollowsThePixelShape)
 {
     using R = InputVideo::Rect;
@@ -136,6 +175,9 @@ TEST(PictureShape, HostRectangleFollowsThePixelShape)
     EXPECT_EQ(InputVideo::HostRect(Aspect::Fit, 240, 240, 1.0), (R { 64, 0, 384, 240 }));
     EXPECT_EQ(InputVideo::HostRect(Aspect::Fill, 320, 180, 1.0), (R { -85, 0, 683, 240 }));
     EXPECT_EQ(InputVideo::HostRect(Aspect::Fill, 240, 240, 1.0), (R { 0, -40, 512, 320 }));
+    // A side past what an int holds is cut to the largest window side, still centred.
+    EXPECT_EQ(InputVideo::HostRect(Aspect::Fill, 16384, 1, 1e9),
+        (R { -(1 << 29) + 256, 0, 1 << 30, 240 }));
 }
 
 TEST(PictureShape, WrongSettingsAreRefusedByName)

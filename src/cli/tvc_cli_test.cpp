@@ -195,6 +195,19 @@ TEST(TvcOutput, RegistersChosenForAClipLookOnlyAtTheFramesItHolds)
     EXPECT_EQ(a.str(), b.str());
 }
 
+TEST(TvcOutput, StepPastTheRangeKeepsItsFirstFrame)
+{
+    ScratchFolder folder;
+    ExpectDone(RunTool({ "-q", "--mode", "4", "--method", "bayer-2x2", "--frames", "0",
+        SampleVideo(), folder.Path("first.cas") }));
+    // 1e-20 frames a second: a step no whole number holds.
+    for (const char* fps : { "0.5", "1e-20" }) {
+        ExpectDone(RunTool({ "-q", "--mode", "4", "--method", "bayer-2x2", "--frames", "0:9",
+            "--tvc-fps", fps, SampleVideo(), folder.Path("c.cas") }));
+        EXPECT_EQ(ReadFile(folder.Path("c.cas")), ReadFile(folder.Path("first.cas"))) << fps;
+    }
+}
+
 TEST(TvcOutput, WrongCommandLinesAreRefused)
 {
     ScratchFolder folder;
@@ -207,6 +220,9 @@ TEST(TvcOutput, WrongCommandLinesAreRefused)
         { { "--tvc-fps", "5", SampleVideo(), folder.Path("a.vram") }, "*.cas" },
         { { "--tvc-fps", "0", SampleVideo(), folder.Path("a.cas") }, "--tvc-fps takes" },
         { { "--tvc-fps", "x", SampleVideo(), folder.Path("a.cas") }, "--tvc-fps takes" },
+        // Written as no other number option takes it.
+        { { "--tvc-fps", "0x19", SampleVideo(), folder.Path("a.cas") }, "--tvc-fps takes" },
+        { { "--tvc-fps", " 5", SampleVideo(), folder.Path("a.cas") }, "--tvc-fps takes" },
     };
     for (const auto& c : cases) {
         const ToolResult r = RunTool(c.args);

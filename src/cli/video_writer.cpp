@@ -30,7 +30,9 @@ struct VideoWriter::State {
     int64_t nextPts = 0;
     bool finished = false;
     bool headerWritten = false;
-    // GIF: the mode's palette, as 0x00RRGGBB, in palette order.
+    // GIF: the mode's palette, and the table of the frame being written, as 0x00RRGGBB, in
+    // palette order.
+    std::vector<uint32_t> modeColours;
     std::vector<uint32_t> gifColours;
 
     // With an open file of the caller's: the file, and the I/O context that writes to it.
@@ -323,7 +325,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
     }
     if (choice.pixelFormat == AV_PIX_FMT_PAL8) {
         for (const PaletteEntry& e : mode.palette)
-            s.gifColours.push_back(PackEntry(e));
+            s.modeColours.push_back(PackEntry(e));
     }
 
     s.muxer->interrupt_callback = av::StopInterrupt();
@@ -353,7 +355,7 @@ VideoWriter::~VideoWriter() = default;
 
 std::string VideoWriter::CodecName() const { return m_state->encoder->codec->name; }
 
-void VideoWriter::Write(const platform::Surface& picture)
+void VideoWriter::Write(const platform::Surface& picture, std::span<const PaletteEntry> palette)
 {
     State& s = *m_state;
     if (picture.width != s.width || picture.height != s.height)
@@ -369,6 +371,14 @@ void VideoWriter::Write(const platform::Surface& picture)
             std::memcpy(
                 f.data[0] + ptrdiff_t(y) * f.linesize[0], picture.Row(y), size_t(s.width) * 4);
     } else if (f.format == AV_PIX_FMT_PAL8) {
+        // FFmpeg's GIF encoder keeps the first frame's table as the file's global one and gives
+        // a frame with another table a local one, so every scene's registers reach the file.
+        s.gifColours = s.modeColours;
+        if (!palette.empty()) {
+            s.gifColours.clear();
+            for (const PaletteEntry& e : palette)
+                s.gifColours.push_back(PackEntry(e));
+        }
         auto* colours = reinterpret_cast<uint32_t*>(f.data[1]);
         for (int i = 0; i < 256; ++i)
             colours[i]

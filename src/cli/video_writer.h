@@ -5,12 +5,15 @@
 //  - .mp4: H.264 from libx264, either lossless (quantiser 0, in RGB) or, with mp4Subsampled, in
 //    the 4:2:0 YUV that every player takes, at a high quality; where libx264 is missing, MPEG-4
 //    part 2 at its finest quantiser;
-//  - .gif: an animated GIF over the mode's palette (every pixel must be a palette colour).
+//  - .gif: an animated GIF over each frame's palette table (every pixel must be one of its
+//    colours): the first frame's table is the file's own, a frame with another table carries it
+//    along.
 #include "pipeline/tvc_mode.h"
 #include "platform/surface.h"
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace pelorin::cli {
@@ -42,8 +45,9 @@ public:
     VideoWriter(const VideoWriter&) = delete;
     VideoWriter& operator=(const VideoWriter&) = delete;
 
-    // The next frame; it must have the size given at construction.
-    void Write(const platform::Surface& frame);
+    // The next frame; it must have the size given at construction. `palette`: the palette table
+    // it was converted with (registers other than the mode's own), for a GIF; empty: the mode's.
+    void Write(const platform::Surface& frame, std::span<const PaletteEntry> palette = {});
     // Drains the encoder and completes the file. Throws CliError (1) on a write error.
     void Finish();
     // "ffv1", "libx264rgb", ...

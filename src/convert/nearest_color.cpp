@@ -59,17 +59,15 @@ NearestColorTable::NearestColorTable(std::span<const PaletteEntry> palette)
 
     // Entry i rules entry j out of a cell when i is nearer at every colour of the cell, or as
     // near everywhere with a lower index: j can then never be the answer there. d_i − d_j is
-    // affine in the colour (the squares cancel), so its maximum over the cell is reached at one
-    // of the cell's eight corners.
+    // affine in the colour (the squares cancel), so its maximum over the cell is reached at a
+    // corner: in each channel the high side where d_i − d_j rises with the channel, that is
+    // where i's channel is below j's, and the low side otherwise.
     auto rulesOut = [&](size_t i, size_t j, const int lo[3]) {
-        int worst = -(1 << 30);
-        for (int corner = 0; corner < 8; ++corner) {
-            const int r = lo[0] + ((corner & 4) ? kSide - 1 : 0);
-            const int g = lo[1] + ((corner & 2) ? kSide - 1 : 0);
-            const int b = lo[2] + ((corner & 1) ? kSide - 1 : 0);
-            worst = std::max(
-                worst, Distance(m_palette[i], r, g, b) - Distance(m_palette[j], r, g, b));
-        }
+        const PaletteEntry &a = m_palette[i], &b = m_palette[j];
+        const int r = lo[0] + (a.Red < b.Red ? kSide - 1 : 0);
+        const int g = lo[1] + (a.Green < b.Green ? kSide - 1 : 0);
+        const int bl = lo[2] + (a.Blue < b.Blue ? kSide - 1 : 0);
+        const int worst = Distance(a, r, g, bl) - Distance(b, r, g, bl);
         return worst < 0 || (worst == 0 && i < j);
     };
 

@@ -197,6 +197,8 @@ struct FrameDecoder::Impl {
     int stream = -1;
     AVRational timeBase {};
     AVRational rate {};
+    // The average rate, where the nominal one is only the time base's tick rate; {0, 1}: none.
+    AVRational averageRate { 0, 1 };
     int64_t slotTicks = 1; // one slot in time-base units, at least 1
     int width = 0; // upright
     int height = 0;
@@ -376,6 +378,15 @@ bool FrameDecoder::Impl::OpenFile(std::string* error)
         : ValidRate(st->avg_frame_rate) ? st->avg_frame_rate
                                         : AVRational { 25, 1 };
     av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
+    // Finding no usual rate in the timestamps (Matroska's milliseconds at one picture in 3 s or
+    // slower), FFmpeg states the time base's tick rate as the nominal one: a slideshow would
+    // count a thousand slots a second. The average rate is then the one the file was made at,
+    // if every picture gets a slot of its own at it (the scan checks that).
+    if (av_cmp_q(st->r_frame_rate, av_inv_q(timeBase)) == 0 && ValidRate(st->avg_frame_rate)
+        && av_cmp_q(st->avg_frame_rate, rate) < 0) {
+        averageRate = st->avg_frame_rate;
+        av_reduce(&averageRate.num, &averageRate.den, averageRate.num, averageRate.den, INT32_MAX);
+    }
     slotTicks = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), timeBase));
     return true;
 }
@@ -485,8 +496,17 @@ bool FrameDecoder::Impl::Scan(std::string* error)
         if (pictureEnds[last] > pictureTs[last])
             end = pictureEnds[last];
     }
-    timeline = SlotTimeline(std::move(pictureTs), Fraction { timeBase.num, timeBase.den },
-        Fraction { rate.num, rate.den }, end);
+    const Fraction base { timeBase.num, timeBase.den };
+    timeline = SlotTimeline();
+    if (averageRate.num > 0) {
+        const Fraction average { averageRate.num, averageRate.den };
+        SlotTimeline atAverage(pictureTs, base, average, end);
+        // A rate raised to part pictures that would share a slot is no constant rate.
+        if (atAverage.SlotRate() == average)
+            timeline = std::move(atAverage);
+    }
+    if (timeline.SlotCount() == 0)
+        timeline = SlotTimeline(std::move(pictureTs), base, Fraction { rate.num, rate.den }, end);
     rate = AVRational { timeline.SlotRate().num, timeline.SlotRate().den };
     slotTicks = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), timeBase));
 

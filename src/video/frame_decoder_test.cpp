@@ -220,6 +220,12 @@ namespace {
             { "-f", "lavfi", "-i", kSource160 + ":duration=1", "-c:v", "rawvideo", "-pix_fmt",
                 "bgr24" },
             25, SlotRule::InOrder },
+        // A slideshow, one picture in 10 s: FFmpeg states Matroska's tick rate, 1000 a second, as
+        // the nominal rate, but each picture is one slot.
+        { "SlowSlideshowInMatroska", "slideshow.mkv",
+            { "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=1/10", "-frames:v", "10", "-c:v",
+                "ffv1" },
+            10, SlotRule::InOrder },
     };
 
     class MadeVideo : public ::testing::TestWithParam<MadeCase> {

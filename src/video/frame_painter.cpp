@@ -6,6 +6,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "av/ffmpeg_util.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -58,7 +60,61 @@ namespace {
             | over(pixel & 0xFF);
     }
 
+    // Picture pixels [first, last) along one side.
+    struct Span {
+        int64_t first = 0;
+        int64_t last = 0;
+    };
+
+    // Pixels one picture pixel reaches past its own for the bilinear filter, and the most a crop
+    // start moves to stay on a plane's grid (whole bytes of a one-bit format).
+    constexpr int64_t kFilterMargin = 1;
+    constexpr int64_t kGridMargin = 7;
+
+    // The picture's `side` pixels spread over a window side of `windowSide` at `offset`: those
+    // drawn inside the surface's [0, surfaceSide), and `margin` more each way; all of them for a
+    // window side the painter scales whole. Empty when none shows.
+    Span Shown(
+        int64_t offset, int64_t windowSide, int64_t surfaceSide, int64_t side, int64_t margin)
+    {
+        if (windowSide <= kMaxVideoSide)
+            return { 0, side };
+        const int64_t from = std::max<int64_t>(0, -offset);
+        const int64_t to = std::min<int64_t>(windowSide, surfaceSide - offset);
+        if (from >= to)
+            return {};
+        return { std::max<int64_t>(0, from * side / windowSide - margin),
+            std::min<int64_t>(side, (to * side + windowSide - 1) / windowSide + margin) };
+    }
+
+    // Where picture pixels `pixels` of `side` lie in a window side of `windowSide`.
+    Span Placed(Span pixels, int64_t windowSide, int64_t side)
+    {
+        return { pixels.first * windowSide / side, pixels.last * windowSide / side };
+    }
+
+    bool Oversized(const WindowRect& rect)
+    {
+        return rect.width > kMaxVideoSide || rect.height > kMaxVideoSide;
+    }
+
 } // namespace
+
+bool Drawable(int uprightWidth, int uprightHeight, const WindowRect& rect, int surfaceWidth,
+    int surfaceHeight)
+{
+    if (rect.width <= 0 || rect.height <= 0 || rect.width > kMaxWindowSide
+        || rect.height > kMaxWindowSide)
+        return false;
+    if (!Oversized(rect) || uprightWidth <= 0 || uprightHeight <= 0)
+        return true;
+    const int64_t margin = kFilterMargin + kGridMargin;
+    const Span xs = Shown(rect.x, rect.width, surfaceWidth, uprightWidth, margin);
+    const Span ys = Shown(rect.y, rect.height, surfaceHeight, uprightHeight, margin);
+    const Span px = Placed(xs, rect.width, uprightWidth);
+    const Span py = Placed(ys, rect.height, uprightHeight);
+    return px.last - px.first <= kMaxVideoSide && py.last - py.first <= kMaxVideoSide;
+}
 
 FramePainter::~FramePainter() { sws_freeContext(m_sws); }
 
@@ -101,9 +157,10 @@ bool FramePainter::Prepare(const AVFrame& frame, int width, int height)
 bool FramePainter::Paint(const AVFrame& frame, platform::Surface& surface, const WindowRect& rect,
     const Orientation& turn)
 {
-    if (rect.width <= 0 || rect.height <= 0 || rect.width > kMaxVideoSide
-        || rect.height > kMaxVideoSide)
+    if (rect.width <= 0 || rect.height <= 0)
         return false;
+    if (Oversized(rect))
+        return PaintShownPart(frame, surface, rect, turn);
     // The visible part, in surface coordinates.
     const int64_t left = std::max<int64_t>(rect.x, 0);
     const int64_t top = std::max<int64_t>(rect.y, 0);
@@ -156,6 +213,72 @@ bool FramePainter::Paint(const AVFrame& frame, platform::Surface& surface, const
         }
     }
     return true;
+}
+
+bool FramePainter::PaintShownPart(const AVFrame& frame, platform::Surface& surface,
+    const WindowRect& rect, const Orientation& turn)
+{
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(frame.format));
+    if (!desc || (desc->flags & AV_PIX_FMT_FLAG_HWACCEL) || rect.width > kMaxWindowSide
+        || rect.height > kMaxWindowSide || frame.width <= 0 || frame.height <= 0)
+        return false;
+    const int64_t storedWidth = frame.width, storedHeight = frame.height;
+    const int64_t uprightWidth = turn.transpose ? storedHeight : storedWidth;
+    const int64_t uprightHeight = turn.transpose ? storedWidth : storedHeight;
+    Span xs = Shown(rect.x, rect.width, surface.width, uprightWidth, kFilterMargin);
+    Span ys = Shown(rect.y, rect.height, surface.height, uprightHeight, kFilterMargin);
+    if (xs.first >= xs.last || ys.first >= ys.last)
+        return true; // nothing shows
+
+    // The same pixels as stored (the turn maps stored pixels onto upright ones as Paint does),
+    // the crop's start moved onto the grid of every plane.
+    const auto stored = [&](Span& columns, Span& rows) {
+        if (turn.transpose)
+            std::swap(columns, rows);
+        if (turn.flipX)
+            columns = { storedWidth - columns.last, storedWidth - columns.first };
+        if (turn.flipY)
+            rows = { storedHeight - rows.last, storedHeight - rows.first };
+    };
+    Span columns = xs, rows = ys;
+    stored(columns, rows);
+    const bool bits = desc->flags & AV_PIX_FMT_FLAG_BITSTREAM;
+    const int64_t columnGrid = bits ? 8 : int64_t(1) << desc->log2_chroma_w;
+    const int64_t rowGrid = bits ? 1 : int64_t(1) << desc->log2_chroma_h;
+    columns.first -= columns.first % columnGrid;
+    rows.first -= rows.first % rowGrid;
+
+    av::FramePtr cropped(av_frame_alloc());
+    if (!cropped || av_frame_ref(cropped.get(), &frame) < 0)
+        return false;
+    if (bits) {
+        // FFmpeg's cropping leaves the left and top of a one-bit picture alone.
+        cropped->data[0] += rows.first * cropped->linesize[0] + columns.first / 8;
+        cropped->width = int(columns.last - columns.first);
+        cropped->height = int(rows.last - rows.first);
+    } else {
+        cropped->crop_left = size_t(columns.first);
+        cropped->crop_right = size_t(storedWidth - columns.last);
+        cropped->crop_top = size_t(rows.first);
+        cropped->crop_bottom = size_t(storedHeight - rows.last);
+        if (av_frame_apply_cropping(cropped.get(), AV_FRAME_CROP_UNALIGNED) < 0)
+            return false;
+    }
+
+    // Back to upright pixels (the turn undone in reverse), and where they lie in the window.
+    if (turn.flipX)
+        columns = { storedWidth - columns.last, storedWidth - columns.first };
+    if (turn.flipY)
+        rows = { storedHeight - rows.last, storedHeight - rows.first };
+    if (turn.transpose)
+        std::swap(columns, rows);
+    const Span px = Placed(columns, rect.width, uprightWidth);
+    const Span py = Placed(rows, rect.height, uprightHeight);
+    const WindowRect part { int(rect.x + px.first), int(rect.y + py.first), int(px.last - px.first),
+        int(py.last - py.first) };
+    if (part.width <= 0 || part.height <= 0 || Oversized(part))
+        return false;
+    return Paint(*cropped, surface, part, turn);
 }
 
 } // namespace pelorin::video

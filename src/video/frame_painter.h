@@ -21,6 +21,18 @@ struct WindowRect {
     bool operator==(const WindowRect&) const = default;
 };
 
+// The largest window side the painter takes: offsets and ends of such a window still fit an int.
+// Sides past kMaxVideoSide are a picture far wider (or taller) than the screen it fills, most of
+// it outside the surface: only the part that shows is scaled.
+constexpr int kMaxWindowSide = 1 << 30;
+
+// Whether a picture upright uprightWidth × uprightHeight can be drawn into `rect` on a surface
+// of surfaceWidth × surfaceHeight: sides 1 ... kMaxWindowSide, and the picture's pixels that show
+// (with a few more around them) scaled to no more than kMaxVideoSide a side. Only a picture
+// pixel drawn thousands of pixels large fails the second.
+bool Drawable(int uprightWidth, int uprightHeight, const WindowRect& rect, int surfaceWidth,
+    int surfaceHeight);
+
 class FramePainter {
 public:
     FramePainter() = default;
@@ -32,11 +44,14 @@ public:
     // that falls inside `surface` as 0x00RRGGBB pixels (unused byte 0), touching no pixel
     // outside the rectangle. A picture of the rectangle's own size is converted without
     // resampling. A picture with transparency is shown over black, the TVC's background.
-    // Returns false, writing nothing, when the picture cannot be converted.
+    // Returns false, writing nothing, when the picture cannot be converted or drawn (Drawable).
     bool Paint(const AVFrame& frame, platform::Surface& surface, const WindowRect& rect,
         const Orientation& turn = {});
 
 private:
+    // Paint for a window with a side past kMaxVideoSide: the picture cropped to what shows.
+    bool PaintShownPart(const AVFrame& frame, platform::Surface& surface, const WindowRect& rect,
+        const Orientation& turn);
     bool Prepare(const AVFrame& frame, int width, int height);
 
     SwsContext* m_sws = nullptr;

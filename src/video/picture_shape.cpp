@@ -18,11 +18,16 @@ WindowRect AspectRect(
     const double frame = double(width) * pixelAspect / double(height);
     const bool wider = frame > screen;
     // Fit matches the frame's longer side to the screen's, fill its shorter one.
+    // A side past kMaxWindowSide is cut to it: the sides still fit an int, and the device says
+    // why it cannot draw that.
+    const auto side = [](double length) {
+        return int(std::lround(std::clamp(length, 1.0, double(kMaxWindowSide))));
+    };
     if (wider == (aspect == Aspect::Fit)) {
-        const int h = std::max(1, int(std::lround(hostHeight * screen / frame)));
+        const int h = side(hostHeight * screen / frame);
         return { 0, (hostHeight - h) / 2, hostWidth, h };
     }
-    const int w = std::max(1, int(std::lround(hostWidth * frame / screen)));
+    const int w = side(hostWidth * frame / screen);
     return { (hostWidth - w) / 2, 0, w, hostHeight };
 }
 

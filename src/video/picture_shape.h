@@ -17,7 +17,7 @@ enum class Aspect { Stretch, Fit, Fill };
 // frame of width × height pixels of shape `pixelAspect` (width / height of one pixel): the whole
 // host for Stretch (and for a frame or pixel of no size); for Fit the largest centred rectangle
 // of the frame's display aspect inside it; for Fill the smallest one covering it, overflowing
-// equally on both sides (x or y is then negative). Sides are at least 1.
+// equally on both sides (x or y is then negative). Sides are 1 ... kMaxWindowSide.
 WindowRect AspectRect(
     Aspect aspect, int hostWidth, int hostHeight, int width, int height, double pixelAspect);
 

@@ -146,7 +146,10 @@ void VideoDevice::ReadAheadLoop()
         if (m_decoder->SeekToSlot(slot)) {
             m_aheadPicture = Reference(m_decoder->Picture());
             m_aheadRect = m_rect;
-            if (m_aheadPicture && m_aheadRect.width > 0 && m_aheadRect.height > 0) {
+            // A window much larger than the target (a very wide picture filling it) is drawn
+            // when shown, its visible part alone.
+            if (m_aheadPicture && m_aheadRect.width > 0 && m_aheadRect.height > 0
+                && m_aheadRect.width <= kMaxVideoSide && m_aheadRect.height <= kMaxVideoSide) {
                 if (m_aheadImage.width != m_rect.width || m_aheadImage.height != m_rect.height)
                     m_aheadImage = platform::Surface(m_rect.width, m_rect.height);
                 if (m_painter.Paint(*m_aheadPicture, m_aheadImage,
@@ -268,10 +271,32 @@ void VideoDevice::Stop()
     m_mode = DeviceMode::Stopped;
 }
 
+std::string VideoDevice::WindowProblem(const WindowRect& rect) const
+{
+    int surfaceWidth = 0, surfaceHeight = 0;
+    WithTargetImage([&](platform::Surface& image, uint32_t) {
+        surfaceWidth = image.width;
+        surfaceHeight = image.height;
+    });
+    if (Drawable(m_videoWidth, m_videoHeight, rect, surfaceWidth, surfaceHeight))
+        return {};
+    const std::string window = std::to_string(rect.width) + " x " + std::to_string(rect.height);
+    if (rect.width <= 0 || rect.height <= 0 || rect.width > kMaxWindowSide
+        || rect.height > kMaxWindowSide)
+        return "a window of " + window + " pixels is none the video device takes (sides 1 ... "
+            + std::to_string(kMaxWindowSide) + ")";
+    const int64_t across = rect.width / std::max(1, m_videoWidth);
+    const int64_t down = rect.height / std::max(1, m_videoHeight);
+    return "a window of " + window + " pixels draws each pixel of the "
+        + std::to_string(m_videoWidth) + " x " + std::to_string(m_videoHeight) + " picture about "
+        + std::to_string(across) + " x " + std::to_string(down)
+        + " pixels large, and the video device scales a picture to at most "
+        + std::to_string(kMaxVideoSide) + " pixels a side";
+}
+
 bool VideoDevice::PutWindow(const WindowRect& rect)
 {
-    if (rect.width <= 0 || rect.height <= 0 || rect.width > kMaxVideoSide
-        || rect.height > kMaxVideoSide)
+    if (!WindowProblem(rect).empty())
         return false;
     {
         std::unique_lock lock(m_lock);

@@ -86,8 +86,12 @@ public:
     void Resume(); // paused → playing; otherwise nothing
     void Stop(); // → stopped; the picture stays
 
-    // Moves the window and redraws the current picture in it. Sides must be 1 ... kMaxVideoSide.
+    // Moves the window and redraws the current picture in it. False, changing nothing, where
+    // WindowProblem names a problem.
     bool PutWindow(const WindowRect& rect);
+    // Why the picture cannot be drawn into `rect` (see Drawable), naming the sizes; empty when it
+    // can.
+    std::string WindowProblem(const WindowRect& rect) const;
     WindowRect Window() const;
 
     bool AudioOn() const { return m_audioOn.load(); }

@@ -168,19 +168,30 @@ namespace {
         }
     }
 
-    TEST(VideoWindow, RefusesEmptyAndOversizedRectangles)
+    TEST(VideoWindow, RefusesEmptyRectanglesAndPixelsDrawnPastTheDevice)
     {
         platform::PictureBox box(64, 64, kBack);
         auto device = VideoDevice::Open(test::SampleVideo(), &box, nullptr);
         ASSERT_TRUE(device);
         const WindowRect before = device->Window();
         const platform::Surface shown = box.Snapshot();
+        // The last draws each pixel of the sample over a million box pixels wide.
         for (const WindowRect& r : { WindowRect { 0, 0, 0, 10 }, WindowRect { 0, 0, 10, -1 },
-                 WindowRect { 0, 0, kMaxVideoSide + 1, 10 } }) {
+                 WindowRect { 0, 0, kMaxWindowSide + 1, 10 },
+                 WindowRect { 0, 0, kMaxWindowSide, 10 } }) {
             EXPECT_FALSE(device->PutWindow(r));
+            EXPECT_FALSE(device->WindowProblem(r).empty());
             EXPECT_EQ(device->Window(), before);
             EXPECT_EQ(box.Snapshot(), shown);
         }
+        EXPECT_NE(device->WindowProblem(WindowRect { 0, 0, kMaxWindowSide, 10 })
+                      .find("scales a picture to at most 16384 pixels a side"),
+            std::string::npos);
+        // Wider than the device scales whole, but what shows of it is a few of its pixels.
+        const WindowRect wide { -kMaxVideoSide / 2, 0, kMaxVideoSide + 1, 64 };
+        EXPECT_TRUE(device->WindowProblem(wide).empty());
+        EXPECT_TRUE(device->PutWindow(wide));
+        EXPECT_EQ(device->Window(), wide);
     }
 
     TEST(VideoWindow, ClosingShowsTheBoxBehindAgain)

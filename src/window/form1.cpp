@@ -168,10 +168,14 @@ bool Form1::Load()
 void Form1::HScroll1_Change()
 {
     // The picture's shape, when one is chosen, places the video in Pic1 before it is drawn.
-    if (m_pictureMenu)
-        // A TVC file is the TVC's screen itself: it fills the screen whatever the shape, as in
-        // pelorin-convert.
-        m_pictureMenu->PlaceVideo(*m_pic1, m_tvcFileMode ? std::string() : m_videoPath);
+    // A TVC file is the TVC's screen itself: it fills the screen whatever the shape, as in
+    // pelorin-convert.
+    if (m_pictureMenu) {
+        const std::string problem
+            = m_pictureMenu->PlaceVideo(*m_pic1, m_tvcFileMode ? std::string() : m_videoPath);
+        if (!problem.empty())
+            m_environment.showMessage(MessageKind::Warning, QString::fromStdString(problem));
+    }
     m_modules.MciCommand(MciOperation::SeekTo, {}, nullptr, MciValue(int64_t(m_hscroll1->value())));
     m_modules.StopwatchStart();
     const bool steady = MenuAction(MenuItem::Steady)->isChecked();

@@ -118,17 +118,17 @@ video::Aspect PictureMenu::Shape() const
     return video::Aspect::Stretch;
 }
 
-void PictureMenu::PlaceVideo(platform::PictureBox& pic1, const std::string& videoPath)
+std::string PictureMenu::PlaceVideo(platform::PictureBox& pic1, const std::string& videoPath)
 {
     const video::Aspect aspect = Shape();
     // Stretch is the shell's own placing (the open's "put ... window at"): nothing to do unless
     // another shape placed the picture last.
     if (aspect == video::Aspect::Stretch && !m_placed)
-        return;
+        return {};
     video::VideoDevice* player = videoPath.empty() ? nullptr : MciOpenVideoToPlace("video1");
     if (!player) {
         m_placed.reset();
-        return;
+        return {};
     }
     const video::WindowRect whole { 0, 0, kHostWidth, kHostHeight };
     video::WindowRect wanted = whole;
@@ -145,14 +145,19 @@ void PictureMenu::PlaceVideo(platform::PictureBox& pic1, const std::string& vide
     // A video opened since (the shell puts its window over the whole host) or another shape.
     const bool moved = player->Window() != wanted;
     if (moved && !player->PutWindow(wanted)) {
-        // A frame too far from the screen's shape to be filled (a side past the device's
-        // limit): it stays where it was.
+        // A frame too far from the screen's shape to be filled (one of its pixels drawn past
+        // what the device scales): it stays where it was, and the user is told why once.
         m_placed.reset();
-        return;
+        if (m_refused == wanted)
+            return {};
+        m_refused = wanted;
+        return std::string("\"") + kShapeRows[size_t(aspect)].caption
+            + "\" cannot show this picture: " + player->WindowProblem(wanted) + ".";
     }
+    m_refused.reset();
     if (aspect == video::Aspect::Stretch) {
         m_placed.reset();
-        return;
+        return {};
     }
     // Moving the window shows the box's own back colour where the picture was; the screen
     // around the picture is black, as in pelorin-convert.
@@ -161,6 +166,7 @@ void PictureMenu::PlaceVideo(platform::PictureBox& pic1, const std::string& vide
         BlackenOutside(pic1.Image(), wanted);
     }
     m_placed = wanted;
+    return {};
 }
 
 QDialog* PictureMenu::AdjustDialog()

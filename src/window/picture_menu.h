@@ -84,8 +84,10 @@ public:
     // Fit or Fill, the open video ("video1") draws into the rectangle of its display aspect
     // (its pixel shape read from `videoPath`) and the rest of `pic1` is black, as in
     // pelorin-convert --aspect; back at Stretch, it fills `pic1` again. With Stretch and nothing
-    // to undo it does nothing at all. Call from the thread that sends the MCI strings.
-    void PlaceVideo(platform::PictureBox& pic1, const std::string& videoPath);
+    // to undo it does nothing at all. Call from the thread that sends the MCI strings. Returns,
+    // once per file and shape, why the video cannot be drawn at its shape (it then stays where
+    // it was, as pelorin-convert --aspect refuses it); otherwise empty.
+    std::string PlaceVideo(platform::PictureBox& pic1, const std::string& videoPath);
 
     // The pelorin-convert options that make the same picture: "--palette best", the adjustments
     // that are not neutral and the shape when it is not Stretch.
@@ -103,6 +105,7 @@ private:
     std::array<QAction*, 3> m_shapeActions {}; // by Aspect
     // The window rectangle PlaceVideo last put, and the pixel shape read for which file and width.
     std::optional<video::WindowRect> m_placed;
+    std::optional<video::WindowRect> m_refused; // the rectangle whose problem was told last
     std::string m_shapePath;
     int m_shapeWidth = 0;
     double m_pixelAspect = 1.0;
