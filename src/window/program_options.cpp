@@ -1,6 +1,9 @@
 #include "program_options.h"
 
+#include "pelorin_version.h"
+
 #include <cctype>
+#include <charconv>
 
 namespace pelorin::window {
 
@@ -56,6 +59,20 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string> args)
                 result.options.aspect = video::Aspect::Fill;
             else
                 return fail("--aspect takes stretch, fit or fill, got '" + value + "'");
+        } else if (arg == "--exit-after") {
+            if (i + 1 == args.size())
+                return fail("--exit-after needs a count of frames");
+            if (result.options.exitAfterFrames)
+                return fail("--exit-after is given twice");
+            const std::string& value = args[++i];
+            int frames = 0;
+            const auto [end, ec]
+                = std::from_chars(value.data(), value.data() + value.size(), frames);
+            if (value.empty() || ec != std::errc() || end != value.data() + value.size()
+                || frames < 1 || frames > kMaxExitAfterFrames)
+                return fail("--exit-after takes a count of frames from 1 to "
+                    + std::to_string(kMaxExitAfterFrames) + ", got '" + value + "'");
+            result.options.exitAfterFrames = frames;
         } else if (arg == "--help" || arg == "-h") {
             // Asking for help wins over whatever else is wrong on the line.
             result.action = ProgramCommandLine::Action::Help;
@@ -89,6 +106,10 @@ Options (the same as the items of the window's context menu, switched on from th
   --aspect SHAPE  the picture's shape on the TVC's 4:3 screen: stretch (the default) fills it
                 whatever the video's shape; fit keeps the video's display aspect with black
                 bars; fill keeps it and crops the overflow equally on both sides
+  --exit-after FRAMES  step FRAMES frames, then close the window and print the frame reached
+                (for scripted checks); without FILE the sample plays, as "Play AVI" plays it.
+                A message the window would show is printed instead and ends the program, as
+                stepping that stops first does (a still picture is not stepped)
   --help, -h    this text
   --version     the program's version
 
