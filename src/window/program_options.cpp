@@ -96,22 +96,28 @@ would in one of its bitmap modes. FILE (a video or a picture) is opened as a fil
 window is, and stepping starts. Without FILE, "Play AVI" opens the sample tom.avi.
 
 Options (the same as the items of the window's context menu, switched on from the start):
-  --real-time   step at the video's own frame rate instead of as fast as frames convert
-  --loop        go back to frame 1 after the video's last frame
-  --show-time   show each frame's conversion time in milliseconds
-  --steady      steady dithering: each frame keeps to the previous frame's pattern where the
-                picture has not changed, so still areas do not shimmer
-  --fit         the scroll bar fits the video: it runs from frame 0 to the video's last
-                frame, and stepping ends there (or goes round with --loop)
-  --aspect SHAPE  the picture's shape on the TVC's 4:3 screen: stretch (the default) fills it
-                whatever the video's shape; fit keeps the video's display aspect with black
-                bars; fill keeps it and crops the overflow equally on both sides
-  --exit-after FRAMES  step FRAMES frames, then close the window and print the frame reached
-                (for scripted checks); without FILE the sample plays, as "Play AVI" plays it.
-                A message the window would show is printed instead and ends the program, as
-                stepping that stops first does (a still picture is not stepped)
-  --help, -h    this text
-  --version     the program's version
+  --real-time          step at the video's own frame rate instead of as fast as frames
+                       convert
+  --loop               go back to frame 1 after the video's last frame
+  --show-time          show each frame's conversion time in milliseconds
+  --steady             steady dithering: each frame keeps to the previous frame's pattern
+                       where the picture has not changed, so still areas do not shimmer
+  --fit                the scroll bar fits the video: it runs from frame 0 to the video's
+                       last frame, and stepping ends there (or goes round with --loop)
+  --aspect SHAPE       the picture's shape on the TVC's 4:3 screen: stretch (the default)
+                       fills it whatever the video's shape; fit keeps the video's display
+                       aspect with black bars; fill keeps it and crops the overflow equally
+                       on both sides
+
+For scripted checks:
+  --exit-after FRAMES  step FRAMES frames, then close the window and print the frame
+                       reached; without FILE the sample plays, as "Play AVI" plays it. A
+                       message the window would show is printed instead and ends the
+                       program, as stepping that stops first does (a still picture is not
+                       stepped)
+
+  --help, -h           this text
+  --version            the program's version
 
 Exit status: 0 when the window was closed, 1 after an error, 2 when the command line is wrong.
 )";
