@@ -10,7 +10,12 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     ffmpeg
     pasmo libz80ex-dev
+    help2man
 )
+# What scripts/package_test.sh (run by scripts/test.sh) checks the Debian package with.
+if [[ "${PELORIN_SETUP_PACKAGING:-0}" == 1 ]]; then
+    packages+=(dpkg-dev file lintian desktop-file-utils appstream shared-mime-info)
+fi
 # clang and its sanitizer runtimes, for the fuzzing build.
 if [[ "${PELORIN_SETUP_EXTRAS:-0}" == 1 ]]; then
     packages+=(clang libclang-rt-14-dev)

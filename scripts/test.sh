@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test.
+# Sets up, builds and runs every test; then makes the Debian package, installs it, uses it and
+# removes it (scripts/package_test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
-cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
+PELORIN_SETUP_PACKAGING=1 bash scripts/build.sh
+(cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)")
+bash scripts/package_test.sh build

@@ -15,9 +15,7 @@
 #include <set>
 #include <vector>
 
-#ifndef PELORIN_VERSION
-#define PELORIN_VERSION "unknown"
-#endif
+#include "pelorin_version.h"
 
 namespace pelorin::cli {
 

@@ -31,6 +31,7 @@
 #include <QSignalBlocker>
 #include <QTimer>
 
+#include <filesystem>
 #include <limits>
 #include <span>
 #include <stdexcept>
@@ -325,9 +326,25 @@ void Form1::ReportOpenFailure(const std::string& path)
             .arg(QFile::decodeName(QByteArray::fromStdString(path))));
 }
 
+std::string Form1::SampleVideoPath() const
+{
+    // Beside the program in the build folder; installed, the program is in PREFIX/bin and the
+    // sample in PREFIX/share/pelorin. When neither is there, the name beside the program is the
+    // one the message gives.
+    const std::filesystem::path folder = ProgramFolder();
+    const std::filesystem::path beside = folder / kSampleVideo;
+    const std::filesystem::path installed = folder / "../share/pelorin" / kSampleVideo;
+    std::error_code error;
+    if (!std::filesystem::exists(beside, error) && std::filesystem::exists(installed, error)) {
+        const std::filesystem::path canonical = std::filesystem::canonical(installed, error);
+        return error ? installed.string() : canonical.string();
+    }
+    return beside.string();
+}
+
 void Form1::Command3_Click()
 {
-    const std::string path = ProgramFolder() + "/" + kSampleVideo;
+    const std::string path = SampleVideoPath();
     if (OpenVideo(path))
         m_check1->setCheckState(Qt::Checked);
     else

@@ -212,6 +212,8 @@ private:
     platform::PictureBox& WorkingPicture(const TvcMode& mode);
     platform::PictureBox& DisplayPicture(const TvcMode& mode);
     std::string ProgramFolder() const;
+    // Where "Play AVI" finds tom.avi: beside the program, or where it is installed.
+    std::string SampleVideoPath() const;
 
     // The context menu, Save picture and the command line (form1_menu.cpp).
     void CreateContextMenu();

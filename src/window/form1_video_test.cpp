@@ -154,6 +154,25 @@ TEST_F(FormVideoTest, PlayAviWithoutTheSampleSaysSoAndDoesNotStep)
     EXPECT_EQ(form->HScroll1()->value(), 0);
 }
 
+TEST_F(FormVideoTest, PlayAviFindsTheSampleWhereItIsInstalled)
+{
+    // An installed layout: the program in PREFIX/bin, the sample in PREFIX/share/pelorin.
+    QTemporaryDir prefix;
+    ASSERT_TRUE(prefix.isValid());
+    ASSERT_TRUE(QDir(prefix.path()).mkpath("bin"));
+    ASSERT_TRUE(QDir(prefix.path()).mkpath("share/pelorin"));
+    ASSERT_TRUE(QFile::copy(SamplePath(), prefix.path() + "/share/pelorin/tom.avi"));
+    Create(prefix.path() + "/bin");
+    MciRecorder sent;
+    form->Command3_Click();
+    EXPECT_TRUE(watch.messages.empty());
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
+    ASSERT_GE(sent.Sent().size(), 2u);
+    EXPECT_THAT(sent.Sent()[1], HasSubstr(prefix.path().toStdString() + "/share/pelorin/tom.avi"));
+    form->Timer1_Timer();
+    EXPECT_EQ(form->HScroll1()->value(), 1);
+}
+
 TEST_F(FormVideoTest, AFailedOpenAfterAGoodOneStopsStepping)
 {
     form->Command3_Click();

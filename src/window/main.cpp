@@ -6,6 +6,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
 
 #include <cstdio>
 #include <string>
@@ -37,7 +41,18 @@ int main(int argc, char* argv[])
     int toolkitArgc = 1;
     QApplication application(toolkitArgc, argv);
     ApplyFormStyle();
-    Form1 form;
+    FormEnvironment environment;
+    bool messageShown = false;
+    if (options.exitAfterFrames) {
+        // A scripted check has nobody to close a message box: the message goes to the error
+        // stream and the program ends with status 1.
+        environment.showMessage = [&messageShown](MessageKind, const QString& text) {
+            std::fprintf(stderr, "pelorin: %s\n", qPrintable(text));
+            messageShown = true;
+            QCoreApplication::exit(1);
+        };
+    }
+    Form1 form(environment);
     form.MenuAction(MenuItem::RealTime)->setChecked(options.realTime);
     form.MenuAction(MenuItem::Loop)->setChecked(options.loop);
     form.MenuAction(MenuItem::ShowTime)->setChecked(options.showTime);
@@ -49,5 +64,36 @@ int main(int argc, char* argv[])
     form.show();
     if (!options.file.empty())
         form.OpenLocalFile(options.file);
+    else if (options.exitAfterFrames)
+        form.Command3()->click();
+    if (options.exitAfterFrames) {
+        // Messages before the event loop runs cannot leave it.
+        if (messageShown || form.Ended())
+            return 1;
+        // The form moves the scroll bar with its signals blocked, so a step is counted where
+        // the timer's tick, handled by the form first, has left it at another frame.
+        const int frames = *options.exitAfterFrames;
+        int stepped = 0;
+        int lastFrame = form.HScroll1()->value();
+        QObject::connect(form.Timer1(), &QTimer::timeout, &form, [&] {
+            const int frame = form.HScroll1()->value();
+            if (frame == lastFrame)
+                return;
+            lastFrame = frame;
+            if (++stepped == frames) {
+                std::printf("pelorin: stepped %d frames, at frame %d\n", stepped, frame);
+                std::fflush(stdout);
+                QCoreApplication::exit(0);
+            }
+        });
+        // A still picture, or the end of a fitted scroll bar, stops stepping for good.
+        QObject::connect(form.Check1(), &QCheckBox::stateChanged, &form, [&](int state) {
+            if (state != Qt::Unchecked || stepped >= frames)
+                return;
+            std::fprintf(stderr, "pelorin: stepping stopped at frame %d after %d of %d frames\n",
+                form.HScroll1()->value(), stepped, frames);
+            QCoreApplication::exit(1);
+        });
+    }
     return application.exec();
 }

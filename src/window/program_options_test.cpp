@@ -81,6 +81,50 @@ TEST(ProgramCommandLine, AWrongLineIsRefusedNamingTheProblem)
 
 // The program itself: a wrong option is reported on stderr with exit status 2, before the
 // toolkit starts (no display is needed for it).
+TEST(ProgramCommandLine, ExitAfterTakesACountOfFrames)
+{
+    EXPECT_FALSE(Parse({ "clip.avi" }).options.exitAfterFrames);
+    const ProgramCommandLine some = Parse({ "--exit-after", "25", "clip.avi" });
+    EXPECT_EQ(some.action, Action::Run);
+    EXPECT_EQ(some.options.exitAfterFrames, 25);
+    EXPECT_EQ(Parse({ "--exit-after", "1000000" }).options.exitAfterFrames, 1000000);
+    for (const char* wrong : { "0", "-3", "1000001", "12x", "", " 5", "99999999999" })
+        EXPECT_EQ(Parse({ "--exit-after", wrong }).error,
+            std::string("--exit-after takes a count of frames from 1 to 1000000, got '") + wrong
+                + "'");
+    EXPECT_EQ(Parse({ "--exit-after" }).error, "--exit-after needs a count of frames");
+    EXPECT_EQ(
+        Parse({ "--exit-after", "2", "--exit-after", "3" }).error, "--exit-after is given twice");
+}
+
+TEST(ProgramCommandLine, TheVersionIsTheProjects)
+{
+    // "pelorin 1.0" or, from a git checkout, "pelorin 1.0 (git 0123abcde)".
+    const std::string text = ProgramVersionText();
+    EXPECT_EQ(text.rfind("pelorin ", 0), 0u) << text;
+    EXPECT_NE(text.find_first_of("0123456789"), std::string::npos) << text;
+    EXPECT_EQ(text.back(), '\n');
+}
+
+TEST(ProgramCommandLine, TheProgramStepsAndExitsWithExitAfter)
+{
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(environment);
+    program.start(QCoreApplication::applicationDirPath() + "/pelorin", { "--exit-after", "5" });
+    ASSERT_TRUE(program.waitForFinished(60'000));
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    EXPECT_EQ(
+        program.readAllStandardOutput().toStdString(), "pelorin: stepped 5 frames, at frame 5\n");
+
+    program.start(QCoreApplication::applicationDirPath() + "/pelorin",
+        { "--exit-after", "5", QCoreApplication::applicationDirPath() + "/no such.avi" });
+    ASSERT_TRUE(program.waitForFinished(60'000));
+    EXPECT_EQ(program.exitCode(), 1);
+    EXPECT_THAT(program.readAllStandardError().toStdString(), HasSubstr("no such.avi"));
+}
+
 TEST(ProgramCommandLine, TheProgramExitsWithStatus2OnAWrongOption)
 {
     QProcess program;
