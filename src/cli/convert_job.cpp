@@ -504,7 +504,8 @@ namespace {
     {
         std::unique_ptr<FrameSink> sink = MakeFrameSink(settings);
         ProgressLine progress(
-            !options.quiet && console.errIsTerminal, last - first + 1, console.err);
+            !options.quiet && (console.errIsTerminal || options.progress), last - first + 1,
+            console.err);
         Delivery deliver { *sink, stats, progress, console.frameWritten,
             options.lastOnly ? std::optional<int64_t>(last) : std::nullopt };
         if (inFlight.converters <= 1) {

@@ -390,6 +390,9 @@ Options ParseOptions(std::span<const std::string> args)
         } else if (name == "--quiet" || name == "-q") {
             flag();
             options.quiet = true;
+        } else if (name == "--progress") {
+            flag();
+            options.progress = true;
         } else if (name == "--steady") {
             flag();
             options.steady = true;
@@ -701,6 +704,8 @@ Options:
                      With --steady each frame needs the one before, so frames are converted
                      one after another (reading and writing still run beside them)
   --quiet, -q        print nothing but errors: no progress display, no summary
+  --progress         draw the progress line on standard error even when it is no terminal
+                     (as carriage-return separated "frame N of M, R frames/s, T left")
   --help, -h         this text
   --version          the program's version
 

@@ -65,6 +65,7 @@ struct Options {
     std::optional<FrameRange> frames;
     std::optional<int64_t> compareFrame;
     bool quiet = false;
+    bool progress = false; // the progress line drawn whatever standard error is
     int threads = 0; // frames converted at once; 0: one per core
     bool steady = false; // steady dithering: each frame keeps to the previous frame's pattern
     std::optional<PaletteRequest> palette; // empty: the mode's own palette

@@ -52,4 +52,20 @@ QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIn
     return quoted.join(' ');
 }
 
+QStringList ExportArguments(const TvcMode& mode, int methodIndex, bool steady,
+    const QString& frames, const QStringList& options, const QString& input, QString output)
+{
+    QStringList words = { "--mode", QString::number(mode.number), "--method",
+        CommandLineMethodName(methodIndex) };
+    if (steady)
+        words << "--steady";
+    if (!frames.isEmpty())
+        words << "--frames" << frames;
+    // A name starting with a dash would be read as an option.
+    if (output.startsWith('-'))
+        output.prepend("./");
+    words << options << input << output;
+    return words;
+}
+
 } // namespace pelorin::window

@@ -29,4 +29,11 @@ QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIn
     const QString& input, const QString& output, std::optional<int64_t> steadyFrom = std::nullopt,
     const QStringList& options = {});
 
+// The pelorin-convert arguments (without the program) that convert frames `frames` of `input`
+// (as --frames takes them; empty: all) in `mode` by method `methodIndex`, with steady dithering
+// when `steady`, and `options` (the menu's picture choices), to `output`, a name the user chose
+// as the tool reads it (a numbered name's "%05d" included).
+QStringList ExportArguments(const TvcMode& mode, int methodIndex, bool steady,
+    const QString& frames, const QStringList& options, const QString& input, QString output);
+
 } // namespace pelorin::window

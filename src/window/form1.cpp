@@ -2,6 +2,7 @@
 #include "picture_menu.h"
 
 #include "dither/method_table.h"
+#include "export_run.h"
 #include "layout.h"
 #include "picture_view.h"
 #include "platform/runtime_error.h"
@@ -59,8 +60,9 @@ Form1::Form1(FormEnvironment environment)
 {
     if (!m_environment.showMessage)
         m_environment.showMessage = [this](MessageKind kind, const QString& text) {
-            QMessageBox box(
-                kind == MessageKind::Error ? QMessageBox::Critical : QMessageBox::Warning,
+            QMessageBox box(kind == MessageKind::Error ? QMessageBox::Critical
+                    : kind == MessageKind::Information   ? QMessageBox::Information
+                                                         : QMessageBox::Warning,
                 windowTitle(), text, QMessageBox::Ok, isVisible() ? this : nullptr);
             box.exec();
         };
@@ -77,6 +79,10 @@ Form1::Form1(FormEnvironment environment)
                 "Videos and pictures (*.avi *.mkv *.mp4 *.m4v *.mov *.webm *.mpg *.mpeg *.ts "
                 "*.wmv *.flv *.ogv *.gif *.png *.jpg *.jpeg *.bmp *.ppm);;TVC files (*.kep *.cas "
                 "*.vram);;All files (*)");
+        };
+    if (!m_environment.chooseExport)
+        m_environment.chooseExport = [this](const QString& suggestedPath, const QString& fromShown) {
+            return AskWhereToExport(this, suggestedPath, fromShown);
         };
     if (!m_environment.chooseSaveFile)
         m_environment.chooseSaveFile

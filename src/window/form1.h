@@ -36,10 +36,11 @@ class QTimer;
 
 namespace pelorin::window {
 
+class ExportRun;
 class PictureMenu;
 class PictureView;
 
-enum class MessageKind { Warning, Error };
+enum class MessageKind { Warning, Error, Information };
 
 // The items of the window's context menu. All of them are off at start; with none chosen the
 // window behaves as it always has.
@@ -53,6 +54,14 @@ enum class MenuItem {
     Steady, // "Steady dithering", checkable: each frame keeps to the one before's pattern
     PlayPause, // "Play / pause" (Space): stepping on the open video starts or stops
     FitScrollBar, // "Scroll bar fits the video", checkable: HScroll1 runs 0 ... the last frame
+    Export, // "Export…": the open video converted by pelorin-convert with the window's recipe
+};
+
+// Where "Export…" writes and which frames: `frames` as pelorin-convert's --frames takes it
+// ("120:", "0:300", "5s:12.5s"), empty for the whole video.
+struct ExportChoice {
+    QString path; // empty when the user cancelled; the extension chooses the kind of output
+    QString frames;
 };
 
 // What "Save picture…" writes, chosen by the dialog's file type, or by the extension typed when
@@ -88,6 +97,9 @@ struct FormEnvironment {
     // Asks the user where to save the picture and which picture to save, proposing
     // `suggestedPath` (a name without extension; the chosen type adds it). Default a file dialog.
     std::function<SaveChoice(const QString& suggestedPath)> chooseSaveFile;
+    // Asks the user where to export and which frames, proposing `suggestedPath` and, as one
+    // choice of frames, `fromShown` (from the frame shown on). Default a dialog.
+    std::function<ExportChoice(const QString& suggestedPath, const QString& fromShown)> chooseExport;
 };
 
 // The widget style the layout was measured for; call once after creating the application.
@@ -140,6 +152,13 @@ public:
     // converted as now shown, to a PNG in the current folder. Empty, after telling the user why,
     // when no video is open (the start picture is the program's own).
     QString CommandLineForCurrentFrame();
+    // Asks where to export, then StartExport with a progress dialog; at the end the tool's
+    // summary, or why nothing was written, is shown.
+    void Export_Click();
+    // Starts pelorin-convert on the open video with the window's recipe (mode, method, steady,
+    // the picture menu's choices) writing `choice`; null, after telling the user why, when no
+    // video or mode is there or an export is already running. The run belongs to the form.
+    ExportRun* StartExport(const ExportChoice& choice);
     QMenu* ContextMenu() const { return m_menu; }
     // "Best palette for the picture" and "Adjust picture…" (picture_menu.h).
     PictureMenu* PictureChoices() const { return m_pictureMenu; }
@@ -313,7 +332,8 @@ private:
 
     QMenu* m_menu = nullptr;
     PictureMenu* m_pictureMenu = nullptr;
-    std::array<QAction*, 9> m_menuActions {}; // by MenuItem
+    std::array<QAction*, 10> m_menuActions {}; // by MenuItem
+    std::unique_ptr<ExportRun> m_export;
 };
 
 } // namespace pelorin::window

@@ -4,6 +4,7 @@
 
 #include "command_line.h"
 #include "dither/method_table.h"
+#include "export_run.h"
 #include "dither/steady_history.h"
 #include "layout.h"
 #include "picture_menu.h"
@@ -64,16 +65,6 @@ namespace {
             if (suffix == type.extension)
                 return type.kind;
         return chosen; // an extension of no known type: the dialog's type decides
-    }
-
-    // The row of the mode that Option2(option2Index) chooses; null when none does (-1: no
-    // Option2 is set).
-    const TvcMode* ModeOfOption2(int option2Index)
-    {
-        for (const TvcMode& mode : TvcModes())
-            if (ControlsOfMode(mode.number).option2Index == option2Index)
-                return &mode;
-        return nullptr;
     }
 } // namespace
 
@@ -159,6 +150,8 @@ void Form1::CreateContextMenu()
     QAction* copy = add(MenuItem::CopyCommandLine, "Copy command line", false);
     connect(
         copy, &QAction::triggered, this, [this] { RunEvent([this] { CopyCommandLine_Click(); }); });
+    QAction* exportVideo = add(MenuItem::Export, "Export…", false);
+    connect(exportVideo, &QAction::triggered, this, [this] { RunEvent([this] { Export_Click(); }); });
 
     // The keyboard's menu key and Shift+F10 open the menu at the control that has the focus.
     auto* menuKey = new QAction(this);
@@ -317,10 +310,7 @@ QString Form1::CommandLineForCurrentFrame()
     output.replace("%", "%%");
     if (output.startsWith('-'))
         output.prepend("./");
-    // The tool beside this program when it is there (as in the build folder), else from PATH.
-    const QString besideUs
-        = QDir(QString::fromStdString(ProgramFolder())).filePath("pelorin-convert");
-    const QString program = QFileInfo(besideUs).isExecutable() ? besideUs : "pelorin-convert";
+    const QString program = ConvertProgram(QString::fromStdString(ProgramFolder()));
     std::optional<int64_t> steadyFrom;
     if (m_steadyStart) {
         // The shown picture is the end of a steady sequence: the tool steps through it too.

@@ -144,4 +144,12 @@ const ModeControls& ControlsOfMode(int modeNumber)
         "the window has no controls for TVC mode " + std::to_string(modeNumber));
 }
 
+const TvcMode* ModeOfOption2(int option2Index)
+{
+    for (const TvcMode& mode : TvcModes())
+        if (ControlsOfMode(mode.number).option2Index == option2Index)
+            return &mode;
+    return nullptr;
+}
+
 } // namespace pelorin::window

@@ -7,6 +7,8 @@
 // corner of the form's client area, or of the holding frame for a control inside a frame. The
 // method buttons (Option1) are listed in their visual order, top to bottom, which is not their
 // index order; their captions come from the method table, so their rows leave `caption` empty.
+#include "pipeline/tvc_mode.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -82,5 +84,9 @@ std::span<const ModeControls> FormModeControls();
 
 // The row of mode `modeNumber`; throws std::out_of_range for a number that is not a mode's.
 const ModeControls& ControlsOfMode(int modeNumber);
+
+// The row of the mode table that Option2(option2Index) chooses; null when none does (-1: no
+// Option2 is set).
+const TvcMode* ModeOfOption2(int option2Index);
 
 } // namespace pelorin::window
