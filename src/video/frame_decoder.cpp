@@ -69,6 +69,9 @@ namespace {
 
     bool ValidRate(AVRational r) { return video::ValidRate(Fraction { r.num, r.den }); }
 
+    // The slowest rate a timeline steps at, one slot in 100 s (video::ValidRate's lower end).
+    constexpr double kSlowestRate = 0.01;
+
     bool ValidSize(int width, int height) { return PictureSizeAccepted(width, height); }
 
     std::string SizeProblem(int width, int height)
@@ -374,17 +377,25 @@ bool FrameDecoder::Impl::OpenFile(std::string* error)
         *error = "'" + path + "': the video stream has no time base";
         return false;
     }
-    rate = ValidRate(st->r_frame_rate)  ? st->r_frame_rate
-        : ValidRate(st->avg_frame_rate) ? st->avg_frame_rate
-                                        : AVRational { 25, 1 };
+    // A stated rate slower than the slowest slot rate is taken as that rate: each picture then
+    // still has a slot of its own (a slideshow at one picture in 200 s), where guessing 25 a
+    // second would make hundreds of thousands of slots of a few pictures.
+    const auto slowestIfSlower = [](AVRational r) {
+        return r.num > 0 && r.den > 0 && av_q2d(r) < kSlowestRate ? AVRational { 1, 100 } : r;
+    };
+    const AVRational nominal = slowestIfSlower(st->r_frame_rate);
+    const AVRational average = slowestIfSlower(st->avg_frame_rate);
+    rate = ValidRate(nominal)   ? nominal
+        : ValidRate(average) ? average
+                             : AVRational { 25, 1 };
     av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
     // Finding no usual rate in the timestamps (Matroska's milliseconds at one picture in 3 s or
     // slower), FFmpeg states the time base's tick rate as the nominal one: a slideshow would
     // count a thousand slots a second. The average rate is then the one the file was made at,
     // if every picture gets a slot of its own at it (the scan checks that).
-    if (av_cmp_q(st->r_frame_rate, av_inv_q(timeBase)) == 0 && ValidRate(st->avg_frame_rate)
-        && av_cmp_q(st->avg_frame_rate, rate) < 0) {
-        averageRate = st->avg_frame_rate;
+    if (av_cmp_q(st->r_frame_rate, av_inv_q(timeBase)) == 0 && ValidRate(average)
+        && av_cmp_q(average, rate) < 0) {
+        averageRate = average;
         av_reduce(&averageRate.num, &averageRate.den, averageRate.num, averageRate.den, INT32_MAX);
     }
     slotTicks = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), timeBase));

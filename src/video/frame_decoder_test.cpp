@@ -290,5 +290,26 @@ namespace {
         }
     }
 
+    TEST(SlowSlideshows, SlowerThanTheSlowestRateStillGiveEachPictureASlot)
+    {
+        // One picture in 200 s, in both kinds of container: stated as such (MP4) or as
+        // Matroska's tick rate. Three pictures are a handful of slots at one slot in 100 s, not
+        // a guess of 25 a second (15,000) or the tick rate (600,000).
+        for (const char* file : { "slow200.mp4", "slow200.mkv" }) {
+            SCOPED_TRACE(file);
+            const std::string path = test::MadeVideo(file,
+                { "-f", "lavfi", "-i", "testsrc2=size=64x48:rate=1/200", "-frames:v", "3",
+                    "-c:v", std::string(file).ends_with(".mp4") ? "mpeg4" : "ffv1" });
+            ASSERT_FALSE(path.empty());
+            std::string error;
+            const auto decoder = FrameDecoder::Open(path, &error);
+            ASSERT_TRUE(decoder) << error;
+            EXPECT_GE(decoder->SlotCount(), 3);
+            EXPECT_LE(decoder->SlotCount(), 6);
+            EXPECT_EQ(decoder->RateNumerator(), 1);
+            EXPECT_EQ(decoder->RateDenominator(), 100);
+        }
+    }
+
 } // namespace
 } // namespace pelorin::video
