@@ -377,11 +377,15 @@ bool FrameDecoder::Impl::OpenFile(std::string* error)
         *error = "'" + path + "': the video stream has no time base";
         return false;
     }
-    // A stated rate slower than the slowest slot rate is taken as that rate: each picture then
-    // still has a slot of its own (a slideshow at one picture in 200 s), where guessing 25 a
-    // second would make hundreds of thousands of slots of a few pictures.
+    // A stated rate slower than the slowest slot rate, as a slideshow's may be (one picture in
+    // 200 s), is taken as that rate: each picture then still has a slot of its own, where
+    // guessing 25 a second would make hundreds of thousands of slots of a few pictures. A rate
+    // of less than one picture a day is no slideshow's but a damaged header's, and is left to
+    // the guess.
     const auto slowestIfSlower = [](AVRational r) {
-        return r.num > 0 && r.den > 0 && av_q2d(r) < kSlowestRate ? AVRational { 1, 100 } : r;
+        return r.num > 0 && r.den > 0 && av_q2d(r) < kSlowestRate && av_q2d(r) >= 1.0 / 86400
+            ? AVRational { 1, 100 }
+            : r;
     };
     const AVRational nominal = slowestIfSlower(st->r_frame_rate);
     const AVRational average = slowestIfSlower(st->avg_frame_rate);
