@@ -13,20 +13,9 @@ namespace {
 
     constexpr uint64_t kTwoMs = kTvcClockHz / 500;
 
-    // Frames of video memory: a random still scene with `changes` random bytes altered from
-    // each frame to the next.
     std::vector<std::vector<uint8_t>> Frames(int count, int changes, uint32_t seed)
     {
-        std::mt19937 random(seed);
-        std::vector<std::vector<uint8_t>> frames(1, std::vector<uint8_t>(kVramFrameBytes));
-        for (uint8_t& b : frames[0])
-            b = uint8_t(random());
-        for (int f = 1; f < count; ++f) {
-            frames.push_back(frames.back());
-            for (int c = 0; c < changes; ++c)
-                frames.back()[random() % kVramFrameBytes] = uint8_t(random());
-        }
-        return frames;
+        return test::ChangingFrames(count, changes, seed);
     }
 
     std::function<uint64_t(int64_t)> Due(const ClipBuilder& builder)

@@ -1,6 +1,7 @@
 #include "tvc_read.h"
 
 #include "clip_player.h"
+#include "testing/clip_check.h"
 #include "convert/palette.h"
 #include "pipeline/vram.h"
 
@@ -57,15 +58,7 @@ namespace {
 
     TEST(ReadBack, ClipGivesItsFramesAndRate)
     {
-        std::mt19937 random(5);
-        std::vector<std::vector<uint8_t>> frames(1, std::vector<uint8_t>(kVramFrameBytes));
-        for (uint8_t& b : frames[0])
-            b = uint8_t(random());
-        for (int f = 1; f < 8; ++f) {
-            frames.push_back(frames.back());
-            for (int c = 0; c < 2500; ++c)
-                frames.back()[random() % kVramFrameBytes] = uint8_t(random());
-        }
+        const std::vector<std::vector<uint8_t>> frames = test::ChangingFrames(8, 2500, 5);
         ClipBuilder builder(TvcModeOf(2), 30000, 1001);
         size_t kept = 0;
         while (kept < frames.size() && builder.Add(frames[kept]))
@@ -114,20 +107,7 @@ namespace {
         EXPECT_THROW(ParseTvcFile(partial, ".vram", &TvcModeOf(4), "v"), TvcFileError);
     }
 
-    // A clip of `count` frames, each changing `changes` random bytes of the one before.
-    std::vector<std::vector<uint8_t>> ChangingFrames(int count, int changes, uint32_t seed)
-    {
-        std::mt19937 random(seed);
-        std::vector<std::vector<uint8_t>> frames(1, std::vector<uint8_t>(kVramFrameBytes));
-        for (uint8_t& b : frames[0])
-            b = uint8_t(random());
-        for (int f = 1; f < count; ++f) {
-            frames.push_back(frames.back());
-            for (int c = 0; c < changes; ++c)
-                frames.back()[random() % kVramFrameBytes] = uint8_t(random());
-        }
-        return frames;
-    }
+    using test::ChangingFrames;
 
     std::string Refusal(const std::vector<uint8_t>& bytes, const char* extension)
     {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 
 namespace pelorin::tvc::test {
 
@@ -76,6 +77,20 @@ ClipCheck PlayAndCheck(std::span<const uint8_t> cas,
     for (const std::string& fault : machine.Faults())
         check.problems.push_back(fault);
     return check;
+}
+
+std::vector<std::vector<uint8_t>> ChangingFrames(int count, int changes, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::vector<std::vector<uint8_t>> frames(1, std::vector<uint8_t>(kVramFrameBytes));
+    for (uint8_t& b : frames[0])
+        b = uint8_t(random());
+    for (int f = 1; f < count; ++f) {
+        frames.push_back(frames.back());
+        for (int c = 0; c < changes; ++c)
+            frames.back()[random() % kVramFrameBytes] = uint8_t(random());
+    }
+    return frames;
 }
 
 } // namespace pelorin::tvc::test

@@ -29,4 +29,8 @@ ClipCheck PlayAndCheck(std::span<const uint8_t> cas,
     const std::function<uint64_t(int64_t)>& dueCycle, int64_t framesToWatch,
     uint64_t toleranceCycles);
 
+// `count` frames of video memory: a random still scene with `changes` random bytes altered from
+// each frame to the next, the same for the same `seed`.
+std::vector<std::vector<uint8_t>> ChangingFrames(int count, int changes, uint32_t seed);
+
 } // namespace pelorin::tvc::test
