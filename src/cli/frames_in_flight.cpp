@@ -1,6 +1,7 @@
 #include "frames_in_flight.h"
 
 #include "cli_error.h"
+#include "palette_plan.h"
 
 #include <algorithm>
 #include <sys/resource.h>
@@ -53,8 +54,9 @@ uint64_t PaletteSearchBytes(int frameWidth, int frameHeight)
 {
     const uint64_t framePixels = uint64_t(frameWidth) * uint64_t(frameHeight);
     // Four frames looked at (4 bytes a pixel each), a converted copy and its working bitmap, and
-    // the blurred pictures of the faithfulness figure: measured at about 44 bytes a pixel.
-    return 48 * framePixels + kMiB;
+    // the blurred pictures of the faithfulness figure: measured at about 44 bytes a pixel; and
+    // what choosing per scene keeps of the scene being read.
+    return 48 * framePixels + kSceneSampleBytes + kMiB;
 }
 
 FramesInFlight PlanFramesInFlight(int requestedThreads, int cores, int64_t frameCount,

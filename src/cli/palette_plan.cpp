@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 namespace pelorin::cli {
 
@@ -16,6 +17,10 @@ namespace {
     // so choosing stays a small part of the job.
     constexpr int64_t kFramesPerSample = 120;
     constexpr int64_t kMostSamples = 4;
+    // The frames of a scene kept to choose from while it is read: at most this many, and at most
+    // kSceneSampleBytes of them (frames of the working size: 128, so a scene of up to five
+    // seconds is chosen for exactly as before; 4K frames kept whole: 4).
+    constexpr uint64_t kMostKept = 128;
 
     // A frame reduced to a few blocks of colour: what a cut changes at once and a pan or a
     // moving figure changes little.
@@ -68,21 +73,103 @@ namespace {
         return working.Image();
     }
 
-    // Registers chosen on frames spread evenly over first ... last.
-    PaletteScene ChooseFor(const Options& options, InputVideo& source, int64_t first, int64_t last)
+    // Which frames of first ... last a choice looks at: one per kFramesPerSample frames, at most
+    // kMostSamples, each in the middle of its share of the range.
+    std::vector<int64_t> SampleFrames(int64_t first, int64_t last)
     {
         const int64_t frames = last - first + 1;
         const int64_t samples = std::clamp<int64_t>(
             (frames + kFramesPerSample - 1) / kFramesPerSample, 1, kMostSamples);
-        std::vector<platform::Surface> pictures;
+        std::vector<int64_t> at;
         for (int64_t k = 0; k < samples; ++k)
-            pictures.push_back(
-                Unreduced(options, source, first + (2 * k + 1) * frames / (2 * samples)));
+            at.push_back(first + (2 * k + 1) * frames / (2 * samples));
+        return at;
+    }
+
+    // Registers chosen on frames spread evenly over first ... last.
+    PaletteScene ChooseFor(const Options& options, InputVideo& source, int64_t first, int64_t last)
+    {
+        std::vector<platform::Surface> pictures;
+        for (const int64_t index : SampleFrames(first, last))
+            pictures.push_back(Unreduced(options, source, index));
         PaletteScene scene;
         scene.first = first;
         scene.colours = ChoosePalette(*options.mode, options.method, pictures).colours;
         return scene;
     }
+
+    // The frames of the scene being read, kept as the choice would look at them without going
+    // back for them: every frame while the scene is short, then every second, fourth ... one,
+    // so that at most kMostKept, evenly spaced, are held however long the scene runs. A scene of
+    // up to kMostKept frames is thus chosen for on exactly the frames a choice over its range
+    // looks at; a longer one on the kept frames nearest to them.
+    class SceneSampler {
+    public:
+        SceneSampler(const Options& options, int64_t first, size_t mostKept)
+            : m_options(options)
+            , m_first(first)
+            , m_mostKept(std::max<size_t>(mostKept, 2))
+        {
+        }
+        // Frame `index` (the next of the scene) is the one `source` shows.
+        void Offer(InputVideo& source, int64_t index)
+        {
+            m_last = index;
+            if ((index - m_first) % m_step != 0)
+                return;
+            m_kept.push_back({ index, UnreducedShown(source) });
+            if (m_kept.size() > m_mostKept) {
+                // Every second kept frame goes, and from here on every second one is kept.
+                std::vector<Kept> thinned;
+                for (size_t i = 0; i < m_kept.size(); i += 2)
+                    thinned.push_back(std::move(m_kept[i]));
+                m_kept = std::move(thinned);
+                m_step *= 2;
+            }
+        }
+        PaletteScene Choose() const
+        {
+            std::vector<platform::Surface> pictures;
+            std::vector<int64_t> taken;
+            for (const int64_t wanted : SampleFrames(m_first, m_last)) {
+                const Kept* nearest = &m_kept.front();
+                for (const Kept& k : m_kept)
+                    if (std::llabs(k.index - wanted) < std::llabs(nearest->index - wanted))
+                        nearest = &k;
+                if (std::find(taken.begin(), taken.end(), nearest->index) != taken.end())
+                    continue;
+                taken.push_back(nearest->index);
+                pictures.push_back(nearest->picture);
+            }
+            PaletteScene scene;
+            scene.first = m_first;
+            scene.colours = ChoosePalette(*m_options.mode, m_options.method, pictures).colours;
+            return scene;
+        }
+
+    private:
+        struct Kept {
+            int64_t index;
+            platform::Surface picture;
+        };
+        platform::Surface UnreducedShown(InputVideo& source) const
+        {
+            if (m_options.size == Size::KeepSize)
+                return source.Picture().Image();
+            platform::PictureBox working(
+                m_options.mode->workingWidth, m_options.mode->workingHeight);
+            StretchPicture(working, source.Picture(), m_options.mode->workingWidth,
+                m_options.mode->workingHeight, 1);
+            return working.Image();
+        }
+
+        const Options& m_options;
+        int64_t m_first;
+        int64_t m_last;
+        size_t m_mostKept;
+        int64_t m_step = 1;
+        std::vector<Kept> m_kept;
+    };
 
 } // namespace
 
@@ -128,19 +215,27 @@ PalettePlan MakePalettePlan(const Options& options, InputVideo& source, int64_t 
     } else if (request.kind == PaletteRequest::Kind::Best || first == last) {
         plan.scenes.push_back(ChooseFor(options, source, first, last));
     } else {
-        // Scene cuts first, in one pass over the frames, then a choice per scene.
-        std::vector<int64_t> starts { first };
+        // One pass over the frames, in order and without a seek: the cuts, and each scene's
+        // choice as it ends, on the frames kept of it.
+        const uint64_t frameBytes = 4 * uint64_t(source.Picture().Image().width)
+            * uint64_t(source.Picture().Image().height);
+        const size_t mostKept = size_t(std::clamp<uint64_t>(
+            kSceneSampleBytes / std::max<uint64_t>(frameBytes, 1), 4, kMostKept));
+        std::optional<SceneSampler> scene;
         std::vector<uint8_t> before;
         for (int64_t index = first; index <= last; ++index) {
             source.Show(index);
             std::vector<uint8_t> signature = Signature(source.Picture().Image());
-            if (!before.empty() && IsCut(before, signature))
-                starts.push_back(index);
+            if (scene && IsCut(before, signature)) {
+                plan.scenes.push_back(scene->Choose());
+                scene.reset();
+            }
+            if (!scene)
+                scene.emplace(options, index, mostKept);
+            scene->Offer(source, index);
             before = std::move(signature);
         }
-        for (size_t i = 0; i < starts.size(); ++i)
-            plan.scenes.push_back(ChooseFor(
-                options, source, starts[i], i + 1 < starts.size() ? starts[i + 1] - 1 : last));
+        plan.scenes.push_back(scene->Choose());
     }
     for (PaletteScene& scene : plan.scenes)
         scene.entries = PaletteOfColours(scene.colours);

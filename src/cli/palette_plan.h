@@ -31,9 +31,13 @@ struct PalettePlan {
     std::string Summary(int64_t last) const;
 };
 
+// What choosing per scene keeps of the scene being read, at most, beside the search itself.
+constexpr uint64_t kSceneSampleBytes = uint64_t(64) << 20;
+
 // The plan for frames first ... last of `source` as `options` ask (options.palette set).
-// Choosing reads frames through `source` (the frame last shown is then any of them). Throws
-// CliError (1) when a frame cannot be read.
+// Choosing reads frames through `source` (the frame last shown is then any of them): `best`
+// the few it looks at; `best-per-scene` every frame once, in order, finding the cuts and
+// choosing for each scene as it ends. Throws CliError (1) when a frame cannot be read.
 PalettePlan MakePalettePlan(
     const Options& options, InputVideo& source, int64_t first, int64_t last);
 
