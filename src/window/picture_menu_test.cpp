@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iomanip>
 #include <sstream>
 
 #include <gmock/gmock.h>
@@ -164,10 +165,10 @@ std::string SwatchesMissing(Form1& form)
         for (const uint32_t pixel : mode.working.Snapshot().pixels)
             if (std::find(swatches.begin(), swatches.end(), pixel & 0xFFFFFFu) == swatches.end()) {
                 std::ostringstream text;
-                text << mode.mode << ": the picture has #" << std::hex << (pixel & 0xFFFFFFu)
-                     << ", the swatches";
+                text << mode.mode << ": the picture has #" << std::hex << std::setfill('0')
+                     << std::setw(6) << (pixel & 0xFFFFFFu) << ", the swatches";
                 for (const uint32_t colour : swatches)
-                    text << " #" << colour;
+                    text << " #" << std::setw(6) << colour;
                 return text.str();
             }
     }
