@@ -89,6 +89,7 @@ InputVideo::InputVideo(const std::string& path, bool ownSize, Aspect aspect,
             m_picture->Image().Fill(0);
         }
         const video::WindowRect rect { r.x, r.y, r.width, r.height };
+        m_frameRect = r;
         if (!m_device->PutWindow(rect))
             throw Failure("'" + path + "': --aspect " + (aspect == Aspect::Fill ? "fill" : "fit")
                 + " cannot show this picture: " + m_device->WindowProblem(rect)
@@ -144,7 +145,12 @@ void InputVideo::Show(int64_t index)
             std::lock_guard lock(m_picture->Lock());
             m_adjusted->Image() = m_picture->Image();
         }
-        AdjustPicture(m_adjusted->Image(), m_adjustments);
+        // The bars are no part of the frame: black stays black, whatever the adjustments.
+        if (m_frameRect)
+            AdjustPicture(m_adjusted->Image(), m_adjustments, m_frameRect->x, m_frameRect->y,
+                m_frameRect->width, m_frameRect->height);
+        else
+            AdjustPicture(m_adjusted->Image(), m_adjustments);
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,9 @@ private:
     std::unique_ptr<platform::PictureBox> m_picture;
     PictureAdjustments m_adjustments;
     std::unique_ptr<platform::PictureBox> m_adjusted; // only with adjustments
+    // Where the frame is drawn in the host picture when it does not fill it (--aspect fit or
+    // fill); the adjustments change nothing outside it.
+    std::optional<Rect> m_frameRect;
     std::unique_ptr<video::VideoDevice> m_device; // after the box: closed before it goes
     struct TvcInput;
     std::unique_ptr<TvcInput> m_tvc; // a TVC file instead of the device

@@ -104,6 +104,30 @@ TEST(PictureShape, FitPutsBarsAboveAndBelowAWidePicture)
     EXPECT_EQ(BlackRows(DecodeAllFrames(folder.Path("display.png")).at(0)), 120);
 }
 
+// The bars are not the picture: adjusting the picture leaves them black, whatever the method
+// does with the picture itself.
+TEST(PictureShape, AdjustmentsLeaveTheBarsBlack)
+{
+    ScratchFolder folder;
+    WritePng(folder.Path("wide.png"), Detailed(320, 180));
+    for (const std::vector<std::string>& adjustment :
+        { std::vector<std::string> { "--brightness", "30" }, { "--contrast", "-40" } }) {
+        std::vector<std::string> args
+            = { "-q", "--mode", "4", "--method", "floyd", "--working", "--aspect", "fit" };
+        args.insert(args.end(), adjustment.begin(), adjustment.end());
+        args.push_back(folder.Path("wide.png"));
+        args.push_back(folder.Path("fit.png"));
+        ExpectDone(RunTool(args));
+        const Surface fit = DecodeAllFrames(folder.Path("fit.png")).at(0);
+        // Rows 0 ... 29 and 210 ... 239, as without adjustments.
+        EXPECT_EQ(BlackRows(fit), 60) << adjustment[0];
+        for (const int y : { 0, 29, 210, 239 })
+            for (int x = 0; x < fit.width; ++x)
+                ASSERT_EQ(fit.At(x, y) & 0xFFFFFFu, 0u)
+                    << adjustment[0] << " at " << x << ", " << y;
+    }
+}
+
 TEST(PictureShape, FillCropsBothSidesAndStretchKeepsThem)
 {
     ScratchFolder folder;

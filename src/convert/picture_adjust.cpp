@@ -41,8 +41,19 @@ std::string AdjustmentProblem(const PictureAdjustments& a, const std::string& pr
 
 void AdjustPicture(platform::Surface& picture, const PictureAdjustments& a)
 {
+    AdjustPicture(picture, a, 0, 0, picture.width, picture.height);
+}
+
+void AdjustPicture(platform::Surface& picture, const PictureAdjustments& a, int left, int top,
+    int width, int height)
+{
     if (a.IsNeutral())
         return;
+    // Clipped to the picture: a filled frame's rectangle reaches past the host on both sides.
+    const int x0 = std::clamp(left, 0, picture.width);
+    const int y0 = std::clamp(top, 0, picture.height);
+    const int x1 = int(std::clamp<int64_t>(int64_t(left) + std::max(width, 0), x0, picture.width));
+    const int y1 = int(std::clamp<int64_t>(int64_t(top) + std::max(height, 0), y0, picture.height));
     std::array<uint8_t, 256> table {};
     const double slope = ContrastSlope(a.contrast);
     for (int v = 0; v < 256; ++v) {
@@ -53,17 +64,21 @@ void AdjustPicture(platform::Surface& picture, const PictureAdjustments& a)
         table[size_t(v)] = Channel(x);
     }
     const double colourScale = 1.0 + a.saturation / 100.0;
-    for (uint32_t& pixel : picture.pixels) {
-        const int r = table[platform::RedOf(pixel)];
-        const int g = table[platform::GreenOf(pixel)];
-        const int b = table[platform::BlueOf(pixel)];
-        if (a.saturation == 0) {
-            pixel = platform::Rgb(uint8_t(r), uint8_t(g), uint8_t(b));
-            continue;
+    for (int y = y0; y < y1; ++y) {
+        uint32_t* row = picture.Row(y);
+        for (int x = x0; x < x1; ++x) {
+            uint32_t& pixel = row[x];
+            const int r = table[platform::RedOf(pixel)];
+            const int g = table[platform::GreenOf(pixel)];
+            const int b = table[platform::BlueOf(pixel)];
+            if (a.saturation == 0) {
+                pixel = platform::Rgb(uint8_t(r), uint8_t(g), uint8_t(b));
+                continue;
+            }
+            const double grey = 0.299 * r + 0.587 * g + 0.114 * b;
+            pixel = platform::Rgb(Channel(grey + (r - grey) * colourScale),
+                Channel(grey + (g - grey) * colourScale), Channel(grey + (b - grey) * colourScale));
         }
-        const double grey = 0.299 * r + 0.587 * g + 0.114 * b;
-        pixel = platform::Rgb(Channel(grey + (r - grey) * colourScale),
-            Channel(grey + (g - grey) * colourScale), Channel(grey + (b - grey) * colourScale));
     }
 }
 

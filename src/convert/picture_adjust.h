@@ -31,5 +31,10 @@ std::string AdjustmentProblem(const PictureAdjustments& adjustments, const std::
 // unused byte stays 0. Neutral adjustments leave every byte as it is. Ranges as checked by
 // AdjustmentProblem (outside them the result is unspecified but stays a valid picture).
 void AdjustPicture(platform::Surface& picture, const PictureAdjustments& adjustments);
+// The same for the pixels of the rectangle left, top, width × height alone (clipped to the
+// picture). Everything outside it is not the frame's picture (the black bars around a fitted
+// frame) and keeps its bytes: black stays black, whatever the adjustments.
+void AdjustPicture(platform::Surface& picture, const PictureAdjustments& adjustments, int left,
+    int top, int width, int height);
 
 } // namespace pelorin

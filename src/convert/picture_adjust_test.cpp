@@ -52,6 +52,30 @@ namespace {
             Adjusted(platform::Rgb(90, 90, 90), { 0, 0, 100, 1.0 }), platform::Rgb(90, 90, 90));
     }
 
+    // The bars around a fitted frame are not the frame: only the rectangle changes, clipped to
+    // the picture (a filled frame's rectangle reaches past it on both sides).
+    TEST(PictureAdjust, OnlyTheRectangleChanges)
+    {
+        const PictureAdjustments brighter { 30, 0, 0, 1.0 };
+        platform::Surface s(6, 4, 0);
+        AdjustPicture(s, brighter, 1, 1, 3, 2);
+        for (int y = 0; y < s.height; ++y)
+            for (int x = 0; x < s.width; ++x) {
+                const bool inside = x >= 1 && x < 4 && y >= 1 && y < 3;
+                // 1.28 · 30 = 38.4 on black.
+                EXPECT_EQ(s.At(x, y), inside ? platform::Rgb(38, 38, 38) : 0u)
+                    << "at " << x << ", " << y;
+            }
+        platform::Surface clipped(6, 4, 0);
+        AdjustPicture(clipped, brighter, -3, 0, 12, 4);
+        platform::Surface whole(6, 4, 0);
+        AdjustPicture(whole, brighter);
+        EXPECT_EQ(clipped, whole);
+        platform::Surface outside(6, 4, 0);
+        AdjustPicture(outside, brighter, 6, 0, 5, 4);
+        EXPECT_EQ(outside, platform::Surface(6, 4, 0));
+    }
+
     TEST(PictureAdjust, RangesAreNamed)
     {
         EXPECT_EQ(AdjustmentProblem({ 100, -100, 0, 5.0 }, "--"), "");

@@ -72,10 +72,7 @@ Form1::Form1(FormEnvironment environment)
         m_environment.clock = [] { return std::chrono::steady_clock::now(); };
     if (!m_environment.chooseFile)
         m_environment.chooseFile = [this] {
-            const QString folder = m_videoPath.empty()
-                ? QString::fromStdString(ProgramFolder())
-                : QFileInfo(QString::fromStdString(m_videoPath)).absolutePath();
-            return QFileDialog::getOpenFileName(this, "Open video", folder,
+            return QFileDialog::getOpenFileName(this, "Open video", DialogFolder(),
                 "Videos and pictures (*.avi *.mkv *.mp4 *.m4v *.mov *.webm *.mpg *.mpeg *.ts "
                 "*.wmv *.flv *.ogv *.gif *.png *.jpg *.jpeg *.bmp *.ppm);;TVC files (*.kep *.cas "
                 "*.vram);;All files (*)");
@@ -208,10 +205,7 @@ void Form1::HScroll1_Change()
                 ProgramSteadyHistory().Forget();
             ConvertToWorking(
                 m_modules, mode, CheckedMethod(), &host, WorkingPicture(mode), options);
-            const bool filePalette = options.palette && options.palette == TvcFilePalette(mode);
-            ShowTvcFileRegisters(mode, filePalette);
-            if (options.palette && !filePalette)
-                m_pictureMenu->ShowRegisters(mode);
+            ShowPaletteInUse(mode);
             if (steady) {
                 m_steadyStart = ProgramSteadyHistory().SequenceStart();
                 m_steadyLast = m_hscroll1->value();
@@ -219,7 +213,7 @@ void Form1::HScroll1_Change()
         }
     }
     m_text2->setText(QString::number(m_modules.StopwatchElapsedMs()));
-    if (MenuAction(MenuItem::ShowTime)->isChecked())
+    if (MenuAction(MenuItem::ShowTime)->isChecked() || MenuAction(MenuItem::ShowFrame)->isChecked())
         UpdateFrameLine();
     // All three, not only the mode converted now: the others keep their last frame, hidden.
     for (const TvcMode& mode : TvcModes()) {

@@ -54,6 +54,9 @@ enum class MenuItem {
     Steady, // "Steady dithering", checkable: each frame keeps to the one before's pattern
     PlayPause, // "Play / pause" (Space): stepping on the open video starts or stops
     FitScrollBar, // "Scroll bar fits the video", checkable: HScroll1 runs 0 ... the last frame
+    ShowFrame, // "Show frame position", checkable: the frame line, without the time
+    StepBack, // "Previous frame" (,): stepping stops, one frame back, wherever the focus is
+    StepOn, // "Next frame" (.): stepping stops, one frame on
     Export, // "Export…": the open video converted by pelorin-convert with the window's recipe
 };
 
@@ -144,6 +147,12 @@ public:
     // from frame 0.
     void PlayPause_Click();
     void OpenVideo_Click(); // asks for a file, then OpenDroppedFile
+    // "Previous frame" and "Next frame": stepping stops and the scroll bar moves `frames` (−1 or
+    // 1), staying within its range.
+    void StepFrame_Click(int frames);
+    // Where the open and save dialogs start: the folder of the last file the user opened by name
+    // or saved, else the current folder.
+    QString DialogFolder() const;
     void CopyCommandLine_Click(); // the clipboard gets CommandLineForCurrentFrame()
     // Asks for a file and writes the chosen picture of the shown mode to it, whole or not at
     // all; the bytes are those pelorin-convert writes for the same frame, mode and method.
@@ -165,9 +174,10 @@ public:
     QAction* MenuAction(MenuItem item) const;
     // The "ms" caption beside Text2, shown with it.
     QLabel* TimeUnit() const { return m_timeUnit; }
-    // The line beside the time shown with "Show conversion time": the frame shown, the video's
-    // length, the time in the video and the conversion time to a hundredth of a millisecond,
-    // from the same stopwatch reading as Text2.
+    // The line beside the time shown with "Show conversion time" or "Show frame position": the
+    // frame shown, the video's length, the time in the video and, with "Show conversion time",
+    // the conversion time to a hundredth of a millisecond, from the same stopwatch reading as
+    // Text2.
     QLabel* FrameLine() const { return m_frameLine; }
 
     // Writes HScroll1's Value like the program's code does: a value outside the scroll bar's range
@@ -238,6 +248,8 @@ private:
     void CreateContextMenu();
     void PopUpMenuAtFocus();
     void ShowTime(bool on);
+    // Shows the frame line while "Show conversion time" or "Show frame position" is on.
+    void ShowFrameLine();
     void UpdateFrameLine();
     // The default of FormEnvironment::chooseSaveFile: a file dialog with a type per SavedPicture.
     SaveChoice AskWhereToSave(const QString& suggestedPath);
@@ -261,8 +273,13 @@ private:
     // HScroll1's range: 0 ... 32000, or with "Scroll bar fits the video" 0 ... the open video's
     // last frame. A position the new range cuts off moves to its end and is shown.
     void ApplyScrollRange();
-    // Opens `path` (the file system's bytes, absolute) as a dropped file is opened.
+    // Opens `path` (the file system's bytes, absolute) as a dropped file is opened. A file that
+    // cannot be opened leaves the open video, its frame and the source view as they are, and the
+    // message says why.
     void OpenFileByName(const std::string& path);
+    // Whether the video device opens `path`, tried without touching what is open; the reason in
+    // *why when it does not.
+    bool CanOpen(const std::string& path, std::string* why);
 
     // The TVC's own files as inputs (form1_tvc.cpp). The video device is given an opener that
     // serves .kep, .cas and .vram files as pictures of Pic1's size; a .vram is read in the mode
@@ -273,9 +290,11 @@ private:
     // The registers a TVC file opened in `mode` carries, as the palette to convert with, when
     // they are not the mode's own and a method is set; else null.
     const std::vector<PaletteEntry>* TvcFilePalette(const TvcMode& mode) const;
-    // With `on`, colours `mode`'s swatches with the registers of the open TVC file, each naming
-    // its register value; off, gives them back the mode's own colours if they had the file's.
-    void ShowTvcFileRegisters(const TvcMode& mode, bool on);
+    // Colours `mode`'s swatches with the registers its working picture was last converted
+    // with (ShownColours, else the mode's own), each naming its register value when they are
+    // not simply the mode's own. Called after every conversion, so the panel never tells of
+    // registers the picture does not have, whatever order modes, choices and files came in.
+    void ShowPaletteInUse(const TvcMode& mode);
     // The colours (0 ... 15) of the registers the picture shown in `mode` was converted with;
     // empty for the mode's own.
     std::vector<int> ShownColours(const TvcMode& mode) const;
@@ -301,7 +320,9 @@ private:
     std::vector<int> m_tvcFileColours;
     std::vector<PaletteEntry> m_tvcFilePalette;
     std::string m_tvcOpenError;
-    std::array<bool, 17> m_tvcSwatches {}; // by mode number: the swatches show a file's registers
+    // The folder of the last file the user opened by name or saved to: where the open and save
+    // dialogs start. Empty until then: the current folder.
+    QString m_dialogFolder;
     // When the picture shown was converted with steady dithering: the scroll bar positions its
     // unbroken steady sequence ran over, first and last; empty for a plain conversion.
     std::optional<int64_t> m_steadyStart;
@@ -332,7 +353,7 @@ private:
 
     QMenu* m_menu = nullptr;
     PictureMenu* m_pictureMenu = nullptr;
-    std::array<QAction*, 10> m_menuActions {}; // by MenuItem
+    std::array<QAction*, 13> m_menuActions {}; // by MenuItem
     std::unique_ptr<ExportRun> m_export;
 };
 

@@ -31,6 +31,7 @@
 
 #include <cassert>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 namespace pelorin::window {
@@ -116,6 +117,17 @@ void Form1::CreateContextMenu()
     addAction(playPause); // Space works without the menu open
     connect(
         playPause, &QAction::triggered, this, [this] { RunEvent([this] { PlayPause_Click(); }); });
+    // A frame back or on wherever the focus is, not only on the focused scroll bar.
+    for (const auto& [item, text, key, frames] :
+        { std::tuple { MenuItem::StepBack, "Previous frame", Qt::Key_Comma, -1 },
+            std::tuple { MenuItem::StepOn, "Next frame", Qt::Key_Period, 1 } }) {
+        QAction* step = add(item, text, false);
+        step->setShortcut(key);
+        step->setShortcutContext(Qt::WindowShortcut);
+        addAction(step);
+        connect(step, &QAction::triggered, this,
+            [this, frames = frames] { RunEvent([this, frames] { StepFrame_Click(frames); }); });
+    }
     m_menu->addSeparator();
 
     QAction* realTime = add(MenuItem::RealTime, "Step at the video's own frame rate", true);
@@ -125,23 +137,17 @@ void Form1::CreateContextMenu()
     connect(fit, &QAction::toggled, this, [this] { RunEvent([this] { ApplyScrollRange(); }); });
     QAction* showTime = add(MenuItem::ShowTime, "Show conversion time", true);
     connect(showTime, &QAction::toggled, this, [this](bool on) { ShowTime(on); });
+    QAction* showFrame = add(MenuItem::ShowFrame, "Show frame position", true);
+    connect(showFrame, &QAction::toggled, this, [this] { ShowFrameLine(); });
     // Read by HScroll1_Change at each frame; switching it changes nothing until the next one.
     add(MenuItem::Steady, "Steady dithering", true);
     // A new palette choice, adjustment or shape changes every frame from here on: a steady run
     // starts afresh, so the copied command (which applies the choice from its first frame) still
     // makes the picture shown.
-    m_pictureMenu = new PictureMenu(
-        this,
-        [this] {
-            ProgramSteadyHistory().Forget();
-            RunEvent([this] { HScroll1_Change(); });
-        },
-        [this](const TvcMode& mode) {
-            const std::string_view names = ControlsOfMode(mode.number).swatches;
-            return names == "Label1" ? std::span<QLabel*>(m_label1)
-                : names == "Label2"  ? std::span<QLabel*>(m_label2)
-                                     : std::span<QLabel*>(m_label3);
-        });
+    m_pictureMenu = new PictureMenu(this, [this] {
+        ProgramSteadyHistory().Forget();
+        RunEvent([this] { HScroll1_Change(); });
+    });
     m_pictureMenu->AddTo(m_menu);
     m_menu->addSeparator();
 
@@ -183,6 +189,13 @@ void Form1::ShowTime(bool on)
     m_text2->setReadOnly(true);
     m_text2->setVisible(on);
     m_timeUnit->setVisible(on);
+    ShowFrameLine();
+}
+
+void Form1::ShowFrameLine()
+{
+    const bool on = MenuAction(MenuItem::ShowTime)->isChecked()
+        || MenuAction(MenuItem::ShowFrame)->isChecked();
     m_frameLine->setVisible(on);
     if (on)
         UpdateFrameLine();
@@ -239,9 +252,7 @@ void Form1::SavePicture_Click()
     assert(mode);
 
     const std::optional<int64_t> frame = ShownFrame();
-    const QString folder = m_videoPath.empty()
-        ? QDir::currentPath()
-        : QFileInfo(QString::fromStdString(m_videoPath)).absolutePath();
+    const QString folder = DialogFolder();
     // The start picture is the program's own; it has no video or frame to be named after.
     const QString suggested = QDir(folder).filePath(frame
             ? FrameName(QString::fromStdString(m_videoPath), *frame, *mode)
@@ -252,6 +263,7 @@ void Form1::SavePicture_Click()
     if (choice.path.isEmpty())
         return;
     choice.kind = KindForName(choice.path, choice.kind);
+    m_dialogFolder = QFileInfo(choice.path).absolutePath();
     const auto refuse = [&](const QString& reason) {
         m_environment.showMessage(
             MessageKind::Warning, QString("Cannot save \"%1\": %2").arg(choice.path, reason));

@@ -130,6 +130,38 @@ TEST_F(FormMenuTest, ShowConversionTimeShowsText2AtItsPlaceWithItsUnit)
     EXPECT_FALSE(form->TimeUnit()->isVisibleTo(form.get()));
 }
 
+// The dialogs start in the current folder, then where the user last opened or saved a file; the
+// sample of "Play AVI" (in the program's folder) is no place the user went.
+TEST_F(FormMenuTest, TheDialogsStartWhereTheUserLastWas)
+{
+    EXPECT_EQ(form->DialogFolder(), QDir::currentPath());
+    form->Command3_Click();
+    form->Command2_Click();
+    EXPECT_EQ(form->DialogFolder(), QDir::currentPath());
+    saveChoice = {};
+    form->MenuAction(MenuItem::SavePicture)->trigger(); // cancelled
+    EXPECT_TRUE(suggestedSave.startsWith(QDir::currentPath() + "/tom-"))
+        << suggestedSave.toStdString();
+
+    QTemporaryDir videos;
+    const QString mine = videos.filePath("mine.avi");
+    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationDirPath() + "/tom.avi", mine));
+    chosenFile = mine;
+    form->MenuAction(MenuItem::OpenVideo)->trigger();
+    form->Command2_Click();
+    EXPECT_EQ(form->DialogFolder(), QDir(videos.path()).absolutePath());
+    form->MenuAction(MenuItem::SavePicture)->trigger(); // cancelled
+    EXPECT_TRUE(suggestedSave.startsWith(QDir(videos.path()).absolutePath() + "/mine-"))
+        << suggestedSave.toStdString();
+
+    QTemporaryDir pictures;
+    saveChoice = { pictures.filePath("shown.png"), SavedPicture::Display };
+    form->MenuAction(MenuItem::SavePicture)->trigger();
+    EXPECT_TRUE(QFile::exists(saveChoice.path));
+    EXPECT_EQ(form->DialogFolder(), QDir(pictures.path()).absolutePath());
+    EXPECT_TRUE(watch.messages.empty());
+}
+
 // tom.avi runs at 25 frames a second: one frame every 40 ms of the clock, whatever the ticks.
 TEST_F(FormMenuTest, PacedSteppingAdvancesAtTheVideosFrameRate)
 {

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -103,17 +104,34 @@ void Form1::ApplyScrollRange()
 
 void Form1::UpdateFrameLine()
 {
-    const QString ms = QString::number(m_modules.StopwatchLastElapsedMs(), 'f', 2) + " ms";
+    // The conversion time only with "Show conversion time"; "Show frame position" alone is
+    // where the frame is.
+    const QString ms = MenuAction(MenuItem::ShowTime)->isChecked()
+        ? " · " + QString::number(m_modules.StopwatchLastElapsedMs(), 'f', 2) + " ms"
+        : QString();
     const video::VideoDevice* player = m_videoPath.empty() ? nullptr : MciOpenVideo("video1");
     if (!player) {
-        m_frameLine->setText("no video · " + ms);
+        m_frameLine->setText("no video" + ms);
         return;
     }
     const int64_t frame = player->Position();
     m_frameLine->setText(
-        QString("frame %1 of %2 · %3 · %4")
+        QString("frame %1 of %2 · %3%4")
             .arg(QString::number(frame), QString::number(player->Length()),
                 VideoTime(frame, player->RateNumerator(), player->RateDenominator()), ms));
+}
+
+void Form1::StepFrame_Click(int frames)
+{
+    Command2_Click();
+    const int position
+        = std::clamp(m_hscroll1->value() + frames, m_hscroll1->minimum(), m_hscroll1->maximum());
+    SetHScroll1Value(position);
+}
+
+QString Form1::DialogFolder() const
+{
+    return m_dialogFolder.isEmpty() ? QDir::currentPath() : m_dialogFolder;
 }
 
 void Form1::OpenLocalFile(const std::string& path)
@@ -128,10 +146,47 @@ void Form1::OpenLocalFile(const std::string& path)
 
 void Form1::OpenFileByName(const std::string& path)
 {
-    if (OpenVideo(path))
+    // Opening closes whatever was open first, so a file that cannot be opened is found out
+    // before: the video, its frame and the source view stay as they were.
+    std::string why;
+    if (!CanOpen(path, &why)) {
+        m_check1->setCheckState(Qt::Unchecked);
+        const std::string name = std::filesystem::path(path).filename().string();
+        for (size_t at = why.find(path); at != std::string::npos;
+             at = why.find(path, at + name.size()))
+            why.replace(at, path.size(), name);
+        m_environment.showMessage(MessageKind::Warning,
+            QString("Cannot open \"%1\": %2. %3")
+                .arg(QFile::decodeName(QByteArray::fromStdString(path)),
+                    QString::fromStdString(
+                        why.empty() ? "it holds no video this program can decode" : why),
+                    m_videoPath.empty() ? QString("Nothing else was opened.")
+                                        : QString("The video that was open stays open.")));
+        return;
+    }
+    if (OpenVideo(path)) {
+        m_dialogFolder
+            = QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).absolutePath();
         m_check1->setCheckState(Qt::Checked);
-    else
+    } else
         ReportOpenFailure(path);
+}
+
+bool Form1::CanOpen(const std::string& path, std::string* why)
+{
+    // The TVC opener notes the file it serves; a trial leaves the open file's notes as they are.
+    const TvcMode* tvcFileMode = m_tvcFileMode;
+    std::vector<int> tvcFileColours = m_tvcFileColours;
+    std::vector<PaletteEntry> tvcFilePalette = m_tvcFilePalette;
+    const std::string tvcOpenError = m_tvcOpenError;
+    const bool opened
+        = video::VideoDevice::Open(path, static_cast<platform::FrameTarget*>(nullptr), why)
+        != nullptr;
+    m_tvcFileMode = tvcFileMode;
+    m_tvcFileColours = std::move(tvcFileColours);
+    m_tvcFilePalette = std::move(tvcFilePalette);
+    m_tvcOpenError = tvcOpenError;
+    return opened;
 }
 
 } // namespace pelorin::window

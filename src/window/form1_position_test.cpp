@@ -11,9 +11,11 @@
 #include "video/testing/test_videos.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -25,6 +27,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <gmock/gmock.h>
@@ -183,6 +186,109 @@ TEST_F(FormPositionTest, TheFrameLineCoversNoControlThatShows)
             << row.control;
     }
     EXPECT_FALSE(line.intersects(form->TimeUnit()->geometry()));
+}
+
+// "Show frame position" shows where the frame is without the time, at the same place.
+TEST_F(FormPositionTest, TheFrameLineShowsWithoutTheTime)
+{
+    EXPECT_FALSE(form->MenuAction(MenuItem::ShowFrame)->isChecked());
+    form->Command3_Click();
+    form->Command2_Click();
+    const QRect line = form->FrameLine()->geometry();
+    form->MenuAction(MenuItem::ShowFrame)->setChecked(true);
+    EXPECT_TRUE(form->FrameLine()->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->Text2()->isVisibleTo(form.get()));
+    EXPECT_FALSE(form->TimeUnit()->isVisibleTo(form.get()));
+    EXPECT_EQ(form->FrameLine()->geometry(), line);
+    form->SetHScroll1Value(123);
+    EXPECT_EQ(form->FrameLine()->text(), "frame 123 of 500 · 00:04.9");
+    // With the time too, the line is the whole one; without either, it goes.
+    form->MenuAction(MenuItem::ShowTime)->setChecked(true);
+    EXPECT_THAT(
+        form->FrameLine()->text().toStdString(), HasSubstr("frame 123 of 500 · 00:04.9 · "));
+    form->MenuAction(MenuItem::ShowTime)->setChecked(false);
+    EXPECT_EQ(form->FrameLine()->text(), "frame 123 of 500 · 00:04.9");
+    EXPECT_TRUE(form->FrameLine()->isVisibleTo(form.get()));
+    form->MenuAction(MenuItem::ShowFrame)->setChecked(false);
+    EXPECT_FALSE(form->FrameLine()->isVisibleTo(form.get()));
+}
+
+// "," and "." step a frame back and on wherever the focus is, stopping stepping first; the
+// scroll bar's ends hold.
+TEST_F(FormPositionTest, StepKeysWorkWhereverTheFocusIs)
+{
+    EXPECT_EQ(form->MenuAction(MenuItem::StepBack)->shortcut(), QKeySequence(Qt::Key_Comma));
+    EXPECT_EQ(form->MenuAction(MenuItem::StepOn)->shortcut(), QKeySequence(Qt::Key_Period));
+    form->Command3_Click();
+    form->SetHScroll1Value(40);
+    ASSERT_EQ(form->Check1()->checkState(), Qt::Checked);
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    form->Option1(5)->setFocus();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    // As the keyboard does: the shortcut first, else the focused control takes the key.
+    const auto press = [](Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); };
+    press(Qt::Key_Period);
+    EXPECT_EQ(form->HScroll1()->value(), 41);
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Unchecked);
+    form->Option2(1)->setFocus();
+    press(Qt::Key_Comma);
+    press(Qt::Key_Comma);
+    EXPECT_EQ(form->HScroll1()->value(), 39);
+    EXPECT_EQ(Answer(13), "39");
+    form->SetHScroll1Value(0);
+    form->MenuAction(MenuItem::StepBack)->trigger();
+    EXPECT_EQ(form->HScroll1()->value(), 0);
+    form->SetHScroll1Value(form->HScroll1()->maximum());
+    form->MenuAction(MenuItem::StepOn)->trigger();
+    EXPECT_EQ(form->HScroll1()->value(), form->HScroll1()->maximum());
+    EXPECT_TRUE(watch.messages.empty());
+}
+
+// ---- the adjust dialog ----
+
+// The adjust dialog opens beside the window where there is room, else over the source view;
+// never over the converted picture.
+TEST(AdjustDialogPlace, BesideTheWindowElseClearOfThePicture)
+{
+    const QSize dialog(360, 200);
+    const struct {
+        QRect screen, window;
+        QPoint expected;
+    } cases[] = {
+        // Room on the right.
+        { QRect(0, 0, 1920, 1080), QRect(100, 100, 1046, 600), QPoint(1154, 300) },
+        // Only on the left.
+        { QRect(0, 0, 1920, 1080), QRect(860, 100, 1046, 600), QPoint(492, 300) },
+        // Only below: a narrow, tall screen.
+        { QRect(0, 0, 1100, 1200), QRect(20, 40, 1046, 600), QPoint(363, 648) },
+        // No room around it: over the source view, right of the picture.
+        { QRect(0, 0, 1366, 768), QRect(160, 80, 1046, 600), QPoint(688, 110) },
+    };
+    for (const auto& c : cases) {
+        const QRect picture(c.window.left() + 8, c.window.top() + 30, 512, 480);
+        const QPoint at = AdjustDialogPlace(c.window, picture, dialog, c.screen);
+        EXPECT_EQ(at, c.expected) << c.window.x() << " on " << c.screen.width();
+        EXPECT_FALSE(QRect(at, dialog).intersects(picture));
+    }
+}
+
+TEST_F(FormPositionTest, TheAdjustDialogOpensClearOfThePicture)
+{
+    form->show();
+    form->PictureChoices()->AdjustAction()->trigger();
+    QDialog* dialog = form->PictureChoices()->AdjustDialog();
+    ASSERT_TRUE(dialog->isVisible());
+    const QRect picture(form->mapToGlobal(QPoint(8, 8)), QSize(512, 480));
+    EXPECT_FALSE(dialog->frameGeometry().intersects(picture));
+    // Moved by the user, it stays where it was put.
+    dialog->hide();
+    dialog->move(dialog->pos() + QPoint(5, 5));
+    const QPoint moved = dialog->pos();
+    form->PictureChoices()->AdjustAction()->trigger();
+    EXPECT_EQ(dialog->pos(), moved);
+    dialog->hide();
 }
 
 // ---- the fitted scroll bar ----

@@ -13,6 +13,7 @@
 #include "tvc/tvc_read.h"
 #include "video/picture_source.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QColor>
 #include <QLabel>
@@ -91,30 +92,32 @@ const std::vector<PaletteEntry>* Form1::TvcFilePalette(const TvcMode& mode) cons
     return &m_tvcFilePalette;
 }
 
-void Form1::ShowTvcFileRegisters(const TvcMode& mode, bool on)
+void Form1::ShowPaletteInUse(const TvcMode& mode)
 {
-    bool& shown = m_tvcSwatches.at(size_t(mode.number));
-    if (!on && !shown)
+    // "Graphics 16" has no registers to choose: its swatches are the sixteen colours for good.
+    if (mode.palette.size() >= size_t(kTvcColourCount))
         return;
-    shown = on;
+    const std::vector<int> shown = ShownColours(mode);
+    const bool fromFile = !shown.empty() && m_pictureMenu->ChosenColours(mode).empty();
+    const std::vector<int> colours = shown.empty() ? DefaultColours(mode) : shown;
+    const bool named
+        = !shown.empty() || (m_pictureMenu && m_pictureMenu->BestPaletteAction()->isChecked());
     const std::string_view names = ControlsOfMode(mode.number).swatches;
-    const std::span<QLabel*> swatches = names == "Label1" ? std::span<QLabel*>(m_label1)
-        : names == "Label2"                               ? std::span<QLabel*>(m_label2)
-                                                          : std::span<QLabel*>(m_label3);
-    for (size_t i = 0; i < swatches.size() && i < mode.palette.size(); ++i) {
-        const PaletteEntry& e
-            = on ? kTvcPalette16[size_t(m_tvcFileColours.at(i))] : mode.palette[i];
+    const std::span<QLabel*> swatches
+        = names == "Label2" ? std::span<QLabel*>(m_label2) : std::span<QLabel*>(m_label3);
+    for (size_t i = 0; i < swatches.size() && i < colours.size(); ++i) {
+        const PaletteEntry& e = kTvcPalette16[size_t(colours[i])];
         QPalette palette = swatches[i]->palette();
         palette.setColor(QPalette::Window, QColor(e.Red, e.Green, e.Blue));
         swatches[i]->setPalette(palette);
-        swatches[i]->setToolTip(on
-                ? QString("register %1 of the file: 0x%2 (colour %3)")
-                      .arg(i)
-                      .arg(QString::number(RegisterValue(m_tvcFileColours[i]), 16)
-                               .toUpper()
-                               .rightJustified(2, '0'))
-                      .arg(m_tvcFileColours[i])
-                : QString());
+        swatches[i]->setToolTip(named ? QString("register %1%2: 0x%3 (colour %4)")
+                                            .arg(i)
+                                            .arg(fromFile ? " of the file" : "")
+                                            .arg(QString::number(RegisterValue(colours[i]), 16)
+                                                     .toUpper()
+                                                     .rightJustified(2, '0'))
+                                            .arg(colours[i])
+                                      : QString());
     }
 }
 

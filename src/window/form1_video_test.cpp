@@ -195,6 +195,52 @@ TEST_F(FormVideoTest, AFailedOpenAfterAGoodOneStopsStepping)
     EXPECT_EQ(form->HScroll1()->value(), position);
 }
 
+// A file that cannot be opened costs nothing: the video that was open, its frame and the source
+// view stay, the message says why, and Space goes on with that video rather than the sample.
+TEST_F(FormVideoTest, AFailedOpenKeepsTheVideoThatWasOpen)
+{
+    const std::string clip = video::test::MadeVideo("kept_open.mkv",
+        { "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-frames:v", "20", "-c:v",
+            "ffv1" });
+    ASSERT_FALSE(clip.empty());
+    form->OpenDroppedFile(QString::fromStdString(clip));
+    form->Command2_Click();
+    form->SetHScroll1Value(12);
+    const platform::Surface source = form->Pic1().Snapshot();
+    const platform::Surface shown = form->Pic4().Snapshot();
+
+    QTemporaryDir folder;
+    const QString notAVideo = folder.filePath("notes.avi");
+    QFile file(notAVideo);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("RIFF, but nothing more");
+    file.close();
+    for (const QString& path : { notAVideo, folder.filePath("missing.mkv") }) {
+        SCOPED_TRACE(path.toStdString());
+        watch.messages.clear();
+        form->OpenDroppedFile(path);
+        ASSERT_EQ(watch.messages.size(), 1u);
+        const std::string text = watch.messages[0].text.toStdString();
+        EXPECT_THAT(text, HasSubstr("Cannot open \"" + path.toStdString() + "\": "));
+        EXPECT_THAT(text, HasSubstr("The video that was open stays open."));
+        // The device's reason, beyond the file's name.
+        EXPECT_GT(text.size(), path.size() + 60) << text;
+        const video::VideoDevice* player = MciOpenVideo("video1");
+        ASSERT_NE(player, nullptr);
+        EXPECT_EQ(player->Position(), 12);
+        EXPECT_EQ(form->Pic1().Snapshot(), source);
+        form->HScroll1_Change();
+        EXPECT_EQ(form->Pic1().Snapshot(), source);
+        EXPECT_EQ(form->Pic4().Snapshot(), shown);
+    }
+    EXPECT_THAT(form->CommandLineForCurrentFrame().toStdString(), HasSubstr("kept_open.mkv"));
+    form->PlayPause_Click();
+    EXPECT_EQ(form->Check1()->checkState(), Qt::Checked);
+    form->Timer1_Timer();
+    EXPECT_EQ(MciOpenVideo("video1")->Position(), 13);
+    EXPECT_THAT(form->CommandLineForCurrentFrame().toStdString(), HasSubstr("kept_open.mkv"));
+}
+
 TEST_F(FormVideoTest, DroppingAVideoOpensItAndStartsStepping)
 {
     QTemporaryDir folder;

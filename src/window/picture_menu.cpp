@@ -1,5 +1,7 @@
 #include "picture_menu.h"
 
+#include "layout.h"
+
 #include "convert/stretch_picture.h"
 #include "convert/working_bitmap.h"
 #include "pipeline/frame_pipeline.h"
@@ -16,9 +18,11 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 namespace pelorin::window {
@@ -61,12 +65,36 @@ namespace {
     }
 } // namespace
 
-PictureMenu::PictureMenu(QWidget* parent, std::function<void()> reconvert,
-    std::function<std::span<QLabel*>(const TvcMode&)> swatches)
+QPoint AdjustDialogPlace(
+    const QRect& window, const QRect& picture, const QSize& dialog, const QRect& screen)
+{
+    constexpr int kGap = 8;
+    const int centredY = window.top() + (window.height() - dialog.height()) / 2;
+    const int centredX = window.left() + (window.width() - dialog.width()) / 2;
+    const QPoint beside[] = {
+        { window.right() + 1 + kGap, std::clamp(centredY, screen.top(), screen.bottom()) },
+        { window.left() - kGap - dialog.width(),
+            std::clamp(centredY, screen.top(), screen.bottom()) },
+        { std::clamp(centredX, screen.left(), screen.right()), window.bottom() + 1 + kGap },
+        { std::clamp(centredX, screen.left(), screen.right()),
+            window.top() - kGap - dialog.height() },
+    };
+    for (const QPoint& at : beside)
+        if (screen.contains(QRect(at, dialog)))
+            return at;
+    // No room beside the window: over its right side, where the source view is, which matters
+    // less while adjusting than the converted picture on the left.
+    QPoint at(picture.right() + 1 + kGap, picture.top());
+    at.setX(std::max(picture.right() + 1, std::min(at.x(), screen.right() + 1 - dialog.width())));
+    at.setY(std::clamp(
+        at.y(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - dialog.height())));
+    return at;
+}
+
+PictureMenu::PictureMenu(QWidget* parent, std::function<void()> reconvert)
     : QObject(parent)
     , m_parent(parent)
     , m_reconvert(std::move(reconvert))
-    , m_swatches(std::move(swatches))
 {
 }
 
@@ -77,15 +105,15 @@ void PictureMenu::AddTo(QMenu* menu)
     m_bestPalette = menu->addAction("Best palette for the picture");
     m_bestPalette->setObjectName("BestPalette");
     m_bestPalette->setCheckable(true);
-    connect(m_bestPalette, &QAction::toggled, this, [this] {
-        m_reconvert();
-        for (const TvcMode& mode : TvcModes())
-            ShowRegisters(mode);
-    });
+    // The form colours the swatches of every mode it converts with the registers it used.
+    connect(m_bestPalette, &QAction::toggled, this, [this] { m_reconvert(); });
     m_adjust = menu->addAction("Adjust picture…");
     m_adjust->setObjectName("AdjustPicture");
     connect(m_adjust, &QAction::triggered, this, [this] {
         QDialog* dialog = AdjustDialog();
+        if (!m_dialogPlaced)
+            PlaceAdjustDialog();
+        m_dialogPlaced = true;
         dialog->show();
         dialog->raise();
     });
@@ -210,6 +238,31 @@ QDialog* PictureMenu::AdjustDialog()
     return m_dialog;
 }
 
+void PictureMenu::PlaceAdjustDialog()
+{
+    // Beside the window, not over the picture it adjusts; where the user moves it later, it
+    // stays.
+    QWidget* window = m_parent->window();
+    const QScreen* screen = window->screen();
+    if (!screen)
+        return;
+    m_dialog->adjustSize();
+    // The dialog's frame is not known before it first shows: take the window's as its like.
+    const QMargins frame(window->geometry().left() - window->frameGeometry().left(),
+        window->geometry().top() - window->frameGeometry().top(),
+        window->frameGeometry().right() - window->geometry().right(),
+        window->frameGeometry().bottom() - window->geometry().bottom());
+    // The display pictures all lie where Pic2 does.
+    const ControlLayout* display = FindLayout("Pic2");
+    assert(display);
+    const QRect picture(m_parent->mapToGlobal(QPoint(display->left, display->top)),
+        QSize(display->width, display->height));
+    const QSize framed = m_dialog->size().grownBy(frame);
+    const QPoint at
+        = AdjustDialogPlace(window->frameGeometry(), picture, framed, screen->availableGeometry());
+    m_dialog->move(at);
+}
+
 PictureAdjustments PictureMenu::FromSliders() const
 {
     PictureAdjustments a;
@@ -247,7 +300,12 @@ platform::PictureBox& PictureMenu::HostFor(platform::PictureBox& pic1)
         std::lock_guard lock(pic1.Lock());
         m_adjustedHost->Image() = frame;
     }
-    AdjustPicture(m_adjustedHost->Image(), m_adjustments);
+    // Only the video's own rectangle: the bars around a fitted picture stay black.
+    if (m_placed)
+        AdjustPicture(m_adjustedHost->Image(), m_adjustments, m_placed->x, m_placed->y,
+            m_placed->width, m_placed->height);
+    else
+        AdjustPicture(m_adjustedHost->Image(), m_adjustments);
     return *m_adjustedHost;
 }
 
@@ -277,29 +335,6 @@ const std::vector<PaletteEntry>* PictureMenu::PaletteFor(
 const std::vector<int>& PictureMenu::ChosenColours(const TvcMode& mode) const
 {
     return m_chosen.at(size_t(mode.number));
-}
-
-void PictureMenu::ShowRegisters(const TvcMode& mode) const
-{
-    if (mode.palette.size() >= size_t(kTvcColourCount) || !m_swatches)
-        return;
-    const bool on = m_bestPalette && m_bestPalette->isChecked();
-    const std::vector<int>& chosen = ChosenColours(mode);
-    const std::vector<int> colours = chosen.empty() ? DefaultColours(mode) : chosen;
-    const std::span<QLabel*> swatches = m_swatches(mode);
-    for (size_t i = 0; i < swatches.size() && i < colours.size(); ++i) {
-        const PaletteEntry& e = kTvcPalette16[size_t(colours[i])];
-        QPalette palette = swatches[i]->palette();
-        palette.setColor(QPalette::Window, QColor(e.Red, e.Green, e.Blue));
-        swatches[i]->setPalette(palette);
-        swatches[i]->setToolTip(on ? QString("register %1: 0x%2 (colour %3)")
-                                         .arg(i)
-                                         .arg(QString::number(RegisterValue(colours[i]), 16)
-                                                  .toUpper()
-                                                  .rightJustified(2, '0'))
-                                         .arg(colours[i])
-                                   : QString());
-    }
 }
 
 QStringList PictureMenu::CommandLineOptions() const

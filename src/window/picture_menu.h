@@ -14,6 +14,9 @@
 #include "video/picture_shape.h"
 
 #include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QStringList>
 
 #include <array>
@@ -35,13 +38,20 @@ class QWidget;
 
 namespace pelorin::window {
 
+// Where the adjust dialog of size `dialog` first opens, as the top-left corner of its frame: beside
+// the window `window` (right, else left, else below, else above) when it fits whole on `screen`;
+// else over the window's source view, right of `picture` (the converted picture, which is what
+// the user watches while adjusting), kept on the screen as far as that allows. All rectangles
+// in screen coordinates, frames included.
+QPoint AdjustDialogPlace(
+    const QRect& window, const QRect& picture, const QSize& dialog, const QRect& screen);
+
 class PictureMenu : public QObject {
     Q_OBJECT
 public:
     // `reconvert` runs the frame's road again (through the form's event boundary) when a choice
-    // changes, so its effect shows at once; `swatches` gives a mode's palette swatches.
-    PictureMenu(QWidget* parent, std::function<void()> reconvert,
-        std::function<std::span<QLabel*>(const TvcMode&)> swatches);
+    // changes, so its effect shows at once.
+    PictureMenu(QWidget* parent, std::function<void()> reconvert);
     ~PictureMenu() override;
 
     // Appends the items to `menu`.
@@ -57,7 +67,8 @@ public:
     void SetAdjustments(const PictureAdjustments& adjustments);
 
     // The host picture the capture reads: `pic1` itself while the adjustments are neutral,
-    // else an adjusted copy of it (owned here, valid until the next call).
+    // else an adjusted copy of it (owned here, valid until the next call) in which only the
+    // rectangle PlaceVideo put the video in is adjusted: the bars stay black.
     platform::PictureBox& HostFor(platform::PictureBox& pic1);
     // The registers to convert `host` with in `mode` by method `methodIndex`: with "Best palette
     // for the picture" on, in "Graphics 2" or "Graphics 4" and with a method, those chosen for
@@ -70,11 +81,6 @@ public:
     // The colours (0 ... 15) of the registers chosen last for `mode`; empty when the mode's own
     // palette was used.
     const std::vector<int>& ChosenColours(const TvcMode& mode) const;
-    // With "Best palette for the picture" on, colours the mode's swatches with the registers in
-    // use (the chosen ones, else the mode's own) and names each register's value in its
-    // tooltip; turned off, gives them back the mode's own colours without tooltips.
-    void ShowRegisters(const TvcMode& mode) const;
-
     // "Picture shape": the item of each shape, and the shape chosen (Stretch at start). The items
     // convert again when the user picks one; checking one from code (as the program's command
     // line does before the form loads) does not.
@@ -96,9 +102,10 @@ public:
 private:
     QWidget* m_parent;
     PictureAdjustments FromSliders() const;
+    // Moves the adjust dialog to AdjustDialogPlace for the window as it stands.
+    void PlaceAdjustDialog();
 
     std::function<void()> m_reconvert;
-    std::function<std::span<QLabel*>(const TvcMode&)> m_swatches;
     QAction* m_bestPalette = nullptr;
     QAction* m_adjust = nullptr;
     QActionGroup* m_shapes = nullptr;
@@ -110,6 +117,7 @@ private:
     int m_shapeWidth = 0;
     double m_pixelAspect = 1.0;
     QDialog* m_dialog = nullptr;
+    bool m_dialogPlaced = false; // placed beside the window once; then where the user puts it
     std::array<QSlider*, 4> m_sliders {}; // brightness, contrast, saturation, gamma × 100
     std::array<QLabel*, 4> m_values {}; // each slider's number
     PictureAdjustments m_adjustments;

@@ -23,9 +23,15 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <algorithm>
+#include <functional>
+#include <iomanip>
+#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -137,6 +143,103 @@ TEST_F(PictureMenuTest, BestPaletteColoursThePictureAndTheSwatches)
     EXPECT_EQ(form->TVC4().Snapshot(), own);
     EXPECT_EQ(form->Label2(2)->palette().color(QPalette::Window), QColor(0, 0, 255));
     EXPECT_TRUE(form->Label2(2)->toolTip().isEmpty());
+}
+
+// Every colour in the working pictures of "Graphics 2" and "Graphics 4" is one of the mode's
+// swatches: the panel shows the registers each picture was converted with. Empty when so, else
+// the first colour that is not.
+std::string SwatchesMissing(Form1& form)
+{
+    const struct {
+        platform::PictureBox& working;
+        QLabel* (Form1::*swatch)(int) const;
+        int count;
+        const char* mode;
+    } modes[] = { { form.TVC2(), &Form1::Label3, 2, "Graphics 2" },
+        { form.TVC4(), &Form1::Label2, 4, "Graphics 4" } };
+    for (const auto& mode : modes) {
+        std::vector<uint32_t> swatches;
+        for (int i = 0; i < mode.count; ++i)
+            swatches.push_back(
+                (form.*mode.swatch)(i)->palette().color(QPalette::Window).rgb() & 0xFFFFFFu);
+        for (const uint32_t pixel : mode.working.Snapshot().pixels)
+            if (std::find(swatches.begin(), swatches.end(), pixel & 0xFFFFFFu) == swatches.end()) {
+                std::ostringstream text;
+                text << mode.mode << ": the picture has #" << std::hex << std::setfill('0')
+                     << std::setw(6) << (pixel & 0xFFFFFFu) << ", the swatches";
+                for (const uint32_t colour : swatches)
+                    text << " #" << std::setw(6) << colour;
+                return text.str();
+            }
+    }
+    return {};
+}
+
+// Modes, "Best palette for the picture" and opened files in many orders, the first of them the
+// one users met: on in "Graphics 4", off in "Graphics 2", back to "Graphics 4".
+TEST_F(PictureMenuTest, SwatchesShowTheRegistersOfThePictureInEveryOrder)
+{
+    QTemporaryDir folder;
+    const QString kep = folder.filePath("registers.kep");
+    QProcess tool;
+    tool.start(QCoreApplication::applicationDirPath() + "/pelorin-convert",
+        { "--mode", "4", "--method", "stucki", "--frames", "60", "--palette", "0,15,6,9",
+            QCoreApplication::applicationDirPath() + "/tom.avi", kep });
+    ASSERT_TRUE(tool.waitForFinished(60'000));
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+
+    QAction* best = form->PictureChoices()->BestPaletteAction();
+    const auto mode
+        = [this](int index) { return [this, index] { form->Option2(index)->click(); }; };
+    const auto bestPalette = [best](bool on) { return [best, on] { best->setChecked(on); }; };
+    const auto open = [this](const QString& path) {
+        return [this, path] {
+            form->OpenDroppedFile(path);
+            form->Command2_Click();
+            form->SetHScroll1Value(form->HScroll1()->value() == 30 ? 31 : 30);
+        };
+    };
+    const QString sample = QCoreApplication::applicationDirPath() + "/tom.avi";
+    const struct {
+        const char* step;
+        std::function<void()> action;
+    } steps[] = {
+        { "Graphics 4", mode(1) },
+        { "best on in Graphics 4", bestPalette(true) },
+        { "Graphics 2", mode(0) },
+        { "best off in Graphics 2", bestPalette(false) },
+        { "back to Graphics 4", mode(1) },
+        { "redraw", [this] { form->HScroll1_Change(); } },
+        { "open a video", open(sample) },
+        { "best on in Graphics 4", bestPalette(true) },
+        { "Graphics 16", mode(2) },
+        { "best off in Graphics 16", bestPalette(false) },
+        { "Graphics 2", mode(0) },
+        { "Graphics 4", mode(1) },
+        { "best on", bestPalette(true) },
+        { "open a .kep of Graphics 4 with its own registers", open(kep) },
+        { "best off", bestPalette(false) },
+        { "Graphics 2", mode(0) },
+        { "best on in Graphics 2", bestPalette(true) },
+        { "open the video again", open(sample) },
+        { "best off", bestPalette(false) },
+        { "Graphics 4", mode(1) },
+        { "open the .kep again", open(kep) },
+        { "Graphics 2", mode(0) },
+        { "open the video while in Graphics 2", open(sample) },
+        { "Graphics 4", mode(1) },
+    };
+    // Both working pictures converted once, so that neither holds the box's own back colour.
+    form->Option1(2)->click(); // Floyd
+    form->Option2(0)->click();
+    std::string done;
+    for (const auto& step : steps) {
+        step.action();
+        done += std::string(done.empty() ? "" : ", ") + step.step;
+        const std::string missing = SwatchesMissing(*form);
+        ASSERT_TRUE(missing.empty()) << "after " << done << ": " << missing;
+    }
+    EXPECT_TRUE(watch.messages.empty());
 }
 
 TEST_F(PictureMenuTest, SlidersActAtOnceAndResetGivesTheSameBytes)
@@ -261,6 +364,38 @@ TEST_F(PictureMenuTest, FitGivesBarsOfTheRightHeightAndTheToolsPicture)
     EXPECT_EQ(MciOpenVideo("video1")->Window(), (video::WindowRect { 0, 45, 512, 150 }));
     EXPECT_TRUE(RowIsBlack(form->Pic1().Snapshot(), 44));
     EXPECT_TRUE(RowIsBlack(form->Pic1().Snapshot(), 195));
+    EXPECT_TRUE(watch.messages.empty());
+}
+
+// Adjustments change the picture, not the bars around it: fitted, rows 0 ... 29 and 210 ... 239
+// of the working picture stay black under any method, as pelorin-convert writes them.
+TEST_F(PictureMenuTest, AdjustmentsLeaveTheBarsBlack)
+{
+    const std::string clip = video::test::MadeVideo("shape_wide_pixels.mkv",
+        { "-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25", "-vf", "setsar=16/11", "-frames:v",
+            "8", "-c:v", "ffv1" });
+    ASSERT_FALSE(clip.empty());
+    PictureMenu& menu = *form->PictureChoices();
+    form->OpenDroppedFile(QString::fromStdString(clip));
+    form->Command2_Click();
+    form->Option2(1)->click(); // Graphics 4
+    form->Option1(2)->click(); // Floyd: a grey bar would come out dithered
+    form->SetHScroll1Value(5);
+    menu.ShapeAction(video::Aspect::Fit)->trigger();
+    for (const PictureAdjustments& adjustments :
+        { PictureAdjustments { 30, 0, 0, 1.0 }, PictureAdjustments { 0, -40, 0, 1.0 } }) {
+        menu.SetAdjustments(adjustments);
+        const platform::Surface working = form->TVC4().Snapshot();
+        for (const int y : { 0, 29, 210, 239 })
+            EXPECT_TRUE(RowIsBlack(working, y))
+                << "row " << y << " with brightness " << adjustments.brightness << ", contrast "
+                << adjustments.contrast;
+    }
+    form->MenuAction(MenuItem::CopyCommandLine)->trigger();
+    const QString command = QGuiApplication::clipboard()->text();
+    EXPECT_THAT(command.toStdString(), HasSubstr("--contrast -40 --aspect fit "));
+    EXPECT_EQ(DifferingPixels(RunCopiedCommand(command), form->Pic3().Snapshot()), 0)
+        << command.toStdString();
     EXPECT_TRUE(watch.messages.empty());
 }
 
