@@ -173,18 +173,30 @@ namespace {
         // then made, so the frames' own times leave them out. The run's bytes stay as they are:
         // the pictures are converted afresh from their frame before they are written, the
         // noise generator is set back, and steady dithering keeps a history of its own here.
-        double SetUp(int method, int64_t index)
+        // With --keep-size a frame may take gigabytes, so only its top left 16 x 16 pixels are
+        // converted: the tables are made, the working storage is not (SetUpTime::frameIncluded).
+        struct SetUpTime {
+            double seconds;
+            bool frameIncluded; // the time holds a whole frame's conversion besides the set-up
+        };
+        SetUpTime SetUp(int method, int64_t index)
         {
             source.Show(index);
             const platform::Surface& image = source.Picture().Image();
-            platform::PictureBox frame(image.width, image.height);
-            frame.Image() = image;
+            const bool corner = options.size == Size::KeepSize;
+            const int width = corner ? std::min(image.width, 16) : image.width;
+            const int height = corner ? std::min(image.height, 16) : image.height;
+            platform::PictureBox frame(width, height);
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x)
+                    frame.Image().At(x, y) = image.At(x, y);
             SteadyHistory scratch;
             const uint64_t noise = context.noiseState;
+            // With --keep-size the frame is converted where it stands; `pictures` stay untouched.
             const FrameTiming timing = ConvertSlot(
                 context, scratch, options, plan, method, index, frame, pictures, nullptr);
             context.noiseState = noise;
-            return timing.elapsedSeconds;
+            return { timing.elapsedSeconds, !corner };
         }
     };
 
@@ -716,7 +728,8 @@ namespace {
             // A still picture has no times to give.
             if (count > 1)
                 stats.SetFrameRate(source.FrameRate().num, source.FrameRate().den);
-            stats.SetSetUpTime(pictures->SetUp(options.method, first));
+            const Pictures::SetUpTime setUp = pictures->SetUp(options.method, first);
+            stats.SetSetUpTime(setUp.seconds, setUp.frameIncluded);
             const std::unique_ptr<FrameSink> sink
                 = ConvertRange(options, source, *pictures, inFlight, settings, first, last,
                     console, stats);

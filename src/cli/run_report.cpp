@@ -98,11 +98,11 @@ std::string RunStats::Summary() const
     }
     const auto t = ConversionTimes();
     if (m_setUpSeconds && t) {
-        // The set-up conversion also converted a frame: what it took beyond the first frame's
-        // own conversion is the set-up.
+        // When the set-up conversion converted a frame too, what it took beyond the first
+        // frame's own conversion is the set-up.
         std::snprintf(line, sizeof line,
             "set-up (stopwatch): %.3f ms once, before the first frame (tables, storage)\n",
-            std::max(0.0, *m_setUpSeconds - m_seconds.front()) * 1e3);
+            std::max(0.0, *m_setUpSeconds - (m_setUpHoldsFrame ? m_seconds.front() : 0.0)) * 1e3);
         text += line;
     }
     if (t && m_seconds.size() == 1) {

@@ -41,9 +41,15 @@ public:
         m_rateNum = num;
         m_rateDen = den;
     }
-    // What the run's first conversion took beyond its frame, done once before the first frame:
-    // the nearest-colour tables, the working storage. It is kept out of the per-frame figures.
-    void SetSetUpTime(double seconds) { m_setUpSeconds = seconds; }
+    // The time of a conversion done once before the first frame, for what the run's first
+    // conversion costs beyond its frame: the nearest-colour tables, the working storage. With
+    // `frameIncluded` it converted a whole frame, whose own time (the first frame's) the
+    // summary takes off. The set-up is kept out of the per-frame figures.
+    void SetSetUpTime(double seconds, bool frameIncluded)
+    {
+        m_setUpSeconds = seconds;
+        m_setUpHoldsFrame = frameIncluded;
+    }
 
     int64_t FramesWritten() const { return m_frames; }
     // Minimum, median and maximum of the conversion times, in seconds; empty when none.
@@ -68,6 +74,7 @@ private:
     std::optional<int64_t> m_firstNumber, m_lastNumber;
     int m_rateNum = 0, m_rateDen = 0;
     std::optional<double> m_setUpSeconds;
+    bool m_setUpHoldsFrame = false;
 };
 
 // The progress line on a terminal: "frame 120 of 720, 58 frames/s, 0:10 left". Draws at most
