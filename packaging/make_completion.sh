@@ -40,12 +40,16 @@ for option in $valued; do
         need "$option" "$words"
         ;;
     --method)
-        # The methods' captions as the help lists them, written with dashes; the other spellings
-        # it names; "none" when the description offers it.
-        words=$(awk '/^Methods:/ { on = 1; next } on && /^  *[0-9]+  / { $1 = ""; print } on && /^$/ { exit }' \
-            <<<"$help" | sed -E 's/^ +//; s/ /-/g' | tr 'A-Z' 'a-z' | tr '\n' ' ')
+        # The methods' captions as the help lists them ("  2  Floyd   also floyd-steinberg"),
+        # written with dashes, then the other spellings named after "also"; "none" when the
+        # description offers it.
+        words=$(awk '/^Methods:/ { on = 1; next }
+            on && /^  *[0-9]+  / {
+                sub(/^ *[0-9]+  /, ""); n = split($0, part, / +also /)
+                gsub(/ /, "-", part[1]); print part[1]
+                if (n > 1) { gsub(/, /, "\n", part[2]); print part[2] } }
+            on && /^$/ { exit }' <<<"$help" | tr 'A-Z' 'a-z' | tr '\n' ' ')
         need "$option" "$words"
-        words+=$(grep -oE 'also understood: [^)]*' <<<"$help" | sed 's/also understood: //; s/,//g')
         grep -qE '\bor none\b' <<<"$text" && words+=" none"
         ;;
     --palette)

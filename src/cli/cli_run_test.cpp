@@ -537,3 +537,23 @@ TEST(ConvertTool, HelpAndVersion)
     const ToolResult none = RunTool({});
     EXPECT_EQ(none.exitStatus, 2);
 }
+
+// The summary names the frames written, by number and by the time each starts (the sample runs
+// at 25 frames a second), and keeps the run's one-off set-up out of the frames' own times.
+TEST(ConvertTool, SummaryNamesTheFramesWrittenAndKeepsTheSetUpApart)
+{
+    ScratchFolder folder;
+    const ToolResult one
+        = RunTool({ "--frames", "0:00:01.2", SampleVideo(), folder.Path("one.png") });
+    ExpectDone(one);
+    EXPECT_NE(one.out.find("\nframe 30 (1.200 s)\n"), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("\nset-up (stopwatch): "), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("\nconversion of the frame (stopwatch): "), std::string::npos)
+        << one.out;
+    const ToolResult many = RunTool({ "--frames", "30:59", SampleVideo(), folder.Path("m.mkv") });
+    ExpectDone(many);
+    EXPECT_NE(many.out.find("\nframes 30 ... 59 (1.200 s ... 2.360 s)\n"), std::string::npos)
+        << many.out;
+    EXPECT_NE(many.out.find("\nconversion per frame (stopwatch): min"), std::string::npos)
+        << many.out;
+}

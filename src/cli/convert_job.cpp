@@ -167,6 +167,37 @@ namespace {
                 pictures, difference);
             return Result();
         }
+
+        // Converts frame `index` by `method` once on a copy, as the run's first conversion would,
+        // and returns its stopwatch time: the nearest-colour tables and the working storage are
+        // then made, so the frames' own times leave them out. The run's bytes stay as they are:
+        // the pictures are converted afresh from their frame before they are written, the
+        // noise generator is set back, and steady dithering keeps a history of its own here.
+        // With --keep-size a frame may take gigabytes, so only its top left 16 x 16 pixels are
+        // converted: the tables are made, the working storage is not (SetUpTime::frameIncluded).
+        struct SetUpTime {
+            double seconds;
+            bool frameIncluded; // the time holds a whole frame's conversion besides the set-up
+        };
+        SetUpTime SetUp(int method, int64_t index)
+        {
+            source.Show(index);
+            const platform::Surface& image = source.Picture().Image();
+            const bool corner = options.size == Size::KeepSize;
+            const int width = corner ? std::min(image.width, 16) : image.width;
+            const int height = corner ? std::min(image.height, 16) : image.height;
+            platform::PictureBox frame(width, height);
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x)
+                    frame.Image().At(x, y) = image.At(x, y);
+            SteadyHistory scratch;
+            const uint64_t noise = context.noiseState;
+            // With --keep-size the frame is converted where it stands; `pictures` stay untouched.
+            const FrameTiming timing = ConvertSlot(
+                context, scratch, options, plan, method, index, frame, pictures, nullptr);
+            context.noiseState = noise;
+            return { timing.elapsedSeconds, !corner };
+        }
     };
 
     constexpr int kCompareColumns = 4;
@@ -220,6 +251,7 @@ namespace {
             if (sink.LastWriteKept()) {
                 stats.AddFaithfulness(difference);
                 stats.AddWrittenFrame(result);
+                stats.AddWrittenNumber(index);
             }
             progress.Update(ordinal + 1);
             if (frameWritten)
@@ -400,6 +432,14 @@ namespace {
         CheckStop();
     }
 
+    // What each #rrggbb of --palette stood for.
+    void PrintNearestColours(const Options& options, const Console& console)
+    {
+        if (options.palette)
+            for (const std::string& line : options.palette->nearest)
+                std::fprintf(console.out, "palette: %s\n", line.c_str());
+    }
+
     int RunCompare(const Options& options, InputVideo& source, const Console& console)
     {
         const int64_t frame = *options.compareFrame;
@@ -437,14 +477,20 @@ namespace {
                       "(height + 128) = "
                     + std::to_string(video::kMaxPaddedPixels) + "); leave out --keep-size");
         }
+        // Registers given hold for the whole sheet; registers chosen for the picture are chosen
+        // for each method, as each would get them alone, so the sheet compares the methods at
+        // their best.
+        const bool choosing
+            = options.palette && options.palette->kind != PaletteRequest::Kind::Registers;
         std::optional<PalettePlan> plan;
-        if (options.palette) {
+        if (options.palette && !choosing) {
             plan = MakePalettePlan(options, source, frame, frame);
             pictures.plan = &*plan;
         }
         std::vector<platform::Surface> cells;
         std::vector<std::string> labels;
         std::vector<double> seconds;
+        std::vector<std::string> registers; // with registers chosen: each method's
         // One untimed conversion first: it builds the mode's nearest-colour table and the working
         // storage, which would otherwise be counted in the first method's time. It touches no
         // state a later conversion reads (the noise generator is only drawn from by its own
@@ -453,15 +499,28 @@ namespace {
             FrameTiming warmUp;
             pictures.Convert(Methods().front().index, frame, warmUp);
         }
+        std::optional<PalettePlan> own; // with registers chosen: the method's, for its cell
         for (const Method& method : Methods()) {
             CheckStop();
+            if (choosing) {
+                Options forMethod = options;
+                forMethod.method = method.index;
+                own = MakePalettePlan(forMethod, source, frame, frame);
+                pictures.plan = &*own;
+                registers.push_back(ColoursText(own->For(frame).colours));
+                // New registers, new nearest-colour table: made before the stopwatch runs.
+                pictures.SetUp(method.index, frame);
+            }
             FrameTiming timing;
             cells.push_back(pictures.Convert(method.index, frame, timing));
             labels.push_back(std::to_string(method.index) + " " + std::string(method.caption));
             seconds.push_back(timing.elapsedSeconds);
         }
         // Last, the frame as every method starts from: smoothed to the working size, unreduced
-        // (what --method none writes), to judge each method's picture against.
+        // (what --method none writes), to judge each method's picture against; no method's
+        // registers.
+        if (choosing)
+            pictures.plan = nullptr;
         {
             CheckStop();
             FrameTiming timing;
@@ -486,10 +545,16 @@ namespace {
                 options.mode->QuotedCaption().c_str());
             if (plan)
                 std::fputs(plan->Summary(frame).c_str(), console.out);
-            std::fprintf(console.out, "conversion time (stopwatch):\n");
+            PrintNearestColours(options, console);
+            std::fprintf(console.out,
+                choosing ? "conversion time (stopwatch) and the registers chosen for each method "
+                           "(--palette %s):\n"
+                         : "conversion time (stopwatch):\n",
+                options.palette ? options.palette->text.c_str() : "");
             for (size_t i = 0; i < labels.size(); ++i)
-                std::fprintf(
-                    console.out, "  %-18s %8.3f ms\n", labels[i].c_str(), seconds[i] * 1e3);
+                std::fprintf(console.out, "  %-18s %8.3f ms%s%s\n", labels[i].c_str(),
+                    seconds[i] * 1e3, i < registers.size() ? "  " : "",
+                    i < registers.size() ? registers[i].c_str() : "");
         }
         FlushSummary(console);
         output.Commit();
@@ -661,6 +726,11 @@ namespace {
             }
             settings.palettes = plan ? &*plan : nullptr;
             RunStats stats;
+            // A still picture has no times to give.
+            if (count > 1)
+                stats.SetFrameRate(source.FrameRate().num, source.FrameRate().den);
+            const Pictures::SetUpTime setUp = pictures->SetUp(options.method, first);
+            stats.SetSetUpTime(setUp.seconds, setUp.frameIncluded);
             const std::unique_ptr<FrameSink> sink
                 = ConvertRange(options, source, *pictures, inFlight, settings, first, last,
                     console, stats);
@@ -681,6 +751,7 @@ namespace {
                 std::fputs(stats.Summary().c_str(), console.out);
                 if (plan)
                     std::fputs(plan->Summary(last).c_str(), console.out);
+                PrintNearestColours(options, console);
                 if (choosingForClip)
                     std::fprintf(console.out,
                         "palette chosen over frames %lld ... %lld, those the clip holds\n",

@@ -98,9 +98,10 @@ namespace {
         return micro;
     }
 
-    // One end of a range of times, as microseconds: seconds with an "s" ("12.5s", "80s"), or a
-    // clock time with a decimal point in its seconds ("1:20.5", "1:02:03.0"). The decimal point
-    // is what tells a clock time from a range of frame numbers ("1:20" is frames 1 to 20).
+    // One end of a range of times, as microseconds: seconds with an "s" ("12.5s", "80s"), a
+    // clock time with a decimal point in its seconds ("1:20.5", "1:02:03.0"), or hours, minutes
+    // and seconds with or without one ("00:00:05", "0:00:05.5"). A decimal point or a third
+    // field is what tells a clock time from a range of frame numbers ("1:20" is frames 1 to 20).
     std::optional<int64_t> ParseTime(std::string_view text)
     {
         if (text.size() >= 2 && text.back() == 's')
@@ -109,8 +110,10 @@ namespace {
         if (lastColon == std::string_view::npos)
             return std::nullopt;
         const std::string_view secondsText = text.substr(lastColon + 1);
-        // Two digits of seconds, then the decimals.
-        if (secondsText.find('.') != 2)
+        const bool hasHours = text.find(':') != lastColon;
+        // Two digits of seconds, then the decimals; with hours the decimals may be left out.
+        const size_t point = secondsText.find('.');
+        if (point != 2 && !(hasHours && point == std::string_view::npos && secondsText.size() == 2))
             return std::nullopt;
         const auto seconds = DecimalSeconds(secondsText);
         if (!seconds || *seconds >= 60 * kMicroseconds)
@@ -155,7 +158,7 @@ namespace {
         }
         if (readings.size() != 1)
             throw UsageError("--frames takes frame numbers (A:B, A: or N) or times (12.5s, 1:20.5, "
-                             "ranges such as 10s:12.5s or 0:10.0:0:12.5), got '"
+                             "00:00:05, ranges such as 10s:12.5s or 0:10.0:0:12.5), got '"
                 + text + "'");
         const FrameRange& range = readings.front();
         if (range.lastMicroseconds && *range.lastMicroseconds < range.firstMicroseconds)
@@ -165,8 +168,10 @@ namespace {
 
     FrameRange ParseFrames(const std::string& text)
     {
-        // A time has an "s" or a decimal point; a frame number has neither.
-        if (text.find_first_of("s.") != std::string::npos)
+        // A time has an "s", a decimal point or three fields; frame numbers have none of them
+        // (A:B is two).
+        if (text.find_first_of("s.") != std::string::npos
+            || std::count(text.begin(), text.end(), ':') >= 2)
             return ParseFrameTimes(text);
         const auto bad = [&] {
             return UsageError("--frames takes A:B (first and last frame, counted from 0), A: or N, "
@@ -294,7 +299,7 @@ std::optional<NumberedName> ParseNumberedName(const std::string& name)
     return result;
 }
 
-std::vector<int> ParsePaletteColours(const std::string& text)
+std::vector<int> ParsePaletteColours(const std::string& text, std::vector<std::string>* nearest)
 {
     std::vector<int> colours;
     size_t start = 0;
@@ -315,12 +320,28 @@ std::vector<int> ParsePaletteColours(const std::string& text)
                 throw UsageError("--palette: register value " + item
                     + " sets bits 1, 3, 5 or 7; a colour uses bits 0 (blue), 2 (red), 4 (green) "
                       "and 6 (bright), as 0x55 for white");
+        } else if (lower.starts_with('#')) {
+            unsigned rgb = 0;
+            const auto [end, ec]
+                = std::from_chars(lower.data() + 1, lower.data() + lower.size(), rgb, 16);
+            if (lower.size() != 7 || ec != std::errc() || end != lower.data() + lower.size())
+                throw UsageError("--palette: '" + item
+                    + "' is no colour; a colour by its RGB value is written #rrggbb, such as "
+                      "#0000ff");
+            colour = NearestColour(int(rgb >> 16), int(rgb >> 8 & 0xff), int(rgb & 0xff));
+            if (nearest)
+                nearest->push_back(item + " is colour " + std::to_string(*colour) + ", "
+                    + std::string(ColourName(*colour)) + " (" + ColourHex(*colour)
+                    + "), the nearest of the sixteen");
+        } else if (const auto named = ColourOfName(item)) {
+            colour = named;
         } else {
             const auto n = ParseCount(item);
             if (!n || *n >= kTvcColourCount)
                 throw UsageError("--palette: '" + item
-                    + "' is no colour; give colour numbers 0 ... 15 or register values such as "
-                      "0x55, separated by commas, or best or best-per-scene");
+                    + "' is no colour; give colour numbers 0 ... 15, names such as black, "
+                      "dark-red or white (--help lists them), #rrggbb or register values such "
+                      "as 0x55, separated by commas, or best or best-per-scene");
             colour = int(*n);
         }
         colours.push_back(*colour);
@@ -329,6 +350,14 @@ std::vector<int> ParsePaletteColours(const std::string& text)
         start = comma + 1;
     }
     return colours;
+}
+
+std::string ColourHex(int colour)
+{
+    const PaletteEntry& e = kTvcPalette16[size_t(colour)];
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", e.Red, e.Green, e.Blue);
+    return text;
 }
 
 std::optional<int> ParseMethodName(std::string_view name)
@@ -493,7 +522,7 @@ Options ParseOptions(std::span<const std::string> args)
             else if (lower == "best-per-scene")
                 request.kind = PaletteRequest::Kind::BestPerScene;
             else
-                request.colours = ParsePaletteColours(v);
+                request.colours = ParsePaletteColours(v, &request.nearest);
             options.palette = request;
         } else if (name == "--tvc-fps") {
             const std::string v = value();
@@ -580,11 +609,6 @@ Options ParseOptions(std::span<const std::string> args)
         if (options.method == kNoMethod)
             throw UsageError("--palette needs a method: --method none leaves the picture "
                              "unreduced");
-        const PaletteRequest& p = *options.palette;
-        if (p.kind != PaletteRequest::Kind::Registers && options.compareFrame)
-            throw UsageError("--palette " + p.text
-                + " chooses registers for one method; --compare shows all 16, so give the "
-                  "registers (--palette 0,15,9,10) or leave it out");
     }
     if (HoldsVideoMemory(options.outputKind)) {
         // Video memory holds nothing but the working picture, so there is no choice to make:
@@ -594,7 +618,9 @@ Options ParseOptions(std::span<const std::string> args)
             options.size = Size::Working;
         if (options.method == kNoMethod)
             throw UsageError(options.outputExtension
-                + " holds palette indices: --method none leaves colours outside the palette");
+                + " holds palette indices: --method none leaves colours outside the palette; "
+                  "name a method that reduces the picture to them, such as --method floyd, or "
+                  "leave --method out for Atkinson");
     }
     if (options.tvcFps && options.outputKind != OutputKind::Cas)
         throw UsageError("--tvc-fps sets the frame rate of a clip for the TVC; name the output "
@@ -660,28 +686,33 @@ OUTPUT  by its extension:
 Options:
   --mode 2|4|16      TVC mode: "Graphics 2", "Graphics 4" or "Graphics 16" (default 16)
   --method M         conversion method (default Atkinson): an index 1-16, a name below in any
-                     letter case with blanks, dashes and + interchangeable, or none (the
-                     smoothed frame, unreduced)
+                     letter case, blanks, dashes, underscores and + left out as you like
+                     (floyd-steinberg, FloydSteinberg), or none (the smoothed frame, unreduced)
   --working          write the working picture at TVC resolution (512/256/128 x 240)
   --keep-size        take the input itself as the working picture: no scaling, output at the
                      input's own size
   --frames A:B       frames A to B, counted from 0, both included; A: to the end; N one frame
                      (default: all). Times work too, each standing for the frame on show at
                      that time: seconds with an s (12.5s, 80s) or a clock time with a decimal
-                     point (1:20.5, 1:02:03.0; 1:20 without one is frames 1 to 20), alone or
-                     as a range (10s:12.5s, 1:20.5:, 0:10.0:0:12.5)
+                     point (1:20.5, 1:02:03.0; 1:20 without one is frames 1 to 20) or
+                     hours, minutes and seconds with or without one (00:00:05, 0:00:05.5),
+                     alone or as a range (10s:12.5s, 1:20.5:, 0:10.0:0:12.5, 0:00:10:0:00:20).
+                     The summary names the frames written, by number and by time
   --compare FRAME    one PNG: all sixteen methods on that frame in a 4 x 4 labelled grid,
-                     and under them the frame unreduced (as --method none shows it)
+                     and under them the frame unreduced (as --method none shows it); with
+                     --palette best each method gets the registers best for it
   --steady           steady dithering for video: each frame keeps to the previous frame's
                      pattern where the picture has not changed, so still areas do not
                      shimmer; the first frame converts as without it
   --palette P        the palette registers of --mode 2 or 4 (default: black, white and in
-                     "Graphics 4" blue, red): colour numbers 0-15 as "Graphics 16" orders
-                     them or register values such as 0x55, one per register (0,15,9,12);
-                     best: chosen for the picture, for a video one set for the whole run,
-                     chosen on frames spread over it; best-per-scene: chosen anew where the
-                     video cuts to another scene (--steady starts afresh there). The
-                     summary prints the register values used
+                     "Graphics 4" blue, red), one per register, separated by commas: colour
+                     numbers 0-15 as "Graphics 16" orders them, their names, #rrggbb for the
+                     nearest of them, or register values such as 0x55 (the colours below;
+                     0,15,9,12 and black,white,blue,green are both black, white, blue and
+                     green); best: chosen for the picture, for a video one set for the
+                     whole run, chosen on frames spread over it; best-per-scene: chosen anew
+                     where the video cuts to another scene (--steady starts afresh there).
+                     The summary prints the register values used
   --brightness N     before the capture: -100 ... 100 (default 0)
   --contrast N       -100 (flat grey) ... 100 (nearly black and white); default 0
   --saturation N     -100 (grey) ... 100 (twice the colour); default 0
@@ -712,18 +743,36 @@ Options:
 Methods:
 )";
     for (const Method& method : Methods()) {
-        char line[64];
-        std::snprintf(line, sizeof line, "  %2d  %.*s\n", method.index, int(method.caption.size()),
-            method.caption.data());
+        std::string line = "  " + std::string(method.index < 10 ? " " : "")
+            + std::to_string(method.index) + "  " + std::string(method.caption);
+        std::string aliases;
+        for (std::string_view alias : AliasesOf(method))
+            aliases += (aliases.empty() ? "" : ", ") + std::string(alias);
+        if (!aliases.empty())
+            line += std::string(line.size() < 22 ? 22 - line.size() : 1, ' ') + "also " + aliases;
+        text += line + "\n";
+    }
+    text += R"(
+Colours (--palette takes the number, the name or #rrggbb, which stands for the nearest):
+)";
+    // Two columns: the dim eight beside the bright eight.
+    for (int colour = 0; colour < kTvcColourCount / 2; ++colour) {
+        char line[96];
+        const std::string_view dim = ColourName(colour), bright = ColourName(colour + 8);
+        std::snprintf(line, sizeof line, "  %2d  %-13.*s %s      %2d  %-13.*s %s\n", colour,
+            int(dim.size()), dim.data(), ColourHex(colour).c_str(), colour + 8, int(bright.size()),
+            bright.data(), ColourHex(colour + 8).c_str());
         text += line;
     }
-    text += R"(  (also understood: threshold, threshold+noise, burkes, stucki)
+    text += R"(  (grey is dark-white; bright-black shows the same black as black)
 
-After the work a summary gives the frames written, the conversion time per frame as the
-window's stopwatch measures it (minimum, median, maximum), the flicker: the mean share of
-pixels that changed from one frame to the next, and the faithfulness: the mean difference
-(0 ... 255 per channel) between the converted working picture and the unreduced one (what
---method none --working writes), both blurred with a 3 x 3 box, averaged over the frames.
+After the work a summary gives the frames written (how many, their numbers and the times they
+start), the one-off set-up (nearest-colour tables, working storage: the first frame is
+converted once before the run for it), the conversion time per frame as the window's
+stopwatch measures it (minimum, median, maximum; for one frame its own time), the flicker: the
+mean share of pixels that changed from one frame to the next, and the faithfulness: the mean
+difference (0 ... 255 per channel) between the converted working picture and the unreduced one
+(what --method none --working writes), both blurred with a 3 x 3 box, averaged over the frames.
 
 Exit status: 0 done, 1 the work failed (the message says why), 2 the command line is wrong.
 Outputs appear complete or not at all; the input is never overwritten. Stopped by SIGINT
@@ -735,6 +784,8 @@ Examples:
   pelorin-convert tom.avi tom-tvc.mkv
   pelorin-convert --mode 4 --method bayer-4x4 --frames 100 tom.avi frame100.png
   pelorin-convert --mode 16 --method floyd --working tom.avi tom.vram
+  pelorin-convert --mode 4 --palette black,white,blue,green --frames 00:00:05 tom.avi five.png
+      (frame 125 of a 25 frames/s video, in black, white, bright blue and bright green)
 )";
     return text;
 }

@@ -48,6 +48,9 @@ struct PaletteRequest {
     Kind kind = Kind::Registers;
     std::vector<int> colours; // Registers: colour numbers 0 ... 15, one per register
     std::string text; // as given, for messages
+    // What each #rrggbb stands for, for the summary: "#0000ff is colour 9, blue (#0000ff), the
+    // nearest of the sixteen".
+    std::vector<std::string> nearest;
 };
 
 // The frames of a range given by times, for a video of `rateNum` / `rateDen` frames a second:
@@ -102,9 +105,14 @@ std::optional<int> ParseMethodName(std::string_view name);
 // throws CliError (2) for a malformed or second conversion ("%s", "%d%d", a lone "%").
 std::optional<NumberedName> ParseNumberedName(const std::string& name);
 
-// --palette's list: colour numbers 0 ... 15 in "Graphics 16" order or register values 0xNN,
-// separated by commas ("0,15,9,12", "0x00,0x55"). Throws CliError (2) naming the wrong item.
-std::vector<int> ParsePaletteColours(const std::string& text);
+// --palette's list, separated by commas: colour numbers 0 ... 15 in "Graphics 16" order, their
+// names (ColourName: "black", "dark-red", "white"), register values 0xNN, or #rrggbb for the
+// nearest of the sixteen colours, which is then told in `nearest` ("0,15,9,12", "0x00,0x55",
+// "black,white,blue,green", "#000000,#ff0000"). Throws CliError (2) naming the wrong item.
+std::vector<int> ParsePaletteColours(
+    const std::string& text, std::vector<std::string>* nearest = nullptr);
+// "#910000": colour 0 ... 15 as RGB.
+std::string ColourHex(int colour);
 
 std::string HelpText();
 std::string VersionText();

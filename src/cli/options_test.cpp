@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <set>
+
 using namespace pelorin;
 using namespace pelorin::cli;
 
@@ -70,6 +73,33 @@ TEST(MethodNames, DocumentedExamplesAndTheUsualSpellings)
         EXPECT_EQ(ParseMethodName(c.name), index(c.caption)) << c.name;
     EXPECT_EQ(ParseMethodName("none"), kNoMethod);
     EXPECT_EQ(ParseMethodName("NONE"), kNoMethod);
+}
+
+// The names other tools give the same kernels (ImageMagick, libplacebo, FFmpeg, the papers).
+TEST(MethodNames, OtherToolsSpellings)
+{
+    const struct {
+        const char* name;
+        std::string_view caption;
+    } cases[] = {
+        { "FloydSteinberg", "Floyd" },
+        { "floyd-steinberg", "Floyd" },
+        { "floyd_steinberg", "Floyd" },
+        { "JarvisJudiceNinke", "Jarvis" },
+        { "jjn", "Jarvis" },
+        { "JJN", "Jarvis" },
+        { "Stucki", "Stucky" },
+        { "BURKES", "Burkles" },
+        { "sierra3", "Sierra" },
+        { "two-row-sierra", "Sierra2 Row" },
+        { "SierraLite", "Sierra Lite" },
+        { "sierra2_4a", "Sierra Lite" },
+    };
+    for (const auto& c : cases) {
+        const auto index = ParseMethodName(c.name);
+        ASSERT_TRUE(index) << c.name;
+        EXPECT_EQ(FindMethod(*index)->caption, c.caption) << c.name;
+    }
 }
 
 TEST(MethodNames, NonNamesAreRefused)
@@ -143,6 +173,34 @@ TEST(Options, FrameRanges)
     }
 }
 
+// Three fields can only be a time, with or without a decimal point; two without one stay the
+// frames A to B they always were.
+TEST(Options, FramesAsHoursMinutesSeconds)
+{
+    const struct {
+        const char* text;
+        int64_t first;
+        std::optional<int64_t> last;
+    } cases[] = {
+        { "00:00:05", 5'000'000, 5'000'000 },
+        { "0:00:05.5", 5'500'000, 5'500'000 },
+        { "1:02:03", 3'723'000'000, 3'723'000'000 },
+        { "0:00:10:0:00:20", 10'000'000, 20'000'000 },
+        { "00:01:00:", 60'000'000, std::nullopt },
+    };
+    for (const auto& c : cases) {
+        const Options o = Parse({ "--frames", c.text, "in.avi", "out.mkv" });
+        ASSERT_TRUE(o.frames && o.frames->byTime) << c.text;
+        EXPECT_EQ(o.frames->firstMicroseconds, c.first) << c.text;
+        EXPECT_EQ(o.frames->lastMicroseconds, c.last) << c.text;
+    }
+    const Options range = Parse({ "--frames", "0:05", "in.avi", "out.mkv" });
+    EXPECT_FALSE(range.frames->byTime);
+    EXPECT_EQ(range.frames->last, 5);
+    for (const char* text : { "0:00:5", "0:60:00", "1:2:3", "0:00:05:x" })
+        EXPECT_EQ(Refusal({ "--frames", text, "a.avi", "b.mkv" }).first, kExitUsage) << text;
+}
+
 TEST(Options, NumberedPictureNames)
 {
     const struct {
@@ -187,6 +245,9 @@ TEST(Options, WrongCommandLinesNameTheProblem)
         { { "--compare", "3", "--frames", "1", "a.avi", "b.png" }, "leave out --frames" },
         { { "--compare", "x", "a.avi", "b.png" }, "--compare takes a frame number" },
         { { "--working", "--method", "none", "a.avi", "b.vram" }, "--method none" },
+        // What to do instead, not only what is wrong.
+        { { "--method", "none", "a.avi", "b.cas" }, "such as --method floyd" },
+        { { "--method", "none", "a.avi", "b.kep" }, "such as --method floyd" },
         { { "--method", "none", "a.avi", "b.gif" }, "at most 256 colours" },
         { { "a.avi", "f%s.png" }, "written %d" },
         { { "a.avi", "f%d_%d.png" }, "more than one frame number" },
@@ -212,4 +273,20 @@ TEST(Options, HelpListsEveryOptionAndMethod)
         EXPECT_NE(help.find(std::string(method.caption)), std::string::npos) << method.caption;
     EXPECT_TRUE(Parse({ "--help" }).help);
     EXPECT_TRUE(Parse({ "--version" }).version);
+}
+
+// Every colour with its number and its name, each name one --palette takes for that number.
+TEST(Options, HelpListsTheSixteenColours)
+{
+    const std::string help = HelpText();
+    std::smatch m;
+    const std::regex entry("(\\d+)  ([a-z-]+) +#[0-9a-f]{6}");
+    std::set<int> listed;
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), entry);
+         it != std::sregex_iterator(); ++it) {
+        const int number = std::stoi((*it)[1]);
+        EXPECT_EQ(ParsePaletteColours((*it)[2]), std::vector<int> { number }) << (*it)[0];
+        listed.insert(number);
+    }
+    EXPECT_EQ(listed.size(), 16u) << help;
 }

@@ -76,6 +76,36 @@ TEST(PaletteOptions, RegistersAsColourNumbersOrRegisterValues)
     EXPECT_FALSE(ParseOptions(std::vector<std::string> { "a.png", "b.png" }).palette);
 }
 
+TEST(PaletteOptions, ColoursByNameAndByRgb)
+{
+    // Each name against the colour it must show: bright channels 255, dim ones 145.
+    const struct {
+        const char* name;
+        uint32_t rgb;
+    } names[] = { { "black", 0x000000 }, { "blue", 0x0000FF }, { "red", 0xFF0000 },
+        { "magenta", 0xFF00FF }, { "green", 0x00FF00 }, { "cyan", 0x00FFFF },
+        { "yellow", 0xFFFF00 }, { "white", 0xFFFFFF }, { "dark-blue", 0x000091 },
+        { "dark-red", 0x910000 }, { "dark-magenta", 0x910091 }, { "dark-green", 0x009100 },
+        { "dark-cyan", 0x009191 }, { "dark-yellow", 0x919100 }, { "dark-white", 0x919191 },
+        { "GREY", 0x919191 }, { "Dark_Red", 0x910000 }, { "bright-black", 0x000000 } };
+    for (const auto& n : names) {
+        const std::vector<int> colours = ParsePaletteColours(n.name);
+        ASSERT_EQ(colours.size(), 1u) << n.name;
+        EXPECT_EQ(Colour16(colours[0]), n.rgb) << n.name;
+    }
+    // The docs' example: black, white, blue, green.
+    EXPECT_EQ(ParsePaletteColours("black,white,blue,green"), ParsePaletteColours("0,15,9,12"));
+    EXPECT_EQ(ParsePaletteColours("black"), std::vector<int> { 0 });
+    // #rrggbb: the nearest; black is 0 (not 8); grey 64 is nearer 0 than 145, grey 96 nearer
+    // 145 than 0.
+    std::vector<std::string> nearest;
+    EXPECT_EQ(ParsePaletteColours("#000000,#0000FF,#800000,#404040,#606060,#e0e0e0", &nearest),
+        (std::vector<int> { 0, 9, 2, 0, 7, 15 }));
+    ASSERT_EQ(nearest.size(), 6u);
+    EXPECT_EQ(nearest[1], "#0000FF is colour 9, blue (#0000ff), the nearest of the sixteen");
+    EXPECT_EQ(nearest[2], "#800000 is colour 2, dark-red (#910000), the nearest of the sixteen");
+}
+
 TEST(PaletteOptions, WrongRegistersAreRefusedByName)
 {
     const struct {
@@ -85,17 +115,20 @@ TEST(PaletteOptions, WrongRegistersAreRefusedByName)
         { { "--mode", "4", "--palette", "0,15", "a.png", "b.png" },
             "--palette 0,15 gives 2 registers, but \"Graphics 4\" has 4" },
         { { "--mode", "2", "--palette", "0,16", "a.png", "b.png" },
-            "--palette: '16' is no colour; give colour numbers 0 ... 15 or register values such "
-            "as 0x55, separated by commas, or best or best-per-scene" },
+            "--palette: '16' is no colour; give colour numbers 0 ... 15, names such as black, "
+            "dark-red or white (--help lists them), #rrggbb or register values such as 0x55, "
+            "separated by commas, or best or best-per-scene" },
         { { "--mode", "2", "--palette", "0,", "a.png", "b.png" },
-            "--palette: '' is no colour; give colour numbers 0 ... 15 or register values such "
-            "as 0x55, separated by commas, or best or best-per-scene" },
+            "--palette: '' is no colour; give colour numbers 0 ... 15, names such as black, "
+            "dark-red or white (--help lists them), #rrggbb or register values such as 0x55, "
+            "separated by commas, or best or best-per-scene" },
         { { "--mode", "2", "--palette", "0x00,0xAA", "a.png", "b.png" },
             "--palette: register value 0xAA sets bits 1, 3, 5 or 7; a colour uses bits 0 "
             "(blue), 2 (red), 4 (green) and 6 (bright), as 0x55 for white" },
         { { "--mode", "2", "--palette", "0x,1", "a.png", "b.png" },
-            "--palette: '0x' is no colour; give colour numbers 0 ... 15 or register values such "
-            "as 0x55, separated by commas, or best or best-per-scene" },
+            "--palette: '0x' is no colour; give colour numbers 0 ... 15, names such as black, "
+            "dark-red or white (--help lists them), #rrggbb or register values such as 0x55, "
+            "separated by commas, or best or best-per-scene" },
         { { "--mode", "2", "--palette", "0x1G,1", "a.png", "b.png" },
             "--palette: '0x1G' is no register value (0x00 ... 0x55)" },
         { { "--palette", "best", "a.png", "b.png" },
@@ -105,9 +138,13 @@ TEST(PaletteOptions, WrongRegistersAreRefusedByName)
             "--palette needs a method: --method none leaves the picture unreduced" },
         { { "--mode", "2", "--palette", "best", "--palette", "0,15", "a.png", "b.png" },
             "--palette is given twice" },
-        { { "--mode", "2", "--palette", "best", "--compare", "3", "a.avi", "b.png" },
-            "--palette best chooses registers for one method; --compare shows all 16, so give "
-            "the registers (--palette 0,15,9,10) or leave it out" },
+        { { "--mode", "2", "--palette", "#12345", "a.png", "b.png" },
+            "--palette: '#12345' is no colour; a colour by its RGB value is written #rrggbb, "
+            "such as #0000ff" },
+        { { "--mode", "2", "--palette", "black,pink", "a.png", "b.png" },
+            "--palette: 'pink' is no colour; give colour numbers 0 ... 15, names such as black, "
+            "dark-red or white (--help lists them), #rrggbb or register values such as 0x55, "
+            "separated by commas, or best or best-per-scene" },
     };
     for (const auto& c : cases) {
         const auto [status, message] = Refusal(c.args);
@@ -129,10 +166,50 @@ TEST(PaletteRun, TheModesOwnRegistersGiveTodaysBytes)
         ExpectDone(r);
         EXPECT_EQ(ReadFile(folder.Path("plain.png")), ReadFile(folder.Path("given.png"))) << mode;
         EXPECT_NE(r.out.find(std::string("palette: registers ")
-                      + (std::string(mode) == "2" ? "0x00 0x55 (colours 0, 15)"
-                                                  : "0x00 0x55 0x41 0x44 (colours 0, 15, 9, 10)")),
+                      + (std::string(mode) == "2" ? "0x00 0x55 (colours 0 black, 15 white)"
+                                                  : "0x00 0x55 0x41 0x44 (colours 0 black, 15 "
+                                                    "white, 9 blue, 10 red)")),
             std::string::npos)
             << r.out;
+    }
+}
+
+TEST(PaletteRun, NamesAndRgbGiveTheNumbersBytesAndTheSummaryNamesThem)
+{
+    ScratchFolder folder;
+    WritePng(folder.Path("in.png"), Meadow(160, 100, 0));
+    ExpectDone(RunTool({ "-q", "--mode", "4", "--palette", "0,15,9,12", folder.Path("in.png"),
+        folder.Path("numbers.png") }));
+    const ToolResult named = RunTool({ "--mode", "4", "--palette", "black,white,#0000ff,Green",
+        folder.Path("in.png"), folder.Path("named.png") });
+    ExpectDone(named);
+    EXPECT_EQ(ReadFile(folder.Path("named.png")), ReadFile(folder.Path("numbers.png")));
+    EXPECT_NE(named.out.find("(colours 0 black, 15 white, 9 blue, 12 green)"), std::string::npos)
+        << named.out;
+    EXPECT_NE(named.out.find("palette: #0000ff is colour 9, blue"), std::string::npos) << named.out;
+}
+
+// With registers chosen for the picture each method of the sheet gets the ones a run by that
+// method alone would choose.
+TEST(PaletteRun, CompareChoosesRegistersForEachMethod)
+{
+    ScratchFolder folder;
+    WritePng(folder.Path("in.png"), Meadow(160, 100, 0));
+    const ToolResult sheet = RunTool({ "--mode", "4", "--palette", "best", "--compare", "0",
+        folder.Path("in.png"), folder.Path("sheet.png") });
+    ExpectDone(sheet);
+    for (const char* method : { "2", "8" }) {
+        const ToolResult alone = RunTool({ "--mode", "4", "--palette", "best", "--method", method,
+            folder.Path("in.png"), folder.Path(std::string(method) + ".png") });
+        ExpectDone(alone);
+        std::smatch chosen;
+        ASSERT_TRUE(std::regex_search(alone.out, chosen, std::regex("palette: (registers [^\n]*)")))
+            << alone.out;
+        std::smatch line;
+        ASSERT_TRUE(std::regex_search(
+            sheet.out, line, std::regex(std::string("\n  ") + method + " [^\n]*")))
+            << sheet.out;
+        EXPECT_NE(line.str().find(chosen[1].str()), std::string::npos) << sheet.out;
     }
 }
 

@@ -186,14 +186,17 @@ bool PalettePlan::StartsLaterScene(int64_t frame) const
         [&](const PaletteScene& s) { return s.first == frame; });
 }
 
+std::string ColoursText(std::span<const int> colours)
+{
+    std::string named;
+    for (const int c : colours)
+        named += (named.empty() ? "" : ", ") + std::to_string(c) + " " + std::string(ColourName(c));
+    return "registers " + RegisterText(colours) + " (colours " + named + ")";
+}
+
 std::string PalettePlan::Summary(int64_t last) const
 {
-    const auto line = [](const PaletteScene& s) {
-        std::string colours;
-        for (const int c : s.colours)
-            colours += (colours.empty() ? "" : ", ") + std::to_string(c);
-        return "registers " + RegisterText(s.colours) + " (colours " + colours + ")";
-    };
+    const auto line = [](const PaletteScene& s) { return ColoursText(s.colours); };
     if (scenes.size() == 1)
         return "palette: " + line(scenes.front()) + "\n";
     std::string text = "palette: " + std::to_string(scenes.size()) + " scenes, each its own\n";

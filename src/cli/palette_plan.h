@@ -6,6 +6,7 @@
 #include "options.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,13 +27,17 @@ struct PalettePlan {
     const PaletteScene& For(int64_t frame) const;
     // Whether `frame` starts a scene after the first: where the palette may change.
     bool StartsLaterScene(int64_t frame) const;
-    // The summary's lines: "palette: registers 0x00 0x55 0x14 0x41 (colours 0, 15, 6, 9)", one
-    // line per scene when there are several.
+    // The summary's lines: "palette: registers 0x00 0x55 0x14 0x41 (colours 0 black, 15 white,
+    // 6 dark-yellow, 9 blue)", one line per scene when there are several.
     std::string Summary(int64_t last) const;
 };
 
 // What choosing per scene keeps of the scene being read, at most, beside the search itself.
 constexpr uint64_t kSceneSampleBytes = uint64_t(64) << 20;
+
+// "registers 0x00 0x55 (colours 0 black, 15 white)": register values, then colour numbers with
+// their names, in register order.
+std::string ColoursText(std::span<const int> colours);
 
 // The plan for frames first ... last of `source` as `options` ask (options.palette set).
 // Choosing reads frames through `source` (the frame last shown is then any of them): `best`

@@ -36,6 +36,13 @@ void RunStats::AddWrittenFrame(const platform::Surface& frame)
     m_previous = frame;
 }
 
+void RunStats::AddWrittenNumber(int64_t frameNumber)
+{
+    if (!m_firstNumber)
+        m_firstNumber = frameNumber;
+    m_lastNumber = frameNumber;
+}
+
 std::optional<RunStats::Spread> RunStats::ConversionTimes() const
 {
     if (m_seconds.empty())
@@ -67,7 +74,42 @@ std::string RunStats::Summary() const
     std::string text;
     std::snprintf(line, sizeof line, "frames written: %lld\n", static_cast<long long>(m_frames));
     text += line;
-    if (const auto t = ConversionTimes()) {
+    if (m_firstNumber) {
+        // A frame's time is when it starts, rounded up to the millisecond: given back to
+        // --frames, that time is within the frame (frames last longer than a millisecond).
+        const auto start = [&](int64_t number) {
+            const __int128 den = __int128(m_rateNum) * 1000;
+            const int64_t ms = int64_t((__int128(number) * m_rateDen * 1'000'000 + den - 1) / den);
+            char time[40];
+            std::snprintf(time, sizeof time, "%lld.%03lld s", static_cast<long long>(ms / 1000),
+                static_cast<long long>(ms % 1000));
+            return std::string(time);
+        };
+        const bool timed = m_rateNum > 0 && m_rateDen > 0;
+        if (*m_firstNumber == *m_lastNumber)
+            text += "frame " + std::to_string(*m_firstNumber)
+                + (timed ? " (" + start(*m_firstNumber) + ")" : std::string()) + "\n";
+        else
+            text += "frames " + std::to_string(*m_firstNumber) + " ... "
+                + std::to_string(*m_lastNumber)
+                + (timed ? " (" + start(*m_firstNumber) + " ... " + start(*m_lastNumber) + ")"
+                         : std::string())
+                + "\n";
+    }
+    const auto t = ConversionTimes();
+    if (m_setUpSeconds && t) {
+        // When the set-up conversion converted a frame too, what it took beyond the first
+        // frame's own conversion is the set-up.
+        std::snprintf(line, sizeof line,
+            "set-up (stopwatch): %.3f ms once, before the first frame (tables, storage)\n",
+            std::max(0.0, *m_setUpSeconds - (m_setUpHoldsFrame ? m_seconds.front() : 0.0)) * 1e3);
+        text += line;
+    }
+    if (t && m_seconds.size() == 1) {
+        std::snprintf(
+            line, sizeof line, "conversion of the frame (stopwatch): %.3f ms\n", t->median * 1e3);
+        text += line;
+    } else if (t) {
         std::snprintf(line, sizeof line,
             "conversion per frame (stopwatch): min %.3f ms, median %.3f ms, max %.3f ms\n",
             t->min * 1e3, t->median * 1e3, t->max * 1e3);

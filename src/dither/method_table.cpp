@@ -27,7 +27,7 @@ namespace {
     // clang-format off
     constexpr std::array<Method, kMethodCount> kMethods { {
         { 1, "Atkinson", "", "DitherAtkinson", F::ErrorDiffusion, Kernel(D::Atkinson), 0, 0, false },
-        { 2, "Floyd", "", "DitherFloyd", F::ErrorDiffusion, Kernel(D::Floyd), 0, 0, false },
+        { 2, "Floyd", "floyd-steinberg", "DitherFloyd", F::ErrorDiffusion, Kernel(D::Floyd), 0, 0, false },
         { 3, "Treshold", "threshold", "DitherThreshold", F::Threshold, 0, 128, 0, false },
         { 4, "Treshold+Noise", "threshold+noise", "DitherThresholdNoise", F::ThresholdNoise, 0, 128, 30, false },
         { 5, "Halftone 2x2", "", "DitherHalftone2x2", F::Halftone, 0, 0, 0, true },
@@ -36,12 +36,12 @@ namespace {
         { 8, "Bayer 4x4", "", "DitherBayer4x4", F::Bayer, 4, 0, 0, true },
         { 9, "Bayer 8x8", "", "DitherBayer8x8", F::Bayer, 8, 0, 0, true },
         { 10, "News 4x4", "", "DitherNews4x4", F::Halftone, 2, 0, 0, true },
-        { 11, "Sierra", "", "DitherSierra", F::ErrorDiffusion, Kernel(D::Sierra), 0, 0, true },
+        { 11, "Sierra", "sierra3", "DitherSierra", F::ErrorDiffusion, Kernel(D::Sierra), 0, 0, true },
         { 12, "Burkles", "burkes", "DitherBurkes", F::ErrorDiffusion, Kernel(D::Burkes), 0, 0, true },
         { 13, "Stucky", "stucki", "DitherStucki", F::ErrorDiffusion, Kernel(D::Stucki), 0, 0, true },
-        { 14, "Jarvis", "", "DitherJarvis", F::ErrorDiffusion, Kernel(D::Jarvis), 0, 0, true },
-        { 15, "Sierra Lite", "", "DitherSierraLite", F::ErrorDiffusion, Kernel(D::SierraLite), 0, 0, true },
-        { 16, "Sierra2 Row", "", "DitherSierra2Row", F::ErrorDiffusion, Kernel(D::Sierra2Row), 0, 0, true },
+        { 14, "Jarvis", "jarvis-judice-ninke, jjn", "DitherJarvis", F::ErrorDiffusion, Kernel(D::Jarvis), 0, 0, true },
+        { 15, "Sierra Lite", "sierra-2-4a", "DitherSierraLite", F::ErrorDiffusion, Kernel(D::SierraLite), 0, 0, true },
+        { 16, "Sierra2 Row", "two-row-sierra", "DitherSierra2Row", F::ErrorDiffusion, Kernel(D::Sierra2Row), 0, 0, true },
     } };
     // clang-format on
 
@@ -65,23 +65,65 @@ namespace {
     }
     static_assert(KernelsMatchRoutines(), "a method row drives the wrong kernel");
 
-    // Lower case, with every run of blanks, dashes and "+" as one "-", and none at either end.
-    std::string NormalizeName(std::string_view name)
+    // Names are compared in any letter case and without blanks, dashes, underscores and "+":
+    // other tools write one name as "FloydSteinberg", "floyd-steinberg" and "floyd_steinberg".
+    constexpr bool IsSeparator(char c)
     {
-        std::string out;
-        bool separator = false;
-        for (char c : name) {
-            if (c == ' ' || c == '-' || c == '+' || c == '\t') {
-                separator = true;
-                continue;
-            }
-            if (separator && !out.empty())
-                out += '-';
-            separator = false;
-            out += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-        }
-        return out;
+        return c == ' ' || c == '\t' || c == '-' || c == '_' || c == '+';
     }
+    constexpr char LowerCase(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+    constexpr bool SameName(std::string_view a, std::string_view b)
+    {
+        size_t i = 0, j = 0;
+        for (;;) {
+            while (i < a.size() && IsSeparator(a[i]))
+                ++i;
+            while (j < b.size() && IsSeparator(b[j]))
+                ++j;
+            if (i == a.size() || j == b.size())
+                return i == a.size() && j == b.size();
+            if (LowerCase(a[i++]) != LowerCase(b[j++]))
+                return false;
+        }
+    }
+
+    // Every caption and alias names one method: no two of them are the same name once letter
+    // case and separators are set aside.
+    // Alias `n` (from 0) of a comma-separated list; empty past the last.
+    constexpr std::string_view AliasAt(std::string_view list, size_t n)
+    {
+        for (; n > 0; --n) {
+            const size_t comma = list.find(',');
+            if (comma == std::string_view::npos)
+                return {};
+            list.remove_prefix(comma + 1);
+        }
+        while (!list.empty() && list.front() == ' ')
+            list.remove_prefix(1);
+        return list.substr(0, list.find(','));
+    }
+
+    // Name `n` of the table: each row's caption, then up to three aliases (empty past its last).
+    constexpr size_t kNamesPerRow = 4;
+    constexpr std::string_view NameAt(size_t n)
+    {
+        const Method& m = kMethods[n / kNamesPerRow];
+        return n % kNamesPerRow == 0 ? m.caption : AliasAt(m.aliases, n % kNamesPerRow - 1);
+    }
+    constexpr bool NamesStayApart()
+    {
+        for (const Method& m : kMethods)
+            if (!AliasAt(m.aliases, kNamesPerRow - 1).empty())
+                return false;
+        constexpr size_t count = kMethodCount * kNamesPerRow;
+        for (size_t i = 0; i < count; ++i)
+            for (size_t j = i + 1; j < count; ++j)
+                if (!NameAt(i).empty() && SameName(NameAt(i), NameAt(j)))
+                    return false;
+        return true;
+    }
+    static_assert(NamesStayApart(),
+        "two method names are the same name, or a row has more than three aliases");
 
     // The routine of row `index` on the program's context.
     void ProgramRoutine(int index, PictureBox& destination, PictureBox& source)
@@ -100,15 +142,23 @@ const Method* FindMethod(int index)
     return &kMethods[size_t(index - 1)];
 }
 
+std::vector<std::string_view> AliasesOf(const Method& method)
+{
+    std::vector<std::string_view> aliases;
+    for (size_t n = 0; !AliasAt(method.aliases, n).empty(); ++n)
+        aliases.push_back(AliasAt(method.aliases, n));
+    return aliases;
+}
+
 const Method* FindMethodByName(std::string_view name)
 {
-    const std::string key = NormalizeName(name);
-    if (key.empty())
-        return nullptr;
-    for (const Method& method : kMethods)
-        if (NormalizeName(method.caption) == key
-            || (!method.alias.empty() && NormalizeName(method.alias) == key))
+    for (const Method& method : kMethods) {
+        if (SameName(method.caption, name))
             return &method;
+        for (std::string_view alias : AliasesOf(method))
+            if (SameName(alias, name))
+                return &method;
+    }
     return nullptr;
 }
 

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace pelorin {
 
@@ -19,7 +20,10 @@ enum class MethodFamily { ErrorDiffusion, Threshold, ThresholdNoise, Bayer, Half
 struct Method {
     int index; // the Option1 index, 1 ... 16
     std::string_view caption; // exactly as the window shows it ("Treshold", "Burkles", ...)
-    std::string_view alias; // the usual spelling where the caption differs, or empty
+    // The spellings other tools and papers use where they differ from the caption, separated
+    // by commas (libplacebo's "floyd-steinberg", ImageMagick's "JarvisJudiceNinke", FFmpeg's
+    // "sierra2_4a"), or empty.
+    std::string_view aliases;
     std::string_view routineName; // "DitherAtkinson", ...
     MethodFamily family;
     // Which member of the family: the kernel's place in kDiffusionKernels, the Bayer matrix size
@@ -40,9 +44,12 @@ const std::array<Method, kMethodCount>& Methods();
 // Null when index is outside 1 ... 16.
 const Method* FindMethod(int index);
 
-// The method a name stands for: its caption or alias in any letter case, with every run of
-// blanks, dashes and "+" alike ("treshold+noise", "Bayer-4x4", "sierra2 row", "burkes"). Null
-// when the name matches none.
+// The aliases of `method` one by one.
+std::vector<std::string_view> AliasesOf(const Method& method);
+
+// The method a name stands for: its caption or one of its aliases in any letter case, with
+// blanks, dashes, underscores and "+" left out ("treshold+noise", "Bayer-4x4", "sierra2 row",
+// "burkes", "FloydSteinberg", "floyd_steinberg"). Null when the name matches none.
 const Method* FindMethodByName(std::string_view name);
 
 // The method's routine on (destination, source) with its extra arguments, on `context`: its

@@ -7,6 +7,9 @@
 #include "platform/picture_box.h"
 
 #include <algorithm>
+#include <array>
+#include <cassert>
+#include <cctype>
 #include <numeric>
 #include <stdexcept>
 
@@ -213,6 +216,51 @@ std::optional<int> ColourOfRegister(uint8_t value)
         if (RegisterValue(colour) == value)
             return colour;
     return std::nullopt;
+}
+
+namespace {
+    // clang-format off
+    constexpr std::array<std::string_view, kTvcColourCount> kColourNames {
+        "black", "dark-blue", "dark-red", "dark-magenta",
+        "dark-green", "dark-cyan", "dark-yellow", "dark-white",
+        "bright-black", "blue", "red", "magenta",
+        "green", "cyan", "yellow", "white",
+    };
+    // clang-format on
+} // namespace
+
+std::string_view ColourName(int colour)
+{
+    assert(colour >= 0 && colour < kTvcColourCount);
+    return kColourNames[size_t(colour)];
+}
+
+std::optional<int> ColourOfName(std::string_view name)
+{
+    std::string key;
+    for (char c : name)
+        key += c == '_' || c == ' ' ? '-' : char(std::tolower(static_cast<unsigned char>(c)));
+    if (key == "grey" || key == "gray")
+        return 7;
+    for (int colour = 0; colour < kTvcColourCount; ++colour)
+        if (kColourNames[size_t(colour)] == key)
+            return colour;
+    return std::nullopt;
+}
+
+int NearestColour(int red, int green, int blue)
+{
+    int best = 0, bestDistance = 0;
+    for (int colour = 0; colour < kTvcColourCount; ++colour) {
+        const PaletteEntry& e = kTvcPalette16[size_t(colour)];
+        const int dr = red - e.Red, dg = green - e.Green, db = blue - e.Blue;
+        const int distance = dr * dr + dg * dg + db * db;
+        if (colour == 0 || distance < bestDistance) {
+            best = colour;
+            bestDistance = distance;
+        }
+    }
+    return best;
 }
 
 std::string RegisterText(std::span<const int> colours)

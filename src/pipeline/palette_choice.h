@@ -16,6 +16,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pelorin {
@@ -28,6 +29,18 @@ uint8_t RegisterValue(int colour);
 std::optional<int> ColourOfRegister(uint8_t value);
 // "0x00 0x55 0x41 0x44": the register values of `colours`, in register order.
 std::string RegisterText(std::span<const int> colours);
+
+// The colours' names, the words --palette takes and the summaries print: the bright eight as
+// "black", "blue", "red", "magenta", "green", "cyan", "yellow", "white" (15), the dim eight as
+// "dark-blue" ... "dark-white" (7). Black is colour 0, the black the default palettes use; 8
+// shows the same black and is named "bright-black". `colour` must be 0 ... 15.
+std::string_view ColourName(int colour);
+// The colour a name stands for, in any letter case, "_" or a blank for the dash, "grey" and
+// "gray" for "dark-white"; empty for any other word.
+std::optional<int> ColourOfName(std::string_view name);
+// The colour nearest to red, green, blue (0 ... 255 each) by the squared distance in RGB over
+// kTvcPalette16; of equals the lowest number, so #000000 is 0, not 8.
+int NearestColour(int red, int green, int blue);
 
 // The palette table for registers holding `colours` (each 0 ... 15), in register order.
 std::vector<PaletteEntry> PaletteOfColours(std::span<const int> colours);

@@ -30,6 +30,26 @@ QString CommandLineMethodName(int index)
         .replace(' ', '-');
 }
 
+QString VariantSuffix(const QStringList& options, bool steady)
+{
+    static const QRegularExpression number("^[-+]?[0-9.]+$");
+    QString suffix;
+    for (qsizetype i = 0; i < options.size(); ++i) {
+        QString name = options[i];
+        name.remove(QRegularExpression("^-+"));
+        const bool valued = options[i].startsWith("--") && i + 1 < options.size()
+            && !options[i + 1].startsWith("--");
+        const QString value = valued ? options[++i] : QString();
+        QString part = !valued ? name : number.match(value).hasMatch() ? name + value : value;
+        // Only what any file system takes in a name.
+        part.remove(QRegularExpression("[^A-Za-z0-9.+-]"));
+        suffix += "-" + part;
+    }
+    if (steady)
+        suffix += "-steady";
+    return suffix;
+}
+
 QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIndex, int64_t frame,
     const QString& input, const QString& output, std::optional<int64_t> steadyFrom,
     const QStringList& options)

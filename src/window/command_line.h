@@ -19,6 +19,12 @@ QString ShellQuoted(const QString& word);
 // "none" for an index the method table does not hold (no method set).
 QString CommandLineMethodName(int index);
 
+// What a command's `options` (the menu's picture choices: "--palette best", "--brightness 30",
+// "--aspect fit", ...) and steady dithering change from the defaults, as the end of an output
+// name: "-best-brightness30-fit-steady"; empty with none of them. A word value stands for itself,
+// a number follows its option's name. So variants of one frame get names of their own.
+QString VariantSuffix(const QStringList& options, bool steady);
+
 // `program --mode N --method M --frames F input output`, each word shell-quoted, joined by
 // blanks: the command that converts frame `frame` of `input` in `mode` by method `methodIndex`
 // (kNoMethod: "none") to `output`, which the caller has made safe for the tool to read as a name.

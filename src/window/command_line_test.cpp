@@ -34,3 +34,17 @@ TEST(CommandLine, MethodNameIsTheCaptionInLowerCaseWithDashesForBlanks)
     EXPECT_EQ(CommandLineMethodName(4).toStdString(), "treshold+noise"); // "Treshold+Noise"
     EXPECT_EQ(CommandLineMethodName(kNoMethod).toStdString(), "none");
 }
+
+// Variants of one frame (palette, adjustments, shape, steady) get output names of their own; the
+// defaults add nothing.
+TEST(CommandLine, OutputNameCarriesWhatDiffersFromTheDefaults)
+{
+    EXPECT_EQ(VariantSuffix({}, false).toStdString(), "");
+    EXPECT_EQ(VariantSuffix({ "--palette", "best", "--brightness", "30", "--contrast", "-40",
+                                "--gamma", "1.5", "--aspect", "fit" },
+                  true)
+                  .toStdString(),
+        "-best-brightness30-contrast-40-gamma1.5-fit-steady");
+    EXPECT_NE(VariantSuffix({ "--brightness", "30" }, false),
+        VariantSuffix({ "--saturation", "30" }, false));
+}

@@ -318,7 +318,9 @@ QString Form1::CommandLineForCurrentFrame()
     const QString input = QString::fromStdString(m_videoPath);
     // pelorin-convert reads a "%" in an output name as the start of a frame number, so every
     // "%" is doubled.
-    QString output = FrameName(input, *frame, *mode) + ".png";
+    const QStringList options = m_pictureMenu->CommandLineOptions();
+    QString output = FrameName(input, *frame, *mode)
+        + VariantSuffix(options, m_steadyStart.has_value()) + ".png";
     output.replace("%", "%%");
     if (output.startsWith('-'))
         output.prepend("./");
@@ -334,8 +336,8 @@ QString Form1::CommandLineForCurrentFrame()
                         "as it was first reached, which may differ from the picture shown.")
                     .arg(QString::number(m_steadyLast), QString::number(*frame)));
     }
-    return ConvertCommand(program, *mode, m_option1Group->checkedId(), *frame, input, output,
-        steadyFrom, m_pictureMenu->CommandLineOptions());
+    return ConvertCommand(
+        program, *mode, m_option1Group->checkedId(), *frame, input, output, steadyFrom, options);
 }
 
 } // namespace pelorin::window

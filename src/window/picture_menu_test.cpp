@@ -281,6 +281,9 @@ TEST_F(PictureMenuTest, TheCopiedCommandLineCarriesTheChoices)
     ASSERT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
     const QStringList written = QDir(folder.path()).entryList({ "*.png" });
     ASSERT_EQ(written.size(), 1);
+    // The name carries the choices, so another variant of the frame gets a name of its own.
+    EXPECT_THAT(written[0].toStdString(),
+        HasSubstr("-best-brightness20-contrast10-saturation30-gamma1.5.png"));
     const QImage picture
         = QImage(folder.filePath(written[0])).convertToFormat(QImage::Format_RGB32);
     const platform::Surface shown = form->Pic3().Snapshot();
