@@ -96,7 +96,8 @@ words() { # words PREVIOUS CURRENT: what the completion offers after PREVIOUS
         echo "${COMPREPLY[*]}"' _ "$1" "$2"
 }
 [[ $(words --mode "") == "2 4 16" ]] || fail "--mode completes to '$(words --mode "")'"
-[[ $(words --method flo) == "floyd" ]] || fail "--method flo completes to '$(words --method flo)'"
+# The caption and the spelling other tools use, both of Floyd.
+[[ $(words --method flo) == "floyd floyd-steinberg" ]] || fail "--method flo completes to '$(words --method flo)'"
 [[ $(words --palette b) == "best best-per-scene" ]] || fail "--palette b: '$(words --palette b)'"
 
 $SUDO dpkg -r pelorin >/dev/null
