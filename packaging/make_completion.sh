@@ -56,6 +56,10 @@ for option in $valued; do
         # "...; best: chosen ...; best-per-scene: chosen ..."
         words=$(grep -oE '; [a-z][-a-z]*:' <<<"$text" | sed -E 's/^; //; s/:$//' | tr '\n' ' ')
         need "$option" "$words"
+        # The colours' names from the table of the sixteen ("   9  blue  #0000ff").
+        words+=" $(awk '/^Colours/ { on = 1; next }
+            on && /^ +[0-9]+  / { for (i = 1; i <= NF; ++i) if ($i ~ /^[a-z][-a-z]*$/) print $i }
+            on && /^$/ { exit }' <<<"$help" | tr '\n' ' ')"
         ;;
     --aspect)
         # "stretch (default) fills it ...; fit keeps ...; fill keeps ..."
