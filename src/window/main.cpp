@@ -66,15 +66,16 @@ int main(int argc, char* argv[])
         form.OpenLocalFile(options.file);
     else if (options.exitAfterFrames)
         form.Command3()->click();
+    // What the checks below count, alive as long as the event loop that runs them.
+    const int frames = options.exitAfterFrames.value_or(0);
+    int stepped = 0;
+    int lastFrame = form.HScroll1()->value();
     if (options.exitAfterFrames) {
         // Messages before the event loop runs cannot leave it.
         if (messageShown || form.Ended())
             return 1;
         // The form moves the scroll bar with its signals blocked, so a step is counted where
         // the timer's tick, handled by the form first, has left it at another frame.
-        const int frames = *options.exitAfterFrames;
-        int stepped = 0;
-        int lastFrame = form.HScroll1()->value();
         QObject::connect(form.Timer1(), &QTimer::timeout, &form, [&] {
             const int frame = form.HScroll1()->value();
             if (frame == lastFrame)
