@@ -60,11 +60,10 @@ namespace {
         return total > int64_t(kCutDifference) * int64_t(before.size());
     }
 
-    // The unreduced working picture of frame `index`: the smoothed capture every conversion
-    // starts from, or with --keep-size the frame itself.
-    platform::Surface Unreduced(const Options& options, InputVideo& source, int64_t index)
+    // The unreduced working picture of the frame `source` shows: the smoothed capture every
+    // conversion starts from, or with --keep-size the frame itself.
+    platform::Surface UnreducedShown(const Options& options, InputVideo& source)
     {
-        source.Show(index);
         if (options.size == Size::KeepSize)
             return source.Picture().Image();
         platform::PictureBox working(options.mode->workingWidth, options.mode->workingHeight);
@@ -73,6 +72,13 @@ namespace {
         return working.Image();
     }
 
+    // The unreduced working picture of frame `index`: the smoothed capture every conversion
+    // starts from, or with --keep-size the frame itself.
+    platform::Surface Unreduced(const Options& options, InputVideo& source, int64_t index)
+    {
+        source.Show(index);
+        return UnreducedShown(options, source);
+    }
     // Which frames of first ... last a choice looks at: one per kFramesPerSample frames, at most
     // kMostSamples, each in the middle of its share of the range.
     std::vector<int64_t> SampleFrames(int64_t first, int64_t last)
@@ -117,7 +123,7 @@ namespace {
             m_last = index;
             if ((index - m_first) % m_step != 0)
                 return;
-            m_kept.push_back({ index, UnreducedShown(source) });
+            m_kept.push_back({ index, UnreducedShown(m_options, source) });
             if (m_kept.size() > m_mostKept) {
                 // Every second kept frame goes, and from here on every second one is kept.
                 std::vector<Kept> thinned;
@@ -152,17 +158,6 @@ namespace {
             int64_t index;
             platform::Surface picture;
         };
-        platform::Surface UnreducedShown(InputVideo& source) const
-        {
-            if (m_options.size == Size::KeepSize)
-                return source.Picture().Image();
-            platform::PictureBox working(
-                m_options.mode->workingWidth, m_options.mode->workingHeight);
-            StretchPicture(working, source.Picture(), m_options.mode->workingWidth,
-                m_options.mode->workingHeight, 1);
-            return working.Image();
-        }
-
         const Options& m_options;
         int64_t m_first;
         int64_t m_last;

@@ -44,6 +44,16 @@ namespace {
 // finds it beside itself.
 QString SamplePath() { return QCoreApplication::applicationDirPath() + "/tom.avi"; }
 
+// A file named .avi in `folder` that holds no video.
+QString NotAVideo(const QTemporaryDir& folder)
+{
+    const QString path = folder.filePath("notes.avi");
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write("RIFF, but nothing more");
+    return path;
+}
+
 class FormVideoTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -181,11 +191,7 @@ TEST_F(FormVideoTest, AFailedOpenAfterAGoodOneStopsStepping)
     // Not a video: the device answered for the sample a moment ago, and must not be taken to
     // answer for this file.
     QTemporaryDir folder;
-    const QString notAVideo = folder.filePath("notes.avi");
-    QFile file(notAVideo);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("RIFF, but nothing more");
-    file.close();
+    const QString notAVideo = NotAVideo(folder);
     form->OpenDroppedFile(notAVideo);
     ASSERT_EQ(watch.messages.size(), 1u);
     EXPECT_THAT(watch.messages[0].text.toStdString(), HasSubstr("notes.avi"));
@@ -210,11 +216,7 @@ TEST_F(FormVideoTest, AFailedOpenKeepsTheVideoThatWasOpen)
     const platform::Surface shown = form->Pic4().Snapshot();
 
     QTemporaryDir folder;
-    const QString notAVideo = folder.filePath("notes.avi");
-    QFile file(notAVideo);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("RIFF, but nothing more");
-    file.close();
+    const QString notAVideo = NotAVideo(folder);
     for (const QString& path : { notAVideo, folder.filePath("missing.mkv") }) {
         SCOPED_TRACE(path.toStdString());
         watch.messages.clear();

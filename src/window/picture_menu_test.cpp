@@ -320,14 +320,20 @@ TEST_F(PictureMenuTest, StretchAtStartAndBackAtStretchTheBytesAreTodays)
     EXPECT_EQ(form->TVC4().Snapshot(), working);
 }
 
+// Eight frames of 352 × 288 pixels, each 16:11 wide: 16:9 on screen.
+std::string WidePixelClip()
+{
+    return video::test::MadeVideo("shape_wide_pixels.mkv",
+        { "-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25", "-vf", "setsar=16/11", "-frames:v",
+            "8", "-c:v", "ffv1" });
+}
+
 // A 16:9 clip made of pixels 16:11 wide (352 × 288): its pixel shape counts, so fitted to the
 // 4:3 screen it takes 3/4 of the height, 180 of the 240 lines, with a bar of 30 lines above and
 // below. Whatever the shape, the copied command line writes exactly the picture shown.
 TEST_F(PictureMenuTest, FitGivesBarsOfTheRightHeightAndTheToolsPicture)
 {
-    const std::string clip = video::test::MadeVideo("shape_wide_pixels.mkv",
-        { "-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25", "-vf", "setsar=16/11", "-frames:v",
-            "8", "-c:v", "ffv1" });
+    const std::string clip = WidePixelClip();
     ASSERT_FALSE(clip.empty());
     PictureMenu& menu = *form->PictureChoices();
     form->OpenDroppedFile(QString::fromStdString(clip));
@@ -374,9 +380,7 @@ TEST_F(PictureMenuTest, FitGivesBarsOfTheRightHeightAndTheToolsPicture)
 // of the working picture stay black under any method, as pelorin-convert writes them.
 TEST_F(PictureMenuTest, AdjustmentsLeaveTheBarsBlack)
 {
-    const std::string clip = video::test::MadeVideo("shape_wide_pixels.mkv",
-        { "-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25", "-vf", "setsar=16/11", "-frames:v",
-            "8", "-c:v", "ffv1" });
+    const std::string clip = WidePixelClip();
     ASSERT_FALSE(clip.empty());
     PictureMenu& menu = *form->PictureChoices();
     form->OpenDroppedFile(QString::fromStdString(clip));
