@@ -8,10 +8,10 @@
 #include "input_video.h"
 #include "options.h"
 #include "output_files.h"
-#include "palette_plan.h"
 #include "pipeline/frame_pipeline.h"
 #include "pipeline/palette_choice.h"
 #include "run_report.h"
+#include "session/conversion_session.h"
 #include "video/frame_decoder.h"
 
 #include "convert/stretch_picture.h"
@@ -31,6 +31,8 @@
 namespace fs = std::filesystem;
 
 namespace pelorin::cli {
+
+using session::ColoursText;
 
 namespace {
 
@@ -76,8 +78,8 @@ namespace {
 
     // BlurredDifference between the converted working picture and the unreduced one, the
     // smoothed copy of the host the frame's road starts with, made again into `unreduced`.
-    double DifferenceFromHost(platform::PictureBox& working, platform::PictureBox& unreduced,
-        platform::PictureBox& host)
+    double DifferenceFromHost(
+        platform::PictureBox& working, platform::PictureBox& unreduced, platform::PictureBox& host)
     {
         StretchPicture(unreduced, host, PictureWidth(working), PictureHeight(working), 1);
         return BlurredDifference(working.Image(), unreduced.Image());
@@ -107,21 +109,15 @@ namespace {
     // One frame's conversion, the one way the tool converts a frame, serial or parallel:
     // `frame` is the decoded frame as the host picture, or with --keep-size the frame at its own
     // size, which is then converted where it stands. With `difference` it also gets the frame's
-    // faithfulness figure (outside the stopwatch). With `plan`, the frame is converted with its
-    // scene's registers; steady dithering starts afresh where a later scene starts, as the
-    // pattern of another palette is no pattern to keep to.
+    // faithfulness figure (outside the stopwatch). The session says which registers the frame
+    // converts with and whether steady dithering starts afresh on `history`.
     FrameTiming ConvertSlot(ConversionContext& context, SteadyHistory& history,
-        const Options& options, const PalettePlan* plan, int method, int64_t index,
+        session::ConversionSession& session, Size size, int method, int64_t index,
         platform::PictureBox& frame, FramePictures& pictures, double* difference)
     {
-        const TvcMode& mode = *options.mode;
-        FrameOptions frameOptions { options.steady ? &history : nullptr, index };
-        if (plan) {
-            frameOptions.palette = &plan->For(index).entries;
-            if (options.steady && plan->StartsLaterScene(index))
-                history.Forget();
-        }
-        if (options.size == Size::KeepSize) {
+        const TvcMode& mode = *session.Effective().mode;
+        const FrameOptions frameOptions = session.OptionsFor(index, &history);
+        if (size == Size::KeepSize) {
             if (difference)
                 pictures.unreducedKept = frame.Image();
             const FrameTiming timing
@@ -131,7 +127,7 @@ namespace {
             return timing;
         }
         const FrameTiming timing = ConvertFrame(context, mode, method, &frame, pictures.working,
-            options.size == Size::Display ? &pictures.display : nullptr, frameOptions);
+            size == Size::Display ? &pictures.display : nullptr, frameOptions);
         if (difference)
             *difference = DifferenceFromHost(pictures.working, pictures.unreduced, frame);
         return timing;
@@ -142,20 +138,24 @@ namespace {
         const Options& options;
         InputVideo& source;
         FramePictures pictures;
+        session::ConversionSession& session;
         ConversionContext context;
         SteadyHistory history;
-        const PalettePlan* plan = nullptr;
 
-        Pictures(const Options& options, InputVideo& source)
+        Pictures(const Options& options, InputVideo& source, session::ConversionSession& session)
             : options(options)
             , source(source)
+            , session(session)
             , pictures(options.mode->workingWidth, options.mode->workingHeight)
         {
             context.stopRequest = &g_stopRequested;
         }
 
         // The picture Convert() returns, before any conversion has run.
-        const platform::Surface& Result() { return pictures.Result(options.size, source.Picture()); }
+        const platform::Surface& Result()
+        {
+            return pictures.Result(options.size, source.Picture());
+        }
 
         // Converts frame `index` with `method`; returns the picture to write. With `difference`
         // it also gets the frame's faithfulness figure.
@@ -163,8 +163,8 @@ namespace {
             int method, int64_t index, FrameTiming& timing, double* difference = nullptr)
         {
             source.Show(index);
-            timing = ConvertSlot(context, history, options, plan, method, index, source.Picture(),
-                pictures, difference);
+            timing = ConvertSlot(context, history, session, options.size, method, index,
+                source.Picture(), pictures, difference);
             return Result();
         }
 
@@ -194,7 +194,7 @@ namespace {
             const uint64_t noise = context.noiseState;
             // With --keep-size the frame is converted where it stands; `pictures` stay untouched.
             const FrameTiming timing = ConvertSlot(
-                context, scratch, options, plan, method, index, frame, pictures, nullptr);
+                context, scratch, session, options.size, method, index, frame, pictures, nullptr);
             context.noiseState = noise;
             return { timing.elapsedSeconds, !corner };
         }
@@ -274,7 +274,10 @@ namespace {
         {
         }
         // The decoded frame: the host picture, or with --keep-size the working picture itself.
-        platform::PictureBox& Frame(Size size) { return size == Size::KeepSize ? pictures.working : host; }
+        platform::PictureBox& Frame(Size size)
+        {
+            return size == Size::KeepSize ? pictures.working : host;
+        }
     };
 
     // Frames first ... last, decoded on this thread, converted on `threads` threads at once,
@@ -283,17 +286,15 @@ namespace {
     // generator where a serial run's would be at that frame, so the bytes are the serial ones.
     // Steady dithering needs each frame's predecessor converted on the same context first: then
     // one converter takes the frames in order, beside the decoding and the writing.
-    void ConvertInParallel(const Options& options, const PalettePlan* plan, InputVideo& source,
-        int64_t first, int64_t last, int threads, Delivery deliver)
+    void ConvertInParallel(const Options& options, session::ConversionSession& session,
+        InputVideo& source, int64_t first, int64_t last, int threads, Delivery deliver)
     {
         if (options.steady)
             threads = 1;
         const TvcMode& mode = *options.mode;
         const bool keepSize = options.size == Size::KeepSize;
-        const int workingWidth
-            = keepSize ? source.Picture().Image().width : mode.workingWidth;
-        const int workingHeight
-            = keepSize ? source.Picture().Image().height : mode.workingHeight;
+        const int workingWidth = keepSize ? source.Picture().Image().width : mode.workingWidth;
+        const int workingHeight = keepSize ? source.Picture().Image().height : mode.workingHeight;
         const int64_t total = last - first + 1;
         // Enough frames in flight that every converter has one while one is decoded and one is
         // written.
@@ -315,7 +316,8 @@ namespace {
             stopping = true;
             changed.notify_all();
         };
-        const auto slotOf = [&](int64_t ordinal) -> Slot& { return *slots[size_t(ordinal) % slotCount]; };
+        const auto slotOf
+            = [&](int64_t ordinal) -> Slot& { return *slots[size_t(ordinal) % slotCount]; };
 
         std::vector<std::thread> workers;
         for (int t = 0; t < threads; ++t)
@@ -328,15 +330,17 @@ namespace {
                         int64_t ordinal = 0;
                         {
                             std::unique_lock guard(lock);
-                            changed.wait(guard, [&] { return stopping || taken < decoded || taken == total; });
+                            changed.wait(guard,
+                                [&] { return stopping || taken < decoded || taken == total; });
                             if (stopping || taken == total)
                                 return;
                             ordinal = taken++;
                         }
                         Slot& slot = slotOf(ordinal);
                         StartAtFrame(context, ordinal, workingWidth, workingHeight);
-                        slot.timing = ConvertSlot(context, history, options, plan, options.method,
-                            slot.index, slot.Frame(options.size), slot.pictures, &slot.difference);
+                        slot.timing = ConvertSlot(context, history, session, options.size,
+                            options.method, slot.index, slot.Frame(options.size), slot.pictures,
+                            &slot.difference);
                         std::lock_guard guard(lock);
                         slot.state = Slot::State::Converted;
                         changed.notify_all();
@@ -380,7 +384,8 @@ namespace {
                 Slot& slot = slotOf(ordinal);
                 {
                     std::unique_lock guard(lock);
-                    changed.wait(guard, [&] { return stopping || slot.state == Slot::State::Free; });
+                    changed.wait(
+                        guard, [&] { return stopping || slot.state == Slot::State::Free; });
                     if (stopping)
                         break;
                 }
@@ -416,8 +421,8 @@ namespace {
     public:
         SummaryPipeClosed()
             : CliError(kExitFailure,
-                  std::string("cannot write the summary: ") + std::strerror(EPIPE)
-                      + "; no output was kept")
+                std::string("cannot write the summary: ") + std::strerror(EPIPE)
+                    + "; no output was kept")
         {
         }
     };
@@ -458,7 +463,8 @@ namespace {
                     + (CompareCells() + 1) * 4 * cellPixels,
                 Budget(console), cellWidth, cellHeight);
         }
-        Pictures pictures(options, source);
+        session::ConversionSession session(options);
+        Pictures pictures(options, source, session);
         {
             // The sheet's size is known before any method runs: one larger than a PNG picture
             // can be is refused now, not after sixteen conversions.
@@ -482,11 +488,9 @@ namespace {
         // their best.
         const bool choosing
             = options.palette && options.palette->kind != PaletteRequest::Kind::Registers;
-        std::optional<PalettePlan> plan;
-        if (options.palette && !choosing) {
-            plan = MakePalettePlan(options, source, frame, frame);
-            pictures.plan = &*plan;
-        }
+        const bool keepSize = options.size == Size::KeepSize;
+        if (options.palette && !choosing)
+            session.MakePlan(source, frame, frame, keepSize);
         std::vector<platform::Surface> cells;
         std::vector<std::string> labels;
         std::vector<double> seconds;
@@ -499,15 +503,14 @@ namespace {
             FrameTiming warmUp;
             pictures.Convert(Methods().front().index, frame, warmUp);
         }
-        std::optional<PalettePlan> own; // with registers chosen: the method's, for its cell
         for (const Method& method : Methods()) {
             CheckStop();
             if (choosing) {
-                Options forMethod = options;
+                session::Recipe forMethod = options;
                 forMethod.method = method.index;
-                own = MakePalettePlan(forMethod, source, frame, frame);
-                pictures.plan = &*own;
-                registers.push_back(ColoursText(own->For(frame).colours));
+                session.SetRecipe(forMethod);
+                session.MakePlan(source, frame, frame, keepSize);
+                registers.push_back(ColoursText(session.ColoursFor(frame)));
                 // New registers, new nearest-colour table: made before the stopwatch runs.
                 pictures.SetUp(method.index, frame);
             }
@@ -520,7 +523,7 @@ namespace {
         // (what --method none writes), to judge each method's picture against; no method's
         // registers.
         if (choosing)
-            pictures.plan = nullptr;
+            session.DropPlan();
         {
             CheckStop();
             FrameTiming timing;
@@ -543,8 +546,8 @@ namespace {
                 "wrote '%s': frame %lld in %s by all 16 methods, and unreduced\n",
                 options.output.c_str(), static_cast<long long>(frame),
                 options.mode->QuotedCaption().c_str());
-            if (plan)
-                std::fputs(plan->Summary(frame).c_str(), console.out);
+            if (options.palette && !choosing)
+                std::fputs(session.Plan()->Summary(frame).c_str(), console.out);
             PrintNearestColours(options, console);
             std::fprintf(console.out,
                 choosing ? "conversion time (stopwatch) and the registers chosen for each method "
@@ -568,9 +571,8 @@ namespace {
         int64_t first, int64_t last, const Console& console, RunStats& stats)
     {
         std::unique_ptr<FrameSink> sink = MakeFrameSink(settings);
-        ProgressLine progress(
-            !options.quiet && (console.errIsTerminal || options.progress), last - first + 1,
-            console.err);
+        ProgressLine progress(!options.quiet && (console.errIsTerminal || options.progress),
+            last - first + 1, console.err);
         Delivery deliver { *sink, stats, progress, console.frameWritten,
             options.lastOnly ? std::optional<int64_t>(last) : std::nullopt };
         if (inFlight.converters <= 1) {
@@ -585,7 +587,7 @@ namespace {
             }
         } else {
             ConvertInParallel(
-                options, pictures.plan, source, first, last, inFlight.converters, deliver);
+                options, pictures.session, source, first, last, inFlight.converters, deliver);
         }
         CheckStop();
         sink->Finish();
@@ -593,11 +595,11 @@ namespace {
         return sink;
     }
 
-    int Run(Options options, const Console& console)
+    // Checks what can be checked before the input is opened: the input is there and readable,
+    // and an output that cannot be written is found now, not after the whole conversion.
+    void CheckFilesBeforeWork(const Options& options)
     {
         CheckInputFile(options.input);
-        // Before any work: an output that cannot be written is found now, not after the
-        // whole conversion.
         // (The folder, for numbered names: which frames a range given by time or with --last
         // writes is known once the input is open, and each of their names is checked then.)
         if (options.numbered)
@@ -608,31 +610,13 @@ namespace {
             CheckOutputWritable(options.output);
             CheckNotInput(options.input, options.output);
         }
+    }
 
-        InputVideo source(options.input, options.size == Size::KeepSize, options.aspect,
-            options.adjustments, options.modeGiven ? options.mode : nullptr);
-        // A TVC file is converted in its own mode unless the command line names one.
-        if (source.TvcFileMode() != nullptr && !options.modeGiven) {
-            options.mode = source.TvcFileMode();
-            CheckPaletteFitsMode(options);
-        }
-        // ... and with the palette registers it carries, when they are not the mode's own.
-        if (source.TvcFileMode() == options.mode && !options.palette
-            && options.method != kNoMethod) {
-            const std::vector<int> colours = source.TvcFileColours();
-            if (!colours.empty() && colours != DefaultColours(*options.mode)) {
-                PaletteRequest request;
-                request.colours = colours;
-                request.text = RegisterText(colours);
-                options.palette = request;
-            }
-        }
-        const int64_t count = source.FrameCount();
-        if (count <= 0)
-            throw Failure("'" + options.input + "' holds no frames");
-        if (options.compareFrame)
-            return RunCompare(options, source, console);
-
+    // The frames to convert, first and last, checked against the input's `count` frames and
+    // against what the output takes.
+    std::pair<int64_t, int64_t> FramesToConvert(
+        const Options& options, const InputVideo& source, int64_t count)
+    {
         std::optional<FrameRange> range = options.frames;
         if (range)
             range = ResolveFrameTimes(*range, source.FrameRate().num, source.FrameRate().den);
@@ -664,36 +648,26 @@ namespace {
                 + std::to_string(frames)
                 + " frames are to be written: put a frame number in the name (frame_%05d"
                 + options.outputExtension + ") or pick one frame with --frames");
+        return { first, last };
+    }
 
-        auto pictures = std::make_unique<Pictures>(options, source);
-        const platform::Surface& result = pictures->Result();
-        const int shapeWidth = result.width, shapeHeight = result.height;
-        if (options.outputKind != OutputKind::Picture && options.outputKind != OutputKind::Video
-            && (shapeWidth != options.mode->workingWidth
-                || shapeHeight != options.mode->workingHeight))
-            throw UsageError(options.outputExtension + " holds "
-                + std::to_string(options.mode->workingWidth) + " x "
-                + std::to_string(options.mode->workingHeight) + " pixels in "
-                + options.mode->QuotedCaption() + ", but --keep-size keeps '" + options.input
-                + "' at " + std::to_string(shapeWidth) + " x " + std::to_string(shapeHeight)
-                + "; leave out --keep-size (a " + options.outputExtension
-                + " output is converted at TVC resolution)");
+    // Video memory holds the mode's working picture and nothing else.
+    void CheckShapeFitsOutput(const Options& options, int width, int height)
+    {
+        if (options.outputKind == OutputKind::Picture || options.outputKind == OutputKind::Video
+            || (width == options.mode->workingWidth && height == options.mode->workingHeight))
+            return;
+        throw UsageError(options.outputExtension + " holds "
+            + std::to_string(options.mode->workingWidth) + " x "
+            + std::to_string(options.mode->workingHeight) + " pixels in "
+            + options.mode->QuotedCaption() + ", but --keep-size keeps '" + options.input + "' at "
+            + std::to_string(width) + " x " + std::to_string(height) + "; leave out --keep-size (a "
+            + options.outputExtension + " output is converted at TVC resolution)");
+    }
 
-        // Frames in flight, and the palette search's pictures: planned before anything is read
-        // for the search or written, so a run that cannot fit says so now.
-        const bool keepSize = options.size == Size::KeepSize;
-        const int frameWidth = keepSize ? source.Width() : options.mode->workingWidth;
-        const int frameHeight = keepSize ? source.Height() : options.mode->workingHeight;
-        const FrameCost cost = EstimateFrameCost(source.Width(), source.Height(), frameWidth,
-            frameHeight, keepSize, uint64_t(shapeWidth) * uint64_t(shapeHeight),
-            WriterBytesPerPixel(options));
-        const FramesInFlight inFlight = PlanFramesInFlight(
-            options.threads, Cores(), frames, cost, Budget(console), frameWidth, frameHeight);
-        if (options.palette && options.palette->kind != PaletteRequest::Kind::Registers)
-            CheckMemoryFits(cost.fixedBytes + cost.serialFrameBytes
-                    + PaletteSearchBytes(frameWidth, frameHeight),
-                Budget(console), frameWidth, frameHeight);
-
+    SinkSettings SinkFor(
+        const Options& options, const InputVideo& source, int width, int height, int64_t frames)
+    {
         SinkSettings settings;
         settings.input = options.input;
         settings.output = options.output;
@@ -701,67 +675,125 @@ namespace {
         settings.kind = options.outputKind;
         settings.numbered = options.numbered;
         settings.mode = options.mode;
-        settings.width = shapeWidth;
-        settings.height = shapeHeight;
+        settings.width = width;
+        settings.height = height;
         settings.frameRate = source.FrameRate();
         settings.mp4Subsampled = options.size == Size::Display;
         settings.frames = options.lastOnly ? 1 : frames;
         settings.steady = options.steady;
         settings.tvcFps = options.tvcFps;
+        return settings;
+    }
 
-        // A clip holds the frames that fit its memory, and registers chosen for it look at those
-        // alone: a first making with the mode's own registers (it stops when full, so it is
-        // short) tells how far the clip reaches, and the choice looks that far. The registers
-        // change what fits, so a clip that ends before the last frame the choice looked at is
-        // chosen for again over the frames it held, and made again.
-        const bool choosingForClip = options.outputKind == OutputKind::Cas && options.palette
-            && options.palette->kind != PaletteRequest::Kind::Registers;
+    // Frames in flight, and the palette search's pictures: planned before anything is read for
+    // the search or written, so a run that cannot fit says so now.
+    FramesInFlight PlanMemory(const Options& options, const InputVideo& source, int64_t frames,
+        uint64_t shapePixels, const Console& console)
+    {
+        const bool keepSize = options.size == Size::KeepSize;
+        const int frameWidth = keepSize ? source.Width() : options.mode->workingWidth;
+        const int frameHeight = keepSize ? source.Height() : options.mode->workingHeight;
+        const FrameCost cost = EstimateFrameCost(source.Width(), source.Height(), frameWidth,
+            frameHeight, keepSize, shapePixels, WriterBytesPerPixel(options));
+        const FramesInFlight inFlight = PlanFramesInFlight(
+            options.threads, Cores(), frames, cost, Budget(console), frameWidth, frameHeight);
+        if (options.palette && options.palette->Chosen())
+            CheckMemoryFits(cost.fixedBytes + cost.serialFrameBytes
+                    + PaletteSearchBytes(frameWidth, frameHeight),
+                Budget(console), frameWidth, frameHeight);
+        return inFlight;
+    }
+
+    // The summary of frames first ... last written through `settings`; with `chosenUpTo`, the
+    // last frame registers were chosen over for a clip.
+    void PrintSummary(const Options& options, const FrameSink& sink, const SinkSettings& settings,
+        const RunStats& stats, int64_t first, int64_t last, std::optional<int64_t> chosenUpTo,
+        const Console& console)
+    {
+        if (options.quiet)
+            return;
+        std::fprintf(console.out, "wrote %s: %s in %s, %d x %d\n", sink.Description().c_str(),
+            MethodName(options.method).c_str(), options.mode->QuotedCaption().c_str(),
+            settings.width, settings.height);
+        std::fputs(sink.Notes().c_str(), console.out);
+        std::fputs(stats.Summary().c_str(), console.out);
+        if (settings.palettes)
+            std::fputs(settings.palettes->Summary(last).c_str(), console.out);
+        PrintNearestColours(options, console);
+        if (chosenUpTo)
+            std::fprintf(console.out,
+                "palette chosen over frames %lld ... %lld, those the clip holds\n",
+                static_cast<long long>(first), static_cast<long long>(*chosenUpTo));
+    }
+
+    // Frames first ... last written as the options ask. A clip holds the frames that fit its
+    // memory, and registers chosen for it look at those alone: a first making with the mode's
+    // own registers (it stops when full, so it is short) tells how far the clip reaches, and the
+    // choice looks that far. The registers change what fits, so a clip that ends before the
+    // last frame the choice looked at is chosen for again over the frames it held, and made
+    // again.
+    int WriteFrames(const Options& options, InputVideo& source, session::ConversionSession& session,
+        int64_t first, int64_t last, int64_t count, const Console& console)
+    {
+        auto pictures = std::make_unique<Pictures>(options, source, session);
+        const platform::Surface& result = pictures->Result();
+        const int shapeWidth = result.width, shapeHeight = result.height;
+        CheckShapeFitsOutput(options, shapeWidth, shapeHeight);
+        const FramesInFlight inFlight = PlanMemory(options, source, last - first + 1,
+            uint64_t(shapeWidth) * uint64_t(shapeHeight), console);
+        SinkSettings settings = SinkFor(options, source, shapeWidth, shapeHeight, last - first + 1);
+
+        const bool choosingForClip
+            = options.outputKind == OutputKind::Cas && options.palette && options.palette->Chosen();
         constexpr int kClipChoices = 3;
         int64_t chosenUpTo = last;
         for (int attempt = choosingForClip ? 0 : 1;; ++attempt) {
-            std::optional<PalettePlan> plan;
-            if (options.palette && attempt > 0) {
-                plan = MakePalettePlan(options, source, first, chosenUpTo);
-                pictures->plan = &*plan;
-            }
-            settings.palettes = plan ? &*plan : nullptr;
+            if (options.palette && attempt > 0)
+                session.MakePlan(source, first, chosenUpTo, options.size == Size::KeepSize);
+            settings.palettes = session.Plan();
             RunStats stats;
             // A still picture has no times to give.
             if (count > 1)
                 stats.SetFrameRate(source.FrameRate().num, source.FrameRate().den);
             const Pictures::SetUpTime setUp = pictures->SetUp(options.method, first);
             stats.SetSetUpTime(setUp.seconds, setUp.frameIncluded);
-            const std::unique_ptr<FrameSink> sink
-                = ConvertRange(options, source, *pictures, inFlight, settings, first, last,
-                    console, stats);
+            const std::unique_ptr<FrameSink> sink = ConvertRange(
+                options, source, *pictures, inFlight, settings, first, last, console, stats);
             const int64_t kept = sink->LastFrameKept();
             if (choosingForClip && kept >= first
                 && (attempt == 0 || (kept < chosenUpTo && attempt < kClipChoices))) {
                 chosenUpTo = kept;
                 // Afresh, as the run started: the same noise and no steady pattern.
-                pictures.reset();
-                pictures = std::make_unique<Pictures>(options, source);
+                pictures = std::make_unique<Pictures>(options, source, session);
                 continue;
             }
-            if (!options.quiet) {
-                std::fprintf(console.out, "wrote %s: %s in %s, %d x %d\n",
-                    sink->Description().c_str(), MethodName(options.method).c_str(),
-                    options.mode->QuotedCaption().c_str(), shapeWidth, shapeHeight);
-                std::fputs(sink->Notes().c_str(), console.out);
-                std::fputs(stats.Summary().c_str(), console.out);
-                if (plan)
-                    std::fputs(plan->Summary(last).c_str(), console.out);
-                PrintNearestColours(options, console);
-                if (choosingForClip)
-                    std::fprintf(console.out,
-                        "palette chosen over frames %lld ... %lld, those the clip holds\n",
-                        static_cast<long long>(first), static_cast<long long>(chosenUpTo));
-            }
+            PrintSummary(options, *sink, settings, stats, first, last,
+                choosingForClip ? std::optional<int64_t>(chosenUpTo) : std::nullopt, console);
             FlushSummary(console);
             sink->Commit();
             return 0;
         }
-        return 0;
+    }
+
+    int Run(Options options, const Console& console)
+    {
+        CheckFilesBeforeWork(options);
+        InputVideo source(options.input, options.size == Size::KeepSize, options.aspect,
+            options.adjustments, options.modeGiven ? options.mode : nullptr);
+        // A TVC file converts in its own mode unless the command line names one, and with the
+        // registers it carries: the session says how, and the run goes on with its recipe.
+        session::ConversionSession session(options);
+        session.SetInput({ source.TvcFileMode(), source.TvcFileColours() });
+        static_cast<session::Recipe&>(options) = session.Effective();
+        if (source.TvcFileMode() && !options.modeGiven)
+            cli::CheckPaletteFitsMode(options);
+        const int64_t count = source.FrameCount();
+        if (count <= 0)
+            throw Failure("'" + options.input + "' holds no frames");
+        if (options.compareFrame)
+            return RunCompare(options, source, console);
+        const auto [first, last] = FramesToConvert(options, source, count);
+        return WriteFrames(options, source, session, first, last, count, console);
     }
 
     int ReportFailure(const Console& console, const std::exception& e, int exitStatus)

@@ -3,7 +3,7 @@
 // a sink destroyed without Commit() leaves no file of this run behind and every earlier file
 // as it was.
 #include "options.h"
-#include "palette_plan.h"
+#include "session/palette_plan.h"
 #include "platform/surface.h"
 #include "video_writer.h"
 
@@ -48,7 +48,7 @@ struct SinkSettings {
     bool mp4Subsampled = false; // .mp4 in 4:2:0 rather than lossless 4:4:4
     // The registers each frame was converted with (--palette); null: the mode's own. Video
     // memory then holds register numbers of these.
-    const PalettePlan* palettes = nullptr;
+    const session::PalettePlan* palettes = nullptr;
     int64_t frames = 1; // the frames the run will write
     bool steady = false;
     std::optional<double> tvcFps; // .cas: the clip's frame rate asked for

@@ -1,7 +1,7 @@
 #include "frames_in_flight.h"
 
 #include "cli_error.h"
-#include "palette_plan.h"
+#include "session/palette_plan.h"
 
 #include <algorithm>
 #include <sys/resource.h>
@@ -56,7 +56,7 @@ uint64_t PaletteSearchBytes(int frameWidth, int frameHeight)
     // Four frames looked at (4 bytes a pixel each), a converted copy and its working bitmap, and
     // the blurred pictures of the faithfulness figure: measured at about 44 bytes a pixel; and
     // what choosing per scene keeps of the scene being read.
-    return 48 * framePixels + kSceneSampleBytes + kMiB;
+    return 48 * framePixels + session::kSceneSampleBytes + kMiB;
 }
 
 FramesInFlight PlanFramesInFlight(int requestedThreads, int cores, int64_t frameCount,

@@ -7,8 +7,9 @@
 // give, each TVC pixel a block of whole host pixels.
 #include "convert/picture_adjust.h"
 #include "options.h"
-#include "platform/picture_box.h"
 #include "pipeline/tvc_mode.h"
+#include "platform/picture_box.h"
+#include "session/palette_plan.h"
 #include "video_writer.h"
 
 #include <cstdint>
@@ -23,7 +24,7 @@ class VideoDevice;
 
 namespace pelorin::cli {
 
-class InputVideo {
+class InputVideo : public session::FrameReader {
 public:
     // With `ownSize` false the frames are drawn to fill a 512 × 240 host picture; with it true,
     // into a picture of the video's own size, without resampling. `vramMode` is the mode a .vram
@@ -34,11 +35,11 @@ public:
     // to every frame shown.
     InputVideo(const std::string& path, bool ownSize, Aspect aspect = Aspect::Stretch,
         const PictureAdjustments& adjustments = {}, const TvcMode* vramMode = nullptr);
-    ~InputVideo();
+    ~InputVideo() override;
     InputVideo(const InputVideo&) = delete;
     InputVideo& operator=(const InputVideo&) = delete;
 
-    int64_t FrameCount() const;
+    int64_t FrameCount() const override;
     // The rectangle of the host picture the frame is drawn into for `aspect`, for a frame of
     // width × height pixels of aspect `pixelAspect` (width / height of one pixel): the whole
     // host for Stretch; for Fit the largest centred rectangle of the frame's display aspect inside
@@ -61,10 +62,10 @@ public:
     std::vector<int> TvcFileColours() const;
 
     // Where Show() draws (with adjustments, the adjusted copy of the frame).
-    platform::PictureBox& Picture() { return m_adjusted ? *m_adjusted : *m_picture; }
+    platform::PictureBox& Picture() override { return m_adjusted ? *m_adjusted : *m_picture; }
     // Draws frame `index` (0 ... FrameCount() − 1) into Picture(), replacing all of it. Throws
     // CliError (1) when the frame cannot be read.
-    void Show(int64_t index);
+    void Show(int64_t index) override;
 
 private:
     std::string m_path;

@@ -3,16 +3,26 @@
 // registers than the mode's own: one set for every frame (given, or chosen on frames spread over
 // the run), or a set per scene, chosen anew where the picture cuts to another scene.
 #include "convert/palette.h"
-#include "options.h"
+#include "platform/picture_box.h"
+#include "recipe.h"
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
-namespace pelorin::cli {
+namespace pelorin::session {
 
-class InputVideo;
+// The frames a choice reads: the input as each conversion starts from it (the host picture, or
+// the frame at its own size), one frame shown at a time.
+class FrameReader {
+public:
+    virtual ~FrameReader() = default;
+    virtual int64_t FrameCount() const = 0;
+    // Draws frame `index` into Picture(); throws when it cannot be read.
+    virtual void Show(int64_t index) = 0;
+    virtual platform::PictureBox& Picture() = 0;
+};
 
 struct PaletteScene {
     int64_t first = 0; // the scene's first frame
@@ -39,11 +49,12 @@ constexpr uint64_t kSceneSampleBytes = uint64_t(64) << 20;
 // their names, in register order.
 std::string ColoursText(std::span<const int> colours);
 
-// The plan for frames first ... last of `source` as `options` ask (options.palette set).
-// Choosing reads frames through `source` (the frame last shown is then any of them): `best`
-// the few it looks at; `best-per-scene` every frame once, in order, finding the cuts and
-// choosing for each scene as it ends. Throws CliError (1) when a frame cannot be read.
+// The plan for frames first ... last of `source` as `recipe` asks (recipe.palette set); with
+// `keepSize` the frames are converted at their own size. Choosing reads frames through `source`
+// (the frame last shown is then any of them): `best` the few it looks at; `best-per-scene` every
+// frame once, in order, finding the cuts and choosing for each scene as it ends. Lets the
+// source's failure to read a frame through.
 PalettePlan MakePalettePlan(
-    const Options& options, InputVideo& source, int64_t first, int64_t last);
+    const Recipe& recipe, bool keepSize, FrameReader& source, int64_t first, int64_t last);
 
-} // namespace pelorin::cli
+} // namespace pelorin::session

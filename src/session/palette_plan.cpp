@@ -1,14 +1,13 @@
 #include "palette_plan.h"
 
 #include "convert/stretch_picture.h"
-#include "input_video.h"
 #include "pipeline/palette_choice.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
 
-namespace pelorin::cli {
+namespace pelorin::session {
 
 namespace {
 
@@ -62,9 +61,9 @@ namespace {
 
     // The unreduced working picture of the frame `source` shows: the smoothed capture every
     // conversion starts from, or with --keep-size the frame itself.
-    platform::Surface UnreducedShown(const Options& options, InputVideo& source)
+    platform::Surface UnreducedShown(const Recipe& options, bool keepSize, FrameReader& source)
     {
-        if (options.size == Size::KeepSize)
+        if (keepSize)
             return source.Picture().Image();
         platform::PictureBox working(options.mode->workingWidth, options.mode->workingHeight);
         StretchPicture(
@@ -74,10 +73,11 @@ namespace {
 
     // The unreduced working picture of frame `index`: the smoothed capture every conversion
     // starts from, or with --keep-size the frame itself.
-    platform::Surface Unreduced(const Options& options, InputVideo& source, int64_t index)
+    platform::Surface Unreduced(
+        const Recipe& options, bool keepSize, FrameReader& source, int64_t index)
     {
         source.Show(index);
-        return UnreducedShown(options, source);
+        return UnreducedShown(options, keepSize, source);
     }
     // Which frames of first ... last a choice looks at: one per kFramesPerSample frames, at most
     // kMostSamples, each in the middle of its share of the range.
@@ -93,11 +93,12 @@ namespace {
     }
 
     // Registers chosen on frames spread evenly over first ... last.
-    PaletteScene ChooseFor(const Options& options, InputVideo& source, int64_t first, int64_t last)
+    PaletteScene ChooseFor(
+        const Recipe& options, bool keepSize, FrameReader& source, int64_t first, int64_t last)
     {
         std::vector<platform::Surface> pictures;
         for (const int64_t index : SampleFrames(first, last))
-            pictures.push_back(Unreduced(options, source, index));
+            pictures.push_back(Unreduced(options, keepSize, source, index));
         PaletteScene scene;
         scene.first = first;
         scene.colours = ChoosePalette(*options.mode, options.method, pictures).colours;
@@ -111,19 +112,20 @@ namespace {
     // looks at; a longer one on the kept frames nearest to them.
     class SceneSampler {
     public:
-        SceneSampler(const Options& options, int64_t first, size_t mostKept)
+        SceneSampler(const Recipe& options, bool keepSize, int64_t first, size_t mostKept)
             : m_options(options)
+            , m_keepSize(keepSize)
             , m_first(first)
             , m_mostKept(std::max<size_t>(mostKept, 2))
         {
         }
         // Frame `index` (the next of the scene) is the one `source` shows.
-        void Offer(InputVideo& source, int64_t index)
+        void Offer(FrameReader& source, int64_t index)
         {
             m_last = index;
             if ((index - m_first) % m_step != 0)
                 return;
-            m_kept.push_back({ index, UnreducedShown(m_options, source) });
+            m_kept.push_back({ index, UnreducedShown(m_options, m_keepSize, source) });
             if (m_kept.size() > m_mostKept) {
                 // Every second kept frame goes, and from here on every second one is kept.
                 std::vector<Kept> thinned;
@@ -158,7 +160,8 @@ namespace {
             int64_t index;
             platform::Surface picture;
         };
-        const Options& m_options;
+        const Recipe& m_options;
+        bool m_keepSize;
         int64_t m_first;
         int64_t m_last;
         size_t m_mostKept;
@@ -204,14 +207,15 @@ std::string PalettePlan::Summary(int64_t last) const
     return text;
 }
 
-PalettePlan MakePalettePlan(const Options& options, InputVideo& source, int64_t first, int64_t last)
+PalettePlan MakePalettePlan(
+    const Recipe& options, bool keepSize, FrameReader& source, int64_t first, int64_t last)
 {
     PalettePlan plan;
     const PaletteRequest& request = *options.palette;
     if (request.kind == PaletteRequest::Kind::Registers) {
         plan.scenes.push_back({ first, request.colours, {} });
     } else if (request.kind == PaletteRequest::Kind::Best || first == last) {
-        plan.scenes.push_back(ChooseFor(options, source, first, last));
+        plan.scenes.push_back(ChooseFor(options, keepSize, source, first, last));
     } else {
         // One pass over the frames, in order and without a seek: the cuts, and each scene's
         // choice as it ends, on the frames kept of it.
@@ -229,7 +233,7 @@ PalettePlan MakePalettePlan(const Options& options, InputVideo& source, int64_t 
                 scene.reset();
             }
             if (!scene)
-                scene.emplace(options, index, mostKept);
+                scene.emplace(options, keepSize, index, mostKept);
             scene->Offer(source, index);
             before = std::move(signature);
         }
@@ -240,4 +244,4 @@ PalettePlan MakePalettePlan(const Options& options, InputVideo& source, int64_t 
     return plan;
 }
 
-} // namespace pelorin::cli
+} // namespace pelorin::session

@@ -1,0 +1,29 @@
+#include "recipe.h"
+
+#include "pipeline/palette_choice.h"
+
+namespace pelorin::session {
+
+bool Recipe::SameConversion(const Recipe& other) const
+{
+    return mode == other.mode && method == other.method && steady == other.steady
+        && palette == other.palette && adjustments == other.adjustments && aspect == other.aspect
+        && tvcFps == other.tvcFps;
+}
+
+void CheckPaletteFitsMode(const Recipe& recipe)
+{
+    if (!recipe.palette)
+        return;
+    const size_t registers = recipe.mode->palette.size();
+    if (registers >= size_t(kTvcColourCount))
+        throw OptionError("--palette sets the registers of --mode 2 or 4; "
+            + recipe.mode->QuotedCaption() + " shows all sixteen colours already");
+    const PaletteRequest& p = *recipe.palette;
+    if (p.kind == PaletteRequest::Kind::Registers && p.colours.size() != registers)
+        throw OptionError("--palette " + p.text + " gives " + std::to_string(p.colours.size())
+            + (p.colours.size() == 1 ? " register" : " registers") + ", but "
+            + recipe.mode->QuotedCaption() + " has " + std::to_string(registers));
+}
+
+} // namespace pelorin::session
