@@ -3,8 +3,8 @@
 // a sink destroyed without Commit() leaves no file of this run behind and every earlier file
 // as it was.
 #include "options.h"
-#include "session/palette_plan.h"
 #include "platform/surface.h"
+#include "session/palette_plan.h"
 #include "video_writer.h"
 
 #include <memory>

@@ -254,32 +254,9 @@ Options:
 )";
     text += session::OptionsHelp(session::kTool, 19);
     text += R"(
-Methods:
 )";
-    for (const Method& method : Methods()) {
-        std::string line = "  " + std::string(method.index < 10 ? " " : "")
-            + std::to_string(method.index) + "  " + std::string(method.caption);
-        std::string aliases;
-        for (std::string_view alias : AliasesOf(method))
-            aliases += (aliases.empty() ? "" : ", ") + std::string(alias);
-        if (!aliases.empty())
-            line += std::string(line.size() < 22 ? 22 - line.size() : 1, ' ') + "also " + aliases;
-        text += line + "\n";
-    }
+    text += session::MethodsAndColoursHelp();
     text += R"(
-Colours (--palette takes the number, the name or #rrggbb, which stands for the nearest):
-)";
-    // Two columns: the dim eight beside the bright eight.
-    for (int colour = 0; colour < kTvcColourCount / 2; ++colour) {
-        char line[96];
-        const std::string_view dim = ColourName(colour), bright = ColourName(colour + 8);
-        std::snprintf(line, sizeof line, "  %2d  %-13.*s %s      %2d  %-13.*s %s\n", colour,
-            int(dim.size()), dim.data(), ColourHex(colour).c_str(), colour + 8, int(bright.size()),
-            bright.data(), ColourHex(colour + 8).c_str());
-        text += line;
-    }
-    text += R"(  (grey is dark-white; bright-black shows the same black as black)
-
 After the work a summary gives the frames written (how many, their numbers and the times they
 start), the one-off set-up (nearest-colour tables, working storage: the first frame is
 converted once before the run for it), the conversion time per frame as the window's

@@ -20,6 +20,7 @@ namespace pelorin::session {
 struct InputFacts {
     const TvcMode* tvcMode = nullptr; // null: the input is no TVC file
     std::vector<int> tvcColours; // colour numbers 0 ... 15, register order; none in "Graphics 16"
+    bool operator==(const InputFacts&) const = default;
 };
 
 class ConversionSession {

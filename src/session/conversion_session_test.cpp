@@ -55,7 +55,7 @@ namespace {
         Recipe recipe;
         recipe.mode = FindTvcMode(4);
         recipe.steady = true;
-        recipe.palette = PaletteRequest { PaletteRequest::Kind::BestPerScene };
+        recipe.palette.emplace().kind = PaletteRequest::Kind::BestPerScene;
         ConversionSession session(recipe);
         TwoScenes video;
         session.MakePlan(video, 0, 9, false);

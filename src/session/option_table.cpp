@@ -1,6 +1,7 @@
 #include "option_table.h"
 
 #include "option_values.h"
+#include "dither/method_table.h"
 #include "pipeline/palette_choice.h"
 #include "tvc/tvc_read.h"
 
@@ -162,8 +163,7 @@ namespace {
             "conversion method (default Atkinson): an index 1-16, a name below in any\n"
             "letter case, blanks, dashes, underscores and + left out as you like\n"
             "(floyd-steinberg, FloydSteinberg), or none (the smoothed frame, unreduced)",
-            "conversion method (default Atkinson): an index 1-16 or a name as\n"
-            "pelorin-convert --help lists them (floyd-steinberg, bayer-4x4), or none",
+            "",
             TakeMethod,
             [](const Recipe& r, Words& w) {
                 w.insert(w.end(), { "--method", MethodWord(r.method) });
@@ -260,11 +260,13 @@ namespace {
                     w.insert(w.end(), { "--aspect", kAspectWords[size_t(r.aspect)] });
             },
             true },
-        { "--last", "", "", kTool,
+        { "--last", "", "", kBothDoors,
             "convert every frame of the range but write only the last one: with\n"
             "--steady, that frame as the window shows it after stepping from the\n"
             "range's first frame (what the window's \"Copy command line\" gives)",
-            "", [](Settings& s, const std::string&) { s.lastOnly = true; } },
+            "show the last frame of --frames A:B (as the window does anyway; taken\n"
+            "so that a copied command opens as it is)",
+            [](Settings& s, const std::string&) { s.lastOnly = true; } },
         { "--tvc-fps", "", "R", kTool,
             "a .cas clip's frame rate: every n-th frame is kept, n the whole\n"
             "number nearest to the source's rate / R, for a longer clip; an n\n"
@@ -390,6 +392,33 @@ std::string OptionsHelp(Door door, size_t column)
         text += '\n';
     }
     return text;
+}
+
+std::string MethodsAndColoursHelp()
+{
+    std::string text = "Methods:\n";
+    for (const Method& method : Methods()) {
+        std::string line = "  " + std::string(method.index < 10 ? " " : "")
+            + std::to_string(method.index) + "  " + std::string(method.caption);
+        std::string aliases;
+        for (std::string_view alias : AliasesOf(method))
+            aliases += (aliases.empty() ? "" : ", ") + std::string(alias);
+        if (!aliases.empty())
+            line += std::string(line.size() < 22 ? 22 - line.size() : 1, ' ') + "also " + aliases;
+        text += line + "\n";
+    }
+    text += "\nColours (--palette takes the number, the name or #rrggbb, which stands for the "
+            "nearest):\n";
+    // Two columns: the dim eight beside the bright eight.
+    for (int colour = 0; colour < kTvcColourCount / 2; ++colour) {
+        char line[96];
+        const std::string_view dim = ColourName(colour), bright = ColourName(colour + 8);
+        std::snprintf(line, sizeof line, "  %2d  %-13.*s %s      %2d  %-13.*s %s\n", colour,
+            int(dim.size()), dim.data(), ColourHex(colour).c_str(), colour + 8, int(bright.size()),
+            bright.data(), ColourHex(colour + 8).c_str());
+        text += line;
+    }
+    return text + "  (grey is dark-white; bright-black shows the same black as black)\n";
 }
 
 std::vector<std::string> RecipeArguments(const Recipe& recipe)

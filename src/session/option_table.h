@@ -85,6 +85,10 @@ Settings ParseSettings(std::span<const std::string> args, Door door);
 // column `column` characters wide after two blanks, then the help's lines.
 std::string OptionsHelp(Door door, size_t column);
 
+// The methods with their captions and other spellings, and the sixteen colours with their names,
+// as both --help texts list them after the options.
+std::string MethodsAndColoursHelp();
+
 // The recipe as command-line words, in the table's order: "--mode 4 --method floyd-steinberg
 // --steady --palette black,white,blue,red --brightness 20 --aspect fit". Mode and method are
 // always written; the rest when not the default. ParseSettings of these words gives the same

@@ -53,7 +53,7 @@ namespace {
         recipes[1].mode = FindTvcMode(4);
         recipes[1].method = 9;
         recipes[1].steady = true;
-        recipes[1].palette = PaletteRequest { PaletteRequest::Kind::Registers, { 0, 15, 3, 9 } };
+        recipes[1].palette.emplace().colours = { 0, 15, 3, 9 };
         recipes[1].adjustments = { 20, -35, 100, 1.75 };
         recipes[1].aspect = video::Aspect::Fill;
         recipes[2].mode = FindTvcMode(2);
@@ -61,7 +61,7 @@ namespace {
         recipes[2].adjustments.gamma = 0.2;
         recipes[2].aspect = video::Aspect::Fit;
         recipes[3].mode = FindTvcMode(4);
-        recipes[3].palette = PaletteRequest { PaletteRequest::Kind::BestPerScene };
+        recipes[3].palette.emplace().kind = PaletteRequest::Kind::BestPerScene;
         recipes[3].tvcFps = 12.5;
         for (const Recipe& recipe : recipes)
             for (const Door door : { kTool, kWindow }) {

@@ -1,6 +1,7 @@
 #include "command_line.h"
 
-#include "dither/method_table.h"
+#include "session/option_table.h"
+#include "session/option_values.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -19,15 +20,25 @@ QString ShellQuoted(const QString& word)
     return "'" + quoted + "'";
 }
 
-// The name pelorin-convert knows a method by: its caption in lower case, blanks as dashes.
 QString CommandLineMethodName(int index)
 {
-    const Method* method = FindMethod(index);
-    if (!method)
-        return "none";
-    return QString::fromUtf8(method->caption.data(), qsizetype(method->caption.size()))
-        .toLower()
-        .replace(' ', '-');
+    return QString::fromStdString(session::MethodWord(index));
+}
+
+QStringList RecipeWords(const session::Recipe& recipe)
+{
+    QStringList words;
+    for (const std::string& word : session::RecipeArguments(recipe))
+        words << QString::fromStdString(word);
+    return words;
+}
+
+QStringList RecipeWordsOfChoices(const session::Recipe& recipe)
+{
+    QStringList words;
+    for (const std::string& word : session::PictureChoiceArguments(recipe))
+        words << QString::fromStdString(word);
+    return words;
 }
 
 QString VariantSuffix(const QStringList& options, bool steady)
@@ -50,41 +61,34 @@ QString VariantSuffix(const QStringList& options, bool steady)
     return suffix;
 }
 
-QString ConvertCommand(const QString& program, const TvcMode& mode, int methodIndex, int64_t frame,
-    const QString& input, const QString& output, std::optional<int64_t> steadyFrom,
-    const QStringList& options)
+QString ConvertCommand(const QString& program, const session::Recipe& recipe, int64_t frame,
+    const QString& input, const QString& output, std::optional<int64_t> steadyFrom)
 {
-    QStringList words = { program, "--mode", QString::number(mode.number), "--method",
-        CommandLineMethodName(methodIndex) };
-    if (steadyFrom) {
-        const QString range = *steadyFrom == frame
-            ? QString::number(frame)
-            : QString::number(*steadyFrom) + ":" + QString::number(frame);
-        words << "--steady"
-              << "--frames" << range << "--last";
-    } else {
+    session::Recipe written = recipe;
+    written.steady = steadyFrom.has_value();
+    QStringList words = QStringList { program } + RecipeWords(written);
+    if (steadyFrom && *steadyFrom != frame)
+        words << "--frames" << QString::number(*steadyFrom) + ":" + QString::number(frame)
+              << "--last";
+    else
         words << "--frames" << QString::number(frame);
-    }
-    words << options << input << output;
+    words << input << output;
     QStringList quoted;
     for (const QString& word : words)
         quoted << ShellQuoted(word);
     return quoted.join(' ');
 }
 
-QStringList ExportArguments(const TvcMode& mode, int methodIndex, bool steady,
-    const QString& frames, const QStringList& options, const QString& input, QString output)
+QStringList ExportArguments(
+    const session::Recipe& recipe, const QString& frames, const QString& input, QString output)
 {
-    QStringList words = { "--mode", QString::number(mode.number), "--method",
-        CommandLineMethodName(methodIndex) };
-    if (steady)
-        words << "--steady";
+    QStringList words = RecipeWords(recipe);
     if (!frames.isEmpty())
         words << "--frames" << frames;
     // A name starting with a dash would be read as an option.
     if (output.startsWith('-'))
         output.prepend("./");
-    words << options << input << output;
+    words << input << output;
     return words;
 }
 

@@ -10,14 +10,25 @@
 using namespace pelorin;
 using namespace pelorin::window;
 
+session::Recipe RecipeOf(int mode, int method)
+{
+    session::Recipe recipe;
+    recipe.mode = &TvcModeOf(mode);
+    recipe.method = method;
+    return recipe;
+}
+
 TEST(CommandLine, ModeNumberAndMethodNameComeFromTheirTables)
 {
-    EXPECT_EQ(ConvertCommand("pelorin-convert", TvcModeOf(4), 1, 120, "clip.avi", "clip-120.png")
+    EXPECT_EQ(ConvertCommand("pelorin-convert", RecipeOf(4, 1), 120, "clip.avi", "clip-120.png")
                   .toStdString(),
         "pelorin-convert --mode 4 --method atkinson --frames 120 clip.avi clip-120.png");
-    EXPECT_EQ(ConvertCommand("/opt/p/pelorin-convert", TvcModeOf(2), kNoMethod, 0, "a.mkv", "b.png")
+    EXPECT_EQ(ConvertCommand("/opt/p/pelorin-convert", RecipeOf(2, kNoMethod), 0, "a.mkv", "b.png")
                   .toStdString(),
         "/opt/p/pelorin-convert --mode 2 --method none --frames 0 a.mkv b.png");
+    // A steady picture is the end of the steps from the sequence's start.
+    EXPECT_EQ(ConvertCommand("p", RecipeOf(16, 2), 9, "a.mkv", "b.png", 3).toStdString(),
+        "p --mode 16 --method floyd --steady --frames 3:9 --last a.mkv b.png");
 }
 
 TEST(CommandLine, OnlyWordsTheShellWouldSplitOrExpandAreQuoted)

@@ -42,7 +42,10 @@ namespace pelorin::window {
 namespace {
     // A status answer's text: it may arrive as a whole fixed-length answer buffer, so the text
     // ends at the first NUL. Empty when no video is open.
-    std::string MciModeText(const std::string& answer) { return answer.substr(0, answer.find('\0')); }
+    std::string MciModeText(const std::string& answer)
+    {
+        return answer.substr(0, answer.find('\0'));
+    }
 
     using platform::ErrorNumber;
     using platform::PictureBox;
@@ -61,8 +64,8 @@ Form1::Form1(FormEnvironment environment)
     if (!m_environment.showMessage)
         m_environment.showMessage = [this](MessageKind kind, const QString& text) {
             QMessageBox box(kind == MessageKind::Error ? QMessageBox::Critical
-                    : kind == MessageKind::Information   ? QMessageBox::Information
-                                                         : QMessageBox::Warning,
+                    : kind == MessageKind::Information ? QMessageBox::Information
+                                                       : QMessageBox::Warning,
                 windowTitle(), text, QMessageBox::Ok, isVisible() ? this : nullptr);
             box.exec();
         };
@@ -78,9 +81,10 @@ Form1::Form1(FormEnvironment environment)
                 "*.vram);;All files (*)");
         };
     if (!m_environment.chooseExport)
-        m_environment.chooseExport = [this](const QString& suggestedPath, const QString& fromShown) {
-            return AskWhereToExport(this, suggestedPath, fromShown);
-        };
+        m_environment.chooseExport
+            = [this](const QString& suggestedPath, const QString& fromShown) {
+                  return AskWhereToExport(this, suggestedPath, fromShown);
+              };
     if (!m_environment.chooseSaveFile)
         m_environment.chooseSaveFile
             = [this](const QString& suggestedPath) { return AskWhereToSave(suggestedPath); };
@@ -180,36 +184,28 @@ void Form1::HScroll1_Change()
         if (!problem.empty())
             m_environment.showMessage(MessageKind::Warning, QString::fromStdString(problem));
     }
-    m_modules.MciCommand(MciOperation::SeekTo, {}, nullptr, MciValue(int64_t(m_hscroll1->value())));
+    // The session first: choosing registers for the video reads its frames, before the frame
+    // shown is sought and timed.
+    const TvcMode* shown = ModeOfOption2(SelectedMode());
+    if (shown && m_pictureMenu)
+        PrepareSession(*shown);
+    const int64_t frame = m_hscroll1->value();
+    m_modules.MciCommand(MciOperation::SeekTo, {}, nullptr, MciValue(frame));
     m_modules.StopwatchStart();
-    const bool steady = MenuAction(MenuItem::Steady)->isChecked();
     m_steadyStart.reset();
-    for (const TvcMode& mode : TvcModes()) {
-        const ModeControls& controls = ControlsOfMode(mode.number);
-        if (m_option2[size_t(controls.option2Index)]->isChecked()) {
-            // A plain frame breaks steady dithering's sequence: the next steady one starts afresh.
-            if (!steady)
-                ProgramSteadyHistory().Forget();
-            // The menu's picture choices: the host adjusted, the registers chosen for it; with
-            // both off, Pic1 itself and the mode's own palette.
-            PictureBox& host = m_pictureMenu ? m_pictureMenu->HostFor(*m_pic1) : *m_pic1;
-            FrameOptions options { steady ? &ProgramSteadyHistory() : nullptr,
-                int64_t(m_hscroll1->value()), controls.paletteBeforeCapture };
-            if (m_pictureMenu)
-                options.palette = m_pictureMenu->PaletteFor(mode, CheckedMethod(), host);
-            // A TVC file converts with the registers it carries, unless others were chosen.
-            if (!options.palette)
-                options.palette = TvcFilePalette(mode);
-            // Another palette's pattern is no pattern to keep to.
-            if (steady && m_pictureMenu && m_pictureMenu->PaletteChanged())
-                ProgramSteadyHistory().Forget();
-            ConvertToWorking(
-                m_modules, mode, CheckedMethod(), &host, WorkingPicture(mode), options);
-            ShowPaletteInUse(mode);
-            if (steady) {
-                m_steadyStart = ProgramSteadyHistory().SequenceStart();
-                m_steadyLast = m_hscroll1->value();
-            }
+    if (shown) {
+        const TvcMode& mode = *shown;
+        // The menu's picture choices: the host adjusted; with them off, Pic1 itself. The
+        // session says which registers and whether steady dithering starts afresh.
+        PictureBox& host = m_pictureMenu ? m_pictureMenu->HostFor(*m_pic1) : *m_pic1;
+        FrameOptions options = m_session.OptionsFor(frame, &ProgramSteadyHistory());
+        options.paletteBeforeCapture = ControlsOfMode(mode.number).paletteBeforeCapture;
+        ConvertToWorking(m_modules, mode, CheckedMethod(), &host, WorkingPicture(mode), options);
+        m_shownColours[size_t(mode.number)] = m_session.ColoursFor(frame);
+        ShowPaletteInUse(mode);
+        if (options.steady) {
+            m_steadyStart = ProgramSteadyHistory().SequenceStart();
+            m_steadyLast = frame;
         }
     }
     m_text2->setText(QString::number(m_modules.StopwatchElapsedMs()));
@@ -293,6 +289,8 @@ bool Form1::OpenVideo(const std::string& path)
     m_frameDuration.reset();
     m_videoLength.reset();
     m_lastAdvance.reset();
+    // Registers chosen for another video are no choice for this one.
+    m_session.DropPlan();
     m_pic1->SetAutoRedraw(false);
     m_modules.MciCommand(MciOperation::OpenAviVideo, path, m_pic1.get(), {});
     m_modules.MciCommand(MciOperation::TimeFormatFrames);

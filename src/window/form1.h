@@ -9,6 +9,8 @@
 #include "form_modules.h"
 #include "pipeline/tvc_mode.h"
 #include "platform/picture_box.h"
+#include "session/conversion_session.h"
+#include "session/option_table.h"
 
 #include <QString>
 #include <QWidget>
@@ -102,7 +104,8 @@ struct FormEnvironment {
     std::function<SaveChoice(const QString& suggestedPath)> chooseSaveFile;
     // Asks the user where to export and which frames, proposing `suggestedPath` and, as one
     // choice of frames, `fromShown` (from the frame shown on). Default a dialog.
-    std::function<ExportChoice(const QString& suggestedPath, const QString& fromShown)> chooseExport;
+    std::function<ExportChoice(const QString& suggestedPath, const QString& fromShown)>
+        chooseExport;
 };
 
 // The widget style the layout was measured for; call once after creating the application.
@@ -179,6 +182,16 @@ public:
     // the conversion time to a hundredth of a millisecond, from the same stopwatch reading as
     // Text2.
     QLabel* FrameLine() const { return m_frameLine; }
+
+    // The program's command line (session/option_table.h) applied before Load: the menu's
+    // items, the picture choices, the mode and the method.
+    void ApplyStartSettings(const session::Settings& settings);
+    // --frames once a file is open, as an event of the toolkit: stepping stops and frame A is
+    // shown, or frames A ... B are converted in turn and B is shown. Times are read at the open
+    // video's rate.
+    void ShowFrames(const session::FrameRange& range);
+    // The conversion session the window converts by.
+    const session::ConversionSession& Session() const { return m_session; }
 
     // Writes HScroll1's Value like the program's code does: a value outside the scroll bar's range
     // is an error (nothing changes); a new value runs HScroll1_Change before this returns.
@@ -281,15 +294,19 @@ private:
     // *why when it does not.
     bool CanOpen(const std::string& path, std::string* why);
 
+    // The conversion session (form1_session.cpp): the recipe the controls set for `mode`, and
+    // the session brought up to date with it and the open input before a frame converts — the
+    // registers chosen for the video once, reading its frames, when the recipe asks for them.
+    session::Recipe RecipeOfControls(const TvcMode& mode) const;
+    void PrepareSession(const TvcMode& mode);
+    void ShowFramesNow(const session::FrameRange& range);
+
     // The TVC's own files as inputs (form1_tvc.cpp). The video device is given an opener that
     // serves .kep, .cas and .vram files as pictures of Pic1's size; a .vram is read in the mode
     // "TVC MODE" has when it opens.
     void InstallTvcOpener();
     // After a TVC file opened: "TVC MODE" switches to the file's own mode.
     void AdoptTvcFile();
-    // The registers a TVC file opened in `mode` carries, as the palette to convert with, when
-    // they are not the mode's own and a method is set; else null.
-    const std::vector<PaletteEntry>* TvcFilePalette(const TvcMode& mode) const;
     // Colours `mode`'s swatches with the registers its working picture was last converted
     // with (ShownColours, else the mode's own), each naming its register value when they are
     // not simply the mode's own. Called after every conversion, so the panel never tells of
@@ -318,7 +335,6 @@ private:
     // the last TVC file that failed to open was refused (empty when none was).
     const TvcMode* m_tvcFileMode = nullptr;
     std::vector<int> m_tvcFileColours;
-    std::vector<PaletteEntry> m_tvcFilePalette;
     std::string m_tvcOpenError;
     // The folder of the last file the user opened by name or saved to: where the open and save
     // dialogs start. Empty until then: the current folder.
@@ -327,6 +343,10 @@ private:
     // unbroken steady sequence ran over, first and last; empty for a plain conversion.
     std::optional<int64_t> m_steadyStart;
     int64_t m_steadyLast = 0;
+    session::ConversionSession m_session;
+    // The colours (0 ... 15) of the registers each mode's picture was last converted with, by
+    // mode number; empty for the mode's own.
+    std::array<std::vector<int>, 17> m_shownColours {};
 
     std::unique_ptr<platform::PictureBox> m_pic1, m_pic2, m_pic3, m_pic4, m_tvc2, m_tvc4, m_tvc16;
     std::array<PictureView*, 7> m_views {};

@@ -92,9 +92,8 @@ ExportRun* Form1::StartExport(const ExportChoice& choice)
                 : QString("No TVC mode is chosen, so there is nothing to export."));
         return nullptr;
     }
-    const QStringList arguments = ExportArguments(*mode, m_option1Group->checkedId(),
-        MenuAction(MenuItem::Steady)->isChecked(), choice.frames,
-        m_pictureMenu->CommandLineOptions(), QString::fromStdString(m_videoPath), choice.path);
+    const QStringList arguments = ExportArguments(RecipeOfControls(*mode), choice.frames,
+        QString::fromStdString(m_videoPath), choice.path);
     m_export.reset();
     m_export = std::make_unique<ExportRun>(
         ConvertProgram(QString::fromStdString(ProgramFolder())), arguments);

@@ -4,8 +4,8 @@
 
 #include "command_line.h"
 #include "dither/method_table.h"
-#include "export_run.h"
 #include "dither/steady_history.h"
+#include "export_run.h"
 #include "layout.h"
 #include "picture_menu.h"
 
@@ -141,13 +141,10 @@ void Form1::CreateContextMenu()
     connect(showFrame, &QAction::toggled, this, [this] { ShowFrameLine(); });
     // Read by HScroll1_Change at each frame; switching it changes nothing until the next one.
     add(MenuItem::Steady, "Steady dithering", true);
-    // A new palette choice, adjustment or shape changes every frame from here on: a steady run
-    // starts afresh, so the copied command (which applies the choice from its first frame) still
+    // A new palette choice, adjustment or shape is a new recipe: the session starts a steady
+    // run afresh, so the copied command (which applies the choice from its first frame) still
     // makes the picture shown.
-    m_pictureMenu = new PictureMenu(this, [this] {
-        ProgramSteadyHistory().Forget();
-        RunEvent([this] { HScroll1_Change(); });
-    });
+    m_pictureMenu = new PictureMenu(this, [this] { RunEvent([this] { HScroll1_Change(); }); });
     m_pictureMenu->AddTo(m_menu);
     m_menu->addSeparator();
 
@@ -157,7 +154,8 @@ void Form1::CreateContextMenu()
     connect(
         copy, &QAction::triggered, this, [this] { RunEvent([this] { CopyCommandLine_Click(); }); });
     QAction* exportVideo = add(MenuItem::Export, "Export…", false);
-    connect(exportVideo, &QAction::triggered, this, [this] { RunEvent([this] { Export_Click(); }); });
+    connect(
+        exportVideo, &QAction::triggered, this, [this] { RunEvent([this] { Export_Click(); }); });
 
     // The keyboard's menu key and Shift+F10 open the menu at the control that has the focus.
     auto* menuKey = new QAction(this);
@@ -316,11 +314,20 @@ QString Form1::CommandLineForCurrentFrame()
         return {};
     }
     const QString input = QString::fromStdString(m_videoPath);
+    // The registers the frame was converted with, by name: the tool then converts with exactly
+    // those, whichever frames a choice of its own would look at.
+    // (A TVC file's own registers need no naming: the tool takes them from the file.) The
+    // output is named after the choice, so variants of a frame keep their names apart.
+    const session::Recipe asChosen = RecipeOfControls(*mode);
+    session::Recipe recipe = asChosen;
+    if (recipe.palette && !ShownColours(*mode).empty()) {
+        recipe.palette = session::PaletteRequest();
+        recipe.palette->colours = ShownColours(*mode);
+    }
     // pelorin-convert reads a "%" in an output name as the start of a frame number, so every
     // "%" is doubled.
-    const QStringList options = m_pictureMenu->CommandLineOptions();
     QString output = FrameName(input, *frame, *mode)
-        + VariantSuffix(options, m_steadyStart.has_value()) + ".png";
+        + VariantSuffix(RecipeWordsOfChoices(asChosen), m_steadyStart.has_value()) + ".png";
     output.replace("%", "%%");
     if (output.startsWith('-'))
         output.prepend("./");
@@ -336,8 +343,7 @@ QString Form1::CommandLineForCurrentFrame()
                         "as it was first reached, which may differ from the picture shown.")
                     .arg(QString::number(m_steadyLast), QString::number(*frame)));
     }
-    return ConvertCommand(
-        program, *mode, m_option1Group->checkedId(), *frame, input, output, steadyFrom, options);
+    return ConvertCommand(program, recipe, *frame, input, output, steadyFrom);
 }
 
 } // namespace pelorin::window

@@ -508,7 +508,7 @@ TEST_F(FormPositionTest, AJumpStartsTheCopiedSteadyRangeAfresh)
     form->SetHScroll1Value(43);
     form->MenuAction(MenuItem::CopyCommandLine)->trigger();
     EXPECT_THAT(QGuiApplication::clipboard()->text().toStdString(),
-        HasSubstr("--steady --frames 42:43 --last --aspect fit "));
+        HasSubstr("--steady --aspect fit --frames 42:43 --last "));
     form->PictureChoices()->ShapeAction(video::Aspect::Stretch)->trigger();
     // Steady off again: the plain command of today.
     form->MenuAction(MenuItem::Steady)->setChecked(false);

@@ -61,7 +61,6 @@ void Form1::InstallTvcOpener()
                 for (size_t i = 0; i < file.mode->palette.size(); ++i)
                     m_tvcFileColours.push_back(
                         ColourOfRegister(uint8_t(file.registers[i] & 0x55)).value());
-            m_tvcFilePalette = PaletteOfColours(m_tvcFileColours);
             return MakeTvcPictureSource(
                 std::move(file), m_pic1->ScaleWidth(), m_pic1->ScaleHeight());
         } catch (const tvc::TvcFileError& e) {
@@ -83,25 +82,16 @@ void Form1::AdoptTvcFile()
     Option2_Click(index);
 }
 
-const std::vector<PaletteEntry>* Form1::TvcFilePalette(const TvcMode& mode) const
-{
-    // As pelorin-convert converts a TVC file: in its own mode, with the registers it carries.
-    if (m_tvcFileMode != &mode || m_videoPath.empty() || CheckedMethod() == kNoMethod
-        || m_tvcFileColours.empty() || m_tvcFileColours == DefaultColours(mode))
-        return nullptr;
-    return &m_tvcFilePalette;
-}
-
 void Form1::ShowPaletteInUse(const TvcMode& mode)
 {
     // "Graphics 16" has no registers to choose: its swatches are the sixteen colours for good.
     if (mode.palette.size() >= size_t(kTvcColourCount))
         return;
     const std::vector<int> shown = ShownColours(mode);
-    const bool fromFile = !shown.empty() && m_pictureMenu->ChosenColours(mode).empty();
+    // Registers the recipe did not ask for came with the file.
+    const bool fromFile = !shown.empty() && !m_session.Given().palette;
     const std::vector<int> colours = shown.empty() ? DefaultColours(mode) : shown;
-    const bool named
-        = !shown.empty() || (m_pictureMenu && m_pictureMenu->BestPaletteAction()->isChecked());
+    const bool named = !shown.empty() || (m_pictureMenu && m_pictureMenu->PaletteChoice());
     const std::string_view names = ControlsOfMode(mode.number).swatches;
     const std::span<QLabel*> swatches
         = names == "Label2" ? std::span<QLabel*>(m_label2) : std::span<QLabel*>(m_label3);
@@ -123,12 +113,7 @@ void Form1::ShowPaletteInUse(const TvcMode& mode)
 
 std::vector<int> Form1::ShownColours(const TvcMode& mode) const
 {
-    const std::vector<int>& chosen = m_pictureMenu->ChosenColours(mode);
-    if (!chosen.empty())
-        return chosen;
-    if (TvcFilePalette(mode))
-        return m_tvcFileColours;
-    return {};
+    return m_shownColours.at(size_t(mode.number));
 }
 
 std::vector<uint8_t> Form1::TvcPictureFileBytes(const TvcMode& mode, SavedPicture kind)

@@ -53,12 +53,7 @@ int main(int argc, char* argv[])
         };
     }
     Form1 form(environment);
-    form.MenuAction(MenuItem::RealTime)->setChecked(options.realTime);
-    form.MenuAction(MenuItem::Loop)->setChecked(options.loop);
-    form.MenuAction(MenuItem::ShowTime)->setChecked(options.showTime);
-    form.MenuAction(MenuItem::Steady)->setChecked(options.steady);
-    form.MenuAction(MenuItem::FitScrollBar)->setChecked(options.fit);
-    form.PictureChoices()->ShapeAction(options.aspect)->setChecked(true);
+    form.ApplyStartSettings(options);
     if (!form.Load())
         return 1;
     form.show();
@@ -66,6 +61,8 @@ int main(int argc, char* argv[])
         form.OpenLocalFile(options.file);
     else if (options.exitAfterFrames)
         form.Command3()->click();
+    if (options.frames && !form.Ended())
+        form.ShowFrames(*options.frames);
     // What the checks below count, alive as long as the event loop that runs them.
     const int frames = options.exitAfterFrames.value_or(0);
     int stepped = 0;

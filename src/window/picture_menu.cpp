@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSlider>
 
 #include <algorithm>
@@ -104,9 +105,21 @@ void PictureMenu::AddTo(QMenu* menu)
 {
     m_bestPalette = menu->addAction("Best palette for the picture");
     m_bestPalette->setObjectName("BestPalette");
-    m_bestPalette->setCheckable(true);
-    // The form colours the swatches of every mode it converts with the registers it used.
-    connect(m_bestPalette, &QAction::toggled, this, [this] { m_reconvert(); });
+    m_bestPerScene = menu->addAction("Best palette for each scene");
+    m_bestPerScene->setObjectName("BestPalettePerScene");
+    // One of the two, or neither.
+    auto* palettes = new QActionGroup(this);
+    palettes->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (QAction* item : { m_bestPalette, m_bestPerScene }) {
+        item->setCheckable(true);
+        palettes->addAction(item);
+        // The form colours the swatches of every mode it converts with the registers it used.
+        connect(item, &QAction::toggled, this, [this](bool on) {
+            if (on)
+                m_givenPalette.reset();
+            m_reconvert();
+        });
+    }
     m_adjust = menu->addAction("Adjust picture…");
     m_adjust->setObjectName("AdjustPicture");
     connect(m_adjust, &QAction::triggered, this, [this] {
@@ -309,52 +322,28 @@ platform::PictureBox& PictureMenu::HostFor(platform::PictureBox& pic1)
     return *m_adjustedHost;
 }
 
-const std::vector<PaletteEntry>* PictureMenu::PaletteFor(
-    const TvcMode& mode, int methodIndex, platform::PictureBox& host)
+std::optional<session::PaletteRequest> PictureMenu::PaletteChoice() const
 {
-    std::vector<int>& chosen = m_chosen.at(size_t(mode.number));
-    const std::vector<int> before = chosen;
-    chosen.clear();
-    m_changed = false;
-    if (!m_bestPalette || !m_bestPalette->isChecked() || methodIndex < 1
-        || mode.palette.size() >= size_t(kTvcColourCount)) {
-        m_changed = !before.empty();
-        return nullptr;
-    }
-    // The picture the method will start from: the smoothed capture at the working size.
-    if (!m_unreduced || PictureWidth(*m_unreduced) != mode.workingWidth
-        || PictureHeight(*m_unreduced) != mode.workingHeight)
-        m_unreduced = std::make_unique<platform::PictureBox>(mode.workingWidth, mode.workingHeight);
-    StretchPicture(*m_unreduced, host, mode.workingWidth, mode.workingHeight, 1);
-    chosen = ChoosePalette(mode, methodIndex, { &m_unreduced->Image(), 1 }).colours;
-    m_changed = chosen != (before.empty() ? DefaultColours(mode) : before);
-    m_palette = PaletteOfColours(chosen);
-    return &m_palette;
-}
-
-const std::vector<int>& PictureMenu::ChosenColours(const TvcMode& mode) const
-{
-    return m_chosen.at(size_t(mode.number));
-}
-
-QStringList PictureMenu::CommandLineOptions() const
-{
-    QStringList words;
+    session::PaletteRequest chosen;
     if (m_bestPalette && m_bestPalette->isChecked())
-        words << "--palette"
-              << "best";
-    const PictureAdjustments& a = m_adjustments;
-    if (a.brightness != 0)
-        words << "--brightness" << QString::number(a.brightness);
-    if (a.contrast != 0)
-        words << "--contrast" << QString::number(a.contrast);
-    if (a.saturation != 0)
-        words << "--saturation" << QString::number(a.saturation);
-    if (a.gamma != 1.0)
-        words << "--gamma" << QString::number(a.gamma);
-    if (const video::Aspect aspect = Shape(); aspect != video::Aspect::Stretch)
-        words << "--aspect" << kShapeRows[size_t(aspect)].word;
-    return words;
+        chosen.kind = session::PaletteRequest::Kind::Best;
+    else if (m_bestPerScene && m_bestPerScene->isChecked())
+        chosen.kind = session::PaletteRequest::Kind::BestPerScene;
+    else
+        return m_givenPalette;
+    return chosen;
+}
+
+void PictureMenu::SetPaletteChoice(const std::optional<session::PaletteRequest>& choice)
+{
+    using Kind = session::PaletteRequest::Kind;
+    const QSignalBlocker quietBest(m_bestPalette);
+    const QSignalBlocker quietScenes(m_bestPerScene);
+    m_bestPalette->setChecked(choice && choice->kind == Kind::Best);
+    m_bestPerScene->setChecked(choice && choice->kind == Kind::BestPerScene);
+    m_givenPalette.reset();
+    if (choice && choice->kind == Kind::Registers)
+        m_givenPalette = choice;
 }
 
 } // namespace pelorin::window

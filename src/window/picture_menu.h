@@ -1,16 +1,19 @@
 #pragma once
 // The window's menu items that change the picture before and around the method: "Best palette
-// for the picture" (the registers of "Graphics 2" and "Graphics 4" chosen for each frame shown)
-// and "Adjust picture…" (brightness, contrast, saturation and gamma before the capture, in a
-// small dialog whose sliders act at once), and "Picture shape" (the video drawn into the host
-// picture stretched, as always, or at its display aspect, fitted with black bars or filling the
-// screen). All are off (Stretch) at start; off, the frame's road is exactly the plain one. Kept
-// apart from Form1: the form asks it for the host to capture from and the palette to use, and it
+// for the picture" and "Best palette for each scene" (the registers of "Graphics 2" and
+// "Graphics 4" chosen for the video, once, or for each of its scenes, as pelorin-convert
+// --palette best and best-per-scene choose them) and "Adjust picture…" (brightness, contrast,
+// saturation and gamma before the capture, in a small dialog whose sliders act at once), and
+// "Picture shape" (the video drawn into the host picture stretched, as always, or at its display
+// aspect, fitted with black bars or filling the screen). All are off (Stretch) at start; off, the
+// frame's road is exactly the plain one. Kept apart from Form1: the form asks it for the host to
+// capture from and the choices, which go into the recipe of the form's conversion session, and it
 // asks the form to convert the frame again when a choice changes.
 #include "convert/palette.h"
 #include "convert/picture_adjust.h"
 #include "pipeline/tvc_mode.h"
 #include "platform/picture_box.h"
+#include "session/recipe.h"
 #include "video/picture_shape.h"
 
 #include <QObject>
@@ -70,17 +73,12 @@ public:
     // else an adjusted copy of it (owned here, valid until the next call) in which only the
     // rectangle PlaceVideo put the video in is adjusted: the bars stay black.
     platform::PictureBox& HostFor(platform::PictureBox& pic1);
-    // The registers to convert `host` with in `mode` by method `methodIndex`: with "Best palette
-    // for the picture" on, in "Graphics 2" or "Graphics 4" and with a method, those chosen for
-    // this picture (ChoosePalette); otherwise null, the mode's own palette.
-    const std::vector<PaletteEntry>* PaletteFor(
-        const TvcMode& mode, int methodIndex, platform::PictureBox& host);
-    // Whether the last PaletteFor for `mode` gave other registers than the one before it: the
-    // pattern steady dithering keeps to is then no pattern for this frame.
-    bool PaletteChanged() const { return m_changed; }
-    // The colours (0 ... 15) of the registers chosen last for `mode`; empty when the mode's own
-    // palette was used.
-    const std::vector<int>& ChosenColours(const TvcMode& mode) const;
+    QAction* BestPerSceneAction() const { return m_bestPerScene; }
+    // The registers asked for: best or best per scene while an item is checked, else those the
+    // program's command line gave (until an item is checked), else none: the mode's own.
+    std::optional<session::PaletteRequest> PaletteChoice() const;
+    // Sets the choice as the program's command line gives it, without converting again.
+    void SetPaletteChoice(const std::optional<session::PaletteRequest>& choice);
     // "Picture shape": the item of each shape, and the shape chosen (Stretch at start). The items
     // convert again when the user picks one; checking one from code (as the program's command
     // line does before the form loads) does not.
@@ -95,10 +93,6 @@ public:
     // it was, as pelorin-convert --aspect refuses it); otherwise empty.
     std::string PlaceVideo(platform::PictureBox& pic1, const std::string& videoPath);
 
-    // The pelorin-convert options that make the same picture: "--palette best", the adjustments
-    // that are not neutral and the shape when it is not Stretch.
-    QStringList CommandLineOptions() const;
-
 private:
     QWidget* m_parent;
     PictureAdjustments FromSliders() const;
@@ -107,6 +101,8 @@ private:
 
     std::function<void()> m_reconvert;
     QAction* m_bestPalette = nullptr;
+    QAction* m_bestPerScene = nullptr;
+    std::optional<session::PaletteRequest> m_givenPalette;
     QAction* m_adjust = nullptr;
     QActionGroup* m_shapes = nullptr;
     std::array<QAction*, 3> m_shapeActions {}; // by Aspect
@@ -122,10 +118,6 @@ private:
     std::array<QLabel*, 4> m_values {}; // each slider's number
     PictureAdjustments m_adjustments;
     std::unique_ptr<platform::PictureBox> m_adjustedHost;
-    std::unique_ptr<platform::PictureBox> m_unreduced;
-    std::vector<PaletteEntry> m_palette;
-    std::array<std::vector<int>, 17> m_chosen {}; // by mode number
-    bool m_changed = false;
 };
 
 } // namespace pelorin::window

@@ -1,7 +1,9 @@
 // The menu's picture choices: "Best palette for the picture", "Adjust picture…" and "Picture
 // shape".
+#include "command_line.h"
 #include "form1.h"
 #include "picture_menu.h"
+#include "program_options.h"
 #include "testing/form_test_support.h"
 
 #include "pipeline/palette_choice.h"
@@ -39,6 +41,7 @@
 using namespace pelorin;
 using namespace pelorin::window;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -102,7 +105,7 @@ TEST_F(PictureMenuTest, OffAtStartAndOffChangesNothing)
     PictureMenu& menu = *form->PictureChoices();
     EXPECT_FALSE(menu.BestPaletteAction()->isChecked());
     EXPECT_TRUE(menu.Adjustments().IsNeutral());
-    EXPECT_TRUE(menu.CommandLineOptions().isEmpty());
+    EXPECT_FALSE(menu.PaletteChoice());
     EXPECT_EQ(&menu.HostFor(form->Pic1()), &form->Pic1());
 }
 
@@ -112,7 +115,7 @@ TEST_F(PictureMenuTest, BestPaletteColoursThePictureAndTheSwatches)
     form->Option1(2)->click(); // Floyd
     const platform::Surface own = form->TVC4().Snapshot();
     form->PictureChoices()->BestPaletteAction()->setChecked(true);
-    const std::vector<int>& chosen = form->PictureChoices()->ChosenColours(TvcModeOf(4));
+    const std::vector<int> chosen = form->Session().ColoursFor(form->HScroll1()->value());
     ASSERT_EQ(chosen.size(), 4u);
     EXPECT_NE(chosen, DefaultColours(TvcModeOf(4))) << "the start picture suits other registers";
     EXPECT_NE(form->TVC4().Snapshot(), own);
@@ -271,8 +274,9 @@ TEST_F(PictureMenuTest, TheCopiedCommandLineCarriesTheChoices)
     form->MenuAction(MenuItem::CopyCommandLine)->trigger();
     const QString command = QGuiApplication::clipboard()->text();
     EXPECT_THAT(command.toStdString(),
-        HasSubstr("--frames 120 --palette best --brightness 20 --contrast 10 --saturation 30 "
-                  "--gamma 1.5 "));
+        HasSubstr("--brightness 20 --contrast 10 --saturation 30 --gamma 1.5 --frames 120 "));
+    // The registers the window chose for the video, by name: the tool need not choose again.
+    EXPECT_THAT(command.toStdString(), Not(HasSubstr("--palette best")));
     QTemporaryDir folder;
     QProcess shell;
     shell.setWorkingDirectory(folder.path());
@@ -314,7 +318,7 @@ TEST_F(PictureMenuTest, StretchAtStartAndBackAtStretchTheBytesAreTodays)
     // Filled, tom.avi is cropped at the sides; back at Stretch every byte is as before.
     menu.ShapeAction(video::Aspect::Fill)->trigger();
     menu.ShapeAction(video::Aspect::Stretch)->trigger();
-    EXPECT_TRUE(menu.CommandLineOptions().isEmpty());
+    EXPECT_TRUE(RecipeWordsOfChoices(form->Session().Given()).isEmpty());
     EXPECT_EQ(MciOpenVideo("video1")->Window(), (video::WindowRect { 0, 0, 512, 240 }));
     EXPECT_EQ(form->Pic1().Snapshot(), host);
     EXPECT_EQ(form->TVC4().Snapshot(), working);
@@ -356,7 +360,7 @@ TEST_F(PictureMenuTest, FitGivesBarsOfTheRightHeightAndTheToolsPicture)
         const QString command = QGuiApplication::clipboard()->text();
         const char* word = aspect == video::Aspect::Fit ? "fit" : "fill";
         EXPECT_THAT(
-            command.toStdString(), HasSubstr(std::string("--frames 5 --aspect ") + word + " "));
+            command.toStdString(), HasSubstr(std::string("--aspect ") + word + " --frames 5 "));
         EXPECT_EQ(DifferingPixels(RunCopiedCommand(command), form->Pic3().Snapshot()), 0)
             << command.toStdString();
     }
@@ -407,3 +411,75 @@ TEST_F(PictureMenuTest, AdjustmentsLeaveTheBarsBlack)
 }
 
 } // namespace
+
+// ---- one conversion session at both doors ----
+
+// A form started as the program starts with `words` on its command line: its options applied,
+// its file opened and its frames shown. Null (the test failed) for a line the program refuses.
+std::unique_ptr<Form1> StartedWith(FormWatch& watch, const std::vector<std::string>& words)
+{
+    const ProgramCommandLine line = ParseProgramCommandLine(words);
+    EXPECT_EQ(line.action, ProgramCommandLine::Action::Run) << line.error;
+    if (line.action != ProgramCommandLine::Action::Run)
+        return nullptr;
+    auto form = std::make_unique<Form1>(watch.Environment());
+    form->Timer1()->stop();
+    form->ApplyStartSettings(line.options);
+    EXPECT_TRUE(form->Load());
+    form->OpenLocalFile(line.options.file);
+    if (line.options.frames)
+        form->ShowFrames(*line.options.frames);
+    return form;
+}
+
+// For every kind of input, with the registers chosen for the video, adjustments, a shape and
+// steady dithering: the picture the window shows is the one its copied command writes, and a
+// window started with that command (less its program and output) shows it again.
+TEST_F(PictureMenuTest, EveryInputConvertsAlikeAtBothDoorsAndTheCopiedCommandReopensIt)
+{
+    QTemporaryDir folder;
+    const QString programs = QCoreApplication::applicationDirPath();
+    const std::string sample = (programs + "/tom.avi").toStdString();
+    const auto made = [&](QStringList args, const QString& name) {
+        QProcess tool;
+        tool.start(programs + "/pelorin-convert",
+            args << QString::fromStdString(sample) << folder.filePath(name));
+        EXPECT_TRUE(tool.waitForFinished(60'000));
+        EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+        return folder.filePath(name).toStdString();
+    };
+    const struct {
+        std::string path;
+        std::string frames;
+    } inputs[] = {
+        { sample, "3:6" },
+        { made({ "--method", "none", "--frames", "30" }, "still.png"), "0" },
+        { made({ "--mode", "4", "--method", "stucki", "--frames", "60", "--palette", "0,15,6,9" },
+              "own.kep"),
+            "0" },
+        { made({ "--mode", "4", "--frames", "10:19", "--steady" }, "clip.cas"), "2:4" },
+    };
+    for (const auto& input : inputs) {
+        std::vector<std::string> words = { "--mode", "4", "--method", "floyd", "--steady",
+            "--palette", "best", "--brightness", "20", "--saturation", "30", "--gamma", "1.5",
+            "--aspect", "fit", "--frames", input.frames, input.path };
+        std::unique_ptr<Form1> window = StartedWith(watch, words);
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(window->Session().Plan()) << input.path;
+        const QString command = window->CommandLineForCurrentFrame();
+        ASSERT_FALSE(command.contains('\'')) << "the test splits the command at blanks";
+        const QImage written = RunCopiedCommand(command);
+        EXPECT_EQ(DifferingPixels(written, window->Pic3().Snapshot()), 0) << command.toStdString();
+        window.reset();
+
+        QStringList copied = command.split(' ');
+        words.clear();
+        for (qsizetype i = 1; i + 1 < copied.size(); ++i)
+            words.push_back(copied[i].toStdString());
+        std::unique_ptr<Form1> reopened = StartedWith(watch, words);
+        ASSERT_TRUE(reopened);
+        EXPECT_EQ(DifferingPixels(written, reopened->Pic3().Snapshot()), 0)
+            << command.toStdString();
+    }
+    EXPECT_TRUE(watch.messages.empty());
+}

@@ -2,15 +2,16 @@
 // The command line of the pelorin program, parsed as text before any window exists, so --help,
 // --version and a wrong option work without a display.
 //
-//   pelorin [--real-time] [--loop] [--show-time] [--steady] [--fit] [--aspect SHAPE]
-//           [--exit-after FRAMES] [FILE]
+//   pelorin [options] [FILE]
 //
-// The switches turn on the context menu's items of the same meaning from the start, --aspect
-// picks the item of "Picture shape" (stretch, fit or fill, in any case); FILE is
-// opened as a file dropped onto the window is. "--" ends the options (for a file whose name
-// begins with a dash). --exit-after is for scripted checks of an installed program: the window
-// steps FRAMES frames (of FILE, or of the sample as "Play AVI" opens it) and closes.
-#include "video/picture_shape.h"
+// The window's own switches turn on the context menu's items of the same meaning from the
+// start; the recipe's options (--mode, --method, --palette, --steady, the adjustments, --aspect)
+// are pelorin-convert's, from the same table, so a command can be opened in the window and
+// fine-tuned; --frames picks the frame to start at. FILE is opened as a file dropped onto the
+// window is. "--" ends the options (for a file whose name begins with a dash). --exit-after is
+// for scripted checks of an installed program: the window steps FRAMES frames (of FILE, or of
+// the sample as "Play AVI" opens it) and closes.
+#include "session/option_table.h"
 
 #include <optional>
 #include <span>
@@ -18,18 +19,11 @@
 
 namespace pelorin::window {
 
-// A million frames is over eleven hours of video at 25 frames a second.
-constexpr int kMaxExitAfterFrames = 1000000;
+using session::kMaxExitAfterFrames;
 
-struct ProgramOptions {
-    bool realTime = false; // "Step at the video's own frame rate"
-    bool loop = false; // "Loop at the end of the video"
-    bool showTime = false; // "Show conversion time"
-    bool steady = false; // "Steady dithering"
-    bool fit = false; // "Scroll bar fits the video"
-    video::Aspect aspect = video::Aspect::Stretch; // "Picture shape"
+// The options from the table both programs share (session/option_table.h), and the file.
+struct ProgramOptions : session::Settings {
     std::string file; // empty: no file
-    std::optional<int> exitAfterFrames; // 1 ... 1000000; empty: the window stays until closed
 };
 
 struct ProgramCommandLine {

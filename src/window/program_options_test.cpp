@@ -46,7 +46,7 @@ TEST(ProgramCommandLine, SwitchesAndAFile)
     EXPECT_EQ(fill.options.file, "a.mkv");
     EXPECT_EQ(
         Parse({ "--aspect", "wide" }).error, "--aspect takes stretch, fit or fill, got 'wide'");
-    EXPECT_EQ(Parse({ "--aspect" }).error, "--aspect needs a value: stretch, fit or fill");
+    EXPECT_EQ(Parse({ "--aspect" }).error, "--aspect needs a value");
 }
 
 TEST(ProgramCommandLine, FitIsOffUnlessGiven)
@@ -68,7 +68,7 @@ TEST(ProgramCommandLine, AWrongLineIsRefusedNamingTheProblem)
     const Case cases[] = {
         { { "--bogus" }, "unknown option '--bogus'" },
         { { "-l" }, "unknown option '-l'" },
-        { { "--real-time=1" }, "unknown option '--real-time=1'" },
+        { { "--real-time=1" }, "--real-time takes no value" },
         { { "a.avi", "b.avi" }, "more than one file" },
         { { "" }, "empty file name" },
     };
@@ -92,7 +92,7 @@ TEST(ProgramCommandLine, ExitAfterTakesACountOfFrames)
         EXPECT_EQ(Parse({ "--exit-after", wrong }).error,
             std::string("--exit-after takes a count of frames from 1 to 1000000, got '") + wrong
                 + "'");
-    EXPECT_EQ(Parse({ "--exit-after" }).error, "--exit-after needs a count of frames");
+    EXPECT_EQ(Parse({ "--exit-after" }).error, "--exit-after needs a value");
     EXPECT_EQ(
         Parse({ "--exit-after", "2", "--exit-after", "3" }).error, "--exit-after is given twice");
 }
