@@ -15,6 +15,22 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+// The menu's choices the command line sets, before the window loads.
+void SetMenuChoices(pelorin::window::Form1& form, const pelorin::window::ProgramOptions& options)
+{
+    using pelorin::window::MenuItem;
+    form.MenuAction(MenuItem::RealTime)->setChecked(options.realTime);
+    form.MenuAction(MenuItem::Loop)->setChecked(options.loop);
+    form.MenuAction(MenuItem::ShowTime)->setChecked(options.showTime);
+    form.MenuAction(MenuItem::Steady)->setChecked(options.steady);
+    form.MenuAction(MenuItem::FitScrollBar)->setChecked(options.fit);
+    form.PictureChoices()->ShapeAction(options.aspect)->setChecked(true);
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     using namespace pelorin::window;
@@ -53,12 +69,7 @@ int main(int argc, char* argv[])
         };
     }
     Form1 form(environment);
-    form.MenuAction(MenuItem::RealTime)->setChecked(options.realTime);
-    form.MenuAction(MenuItem::Loop)->setChecked(options.loop);
-    form.MenuAction(MenuItem::ShowTime)->setChecked(options.showTime);
-    form.MenuAction(MenuItem::Steady)->setChecked(options.steady);
-    form.MenuAction(MenuItem::FitScrollBar)->setChecked(options.fit);
-    form.PictureChoices()->ShapeAction(options.aspect)->setChecked(true);
+    SetMenuChoices(form, options);
     if (!form.Load())
         return 1;
     form.show();
