@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -65,6 +66,14 @@ inline int ClampByte(int v)
 #define PELORIN_INLINE inline
 #define PELORIN_INLINE_LAMBDA
 #endif
+
+// Whether any of the three bytes of the pixel at buffer byte `at` moved (MarkMovedBits).
+PELORIN_INLINE bool MovedAt(const uint8_t* bits, size_t at)
+{
+    uint32_t word;
+    std::memcpy(&word, bits + at / 8, 4);
+    return ((word >> (at % 8)) & 7) != 0;
+}
 
 // One sender column's update to 16 bytes held as byte − 128 (see ApplyRowsAbove).
 #if defined(__SSE2__)

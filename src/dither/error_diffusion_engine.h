@@ -2,8 +2,9 @@
 // The error-diffusion engine behind the eight error-diffusion methods, over the kernels of
 // diffusion_kernels.h. Internal to dither/: the window and the tools call the routines of
 // error_diffusion.h. Its parts: the plain reference scan (diffusion_plain.cpp), the fast scans
-// (diffusion_scan.cpp) with their row updates (diffusion_rows.h, diffusion_rows_avx2.cpp), and
-// steady dithering's helpers (diffusion_steady.cpp); cpu_dispatch.h picks the path.
+// (diffusion_scan.cpp) with their row updates (diffusion_rows.h, diffusion_rows_avx2.cpp) and
+// their rows' pixels (diffusion_generic_row.h, diffusion_binary_row.h), and steady dithering's
+// helpers (diffusion_steady.cpp); cpu_dispatch.h picks the path.
 //
 // The engine works on a bordered working buffer with a border of 4 pixels (working_bitmap.h):
 // W pixels of 3 bytes (blue, green, red) per row, rows 3·W bytes apart, H rows, top row first.

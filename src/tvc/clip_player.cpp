@@ -73,6 +73,38 @@ namespace {
         return loadAddress < kRegionOneEnd ? loadAddress : loadAddress + kRegionTwoShift;
     }
 
+    // The waits of the loop's frames 1 ... N, given the fewest cycles each takes from the end of
+    // the frame before to its own end with a wait of 0, and `due(j)`, the cycle at which frame j
+    // is due after frame 0. Frame j ends as near its due time as its wait allows: a frame that
+    // cannot be drawn in its time is late, and the waits after it catch up. Every pass of the
+    // loop runs the same records, so a pass must start frame 0 as late as the previous pass
+    // ended it (the way back to frame 0 may be the slow one): the schedule is worked out again
+    // from that lateness until it no longer changes.
+    template <class Due>
+    std::vector<uint64_t> LoopWaits(const std::vector<uint64_t>& fewest, const Due& due)
+    {
+        std::vector<uint64_t> waits(fewest.size(), 0);
+        int64_t start = 0; // frame 0's end against its due time
+        for (int round = 0; round < 8 && !fewest.empty(); ++round) {
+            int64_t end = start;
+            for (size_t j = 0; j < fewest.size(); ++j) {
+                const int64_t ready = end + int64_t(fewest[j]);
+                const int64_t gap = int64_t(due(int64_t(j) + 1)) - ready;
+                // A wait W ≥ 1 takes 64 W − 10 cycles more than W = 0.
+                const uint64_t w = gap < 27
+                    ? 0
+                    : std::clamp<uint64_t>(uint64_t(gap + 10 + 32) / 64, 1, kLongestWait);
+                waits[j] = w;
+                end = ready + int64_t(WaitCycles(w)) - int64_t(WaitCycles(0));
+            }
+            const int64_t carried = end - int64_t(due(int64_t(fewest.size())));
+            if (std::abs(carried - start) <= 32)
+                break;
+            start = carried;
+        }
+        return waits;
+    }
+
 } // namespace
 
 std::vector<uint8_t> EncodeDifference(
@@ -257,13 +289,10 @@ std::vector<uint8_t> ClipBuilder::CasBytes() const
         return r < m_records.size() ? m_records[r] : m_wrap;
     };
 
-    // Frame j of the loop (1 ... N − 1, then N: the record back to frame 0) and the fewest
-    // cycles from the end of frame j − 1 to its own end, with a wait of W = 0.
-    struct Timed {
-        uint8_t* waitAt;
-        uint64_t fewest;
-    };
-    std::vector<Timed> loop;
+    // Frame j of the loop (1 ... N − 1, then N: the record back to frame 0): where its wait
+    // goes, and the fewest cycles from the end of frame j − 1 to its own end, with a wait of 0.
+    std::vector<uint8_t*> waitAt;
+    std::vector<uint64_t> fewest;
     uint64_t pending = 0; // cycles since the last frame ended, before the next record's wait
     bool first = true;
     for (const Layout::Item& item : layout.items) {
@@ -276,45 +305,25 @@ std::vector<uint8_t> ClipBuilder::CasBytes() const
             at[3] = uint8_t(target >> 8);
             // Loop jumps always run; a region change placed right before frame 1 never does,
             // as the loop's jump goes past it to frame 1 itself.
-            if (item.record == 1 || !loop.empty())
+            if (item.record == 1 || !waitAt.empty())
                 pending += kJumpRecord;
             continue;
         }
         const std::vector<uint8_t>& bytes = recordBytes(item.record);
         std::copy(bytes.begin(), bytes.end(), at);
-        if (!first)
-            loop.push_back({ at,
-                pending + kFrameHeader + WaitCycles(0) + DrawCycles(std::span(bytes).subspan(2)) });
+        if (!first) {
+            waitAt.push_back(at);
+            fewest.push_back(
+                pending + kFrameHeader + WaitCycles(0) + DrawCycles(std::span(bytes).subspan(2)));
+        }
         first = false;
         pending = kAfterFrame;
     }
-    // Frame j is due DueCycle(j) after frame 0 and ends as near that as its wait allows: a
-    // frame that cannot be drawn in its time is late, and the waits after it catch up. Every
-    // pass of the loop runs the same records, so a pass must start frame 0 as late as the
-    // previous pass ended it (the way back to frame 0 may be the slow one): the schedule is
-    // worked out again from that lateness until it no longer changes.
-    std::vector<uint64_t> waits(loop.size(), 0);
-    int64_t start = 0; // frame 0's end against its due time
-    for (int round = 0; round < 8 && !loop.empty(); ++round) {
-        int64_t end = start;
-        for (size_t j = 0; j < loop.size(); ++j) {
-            const int64_t ready = end + int64_t(loop[j].fewest);
-            const int64_t gap = int64_t(DueCycle(int64_t(j) + 1)) - ready;
-            // A wait W ≥ 1 takes 64 W − 10 cycles more than W = 0.
-            const uint64_t w = gap < 27
-                ? 0
-                : std::clamp<uint64_t>(uint64_t(gap + 10 + 32) / 64, 1, kLongestWait);
-            waits[j] = w;
-            end = ready + int64_t(WaitCycles(w)) - int64_t(WaitCycles(0));
-        }
-        const int64_t carried = end - int64_t(DueCycle(int64_t(loop.size())));
-        if (std::abs(carried - start) <= 32)
-            break;
-        start = carried;
-    }
-    for (size_t j = 0; j < loop.size(); ++j) {
-        loop[j].waitAt[0] = uint8_t(waits[j] & 0xFF);
-        loop[j].waitAt[1] = uint8_t(waits[j] >> 8);
+    const std::vector<uint64_t> waits
+        = LoopWaits(fewest, [this](int64_t frame) { return DueCycle(frame); });
+    for (size_t j = 0; j < waitAt.size(); ++j) {
+        waitAt[j][0] = uint8_t(waits[j] & 0xFF);
+        waitAt[j][1] = uint8_t(waits[j] >> 8);
     }
     return tvc::CasBytes(PlayClipCode(), data);
 }

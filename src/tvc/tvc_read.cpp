@@ -220,18 +220,18 @@ namespace {
         return numerator > 0 && denominator > 0;
     }
 
-    TvcFile ParseClip(std::span<const uint8_t> program, const std::string& name)
+    TvcFileError BrokenClip(const std::string& name, const std::string& what)
     {
-        const auto broken = [&](const std::string& what) {
-            return TvcFileError("'" + name
-                + "' holds Pelorin's clip player, but its frames are "
-                  "broken: "
-                + what);
-        };
-        const size_t settingsAt = kBasicBytes + PlayClipCode().size();
+        return TvcFileError(
+            "'" + name + "' holds Pelorin's clip player, but its frames are broken: " + what);
+    }
+
+    // The clip's settings and frame rate, which follow the player's code at `settingsAt`.
+    void ReadClipSettings(
+        TvcFile& file, std::span<const uint8_t> program, size_t settingsAt, const std::string& name)
+    {
         if (program.size() < settingsAt + 14)
-            throw broken("it ends inside the settings");
-        TvcFile file;
+            throw BrokenClip(name, "it ends inside the settings");
         ReadSettings(file, program.subspan(settingsAt, 6), name);
         const auto word32 = [&](size_t at) {
             return int64_t(program[at]) | int64_t(program[at + 1]) << 8
@@ -240,21 +240,56 @@ namespace {
         file.rateNumerator = word32(settingsAt + 6);
         file.rateDenominator = word32(settingsAt + 10);
         if (file.rateNumerator <= 0 || file.rateDenominator <= 0)
-            throw broken("its frame rate is 0");
+            throw BrokenClip(name, "its frame rate is 0");
         if (!FitRate(file.rateNumerator, file.rateDenominator))
-            throw broken("its frame rate " + std::to_string(word32(settingsAt + 6)) + "/"
-                + std::to_string(word32(settingsAt + 10)) + " is no rate a player can step at");
-        // Addresses as the player sees them, to offsets in the program.
-        const auto offsetOf = [&](size_t address) -> size_t {
-            size_t load = address;
-            if (address >= 0xC000)
-                load = address - kRegionTwoShift;
-            else if (address >= kRegionOneEnd)
-                throw broken("a jump to " + Hex4(unsigned(address)));
-            if (load < kProgramLoadAddress || load - kProgramLoadAddress >= program.size())
-                throw broken("a jump out of the program, to " + Hex4(unsigned(address)));
-            return load - kProgramLoadAddress;
-        };
+            throw BrokenClip(name,
+                "its frame rate " + std::to_string(word32(settingsAt + 6)) + "/"
+                    + std::to_string(word32(settingsAt + 10)) + " is no rate a player can step at");
+    }
+
+    // A jump's address as the player sees it, to an offset in the program.
+    size_t ClipOffset(std::span<const uint8_t> program, size_t address, const std::string& name)
+    {
+        size_t load = address;
+        if (address >= 0xC000)
+            load = address - kRegionTwoShift;
+        else if (address >= kRegionOneEnd)
+            throw BrokenClip(name, "a jump to " + Hex4(unsigned(address)));
+        if (load < kProgramLoadAddress || load - kProgramLoadAddress >= program.size())
+            throw BrokenClip(name, "a jump out of the program, to " + Hex4(unsigned(address)));
+        return load - kProgramLoadAddress;
+    }
+
+    // Draws the runs of the record whose first run is at `at` into `screen`; returns the offset
+    // just past the record's end mark.
+    size_t DrawRecord(std::span<const uint8_t> program, size_t at, std::vector<uint8_t>& screen,
+        const std::string& name)
+    {
+        size_t cursor = 0;
+        for (;;) {
+            if (at + 2 > program.size())
+                throw BrokenClip(name, "a record runs past the end of the file");
+            const size_t skip = program[at], count = program[at + 1];
+            at += 2;
+            if (skip == 0 && count == 0)
+                return at;
+            cursor += skip;
+            if (at + count > program.size())
+                throw BrokenClip(name, "a record runs past the end of the file");
+            if (cursor + count > kVramFrameBytes)
+                throw BrokenClip(name, "a run past the end of video memory");
+            std::copy(program.begin() + ptrdiff_t(at), program.begin() + ptrdiff_t(at + count),
+                screen.begin() + ptrdiff_t(cursor));
+            cursor += count;
+            at += count;
+        }
+    }
+
+    TvcFile ParseClip(std::span<const uint8_t> program, const std::string& name)
+    {
+        const size_t settingsAt = kBasicBytes + PlayClipCode().size();
+        TvcFile file;
+        ReadClipSettings(file, program, settingsAt, name);
         auto clip = std::make_shared<ClipFrames>();
         clip->program.assign(program.begin(), program.end());
         std::vector<uint8_t> screen(kVramFrameBytes, 0);
@@ -265,7 +300,7 @@ namespace {
         size_t at = settingsAt + 14;
         const auto need = [&](size_t n) {
             if (at + n > program.size())
-                throw broken("a record runs past the end of the file");
+                throw BrokenClip(name, "a record runs past the end of the file");
         };
         for (;;) {
             need(2);
@@ -273,13 +308,15 @@ namespace {
             if (head == 0xFFFF) {
                 need(4);
                 if (!jumpsSinceFrame.insert(at).second)
-                    throw broken("its jumps go round in a circle, at " + Hex4(unsigned(
-                                     kProgramLoadAddress + at)) + ", with no frame between");
-                const size_t target = offsetOf(program[at + 2] | size_t(program[at + 3]) << 8);
+                    throw BrokenClip(name,
+                        "its jumps go round in a circle, at "
+                            + Hex4(unsigned(kProgramLoadAddress + at)) + ", with no frame between");
+                const size_t target
+                    = ClipOffset(program, program[at + 2] | size_t(program[at + 3]) << 8, name);
                 if (visited.count(target)) {
                     // Back into the loop: the last frame drawn was the way back to frame 0.
                     if (clip->records.size() < 2)
-                        throw broken("no frames before the loop");
+                        throw BrokenClip(name, "no frames before the loop");
                     clip->records.pop_back();
                     if (clip->snapshots.size() > (clip->records.size() - 1) / kClipSnapshotFrames + 1)
                         clip->snapshots.pop_back();
@@ -293,28 +330,14 @@ namespace {
             // The player reaches a frame it drew before only by the loop's jump; running into
             // one would draw it again and again.
             if (!visited.insert(at).second)
-                throw broken("a record at " + Hex4(unsigned(kProgramLoadAddress + at))
-                    + " is reached twice without the loop's jump");
+                throw BrokenClip(name,
+                    "a record at " + Hex4(unsigned(kProgramLoadAddress + at))
+                        + " is reached twice without the loop's jump");
             if (clip->records.size() >= program.size() / 4)
-                throw broken("its records never loop");
+                throw BrokenClip(name, "its records never loop");
             at += 2;
             clip->records.push_back(at);
-            size_t cursor = 0;
-            for (;;) {
-                need(2);
-                const size_t skip = program[at], count = program[at + 1];
-                at += 2;
-                if (skip == 0 && count == 0)
-                    break;
-                cursor += skip;
-                need(count);
-                if (cursor + count > kVramFrameBytes)
-                    throw broken("a run past the end of video memory");
-                std::copy(program.begin() + ptrdiff_t(at), program.begin() + ptrdiff_t(at + count),
-                    screen.begin() + ptrdiff_t(cursor));
-                cursor += count;
-                at += count;
-            }
+            at = DrawRecord(program, at, screen, name);
             if ((clip->records.size() - 1) % kClipSnapshotFrames == 0)
                 clip->snapshots.push_back(screen);
         }

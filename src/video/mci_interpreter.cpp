@@ -182,16 +182,27 @@ namespace {
         return {};
     }
 
-    // open <file> [type t] [alias a] [parent n] [style s] [wait|notify|shareable]
-    // The file name may hold blanks, so the keywords are taken from the right; each at most
-    // once, so a folder named like a keyword stays part of the name.
-    Result Interpreter::Open(const std::string& command, const std::vector<Token>& tokens)
+    // The clauses of `open <file> [type t] [alias a] [parent n] [style s]
+    // [wait|notify|shareable]`. The file name may hold blanks, so the keywords are taken from the
+    // right; each at most once, so a folder named like a keyword stays part of the name.
+    struct OpenClauses {
+        std::map<std::string, std::string> values; // by keyword
+        size_t first = 0; // the first token after the file name
+        const Token* dangling = nullptr; // a value keyword at the end, with no value
+    };
+
+    OpenClauses ReadOpenClauses(const std::vector<Token>& tokens)
     {
         static const char* const kValueKeywords[] = { "type", "alias", "parent", "style" };
         static const char* const kFlags[] = { "wait", "notify", "shareable" };
-        std::map<std::string, std::string> values;
+        const auto isValueKeyword = [](const std::string& word) {
+            return std::find(std::begin(kValueKeywords), std::end(kValueKeywords), word)
+                != std::end(kValueKeywords);
+        };
+        OpenClauses clauses;
+        std::map<std::string, std::string>& values = clauses.values;
         std::vector<std::string> flags;
-        size_t first = tokens.size(); // first token after the file name
+        size_t first = tokens.size();
         while (first > 1) {
             const Token& last = tokens[first - 1];
             const bool isFlag
@@ -203,36 +214,46 @@ namespace {
             }
             if (first > 2) {
                 const Token& keyword = tokens[first - 2];
-                const bool isKeyword
-                    = std::find(std::begin(kValueKeywords), std::end(kValueKeywords), keyword.lower)
-                    != std::end(kValueKeywords);
-                if (isKeyword && !values.count(keyword.lower)) {
+                if (isValueKeyword(keyword.lower) && !values.count(keyword.lower)) {
                     values[keyword.lower] = last.text;
                     first -= 2;
                     continue;
                 }
             }
-            const bool danglingKeyword
-                = std::find(std::begin(kValueKeywords), std::end(kValueKeywords), last.lower)
-                != std::end(kValueKeywords);
-            if (danglingKeyword && !values.count(last.lower))
-                return Fail(MCIERR_MISSING_PARAMETER, "'" + last.text + "' needs a value");
+            if (isValueKeyword(last.lower) && !values.count(last.lower))
+                clauses.dangling = &last;
             break;
         }
+        clauses.first = first;
+        return clauses;
+    }
 
-        std::string element;
-        if (first > 1) {
-            const size_t begin = tokens[0].end;
-            const size_t end = first < tokens.size() ? tokens[first].begin : command.size();
-            element = command.substr(begin, end - begin);
-            const auto notBlank
-                = [](char c) { return !std::isspace(static_cast<unsigned char>(c)); };
-            element.erase(element.begin(), std::find_if(element.begin(), element.end(), notBlank));
-            element.erase(
-                std::find_if(element.rbegin(), element.rend(), notBlank).base(), element.end());
-            if (element.size() >= 2 && element.front() == '"' && element.back() == '"')
-                element = element.substr(1, element.size() - 2);
-        }
+    // The file name of an open command: its text from after the verb to the first clause, without
+    // the blanks around it or the quotes around it; empty when there is none.
+    std::string OpenElement(
+        const std::string& command, const std::vector<Token>& tokens, size_t first)
+    {
+        if (first <= 1)
+            return {};
+        const size_t begin = tokens[0].end;
+        const size_t end = first < tokens.size() ? tokens[first].begin : command.size();
+        std::string element = command.substr(begin, end - begin);
+        const auto notBlank = [](char c) { return !std::isspace(static_cast<unsigned char>(c)); };
+        element.erase(element.begin(), std::find_if(element.begin(), element.end(), notBlank));
+        element.erase(
+            std::find_if(element.rbegin(), element.rend(), notBlank).base(), element.end());
+        if (element.size() >= 2 && element.front() == '"' && element.back() == '"')
+            element = element.substr(1, element.size() - 2);
+        return element;
+    }
+
+    Result Interpreter::Open(const std::string& command, const std::vector<Token>& tokens)
+    {
+        OpenClauses clauses = ReadOpenClauses(tokens);
+        if (clauses.dangling)
+            return Fail(MCIERR_MISSING_PARAMETER, "'" + clauses.dangling->text + "' needs a value");
+        std::map<std::string, std::string>& values = clauses.values;
+        const std::string element = OpenElement(command, tokens, clauses.first);
         if (element.empty())
             return Fail(MCIERR_FILENAME_REQUIRED, "open names no file");
 

@@ -191,6 +191,132 @@ namespace {
             return QProxyStyle::pixelMetric(metric, option, widget);
         }
     };
+
+    QString Caption(std::string_view text)
+    {
+        return QString::fromUtf8(text.data(), qsizetype(text.size()));
+    }
+
+    // The form, or the frame (made before) that the row names as its container.
+    QWidget* ContainerOf(
+        const ControlLayout& row, QWidget* form, std::span<QGroupBox* const> frames)
+    {
+        if (row.container.empty())
+            return form;
+        const int number = row.container.back() - '0';
+        assert(number >= 1 && number <= 3 && frames[size_t(number)]);
+        return frames[size_t(number)];
+    }
+
+    // An Option1 button shows its method's caption from the method table; Option2's its own.
+    QRadioButton* MakeOptionButton(const ControlLayout& row, QWidget* parent, QButtonGroup* group)
+    {
+        auto* option = new QRadioButton(parent);
+        if (row.control == "Option1") {
+            const Method* method = FindMethod(row.index);
+            if (!method)
+                throw std::logic_error("no method for Option1 index " + std::to_string(row.index));
+            option->setText(Caption(method->caption));
+        } else {
+            option->setText(Caption(row.caption));
+        }
+        group->addButton(option, row.index);
+        return option;
+    }
+
+    QTimer* MakeTimer(QObject* parent)
+    {
+        auto* timer = new QTimer(parent);
+        timer->setObjectName("Timer1");
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setInterval(kTimerIntervalMs);
+        return timer;
+    }
+
+    QScrollBar* MakeScrollBar(QWidget* parent)
+    {
+        auto* bar = new FrameScrollBar(Qt::Horizontal, parent);
+        bar->setRange(0, kScrollMaximum);
+        bar->setPageStep(kScrollPageStep);
+        bar->setSingleStep(1);
+        bar->setValue(0);
+        // A position is taken when the thumb is let go, not at every pixel of a drag; while
+        // stepping, the tick shows the frame under a held thumb.
+        bar->setTracking(false);
+        // Reached with Tab: arrows move one frame, Page Up / Page Down 1000.
+        bar->setFocusPolicy(Qt::StrongFocus);
+        // A right click on the bar opens the window's menu, not the bar's own.
+        bar->setContextMenuPolicy(Qt::NoContextMenu);
+        return bar;
+    }
+
+    QListWidget* MakeFileList(QWidget* parent)
+    {
+        auto* list = new QListWidget(parent);
+        QPalette palette = list->palette();
+        palette.setColor(QPalette::Base, Qt::white);
+        palette.setColor(QPalette::Text, Qt::black);
+        list->setPalette(palette);
+        // The list shows the process's working folder, which the program never sets.
+        list->addItems(QDir::current().entryList({ "*.avi" }, QDir::Files, QDir::Name));
+        return list;
+    }
+
+    QLabel* MakeSwatch(const ControlLayout& row, QWidget* parent)
+    {
+        auto* swatch = new QLabel(parent);
+        swatch->setAutoFillBackground(true);
+        SetBackground(swatch, QPalette::Window, row.backColor);
+        return swatch;
+    }
+
+    // The row's name, place, size and visibility, for the widget made for it.
+    void PlaceControl(QWidget* widget, const ControlLayout& row)
+    {
+        widget->setObjectName(QString::fromStdString(ControlObjectName(row.control, row.index)));
+        widget->setGeometry(row.left, row.top, row.width, row.height);
+        widget->setVisible(row.visibleAtStart);
+        if (auto* view = qobject_cast<PictureView*>(widget))
+            view->Box().SetVisible(row.visibleAtStart);
+    }
+
+    // Later siblings are drawn over earlier ones; raising from the bottom row up leaves the
+    // first row of the table on top.
+    void StackInTableOrder(const std::vector<std::pair<const ControlLayout*, QWidget*>>& created)
+    {
+        for (const ControlLayout& row : std::views::reverse(FormLayout()))
+            for (auto& [createdRow, widget] : created)
+                if (createdRow == &row)
+                    widget->raise();
+    }
+
+    // The unit of the conversion time, just right of Text2 and shown with it. It covers no
+    // control of the table.
+    QLabel* MakeTimeUnit(QWidget* form)
+    {
+        const ControlLayout* text2 = FindLayout("Text2");
+        assert(text2);
+        auto* unit = new QLabel("ms", form);
+        unit->setObjectName("TimeUnit");
+        unit->setGeometry(text2->left + text2->width + 4, text2->top, 20, text2->height);
+        unit->setVisible(false);
+        return unit;
+    }
+
+    // Where the frame is, right of the unit and left of the "TVC MODE" frame, below the display
+    // pictures; every control under it is hidden.
+    QLabel* MakeFrameLine(QWidget* form, const QLabel* timeUnit)
+    {
+        const ControlLayout* text2 = FindLayout("Text2");
+        const ControlLayout* frame2 = FindLayout("Frame2");
+        assert(text2 && frame2);
+        const int left = timeUnit->geometry().right() + 5;
+        auto* line = new QLabel(form);
+        line->setObjectName("FrameLine");
+        line->setGeometry(left, text2->top, frame2->left - 4 - left, text2->height);
+        line->setVisible(false);
+        return line;
+    }
 } // namespace
 
 void ApplyFormStyle() { QApplication::setStyle(new FormStyle); }
@@ -200,13 +326,6 @@ void Form1::CreateControls()
     m_option1Group = new QButtonGroup(this);
     m_option2Group = new QButtonGroup(this);
     std::vector<std::pair<const ControlLayout*, QWidget*>> created;
-    auto containerOf = [this](const ControlLayout& row) -> QWidget* {
-        if (row.container.empty())
-            return this;
-        const int number = row.container.back() - '0';
-        assert(number >= 1 && number <= 3 && m_frames[size_t(number)]);
-        return m_frames[size_t(number)];
-    };
     size_t viewCount = 0;
 
     // Frames first, so that the controls inside them have their parent.
@@ -214,99 +333,48 @@ void Form1::CreateControls()
         for (const ControlLayout& row : FormLayout()) {
             if ((row.kind == ControlKind::Frame) != (pass == 0))
                 continue;
-            const QString caption
-                = QString::fromUtf8(row.caption.data(), qsizetype(row.caption.size()));
-            QWidget* parent = containerOf(row);
+            const QString caption = Caption(row.caption);
+            QWidget* parent = ContainerOf(row, this, m_frames);
             QWidget* widget = nullptr;
             switch (row.kind) {
-            case ControlKind::Frame: {
-                auto* frame = new QGroupBox(caption, parent);
-                m_frames[size_t(row.control.back() - '0')] = frame;
-                widget = frame;
+            case ControlKind::Frame:
+                widget = m_frames[size_t(row.control.back() - '0')]
+                    = new QGroupBox(caption, parent);
                 break;
-            }
-            case ControlKind::Button: {
-                auto* button = new QPushButton(caption, parent);
-                (row.control == "Command1"          ? m_command1
+            case ControlKind::Button:
+                widget = (row.control == "Command1" ? m_command1
                         : row.control == "Command2" ? m_command2
                                                     : m_command3)
-                    = button;
-                widget = button;
+                    = new QPushButton(caption, parent);
                 break;
-            }
-            case ControlKind::TextBox: {
-                auto* text = new QLineEdit(caption, parent);
-                (row.control == "Text1" ? m_text1 : m_text2) = text;
-                widget = text;
+            case ControlKind::TextBox:
+                widget = (row.control == "Text1" ? m_text1 : m_text2)
+                    = new QLineEdit(caption, parent);
                 break;
-            }
-            case ControlKind::OptionButton: {
-                auto* option = new QRadioButton(parent);
-                if (row.control == "Option1") {
-                    const Method* method = FindMethod(row.index);
-                    if (!method)
-                        throw std::logic_error(
-                            "no method for Option1 index " + std::to_string(row.index));
-                    option->setText(QString::fromUtf8(
-                        method->caption.data(), qsizetype(method->caption.size())));
-                    m_option1[size_t(row.index)] = option;
-                    m_option1Group->addButton(option, row.index);
-                } else {
-                    option->setText(caption);
-                    m_option2[size_t(row.index)] = option;
-                    m_option2Group->addButton(option, row.index);
-                }
-                widget = option;
+            case ControlKind::OptionButton:
+                widget = (row.control == "Option1" ? m_option1[size_t(row.index)]
+                                                   : m_option2[size_t(row.index)])
+                    = MakeOptionButton(
+                        row, parent, row.control == "Option1" ? m_option1Group : m_option2Group);
                 break;
-            }
             case ControlKind::CheckBox:
-                m_check1 = new QCheckBox(caption, parent);
-                widget = m_check1;
+                widget = m_check1 = new QCheckBox(caption, parent);
                 break;
             case ControlKind::Timer:
-                m_timer1 = new QTimer(this);
-                m_timer1->setObjectName("Timer1");
-                m_timer1->setTimerType(Qt::PreciseTimer);
-                m_timer1->setInterval(kTimerIntervalMs);
+                m_timer1 = MakeTimer(this);
                 continue;
             case ControlKind::ScrollBar:
-                m_hscroll1 = new FrameScrollBar(Qt::Horizontal, parent);
-                m_hscroll1->setRange(0, kScrollMaximum);
-                m_hscroll1->setPageStep(kScrollPageStep);
-                m_hscroll1->setSingleStep(1);
-                m_hscroll1->setValue(0);
-                // A position is taken when the thumb is let go, not at every pixel of a drag;
-                // while stepping, the tick shows the frame under a held thumb.
-                m_hscroll1->setTracking(false);
-                // Reached with Tab: arrows move one frame, Page Up / Page Down 1000.
-                m_hscroll1->setFocusPolicy(Qt::StrongFocus);
-                // A right click on the bar opens the window's menu, not the bar's own.
-                m_hscroll1->setContextMenuPolicy(Qt::NoContextMenu);
-                widget = m_hscroll1;
+                widget = m_hscroll1 = MakeScrollBar(parent);
                 break;
-            case ControlKind::FileList: {
-                m_file1 = new QListWidget(parent);
-                QPalette palette = m_file1->palette();
-                palette.setColor(QPalette::Base, Qt::white);
-                palette.setColor(QPalette::Text, Qt::black);
-                m_file1->setPalette(palette);
-                // The list shows the process's working folder, which the program never sets.
-                const QStringList names
-                    = QDir::current().entryList({ "*.avi" }, QDir::Files, QDir::Name);
-                m_file1->addItems(names);
-                widget = m_file1;
+            case ControlKind::FileList:
+                widget = m_file1 = MakeFileList(parent);
                 break;
-            }
             case ControlKind::Label: {
-                auto* swatch = new QLabel(parent);
-                swatch->setAutoFillBackground(true);
-                SetBackground(swatch, QPalette::Window, row.backColor);
                 const std::span<QLabel*> array = row.control == "Label1"
                     ? std::span<QLabel*>(m_label1)
                     : row.control == "Label2" ? std::span<QLabel*>(m_label2)
                                               : std::span<QLabel*>(m_label3);
-                array[size_t(row.index)] = swatch;
-                widget = swatch;
+                widget = array[size_t(row.index)] = MakeSwatch(row, parent);
                 break;
             }
             case ControlKind::PictureBox: {
@@ -314,51 +382,20 @@ void Form1::CreateControls()
                 box = std::make_unique<PictureBox>(row.width, row.height, row.backColor);
                 if (row.control == "Pic1")
                     box->Image() = platform::MakeSamplePicture(row.width, row.height);
-                auto* view = new PictureView(*box, parent);
-                m_views[viewCount++] = view;
-                widget = view;
+                widget = m_views[viewCount++] = new PictureView(*box, parent);
                 break;
             }
             }
-            widget->setObjectName(
-                QString::fromStdString(ControlObjectName(row.control, row.index)));
-            widget->setGeometry(row.left, row.top, row.width, row.height);
-            widget->setVisible(row.visibleAtStart);
-            if (auto* view = qobject_cast<PictureView*>(widget))
-                view->Box().SetVisible(row.visibleAtStart);
+            PlaceControl(widget, row);
             created.emplace_back(&row, widget);
         }
     }
     m_option1[1]->setChecked(true);
     m_option2[2]->setChecked(true);
     m_text2->setContextMenuPolicy(Qt::NoContextMenu);
-
-    // Later siblings are drawn over earlier ones; raising from the bottom row up leaves the
-    // first row of the table on top.
-    for (const ControlLayout& row : std::views::reverse(FormLayout()))
-        for (auto& [createdRow, widget] : created)
-            if (createdRow == &row)
-                widget->raise();
-
-    // The unit of the conversion time, just right of Text2 and shown with it. It covers no
-    // control of the table.
-    const ControlLayout* text2 = FindLayout("Text2");
-    assert(text2);
-    m_timeUnit = new QLabel("ms", this);
-    m_timeUnit->setObjectName("TimeUnit");
-    m_timeUnit->setGeometry(text2->left + text2->width + 4, text2->top, 20, text2->height);
-    m_timeUnit->setVisible(false);
-
-    // Where the frame is, right of the unit and left of the "TVC MODE" frame, below the display
-    // pictures; every control under it is hidden.
-    const ControlLayout* frame2 = FindLayout("Frame2");
-    assert(frame2);
-    const int frameLineLeft = m_timeUnit->geometry().right() + 5;
-    m_frameLine = new QLabel(this);
-    m_frameLine->setObjectName("FrameLine");
-    m_frameLine->setGeometry(
-        frameLineLeft, text2->top, frame2->left - 4 - frameLineLeft, text2->height);
-    m_frameLine->setVisible(false);
+    StackInTableOrder(created);
+    m_timeUnit = MakeTimeUnit(this);
+    m_frameLine = MakeFrameLine(this, m_timeUnit);
 }
 
 void Form1::ChooseCaptionFont()

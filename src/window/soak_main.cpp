@@ -47,6 +47,35 @@ void Print(const char* when, long long tick, const Memory& m)
     std::fflush(stdout);
 }
 
+void ChooseMethod(pelorin::window::Form1& form, int method)
+{
+    form.Option1(method)->setChecked(true);
+    form.Option1_Click(method);
+}
+
+void ChooseMode(pelorin::window::Form1& form, int mode)
+{
+    form.Option2(mode)->setChecked(true);
+    form.Option2_Click(mode);
+}
+
+// Every mode with every method once first: the first use of a palette builds its nearest-colour
+// table and the widest mode sizes the working storage kept between frames. Those stay for the
+// program's life and are not growth. A jump back from the video's end once too: the decoder's
+// picture pool settles at the size a backward seek with a picture shown and one read ahead
+// needs, for good.
+void SettleLastingStorage(pelorin::window::Form1& form)
+{
+    for (int mode = 0; mode < 3; ++mode) {
+        ChooseMode(form, mode);
+        for (int method = 1; method <= 16; ++method)
+            ChooseMethod(form, method);
+    }
+    form.SetHScroll1Value(499);
+    form.SetHScroll1Value(500);
+    form.SetHScroll1Value(1);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -81,36 +110,15 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "soak: tom.avi did not open: %s\n", failure.c_str());
             return 1;
         }
-        // Every mode with every method once first: the first use of a palette builds its
-        // nearest-colour table and the widest mode sizes the working storage kept between
-        // frames. Those stay for the program's life and are not growth.
-        for (int mode = 0; mode < 3; ++mode) {
-            form.Option2(mode)->setChecked(true);
-            form.Option2_Click(mode);
-            for (int method = 1; method <= 16; ++method) {
-                form.Option1(method)->setChecked(true);
-                form.Option1_Click(method);
-            }
-        }
-        // A jump back from the video's end once too: the decoder's picture pool settles at the
-        // size a backward seek with a picture shown and one read ahead needs, for good.
-        form.SetHScroll1Value(499);
-        form.SetHScroll1Value(500);
-        form.SetHScroll1Value(1);
+        SettleLastingStorage(form);
         const long long warmUp = 1000;
         Memory start {};
         int wraps = 0;
         for (long long tick = 1; tick <= ticks; ++tick) {
-            if (tick % 1000 == 0) {
-                const int method = int((tick / 1000) % 16) + 1;
-                form.Option1(method)->setChecked(true);
-                form.Option1_Click(method);
-            }
-            if (tick % 5000 == 0) {
-                const int mode = int((tick / 5000) % 3);
-                form.Option2(mode)->setChecked(true);
-                form.Option2_Click(mode);
-            }
+            if (tick % 1000 == 0)
+                ChooseMethod(form, int((tick / 1000) % 16) + 1);
+            if (tick % 5000 == 0)
+                ChooseMode(form, int((tick / 5000) % 3));
             const int before = form.HScroll1()->value();
             form.Timer1_Timer();
             if (form.HScroll1()->value() < before)
