@@ -2,6 +2,7 @@
 
 #include "cli_error.h"
 #include "compare_grid.h"
+#include "convert/tvc_colours.h"
 #include "dither/method_table.h"
 #include "frame_sink.h"
 #include "frames_in_flight.h"
@@ -10,7 +11,6 @@
 #include "output_files.h"
 #include "palette_plan.h"
 #include "pipeline/frame_pipeline.h"
-#include "pipeline/palette_choice.h"
 #include "run_report.h"
 #include "video/frame_decoder.h"
 

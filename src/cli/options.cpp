@@ -1,8 +1,8 @@
 #include "options.h"
 
 #include "cli_error.h"
+#include "convert/tvc_colours.h"
 #include "dither/method_table.h"
-#include "pipeline/palette_choice.h"
 #include "tvc/tvc_read.h"
 
 #include <algorithm>

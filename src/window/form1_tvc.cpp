@@ -7,7 +7,8 @@
 #include "picture_menu.h"
 #include "tvc_source.h"
 
-#include "pipeline/palette_choice.h"
+#include "convert/tvc_colours.h"
+#include "pipeline/tvc_mode.h"
 #include "pipeline/vram.h"
 #include "tvc/tvc_files.h"
 #include "tvc/tvc_read.h"
@@ -60,7 +61,7 @@ void Form1::InstallTvcOpener()
             if (file.mode->palette.size() <= file.registers.size())
                 for (size_t i = 0; i < file.mode->palette.size(); ++i)
                     m_tvcFileColours.push_back(
-                        ColourOfRegister(uint8_t(file.registers[i] & 0x55)).value());
+                        ColourOfRegister(uint8_t(file.registers[i] & kRegisterColourMask)).value());
             m_tvcFilePalette = PaletteOfColours(m_tvcFileColours);
             return MakeTvcPictureSource(
                 std::move(file), m_pic1->ScaleWidth(), m_pic1->ScaleHeight());

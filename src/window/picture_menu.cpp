@@ -2,6 +2,7 @@
 
 #include "layout.h"
 
+#include "convert/tvc_colours.h"
 #include "convert/stretch_picture.h"
 #include "convert/working_bitmap.h"
 #include "pipeline/frame_pipeline.h"
