@@ -3,6 +3,7 @@
 #include "cli_error.h"
 #include "convert/tvc_colours.h"
 #include "dither/method_table.h"
+#include "platform/file_extension.h"
 #include "tvc/tvc_read.h"
 
 #include <algorithm>
@@ -558,7 +559,7 @@ Options ParseOptions(std::span<const std::string> args)
         throw UsageError("an empty file name was given");
 
     const std::filesystem::path outputPath(options.output);
-    options.outputExtension = Lower(outputPath.extension().string());
+    options.outputExtension = platform::LowerExtension(options.output);
     const auto type = std::find_if(std::begin(kOutputTypes), std::end(kOutputTypes),
         [&](const OutputType& t) { return t.extension == options.outputExtension; });
     if (type == std::end(kOutputTypes))
@@ -633,10 +634,7 @@ Options ParseOptions(std::span<const std::string> args)
 
 bool InputIsTvcFile(const std::string& input)
 {
-    std::string extension = std::filesystem::path(input).extension().string();
-    for (char& c : extension)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return tvc::IsTvcInputExtension(extension);
+    return tvc::IsTvcInputExtension(platform::LowerExtension(input));
 }
 
 void CheckPaletteFitsMode(const Options& options)

@@ -2,9 +2,9 @@
 
 #include "convert/tvc_colours.h"
 #include "picture_file/atomic_output.h"
+#include "platform/file_extension.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <stdexcept>
 
 namespace pelorin::tvc {
@@ -52,14 +52,6 @@ namespace {
         if (picture.mode == nullptr || picture.vram.size() != kVramFrameBytes)
             throw std::invalid_argument("a TVC picture needs a mode and "
                 + std::to_string(kVramFrameBytes) + " bytes of video memory");
-    }
-
-    std::string Lower(std::string text)
-    {
-        for (char& c : text)
-            if (c >= 'A' && c <= 'Z')
-                c = char(c - 'A' + 'a');
-        return text;
     }
 
 } // namespace
@@ -144,7 +136,7 @@ bool IsTvcPictureExtension(std::string_view extension)
 void WriteTvcPictureFile(
     const std::string& path, const platform::Surface& working, const TvcMode& mode)
 {
-    const std::string extension = Lower(std::filesystem::path(path).extension().string());
+    const std::string extension = platform::LowerExtension(path);
     if (!IsTvcPictureExtension(extension))
         throw std::invalid_argument(
             "'" + path + "' is neither a .kep picture nor a .cas program file");
