@@ -2,6 +2,7 @@
 // the nearest-colour table each checked palette needs.
 #include "convert/nearest_color.h"
 #include "convert/stretch_picture.h"
+#include "convert/tvc_colours.h"
 #include "pipeline/palette_choice.h"
 #include "pipeline/tvc_mode.h"
 #include "platform/picture_box.h"

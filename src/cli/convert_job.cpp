@@ -4,7 +4,6 @@
 #include "output_files.h"
 #include "run_steps.h"
 
-#include "pipeline/palette_choice.h"
 
 #include <memory>
 #include <optional>

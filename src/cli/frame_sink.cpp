@@ -2,7 +2,7 @@
 
 #include "output_files.h"
 #include "cli_error.h"
-#include "pipeline/palette_choice.h"
+#include "convert/tvc_colours.h"
 #include "pipeline/vram.h"
 #include "tvc/clip_player.h"
 #include "tvc/tvc_files.h"

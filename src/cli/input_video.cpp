@@ -1,8 +1,8 @@
 #include "input_video.h"
 
 #include "cli_error.h"
+#include "convert/tvc_colours.h"
 #include "pipeline/frame_pipeline.h"
-#include "pipeline/palette_choice.h"
 #include "tvc/tvc_read.h"
 #include "video/picture_shape.h"
 #include "video/video_device.h"

@@ -1,8 +1,10 @@
 #include "options.h"
 
 #include "cli_error.h"
+#include "convert/tvc_colours.h"
 #include "dither/method_table.h"
-#include "pipeline/palette_choice.h"
+#include "convert/tvc_colours.h"
+#include "platform/file_extension.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -67,7 +69,7 @@ namespace {
             throw UsageError("an empty file name was given");
 
         const std::filesystem::path outputPath(options.output);
-        options.outputExtension = Lower(outputPath.extension().string());
+        options.outputExtension = platform::LowerExtension(options.output);
         const auto type = std::find_if(std::begin(kOutputTypes), std::end(kOutputTypes),
             [&](const OutputType& t) { return t.extension == options.outputExtension; });
         if (type == std::end(kOutputTypes))

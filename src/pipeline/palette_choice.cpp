@@ -1,25 +1,20 @@
 #include "palette_choice.h"
 
 #include "convert/conversion_context.h"
+#include "convert/tvc_colours.h"
 #include "dither/diffusion_kernels.h"
 #include "dither/method_table.h"
 #include "picture_difference.h"
 #include "platform/picture_box.h"
 
 #include <algorithm>
-#include <array>
-#include <cassert>
-#include <cctype>
 #include <numeric>
 #include <stdexcept>
+#include <string>
 
 namespace pelorin {
 
 namespace {
-
-    // A register's bit for each bit of a colour number: the right-hand pixel's bits of a
-    // "Graphics 16" video-memory byte.
-    const std::array<uint8_t, 4>& RegisterBits() { return TvcModeOf(16).vramBit[1]; }
 
     // The search's two rounds on reduced pictures: about this many pixels a picture, keeping
     // this many sets for the next round. The first round sees every set, so it is small; the
@@ -200,98 +195,6 @@ namespace {
     }
 
 } // namespace
-
-uint8_t RegisterValue(int colour)
-{
-    uint8_t value = 0;
-    for (int bit = 0; bit < 4; ++bit)
-        if (colour & (1 << bit))
-            value = uint8_t(value | (1u << RegisterBits()[size_t(bit)]));
-    return value;
-}
-
-std::optional<int> ColourOfRegister(uint8_t value)
-{
-    for (int colour = 0; colour < kTvcColourCount; ++colour)
-        if (RegisterValue(colour) == value)
-            return colour;
-    return std::nullopt;
-}
-
-namespace {
-    // clang-format off
-    constexpr std::array<std::string_view, kTvcColourCount> kColourNames {
-        "black", "dark-blue", "dark-red", "dark-magenta",
-        "dark-green", "dark-cyan", "dark-yellow", "dark-white",
-        "bright-black", "blue", "red", "magenta",
-        "green", "cyan", "yellow", "white",
-    };
-    // clang-format on
-} // namespace
-
-std::string_view ColourName(int colour)
-{
-    assert(colour >= 0 && colour < kTvcColourCount);
-    return kColourNames[size_t(colour)];
-}
-
-std::optional<int> ColourOfName(std::string_view name)
-{
-    std::string key;
-    for (char c : name)
-        key += c == '_' || c == ' ' ? '-' : char(std::tolower(static_cast<unsigned char>(c)));
-    if (key == "grey" || key == "gray")
-        return 7;
-    for (int colour = 0; colour < kTvcColourCount; ++colour)
-        if (kColourNames[size_t(colour)] == key)
-            return colour;
-    return std::nullopt;
-}
-
-int NearestColour(int red, int green, int blue)
-{
-    int best = 0, bestDistance = 0;
-    for (int colour = 0; colour < kTvcColourCount; ++colour) {
-        const PaletteEntry& e = kTvcPalette16[size_t(colour)];
-        const int dr = red - e.Red, dg = green - e.Green, db = blue - e.Blue;
-        const int distance = dr * dr + dg * dg + db * db;
-        if (colour == 0 || distance < bestDistance) {
-            best = colour;
-            bestDistance = distance;
-        }
-    }
-    return best;
-}
-
-std::string RegisterText(std::span<const int> colours)
-{
-    std::string text;
-    for (const int colour : colours) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%02X", unsigned(RegisterValue(colour)));
-        if (!text.empty())
-            text += ' ';
-        text += hex;
-    }
-    return text;
-}
-
-std::vector<PaletteEntry> PaletteOfColours(std::span<const int> colours)
-{
-    std::vector<PaletteEntry> entries;
-    for (const int colour : colours)
-        entries.push_back(kTvcPalette16.at(size_t(colour)));
-    return entries;
-}
-
-std::vector<int> DefaultColours(const TvcMode& mode)
-{
-    std::vector<int> colours;
-    for (const PaletteEntry& e : mode.palette)
-        colours.push_back(
-            int(std::find(kTvcPalette16.begin(), kTvcPalette16.end(), e) - kTvcPalette16.begin()));
-    return colours;
-}
 
 std::vector<std::vector<int>> CandidateSets(const TvcMode& mode)
 {

@@ -1,52 +1,16 @@
 #pragma once
 // Palette registers chosen for the picture. In "Graphics 2" and "Graphics 4" each of the 2 or 4
 // palette registers may hold any of the machine's 16 colours; the program's default loads black
-// and white, or black, white, blue and red. This module names register contents, and searches
-// for the registers that make a method's result closest to the unreduced picture.
-//
-// Colours are numbered 0 ... 15 as the "Graphics 16" palette orders them (kTvcPalette16): bit 0
-// blue, bit 1 red, bit 2 green, bit 3 bright. A register holds its colour as the right-hand
-// pixel of a "Graphics 16" video-memory byte holds its index: blue in bit 0, red in bit 2, green
-// in bit 4, bright in bit 6 (white is 0x55).
-#include "convert/palette.h"
+// and white, or black, white, blue and red. This module searches for the registers that make a
+// method's result closest to the unreduced picture. Colours are numbered, and registers hold
+// them, as convert/tvc_colours.h describes.
 #include "platform/surface.h"
 #include "tvc_mode.h"
 
-#include <cstdint>
-#include <optional>
 #include <span>
-#include <string>
-#include <string_view>
 #include <vector>
 
 namespace pelorin {
-
-constexpr int kTvcColourCount = 16;
-
-// The register value of colour 0 ... 15.
-uint8_t RegisterValue(int colour);
-// The colour a register value stands for; empty for a value with any of bits 1, 3, 5, 7 set.
-std::optional<int> ColourOfRegister(uint8_t value);
-// "0x00 0x55 0x41 0x44": the register values of `colours`, in register order.
-std::string RegisterText(std::span<const int> colours);
-
-// The colours' names, the words --palette takes and the summaries print: the bright eight as
-// "black", "blue", "red", "magenta", "green", "cyan", "yellow", "white" (15), the dim eight as
-// "dark-blue" ... "dark-white" (7). Black is colour 0, the black the default palettes use; 8
-// shows the same black and is named "bright-black". `colour` must be 0 ... 15.
-std::string_view ColourName(int colour);
-// The colour a name stands for, in any letter case, "_" or a blank for the dash, "grey" and
-// "gray" for "dark-white"; empty for any other word.
-std::optional<int> ColourOfName(std::string_view name);
-// The colour nearest to red, green, blue (0 ... 255 each) by the squared distance in RGB over
-// kTvcPalette16; of equals the lowest number, so #000000 is 0, not 8.
-int NearestColour(int red, int green, int blue);
-
-// The palette table for registers holding `colours` (each 0 ... 15), in register order.
-std::vector<PaletteEntry> PaletteOfColours(std::span<const int> colours);
-// The colours of the mode's own palette, in register order: 0, 15 in "Graphics 2"; 0, 15, 9, 10
-// in "Graphics 4"; 0 ... 15 in "Graphics 16".
-std::vector<int> DefaultColours(const TvcMode& mode);
 
 struct PaletteChoice {
     std::vector<int> colours; // one per register, register order

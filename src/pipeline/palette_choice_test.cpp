@@ -1,5 +1,6 @@
 #include "palette_choice.h"
 
+#include "convert/tvc_colours.h"
 #include "frame_pipeline.h"
 #include "vram.h"
 
@@ -57,22 +58,6 @@ namespace {
         for (const std::vector<int>& set : CandidateSets(mode))
             best = std::min(best, PaletteDifference(mode, method, set, pictures));
         return best;
-    }
-
-    TEST(PaletteRegisters, ValuesFollowTheSixteenColourPixelBits)
-    {
-        // Blue bit 0, red bit 2, green bit 4, bright bit 6.
-        EXPECT_EQ(RegisterValue(0), 0x00);
-        EXPECT_EQ(RegisterValue(15), 0x55);
-        EXPECT_EQ(RegisterValue(9), 0x41); // bright blue
-        EXPECT_EQ(RegisterValue(10), 0x44); // bright red
-        EXPECT_EQ(RegisterValue(6), 0x14); // dark yellow: red and green
-        for (int c = 0; c < kTvcColourCount; ++c)
-            EXPECT_EQ(ColourOfRegister(RegisterValue(c)), c);
-        EXPECT_FALSE(ColourOfRegister(0xAA).has_value());
-        EXPECT_FALSE(ColourOfRegister(0x02).has_value());
-        const std::vector<int> own { 0, 15, 9, 10 };
-        EXPECT_EQ(RegisterText(own), "0x00 0x55 0x41 0x44");
     }
 
     TEST(PaletteRegisters, DefaultColoursAreTheModesOwn)

@@ -1,5 +1,8 @@
 #include "tvc_mode.h"
 
+#include "convert/tvc_colours.h"
+
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -40,6 +43,17 @@ namespace {
     }
     static_assert(PackingIsWhole(), "a mode's video-memory packing does not fill its bytes");
 
+    // A palette register holds a colour as the right-hand pixel of a "Graphics 16" byte does.
+    constexpr bool RegistersHoldColoursAsGraphics16Pixels()
+    {
+        for (const TvcMode& m : kModes)
+            if (m.number == 16)
+                return std::equal(kRegisterBits.begin(), kRegisterBits.end(), m.vramBit[1].begin());
+        return false;
+    }
+    static_assert(RegistersHoldColoursAsGraphics16Pixels(),
+        "the palette register bits are not those of a \"Graphics 16\" pixel");
+
 } // namespace
 
 std::string TvcMode::QuotedCaption() const { return "\"" + std::string(caption) + "\""; }
@@ -59,6 +73,14 @@ const TvcMode& TvcModeOf(int number)
     if (const TvcMode* mode = FindTvcMode(number))
         return *mode;
     throw std::out_of_range("TVC mode " + std::to_string(number) + " is not 2, 4 or 16");
+}
+
+std::vector<int> DefaultColours(const TvcMode& mode)
+{
+    std::vector<int> colours;
+    for (const PaletteEntry& e : mode.palette)
+        colours.push_back(ColourOfEntry(e).value());
+    return colours;
 }
 
 void LoadPalette(ConversionContext& context, const TvcMode& mode)

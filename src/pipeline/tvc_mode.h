@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace pelorin {
 
@@ -41,6 +42,11 @@ std::span<const TvcMode> TvcModes();
 const TvcMode* FindTvcMode(int number);
 // The row of mode 2, 4 or 16; throws std::out_of_range for any other number.
 const TvcMode& TvcModeOf(int number);
+
+// The colours (convert/tvc_colours.h) of the mode's own palette, in register order: 0, 15 in
+// "Graphics 2"; 0, 15, 9, 10 in "Graphics 4"; 0 ... 15 in "Graphics 16", where entry 8 is black
+// and so colour 0.
+std::vector<int> DefaultColours(const TvcMode& mode);
 
 // Fills `context`'s palette table with the mode's colours.
 void LoadPalette(ConversionContext& context, const TvcMode& mode);

@@ -1,6 +1,7 @@
 #include "conversion_session.h"
 
-#include "pipeline/palette_choice.h"
+#include "convert/tvc_colours.h"
+#include "pipeline/tvc_mode.h"
 
 namespace pelorin::session {
 

@@ -2,7 +2,8 @@
 
 #include "option_values.h"
 #include "dither/method_table.h"
-#include "pipeline/palette_choice.h"
+#include "convert/tvc_colours.h"
+#include "pipeline/tvc_mode.h"
 #include "tvc/tvc_read.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 #include "palette_plan.h"
 
 #include "convert/stretch_picture.h"
+#include "convert/tvc_colours.h"
 #include "pipeline/palette_choice.h"
 
 #include <algorithm>

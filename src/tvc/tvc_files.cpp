@@ -1,9 +1,10 @@
 #include "tvc_files.h"
 
+#include "convert/tvc_colours.h"
 #include "picture_file/atomic_output.h"
+#include "platform/file_extension.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <stdexcept>
 
 namespace pelorin::tvc {
@@ -18,10 +19,6 @@ namespace {
 #include "play_clip.inc"
     };
     // clang-format on
-
-    // Levels of a lit channel in Pelorin's palettes.
-    constexpr uint8_t kDimLevel = 145;
-    constexpr uint8_t kBrightLevel = 255;
 
     // BASIC tokens of the line that calls the code.
     constexpr uint8_t kTokenEquals = 0x9A;
@@ -57,52 +54,13 @@ namespace {
                 + std::to_string(kVramFrameBytes) + " bytes of video memory");
     }
 
-    std::string Lower(std::string text)
-    {
-        for (char& c : text)
-            if (c >= 'A' && c <= 'Z')
-                c = char(c - 'A' + 'a');
-        return text;
-    }
-
 } // namespace
-
-std::optional<uint8_t> RegisterOfColour(const PaletteEntry& colour)
-{
-    const uint8_t channels[3] = { colour.Green, colour.Red, colour.Blue };
-    bool dim = false, bright = false;
-    uint8_t grb = 0; // G R B in bits 4, 2, 0
-    for (int i = 0; i < 3; ++i) {
-        if (channels[i] == 0)
-            continue;
-        if (channels[i] == kDimLevel)
-            dim = true;
-        else if (channels[i] == kBrightLevel)
-            bright = true;
-        else
-            return std::nullopt;
-        grb |= uint8_t(1u << (4 - 2 * i));
-    }
-    if (dim && bright)
-        return std::nullopt;
-    return uint8_t(grb | (bright ? 0x40 : 0x00));
-}
-
-PaletteEntry ColourOfRegister(uint8_t reg)
-{
-    const uint8_t level = (reg & 0x40) ? kBrightLevel : kDimLevel;
-    PaletteEntry e;
-    e.Green = (reg & 0x10) ? level : 0;
-    e.Red = (reg & 0x04) ? level : 0;
-    e.Blue = (reg & 0x01) ? level : 0;
-    return e;
-}
 
 PaletteRegisters PaletteRegistersOf(const TvcMode& mode)
 {
     PaletteRegisters registers {};
     for (size_t i = 0; i < registers.size() && i < mode.palette.size(); ++i)
-        registers[i] = RegisterOfColour(mode.palette[i]).value();
+        registers[i] = RegisterValue(ColourOfEntry(mode.palette[i]).value());
     return registers;
 }
 
@@ -178,7 +136,7 @@ bool IsTvcPictureExtension(std::string_view extension)
 void WriteTvcPictureFile(
     const std::string& path, const platform::Surface& working, const TvcMode& mode)
 {
-    const std::string extension = Lower(std::filesystem::path(path).extension().string());
+    const std::string extension = platform::LowerExtension(path);
     if (!IsTvcPictureExtension(extension))
         throw std::invalid_argument(
             "'" + path + "' is neither a .kep picture nor a .cas program file");

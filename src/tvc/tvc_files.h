@@ -3,9 +3,9 @@
 // picture. Both carry a picture as the machine holds it — mode, the four palette registers and
 // the 15,360 bytes of video memory (pipeline/vram.h).
 //
-// A palette register holds a TVC colour as 0 I 0 G 0 R 0 B (bits 6, 4, 2, 0); the colour
-// number I G R B (8, 4, 2, 1) is what a "Graphics 16" pixel holds directly. In "Graphics 2" and
-// "Graphics 4" a pixel's palette index picks a register.
+// A palette register holds a TVC colour as convert/tvc_colours.h describes; a "Graphics 16"
+// pixel holds its colour number directly. In "Graphics 2" and "Graphics 4" a pixel's palette
+// index picks a register.
 //
 // .kep: "KEP", a flag byte with the mode in bits 1-0 (0 two colours, 1 four, 2 sixteen; the
 // other bits 0), the four palette registers, then the video memory: 15,368 bytes.
@@ -20,7 +20,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,11 +41,6 @@ struct TvcPicture {
     std::vector<uint8_t> vram; // kVramFrameBytes
 };
 
-// The register value (0 I 0 G 0 R 0 B) of a colour of Pelorin's palettes: a channel at 0 is off,
-// 145 dim, 255 bright; black is 00h. Empty for any other colour.
-std::optional<uint8_t> RegisterOfColour(const PaletteEntry& colour);
-// The colour Pelorin shows for a register value (its bits 7, 5, 3 and 1 ignored).
-PaletteEntry ColourOfRegister(uint8_t reg);
 // The palette registers that show `mode`'s palette: its first four entries' colours (in
 // "Graphics 16" the pixels carry their colours themselves and the registers are not shown).
 PaletteRegisters PaletteRegistersOf(const TvcMode& mode);

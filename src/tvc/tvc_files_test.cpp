@@ -20,32 +20,7 @@ namespace {
         return picture;
     }
 
-    TEST(TvcColours, RegistersOfPelorinsColoursFollowTheIGRBLayout)
-    {
-        // Worked by hand from 0 I 0 G 0 R 0 B.
-        EXPECT_EQ(RegisterOfColour({ 0, 0, 0, 0 }), 0x00);
-        EXPECT_EQ(RegisterOfColour({ 255, 255, 255, 0 }), 0x55); // bright white
-        EXPECT_EQ(RegisterOfColour({ 255, 0, 0, 0 }), 0x41); // bright blue
-        EXPECT_EQ(RegisterOfColour({ 0, 0, 255, 0 }), 0x44); // bright red
-        EXPECT_EQ(RegisterOfColour({ 0, 145, 0, 0 }), 0x10); // dim green
-        EXPECT_EQ(RegisterOfColour({ 145, 145, 0, 0 }), 0x11); // dim cyan
-        EXPECT_FALSE(RegisterOfColour({ 128, 0, 0, 0 }));
-        EXPECT_FALSE(RegisterOfColour({ 145, 255, 0, 0 }));
-    }
-
-    TEST(TvcColours, EveryGraphics16IndexIsItsOwnColourNumber)
-    {
-        // A "Graphics 16" pixel holds I G R B; its register form spreads them to bits 6 4 2 0.
-        for (int i = 0; i < 16; ++i) {
-            const uint8_t reg = RegisterOfColour(kTvcPalette16[size_t(i)]).value();
-            const int number = ((reg >> 3) & 8) | ((reg >> 2) & 4) | ((reg >> 1) & 2) | (reg & 1);
-            // Index 8 is black, which has no intensity of its own.
-            EXPECT_EQ(number, i == 8 ? 0 : i) << "index " << i;
-            EXPECT_EQ(ColourOfRegister(reg), kTvcPalette16[size_t(i == 8 ? 0 : i)]);
-        }
-    }
-
-    TEST(TvcColours, ModeRegistersShowTheModesPalette)
+    TEST(TvcPictureFile, ModeRegistersShowTheModesPalette)
     {
         EXPECT_EQ(PaletteRegistersOf(TvcModeOf(2)), (PaletteRegisters { 0x00, 0x55, 0x00, 0x00 }));
         EXPECT_EQ(PaletteRegistersOf(TvcModeOf(4)), (PaletteRegisters { 0x00, 0x55, 0x41, 0x44 }));

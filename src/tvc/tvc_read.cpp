@@ -1,6 +1,7 @@
 #include "tvc_read.h"
 
 #include "convert/palette.h"
+#include "convert/tvc_colours.h"
 #include "pipeline/vram.h"
 
 #include <algorithm>
@@ -517,11 +518,10 @@ platform::Surface WorkingPicture(const TvcFile& file, size_t index)
             unsigned value = 0;
             for (int k = 0; k < mode.bitsPerPixel; ++k)
                 value |= ((byte >> mode.vramBit[size_t(n)][size_t(k)]) & 1u) << k;
-            // A "Graphics 16" pixel is its own colour number I G R B; spread to 0 I 0 G 0 R 0 B.
-            const uint8_t reg = mode.bitsPerPixel == 4
-                ? uint8_t((value & 8) << 3 | (value & 4) << 2 | (value & 2) << 1 | (value & 1))
-                : file.registers[value];
-            row[x] = PackEntry(ColourOfRegister(reg));
+            // A "Graphics 16" pixel is its own colour number.
+            const uint8_t reg
+                = mode.bitsPerPixel == 4 ? RegisterValue(int(value)) : file.registers[value];
+            row[x] = PackEntry(EntryOfRegister(reg));
         }
     }
     return picture;

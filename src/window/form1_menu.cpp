@@ -3,6 +3,7 @@
 #include "form1.h"
 
 #include "command_line.h"
+#include "convert/tvc_colours.h"
 #include "dither/method_table.h"
 #include "dither/steady_history.h"
 #include "export_run.h"
@@ -12,7 +13,6 @@
 #include "picture_file/atomic_output.h"
 #include "picture_file/file_error.h"
 #include "picture_file/picture_encoder.h"
-#include "pipeline/palette_choice.h"
 #include "pipeline/vram.h"
 #include "video/video_device.h"
 

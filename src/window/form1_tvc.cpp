@@ -7,8 +7,10 @@
 #include "picture_menu.h"
 #include "tvc_source.h"
 
-#include "pipeline/palette_choice.h"
+#include "convert/tvc_colours.h"
+#include "pipeline/tvc_mode.h"
 #include "pipeline/vram.h"
+#include "platform/file_extension.h"
 #include "tvc/tvc_files.h"
 #include "tvc/tvc_read.h"
 #include "video/picture_source.h"
@@ -20,20 +22,7 @@
 #include <QPalette>
 #include <QRadioButton>
 
-#include <cctype>
-#include <filesystem>
-
 namespace pelorin::window {
-
-namespace {
-    std::string LowerExtension(const std::string& path)
-    {
-        std::string extension = std::filesystem::path(path).extension().string();
-        for (char& c : extension)
-            c = char(std::tolower(static_cast<unsigned char>(c)));
-        return extension;
-    }
-} // namespace
 
 void Form1::InstallTvcOpener()
 {
@@ -42,7 +31,7 @@ void Form1::InstallTvcOpener()
         m_tvcFileMode = nullptr;
         m_tvcFileColours.clear();
         m_tvcOpenError.clear();
-        const std::string extension = LowerExtension(path);
+        const std::string extension = platform::LowerExtension(path);
         if (!tvc::IsTvcInputExtension(extension))
             return nullptr;
         const TvcMode* shownMode = nullptr;
@@ -60,7 +49,7 @@ void Form1::InstallTvcOpener()
             if (file.mode->palette.size() <= file.registers.size())
                 for (size_t i = 0; i < file.mode->palette.size(); ++i)
                     m_tvcFileColours.push_back(
-                        ColourOfRegister(uint8_t(file.registers[i] & 0x55)).value());
+                        ColourOfRegister(uint8_t(file.registers[i] & kRegisterColourMask)).value());
             return MakeTvcPictureSource(
                 std::move(file), m_pic1->ScaleWidth(), m_pic1->ScaleHeight());
         } catch (const tvc::TvcFileError& e) {

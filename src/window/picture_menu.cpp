@@ -2,10 +2,10 @@
 
 #include "layout.h"
 
+#include "convert/tvc_colours.h"
 #include "convert/stretch_picture.h"
 #include "convert/working_bitmap.h"
 #include "pipeline/frame_pipeline.h"
-#include "pipeline/palette_choice.h"
 #include "video/mci.h"
 #include "video/video_device.h"
 

@@ -6,7 +6,8 @@
 #include "program_options.h"
 #include "testing/form_test_support.h"
 
-#include "pipeline/palette_choice.h"
+#include "convert/tvc_colours.h"
+#include "pipeline/tvc_mode.h"
 #include "video/mci.h"
 #include "video/testing/test_videos.h"
 #include "video/video_device.h"

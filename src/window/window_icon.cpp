@@ -1,5 +1,7 @@
 #include "window_icon.h"
 
+#include "convert/tvc_colours.h"
+
 #include <QPixmap>
 
 #include <algorithm>
@@ -75,15 +77,13 @@ namespace {
         return best;
     }
 
-    // The 16 TVC colours: bit 0 blue, bit 1 red, bit 2 green, bit 3 bright. Entry 8 would repeat
-    // black, so it serves as the transparent colour instead.
+    // The 16 TVC colours. Entry 8 would repeat black, so it serves as the transparent colour
+    // instead.
     QList<QRgb> SixteenColours()
     {
         QList<QRgb> table;
-        for (int i = 0; i < 16; ++i) {
-            const int level = (i & 8) ? 255 : 145;
-            table.append(qRgb((i & 2) ? level : 0, (i & 4) ? level : 0, (i & 1) ? level : 0));
-        }
+        for (const PaletteEntry& e : kTvcPalette16)
+            table.append(qRgb(e.Red, e.Green, e.Blue));
         table[8] = qRgba(0, 0, 0, 0);
         return table;
     }

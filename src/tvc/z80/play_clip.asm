@@ -25,14 +25,10 @@
 
         org 19FFh
 
+        include "tvc_program.inc"
+
 start:
-        ld a,i
-        di
-        push af
-        ld (savedSp),sp
-        ld sp,stackTop
-        ld a,(0003h)
-        ld (savedPaging),a
+        TakeOverMachine
         and 1Fh
         or 0A0h                 ; U3 in page 3, U2 in page 2, page 0 as it was
         out (02h),a
@@ -108,59 +104,18 @@ noBytes:
         pop hl                  ; 10
         jr z,record             ; 12
         ; A key: leave as the picture program does.
-        ld a,(savedPaging)
-        out (02h),a
-        ld sp,(savedSp)
-        pop af
-        ret po
-        ei
-        ret
+        RestorePaging
+        ReturnToBasic
 
-; Mode, palette registers and border from `settings`.
-showSettings:
-        ld hl,settings
-        ld a,(hl)
-        out (06h),a
-        inc hl
-        ld bc,0460h
-palette:
-        ld a,(hl)
-        out (c),a
-        inc hl
-        inc c
-        djnz palette
-        ld a,(hl)
-        out (00h),a
-        ret
+        ShowSettingsRoutine
 
 ; Waits until no key is held: the key that started the program must not stop it at once.
+; (The picture program's waitKey goes on to wait for the press; this one returns.)
 waitRelease:
         call anyKey
         jr nz,waitRelease
         ret
 
-; NZ when a key of rows 0-9 is held. With no key held it takes 666 cycles (with the RET).
-anyKey:
-        ld b,0                  ; 7
-scanRow:
-        ld a,b                  ; 4
-        out (03h),a             ; 11
-        in a,(58h)              ; 11
-        cp 0FFh                 ; 7
-        ret nz                  ; 5
-        inc b                   ; 4
-        ld a,b                  ; 4
-        cp 10                   ; 7
-        jr nz,scanRow           ; 12 / 7
-        xor a                   ; 4
-        ret                     ; 10
-
-savedSp:
-        defw 0
-savedPaging:
-        defb 0
-stack:
-        defs 16
-stackTop:
+        AnyKeyRoutineAndStack
 
 settings:

@@ -10,54 +10,26 @@
 
         org 19FFh
 
+        include "tvc_program.inc"
+
 start:
-        ; Interrupts stay off throughout: while video RAM takes page 2 nothing else may run.
-        ; LD A,I copies the interrupt flip-flop into P/V, so the exit knows whether to enable
-        ; them again.
-        ld a,i
-        di
-        push af
-        ; The caller's stack may lie in page 2, which video RAM is about to replace.
-        ld (savedSp),sp
-        ld sp,stackTop
-        ; The system keeps a copy of what it last wrote to port 02h at 0003h.
-        ld a,(0003h)
-        ld (savedPaging),a
+        TakeOverMachine
         and 0DFh                ; bit 5 clear: video RAM in page 2
         out (02h),a
         ld hl,settings+6
         ld de,8000h
         ld bc,3C00h
         ldir
-        ld a,(savedPaging)
-        out (02h),a             ; page 2 as it was
+        RestorePaging           ; page 2 as it was
         call showSettings
         call waitKey
-        ld sp,(savedSp)
-        pop af
-        ret po                  ; interrupts were off when called
-        ei
-        ret
+        ReturnToBasic
 
-; Mode, palette registers and border from `settings`.
-showSettings:
-        ld hl,settings
-        ld a,(hl)
-        out (06h),a
-        inc hl
-        ld bc,0460h             ; four registers from port 60h on
-palette:
-        ld a,(hl)
-        out (c),a
-        inc hl
-        inc c
-        djnz palette
-        ld a,(hl)
-        out (00h),a
-        ret
+        ShowSettingsRoutine
 
 ; Waits until no key is held (the one that started the program may still be down), then until
-; one is pressed.
+; one is pressed. Not shared: the clip player's waitRelease is only the first half, as it
+; watches for the press itself between frames.
 waitKey:
         call anyKey
         jr nz,waitKey
@@ -66,28 +38,6 @@ pressed:
         jr z,pressed
         ret
 
-; NZ when a key of rows 0-9 is held: port 03h picks a row, port 58h reads it, 0 bits down.
-anyKey:
-        ld b,0
-scanRow:
-        ld a,b
-        out (03h),a
-        in a,(58h)
-        cp 0FFh
-        ret nz
-        inc b
-        ld a,b
-        cp 10
-        jr nz,scanRow
-        xor a
-        ret
-
-savedSp:
-        defw 0
-savedPaging:
-        defb 0
-stack:
-        defs 16
-stackTop:
+        AnyKeyRoutineAndStack
 
 settings:
