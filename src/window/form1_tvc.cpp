@@ -5,13 +5,12 @@
 #include "dither/method_table.h"
 #include "layout.h"
 #include "picture_menu.h"
-#include "tvc_source.h"
 
 #include "pipeline/palette_choice.h"
 #include "pipeline/vram.h"
 #include "tvc/tvc_files.h"
 #include "tvc/tvc_read.h"
-#include "video/picture_source.h"
+#include "tvc/tvc_source.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -20,63 +19,32 @@
 #include <QPalette>
 #include <QRadioButton>
 
-#include <cctype>
-#include <filesystem>
-
 namespace pelorin::window {
 
-namespace {
-    std::string LowerExtension(const std::string& path)
-    {
-        std::string extension = std::filesystem::path(path).extension().string();
-        for (char& c : extension)
-            c = char(std::tolower(static_cast<unsigned char>(c)));
-        return extension;
-    }
-} // namespace
-
-void Form1::InstallTvcOpener()
+video::PictureSourceOpener Form1::MakeTvcOpener(tvc::TvcFileFacts* facts)
 {
-    video::SetPictureSourceOpener([this](const std::string& path,
-                                      std::string* error) -> std::unique_ptr<video::PictureSource> {
-        m_tvcFileMode = nullptr;
-        m_tvcFileColours.clear();
-        m_tvcOpenError.clear();
-        const std::string extension = LowerExtension(path);
-        if (!tvc::IsTvcInputExtension(extension))
-            return nullptr;
+    tvc::TvcOpenerSettings settings;
+    settings.width = int(m_pic1->ScaleWidth());
+    settings.height = int(m_pic1->ScaleHeight());
+    settings.vramMode = [this](const std::string& path) {
         const TvcMode* shownMode = nullptr;
         for (const TvcMode& mode : TvcModes())
             if (ControlsOfMode(mode.number).option2Index == SelectedMode())
                 shownMode = &mode;
-        try {
-            if (extension == ".vram" && !shownMode)
-                throw tvc::TvcFileError("'" + path
-                    + "' holds video memory without its mode: choose its mode under "
-                      "\"TVC MODE\" first");
-            tvc::TvcFile file = tvc::ReadTvcFile(path, shownMode);
-            m_tvcFileMode = file.mode;
-            // In "Graphics 16" the pixels carry their colours; the registers show nothing.
-            if (file.mode->palette.size() <= file.registers.size())
-                for (size_t i = 0; i < file.mode->palette.size(); ++i)
-                    m_tvcFileColours.push_back(
-                        ColourOfRegister(uint8_t(file.registers[i] & 0x55)).value());
-            m_tvcFilePalette = PaletteOfColours(m_tvcFileColours);
-            return MakeTvcPictureSource(
-                std::move(file), m_pic1->ScaleWidth(), m_pic1->ScaleHeight());
-        } catch (const tvc::TvcFileError& e) {
-            m_tvcOpenError = e.what();
-            *error = e.what();
-            return nullptr;
-        }
-    });
+        if (!shownMode)
+            throw tvc::TvcFileError("'" + path
+                + "' holds video memory without its mode: choose its mode under \"TVC MODE\" "
+                  "first");
+        return shownMode;
+    };
+    return tvc::TvcPictureOpener(std::move(settings), facts);
 }
 
 void Form1::AdoptTvcFile()
 {
-    if (!m_tvcFileMode)
+    if (!m_tvcFile.mode)
         return;
-    const int index = ControlsOfMode(m_tvcFileMode->number).option2Index;
+    const int index = ControlsOfMode(m_tvcFile.mode->number).option2Index;
     if (SelectedMode() == index)
         return;
     m_option2[size_t(index)]->setChecked(true);
@@ -86,10 +54,10 @@ void Form1::AdoptTvcFile()
 const std::vector<PaletteEntry>* Form1::TvcFilePalette(const TvcMode& mode) const
 {
     // As pelorin-convert converts a TVC file: in its own mode, with the registers it carries.
-    if (m_tvcFileMode != &mode || m_videoPath.empty() || CheckedMethod() == kNoMethod
-        || m_tvcFileColours.empty() || m_tvcFileColours == DefaultColours(mode))
+    if (m_tvcFile.mode != &mode || m_videoPath.empty() || CheckedMethod() == kNoMethod
+        || m_tvcFile.colours.empty() || m_tvcFile.colours == DefaultColours(mode))
         return nullptr;
-    return &m_tvcFilePalette;
+    return &m_tvcFile.palette;
 }
 
 void Form1::ShowPaletteInUse(const TvcMode& mode)
@@ -127,7 +95,7 @@ std::vector<int> Form1::ShownColours(const TvcMode& mode) const
     if (!chosen.empty())
         return chosen;
     if (TvcFilePalette(mode))
-        return m_tvcFileColours;
+        return m_tvcFile.colours;
     return {};
 }
 
