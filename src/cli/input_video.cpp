@@ -3,7 +3,6 @@
 #include "cli_error.h"
 #include "convert/tvc_colours.h"
 #include "pipeline/frame_pipeline.h"
-#include "tvc/tvc_read.h"
 #include "video/picture_shape.h"
 #include "video/video_device.h"
 
@@ -18,37 +17,11 @@ InputVideo::Rect InputVideo::HostRect(Aspect aspect, int width, int height, doub
     return { r.x, r.y, r.width, r.height };
 }
 
-struct InputVideo::TvcInput {
-    tvc::TvcFile file;
-};
-
 InputVideo::InputVideo(const std::string& path, bool ownSize, Aspect aspect,
     const PictureAdjustments& adjustments, const TvcMode* vramMode)
     : m_path(path)
     , m_adjustments(adjustments)
-    , m_ownSize(ownSize)
 {
-    std::string extension = std::filesystem::path(path).extension().string();
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    if (tvc::IsTvcInputExtension(extension)) {
-        m_tvc = std::make_unique<TvcInput>();
-        try {
-            m_tvc->file = tvc::ReadTvcFile(path, vramMode);
-        } catch (const tvc::TvcFileError& e) {
-            throw Failure(e.what());
-        }
-        m_width = m_tvc->file.mode->workingWidth;
-        m_height = m_tvc->file.mode->workingHeight;
-        // The file is the TVC's screen itself: it fills the host picture whatever --aspect says.
-        m_picture = ownSize ? std::make_unique<platform::PictureBox>(m_width, m_height)
-                            : std::make_unique<platform::PictureBox>(kHostWidth, kHostHeight);
-        if (!m_adjustments.IsNeutral())
-            m_adjusted = std::make_unique<platform::PictureBox>(
-                m_picture->Image().width, m_picture->Image().height);
-        return;
-    }
     // An absolute path never reads as a protocol name, whatever colons the file name holds.
     const std::string absolute = std::filesystem::absolute(path).lexically_normal().string();
     // The device draws straight into the host picture the conversion reads; no window handle is
@@ -62,17 +35,28 @@ InputVideo::InputVideo(const std::string& path, bool ownSize, Aspect aspect,
     options.complete = true;
     // Frames are read in order, one after another.
     options.sequential = true;
+    // The TVC's own files are pictures of the host's size, each TVC pixel a block of whole host
+    // pixels; at their own size, their working pictures. The reader is given the file as the user
+    // spelt it, which is the name its messages give.
+    tvc::TvcOpenerSettings tvcSettings;
+    tvcSettings.width = ownSize ? 0 : kHostWidth;
+    tvcSettings.height = ownSize ? 0 : kHostHeight;
+    tvcSettings.vramMode = [vramMode](const std::string&) { return vramMode; };
+    const video::PictureSourceOpener tvcOpener
+        = tvc::TvcPictureOpener(std::move(tvcSettings), &m_tvcFile);
     std::string error;
-    m_device = video::VideoDevice::Open(absolute, m_picture.get(), &error, options);
+    m_device = video::VideoDevice::Open(absolute, m_picture.get(), &error, options,
+        [&](const std::string&, std::string* why) { return tvcOpener(path, why); });
     if (!m_device) {
         // The device names the file by the path it was given; the user's own spelling reads better.
         if (const size_t at = error.find(absolute); at != std::string::npos)
             error.replace(at, absolute.size(), path);
         throw Failure(error.empty() ? "cannot open '" + path + "'" : error);
     }
+    // A TVC file's own size is its working picture's, whatever size its frames are drawn at.
     const video::WindowRect window = m_device->Window();
-    m_width = window.width;
-    m_height = window.height;
+    m_width = m_tvcFile.mode ? m_tvcFile.mode->workingWidth : window.width;
+    m_height = m_tvcFile.mode ? m_tvcFile.mode->workingHeight : window.height;
     if (ownSize) {
         std::lock_guard lock(m_picture->Lock());
         m_picture->Image() = platform::Surface(m_width, m_height);
@@ -80,7 +64,8 @@ InputVideo::InputVideo(const std::string& path, bool ownSize, Aspect aspect,
     // As the window's open does: the video's window fills the host picture.
     if (!ownSize && !m_device->PutWindow({ 0, 0, kHostWidth, kHostHeight }))
         throw Failure("'" + path + "': the video device cannot draw into the host picture");
-    if (!ownSize && aspect != Aspect::Stretch) {
+    // A TVC file is the TVC's screen itself: it fills the host picture whatever --aspect says.
+    if (!ownSize && aspect != Aspect::Stretch && !m_tvcFile.mode) {
         // The device draws into its window rectangle alone; the rest of the host keeps the
         // box's black, the bars.
         const Rect r = HostRect(aspect, m_width, m_height, video::PixelAspect(absolute, m_width));
@@ -102,41 +87,20 @@ InputVideo::InputVideo(const std::string& path, bool ownSize, Aspect aspect,
 
 InputVideo::~InputVideo() = default;
 
-int64_t InputVideo::FrameCount() const
-{
-    return m_tvc ? int64_t(m_tvc->file.FrameCount()) : m_device->Length();
-}
+int64_t InputVideo::FrameCount() const { return m_device->Length(); }
 
 Rational InputVideo::FrameRate() const
 {
-    if (m_tvc)
-        return { int(m_tvc->file.rateNumerator), int(m_tvc->file.rateDenominator) };
     return { m_device->RateNumerator(), m_device->RateDenominator() };
-}
-
-const TvcMode* InputVideo::TvcFileMode() const { return m_tvc ? m_tvc->file.mode : nullptr; }
-
-std::vector<int> InputVideo::TvcFileColours() const
-{
-    std::vector<int> colours;
-    if (!m_tvc || m_tvc->file.mode->palette.size() > m_tvc->file.registers.size())
-        return colours;
-    for (size_t i = 0; i < m_tvc->file.mode->palette.size(); ++i)
-        colours.push_back(ColourOfRegister(uint8_t(m_tvc->file.registers[i] & 0x55)).value());
-    return colours;
 }
 
 void InputVideo::Show(int64_t index)
 {
-    if (m_tvc) {
-        if (index < 0 || index >= FrameCount())
-            throw Failure("cannot read frame " + std::to_string(index) + " of '" + m_path + "'");
-        platform::Surface working = tvc::WorkingPicture(m_tvc->file, size_t(index));
-        std::lock_guard lock(m_picture->Lock());
-        m_picture->Image() = m_ownSize ? std::move(working)
-                                       : tvc::EnlargeWhole(working, kHostWidth, kHostHeight);
-    } else if (!m_device->Seek(index)) {
+    if (!m_device->Seek(index)) {
         const std::string problem = m_device->Problem();
+        // A TVC file's reader names the frame and the file in its own words.
+        if (m_tvcFile.mode && !problem.empty())
+            throw Failure(problem);
         throw Failure("cannot read frame " + std::to_string(index) + " of '" + m_path + "'"
             + (problem.empty() ? "" : ": " + problem));
     }

@@ -10,6 +10,7 @@
 #include "pipeline/tvc_mode.h"
 #include "platform/picture_box.h"
 #include "session/palette_plan.h"
+#include "tvc/tvc_source.h"
 #include "video_writer.h"
 
 #include <cstdint>
@@ -56,10 +57,10 @@ public:
     int Height() const { return m_height; }
 
     // The mode a TVC file (.kep, .cas, .vram) is in; null for any other input.
-    const TvcMode* TvcFileMode() const;
+    const TvcMode* TvcFileMode() const { return m_tvcFile.mode; }
     // The colour numbers (0 ... 15) in a TVC file's palette registers, in register order, as
     // many as its mode has (none in "Graphics 16"); empty for any other input.
-    std::vector<int> TvcFileColours() const;
+    std::vector<int> TvcFileColours() const { return m_tvcFile.colours; }
 
     // Where Show() draws (with adjustments, the adjusted copy of the frame).
     platform::PictureBox& Picture() override { return m_adjusted ? *m_adjusted : *m_picture; }
@@ -77,10 +78,9 @@ private:
     // Where the frame is drawn in the host picture when it does not fill it (--aspect fit or
     // fill); the adjustments change nothing outside it.
     std::optional<Rect> m_frameRect;
+    // What a TVC file opened as the input carries; empty for any other input.
+    tvc::TvcFileFacts m_tvcFile;
     std::unique_ptr<video::VideoDevice> m_device; // after the box: closed before it goes
-    struct TvcInput;
-    std::unique_ptr<TvcInput> m_tvc; // a TVC file instead of the device
-    bool m_ownSize = false;
 };
 
 } // namespace pelorin::cli

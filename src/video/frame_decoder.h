@@ -75,9 +75,6 @@ public:
     // Opens the first video stream of `path` and decodes slot 0. On failure returns null and
     // puts the reason in *error, e.g. "cannot open 'x.avi': Invalid data found when processing
     // input" or "'x.avi' has no video stream".
-    // When a picture source opener is set (picture_source.h) and serves `path`, the slots are
-    // the source's pictures instead, in the format AV_PIX_FMT_BGR0, and its reason for refusing
-    // the file is the error.
     static std::unique_ptr<FrameDecoder> Open(
         const std::string& path, std::string* error, const DecoderOptions& options = {});
     ~FrameDecoder();

@@ -87,10 +87,10 @@ namespace {
         return std::string(text, result.ptr);
     }
 
-    void Send(const std::string& command)
+    void Send(const std::string& command, const video::PictureSourceOpener& pictures = {})
     {
         // Return codes are ignored by design: a failed operation simply changes nothing.
-        mciSendStringA(command, nullptr, 0, 0);
+        mciSendStringA(command, nullptr, 0, 0, pictures);
     }
 
     std::string Status(const std::string& command)
@@ -100,10 +100,11 @@ namespace {
         return answer;
     }
 
-    void OpenInto(platform::PictureBox& parent, const std::string& openString)
+    void OpenInto(platform::PictureBox& parent, const std::string& openString,
+        const video::PictureSourceOpener& pictures)
     {
         Send("close all");
-        Send(openString);
+        Send(openString, pictures);
         parent.SetScaleMode(platform::kScaleModePixel);
         // Sizes are whole pixels; rounding halves to even keeps the program's one rule.
         const auto width = int64_t(platform::RoundHalfEvenWhole(parent.ScaleWidth()));
@@ -138,8 +139,8 @@ std::string ShortPathName(const std::string& fileName)
 
 uint32_t WaveOutVolume() { return g_waveOutVolume.load(); }
 
-std::string MciCommand(
-    int command, const std::string& fileName, platform::PictureBox* parent, const MciValue& value)
+std::string MciCommand(int command, const std::string& fileName, platform::PictureBox* parent,
+    const MciValue& value, const video::PictureSourceOpener& pictures)
 {
     const std::string shortPath = ShortPathName(fileName);
     const std::string style = std::to_string(kChildWindowStyle);
@@ -152,7 +153,8 @@ std::string MciCommand(
     case MciOperation::OpenAviVideo:
         OpenInto(*parent,
             "open " + OpenElement(shortPath) + " Type avivideo Alias video1 parent "
-                + std::to_string(parent->hWnd()) + " Style " + style);
+                + std::to_string(parent->hWnd()) + " Style " + style,
+            pictures);
         break;
     case MciOperation::Play:
         Send("play video1");
@@ -201,7 +203,8 @@ std::string MciCommand(
     case MciOperation::Open:
         OpenInto(*parent,
             "open " + OpenElement(shortPath) + " Alias video1 parent "
-                + std::to_string(parent->hWnd()) + " Style " + style);
+                + std::to_string(parent->hWnd()) + " Style " + style,
+            pictures);
         break;
     case MciOperation::OpenWaveAudio:
         Send("close all");

@@ -17,6 +17,7 @@
 // Any command may end in "wait" (every command here completes before it returns) or "notify"
 // (accepted; there are no callback windows). Positions and lengths count in the device's time
 // format, milliseconds until set otherwise.
+#include "picture_source.h"
 #include "platform/picture_box.h"
 
 #include <cstdint>
@@ -57,13 +58,16 @@ enum class MciOperation : int {
 // Performs operation `command` (1 ... 17); any other number does nothing. Returns the status
 // answer for operations 11, 12 and 13 and an empty string otherwise. Never reports an MCI
 // failure. Operations 1 and 16 need a parent picture box and throw std::invalid_argument
-// without one, before sending anything.
+// without one, before sending anything. Their open string is sent with `pictures`, the opener
+// the opened device asks before FFmpeg (see video/picture_source.h); other operations ignore it.
 std::string MciCommand(int command, const std::string& fileName = {},
-    platform::PictureBox* parent = nullptr, const MciValue& value = {});
+    platform::PictureBox* parent = nullptr, const MciValue& value = {},
+    const video::PictureSourceOpener& pictures = {});
 inline std::string MciCommand(MciOperation operation, const std::string& fileName = {},
-    platform::PictureBox* parent = nullptr, const MciValue& value = {})
+    platform::PictureBox* parent = nullptr, const MciValue& value = {},
+    const video::PictureSourceOpener& pictures = {})
 {
-    return MciCommand(int(operation), fileName, parent, value);
+    return MciCommand(int(operation), fileName, parent, value, pictures);
 }
 
 namespace video {
@@ -84,6 +88,11 @@ video::VideoDevice* MciOpenVideoToPlace(const std::string& alias);
 // on any failure it is left empty. A failed command changes nothing.
 uint32_t mciSendStringA(
     const std::string& command, std::string* answer, unsigned capacity, int callbackWindow);
+// The same, with the opener an "open" command hands to the device it opens (see
+// video/picture_source.h); any other command ignores it. The interpreter keeps no opener of its
+// own: each open is given the one its caller means.
+uint32_t mciSendStringA(const std::string& command, std::string* answer, unsigned capacity,
+    int callbackWindow, const video::PictureSourceOpener& pictures);
 
 // Error codes of mciSendStringA, with the values of the MCI command set.
 enum MciError : uint32_t {

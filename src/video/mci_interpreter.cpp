@@ -93,7 +93,7 @@ namespace {
 
     class Interpreter {
     public:
-        Result Execute(const std::string& command);
+        Result Execute(const std::string& command, const video::PictureSourceOpener& pictures);
         video::VideoDevice* Find(const std::string& alias) const
         {
             const auto it = m_devices.find(Lower(alias));
@@ -101,7 +101,8 @@ namespace {
         }
 
     private:
-        Result Open(const std::string& command, const std::vector<Token>& tokens);
+        Result Open(const std::string& command, const std::vector<Token>& tokens,
+            const video::PictureSourceOpener& pictures);
         Result Close(const Token& name);
         Result Seek(Device& device, const std::vector<Token>& args);
         Result Set(Device& device, const std::vector<Token>& args);
@@ -111,14 +112,15 @@ namespace {
         std::map<std::string, Device> m_devices; // by lower-case alias
     };
 
-    Result Interpreter::Execute(const std::string& command)
+    Result Interpreter::Execute(
+        const std::string& command, const video::PictureSourceOpener& pictures)
     {
         std::vector<Token> tokens = Tokenize(command);
         if (tokens.empty())
             return Fail(MCIERR_MISSING_COMMAND_STRING, "empty command");
         const std::string verb = tokens[0].lower;
         if (verb == "open")
-            return Open(command, tokens);
+            return Open(command, tokens, pictures);
 
         static const char* const kVerbs[]
             = { "close", "play", "pause", "resume", "stop", "seek", "set", "status", "put" };
@@ -247,7 +249,8 @@ namespace {
         return element;
     }
 
-    Result Interpreter::Open(const std::string& command, const std::vector<Token>& tokens)
+    Result Interpreter::Open(const std::string& command, const std::vector<Token>& tokens,
+        const video::PictureSourceOpener& pictures)
     {
         OpenClauses clauses = ReadOpenClauses(tokens);
         if (clauses.dangling)
@@ -292,7 +295,7 @@ namespace {
         video::FrameTargetLookup target;
         if (parent != 0)
             target = [parent]() -> platform::FrameTarget* { return platform::FindWindow(parent); };
-        auto video = video::VideoDevice::Open(element, std::move(target), &why);
+        auto video = video::VideoDevice::Open(element, std::move(target), &why, {}, pictures);
         if (!video)
             return Fail(MCIERR_INVALID_FILE, why);
         m_devices[alias] = Device { std::move(video) };
@@ -460,7 +463,13 @@ namespace {
 } // namespace
 
 uint32_t mciSendStringA(
-    const std::string& command, std::string* answer, unsigned capacity, int /*callbackWindow*/)
+    const std::string& command, std::string* answer, unsigned capacity, int callbackWindow)
+{
+    return mciSendStringA(command, answer, capacity, callbackWindow, {});
+}
+
+uint32_t mciSendStringA(const std::string& command, std::string* answer, unsigned capacity,
+    int /*callbackWindow*/, const video::PictureSourceOpener& pictures)
 {
     std::function<void(const std::string&)> trace;
     {
@@ -473,7 +482,7 @@ uint32_t mciSendStringA(
     if (answer && capacity > 0)
         answer->clear();
     std::lock_guard lock(g_lock);
-    Result result = TheInterpreter().Execute(command);
+    Result result = TheInterpreter().Execute(command, pictures);
     if (result.code == 0 && answer && capacity > 0) {
         if (result.answer.size() > capacity - 1) {
             result = Fail(MCIERR_PARAM_OVERFLOW,

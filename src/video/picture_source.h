@@ -1,12 +1,14 @@
 #pragma once
 // PictureSource: pictures the video device shows as a video's slots without FFmpeg decoding
-// them — a file of another kind whose pictures a caller above this module knows how to make
-// (the window's TVC files). The device treats it like any decoded video: slot i shows Picture(i),
-// at the source's rate, painted into the window like a decoded picture (a picture of the
-// window's own size is copied unchanged).
+// them — a file of another kind whose pictures a module above this one knows how to make (the
+// TVC's own files, tvc/tvc_source.h). The device treats it like any decoded video: slot i shows
+// Picture(i), at the source's rate, painted into the window like a decoded picture (a picture of
+// the window's own size is copied unchanged).
 //
-// An opener, when one is set, is asked first by every VideoDevice::Open and FrameDecoder::Open.
-// With none set (the default) every file is decoded by FFmpeg as always.
+// The opener is handed to each VideoDevice::Open by whoever opens the device (the MCI shell
+// passes on the one its caller gives with the command); the device asks it before FFmpeg. An
+// empty opener, the default, leaves every file to FFmpeg as always. One device's opener is no
+// other device's concern.
 #include "platform/surface.h"
 
 #include <cstdint>
@@ -37,9 +39,5 @@ public:
 // (that file is then not opened at all).
 using PictureSourceOpener
     = std::function<std::unique_ptr<PictureSource>(const std::string& path, std::string* error)>;
-
-// Sets the opener asked before FFmpeg (an empty function: none). Called from the thread that
-// opens files.
-void SetPictureSourceOpener(PictureSourceOpener opener);
 
 } // namespace pelorin::video

@@ -1,5 +1,7 @@
 #include "video_device.h"
 
+#include "frame_cursor.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 }
@@ -38,19 +40,20 @@ const char* ModeName(DeviceMode mode)
 }
 
 std::unique_ptr<VideoDevice> VideoDevice::Open(const std::string& path,
-    platform::FrameTarget* target, std::string* error, const DecoderOptions& options)
+    platform::FrameTarget* target, std::string* error, const DecoderOptions& options,
+    const PictureSourceOpener& pictures)
 {
-    return Open(
-        path, target ? FrameTargetLookup([target] { return target; }) : nullptr, error, options);
+    return Open(path, target ? FrameTargetLookup([target] { return target; }) : nullptr, error,
+        options, pictures);
 }
 
 std::unique_ptr<VideoDevice> VideoDevice::Open(const std::string& path, FrameTargetLookup target,
-    std::string* error, const DecoderOptions& options)
+    std::string* error, const DecoderOptions& options, const PictureSourceOpener& pictures)
 {
-    auto decoder = FrameDecoder::Open(path, error, options);
-    if (!decoder)
+    auto cursor = OpenFrameCursor(path, error, options, pictures);
+    if (!cursor)
         return nullptr;
-    std::unique_ptr<VideoDevice> device(new VideoDevice(std::move(decoder), std::move(target)));
+    std::unique_ptr<VideoDevice> device(new VideoDevice(std::move(cursor), std::move(target)));
     {
         std::lock_guard lock(device->m_lock);
         device->KeepShownPicture();
@@ -61,16 +64,16 @@ std::unique_ptr<VideoDevice> VideoDevice::Open(const std::string& path, FrameTar
     return device;
 }
 
-VideoDevice::VideoDevice(std::unique_ptr<FrameDecoder> decoder, FrameTargetLookup target)
-    : m_decoder(std::move(decoder))
+VideoDevice::VideoDevice(std::unique_ptr<FrameCursor> cursor, FrameTargetLookup target)
+    : m_cursor(std::move(cursor))
     , m_target(std::move(target))
-    , m_length(m_decoder->SlotCount())
-    , m_rateNum(m_decoder->RateNumerator())
-    , m_rateDen(m_decoder->RateDenominator())
-    , m_videoWidth(m_decoder->Width())
-    , m_videoHeight(m_decoder->Height())
-    , m_turn(m_decoder->Turn())
-    , m_rect { 0, 0, m_decoder->Width(), m_decoder->Height() }
+    , m_length(m_cursor->SlotCount())
+    , m_rateNum(m_cursor->RateNumerator())
+    , m_rateDen(m_cursor->RateDenominator())
+    , m_videoWidth(m_cursor->Width())
+    , m_videoHeight(m_cursor->Height())
+    , m_turn(m_cursor->Turn())
+    , m_rect { 0, 0, m_cursor->Width(), m_cursor->Height() }
 {
 }
 
@@ -112,7 +115,7 @@ void VideoDevice::Draw()
     });
 }
 
-void VideoDevice::KeepShownPicture() { m_shown = Reference(m_decoder->Picture()); }
+void VideoDevice::KeepShownPicture() { m_shown = Reference(m_cursor->Picture()); }
 
 void VideoDevice::WaitForReadAhead(std::unique_lock<std::mutex>& lock) const
 {
@@ -143,8 +146,8 @@ void VideoDevice::ReadAheadLoop()
         m_aheadReady = -1;
         // The decoder and the painter are used under m_lock, as by every other caller; the
         // window's picture is left alone until a seek asks for this slot.
-        if (m_decoder->SeekToSlot(slot)) {
-            m_aheadPicture = Reference(m_decoder->Picture());
+        if (m_cursor->SeekToSlot(slot)) {
+            m_aheadPicture = Reference(m_cursor->Picture());
             m_aheadRect = m_rect;
             // A window much larger than the target (a very wide picture filling it) is drawn
             // when shown, its visible part alone.
@@ -204,14 +207,14 @@ bool VideoDevice::ShowSlot(int64_t slot)
         return true;
     }
     m_aheadReady = -1;
-    const DecodeCounters before = m_decoder->Counters();
-    if (!m_decoder->SeekToSlot(slot))
+    const DecodeCounters before = m_cursor->Counters();
+    if (!m_cursor->SeekToSlot(slot))
         return false;
     // After a read-ahead the decoder's last good picture is one that was never shown. A jump
     // that decoded (or sought) and still holds that very picture found no good one of its own:
     // the window keeps the picture it showed, as it would had nothing been read ahead.
-    const DecodeCounters& after = m_decoder->Counters();
-    const AVFrame* now = m_decoder->Picture();
+    const DecodeCounters& after = m_cursor->Counters();
+    const AVFrame* now = m_cursor->Picture();
     const bool decoded = after.packetsSent != before.packetsSent
         || after.demuxerSeeks != before.demuxerSeeks;
     const bool stillReadAhead
@@ -325,13 +328,13 @@ DecodeCounters VideoDevice::Counters() const
 {
     std::unique_lock lock(m_lock);
     WaitForReadAhead(lock);
-    return m_decoder->Counters();
+    return m_cursor->Counters();
 }
 
 std::string VideoDevice::Problem() const
 {
     std::lock_guard lock(m_lock);
-    return m_decoder->Problem();
+    return m_cursor->Problem();
 }
 
 void VideoDevice::StartPlayback()

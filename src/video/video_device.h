@@ -1,5 +1,6 @@
 #pragma once
-// VideoDevice: the typed video player. It owns one FrameDecoder and shows its pictures in a
+// VideoDevice: the typed video player. It owns one FrameCursor (FFmpeg's decoder or a
+// picture source) and shows its pictures in a
 // window inside a frame target (a picture box, or any surface the owner provides). The MCI
 // string interpreter drives one per alias; the tool uses one directly.
 //
@@ -20,6 +21,7 @@
 // then goes to its slot as before; every slot shows exactly the picture it would without it.
 #include "frame_decoder.h"
 #include "frame_painter.h"
+#include "picture_source.h"
 
 #include "platform/frame_target.h"
 
@@ -33,6 +35,8 @@
 #include <thread>
 
 namespace pelorin::video {
+
+class FrameCursor;
 
 enum class DeviceMode { NotReady, Stopped, Playing, Paused, Seeking };
 
@@ -53,11 +57,15 @@ class VideoDevice {
 public:
     // Opens `path` with its window in the target that `target` names (an empty lookup: none),
     // shows slot 0 and returns the device, stopped. Null on failure, with the reason in *error.
+    // `pictures` is asked first and serves the files it knows (see picture_source.h); the rest
+    // FFmpeg decodes with `options`. The opener is asked during this call only.
     static std::unique_ptr<VideoDevice> Open(const std::string& path, FrameTargetLookup target,
-        std::string* error, const DecoderOptions& options = {});
+        std::string* error, const DecoderOptions& options = {},
+        const PictureSourceOpener& pictures = {});
     // The same with a fixed target (null: none), which must outlive the device.
     static std::unique_ptr<VideoDevice> Open(const std::string& path, platform::FrameTarget* target,
-        std::string* error, const DecoderOptions& options = {});
+        std::string* error, const DecoderOptions& options = {},
+        const PictureSourceOpener& pictures = {});
     // Stops playback, releases the decoder and clears the window to the target's back colour,
     // as the target shows through once its child window is gone.
     ~VideoDevice();
@@ -99,11 +107,12 @@ public:
 
     // Copied under the device lock, once any read-ahead has ended.
     DecodeCounters Counters() const;
-    // Why a seek failed for good in complete reading (see DecoderOptions); empty otherwise.
+    // Why a seek failed for good in complete reading (see DecoderOptions), or why a picture
+    // source could not make a picture; empty otherwise.
     std::string Problem() const;
 
 private:
-    VideoDevice(std::unique_ptr<FrameDecoder> decoder, FrameTargetLookup target);
+    VideoDevice(std::unique_ptr<FrameCursor> cursor, FrameTargetLookup target);
     platform::FrameTarget* Target() const;
     // Runs work(image, backColor) on the target's surface under its lock; nothing without one.
     template <class Work> void WithTargetImage(Work work) const;
@@ -123,7 +132,7 @@ private:
     void StopPlayback();
     void PlayLoop();
 
-    std::unique_ptr<FrameDecoder> m_decoder;
+    std::unique_ptr<FrameCursor> m_cursor; // the decoder or a picture source
     const FrameTargetLookup m_target;
     const int64_t m_length;
     const int m_rateNum;
@@ -132,7 +141,7 @@ private:
     const int m_videoHeight;
     const Orientation m_turn;
 
-    mutable std::mutex m_lock; // the decoder, the painter, the window and the read-ahead state
+    mutable std::mutex m_lock; // the cursor, the painter, the window and the read-ahead state
     FramePainter m_painter;
     WindowRect m_rect;
     PictureRef m_shown; // the picture in the window (the decoder may have moved past it)

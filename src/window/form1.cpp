@@ -97,13 +97,11 @@ Form1::Form1(FormEnvironment environment)
     ChooseCaptionFont();
     CreateContextMenu();
     ConnectEvents();
-    InstallTvcOpener();
+    m_tvcOpener = MakeTvcOpener(&m_tvcFile);
 }
 
 Form1::~Form1()
 {
-    // The opener reads this form's state; files opened after it is gone are decoded as always.
-    video::SetPictureSourceOpener({});
     // The views refer to the picture boxes, which as members die before the QWidget base
     // deletes its children.
     for (PictureView*& view : m_views) {
@@ -180,7 +178,7 @@ void Form1::HScroll1_Change()
     // pelorin-convert.
     if (m_pictureMenu) {
         const std::string problem
-            = m_pictureMenu->PlaceVideo(*m_pic1, m_tvcFileMode ? std::string() : m_videoPath);
+            = m_pictureMenu->PlaceVideo(*m_pic1, m_tvcFile.mode ? std::string() : m_videoPath);
         if (!problem.empty())
             m_environment.showMessage(MessageKind::Warning, QString::fromStdString(problem));
     }
@@ -292,14 +290,14 @@ bool Form1::OpenVideo(const std::string& path)
     // Registers chosen for another video are no choice for this one.
     m_session.DropPlan();
     m_pic1->SetAutoRedraw(false);
-    m_modules.MciCommand(MciOperation::OpenAviVideo, path, m_pic1.get(), {});
+    m_modules.MciCommand(MciOperation::OpenAviVideo, path, m_pic1.get(), {}, m_tvcOpener);
     m_modules.MciCommand(MciOperation::TimeFormatFrames);
     // The operations report no failure, so ask the device: an open device answers with its mode.
     const bool opened = !MciModeText(m_modules.MciCommand(MciOperation::Mode)).empty();
     if (opened)
         m_videoPath = path;
     else
-        m_tvcFileMode = nullptr;
+        m_tvcFile.mode = nullptr;
     ApplyScrollRange();
     if (opened)
         AdoptTvcFile();
@@ -310,12 +308,12 @@ void Form1::ReportOpenFailure(const std::string& path)
 {
     // Opening closed whatever video was open, so there is nothing left to step through.
     m_check1->setCheckState(Qt::Unchecked);
-    if (!m_tvcOpenError.empty()) {
+    if (!m_tvcFile.refusal.empty()) {
         // A TVC file that was recognised by its name: the reader says what is wrong with it.
         m_environment.showMessage(MessageKind::Warning,
             QString("Cannot open \"%1\": %2.")
                 .arg(QFile::decodeName(QByteArray::fromStdString(path)),
-                    QString::fromStdString(m_tvcOpenError)));
+                    QString::fromStdString(m_tvcFile.refusal)));
         return;
     }
     m_environment.showMessage(MessageKind::Warning,

@@ -11,6 +11,7 @@
 #include "platform/picture_box.h"
 #include "session/conversion_session.h"
 #include "session/option_table.h"
+#include "tvc/tvc_source.h"
 
 #include <QString>
 #include <QWidget>
@@ -301,10 +302,10 @@ private:
     void PrepareSession(const TvcMode& mode);
     void ShowFramesNow(const session::FrameRange& range);
 
-    // The TVC's own files as inputs (form1_tvc.cpp). The video device is given an opener that
-    // serves .kep, .cas and .vram files as pictures of Pic1's size; a .vram is read in the mode
-    // "TVC MODE" has when it opens.
-    void InstallTvcOpener();
+    // The TVC's own files as inputs (form1_tvc.cpp): an opener, handed to the video device with
+    // every open, that serves .kep, .cas and .vram files as pictures of Pic1's size and records
+    // what the file carries in *facts; a .vram is read in the mode "TVC MODE" has when it opens.
+    video::PictureSourceOpener MakeTvcOpener(tvc::TvcFileFacts* facts);
     // After a TVC file opened: "TVC MODE" switches to the file's own mode.
     void AdoptTvcFile();
     // Colours `mode`'s swatches with the registers its working picture was last converted
@@ -332,10 +333,10 @@ private:
     std::optional<int64_t> m_videoLength; // frames; zero: unknown
     std::optional<std::chrono::steady_clock::time_point> m_lastAdvance;
     // The open input when it is a TVC file: its mode and the colours of its registers; and why
-    // the last TVC file that failed to open was refused (empty when none was).
-    const TvcMode* m_tvcFileMode = nullptr;
-    std::vector<int> m_tvcFileColours;
-    std::string m_tvcOpenError;
+    // the last TVC file that failed to open was refused (empty when none was). Filled in by
+    // m_tvcOpener, which this form alone hands to the devices it opens.
+    tvc::TvcFileFacts m_tvcFile;
+    video::PictureSourceOpener m_tvcOpener;
     // The folder of the last file the user opened by name or saved to: where the open and save
     // dialogs start. Empty until then: the current folder.
     QString m_dialogFolder;

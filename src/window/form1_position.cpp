@@ -174,17 +174,11 @@ void Form1::OpenFileByName(const std::string& path)
 
 bool Form1::CanOpen(const std::string& path, std::string* why)
 {
-    // The TVC opener notes the file it serves; a trial leaves the open file's notes as they are.
-    const TvcMode* tvcFileMode = m_tvcFileMode;
-    std::vector<int> tvcFileColours = m_tvcFileColours;
-    const std::string tvcOpenError = m_tvcOpenError;
-    const bool opened
-        = video::VideoDevice::Open(path, static_cast<platform::FrameTarget*>(nullptr), why)
+    // A trial with facts of its own: the open file's stay as they are.
+    tvc::TvcFileFacts trial;
+    return video::VideoDevice::Open(
+               path, static_cast<platform::FrameTarget*>(nullptr), why, {}, MakeTvcOpener(&trial))
         != nullptr;
-    m_tvcFileMode = tvcFileMode;
-    m_tvcFileColours = std::move(tvcFileColours);
-    m_tvcOpenError = tvcOpenError;
-    return opened;
 }
 
 } // namespace pelorin::window

@@ -75,9 +75,9 @@ session::Recipe Form1::RecipeOfControls(const TvcMode& mode) const
 void Form1::PrepareSession(const TvcMode& mode)
 {
     session::InputFacts facts;
-    if (!m_videoPath.empty() && m_tvcFileMode) {
-        facts.tvcMode = m_tvcFileMode;
-        facts.tvcColours = m_tvcFileColours;
+    if (!m_videoPath.empty() && m_tvcFile.mode) {
+        facts.tvcMode = m_tvcFile.mode;
+        facts.tvcColours = m_tvcFile.colours;
     }
     if (!(facts == m_session.Input()))
         m_session.SetInput(facts);

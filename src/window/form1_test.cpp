@@ -53,12 +53,12 @@ public:
     std::function<void(const std::string& call)> before;
 
     std::string MciCommand(int command, const std::string& fileName, PictureBox* parent,
-        const MciValue& value) override
+        const MciValue& value, const video::PictureSourceOpener& pictures) override
     {
         const auto* number = std::get_if<int64_t>(&value);
         Record("MciCommand " + std::to_string(command)
             + (number ? " value " + std::to_string(*number) : ""));
-        return FormModules::MciCommand(command, fileName, parent, value);
+        return FormModules::MciCommand(command, fileName, parent, value, pictures);
     }
     void StopwatchStart() override
     {

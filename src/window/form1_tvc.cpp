@@ -5,7 +5,6 @@
 #include "dither/method_table.h"
 #include "layout.h"
 #include "picture_menu.h"
-#include "tvc_source.h"
 
 #include "convert/tvc_colours.h"
 #include "pipeline/tvc_mode.h"
@@ -13,7 +12,7 @@
 #include "platform/file_extension.h"
 #include "tvc/tvc_files.h"
 #include "tvc/tvc_read.h"
-#include "video/picture_source.h"
+#include "tvc/tvc_source.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -24,47 +23,30 @@
 
 namespace pelorin::window {
 
-void Form1::InstallTvcOpener()
+video::PictureSourceOpener Form1::MakeTvcOpener(tvc::TvcFileFacts* facts)
 {
-    video::SetPictureSourceOpener([this](const std::string& path,
-                                      std::string* error) -> std::unique_ptr<video::PictureSource> {
-        m_tvcFileMode = nullptr;
-        m_tvcFileColours.clear();
-        m_tvcOpenError.clear();
-        const std::string extension = platform::LowerExtension(path);
-        if (!tvc::IsTvcInputExtension(extension))
-            return nullptr;
+    tvc::TvcOpenerSettings settings;
+    settings.width = int(m_pic1->ScaleWidth());
+    settings.height = int(m_pic1->ScaleHeight());
+    settings.vramMode = [this](const std::string& path) {
         const TvcMode* shownMode = nullptr;
         for (const TvcMode& mode : TvcModes())
             if (ControlsOfMode(mode.number).option2Index == SelectedMode())
                 shownMode = &mode;
-        try {
-            if (extension == ".vram" && !shownMode)
-                throw tvc::TvcFileError("'" + path
-                    + "' holds video memory without its mode: choose its mode under "
-                      "\"TVC MODE\" first");
-            tvc::TvcFile file = tvc::ReadTvcFile(path, shownMode);
-            m_tvcFileMode = file.mode;
-            // In "Graphics 16" the pixels carry their colours; the registers show nothing.
-            if (file.mode->palette.size() <= file.registers.size())
-                for (size_t i = 0; i < file.mode->palette.size(); ++i)
-                    m_tvcFileColours.push_back(
-                        ColourOfRegister(uint8_t(file.registers[i] & kRegisterColourMask)).value());
-            return MakeTvcPictureSource(
-                std::move(file), m_pic1->ScaleWidth(), m_pic1->ScaleHeight());
-        } catch (const tvc::TvcFileError& e) {
-            m_tvcOpenError = e.what();
-            *error = e.what();
-            return nullptr;
-        }
-    });
+        if (!shownMode)
+            throw tvc::TvcFileError("'" + path
+                + "' holds video memory without its mode: choose its mode under \"TVC MODE\" "
+                  "first");
+        return shownMode;
+    };
+    return tvc::TvcPictureOpener(std::move(settings), facts);
 }
 
 void Form1::AdoptTvcFile()
 {
-    if (!m_tvcFileMode)
+    if (!m_tvcFile.mode)
         return;
-    const int index = ControlsOfMode(m_tvcFileMode->number).option2Index;
+    const int index = ControlsOfMode(m_tvcFile.mode->number).option2Index;
     if (SelectedMode() == index)
         return;
     m_option2[size_t(index)]->setChecked(true);

@@ -9,10 +9,10 @@ FormModules::FormModules()
 {
 }
 
-std::string FormModules::MciCommand(
-    int command, const std::string& fileName, platform::PictureBox* parent, const MciValue& value)
+std::string FormModules::MciCommand(int command, const std::string& fileName,
+    platform::PictureBox* parent, const MciValue& value, const video::PictureSourceOpener& pictures)
 {
-    return pelorin::MciCommand(command, fileName, parent, value);
+    return pelorin::MciCommand(command, fileName, parent, value, pictures);
 }
 
 void FormModules::StopwatchStart() { pelorin::StopwatchStart(); }

@@ -20,13 +20,17 @@ class FormModules : public FrameSteps {
 public:
     FormModules();
 
+    // `pictures` is the opener an open operation hands to the device (see pelorin::MciCommand);
+    // the form gives its own, so no other form's opener is ever asked.
     virtual std::string MciCommand(int command, const std::string& fileName,
-        platform::PictureBox* parent, const MciValue& value);
+        platform::PictureBox* parent, const MciValue& value,
+        const video::PictureSourceOpener& pictures);
     // The same operation by name.
     std::string MciCommand(MciOperation operation, const std::string& fileName = {},
-        platform::PictureBox* parent = nullptr, const MciValue& value = {})
+        platform::PictureBox* parent = nullptr, const MciValue& value = {},
+        const video::PictureSourceOpener& pictures = {})
     {
-        return MciCommand(int(operation), fileName, parent, value);
+        return MciCommand(int(operation), fileName, parent, value, pictures);
     }
     virtual void StopwatchStart();
     virtual int32_t StopwatchElapsedMs();
