@@ -1,6 +1,7 @@
 #include "cli_error.h"
 #include "dither/method_table.h"
 #include "options.h"
+#include "testing/cli_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -9,21 +10,11 @@
 
 using namespace pelorin;
 using namespace pelorin::cli;
+using pelorin::cli::test::Refusal;
 
 namespace {
 
 Options Parse(std::vector<std::string> args) { return ParseOptions(args); }
-
-// The exit status and message a command line is refused with.
-std::pair<int, std::string> Refusal(std::vector<std::string> args)
-{
-    try {
-        ParseOptions(args);
-    } catch (const CliError& e) {
-        return { e.ExitStatus(), e.what() };
-    }
-    return { 0, "" };
-}
 
 } // namespace
 

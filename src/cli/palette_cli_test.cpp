@@ -16,16 +16,6 @@ using platform::Surface;
 
 namespace {
 
-std::pair<int, std::string> Refusal(std::vector<std::string> args)
-{
-    try {
-        ParseOptions(args);
-    } catch (const CliError& e) {
-        return { e.ExitStatus(), e.what() };
-    }
-    return { 0, "" };
-}
-
 uint32_t Colour16(int colour) { return PackEntry(kTvcPalette16[size_t(colour)]); }
 
 void ExpectDone(const ToolResult& r)

@@ -15,16 +15,6 @@ using platform::Surface;
 
 namespace {
 
-std::pair<int, std::string> Refusal(std::vector<std::string> args)
-{
-    try {
-        ParseOptions(args);
-    } catch (const CliError& e) {
-        return { e.ExitStatus(), e.what() };
-    }
-    return { 0, "" };
-}
-
 void ExpectDone(const ToolResult& r)
 {
     EXPECT_EQ(r.exitStatus, 0) << r.err;

@@ -17,6 +17,10 @@ extern "C" {
 
 namespace pelorin::cli {
 
+namespace {
+    struct EncoderChoice;
+} // namespace
+
 struct VideoWriter::State {
     std::string name; // for messages
     AVFormatContext* muxer = nullptr;
@@ -70,6 +74,13 @@ struct VideoWriter::State {
         }
         return good;
     }
+
+    // Opens the encoder for pictures of width x height; returns FFmpeg's code (negative:
+    // no slicing fits). Defined below, beside the encoder's choice.
+    int OpenFittingEncoder(
+        const EncoderChoice& choice, const std::string& extension, Rational frameRate);
+    // Opens the muxer's output: the caller's file, or `path`.
+    void OpenOutput(const std::string& path);
 
     CliError Fail(const std::string& what, int code) const
     {
@@ -253,6 +264,64 @@ namespace {
 
 } // namespace
 
+int VideoWriter::State::OpenFittingEncoder(
+    const EncoderChoice& choice, const std::string& extension, Rational frameRate)
+{
+    State& s = *this;
+    int rc = 0;
+    const std::string codecName = choice.codec->name;
+    // FFV1 packs each picture in slices, each of a limited size and, for pictures of more than
+    // 288 rows, in at least two columns: the usual count first, then others, then no slices, so
+    // a picture too large or too narrow for the usual count still gets a file. A size nothing
+    // fits is refused, naming it.
+    std::vector<int> sliceCounts { s.height >= 64 ? 4 : 1 };
+    if (codecName == "ffv1")
+        for (int side = 1; side <= 32; ++side)
+            if (side * side != sliceCounts[0])
+                sliceCounts.push_back(side * side);
+    if (codecName == "ffv1")
+        sliceCounts.push_back(0);
+    for (const int slices : sliceCounts) {
+        s.encoder.reset(avcodec_alloc_context3(choice.codec));
+        if (!s.encoder)
+            throw Failure("cannot write '" + s.name + "': out of memory");
+        rc = OpenEncoder(
+            *s.encoder, choice, s.muxer->oformat->flags, s.width, s.height, frameRate, slices);
+        if (rc >= 0 || codecName != "ffv1")
+            break;
+    }
+    if (rc < 0)
+        throw UsageError("cannot write '" + s.name + "': " + EncoderTitle(codecName) + " in "
+            + ContainerTitle(extension) + " cannot take pictures of " + std::to_string(s.width)
+            + " x " + std::to_string(s.height) + " pixels (" + AvErrorText(rc)
+            + "); write PNG pictures instead (a name such as frame_%05d.png)");
+    return rc;
+}
+
+void VideoWriter::State::OpenOutput(const std::string& path)
+{
+    State& s = *this;
+    int rc = 0;
+    s.muxer->interrupt_callback = av::StopInterrupt();
+    if (s.fd >= 0) {
+        // The buffer size FFmpeg's own file output uses, so the muxers see the same writes.
+        constexpr int kBufferBytes = 32768;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferBytes));
+        if (buffer != nullptr)
+            s.fdIo
+                = avio_alloc_context(buffer, kBufferBytes, 1, &s.fd, nullptr, WriteToFd, SeekInFd);
+        if (s.fdIo == nullptr) {
+            av_free(buffer);
+            throw Failure("cannot write '" + s.name + "': out of memory");
+        }
+        s.fdIo->seekable = AVIO_SEEKABLE_NORMAL;
+        s.muxer->pb = s.fdIo;
+    } else if ((rc = avio_open2(&s.muxer->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE,
+                    &s.muxer->interrupt_callback, nullptr))
+        < 0)
+        throw s.Fail("opening the file", rc);
+}
+
 VideoWriter::VideoWriter(const std::string& path, const std::string& extension, int width,
     int height, Rational frameRate, const TvcMode& mode, const VideoWriterOptions& writerOptions)
     : m_state(std::make_unique<State>())
@@ -278,32 +347,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
     if (!s.stream || !s.frame || !s.packet)
         throw Failure("cannot write '" + s.name + "': out of memory");
 
-    const std::string codecName = choice.codec->name;
-    // FFV1 packs each picture in slices, each of a limited size and, for pictures of more than
-    // 288 rows, in at least two columns: the usual count first, then others, then no slices, so
-    // a picture too large or too narrow for the usual count still gets a file. A size nothing
-    // fits is refused, naming it.
-    std::vector<int> sliceCounts { height >= 64 ? 4 : 1 };
-    if (codecName == "ffv1")
-        for (int side = 1; side <= 32; ++side)
-            if (side * side != sliceCounts[0])
-                sliceCounts.push_back(side * side);
-    if (codecName == "ffv1")
-        sliceCounts.push_back(0);
-    for (const int slices : sliceCounts) {
-        s.encoder.reset(avcodec_alloc_context3(choice.codec));
-        if (!s.encoder)
-            throw Failure("cannot write '" + s.name + "': out of memory");
-        rc = OpenEncoder(*s.encoder, choice, s.muxer->oformat->flags, width, height, frameRate,
-            slices);
-        if (rc >= 0 || codecName != "ffv1")
-            break;
-    }
-    if (rc < 0)
-        throw UsageError("cannot write '" + s.name + "': " + EncoderTitle(codecName) + " in "
-            + ContainerTitle(extension) + " cannot take pictures of " + std::to_string(width)
-            + " x " + std::to_string(height) + " pixels (" + AvErrorText(rc)
-            + "); write PNG pictures instead (a name such as frame_%05d.png)");
+    rc = s.OpenFittingEncoder(choice, extension, frameRate);
     AVCodecContext& enc = *s.encoder;
     if ((rc = avcodec_parameters_from_context(s.stream->codecpar, &enc)) < 0)
         throw s.Fail("stream parameters", rc);
@@ -328,24 +372,7 @@ VideoWriter::VideoWriter(const std::string& path, const std::string& extension, 
             s.modeColours.push_back(PackEntry(e));
     }
 
-    s.muxer->interrupt_callback = av::StopInterrupt();
-    if (s.fd >= 0) {
-        // The buffer size FFmpeg's own file output uses, so the muxers see the same writes.
-        constexpr int kBufferBytes = 32768;
-        auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferBytes));
-        if (buffer != nullptr)
-            s.fdIo = avio_alloc_context(
-                buffer, kBufferBytes, 1, &s.fd, nullptr, WriteToFd, SeekInFd);
-        if (s.fdIo == nullptr) {
-            av_free(buffer);
-            throw Failure("cannot write '" + s.name + "': out of memory");
-        }
-        s.fdIo->seekable = AVIO_SEEKABLE_NORMAL;
-        s.muxer->pb = s.fdIo;
-    } else if ((rc = avio_open2(&s.muxer->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE,
-                    &s.muxer->interrupt_callback, nullptr))
-        < 0)
-        throw s.Fail("opening the file", rc);
+    s.OpenOutput(path);
     if ((rc = avformat_write_header(s.muxer, nullptr)) < 0)
         throw s.Fail("the " + std::string(MuxerFor(extension)) + " header", rc);
     s.headerWritten = true;

@@ -1,11 +1,13 @@
 #include "cli_test_util.h"
 
 #include "av_helpers.h"
+#include "cli_error.h"
 #include "convert/palette.h"
 #include "convert/stretch_picture.h"
 #include "dither/method_table.h"
-#include "pipeline/frame_pipeline.h"
+#include "options.h"
 #include "output_files.h"
+#include "pipeline/frame_pipeline.h"
 #include "video_writer.h"
 
 #include <cstdio>
@@ -228,5 +230,14 @@ std::string ReadFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::pair<int, std::string> Refusal(std::vector<std::string> args)
+{
+    try {
+        ParseOptions(args);
+    } catch (const CliError& e) {
+        return { e.ExitStatus(), e.what() };
+    }
+    return { 0, "" };
+}
 
 } // namespace pelorin::cli::test

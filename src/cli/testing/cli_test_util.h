@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pelorin::cli::test {
@@ -70,6 +71,10 @@ void MakeYuvTestVideo(const std::string& path, const std::vector<platform::Surfa
 std::string ReadFile(const std::string& path);
 
 // The sample video made at build time.
+// The exit status and message ParseOptions refuses a command line with; { 0, "" } when it takes
+// it.
+std::pair<int, std::string> Refusal(std::vector<std::string> args);
+
 inline std::string SampleVideo() { return PELORIN_SAMPLE_VIDEO; }
 
 } // namespace pelorin::cli::test
