@@ -56,8 +56,8 @@ namespace {
         U8x32 v;
         std::memcpy(&v, p, sizeof v);
         const U8x32 z = {};
-        packed = I32x8(__builtin_shufflevector(v, z, 0, 1, 2, 32, 3, 4, 5, 32, 6, 7, 8, 32, 9, 10, 11,
-            32, 12, 13, 14, 32, 15, 16, 17, 32, 18, 19, 20, 32, 21, 22, 23, 32));
+        packed = I32x8(__builtin_shufflevector(v, z, 0, 1, 2, 32, 3, 4, 5, 32, 6, 7, 8, 32, 9, 10,
+            11, 32, 12, 13, 14, 32, 15, 16, 17, 32, 18, 19, 20, 32, 21, 22, 23, 32));
     }
 
     // Eight packed colours back to 24 bytes at `p`.
@@ -85,6 +85,37 @@ namespace {
         uint64_t start; // the generator's state at the frame's start
         NoiseBlockFn noiseBlock;
 
+        // Per group of eight pixels, which keep their colour, draw again or draw afresh (by the
+        // largest channel distance from the colour each drew from before), and whether any of
+        // the block's pixels draw again or afresh.
+        inline __attribute__((always_inline)) static void Masks(const uint8_t* in,
+            const uint8_t* was, size_t groups, bool continues, I32x8* keepM, I32x8* againM,
+            I32x8* freshM, bool& drawAgain, bool& drawFresh)
+        {
+            I32x8 anyAgain = {}, anyFresh = {};
+            for (size_t g = 0; g < groups; ++g) {
+                // The largest channel distance, worked on the packed bytes.
+                I32x8 packedNow, packedWas;
+                LoadPacked(packedNow, in + 24 * g);
+                LoadPacked(packedWas, was + 24 * g);
+                const U8x32 c = U8x32(packedNow), w = U8x32(packedWas);
+                const I32x8 apart = I32x8(c > w ? c - w : w - c);
+                const I32x8 db = apart & 0xFF, dg = apart >> 8 & 0xFF, dr = apart >> 16;
+                I32x8 r = db > dg ? db : dg;
+                r = r > dr ? r : dr;
+                keepM[g] = continues ? I32x8(r <= kSteadyNoiseReach) : I32x8 {};
+                freshM[g] = continues ? I32x8(r > kSteadyNoiseRefresh) : I32x8 {} - 1;
+                againM[g] = ~(keepM[g] | freshM[g]);
+                anyAgain |= againM[g];
+                anyFresh |= freshM[g];
+            }
+            int64_t lanes[4];
+            std::memcpy(lanes, &anyFresh, sizeof lanes);
+            drawFresh = (lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0;
+            std::memcpy(lanes, &anyAgain, sizeof lanes);
+            drawAgain = (lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0;
+        }
+
         // `continues`: the history holds the frame before (else every pixel draws afresh).
         // `slack`: 8 bytes follow the block in each buffer, which the lanes may read.
         inline __attribute__((always_inline)) void Run(uint8_t* bytes, uint8_t* drawnFrom,
@@ -107,28 +138,9 @@ namespace {
             }
             const size_t groups = (count / 3 + 7) / 8;
             I32x8 keepM[kBlockPixels / 8], againM[kBlockPixels / 8], freshM[kBlockPixels / 8];
-            I32x8 anyAgain = {}, anyFresh = {};
-            for (size_t g = 0; g < groups; ++g) {
-                // The largest channel distance, worked on the packed bytes.
-                I32x8 packedNow, packedWas;
-                LoadPacked(packedNow, in + 24 * g);
-                LoadPacked(packedWas, was + 24 * g);
-                const U8x32 c = U8x32(packedNow), w = U8x32(packedWas);
-                const I32x8 apart = I32x8(c > w ? c - w : w - c);
-                const I32x8 db = apart & 0xFF, dg = apart >> 8 & 0xFF, dr = apart >> 16;
-                I32x8 r = db > dg ? db : dg;
-                r = r > dr ? r : dr;
-                keepM[g] = continues ? I32x8(r <= kSteadyNoiseReach) : I32x8 {};
-                freshM[g] = continues ? I32x8(r > kSteadyNoiseRefresh) : I32x8 {} - 1;
-                againM[g] = ~(keepM[g] | freshM[g]);
-                anyAgain |= againM[g];
-                anyFresh |= freshM[g];
-            }
+            bool drawAgain = false, drawFresh = false;
+            Masks(in, was, groups, continues, keepM, againM, freshM, drawAgain, drawFresh);
             int64_t lanes[4];
-            std::memcpy(lanes, &anyFresh, sizeof lanes);
-            const bool drawFresh = (lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0;
-            std::memcpy(lanes, &anyAgain, sizeof lanes);
-            const bool drawAgain = (lanes[0] | lanes[1] | lanes[2] | lanes[3]) != 0;
             // A pixel drawing afresh takes its own numbers, which are those a draw again from its
             // own state gives: so where some pixels draw again, one pass from the stored states
             // serves both kinds.
@@ -274,6 +286,75 @@ namespace {
     }
 #endif
 
+    // Which pixels of a block draw (bit j for pixel j): `drawMask` those that draw again or
+    // afresh, `afreshMask` those that draw afresh. Without `keep` all of them draw afresh.
+    inline __attribute__((always_inline)) void BlockMasks(const uint8_t* bytes,
+        const uint8_t* drawnFrom, size_t block, size_t count, bool keep, uint64_t& drawMask,
+        uint64_t& afreshMask)
+    {
+        drawMask = 0;
+        afreshMask = 0;
+#if defined(__SSE2__)
+        // A whole block sixteen pixels at a time: which reach beyond the keep and the refresh
+        // reaches.
+        if (keep && count == kBlockBytes) {
+            for (size_t g = 0; g < kBlockPixels / 16; ++g) {
+                const size_t at = block + 48 * g;
+                uint32_t far = 0;
+                const uint32_t beyond = PixelsBeyond(
+                    bytes + at, drawnFrom + at, kSteadyNoiseReach, kSteadyNoiseRefresh, far);
+                drawMask |= uint64_t(beyond) << (16 * g);
+                afreshMask |= uint64_t(far) << (16 * g);
+            }
+        } else
+#endif
+            for (size_t k = 0; k < count; k += 3) {
+                const size_t i = block + k;
+                int reach = 255;
+                if (keep) {
+                    const uint8_t* const p = bytes + i;
+                    reach = std::max({ std::abs(int(p[0]) - int(drawnFrom[i])),
+                        std::abs(int(p[1]) - int(drawnFrom[i + 1])),
+                        std::abs(int(p[2]) - int(drawnFrom[i + 2])) });
+                }
+                drawMask |= uint64_t(reach > kSteadyNoiseReach) << (k / 3);
+                afreshMask |= uint64_t(reach > kSteadyNoiseRefresh) << (k / 3);
+            }
+    }
+
+    // The pixels of a block that draw (`drawing`, in block order), each from its noised colour
+    // in `noisedBlock`; the colour each drew from is kept in `drawnFrom`, its result in `output`.
+    inline __attribute__((always_inline)) void DrawPixels(const NearestColorTable& table,
+        uint8_t* bytes, uint8_t* drawnFrom, uint8_t* output, const uint8_t* noisedBlock,
+        const uint8_t* drawing, size_t drawingCount, uint64_t afreshMask, size_t block, int band)
+    {
+        for (size_t j = 0; j < drawingCount; ++j) {
+            const size_t k = 3 * size_t(drawing[j]), i = block + k;
+            uint8_t* const p = bytes + i;
+            const bool again = (afreshMask >> drawing[j] & 1) == 0;
+            const uint8_t* const noised = noisedBlock + k;
+            const int blue = noised[0], green = noised[1], red = noised[2];
+            drawnFrom[i] = p[0];
+            drawnFrom[i + 1] = p[1];
+            drawnFrom[i + 2] = p[2];
+            const uint32_t n = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
+            // A pixel that draws again keeps its colour unless the noised colour has gone
+            // clearly nearer another, so input noise around a threshold flips nothing.
+            const int pb = output[i], pg = output[i + 1], pr = output[i + 2];
+            const int nb = int(n & 0xFF), ng = int((n >> 8) & 0xFF), nr = int(n >> 16);
+            const int dn
+                = (blue - nb) * (blue - nb) + (green - ng) * (green - ng) + (red - nr) * (red - nr);
+            const int dp
+                = (blue - pb) * (blue - pb) + (green - pg) * (green - pg) + (red - pr) * (red - pr);
+            const uint32_t hold = 0u - uint32_t(again && dp - dn < band);
+            const uint32_t c
+                = ((uint32_t(pb) | uint32_t(pg) << 8 | uint32_t(pr) << 16) & hold) | (n & ~hold);
+            output[i] = uint8_t(c);
+            output[i + 1] = uint8_t(c >> 8);
+            output[i + 2] = uint8_t(c >> 16);
+        }
+    }
+
 } // namespace
 
 void SteadyThresholdNoise(ConversionContext& context, platform::PictureBox& destination,
@@ -318,34 +399,8 @@ void SteadyThresholdNoise(ConversionContext& context, platform::PictureBox& dest
     static_assert(kBlockPixels == 64, "a block's pixels are the bits of one word");
     for (size_t block = 0; block < size; block += kBlockBytes) {
         const size_t count = std::min(kBlockBytes, size - block);
-        // Bit j for pixel j of the block: it draws (again or afresh); it draws afresh.
         uint64_t drawMask = 0, afreshMask = 0;
-#if defined(__SSE2__)
-        // A whole block sixteen pixels at a time: which reach beyond the keep and the refresh
-        // reaches.
-        if (keep && count == kBlockBytes) {
-            for (size_t g = 0; g < kBlockPixels / 16; ++g) {
-                const size_t at = block + 48 * g;
-                uint32_t far = 0;
-                const uint32_t beyond = PixelsBeyond(
-                    bytes + at, drawnFrom + at, kSteadyNoiseReach, kSteadyNoiseRefresh, far);
-                drawMask |= uint64_t(beyond) << (16 * g);
-                afreshMask |= uint64_t(far) << (16 * g);
-            }
-        } else
-#endif
-            for (size_t k = 0; k < count; k += 3) {
-                const size_t i = block + k;
-                int reach = 255;
-                if (keep) {
-                    const uint8_t* const p = bytes + i;
-                    reach = std::max({ std::abs(int(p[0]) - int(drawnFrom[i])),
-                        std::abs(int(p[1]) - int(drawnFrom[i + 1])),
-                        std::abs(int(p[2]) - int(drawnFrom[i + 2])) });
-                }
-                drawMask |= uint64_t(reach > kSteadyNoiseReach) << (k / 3);
-                afreshMask |= uint64_t(reach > kSteadyNoiseRefresh) << (k / 3);
-            }
+        BlockMasks(bytes, drawnFrom, block, count, keep, drawMask, afreshMask);
         const bool anyAfresh = afreshMask != 0, anyAgain = (drawMask & ~afreshMask) != 0;
         // The pixels that draw, in order, eight at a time from a table, so that their lookups
         // run one after another with no branch on a noisy picture's coin toss between them.
@@ -370,34 +425,10 @@ void SteadyThresholdNoise(ConversionContext& context, platform::PictureBox& dest
                 noisedBlock, bytes + block, count, noiseAt + block / 3, amplitude, noiseBlock);
         } else if (anyAfresh) {
             std::memcpy(noisedBlock, bytes + block, count);
-            noiseBlock(
-                noisedBlock, count, NoiseGenerator::Skip(start, block), nullptr, amplitude);
+            noiseBlock(noisedBlock, count, NoiseGenerator::Skip(start, block), nullptr, amplitude);
         }
-        for (size_t j = 0; j < drawingCount; ++j) {
-            const size_t k = 3 * size_t(drawing[j]), i = block + k;
-            uint8_t* const p = bytes + i;
-            const bool again = (afreshMask >> drawing[j] & 1) == 0;
-            const uint8_t* const noised = noisedBlock + k;
-            const int blue = noised[0], green = noised[1], red = noised[2];
-            drawnFrom[i] = p[0];
-            drawnFrom[i + 1] = p[1];
-            drawnFrom[i + 2] = p[2];
-            const uint32_t n = table.Lookup(uint8_t(red), uint8_t(green), uint8_t(blue));
-            // A pixel that draws again keeps its colour unless the noised colour has gone
-            // clearly nearer another, so input noise around a threshold flips nothing.
-            const int pb = output[i], pg = output[i + 1], pr = output[i + 2];
-            const int nb = int(n & 0xFF), ng = int((n >> 8) & 0xFF), nr = int(n >> 16);
-            const int dn
-                = (blue - nb) * (blue - nb) + (green - ng) * (green - ng) + (red - nr) * (red - nr);
-            const int dp
-                = (blue - pb) * (blue - pb) + (green - pg) * (green - pg) + (red - pr) * (red - pr);
-            const uint32_t hold = 0u - uint32_t(again && dp - dn < band);
-            const uint32_t c
-                = ((uint32_t(pb) | uint32_t(pg) << 8 | uint32_t(pr) << 16) & hold) | (n & ~hold);
-            output[i] = uint8_t(c);
-            output[i + 1] = uint8_t(c >> 8);
-            output[i + 2] = uint8_t(c >> 16);
-        }
+        DrawPixels(table, bytes, drawnFrom, output, noisedBlock, drawing, drawingCount, afreshMask,
+            block, band);
         // Every pixel shows its output: the kept ones last frame's, the others the one above.
         std::memcpy(bytes + block, output + block, count);
     }
