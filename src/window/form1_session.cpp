@@ -11,6 +11,7 @@
 #include "video/video_device.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QRadioButton>
@@ -88,7 +89,15 @@ void Form1::PrepareSession(const TvcMode& mode)
     // position moves while frames are read, and the frame shown is sought again after.
     const int64_t length = VideoLength();
     OpenVideoFrames frames(m_modules, *m_pictureMenu, *m_pic1, length);
-    m_session.MakePlan(frames, 0, frames.FrameCount() - 1, false);
+    // A choice per scene reads every frame: the user sees that the window is busy.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        m_session.MakePlan(frames, 0, frames.FrameCount() - 1, false);
+    } catch (...) {
+        QApplication::restoreOverrideCursor();
+        throw;
+    }
+    QApplication::restoreOverrideCursor();
 }
 
 void Form1::ApplyStartSettings(const session::Settings& settings)

@@ -27,6 +27,9 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string> args)
             + "'); the window opens one (a command of pelorin-convert opens without its OUTPUT)";
     else if (!files.empty() && files[0].empty())
         result.error = "an empty file name was given";
+    else if (result.options.exitAfterFrames && result.options.frames)
+        result.error = "--exit-after steps frames, but --frames shows its frames and stops "
+                       "stepping; leave one of them out";
     else if (result.options.palette && !result.options.modeGiven
         && (files.empty() || !session::InputIsTvcFile(files[0])))
         result.error = "--palette sets the registers of --mode 2 or 4; name the mode too";
@@ -57,8 +60,8 @@ window is, and stepping starts. Without FILE, "Play AVI" opens the sample tom.av
 
 Options (the window's own turn on the items of its context menu from the start; the others are
 pelorin-convert's and set the picture as they set it there):
-)" + session::OptionsHelp(session::kWindow, 21) + "\n" + session::MethodsAndColoursHelp()
-        + R"(
+)" + session::OptionsHelp(session::kWindow, 21)
+        + "\n" + session::MethodsAndColoursHelp() + R"(
 Exit status: 0 when the window was closed, 1 after an error, 2 when the command line is wrong.
 )";
 }

@@ -93,6 +93,8 @@ TEST(ProgramCommandLine, ExitAfterTakesACountOfFrames)
             std::string("--exit-after takes a count of frames from 1 to 1000000, got '") + wrong
                 + "'");
     EXPECT_EQ(Parse({ "--exit-after" }).error, "--exit-after needs a value");
+    EXPECT_THAT(Parse({ "--exit-after", "3", "--frames", "5", "a.avi" }).error,
+        HasSubstr("leave one of them out"));
     EXPECT_EQ(
         Parse({ "--exit-after", "2", "--exit-after", "3" }).error, "--exit-after is given twice");
 }
