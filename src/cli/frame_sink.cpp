@@ -244,11 +244,12 @@ namespace {
             char text[512];
             std::snprintf(text, sizeof text,
                 "clip: %zu of %lld frames kept%s, %.1f s at %.4g frames/s; %zu of %zu bytes "
-                "used; slowest frame drawn in %.1f ms of its %.1f ms",
+                "used; frames unpacked in %.1f ms on average, the slowest in %.1f ms of its "
+                "%.1f ms",
                 s.framesKept, static_cast<long long>(m_kept),
                 m_step > 1 ? (" (every " + Ordinal(m_step) + " frame)").c_str() : "",
                 s.seconds, 1.0 / s.frameSeconds, s.bytesUsed, s.bytesAvailable,
-                s.slowestFrameSeconds * 1e3, s.frameSeconds * 1e3);
+                s.meanFrameSeconds * 1e3, s.slowestFrameSeconds * 1e3, s.frameSeconds * 1e3);
             std::string notes = text;
             if (s.lateFrames > 0)
                 notes += "; " + std::to_string(s.lateFrames)

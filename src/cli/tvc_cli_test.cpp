@@ -115,7 +115,7 @@ TEST(TvcOutput, ClipShowsEveryVramFrameInOrderOnTime)
     const auto due = [](int64_t frame) { return uint64_t(frame) * tvc::kTvcClockHz * 2 / 25; };
     const tvc::test::ClipCheck check
         = tvc::test::PlayAndCheck(Bytes(ReadFile(folder.Path("c.cas"))), frames, due,
-            int64_t(kept) * 2 + 1, tvc::kTvcClockHz / 500);
+            int64_t(kept) * 2 + 1, tvc::kFieldCycles);
     for (const std::string& p : check.problems)
         ADD_FAILURE() << p;
     EXPECT_TRUE(check.returned);
@@ -140,7 +140,7 @@ TEST(TvcOutput, LowerRateKeepsEveryNthFrame)
         return uint64_t((__int128(frame) * tvc::kTvcClockHz * den * 4 + num) / (2 * num));
     };
     const tvc::test::ClipCheck check = tvc::test::PlayAndCheck(
-        Bytes(ReadFile(folder.Path("c.cas"))), frames, due, 11, tvc::kTvcClockHz / 500);
+        Bytes(ReadFile(folder.Path("c.cas"))), frames, due, 11, tvc::kFieldCycles);
     for (const std::string& p : check.problems)
         ADD_FAILURE() << p;
 }

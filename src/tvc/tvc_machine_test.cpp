@@ -32,10 +32,12 @@ namespace {
 
     // Loads `cas` on a 32K model, calls the code as the BASIC line does, runs to the wait for
     // a key, presses one and runs to the return. Faults fail the test.
-    PictureRun RunPicture(const std::vector<uint8_t>& cas, bool interruptsOn)
+    PictureRun RunPicture(
+        const std::vector<uint8_t>& cas, bool interruptsOn, uint64_t fieldPhase = 20'000)
     {
         PictureRun result;
         TvcMachine machine(TvcMachine::Model::Tvc32K);
+        machine.SetFieldPhase(fieldPhase);
         EXPECT_EQ(machine.LoadCas(cas), "");
         machine.Call(kCodeAddress, kStack32K, interruptsOn);
         EXPECT_TRUE(machine.Run(2'000'000, [&] { return machine.KeyboardReads() > 0; }))
@@ -52,6 +54,14 @@ namespace {
         EXPECT_EQ(machine.LowRam(0x0003), TvcMachine::kBasicPaging);
         EXPECT_EQ(machine.InterruptsOn(), interruptsOn);
         EXPECT_EQ(machine.StackPointer(), kStack32K);
+        // The keyboard's rows chosen beside the expansion slot the system had, and the system's
+        // value back on the way out.
+        for (const auto& w : machine.PortWrites()) {
+            if (w.port == 0x03) {
+                EXPECT_EQ(w.value & 0xC0, TvcMachine::kBasicPort03 & 0xC0);
+            }
+        }
+        EXPECT_EQ(machine.LastWrite(0x03), TvcMachine::kBasicPort03);
         for (const std::string& fault : machine.Faults())
             ADD_FAILURE() << fault;
         result.writes = machine.PortWrites();
@@ -79,13 +89,38 @@ namespace {
                     else if (w.port == 0x06 || w.port == 0x00 || (w.port >= 0x60 && w.port <= 0x63))
                         settings.emplace_back(w.port, w.value);
                 }
-                EXPECT_EQ(paging, (std::vector<int> { 0x50, 0x70 }));
+                EXPECT_EQ(paging, (std::vector<int> { 0x50, 0x70, 0x70 })); // and on the way out
                 const PaletteRegisters regs = PaletteRegistersOf(mode);
-                const std::vector<std::pair<int, int>> want { { 0x06, ModePortValue(mode) },
-                    { 0x60, regs[0] }, { 0x61, regs[1] }, { 0x62, regs[2] }, { 0x63, regs[3] },
-                    { 0x00, kBorderColour } };
+                // The mode beside the system's sound and printer bits, and on the way out the
+                // system's own value again.
+                const int port06 = (TvcMachine::kBasicPort06 & 0xFC) | ModePortValue(mode);
+                const std::vector<std::pair<int, int>> want { { 0x06, port06 }, { 0x60, regs[0] },
+                    { 0x61, regs[1] }, { 0x62, regs[2] }, { 0x63, regs[3] },
+                    { 0x00, kBorderColour }, { 0x06, TvcMachine::kBasicPort06 } };
                 EXPECT_EQ(settings, want);
             }
+        }
+    }
+
+    TEST(PictureProgram, AnInterruptDuringTheFirstLookAtTheInterruptStateDoesNotLeaveThemOff)
+    {
+        // The model first: LD A,I with the field's interrupt accepted right after it reads
+        // "off" as the NMOS Z80 does. LD A,I; DI; PUSH AF; POP BC; LD A,C; LD (7000h),A; RET.
+        const uint8_t look[] = { 0xED, 0x57, 0xF3, 0xF5, 0xC1, 0x79, 0x32, 0x00, 0x70, 0xC9 };
+        for (const uint64_t phase : { uint64_t(5), uint64_t(20'000) }) {
+            TvcMachine machine(TvcMachine::Model::Tvc32K);
+            ASSERT_EQ(machine.LoadCas(CasBytes(look, {})), "");
+            machine.SetFieldPhase(phase);
+            machine.Call(kCodeAddress, kStack32K, true);
+            ASSERT_TRUE(machine.Run(1000));
+            EXPECT_EQ((machine.LowRam(0x7000) & 0x04) != 0, phase != 5) << "phase " << phase;
+        }
+        // The program: the flag comes up at every moment of its first instructions.
+        const TvcMode& mode = TvcModeOf(4);
+        const std::vector<uint8_t> cas = PictureCasBytes(PictureFromWorking(RandomWorking(mode, 3), mode));
+        for (uint64_t phase = 1; phase <= 40; ++phase) {
+            SCOPED_TRACE("flag at cycle " + std::to_string(phase));
+            RunPicture(cas, true, phase);
         }
     }
 

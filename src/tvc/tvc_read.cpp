@@ -1,5 +1,7 @@
 #include "tvc_read.h"
 
+#include "clip_pack.h"
+
 #include "convert/palette.h"
 #include "convert/tvc_colours.h"
 #include "pipeline/vram.h"
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <limits>
 #include <numeric>
 #include <set>
@@ -91,32 +94,18 @@ namespace {
     class ClipFrames : public TvcFrames {
     public:
         std::vector<uint8_t> program;
-        std::vector<size_t> records; // where each frame's runs start in the program
+        std::vector<size_t> records; // where each frame's commands start in the program
         std::vector<std::vector<uint8_t>> snapshots;
+        std::function<size_t(uint16_t)> jumpTarget;
 
         size_t Count() const override { return records.size(); }
         void Read(size_t index, std::vector<uint8_t>& vram) const override
         {
             const size_t base = index / kClipSnapshotFrames;
             vram = snapshots.at(base);
+            // Every record was drawn once when the clip was read: none can fail now.
             for (size_t k = base * kClipSnapshotFrames + 1; k <= index; ++k)
-                Draw(records.at(k), vram);
-        }
-        // Draws the runs at `at` (checked when the clip was read) over `screen`.
-        void Draw(size_t at, std::vector<uint8_t>& screen) const
-        {
-            size_t cursor = 0;
-            for (;;) {
-                const size_t skip = program[at], count = program[at + 1];
-                at += 2;
-                if (skip == 0 && count == 0)
-                    return;
-                cursor += skip;
-                std::copy_n(program.begin() + ptrdiff_t(at), count,
-                    screen.begin() + ptrdiff_t(cursor));
-                cursor += count;
-                at += count;
-            }
+                DrawPacked(program, records.at(k), vram, jumpTarget);
         }
     };
 
@@ -231,7 +220,7 @@ namespace {
     void ReadClipSettings(
         TvcFile& file, std::span<const uint8_t> program, size_t settingsAt, const std::string& name)
     {
-        if (program.size() < settingsAt + 14)
+        if (program.size() < settingsAt + 18)
             throw BrokenClip(name, "it ends inside the settings");
         ReadSettings(file, program.subspan(settingsAt, 6), name);
         const auto word32 = [&](size_t at) {
@@ -261,31 +250,6 @@ namespace {
         return load - kProgramLoadAddress;
     }
 
-    // Draws the runs of the record whose first run is at `at` into `screen`; returns the offset
-    // just past the record's end mark.
-    size_t DrawRecord(std::span<const uint8_t> program, size_t at, std::vector<uint8_t>& screen,
-        const std::string& name)
-    {
-        size_t cursor = 0;
-        for (;;) {
-            if (at + 2 > program.size())
-                throw BrokenClip(name, "a record runs past the end of the file");
-            const size_t skip = program[at], count = program[at + 1];
-            at += 2;
-            if (skip == 0 && count == 0)
-                return at;
-            cursor += skip;
-            if (at + count > program.size())
-                throw BrokenClip(name, "a record runs past the end of the file");
-            if (cursor + count > kVramFrameBytes)
-                throw BrokenClip(name, "a run past the end of video memory");
-            std::copy(program.begin() + ptrdiff_t(at), program.begin() + ptrdiff_t(at + count),
-                screen.begin() + ptrdiff_t(cursor));
-            cursor += count;
-            at += count;
-        }
-    }
-
     TvcFile ParseClip(std::span<const uint8_t> program, const std::string& name)
     {
         const size_t settingsAt = kBasicBytes + PlayClipCode().size();
@@ -293,27 +257,26 @@ namespace {
         ReadClipSettings(file, program, settingsAt, name);
         auto clip = std::make_shared<ClipFrames>();
         clip->program.assign(program.begin(), program.end());
+        clip->jumpTarget = [program = std::span<const uint8_t>(clip->program), name](
+                               uint16_t address) { return ClipOffset(program, address, name); };
         std::vector<uint8_t> screen(kVramFrameBytes, 0);
         // Records drawn and jumps taken: the player goes round for ever, so the walk ends where
-        // it comes back to a frame it drew; a jump met again before any new frame is a circle of
-        // jumps that draws nothing.
+        // a jump between two records comes back to one it drew; a jump met again before any
+        // new frame is a circle of jumps that draws nothing.
         std::set<size_t> visited, jumpsSinceFrame;
-        size_t at = settingsAt + 14;
-        const auto need = [&](size_t n) {
-            if (at + n > program.size())
-                throw BrokenClip(name, "a record runs past the end of the file");
-        };
+        size_t at = settingsAt + 18;
         for (;;) {
-            need(2);
-            const unsigned head = program[at] | program[at + 1] << 8;
-            if (head == 0xFFFF) {
-                need(4);
+            if (at >= program.size())
+                throw BrokenClip(name, "a record runs past the end of the file");
+            if (program[at] == kRecordJump) {
+                if (at + kRecordJumpBytes > program.size())
+                    throw BrokenClip(name, "a record runs past the end of the file");
                 if (!jumpsSinceFrame.insert(at).second)
                     throw BrokenClip(name,
                         "its jumps go round in a circle, at "
                             + Hex4(unsigned(kProgramLoadAddress + at)) + ", with no frame between");
                 const size_t target
-                    = ClipOffset(program, program[at + 2] | size_t(program[at + 3]) << 8, name);
+                    = ClipOffset(program, program[at + 1] | size_t(program[at + 2]) << 8, name);
                 if (visited.count(target)) {
                     // Back into the loop: the last frame drawn was the way back to frame 0.
                     if (clip->records.size() < 2)
@@ -334,11 +297,14 @@ namespace {
                 throw BrokenClip(name,
                     "a record at " + Hex4(unsigned(kProgramLoadAddress + at))
                         + " is reached twice without the loop's jump");
-            if (clip->records.size() >= program.size() / 4)
+            if (clip->records.size() >= program.size() / 2)
                 throw BrokenClip(name, "its records never loop");
-            at += 2;
-            clip->records.push_back(at);
-            at = DrawRecord(program, at, screen, name);
+            clip->records.push_back(at + 1); // past the lead, which only the player needs
+            try {
+                at = DrawPacked(program, at + 1, screen, clip->jumpTarget);
+            } catch (const PackedFrameError& e) {
+                throw BrokenClip(name, e.what());
+            }
             if ((clip->records.size() - 1) % kClipSnapshotFrames == 0)
                 clip->snapshots.push_back(screen);
         }

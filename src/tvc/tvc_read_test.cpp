@@ -143,9 +143,9 @@ namespace {
         const size_t first = builder.FrameRecordOffsets().front();
         const auto address = [](size_t offset) { return kProgramLoadAddress + offset - kCasHeaderBytes; };
         const auto jump = [&](std::vector<uint8_t>& bytes, size_t at, size_t to) {
-            bytes[at] = bytes[at + 1] = 0xFF;
-            bytes[at + 2] = uint8_t(address(to) & 0xFF);
-            bytes[at + 3] = uint8_t(address(to) >> 8);
+            bytes[at] = kRecordJump;
+            bytes[at + 1] = uint8_t(address(to) & 0xFF);
+            bytes[at + 2] = uint8_t(address(to) >> 8);
         };
         // Jumps that never reach a frame would keep the player, and a reader following it,
         // going for ever.
@@ -153,15 +153,21 @@ namespace {
         jump(itself, first, first);
         EXPECT_NE(Refusal(itself, ".cas").find("circle"), std::string::npos) << Refusal(itself, ".cas");
         std::vector<uint8_t> pair = clip;
-        jump(pair, first, first + 4);
-        jump(pair, first + 4, first);
+        jump(pair, first, first + 3);
+        jump(pair, first + 3, first);
         EXPECT_NE(Refusal(pair, ".cas").find("circle"), std::string::npos);
         // A jump into the program's second region names the address as the machine does.
         std::vector<uint8_t> outside = clip;
-        outside[first] = outside[first + 1] = 0xFF;
-        outside[first + 2] = 0x00;
-        outside[first + 3] = 0x90;
+        jump(outside, first, 0);
+        outside[first + 1] = 0x00;
+        outside[first + 2] = 0x90;
         EXPECT_NE(Refusal(outside, ".cas").find("9000h"), std::string::npos) << Refusal(outside, ".cas");
+        // A copy from below the screen would draw what is not a picture.
+        std::vector<uint8_t> copy = clip;
+        const uint8_t farCopy[] = { 0x00, 0xC0, 0x00, 0x70 };
+        std::copy(std::begin(farCopy), std::end(farCopy), copy.begin() + ptrdiff_t(first + 1));
+        EXPECT_NE(Refusal(copy, ".cas").find("a copy from outside the picture"), std::string::npos)
+            << Refusal(copy, ".cas");
     }
 
     TEST(ReadBack, ClipRateBeyondIntIsBroughtWithinIt)

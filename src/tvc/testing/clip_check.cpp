@@ -13,10 +13,12 @@ namespace pelorin::tvc::test {
 ClipCheck PlayAndCheck(std::span<const uint8_t> cas,
     const std::vector<std::vector<uint8_t>>& frames,
     const std::function<uint64_t(int64_t)>& dueCycle, int64_t framesToWatch,
-    uint64_t toleranceCycles)
+    uint64_t toleranceCycles, const MachineTiming& timing)
 {
     ClipCheck check;
     TvcMachine machine(TvcMachine::Model::Tvc64K);
+    machine.SetVideoRamWaits(timing.videoRamWaits);
+    machine.SetFieldPhase(timing.fieldPhase);
     if (const std::string error = machine.LoadCas(cas); !error.empty()) {
         check.problems.push_back("not loaded: " + error);
         return check;
@@ -30,7 +32,7 @@ ClipCheck PlayAndCheck(std::span<const uint8_t> cas,
     uint64_t frameZero = 0;
     std::vector<int64_t> moments; // each frame's end less its due time, from frame 0's end
     machine.onPortWrite = [&](const TvcMachine::PortWrite& write) {
-        if (write.port != 0x03 || write.value != 0)
+        if (write.port != 0x03 || (write.value & 0x0F) != 0)
             return;
         if (looks++ == 0)
             return;
@@ -71,7 +73,9 @@ ClipCheck PlayAndCheck(std::span<const uint8_t> cas,
     machine.Run(kTvcClockHz);
     check.returned = machine.Returned() && machine.Paging() == TvcMachine::kBasicPaging
         && machine.LowRam(0x0003) == TvcMachine::kBasicPaging && machine.InterruptsOn()
-        && machine.StackPointer() == kStack;
+        && machine.StackPointer() == kStack
+        && machine.LastWrite(0x03) == TvcMachine::kBasicPort03
+        && machine.LastWrite(0x06) == TvcMachine::kBasicPort06;
     if (!check.returned)
         check.problems.push_back("no clean return to BASIC after the key");
     for (const std::string& fault : machine.Faults())

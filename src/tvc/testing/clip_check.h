@@ -19,6 +19,11 @@ struct ClipCheck {
     bool returned = false; // returned to BASIC, as it found the machine, after the key
 };
 
+struct MachineTiming {
+    bool videoRamWaits = false;
+    uint64_t fieldPhase = 20'000; // the first field flag's cycle
+};
+
 // Loads `cas` in a 64K model with BASIC's stack in U2, plays `framesToWatch` frames (more than
 // the clip holds: the loop is watched too), presses a key and runs to the return. Frame j must
 // be `frames[j % frames.size()]` and end within `toleranceCycles` of its time: `dueCycle(j)`
@@ -27,7 +32,7 @@ struct ClipCheck {
 ClipCheck PlayAndCheck(std::span<const uint8_t> cas,
     const std::vector<std::vector<uint8_t>>& frames,
     const std::function<uint64_t(int64_t)>& dueCycle, int64_t framesToWatch,
-    uint64_t toleranceCycles);
+    uint64_t toleranceCycles, const MachineTiming& timing = {});
 
 // `count` frames of video memory: a random still scene with `changes` random bytes altered from
 // each frame to the next, the same for the same `seed`.

@@ -4,7 +4,9 @@
 
 #include <z80ex/z80ex.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace pelorin::tvc::test {
 
@@ -91,6 +93,13 @@ void TvcMachine::Call(uint16_t address, uint16_t stack, bool interruptsOn)
     z80ex_reset(cpu);
     m_paging = kBasicPaging;
     m_u0[0x0003] = kBasicPaging;
+    m_u0[0x0B11] = kBasicPort03;
+    m_u0[0x0B13] = kBasicPort06;
+    m_keyboardRow = kBasicPort03 & 0x0F;
+    // The system's interrupt handler, as far as a program can tell: PUSH AF; OUT (07h),A;
+    // POP AF; EI; RETI.
+    const uint8_t handler[] = { 0xF5, 0xD3, 0x07, 0xF1, 0xFB, 0xED, 0x4D };
+    std::copy(std::begin(handler), std::end(handler), m_u0.begin() + 0x38);
     const uint16_t sp = uint16_t(stack - 2);
     uint8_t* low = Map(sp, "the stack");
     uint8_t* high = Map(uint16_t(sp + 1), "the stack");
@@ -109,15 +118,51 @@ bool TvcMachine::Returned() const { return z80ex_get_reg(m_cpu->context, regPC) 
 
 bool TvcMachine::Run(uint64_t maxCycles, const std::function<bool()>& stop)
 {
+    Z80EX_CONTEXT* cpu = m_cpu->context;
     const uint64_t end = m_cycles + maxCycles;
     while (m_cycles < end) {
         if (!m_faults.empty())
             return false;
         if (Returned() || (stop && stop()))
             return true;
-        m_cycles += uint64_t(z80ex_step(m_cpu->context));
+        const uint16_t pc = z80ex_get_reg(cpu, regPC);
+        m_cycles += uint64_t(z80ex_step(cpu));
+        if (!FlagUp(m_cycles) || z80ex_get_reg(cpu, regIFF1) == 0)
+            continue;
+        // LD A,I or LD A,R just done (the step after the ED prefix)?
+        const uint16_t after = z80ex_get_reg(cpu, regPC);
+        const bool readInterruptState = after == uint16_t(pc + 1) && Peek(uint16_t(pc - 1)) == 0xED
+            && (Peek(pc) == 0x57 || Peek(pc) == 0x5F);
+        const int taken = z80ex_int(cpu);
+        if (taken > 0) {
+            ++m_interruptsTaken;
+            m_cycles += uint64_t(taken);
+            if (readInterruptState)
+                z80ex_set_reg(cpu, regAF, uint16_t(z80ex_get_reg(cpu, regAF) & ~0x0004));
+        }
     }
     return false;
+}
+
+uint64_t TvcMachine::Now() const
+{
+    return m_cycles + uint64_t(z80ex_op_tstate(m_cpu->context));
+}
+
+bool TvcMachine::FlagUp(uint64_t cycle) const
+{
+    if (cycle < m_fieldPhase)
+        return false;
+    const uint64_t latest = m_fieldPhase + (cycle - m_fieldPhase) / kFieldCycles * kFieldCycles;
+    return int64_t(latest) > m_flagClearedAt;
+}
+
+uint8_t TvcMachine::Peek(uint16_t address) const
+{
+    // Only for looking at code the processor has just run from, so mapped; else 0.
+    const char* missing = nullptr;
+    const uint8_t* at = const_cast<TvcMachine*>(this)->Target(address, missing);
+    return at != nullptr ? *at : 0;
 }
 
 int TvcMachine::LastWrite(uint8_t port) const
@@ -144,22 +189,31 @@ void TvcMachine::Fault(const std::string& what)
 
 uint8_t* TvcMachine::Map(uint16_t address, const char* access)
 {
+    const char* missing = nullptr;
+    uint8_t* at = Target(address, missing);
+    if (at == nullptr)
+        Fault(std::string(access) + " of " + Hex(address, 4) + " reaches " + missing);
+    return at;
+}
+
+uint8_t* TvcMachine::Target(uint16_t address, const char*& missing)
+{
     const size_t offset = address % kPage;
-    const auto missing = [&](const char* what) -> uint8_t* {
-        Fault(std::string(access) + " of " + Hex(address, 4) + " reaches " + what);
+    const auto none = [&](const char* what) -> uint8_t* {
+        missing = what;
         return nullptr;
     };
     switch (address / kPage) {
     case 0:
         switch ((m_paging >> 3) & 3) {
         case 0:
-            return missing("the system ROM");
+            return none("the system ROM");
         case 1:
-            return missing("the cartridge");
+            return none("the cartridge");
         case 2:
             return &m_u0[offset];
         default:
-            return missing("video RAM of a 64K+ in page 0");
+            return none("video RAM of a 64K+ in page 0");
         }
     case 1:
         return &m_u1[offset];
@@ -167,27 +221,34 @@ uint8_t* TvcMachine::Map(uint16_t address, const char* access)
         if ((m_paging & 0x20) == 0)
             return &m_vram[offset];
         if (m_u2.empty())
-            return missing("U2, which a 32K TVC lacks");
+            return none("U2, which a 32K TVC lacks");
         return &m_u2[offset];
     default:
         switch ((m_paging >> 6) & 3) {
         case 0:
-            return missing("the cartridge");
+            return none("the cartridge");
         case 1:
-            return missing("the system ROM");
+            return none("the system ROM");
         case 2:
             if (m_u3.empty())
-                return missing("U3, which a 32K TVC lacks");
+                return none("U3, which a 32K TVC lacks");
             return &m_u3[offset];
         default:
-            return missing("the expansion area");
+            return none("the expansion area");
         }
     }
+}
+
+void TvcMachine::VideoRamWait(uint16_t address)
+{
+    if (m_videoRamWaits && address / kPage == 2 && (m_paging & 0x20) == 0)
+        z80ex_w_states(m_cpu->context, (Now() & 1) != 0 ? 1 : 2);
 }
 
 uint8_t TvcMachine::ReadMemory(void*, uint16_t address, int m1, void* self)
 {
     auto* machine = static_cast<TvcMachine*>(self);
+    machine->VideoRamWait(address);
     const uint8_t* at = machine->Map(address, m1 ? "an instruction fetch" : "a read");
     return at != nullptr ? *at : 0xFF;
 }
@@ -195,6 +256,7 @@ uint8_t TvcMachine::ReadMemory(void*, uint16_t address, int m1, void* self)
 void TvcMachine::WriteMemory(void*, uint16_t address, uint8_t value, void* self)
 {
     auto* machine = static_cast<TvcMachine*>(self);
+    machine->VideoRamWait(address);
     if (uint8_t* at = machine->Map(address, "a write"))
         *at = value;
 }
@@ -207,6 +269,8 @@ uint8_t TvcMachine::ReadPort(void*, uint16_t port, void* self)
         // Enter is bit 4 of row 5.
         return machine->m_keyDown && machine->m_keyboardRow == 5 ? 0xEF : 0xFF;
     }
+    if ((port & 0xFF) == 0x59)
+        return machine->FlagUp(machine->Now()) ? 0xEF : 0xFF;
     machine->Fault("a read of port " + Hex(port & 0xFF, 2));
     return 0xFF;
 }
@@ -221,6 +285,8 @@ void TvcMachine::WritePort(void*, uint16_t port, uint8_t value, void* self)
         machine->m_paging = value;
     else if (write.port == 0x03)
         machine->m_keyboardRow = value & 0x0F;
+    else if (write.port == 0x07)
+        machine->m_flagClearedAt = int64_t(write.cycle);
     if (machine->onPortWrite)
         machine->onPortWrite(write);
 }

@@ -3,8 +3,16 @@
 // the paging of port 02h, video RAM, RAM U0-U3 and no ROM at all. Any read, write or
 // instruction fetch of the system ROM, a cartridge, the expansion area or RAM the model lacks
 // (U2 and U3 on a 32K machine) is a fault that stops the run, as is any read of a port other
-// than the keyboard's. Port writes are logged with the cycle they happened at; the keyboard
-// reports a key (Enter, row 5) while the test holds it down.
+// than the keyboard's and the picture clock's. Port writes are logged with the cycle they
+// happened at; the keyboard reports a key (Enter, row 5) while the test holds it down.
+//
+// The picture clock: the video chip's flag comes up once a field (every 62,800 cycles, the first
+// at FieldPhase()), reads as bit 4 of port 59h low, and stays up until port 07h is written. With
+// interrupts on it interrupts the processor (IM 1, at 0038h of page 0, where Call() puts a
+// handler like the system's: it writes port 07h and returns with interrupts on). The model
+// takes LD A,I as the original NMOS Z80 does: when an interrupt is accepted right after it, the
+// P/V flag it set reads 0. With video-RAM waits on, every access to video RAM waits for the
+// video chip's 2-cycle character clock (1 or 2 cycles more), as some machines may.
 //
 // Port 02h: bits 7-6 page 3 (00 cartridge, 01 system ROM, 10 U3, 11 expansion), bit 5 page 2
 // (0 video RAM, 1 U2), bits 4-3 page 0 (00 system ROM, 01 cartridge, 10 U0, 11 video RAM on the
@@ -25,6 +33,11 @@ public:
     // Where the caller (BASIC) returns to; never executed, the run stops there.
     static constexpr uint16_t kReturnAddress = 0x1000;
     static constexpr uint8_t kBasicPaging = 0x70; // U0, U1, U2 and the system ROM
+    // The system's copies of ports 03h (at 0B11h) and 06h (at 0B13h) as Call() leaves them:
+    // an expansion slot and a keyboard row; sound and printer bits beside mode 0.
+    static constexpr uint8_t kBasicPort03 = 0x47;
+    static constexpr uint8_t kBasicPort06 = 0xA4;
+    static constexpr uint64_t kFieldCycles = 62'800;
 
     explicit TvcMachine(Model model);
     ~TvcMachine();
@@ -35,8 +48,9 @@ public:
     // loader does. Returns what is wrong, empty when loaded.
     std::string LoadCas(std::span<const uint8_t> file);
 
-    // The state BASIC calls machine code in: port 02h and 0003h at 70h, the stack at `stack`
-    // holding kReturnAddress, interrupts on or off, PC at `address`.
+    // The state BASIC calls machine code in: port 02h and 0003h at 70h, the system's copies of
+    // ports 03h and 06h, the stack at `stack` holding kReturnAddress, interrupts on or off (IM 1,
+    // the handler at 0038h), PC at `address`.
     void Call(uint16_t address, uint16_t stack, bool interruptsOn);
 
     // Runs until `stop` says so (asked before each instruction), the program returns to
@@ -46,6 +60,12 @@ public:
     bool Returned() const;
 
     void SetKeyDown(bool down) { m_keyDown = down; }
+    // Before Call(): where the first field flag comes, and whether video RAM waits.
+    void SetFieldPhase(uint64_t cycle) { m_fieldPhase = cycle; }
+    uint64_t FieldPhase() const { return m_fieldPhase; }
+    void SetVideoRamWaits(bool on) { m_videoRamWaits = on; }
+    // Interrupts the processor accepted.
+    int InterruptsTaken() const { return m_interruptsTaken; }
     // The keyboard reads of port 58h so far.
     uint64_t KeyboardReads() const { return m_keyboardReads; }
 
@@ -73,11 +93,16 @@ public:
 
 private:
     uint8_t* Map(uint16_t address, const char* access);
+    uint8_t* Target(uint16_t address, const char*& missing);
+    void VideoRamWait(uint16_t address);
     static uint8_t ReadMemory(void* cpu, uint16_t address, int m1, void* self);
     static void WriteMemory(void* cpu, uint16_t address, uint8_t value, void* self);
     static uint8_t ReadPort(void* cpu, uint16_t port, void* self);
     static void WritePort(void* cpu, uint16_t port, uint8_t value, void* self);
     void Fault(const std::string& what);
+    bool FlagUp(uint64_t cycle) const;
+    uint64_t Now() const;
+    uint8_t Peek(uint16_t address) const;
 
     struct Cpu;
     std::unique_ptr<Cpu> m_cpu;
@@ -88,6 +113,10 @@ private:
     bool m_keyDown = false;
     uint64_t m_keyboardReads = 0;
     uint64_t m_cycles = 0;
+    uint64_t m_fieldPhase = 20'000;
+    int64_t m_flagClearedAt = -1;
+    bool m_videoRamWaits = false;
+    int m_interruptsTaken = 0;
     std::vector<PortWrite> m_portWrites;
     std::vector<std::string> m_faults;
 };

@@ -2,7 +2,7 @@
 ;
 ; Started by the BASIC line "1 X=USR(6655)" that comes before it in the program file; loaded
 ; right after that line, at 19FFh. What it shows follows the code at `settings`:
-;   settings+0   the value for port 06h (the mode in bits 1-0)
+;   settings+0   the mode, for bits 1-0 of port 06h
 ;   settings+1   palette registers 0-3 (ports 60h-63h)
 ;   settings+5   the border colour (port 00h)
 ;   settings+6   the 15,360 bytes of video memory
@@ -20,9 +20,11 @@ start:
         ld de,8000h
         ld bc,3C00h
         ldir
-        RestorePaging           ; page 2 as it was
+        ld a,(savedPaging)      ; page 2 as it was
+        out (02h),a
         call showSettings
         call waitKey
+        RestoreMachine
         ReturnToBasic
 
         ShowSettingsRoutine
