@@ -10,6 +10,7 @@ namespace pelorin::tvc {
 namespace {
 
     constexpr size_t kLargestScreen = 0x3C00;
+    constexpr size_t kLineMove = 64; // a move-only command moves this many bytes a step
     constexpr size_t kMostLiteral = 0x7F;
     constexpr size_t kLeastCopy = 3;
     constexpr size_t kMostNear = 0xBF - 0x80 + 2; // 65
@@ -202,11 +203,12 @@ namespace {
         {
             m_out.commandStarts.push_back(uint32_t(m_out.bytes.size()));
             size_t gap = at - m_cursor;
-            while (gap > 0xFF) {
-                m_out.bytes.push_back(0xFF);
+            if (gap > 0xFF) {
+                // Whole lines first, then the rest as the command's own SKIP.
+                m_out.bytes.push_back(uint8_t(gap / kLineMove));
                 m_out.bytes.push_back(0x00);
                 m_out.commandStarts.push_back(uint32_t(m_out.bytes.size()));
-                gap -= 0xFF;
+                gap %= kLineMove;
             }
             m_out.bytes.push_back(uint8_t(gap));
             m_out.bytes.push_back(command);
@@ -263,9 +265,10 @@ namespace {
     };
 
     // The player's costs (standard Z80 timings, written beside play_clip.asm's instructions).
-    constexpr uint64_t kCommandHead = 17 + 11 + 7 + 11 + 7 + 6 + 7 + 6 + 4; // countField, SKIP, command
-    constexpr uint64_t kMove = 7 + 4 + 4 + 12 + 4 + 4; // SKIP > 0 (with a carry, one more)
-    constexpr uint64_t kNoMove = 12 + 4 + 4;
+    // Every command: countField with no flag, SKIP and command read, the command tested.
+    constexpr uint64_t kCommandHead = 17 + 11 + 7 + 11 + 7 + 6 + 7 + 6 + 4 + 4;
+    // A command that is not a move: JR Z, SKIP added (a carry costs one cycle less), JP M.
+    constexpr uint64_t kTyped = 7 + 4 + 4 + 12 + 4 + 4 + 10;
     constexpr uint64_t kLdirPerByte = 21;
 
 } // namespace
@@ -284,16 +287,18 @@ uint64_t DrawCycles(std::span<const uint8_t> commands)
     uint64_t cycles = 17 + 10; // the call, LD DE
     size_t at = 0;
     while (at + 2 <= commands.size()) {
-        const uint8_t skip = commands[at], command = commands[at + 1];
+        const uint8_t command = commands[at + 1];
+        const bool end = commands[at] == 0 && command == 0;
         at += 2;
-        cycles += kCommandHead + (skip != 0 ? kMove : kNoMove);
+        cycles += kCommandHead;
         if (command == 0) {
-            if (skip == 0)
+            cycles += 12 + 4; // JR Z taken, OR A
+            if (end)
                 return cycles + 11; // RET Z: the frame is drawn
-            cycles += 12; // a move only: back to the next command
+            cycles += 5 + 11 + 4 + 7 + 6 * 11 + 11 + 4 + 10 + 10; // the lines added to DE
             continue;
         }
-        cycles += (skip != 0 ? 7 + 10 : 5) + 10; // on to `typed`, JP M
+        cycles += kTyped;
         if (command < 0x80) {
             cycles += 7 + kLdirPerByte * command - 5 + 10;
             at += command;
@@ -332,12 +337,13 @@ size_t DrawPacked(std::span<const uint8_t> data, size_t at, std::span<uint8_t> s
         at += 2;
         if (skip == 0 && command == 0)
             return at;
-        cursor += skip;
         if (command == 0) {
+            cursor += skip * kLineMove;
             if (cursor > screen.size())
                 throw PackedFrameError("a move past the end of video memory");
             continue;
         }
+        cursor += skip;
         if (command == kJumpCommand) {
             need(2);
             if (++jumps > kMostJumps)

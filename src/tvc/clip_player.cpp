@@ -38,11 +38,12 @@ namespace {
         at[1] = uint8_t(target >> 8);
     }
 
-    // How many fields before its due field a frame's drawing starts: a frame that takes long
-    // to draw is then complete within half a field of its time.
+    // How many fields before its due field a frame's drawing starts: the whole fields its
+    // drawing takes, so that a frame that takes long to draw is complete within a field after
+    // its due field's flag, as a quick one is, and never before.
     uint8_t Lead(const PackedFrame& record)
     {
-        const uint64_t fields = (DrawCycles(record.bytes) + kFieldCycles / 2) / kFieldCycles;
+        const uint64_t fields = DrawCycles(record.bytes) / kFieldCycles;
         return uint8_t(std::min<uint64_t>(fields, kRecordJump - 1));
     }
 

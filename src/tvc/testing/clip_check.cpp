@@ -56,12 +56,14 @@ ClipCheck PlayAndCheck(std::span<const uint8_t> cas,
     // The frames' times are a grid of the frame period; where the grid starts is no property
     // of the program (frame 0 of the first pass may be late by what the loop carries round), so
     // it is placed where most frames are: at the median of their distances from it.
-    if (!moments.empty()) {
-        std::vector<int64_t> sorted = moments;
+    if (moments.size() > 1) {
+        std::vector<int64_t> sorted(moments.begin() + 1, moments.end());
         std::nth_element(
             sorted.begin(), sorted.begin() + ptrdiff_t(sorted.size() / 2), sorted.end());
         const int64_t origin = sorted[sorted.size() / 2];
-        for (size_t frame = 0; frame < moments.size(); ++frame) {
+        // Frame 0 of the first pass is drawn before the player's clock starts (at the next
+        // field's flag), so it has no time to keep.
+        for (size_t frame = 1; frame < moments.size(); ++frame) {
             const uint64_t off = uint64_t(std::abs(moments[frame] - origin));
             check.latestCycles = std::max(check.latestCycles, off);
             if (off > toleranceCycles && check.problems.size() < 20)

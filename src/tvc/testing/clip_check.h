@@ -28,7 +28,8 @@ struct MachineTiming {
 // the clip holds: the loop is watched too), presses a key and runs to the return. Frame j must
 // be `frames[j % frames.size()]` and end within `toleranceCycles` of its time: `dueCycle(j)`
 // after a start placed where most frames are (the median of their distances from the grid),
-// as a clip's frame times are a grid of its frame period wherever it begins.
+// as a clip's frame times are a grid of its frame period wherever it begins. Frame 0 of the
+// first pass is drawn before the player's clock starts and is checked for its bytes only.
 ClipCheck PlayAndCheck(std::span<const uint8_t> cas,
     const std::vector<std::vector<uint8_t>>& frames,
     const std::function<uint64_t(int64_t)>& dueCycle, int64_t framesToWatch,

@@ -28,7 +28,8 @@
 ; field the frame's drawing starts, so that a frame that takes long to draw is complete near its
 ; time; FFh in its place is a jump (the next two bytes are where the record is, low first).
 ; Each command is a SKIP byte (move SKIP bytes on in video memory) and a command byte:
-;   00h                with SKIP 0, the end of the frame; otherwise only the move.
+;   00h                with SKIP 0, the end of the frame; otherwise a move of SKIP times 64
+;                      bytes (whole lines), and no other.
 ;   01h-7Fh            that many bytes follow; copy them to the screen.
 ;   80h                the next two bytes are where the commands go on (a jump, low first).
 ;   81h-BFh  D         copy (command - 80h) + 2 bytes from D + 1 bytes back on the screen.
@@ -131,25 +132,35 @@ command:
         inc hl
         ld c,(hl)               ; the command
         inc hl
-        or a
-        jr z,noMove
+        inc c
+        dec c
+        jr z,moveOrEnd
         add a,e
         ld e,a
-        jr nc,moved
+        jr nc,typed
         inc d
-moved:
-        ld a,c
-        or a
-        jr z,command            ; a move only
-        jp typed
-noMove:
-        ld a,c
-        or a
-        ret z                   ; 00h 00h: the frame is complete
 typed:
+        ld a,c
+        or a
         jp m,copy
         ld b,0                  ; bytes that follow
         ldir
+        jp command
+moveOrEnd:
+        or a
+        ret z                   ; 00h 00h: the frame is complete
+        push hl                 ; a move of SKIP lines of 64 bytes
+        ld l,a
+        ld h,0
+        add hl,hl
+        add hl,hl
+        add hl,hl
+        add hl,hl
+        add hl,hl
+        add hl,hl
+        add hl,de
+        ex de,hl
+        pop hl
         jp command
 copy:
         sub 0C0h
