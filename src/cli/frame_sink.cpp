@@ -257,6 +257,16 @@ namespace {
             if (!m_settings.steady)
                 notes += "\n  --steady makes clips longer: still areas then stay the same from "
                          "frame to frame, and only changed bytes are stored";
+            else if (int64_t(s.framesKept) < m_kept) {
+                std::snprintf(text, sizeof text,
+                    "\n  the clip is full: frame 0 takes %zu bytes, and from one frame to the "
+                    "next %.0f bytes of the %zu change (%.1f %%) on average, and a clip "
+                    "stores what changes; --denoise takes out camera noise, which changes "
+                    "bytes everywhere; a lower --tvc-fps keeps fewer frames of the same seconds",
+                    s.firstFrameBytes, s.meanChangedBytes, kVramFrameBytes,
+                    100.0 * s.meanChangedBytes / double(kVramFrameBytes));
+                notes += text;
+            }
             return notes + "\n";
         }
 

@@ -147,6 +147,10 @@ bool ClipBuilder::Add(std::span<const uint8_t> vram)
         return false;
     }
     m_placed->Record(record, nothing);
+    if (!m_records.empty()) {
+        for (size_t i = 0; i < vram.size(); ++i)
+            m_changedBytes += vram[i] != m_last[i];
+    }
     m_records.push_back(std::move(record));
     m_wrap = std::move(wrap);
     if (m_first.empty())
@@ -258,6 +262,9 @@ ClipBuilder::Summary ClipBuilder::Report() const
     }
     s.slowestFrameSeconds = double(slowest) / kTvcClockHz;
     s.meanFrameSeconds = double(total) / double(m_records.size()) / kTvcClockHz;
+    if (m_records.size() > 1)
+        s.meanChangedBytes = double(m_changedBytes) / double(m_records.size() - 1);
+    s.firstFrameBytes = m_records.front().bytes.size() + 1;
     return s;
 }
 

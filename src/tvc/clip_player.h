@@ -56,6 +56,8 @@ public:
         double meanFrameSeconds = 0; // drawing of a frame on average, the way back included
         double frameSeconds = 0;
         int lateFrames = 0; // frames that take longer to draw than a frame time
+        double meanChangedBytes = 0; // of video memory, from one frame kept to the next
+        size_t firstFrameBytes = 0; // frame 0's record
     };
     Summary Report() const;
 
@@ -82,6 +84,7 @@ private:
     std::vector<PackedFrame> m_records;
     PackedFrame m_wrap; // last frame back to frame 0
     std::unique_ptr<Placed> m_placed; // where the records so far end up
+    uint64_t m_changedBytes = 0; // from each frame kept to the next
     bool m_full = false;
 };
 
