@@ -1,6 +1,7 @@
 #include "tvc_read.h"
 
 #include "clip_pack.h"
+#include "earlier_programs.h"
 
 #include "convert/palette.h"
 #include "convert/tvc_colours.h"
@@ -97,6 +98,7 @@ namespace {
         std::vector<size_t> records; // where each frame's commands start in the program
         std::vector<std::vector<uint8_t>> snapshots;
         std::function<size_t(uint16_t)> jumpTarget;
+        bool packed = true; // else plain runs, as the first clip player drew them
 
         size_t Count() const override { return records.size(); }
         void Read(size_t index, std::vector<uint8_t>& vram) const override
@@ -105,7 +107,36 @@ namespace {
             vram = snapshots.at(base);
             // Every record was drawn once when the clip was read: none can fail now.
             for (size_t k = base * kClipSnapshotFrames + 1; k <= index; ++k)
-                DrawPacked(program, records.at(k), vram, jumpTarget);
+                DrawRecord(records.at(k), vram);
+        }
+        // Draws the record whose commands start at `at`; returns the offset past its end.
+        size_t DrawRecord(size_t at, std::vector<uint8_t>& screen) const
+        {
+            return packed ? DrawPacked(program, at, screen, jumpTarget) : DrawRuns(at, screen);
+        }
+
+    private:
+        // The first player's records: runs of SKIP, COUNT and COUNT bytes, until 00h 00h.
+        size_t DrawRuns(size_t at, std::vector<uint8_t>& screen) const
+        {
+            size_t cursor = 0;
+            for (;;) {
+                if (at + 2 > program.size())
+                    throw PackedFrameError("a record runs past the end of the file");
+                const size_t skip = program[at], count = program[at + 1];
+                at += 2;
+                if (skip == 0 && count == 0)
+                    return at;
+                cursor += skip;
+                if (at + count > program.size())
+                    throw PackedFrameError("a record runs past the end of the file");
+                if (cursor + count > screen.size())
+                    throw PackedFrameError("a run past the end of video memory");
+                std::copy_n(program.begin() + ptrdiff_t(at), count,
+                    screen.begin() + ptrdiff_t(cursor));
+                cursor += count;
+                at += count;
+            }
         }
     };
 
@@ -217,10 +248,10 @@ namespace {
     }
 
     // The clip's settings and frame rate, which follow the player's code at `settingsAt`.
-    void ReadClipSettings(
-        TvcFile& file, std::span<const uint8_t> program, size_t settingsAt, const std::string& name)
+    void ReadClipSettings(TvcFile& file, std::span<const uint8_t> program, size_t settingsAt,
+        size_t settingsBytes, const std::string& name)
     {
-        if (program.size() < settingsAt + 18)
+        if (program.size() < settingsAt + settingsBytes)
             throw BrokenClip(name, "it ends inside the settings");
         ReadSettings(file, program.subspan(settingsAt, 6), name);
         const auto word32 = [&](size_t at) {
@@ -250,13 +281,29 @@ namespace {
         return load - kProgramLoadAddress;
     }
 
-    TvcFile ParseClip(std::span<const uint8_t> program, const std::string& name)
+    // What tells a clip's records apart: today's player, or the first one (a 2-byte wait count
+    // where the lead byte is, FFh FFh for a jump, runs where the commands are).
+    struct ClipLayout {
+        size_t code; // the player's bytes
+        bool packed;
+        size_t settingsBytes() const { return packed ? 18 : 14; }
+        size_t headBytes() const { return packed ? 1 : 2; }
+        size_t jumpBytes() const { return packed ? kRecordJumpBytes : 4; }
+        bool JumpAt(std::span<const uint8_t> program, size_t at) const
+        {
+            return program[at] == kRecordJump && (packed || program[at + 1] == 0xFF);
+        }
+    };
+
+    TvcFile ParseClip(
+        std::span<const uint8_t> program, const ClipLayout& layout, const std::string& name)
     {
-        const size_t settingsAt = kBasicBytes + PlayClipCode().size();
+        const size_t settingsAt = kBasicBytes + layout.code;
         TvcFile file;
-        ReadClipSettings(file, program, settingsAt, name);
+        ReadClipSettings(file, program, settingsAt, layout.settingsBytes(), name);
         auto clip = std::make_shared<ClipFrames>();
         clip->program.assign(program.begin(), program.end());
+        clip->packed = layout.packed;
         clip->jumpTarget = [program = std::span<const uint8_t>(clip->program), name](
                                uint16_t address) { return ClipOffset(program, address, name); };
         std::vector<uint8_t> screen(kVramFrameBytes, 0);
@@ -264,19 +311,18 @@ namespace {
         // a jump between two records comes back to one it drew; a jump met again before any
         // new frame is a circle of jumps that draws nothing.
         std::set<size_t> visited, jumpsSinceFrame;
-        size_t at = settingsAt + 18;
+        size_t at = settingsAt + layout.settingsBytes();
         for (;;) {
-            if (at >= program.size())
+            if (at + layout.jumpBytes() > program.size())
                 throw BrokenClip(name, "a record runs past the end of the file");
-            if (program[at] == kRecordJump) {
-                if (at + kRecordJumpBytes > program.size())
-                    throw BrokenClip(name, "a record runs past the end of the file");
+            if (layout.JumpAt(program, at)) {
                 if (!jumpsSinceFrame.insert(at).second)
                     throw BrokenClip(name,
                         "its jumps go round in a circle, at "
                             + Hex4(unsigned(kProgramLoadAddress + at)) + ", with no frame between");
-                const size_t target
-                    = ClipOffset(program, program[at + 1] | size_t(program[at + 2]) << 8, name);
+                const size_t addressAt = at + layout.jumpBytes() - 2;
+                const size_t target = ClipOffset(
+                    program, program[addressAt] | size_t(program[addressAt + 1]) << 8, name);
                 if (visited.count(target)) {
                     // Back into the loop: the last frame drawn was the way back to frame 0.
                     if (clip->records.size() < 2)
@@ -299,9 +345,10 @@ namespace {
                         + " is reached twice without the loop's jump");
             if (clip->records.size() >= program.size() / 2)
                 throw BrokenClip(name, "its records never loop");
-            clip->records.push_back(at + 1); // past the lead, which only the player needs
+            at += layout.headBytes(); // the lead or wait, which only the player needs
+            clip->records.push_back(at);
             try {
-                at = DrawPacked(program, at + 1, screen, clip->jumpTarget);
+                at = clip->DrawRecord(at, screen);
             } catch (const PackedFrameError& e) {
                 throw BrokenClip(name, e.what());
             }
@@ -328,8 +375,10 @@ namespace {
             return ourLineFound && program.size() >= kBasicBytes + code.size()
                 && std::equal(code.begin(), code.end(), program.begin() + kBasicBytes);
         };
-        if (holds(ShowPictureCode())) {
-            const size_t settingsAt = kBasicBytes + ShowPictureCode().size();
+        for (const std::span<const uint8_t> code : { ShowPictureCode(), EarlierShowPictureCode() }) {
+            if (!holds(code))
+                continue;
+            const size_t settingsAt = kBasicBytes + code.size();
             if (program.size() != settingsAt + 6 + kVramFrameBytes)
                 throw TvcFileError("'" + name + "' holds Pelorin's picture program, but "
                     + std::to_string(program.size()) + " bytes, not "
@@ -341,7 +390,9 @@ namespace {
             return file;
         }
         if (holds(PlayClipCode()))
-            return ParseClip(program, name);
+            return ParseClip(program, { PlayClipCode().size(), true }, name);
+        if (holds(EarlierPlayClipCode()))
+            return ParseClip(program, { EarlierPlayClipCode().size(), false }, name);
         throw TvcFileError("'" + name
             + "' is a TVC program file that Pelorin did not write: it holds "
             + DescribeForeignProgram(program) + ", not one of Pelorin's pictures or clips");

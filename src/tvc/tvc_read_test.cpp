@@ -1,6 +1,7 @@
 #include "tvc_read.h"
 
 #include "clip_player.h"
+#include "earlier_programs.h"
 #include "testing/clip_check.h"
 #include "convert/palette.h"
 #include "pipeline/vram.h"
@@ -168,6 +169,30 @@ namespace {
         std::copy(std::begin(farCopy), std::end(farCopy), copy.begin() + ptrdiff_t(first + 1));
         EXPECT_NE(Refusal(copy, ".cas").find("a copy from outside the picture"), std::string::npos)
             << Refusal(copy, ".cas");
+    }
+
+    TEST(ReadBack, ClipsOfTheFirstPlayerAreStillRead)
+    {
+        // Frames 0, 1, 2: the first ten bytes hold 1, 2, 3. Each record: a wait count, one
+        // run of ten bytes, the end; then the way back to frame 0 and a jump to frame 1.
+        std::vector<uint8_t> data { 2, 0, 0, 0, 0, 0, 25, 0, 0, 0, 1, 0, 0, 0 };
+        std::vector<size_t> starts;
+        for (const uint8_t value : { 1, 2, 3, 1 }) {
+            starts.push_back(data.size());
+            data.insert(data.end(), { 0x00, 0x00, 0, 10 });
+            data.insert(data.end(), 10, value);
+            data.insert(data.end(), { 0, 0 });
+        }
+        const size_t frameOne = kCodeAddress + EarlierPlayClipCode().size() + starts[1];
+        data.insert(data.end(), { 0xFF, 0xFF, uint8_t(frameOne & 0xFF), uint8_t(frameOne >> 8) });
+        const TvcFile file = ParseTvcFile(CasBytes(EarlierPlayClipCode(), data), ".cas", nullptr, "c");
+        EXPECT_EQ(file.mode, &TvcModeOf(16));
+        ASSERT_EQ(file.FrameCount(), 3u);
+        for (size_t i = 0; i < 3; ++i) {
+            std::vector<uint8_t> want(kVramFrameBytes, 0);
+            std::fill_n(want.begin(), 10, uint8_t(i + 1));
+            EXPECT_TRUE(file.Frame(i) == want) << "frame " << i;
+        }
     }
 
     TEST(ReadBack, ClipRateBeyondIntIsBroughtWithinIt)
