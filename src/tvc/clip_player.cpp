@@ -40,11 +40,13 @@ namespace {
 
     // How many fields before its due field a frame's drawing starts: the whole fields its
     // drawing takes, so that a frame that takes long to draw is complete within a field after
-    // its due field's flag, as a quick one is, and never before.
-    uint8_t Lead(const PackedFrame& record)
+    // its due field's flag, as a quick one is, and never before. But never so early that the
+    // frame before is not on the screen whole at one field's flag at least: `mostLead` is a
+    // field less than the fewest fields between two frames.
+    uint8_t Lead(const PackedFrame& record, uint64_t mostLead)
     {
         const uint64_t fields = DrawCycles(record.bytes) / kFieldCycles;
-        return uint8_t(std::min<uint64_t>(fields, kRecordJump - 1));
+        return uint8_t(std::min<uint64_t>({ fields, mostLead, kRecordJump - 1 }));
     }
 
 } // namespace
@@ -199,11 +201,13 @@ std::vector<uint8_t> ClipBuilder::CasBytes() const
         data[10 + size_t(i)] = uint8_t(uint64_t(m_rateDenominator) >> (8 * i));
         data[14 + size_t(i)] = uint8_t(m_fieldStep >> (8 * i));
     }
+    const uint64_t fewestFields = m_fieldStep >> 16;
+    const uint64_t mostLead = fewestFields > 0 ? fewestFields - 1 : 0;
     const auto place = [&](const PackedFrame& record, bool first) {
         placed.Record(record, [&](size_t load, size_t from, size_t bytes) {
             uint8_t* at = data.data() + (load - dataStart);
             if (from == 0) {
-                *at++ = first ? 0 : Lead(record);
+                *at++ = first ? 0 : Lead(record, mostLead);
                 ++from;
                 --bytes;
             }
@@ -257,7 +261,9 @@ ClipBuilder::Summary ClipBuilder::Report() const
         const uint64_t cycles = DrawCycles(record.bytes);
         slowest = std::max(slowest, cycles);
         total += cycles;
-        if (double(cycles) > frameCycles)
+        // What PackInTime allows: a frame drawn in a field less than its frame time is whole on
+        // the screen at its time.
+        if (double(cycles) > frameCycles - kFieldCycles)
             ++s.lateFrames;
     }
     s.slowestFrameSeconds = double(slowest) / kTvcClockHz;

@@ -55,7 +55,7 @@ public:
         double slowestFrameSeconds = 0; // drawing (unpacking) of the slowest frame
         double meanFrameSeconds = 0; // drawing of a frame on average, the way back included
         double frameSeconds = 0;
-        int lateFrames = 0; // frames that take longer to draw than a frame time
+        int lateFrames = 0; // frames that take longer to draw than a frame time less a field
         double meanChangedBytes = 0; // of video memory, from one frame kept to the next
         size_t firstFrameBytes = 0; // frame 0's record
     };

@@ -20,7 +20,7 @@
 ; with interrupts off. The player counts fields by it. Frame j is due at field j * (fields a
 ; frame), rounded, kept in a 16.16 sum so that the rate holds on average however the fields
 ; fall; the player waits for that field's flag and then draws, starting in the blanking after
-; it. It looks at the flag between the commands of a frame too, so no field goes uncounted
+; it, but never before the frame shown has been whole on the screen for a field. It looks at the flag between the commands of a frame too, so no field goes uncounted
 ; while it draws: a frame that takes longer than its time is late, and the next ones catch up.
 ; Nothing here depends on how long an instruction takes.
 ;
@@ -73,6 +73,7 @@ waitFirst:
         ld (nextRecord),hl
         ld hl,0
         ld (fields),hl
+        ld (drawnAt),hl
         ld (dueWhole),hl
         ld hl,8000h             ; half a field: due fields are rounded
         ld (dueFraction),hl
@@ -114,9 +115,19 @@ waitDue:                        ; DE: the field the next frame's drawing starts 
         or a
         sbc hl,de
         jp m,waitDue
+        ld hl,(fields)          ; and not before the frame shown has been whole on the
+        ld bc,(drawnAt)         ; screen for a field: two flags after it was complete
+        or a
+        sbc hl,bc
+        ld a,l
+        and 0FEh
+        or h
+        jr z,waitDue
         ld hl,(nextRecord)
         call drawFrame
         ld (nextRecord),hl
+        ld hl,(fields)
+        ld (drawnAt),hl
         jr shown
 
 leave:                          ; a key: leave as the picture program does
@@ -232,6 +243,8 @@ dueFraction:
 dueWhole:
         defw 0
 nextRecord:
+        defw 0
+drawnAt:                        ; the field count when the frame shown was complete
         defw 0
 
         AnyKeyRoutineAndStack
