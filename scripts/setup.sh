@@ -16,6 +16,11 @@ packages=(
 if [[ "${PELORIN_SETUP_PACKAGING:-0}" == 1 ]]; then
     packages+=(dpkg-dev file lintian desktop-file-utils appstream shared-mime-info)
 fi
+# MAME, whose TVC driver runs the .cas programs in the test command's tvc_mame_check (about
+# 340 MB: only the test command asks for it, not the start script).
+if [[ "${PELORIN_SETUP_MAME:-0}" == 1 ]]; then
+    packages+=(mame)
+fi
 # clang and its sanitizer runtimes, for the fuzzing build.
 if [[ "${PELORIN_SETUP_EXTRAS:-0}" == 1 ]]; then
     packages+=(clang libclang-rt-14-dev)
