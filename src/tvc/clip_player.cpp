@@ -21,6 +21,10 @@ namespace {
     // difference, so frames may lie up to half of that apart.
     constexpr uint64_t kMostFieldsAFrame = 0x7FFF;
 
+    // The blanking after the field's flag (74 lines, 14,800 cycles), counted with room for a
+    // machine whose video RAM is slower.
+    constexpr uint64_t kBlankingCycles = 12'000;
+
     size_t Runtime(size_t loadAddress)
     {
         return loadAddress < kRegionOneEnd ? loadAddress : loadAddress + kRegionTwoShift;
@@ -38,15 +42,18 @@ namespace {
         at[1] = uint8_t(target >> 8);
     }
 
-    // How many fields before its due field a frame's drawing starts: the whole fields its
-    // drawing takes, so that a frame that takes long to draw is complete within a field after
-    // its due field's flag, as a quick one is, and never before. But never so early that the
-    // frame before is not on the screen whole at one field's flag at least: `mostLead` is a
-    // field less than the fewest fields between two frames.
+    // The lead byte: in bits 6-0 how many fields before its due field a frame's drawing starts:
+    // the whole fields its drawing takes, so that a frame that takes long to draw is complete
+    // within a field after its due field's flag, as a quick one is, and never before. But never
+    // so early that the frame before is not whole on the screen for a field: `mostLead` is a
+    // field less than the fewest fields between two frames. Bit 7: the drawing goes on past the
+    // blanking after the flag (74 lines, 14,800 cycles; counted with room for slower video RAM),
+    // so the frame is whole only from the next field on.
     uint8_t Lead(const PackedFrame& record, uint64_t mostLead)
     {
-        const uint64_t fields = DrawCycles(record.bytes) / kFieldCycles;
-        return uint8_t(std::min<uint64_t>({ fields, mostLead, kRecordJump - 1 }));
+        const uint64_t cycles = DrawCycles(record.bytes);
+        const uint64_t fields = std::min<uint64_t>({ cycles / kFieldCycles, mostLead, 0x7E });
+        return uint8_t(fields | (cycles > kBlankingCycles ? 0x80 : 0));
     }
 
 } // namespace
@@ -161,17 +168,25 @@ bool ClipBuilder::Add(std::span<const uint8_t> vram)
     return true;
 }
 
+bool ClipBuilder::InTime(uint64_t drawCycles) const
+{
+    // A frame drawn within the blanking after its flag is whole on the screen from that field
+    // on. A longer one starts its whole fields early, and the next frame waits until it has
+    // been whole for a field: it takes its whole fields and two more of the fewest between two
+    // frames.
+    const uint64_t fewestFields = m_fieldStep >> 16;
+    return drawCycles <= kBlankingCycles
+        || (fewestFields >= 2 && drawCycles < (fewestFields - 1) * kFieldCycles);
+}
+
 PackedFrame ClipBuilder::PackInTime(
     std::span<const uint8_t> before, std::span<const uint8_t> after, bool first) const
 {
-    // Frame 0 is drawn before the clock starts; every other frame should be drawn within its
-    // frame time, less a field's margin for a machine whose video RAM is slower.
-    const double frameCycles
-        = double(kTvcClockHz) * double(m_rateDenominator) / double(m_rateNumerator);
-    const double budget = frameCycles - kFieldCycles;
+    // Frame 0 is drawn before the clock starts; any other frame that would be late is packed
+    // again with long copies only, or none, which the player draws faster.
     PackedFrame packed = PackFrame(before, after);
     for (const size_t leastCopy : { 8, 24, 0 }) {
-        if (first || double(DrawCycles(packed.bytes)) <= budget)
+        if (first || InTime(DrawCycles(packed.bytes)))
             break;
         packed = PackFrame(before, after, leastCopy);
     }
@@ -254,16 +269,13 @@ ClipBuilder::Summary ClipBuilder::Report() const
     Placed placed = *m_placed;
     placed.Loop(m_wrap, [](size_t, size_t, size_t) {});
     s.bytesUsed = placed.pos - kProgramLoadAddress;
-    const double frameCycles = double(kTvcClockHz) * s.frameSeconds;
     uint64_t slowest = 0, total = 0;
     for (size_t r = 1; r <= m_records.size(); ++r) {
         const PackedFrame& record = r < m_records.size() ? m_records[r] : m_wrap;
         const uint64_t cycles = DrawCycles(record.bytes);
         slowest = std::max(slowest, cycles);
         total += cycles;
-        // What PackInTime allows: a frame drawn in a field less than its frame time is whole on
-        // the screen at its time.
-        if (double(cycles) > frameCycles - kFieldCycles)
+        if (!InTime(cycles))
             ++s.lateFrames;
     }
     s.slowestFrameSeconds = double(slowest) / kTvcClockHz;

@@ -55,7 +55,7 @@ public:
         double slowestFrameSeconds = 0; // drawing (unpacking) of the slowest frame
         double meanFrameSeconds = 0; // drawing of a frame on average, the way back included
         double frameSeconds = 0;
-        int lateFrames = 0; // frames that take longer to draw than a frame time less a field
+        int lateFrames = 0; // frames drawn too slowly to be whole on the screen at their time
         double meanChangedBytes = 0; // of video memory, from one frame kept to the next
         size_t firstFrameBytes = 0; // frame 0's record
     };
@@ -71,6 +71,7 @@ public:
 
 private:
     struct Placed;
+    bool InTime(uint64_t drawCycles) const;
     PackedFrame PackInTime(
         std::span<const uint8_t> before, std::span<const uint8_t> after, bool first) const;
 

@@ -24,9 +24,11 @@
 ; while it draws: a frame that takes longer than its time is late, and the next ones catch up.
 ; Nothing here depends on how long an instruction takes.
 ;
-; A record is a frame: a lead byte, then commands. The lead is how many fields before its due
-; field the frame's drawing starts, so that a frame that takes long to draw is complete near its
-; time; FFh in its place is a jump (the next two bytes are where the record is, low first).
+; A record is a frame: a lead byte, then commands. The lead's bits 6-0 are how many fields
+; before its due field the frame's drawing starts, so that a frame that takes long to draw is
+; complete near its time; bit 7 says the drawing goes on past the blanking after the flag, so
+; the frame is whole on the screen only from the field after, and the next frame must wait one
+; flag more. FFh in its place is a jump (the next two bytes are where the record is, low first).
 ; Each command is a SKIP byte (move SKIP bytes on in video memory) and a command byte:
 ;   00h                with SKIP 0, the end of the frame; otherwise a move of SKIP times 64
 ;                      bytes (whole lines), and no other.
@@ -74,6 +76,8 @@ waitFirst:
         ld hl,0
         ld (fields),hl
         ld (drawnAt),hl
+        ld a,1                  ; frame 0 was complete before this flag
+        ld (flagsShown),a
         ld (dueWhole),hl
         ld hl,8000h             ; half a field: due fields are rounded
         ld (dueFraction),hl
@@ -104,6 +108,11 @@ readLead:
 lead:
         ld (nextRecord),hl
         ld l,a
+        rla                     ; bit 7: the flags this frame must stay whole for
+        ld a,1
+        adc a,0
+        ld (flagsAfter),a
+        res 7,l
         ld h,0
         ex de,hl
         or a
@@ -116,13 +125,19 @@ waitDue:                        ; DE: the field the next frame's drawing starts 
         sbc hl,de
         jp m,waitDue
         ld hl,(fields)          ; and not before the frame shown has been whole on the
-        ld bc,(drawnAt)         ; screen for a field: two flags after it was complete
+        ld bc,(drawnAt)         ; screen for a field
         or a
         sbc hl,bc
-        ld a,l
-        and 0FEh
-        or h
-        jr z,waitDue
+        ld a,h
+        or a
+        jr nz,draw
+        ld a,(flagsShown)
+        dec a
+        cp l
+        jr nc,waitDue
+draw:
+        ld a,(flagsAfter)
+        ld (flagsShown),a
         ld hl,(nextRecord)
         call drawFrame
         ld (nextRecord),hl
@@ -246,6 +261,10 @@ nextRecord:
         defw 0
 drawnAt:                        ; the field count when the frame shown was complete
         defw 0
+flagsShown:                     ; the flags after drawnAt it must stay whole for
+        defb 1
+flagsAfter:                     ; the same for the frame about to be drawn
+        defb 1
 
         AnyKeyRoutineAndStack
 
