@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev
-    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+    libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libavutil-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     ffmpeg
     pasmo libz80ex-dev

@@ -235,7 +235,7 @@ namespace {
     {
         CheckFilesBeforeWork(options);
         InputVideo source(options.input, options.size == Size::KeepSize, options.aspect,
-            options.adjustments, options.modeGiven ? options.mode : nullptr);
+            options.adjustments, options.modeGiven ? options.mode : nullptr, options.denoise);
         // A TVC file converts in its own mode unless the command line names one, and with the
         // registers it carries: the session says how, and the run goes on with its recipe.
         session::ConversionSession session(options);

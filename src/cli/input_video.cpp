@@ -18,7 +18,7 @@ InputVideo::Rect InputVideo::HostRect(Aspect aspect, int width, int height, doub
 }
 
 InputVideo::InputVideo(const std::string& path, bool ownSize, Aspect aspect,
-    const PictureAdjustments& adjustments, const TvcMode* vramMode)
+    const PictureAdjustments& adjustments, const TvcMode* vramMode, video::Denoise denoise)
     : m_path(path)
     , m_adjustments(adjustments)
 {
@@ -35,6 +35,7 @@ InputVideo::InputVideo(const std::string& path, bool ownSize, Aspect aspect,
     options.complete = true;
     // Frames are read in order, one after another.
     options.sequential = true;
+    options.denoise = denoise;
     // The TVC's own files are pictures of the host's size, each TVC pixel a block of whole host
     // pixels; at their own size, their working pictures. The reader is given the file as the user
     // spelt it, which is the name its messages give.

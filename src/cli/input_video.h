@@ -33,9 +33,11 @@ public:
     // file and what is wrong: it cannot be opened, holds no video stream, no decodable picture.
     // `aspect` other than Stretch draws the frame into a rectangle of its display aspect inside
     // the host picture (with `ownSize` it must be Stretch); non-neutral `adjustments` are applied
-    // to every frame shown.
+    // to every frame shown. `denoise` other than Off denoises the decoded frames (a TVC file is
+    // not decoded: the caller refuses that).
     InputVideo(const std::string& path, bool ownSize, Aspect aspect = Aspect::Stretch,
-        const PictureAdjustments& adjustments = {}, const TvcMode* vramMode = nullptr);
+        const PictureAdjustments& adjustments = {}, const TvcMode* vramMode = nullptr,
+        video::Denoise denoise = video::Denoise::Off);
     ~InputVideo() override;
     InputVideo(const InputVideo&) = delete;
     InputVideo& operator=(const InputVideo&) = delete;

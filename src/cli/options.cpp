@@ -139,6 +139,11 @@ namespace {
                       "name a method that reduces the picture to them, such as --method floyd, or "
                       "leave --method out for Atkinson");
         }
+        // A TVC file's frames are the TVC's own pictures, read as they are stored, with no
+        // camera noise in them and nothing decoded to filter.
+        if (options.denoise != video::Denoise::Off && InputIsTvcFile(options.input))
+            throw UsageError("--denoise works on a video's decoded frames; '" + options.input
+                + "' is one of the TVC's own files, shown as stored: leave --denoise out");
         if (options.tvcFps && options.outputKind != OutputKind::Cas)
             throw UsageError("--tvc-fps sets the frame rate of a clip for the TVC; name the output "
                              "*.cas, got '"

@@ -214,6 +214,19 @@ TEST(Options, NumberedPictureNames)
     EXPECT_FALSE(Parse({ "in.avi", "out%d.mkv" }).numbered);
 }
 
+TEST(Options, DenoiseLevelIsOptionalAndMediumWhenLeftOut)
+{
+    EXPECT_EQ(Parse({ "a.avi", "b.cas" }).denoise, video::Denoise::Off);
+    EXPECT_EQ(Parse({ "--denoise", "a.avi", "b.cas" }).denoise, video::Denoise::Medium);
+    const Options strong = Parse({ "--denoise", "Strong", "a.avi", "b.cas" });
+    EXPECT_EQ(strong.denoise, video::Denoise::Strong);
+    EXPECT_EQ(strong.input, "a.avi");
+    EXPECT_EQ(Parse({ "a.avi", "b.png", "--denoise=light" }).denoise, video::Denoise::Light);
+    // Last on the line, before the files end the options, or before a file without a dot.
+    EXPECT_EQ(Parse({ "a.avi", "b.mkv", "--denoise" }).denoise, video::Denoise::Medium);
+    EXPECT_EQ(Parse({ "--denoise", "--", "light", "b.mkv" }).input, "light");
+}
+
 TEST(Options, WrongCommandLinesNameTheProblem)
 {
     const struct {
@@ -245,6 +258,12 @@ TEST(Options, WrongCommandLinesNameTheProblem)
         { { "--quiet=yes", "a.avi", "b.png" }, "--quiet takes no value" },
         { { "--mode", "4", "--mode", "2", "a.avi", "b.png" }, "--mode is given twice" },
         { { "--threads", "2", "--threads=2", "a.avi", "b.png" }, "--threads is given twice" },
+        { { "--denoise=heavy", "a.avi", "b.cas" }, "--denoise takes light, medium or strong" },
+        // A word after --denoise is its level; a file name is not.
+        { { "--denoise", "heavy", "a.avi", "b.cas" }, "got 'heavy'" },
+        { { "--denoise", "--denoise", "a.avi", "b.cas" }, "--denoise is given twice" },
+        { { "--denoise", "clip.cas", "b.png" }, "the TVC's own files" },
+        { { "--denoise=light", "--mode", "4", "clip.VRAM", "b.png" }, "leave --denoise out" },
     };
     for (const auto& c : cases) {
         const auto [status, message] = Refusal(c.args);

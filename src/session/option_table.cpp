@@ -120,6 +120,47 @@ namespace {
         s.tvcFps = *fps;
     }
 
+    struct DenoiseWord {
+        const char* word;
+        video::Denoise level;
+    };
+    constexpr DenoiseWord kDenoiseWords[] = {
+        { "light", video::Denoise::Light },
+        { "medium", video::Denoise::Medium },
+        { "strong", video::Denoise::Strong },
+    };
+    // Bare --denoise: what a user who has not measured should get.
+    constexpr video::Denoise kDefaultDenoise = video::Denoise::Medium;
+
+    void TakeDenoise(Settings& s, const std::string& v)
+    {
+        if (v.empty()) {
+            s.denoise = kDefaultDenoise;
+            return;
+        }
+        const std::string lower = Lower(v);
+        for (const DenoiseWord& w : kDenoiseWords)
+            if (lower == w.word) {
+                s.denoise = w.level;
+                return;
+            }
+        throw OptionError("--denoise takes light, medium or strong, got '" + v + "'");
+    }
+
+    void WriteDenoise(const Recipe& r, std::vector<std::string>& words)
+    {
+        for (const DenoiseWord& w : kDenoiseWords)
+            if (r.denoise == w.level)
+                words.insert(words.end(), { "--denoise", w.word });
+    }
+
+    bool LettersOnly(const std::string& word)
+    {
+        return !word.empty() && std::all_of(word.begin(), word.end(), [](unsigned char c) {
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        });
+    }
+
     void TakeThreads(Settings& s, const std::string& v)
     {
         const auto n = ParseCount(v);
@@ -277,6 +318,12 @@ namespace {
                 if (r.tvcFps)
                     w.insert(w.end(), { "--tvc-fps", Number(*r.tvcFps) });
             } },
+        { "--denoise", "", "LEVEL", kTool,
+            "denoise the video over time before converting it (FFmpeg's hqdn3d):\n"
+            "camera noise changes every frame everywhere, so a clip from real\n"
+            "footage holds few frames and --steady keeps little still; LEVEL is\n"
+            "light, medium (the default) or strong. Not for the TVC's own files",
+            "", TakeDenoise, WriteDenoise, false, true },
         { "--threads", "", "N", kTool,
             "convert N frames at once, each on a core (default: every core); the\n"
             "output is the same for every N, 1 converts one frame after another.\n"
@@ -356,6 +403,13 @@ Settings ParseSettings(std::span<const std::string> args, Door door)
         if (option->argument.empty()) {
             if (inlineValue)
                 throw OptionError(name + " takes no value");
+        } else if (option->valueOptional) {
+            if (inlineValue)
+                value = *inlineValue;
+            else if (i + 1 < args.size() && LettersOnly(args[i + 1]))
+                value = args[++i];
+            if (!given.insert(option->name).second)
+                throw OptionError(std::string(option->name) + " is given twice");
         } else {
             if (!inlineValue && i + 1 >= args.size())
                 throw OptionError(name + " needs a value");
@@ -381,7 +435,8 @@ std::string OptionsHelp(Door door, size_t column)
         if (!option.alias.empty())
             left += ", " + std::string(option.alias);
         if (!option.argument.empty())
-            left += " " + std::string(option.argument);
+            left += option.valueOptional ? " [" + std::string(option.argument) + "]"
+                                         : " " + std::string(option.argument);
         const std::string_view help
             = door == kWindow && !option.windowHelp.empty() ? option.windowHelp : option.help;
         text += "  " + left + std::string(left.size() < column ? column - left.size() : 1, ' ');

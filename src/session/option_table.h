@@ -70,6 +70,10 @@ struct OptionSpec {
     void (*write)(const Recipe& recipe, std::vector<std::string>& words) = nullptr;
     // One of the window's picture choices (palette, adjustments, shape): a variant of a frame.
     bool pictureChoice = false;
+    // The value may be left out (`argument` is then shown in brackets). It is the next word only
+    // when that word is letters alone, as a value is and a file name seldom is (it has an
+    // extension or a folder); "--name=value" always gives one. Left out, `take` gets "".
+    bool valueOptional = false;
 };
 
 std::span<const OptionSpec> OptionTable();

@@ -6,6 +6,7 @@
 #include "convert/picture_adjust.h"
 #include "dither/method_table.h"
 #include "pipeline/tvc_mode.h"
+#include "video/frame_decoder.h"
 #include "video/picture_shape.h"
 
 #include <cstdint>
@@ -68,6 +69,9 @@ struct Recipe {
     PictureAdjustments adjustments; // applied to each frame before the capture
     video::Aspect aspect = video::Aspect::Stretch;
     std::optional<double> tvcFps; // a .cas clip's frame rate: every n-th frame of the source
+    // Temporal denoising of the decoded frames, before anything else: camera noise otherwise
+    // changes every frame everywhere, which steady dithering and a clip's changed bytes pay for.
+    video::Denoise denoise = video::Denoise::Off;
 
     // The same conversion: what the pictures depend on, not how the recipe was written.
     bool SameConversion(const Recipe& other) const;

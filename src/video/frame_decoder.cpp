@@ -94,6 +94,9 @@ bool FrameDecoder::Impl::SeekDemuxer(const KeyFrame& key)
     drained = false;
     lastOutputTs = AV_NOPTS_VALUE;
     tsOffset = 0;
+    // The pictures that follow do not follow the ones the filter remembers.
+    if (denoise)
+        denoise->Reset();
     calibrate = key.tsFromDts;
     calibrateTs = key.ts;
     lost = true;
@@ -172,7 +175,8 @@ Outcome FrameDecoder::Impl::DecodeTo(int64_t targetTs)
         if (r == 0) {
             fruitless = 0;
             const int64_t ts = OutputTs(*decoded);
-            if (!Good(*decoded)) {
+            std::string filterError;
+            if (!Good(*decoded) || (denoise && !denoise->Apply(decoded.get(), &filterError))) {
                 ++counters.damagedPictures;
                 av_frame_unref(decoded.get());
                 if (ts >= targetTs)
@@ -247,6 +251,10 @@ bool FrameDecoder::Impl::SeekToSlot(int64_t wanted)
         auto next = std::upper_bound(pictureTs.begin(), pictureTs.end(), reached);
         if (next != pictureTs.end() && key.ts > *next)
             decodeOn = false;
+        // A seek would make the filter forget: decode on through a short step even where every
+        // picture is a keyframe.
+        if (denoise && p - shownPicture <= kDenoiseDecodeOnPictures)
+            decodeOn = true;
     }
     const bool sought = decodeOn || SeekDemuxer(key);
     const Outcome outcome = sought ? DecodeTo(targetTs) : Outcome::Failed;
@@ -281,6 +289,13 @@ std::unique_ptr<FrameDecoder> FrameDecoder::Open(
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     impl->options = options;
+    if (options.denoise != Denoise::Off) {
+        if (!DenoiseFilter::Available(error)) {
+            *error = "'" + path + "': " + *error;
+            return nullptr;
+        }
+        impl->denoise = std::make_unique<DenoiseFilter>(options.denoise);
+    }
     if (!impl->OpenFile(error) || !impl->OpenCodec(error) || !impl->ReadRates(error)
         || !impl->Scan(error))
         return nullptr;

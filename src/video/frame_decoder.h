@@ -40,6 +40,10 @@ constexpr int64_t kMaxPaddedPixels = (int64_t(INT32_MAX) - 1) / 8;
 // Whether a picture of this size can be decoded: within both limits above.
 bool PictureSizeAccepted(int width, int height);
 
+// Temporal denoising of the decoded pictures before anyone sees them (see denoise_filter.h):
+// camera noise makes every picture differ from the last even where nothing moves.
+enum class Denoise { Off, Light, Medium, Strong };
+
 struct DecoderOptions {
     // Every picture counted at open must be read. A picture at the end of the file that the file
     // ends inside of is then not counted, and a slot whose picture cannot be read for lack of
@@ -51,6 +55,11 @@ struct DecoderOptions {
     // may then work on several pictures at once on its own threads. It holds a few pictures back
     // to do so, which costs on every jump, so a player leaves this off.
     bool sequential = false;
+    // Each picture is denoised with the memory of the pictures decoded before it since the last
+    // demuxer seek; a short step forward then decodes on through the pictures between rather
+    // than seeking (see SeekToSlot), so a clip that keeps every n-th frame is denoised as the
+    // whole stream is.
+    Denoise denoise = Denoise::Off;
 };
 
 // How a decoded picture is turned to be shown upright: read the shown pixel (x, y) from the

@@ -4,6 +4,7 @@
 #include "frame_decoder.h"
 
 #include "av/ffmpeg_util.h"
+#include "denoise_filter.h"
 #include "slot_timeline.h"
 
 extern "C" {
@@ -12,6 +13,7 @@ extern "C" {
 }
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -33,6 +35,10 @@ namespace decoding {
     // estimated from FFmpeg's timestamps, exact when stepping but possibly a picture or two off
     // after a jump into a group whose keyframe is shown after pictures decoded from it.
     constexpr int64_t kMaxDisplayOrderPass = 20000;
+    // While denoising, a step forward of at most this many pictures decodes on through them,
+    // feeding each to the filter, where a seek would start its memory afresh; about 2 s at 25
+    // frames per second, past which the filter has long forgotten what came before anyway.
+    constexpr int64_t kDenoiseDecodeOnPictures = 50;
 
     struct KeyFrame {
         int64_t seekTs; // the timestamp the demuxer seeks by (its decoding timestamp if known)
@@ -62,6 +68,8 @@ struct FrameDecoder::Impl {
     av::FramePtr decoded { av_frame_alloc() };
     av::FramePtr picture { av_frame_alloc() };
     av::FramePtr pending { av_frame_alloc() };
+    // Only with DecoderOptions::denoise; reset by every demuxer seek.
+    std::unique_ptr<DenoiseFilter> denoise;
 
     int stream = -1;
     AVRational timeBase {};
