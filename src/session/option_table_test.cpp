@@ -63,9 +63,10 @@ namespace {
         recipes[3].mode = FindTvcMode(4);
         recipes[3].palette.emplace().kind = PaletteRequest::Kind::BestPerScene;
         recipes[3].tvcFps = 12.5;
+        recipes[3].tvcSeconds = 30.5;
         for (const Recipe& recipe : recipes)
             for (const Door door : { kTool, kWindow }) {
-                if (recipe.tvcFps && door == kWindow)
+                if ((recipe.tvcFps || recipe.tvcSeconds) && door == kWindow)
                     continue;
                 const std::vector<std::string> words = RecipeArguments(recipe);
                 EXPECT_TRUE(ParseSettings(words, door).SameConversion(recipe))

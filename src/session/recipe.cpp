@@ -9,7 +9,7 @@ bool Recipe::SameConversion(const Recipe& other) const
 {
     return mode == other.mode && method == other.method && steady == other.steady
         && palette == other.palette && adjustments == other.adjustments && aspect == other.aspect
-        && tvcFps == other.tvcFps;
+        && tvcFps == other.tvcFps && tvcSeconds == other.tvcSeconds;
 }
 
 void CheckPaletteFitsMode(const Recipe& recipe)

@@ -68,6 +68,9 @@ struct Recipe {
     PictureAdjustments adjustments; // applied to each frame before the capture
     video::Aspect aspect = video::Aspect::Stretch;
     std::optional<double> tvcFps; // a .cas clip's frame rate: every n-th frame of the source
+    // A clip of this many seconds for the 64K TVC: the frames as the clip plays them, each
+    // sending the changes its share of the memory allows.
+    std::optional<double> tvcSeconds;
 
     // The same conversion: what the pictures depend on, not how the recipe was written.
     bool SameConversion(const Recipe& other) const;
