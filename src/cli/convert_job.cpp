@@ -4,7 +4,8 @@
 #include "output_files.h"
 #include "run_steps.h"
 
-
+#include <cmath>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -24,13 +25,13 @@ namespace {
     // from `settings`, finished but not yet put in place. Stops early when the sink is full.
     std::unique_ptr<FrameSink> ConvertRange(const Options& options, InputVideo& source,
         Pictures& pictures, const FramesInFlight& inFlight, const SinkSettings& settings,
-        int64_t first, int64_t last, const Console& console, RunStats& stats)
+        int64_t first, int64_t last, const Console& console, RunStats& stats, PlayedClip* played)
     {
         std::unique_ptr<FrameSink> sink = MakeFrameSink(settings);
         ProgressLine progress(!options.quiet && (console.errIsTerminal || options.progress),
             last - first + 1, console.err);
         Delivery deliver { *sink, stats, progress, console.frameWritten,
-            options.lastOnly ? std::optional<int64_t>(last) : std::nullopt };
+            options.lastOnly ? std::optional<int64_t>(last) : std::nullopt, played };
         if (inFlight.converters <= 1) {
             for (int64_t index = first; index <= last; ++index) {
                 CheckStop();
@@ -38,7 +39,7 @@ namespace {
                 double difference = 0;
                 const platform::Surface& result
                     = pictures.Convert(options.method, index, timing, &difference);
-                if (!deliver(result, index, index - first, timing, difference))
+                if (!deliver(result, index, index - first, timing, difference, pictures.pictures))
                     break;
             }
         } else {
@@ -164,7 +165,7 @@ namespace {
     // last frame registers were chosen over for a clip.
     void PrintSummary(const Options& options, const FrameSink& sink, const SinkSettings& settings,
         const RunStats& stats, int64_t first, int64_t last, std::optional<int64_t> chosenUpTo,
-        const Console& console)
+        const PlayedClip* played, const Console& console)
     {
         if (options.quiet)
             return;
@@ -172,6 +173,8 @@ namespace {
             MethodName(options.method).c_str(), options.mode->QuotedCaption().c_str(),
             settings.width, settings.height);
         std::fputs(sink.Notes().c_str(), console.out);
+        if (played)
+            std::fputs(played->Summary().c_str(), console.out);
         std::fputs(stats.Summary().c_str(), console.out);
         if (settings.palettes)
             std::fputs(settings.palettes->Summary(last).c_str(), console.out);
@@ -180,6 +183,47 @@ namespace {
             std::fprintf(console.out,
                 "palette chosen over frames %lld ... %lld, those the clip holds\n",
                 static_cast<long long>(first), static_cast<long long>(*chosenUpTo));
+    }
+
+    // --tvc-seconds: the clip's frames, N = the seconds at the clip's rate, and the last frame of
+    // the run they need (every step-th frame from `first`); refused when the range holds fewer.
+    size_t ClipFrames(const Options& options, const SinkSettings& settings, int64_t first,
+        int64_t& last, int64_t count)
+    {
+        const ClipTiming timing = ClipTimingOf(settings);
+        const double fps = double(timing.rateNumerator) / double(timing.rateDenominator);
+        const double wanted = std::max(1.0, std::round(*options.tvcSeconds * fps));
+        const int64_t available = (last - first) / timing.step + 1;
+        if (wanted > double(available)) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                "--tvc-seconds %g needs %.0f frames at %.4g frames/s, but the run has %lld of "
+                "them, %.1f s",
+                *options.tvcSeconds, wanted, fps, static_cast<long long>(available),
+                std::floor(double(available) / fps * 10) / 10);
+            throw Failure(text
+                + (options.frames ? " in --frames " + options.frames->given : std::string()) + "; "
+                + FrameCountText(options.input, count));
+        }
+        last = first + (int64_t(wanted) - 1) * timing.step;
+        return size_t(wanted);
+    }
+
+    // Refuses a clip length that cannot fit even with every frame after the first the same as
+    // it, naming the most that fits: what the first frame's record leaves, at the least a frame
+    // takes.
+    void CheckClipFits(const Options& options, const SinkSettings& settings, size_t frames,
+        const platform::Surface& firstWorking)
+    {
+        const size_t most = PlayedClip::MostFrames(settings, firstWorking);
+        if (frames <= most)
+            return;
+        const ClipTiming timing = ClipTimingOf(settings);
+        const double fps = double(timing.rateNumerator) / double(timing.rateDenominator);
+        char text[160];
+        std::snprintf(text, sizeof text, "--tvc-seconds %g: at most %.1f s fit at %.4g frames/s",
+            *options.tvcSeconds, std::floor(double(most) / fps * 10) / 10, fps);
+        throw Failure(text);
     }
 
     // Frames first ... last written as the options ask. A clip holds the frames that fit its
@@ -195,12 +239,16 @@ namespace {
         const platform::Surface& result = pictures->Result();
         const int shapeWidth = result.width, shapeHeight = result.height;
         CheckShapeFitsOutput(options, shapeWidth, shapeHeight);
+        SinkSettings settings = SinkFor(options, source, shapeWidth, shapeHeight, last - first + 1);
+        const size_t clipFrames
+            = options.tvcSeconds ? ClipFrames(options, settings, first, last, count) : 0;
+        settings.frames = options.lastOnly ? 1 : last - first + 1;
         const FramesInFlight inFlight = PlanMemory(options, source, last - first + 1,
             uint64_t(shapeWidth) * uint64_t(shapeHeight), console);
-        SinkSettings settings = SinkFor(options, source, shapeWidth, shapeHeight, last - first + 1);
 
-        const bool choosingForClip
-            = options.outputKind == OutputKind::Cas && options.palette && options.palette->Chosen();
+        // A clip of a length asked for holds every frame of the range, known from the start.
+        const bool choosingForClip = options.outputKind == OutputKind::Cas && options.palette
+            && options.palette->Chosen() && !options.tvcSeconds;
         constexpr int kClipChoices = 3;
         int64_t chosenUpTo = last;
         for (int attempt = choosingForClip ? 0 : 1;; ++attempt) {
@@ -213,8 +261,15 @@ namespace {
                 stats.SetFrameRate(source.FrameRate().num, source.FrameRate().den);
             const Pictures::SetUpTime setUp = pictures->SetUp(options.method, first);
             stats.SetSetUpTime(setUp.seconds, setUp.frameIncluded);
-            const std::unique_ptr<FrameSink> sink = ConvertRange(
-                options, source, *pictures, inFlight, settings, first, last, console, stats);
+            std::unique_ptr<PlayedClip> played;
+            if (options.tvcSeconds) {
+                CheckClipFits(options, settings, clipFrames, pictures->SetUpWorking());
+                played = std::make_unique<PlayedClip>(settings, clipFrames);
+            }
+            const std::unique_ptr<FrameSink> sink = ConvertRange(options, source, *pictures,
+                inFlight, settings, first, last, console, stats, played.get());
+            if (played && sink->Full())
+                throw std::logic_error("a clip chosen to fit its memory did not fit");
             const int64_t kept = sink->LastFrameKept();
             if (choosingForClip && kept >= first
                 && (attempt == 0 || (kept < chosenUpTo && attempt < kClipChoices))) {
@@ -224,7 +279,8 @@ namespace {
                 continue;
             }
             PrintSummary(options, *sink, settings, stats, first, last,
-                choosingForClip ? std::optional<int64_t>(chosenUpTo) : std::nullopt, console);
+                choosingForClip ? std::optional<int64_t>(chosenUpTo) : std::nullopt, played.get(),
+                console);
             FlushSummary(console);
             sink->Commit();
             return 0;

@@ -146,19 +146,11 @@ namespace {
             : m_settings(s)
             , m_output(s.output)
         {
-            const double sourceFps = s.frameRate.den > 0 && s.frameRate.num > 0
-                ? double(s.frameRate.num) / double(s.frameRate.den)
-                : 25.0;
-            // A step past the run keeps its first frame alone; so does one past any whole
-            // number (a rate such as 1e-20), which rounding could not take.
-            const double step = s.tvcFps ? sourceFps / *s.tvcFps : 1.0;
-            const int64_t run = std::max<int64_t>(1, s.frames);
-            m_step = step >= double(run) ? run : std::max<int64_t>(1, std::llround(step));
+            const ClipTiming timing = ClipTimingOf(s);
+            m_step = timing.step;
             m_kept = (s.frames + m_step - 1) / m_step;
             if (s.kind == OutputKind::Cas && m_kept > 1) {
-                int64_t num = s.frameRate.num > 0 ? s.frameRate.num : 25;
-                int64_t den = s.frameRate.den > 0 ? s.frameRate.den : 1;
-                den *= m_step;
+                const int64_t num = timing.rateNumerator, den = timing.rateDenominator;
                 try {
                     if (s.palettes && s.palettes->scenes.size() > 1)
                         throw std::invalid_argument("a clip for the TVC holds one palette, but "
@@ -254,7 +246,7 @@ namespace {
             if (s.lateFrames > 0)
                 notes += "; " + std::to_string(s.lateFrames)
                     + " frames take longer and are shown late";
-            if (!m_settings.steady)
+            if (!m_settings.steady && !m_settings.tvcSeconds)
                 notes += "\n  --steady makes clips longer: still areas then stay the same from "
                          "frame to frame, and only changed bytes are stored";
             else if (int64_t(s.framesKept) < m_kept) {
@@ -327,6 +319,21 @@ namespace {
     };
 
 } // namespace
+
+ClipTiming ClipTimingOf(const SinkSettings& s)
+{
+    ClipTiming timing;
+    const bool rateKnown = s.frameRate.den > 0 && s.frameRate.num > 0;
+    const double sourceFps = rateKnown ? double(s.frameRate.num) / double(s.frameRate.den) : 25.0;
+    // A step past the run keeps its first frame alone; so does one past any whole number (a
+    // rate such as 1e-20), which rounding could not take.
+    const double step = s.tvcFps ? sourceFps / *s.tvcFps : 1.0;
+    const int64_t run = std::max<int64_t>(1, s.frames);
+    timing.step = step >= double(run) ? run : std::max<int64_t>(1, std::llround(step));
+    timing.rateNumerator = s.frameRate.num > 0 ? s.frameRate.num : 25;
+    timing.rateDenominator = (s.frameRate.den > 0 ? s.frameRate.den : 1) * timing.step;
+    return timing;
+}
 
 std::unique_ptr<FrameSink> MakeFrameSink(const SinkSettings& settings)
 {

@@ -52,7 +52,17 @@ struct SinkSettings {
     int64_t frames = 1; // the frames the run will write
     bool steady = false;
     std::optional<double> tvcFps; // .cas: the clip's frame rate asked for
+    std::optional<double> tvcSeconds; // the frames are those of a clip of the length asked for
 };
+
+// A TVC clip of a run: every `step`-th frame of the run's frames (--tvc-fps), shown
+// rateNumerator / rateDenominator times a second.
+struct ClipTiming {
+    int64_t step = 1;
+    int64_t rateNumerator = 25;
+    int64_t rateDenominator = 1;
+};
+ClipTiming ClipTimingOf(const SinkSettings& settings);
 
 // Throws CliError (1) when the output cannot be started.
 std::unique_ptr<FrameSink> MakeFrameSink(const SinkSettings& settings);

@@ -144,10 +144,24 @@ namespace {
         if (options.denoise != video::Denoise::Off && InputIsTvcFile(options.input))
             throw UsageError("--denoise works on a video's decoded frames; '" + options.input
                 + "' is one of the TVC's own files, shown as stored: leave --denoise out");
-        if (options.tvcFps && options.outputKind != OutputKind::Cas)
+        // With --tvc-seconds every output shows the clip, at the clip's rate too.
+        if (options.tvcFps && options.outputKind != OutputKind::Cas && !options.tvcSeconds)
             throw UsageError("--tvc-fps sets the frame rate of a clip for the TVC; name the output "
                              "*.cas, got '"
                 + options.output + "'");
+        if (options.tvcSeconds) {
+            // The clip is chosen on the TVC's video memory, frame after frame from the first.
+            if (options.size == Size::KeepSize)
+                throw UsageError("--tvc-seconds plays the working picture at TVC resolution; "
+                                 "leave out --keep-size");
+            if (options.lastOnly)
+                throw UsageError("--tvc-seconds writes the frames of a clip; leave out --last");
+            if (options.compareFrame)
+                throw UsageError("--compare converts one frame; leave out --tvc-seconds");
+            if (options.method == kNoMethod)
+                throw UsageError("--tvc-seconds plays palette indices: --method none leaves "
+                                 "colours outside the palette; name a method");
+        }
         if (options.outputExtension == ".gif" && options.method == kNoMethod)
             throw UsageError("a GIF holds at most 256 colours: --method none leaves the frames "
                              "unreduced; write .mkv, .avi or .mp4 instead");

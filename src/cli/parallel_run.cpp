@@ -158,7 +158,7 @@ namespace {
                 }
                 const bool more
                     = m_deliver(slot.pictures.Result(m_options.size, slot.Frame(m_options.size)),
-                        slot.index, ordinal, slot.timing, slot.difference);
+                        slot.index, ordinal, slot.timing, slot.difference, slot.pictures);
                 Mark(slot, Slot::State::Free);
                 if (!more) {
                     // The output is full: the frames still in flight are not wanted.

@@ -7,6 +7,7 @@
 #include "frame_sink.h"
 #include "input_video.h"
 #include "options.h"
+#include "played_clip.h"
 #include "run_report.h"
 
 #include "cli_error.h"
@@ -71,8 +72,8 @@ struct Pictures {
     Pictures(const Options& options, InputVideo& source, session::ConversionSession& session)
         : options(options)
         , source(source)
-        , session(session)
         , pictures(options.mode->workingWidth, options.mode->workingHeight)
+        , session(session)
     {
         context.stopRequest = &g_stopRequested;
     }
@@ -102,6 +103,9 @@ struct Pictures {
         double seconds;
         bool frameIncluded; // the time holds a whole frame's conversion besides the set-up
     };
+    // After SetUp without --keep-size: the working picture of the frame it converted, as the
+    // run will convert that frame.
+    const platform::Surface& SetUpWorking() const { return pictures.working.Image(); }
     SetUpTime SetUp(int method, int64_t index)
     {
         source.Show(index);
@@ -139,20 +143,25 @@ struct Delivery {
     const std::function<void(int64_t)>& frameWritten;
     // With --last, the one frame written; every other is converted and passed over.
     std::optional<int64_t> onlyIndex;
-    // Returns whether the output takes more frames.
+    // With --tvc-seconds: the frames as the clip plays them go to the output instead.
+    PlayedClip* played = nullptr;
+    // Returns whether the output takes more frames. `pictures` are those `result` was made with.
     bool operator()(const platform::Surface& result, int64_t index, int64_t ordinal,
-        const FrameTiming& timing, double difference)
+        const FrameTiming& timing, double difference, FramePictures& pictures)
     {
         if (onlyIndex && index != *onlyIndex) {
             progress.Update(ordinal + 1);
             return true;
         }
-        sink.Write(result, index);
+        const platform::Surface& written = played ? played->Play(result, pictures.working.Image(),
+                                               pictures.unreduced.Image(), ordinal, difference)
+                                                  : result;
+        sink.Write(written, index);
         stats.AddConversionTime(timing.elapsedSeconds);
         // The summary speaks of the output: a clip's figures are those of the frames it holds.
         if (sink.LastWriteKept()) {
             stats.AddFaithfulness(difference);
-            stats.AddWrittenFrame(result);
+            stats.AddWrittenFrame(written);
             stats.AddWrittenNumber(index);
         }
         progress.Update(ordinal + 1);

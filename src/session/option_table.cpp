@@ -161,6 +161,17 @@ namespace {
         });
     }
 
+    void TakeTvcSeconds(Settings& s, const std::string& v)
+    {
+        // A day is far past what any TVC holds; the run names the most that fits.
+        const auto seconds = ParseDecimal(v);
+        if (!seconds || !(*seconds > 0) || *seconds > 86400)
+            throw OptionError("--tvc-seconds takes a length in seconds above 0, such as 30 or "
+                              "12.5, got '"
+                + v + "'");
+        s.tvcSeconds = *seconds;
+    }
+
     void TakeThreads(Settings& s, const std::string& v)
     {
         const auto n = ParseCount(v);
@@ -312,7 +323,8 @@ namespace {
         { "--tvc-fps", "", "R", kTool,
             "a .cas clip's frame rate: every n-th frame is kept, n the whole\n"
             "number nearest to the source's rate / R, for a longer clip; an n\n"
-            "past the range's frames keeps its first frame alone",
+            "past the range's frames keeps its first frame alone. With\n"
+            "--tvc-seconds any output: each frame shown as long as the clip shows it",
             "", TakeTvcFps,
             [](const Recipe& r, Words& w) {
                 if (r.tvcFps)
@@ -324,6 +336,20 @@ namespace {
             "footage holds few frames and --steady keeps little still; LEVEL is\n"
             "light, medium (the default) or strong. Not for the TVC's own files",
             "", TakeDenoise, WriteDenoise, false, true },
+        { "--tvc-seconds", "", "S", kTool,
+            "a clip for the 64K TVC of S seconds at its rate (--tvc-fps, or the\n"
+            "source's): where the exact frames would not fit, each frame sends the\n"
+            "changes that matter most to the eye, as many as its share of the memory\n"
+            "and a third of a field's drawing time allow, and the rest follow in\n"
+            "later frames. Every output shows the frames as the clip plays them\n"
+            "(.vram, .kep and .cas imply --working; pictures and videos keep their\n"
+            "size); not with --keep-size or --last. A length that cannot fit, or\n"
+            "runs past the input's frames, is refused before any work",
+            "", TakeTvcSeconds,
+            [](const Recipe& r, Words& w) {
+                if (r.tvcSeconds)
+                    w.insert(w.end(), { "--tvc-seconds", Number(*r.tvcSeconds) });
+            } },
         { "--threads", "", "N", kTool,
             "convert N frames at once, each on a core (default: every core); the\n"
             "output is the same for every N, 1 converts one frame after another.\n"

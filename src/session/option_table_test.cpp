@@ -64,9 +64,11 @@ namespace {
         recipes[3].palette.emplace().kind = PaletteRequest::Kind::BestPerScene;
         recipes[3].tvcFps = 12.5;
         recipes[3].denoise = video::Denoise::Light;
+        recipes[3].tvcSeconds = 30.5;
         for (const Recipe& recipe : recipes)
             for (const Door door : { kTool, kWindow }) {
-                if ((recipe.tvcFps || recipe.denoise != video::Denoise::Off) && door == kWindow)
+                if ((recipe.tvcFps || recipe.denoise != video::Denoise::Off || recipe.tvcSeconds)
+                    && door == kWindow)
                     continue;
                 const std::vector<std::string> words = RecipeArguments(recipe);
                 EXPECT_TRUE(ParseSettings(words, door).SameConversion(recipe))

@@ -9,7 +9,8 @@ bool Recipe::SameConversion(const Recipe& other) const
 {
     return mode == other.mode && method == other.method && steady == other.steady
         && palette == other.palette && adjustments == other.adjustments && aspect == other.aspect
-        && tvcFps == other.tvcFps && denoise == other.denoise;
+        && tvcFps == other.tvcFps && denoise == other.denoise
+        && tvcSeconds == other.tvcSeconds;
 }
 
 void CheckPaletteFitsMode(const Recipe& recipe)

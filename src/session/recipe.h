@@ -72,6 +72,9 @@ struct Recipe {
     // Temporal denoising of the decoded frames, before anything else: camera noise otherwise
     // changes every frame everywhere, which steady dithering and a clip's changed bytes pay for.
     video::Denoise denoise = video::Denoise::Off;
+    // A clip of this many seconds for the 64K TVC: the frames as the clip plays them, each
+    // sending the changes its share of the memory allows.
+    std::optional<double> tvcSeconds;
 
     // The same conversion: what the pictures depend on, not how the recipe was written.
     bool SameConversion(const Recipe& other) const;

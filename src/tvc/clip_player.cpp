@@ -193,6 +193,12 @@ PackedFrame ClipBuilder::PackInTime(
     return packed;
 }
 
+size_t ClipBuilder::RecordBytes(
+    std::span<const uint8_t> before, std::span<const uint8_t> after) const
+{
+    return 1 + PackInTime(before, after, false).bytes.size(); // the lead byte and the commands
+}
+
 uint64_t ClipBuilder::DueCycle(int64_t frame) const
 {
     // Rounded to the nearest cycle: frame · clock · denominator / numerator.

@@ -44,6 +44,11 @@ public:
     bool Full() const { return m_full; }
     size_t FramesKept() const { return m_records.size(); }
 
+    // The bytes the record that turns `before` into `after` takes in this clip, as Add stores
+    // it for a frame after the first (a frame that would be drawn too slowly is packed for
+    // speed, which may take more).
+    size_t RecordBytes(std::span<const uint8_t> before, std::span<const uint8_t> after) const;
+
     // The program file of the frames kept. Needs at least one frame.
     std::vector<uint8_t> CasBytes() const;
 
