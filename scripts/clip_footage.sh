@@ -34,11 +34,17 @@ make() {
     echo "$out/$name.mkv"
 }
 
-# The still camera: the recipe docs/tvc-export.md gives, at 60 s.
+# The still camera: one Mandelbrot frame as the fixed scene and three boxes moving across it,
+# as people walk through a hall. (drawbox cannot move them: its "t" is the box's thickness, not
+# the time; overlay works its place out every frame.) The noise is added to the RGB picture, as
+# the first measurements of clips did.
 make still 60 10 "mandelbrot=size=640x480:rate=10,trim=end_frame=1,loop=loop=-1:size=1,
-setpts=N/10/TB,drawbox=x='100+80*sin(t)':y=200:w=60:h=40:color=red:t=fill,
-drawbox=x=400:y='100+60*sin(1.3*t)':w=40:h=40:color=yellow:t=fill,
-drawbox=x='(t*20)':y=380:w=30:h=30:color=cyan:t=fill,$noise"
+setpts=N/10/TB[scene];
+color=c=red:size=60x40:rate=10[red];color=c=yellow:size=40x40:rate=10[yellow];
+color=c=cyan:size=30x30:rate=10[cyan];
+[scene][red]overlay=x='100+80*sin(t)':y=200:eval=frame:shortest=1[a];
+[a][yellow]overlay=x=400:y='100+60*sin(1.3*t)':eval=frame:shortest=1[b];
+[b][cyan]overlay=x='mod(t*20,640)':y=380:eval=frame:shortest=1,format=bgr0,$noise"
 
 # The talking head. The face is drawn once (geq is slow) on a transparent picture and laid over
 # the background with a sway of a few pixels; the mouth, a dark slit drawn anew each frame (a

@@ -43,16 +43,17 @@ namespace {
     }
 
     // The lead byte: in bits 6-0 how many fields before its due field a frame's drawing starts:
-    // the whole fields its drawing takes, so that a frame that takes long to draw is complete
-    // within a field after its due field's flag, as a quick one is, and never before. But never
-    // so early that the frame before is not whole on the screen for a field: `mostLead` is a
-    // field less than the fewest fields between two frames. Bit 7: the drawing goes on past the
-    // blanking after the flag (74 lines, 14,800 cycles; counted with room for slower video RAM),
-    // so the frame is whole only from the next field on.
-    uint8_t Lead(const PackedFrame& record, uint64_t mostLead)
+    // the fields its drawing takes, rounded a little down, so that a frame that takes long to
+    // draw is complete within half a field of where a quick one is, a tenth of a field or so
+    // after its due field's flag. (The player
+    // starts it no earlier than the frame before has been whole on the screen for a field.)
+    // Bit 7: the drawing goes on past the blanking after the flag, so the frame is whole only
+    // from the next field on.
+    uint8_t Lead(const PackedFrame& record)
     {
         const uint64_t cycles = DrawCycles(record.bytes);
-        const uint64_t fields = std::min<uint64_t>({ cycles / kFieldCycles, mostLead, 0x7E });
+        const uint64_t fields
+            = std::min<uint64_t>((cycles + kFieldCycles * 2 / 5) / kFieldCycles, 0x7E);
         return uint8_t(fields | (cycles > kBlankingCycles ? 0x80 : 0));
     }
 
@@ -222,13 +223,11 @@ std::vector<uint8_t> ClipBuilder::CasBytes() const
         data[10 + size_t(i)] = uint8_t(uint64_t(m_rateDenominator) >> (8 * i));
         data[14 + size_t(i)] = uint8_t(m_fieldStep >> (8 * i));
     }
-    const uint64_t fewestFields = m_fieldStep >> 16;
-    const uint64_t mostLead = fewestFields > 0 ? fewestFields - 1 : 0;
     const auto place = [&](const PackedFrame& record, bool first) {
         placed.Record(record, [&](size_t load, size_t from, size_t bytes) {
             uint8_t* at = data.data() + (load - dataStart);
             if (from == 0) {
-                *at++ = first ? 0 : Lead(record, mostLead);
+                *at++ = first ? 0 : Lead(record);
                 ++from;
                 --bytes;
             }

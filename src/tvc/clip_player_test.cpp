@@ -107,7 +107,7 @@ namespace {
 
     TEST(ClipPlayer, ShowsEveryFrameByThePictureClockThroughTheLoopAndReturnsOnAKey)
     {
-        const auto frames = Flickering(12, 100, 1);
+        const auto frames = Flickering(12, 40, 1);
         ClipBuilder builder(TvcModeOf(16), 10, 1);
         for (const auto& f : frames)
             ASSERT_TRUE(builder.Add(f));
