@@ -59,6 +59,11 @@ LengthTargetSettings ClipLengthSettings(const ClipMemory& memory, const TvcMode&
                               std::span<const uint8_t> after) {
         return clip->RecordBytes(before, after);
     };
+    // Bytes given as they are, with no copies: never far from the packed size, and a pass over
+    // the frame rather than a search of the screen.
+    settings.quickCost = [](std::span<const uint8_t> before, std::span<const uint8_t> after) {
+        return 1 + PackFrame(before, after, 0).bytes.size();
+    };
     settings.recordLimitBytes = memory.recordLimitBytes;
     settings.loopRecordLimitBytes = memory.loopRecordLimitBytes;
     return settings;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace pelorin::tvc {
@@ -24,6 +25,7 @@ namespace {
     // Distances a dithered screen repeats at: along a line, and whole lines back (64 bytes a line).
     constexpr std::array<size_t, 12> kNearDistances { 1, 2, 3, 4, 6, 8, 16, 32, 64, 128, 192, 256 };
     constexpr int kHashBits = 13;
+    constexpr size_t kFewChanges = 64;
     constexpr int kChainDepth = 24;
 
     // Where on the screen each three bytes stand, most recent first. Places the screen changes
@@ -87,8 +89,14 @@ namespace {
             : m_leastCopy(leastCopy)
             , m_after(after)
             , m_screen(before.begin(), before.end())
-            , m_index(m_screen)
         {
+            // A few scattered changes gain little from copies found anywhere on the screen, and
+            // the index of the whole screen would cost more than the rest of the packing.
+            size_t changed = 0;
+            for (size_t i = 0; i < after.size() && changed <= kFewChanges && leastCopy > 0; ++i)
+                changed += before[i] != after[i];
+            if (changed > kFewChanges && leastCopy > 0)
+                m_index.emplace(m_screen);
         }
 
         PackedFrame Pack()
@@ -195,7 +203,8 @@ namespace {
                 if (d <= i)
                     consider(i - d);
             if (i + 3 <= m_after.size())
-                m_index.Candidates(&m_after[i], consider);
+                if (m_index)
+                    m_index->Candidates(&m_after[i], consider);
             return best;
         }
 
@@ -251,13 +260,14 @@ namespace {
             if (m_screen[at] == m_after[at])
                 return;
             m_screen[at] = m_after[at];
-            m_index.Changed(at);
+            if (m_index)
+                m_index->Changed(at);
         }
 
         size_t m_leastCopy;
         std::span<const uint8_t> m_after;
         std::vector<uint8_t> m_screen; // as the player has drawn it so far
-        ScreenIndex m_index;
+        std::optional<ScreenIndex> m_index; // only for frames with more than a few changes
         PackedFrame m_out;
         size_t m_cursor = 0; // where the player's DE stands
         size_t m_literalAt = 0;

@@ -130,6 +130,29 @@ double LengthTarget::Gain(size_t tile) const
     const int y1 = y0 + int(kTileLines);
     const int w = m_width, h = int(kVramLines);
     int64_t gain = 0;
+    if (x0 >= 2 && x1 + 1 < w && y0 >= 2 && y1 + 1 < h) {
+        // Away from the picture's edges (most tiles) no neighbour is repeated: the same sums
+        // without the clamping, which the compiler can keep in registers.
+        for (int qy = y0 - 1; qy <= y1; ++qy)
+            for (int qx = x0 - 1; qx <= x1; ++qx) {
+                int all[3] = { 0, 0, 0 }, inside[3] = { 0, 0, 0 };
+                for (int y = qy - 1; y <= qy + 1; ++y) {
+                    const int16_t* row = &m_difference[(size_t(y) * size_t(w)) * 3];
+                    const bool rowInside = y >= y0 && y < y1;
+                    for (int x = qx - 1; x <= qx + 1; ++x) {
+                        const int16_t* d = row + size_t(x) * 3;
+                        const bool in = rowInside && x >= x0 && x < x1;
+                        for (int c = 0; c < 3; ++c) {
+                            all[c] += d[c];
+                            inside[c] += in ? d[c] : 0;
+                        }
+                    }
+                }
+                for (int c = 0; c < 3; ++c)
+                    gain += std::abs(all[c]) - std::abs(all[c] - inside[c]);
+            }
+        return double(gain);
+    }
     for (int qy = std::max(0, y0 - 1); qy <= std::min(h - 1, y1); ++qy)
         for (int qx = std::max(0, x0 - 1); qx <= std::min(w - 1, x1); ++qx) {
             int all[3] = { 0, 0, 0 }, inside[3] = { 0, 0, 0 };
@@ -194,27 +217,31 @@ void LengthTarget::PlayLater(std::span<const uint8_t> target)
     // The first `count` tiles as the next screen, and whether its record and the way back from
     // it keep within the frame's allowance and the limits.
     size_t frameBytes = 0, loopBytes = 0;
-    const auto fits = [&](size_t count) {
+    const auto fits = [&](size_t count, const RecordCost& cost) {
         m_trial = m_screen;
         for (size_t i = 0; i < count; ++i)
             Apply(m_trial, target, m_tiles[i].index);
-        frameBytes = m_settings.recordCost(m_screen, m_trial);
-        loopBytes = m_settings.recordCost(m_trial, m_first);
+        frameBytes = cost(m_screen, m_trial);
+        loopBytes = cost(m_trial, m_first);
         return frameBytes <= m_settings.recordLimitBytes
             && loopBytes <= m_settings.loopRecordLimitBytes
             && frameBytes + loopBytes <= allowance + m_emptyBytes + m_loopBytes;
     };
     // A record grows with the tiles it holds (nearly always; where it does not, a few tiles
-    // fewer are sent): the most that fit, by halving.
+    // fewer are sent): the most that fit, by halving with the quick cost, then measured, and
+    // fewer while the measure says no.
+    const RecordCost& exact = m_settings.recordCost;
+    const RecordCost& quick = m_settings.quickCost ? m_settings.quickCost : exact;
     size_t count = m_tiles.size();
-    if (!fits(count)) {
+    if (!fits(count, exact)) {
         size_t fitting = 0, failing = count;
         while (failing - fitting > 1) {
             const size_t middle = fitting + (failing - fitting) / 2;
-            (fits(middle) ? fitting : failing) = middle;
+            (fits(middle, quick) ? fitting : failing) = middle;
         }
         count = fitting;
-        fits(count);
+        while (!fits(count, exact))
+            count = count * 7 / 8; // 0 always fits: it changes nothing
     }
     assert(frameBytes + loopBytes <= allowance + m_emptyBytes + m_loopBytes);
     m_screen.swap(m_trial);

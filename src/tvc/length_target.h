@@ -48,6 +48,9 @@ struct LengthTargetSettings {
     size_t frames = 1; // N, at least 1
     size_t budgetBytes = 0; // for the records of frames 0 … N−1 and the one back to frame 0
     RecordCost recordCost;
+    // A quicker cost, about the same, for narrowing down how many changes a frame sends; what
+    // is sent is then measured with recordCost. Empty: recordCost throughout.
+    RecordCost quickCost;
     size_t changeLimitBytes = kFrameChangeLimitBytes; // bytes a frame after the first may change
     // The largest record a frame after the first, and the record back to frame 0, may take.
     size_t recordLimitBytes = std::numeric_limits<size_t>::max();
