@@ -10,7 +10,8 @@ bool Recipe::SameConversion(const Recipe& other) const
     return mode == other.mode && method == other.method && steady == other.steady
         && palette == other.palette && adjustments == other.adjustments && aspect == other.aspect
         && tvcFps == other.tvcFps && denoise == other.denoise
-        && tvcSeconds == other.tvcSeconds;
+        && tvcSeconds == other.tvcSeconds && diffusion == other.diffusion
+        && linearLight == other.linearLight && distance == other.distance;
 }
 
 void CheckPaletteFitsMode(const Recipe& recipe)

@@ -26,7 +26,8 @@ public:
 
 // --palette: the registers of "Graphics 2" or "Graphics 4" as given, or chosen for the picture.
 struct PaletteRequest {
-    enum class Kind { Registers, Best, BestPerScene };
+    // BestPerLine: a set for every line of the picture, rewritten by the machine as it draws.
+    enum class Kind { Registers, Best, BestPerScene, BestPerLine };
     Kind kind = Kind::Registers;
     std::vector<int> colours; // Registers: colour numbers 0 ... 15, one per register
     std::string text; // as given, for messages
@@ -60,6 +61,13 @@ struct FrameRange {
 // A range of frames comes back as it is.
 FrameRange ResolveFrameTimes(const FrameRange& range, int rateNum, int rateDen);
 
+// How the error-diffusion methods keep their error: in whole numbers as the program always has
+// (the default), or exactly, damped and kept within what the screen can show.
+enum class Diffusion { Integer, Exact };
+// How the distance between two colours is measured: plain RGB, or in a space that puts
+// brightness before colour as the eye does.
+enum class Distance { Rgb, Perceptual };
+
 struct Recipe {
     const TvcMode* mode = FindTvcMode(16);
     bool modeGiven = false; // the mode was named (else a TVC file input's own mode is taken)
@@ -75,6 +83,9 @@ struct Recipe {
     // A clip of this many seconds for the 64K TVC: the frames as the clip plays them, each
     // sending the changes its share of the memory allows.
     std::optional<double> tvcSeconds;
+    Diffusion diffusion = Diffusion::Integer;
+    bool linearLight = false; // the exact diffusion mixes colours in linear light
+    Distance distance = Distance::Rgb;
 
     // The same conversion: what the pictures depend on, not how the recipe was written.
     bool SameConversion(const Recipe& other) const;

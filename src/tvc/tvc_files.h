@@ -35,10 +35,24 @@ constexpr uint8_t kBorderColour = 0x00; // black
 
 using PaletteRegisters = std::array<uint8_t, 4>;
 
+// In "Graphics 2" and "Graphics 4" the registers may be rewritten while the picture is drawn, in
+// the horizontal blanking between two lines, so that each line shows colours of its own. A program
+// can rewrite only so many in the 72 cycles of the blanking: the player writes a register with
+// OUT (C),r (12 cycles, the write in its last cycles), the next port one INC C (4 cycles) or
+// LD C,n (7 cycles) further, so k writes span 16·(k − 1) to 19·(k − 1) cycles; it finds the
+// picture's start by polling the field flag, which leaves it up to 26 cycles late, and keeps a
+// character (2 cycles) clear of the visible part on either side: 72 − 26 − 4 = 42 cycles hold
+// three writes (38 cycles), not four.
+constexpr int kMaxRegisterChangesPerLine = 3;
+
 struct TvcPicture {
     const TvcMode* mode = nullptr;
     PaletteRegisters registers {};
     std::vector<uint8_t> vram; // kVramFrameBytes
+    // Empty: `registers` hold for every line. Otherwise the registers of each of the 240 lines
+    // (the first equal to `registers`), each differing from the line before in at most
+    // kMaxRegisterChangesPerLine registers.
+    std::vector<PaletteRegisters> lineRegisters;
 };
 
 // The palette registers that show `mode`'s palette: its first four entries' colours (in

@@ -529,6 +529,8 @@ platform::Surface WorkingPicture(const TvcFile& file, size_t index)
     for (int y = 0; y < mode.workingHeight; ++y) {
         const uint8_t* line = vram.data() + size_t(y) * size_t(kVramBytesPerLine);
         uint32_t* row = picture.Row(y);
+        const PaletteRegisters& registers
+            = file.lineRegisters.empty() ? file.registers : file.lineRegisters[size_t(y)];
         for (int x = 0; x < mode.workingWidth; ++x) {
             const uint8_t byte = line[x / mode.pixelsPerByte];
             const int n = x % mode.pixelsPerByte;
@@ -537,7 +539,7 @@ platform::Surface WorkingPicture(const TvcFile& file, size_t index)
                 value |= ((byte >> mode.vramBit[size_t(n)][size_t(k)]) & 1u) << k;
             // A "Graphics 16" pixel is its own colour number.
             const uint8_t reg
-                = mode.bitsPerPixel == 4 ? RegisterValue(int(value)) : file.registers[value];
+                = mode.bitsPerPixel == 4 ? RegisterValue(int(value)) : registers[value];
             row[x] = PackEntry(EntryOfRegister(reg));
         }
     }

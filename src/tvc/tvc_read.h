@@ -42,6 +42,9 @@ public:
 struct TvcFile {
     const TvcMode* mode = nullptr;
     PaletteRegisters registers {};
+    // A picture whose registers change from line to line: those of each of the 240 lines (the
+    // first equal to `registers`); empty when `registers` hold for every line.
+    std::vector<PaletteRegisters> lineRegisters;
     // The frame rate: a clip's own, in lowest terms and each term within int; 25 a second for a
     // picture and a .vram.
     int64_t rateNumerator = 25;
