@@ -1,0 +1,336 @@
+#include "exact_diffusion.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cmath>
+
+namespace pelorin {
+
+namespace {
+
+    // Every kernel reaches at most two pixels sideways and two rows down: the error rows'
+    // margins and their count are sized for that.
+    constexpr bool ReachWithinTwo()
+    {
+        for (const DiffusionKernel& k : kDiffusionKernels)
+            for (int i = 0; i < k.entryCount; ++i) {
+                const KernelEntry& e = k.entries[size_t(i)];
+                if (e.dx < -2 || e.dx > 2 || e.dy > 2 || (e.dy == 0 && e.dx < 1))
+                    return false;
+            }
+        return true;
+    }
+    static_assert(ReachWithinTwo(), "the exact engine's error rows hold two pixels and rows");
+
+    constexpr float kTop = 255.0f; // the working space's channel range is 0 ... kTop
+
+    double DecodeSrgb(double v) // 0 ... 1
+    {
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    }
+
+    // sRGB bytes to linear light, scaled to 0 ... 255.
+    struct LinearTable {
+        std::array<float, 256> value {};
+        LinearTable()
+        {
+            for (int i = 0; i < 256; ++i)
+                value[size_t(i)] = float(DecodeSrgb(i / 255.0) * kTop);
+        }
+    };
+    const LinearTable& Linear()
+    {
+        static const LinearTable table;
+        return table;
+    }
+
+    // sRGB decoding of a working value 0 ... 255 that need not be whole (a pixel with its error),
+    // by linear interpolation between 1024 steps: within 1e-4 of the exact curve, far below what
+    // moves a nearest-colour choice.
+    struct DecodeCurve {
+        static constexpr int kSteps = 1024;
+        std::array<float, kSteps + 2> value {};
+        DecodeCurve()
+        {
+            for (int i = 0; i <= kSteps + 1; ++i)
+                value[size_t(i)] = float(DecodeSrgb(std::min(1.0, double(i) / kSteps)));
+        }
+        float operator()(float v) const // v in 0 ... 255, result 0 ... 1
+        {
+            const float at = v * (kSteps / kTop);
+            const int i = std::clamp(int(at), 0, kSteps);
+            const float t = at - float(i);
+            return value[size_t(i)] + t * (value[size_t(i) + 1] - value[size_t(i)]);
+        }
+    };
+    const DecodeCurve& Decode()
+    {
+        static const DecodeCurve curve;
+        return curve;
+    }
+
+    // Oklab (Björn Ottosson, 2020) of a linear-light colour 0 ... 1, scaled by 255 so that its
+    // squared distances are of the size of the RGB ones.
+    void Oklab(float r, float g, float b, float out[3])
+    {
+        const float l = std::cbrt(0.4122214708f * r + 0.5363325363f * g + 0.0514459929f * b);
+        const float m = std::cbrt(0.2119034982f * r + 0.6806995451f * g + 0.1073969566f * b);
+        const float s = std::cbrt(0.0883024619f * r + 0.2817188376f * g + 0.6299787005f * b);
+        out[0] = kTop * (0.2104542553f * l + 0.7936177850f * m - 0.0040720468f * s);
+        out[1] = kTop * (1.9779984951f * l - 2.4285922050f * m + 0.4505937099f * s);
+        out[2] = kTop * (0.0259040371f * l + 0.7827717662f * m - 0.8086757660f * s);
+    }
+
+    // A colour limited to the screen's box 0 ... 255 per channel keeping its hue: it is pulled
+    // toward its own grey (the channels' mean, itself held inside the box) just as far as the
+    // box needs. Clamping each channel alone would turn an over-bright orange yellow; this keeps
+    // the direction from grey and gives up saturation, then lightness, only where the screen
+    // cannot show more.
+    inline void LimitToBox(float c[3])
+    {
+        const float hi = std::max(c[0], std::max(c[1], c[2]));
+        const float lo = std::min(c[0], std::min(c[1], c[2]));
+        if (lo >= 0.0f && hi <= kTop)
+            return;
+        const float grey = std::clamp((c[0] + c[1] + c[2]) * (1.0f / 3.0f), 0.0f, kTop);
+        float t = 1.0f;
+        if (hi > kTop)
+            t = std::min(t, (kTop - grey) / (hi - grey));
+        if (lo < 0.0f)
+            t = std::min(t, grey / (grey - lo));
+        for (int i = 0; i < 3; ++i)
+            c[i] = std::clamp(grey + t * (c[i] - grey), 0.0f, kTop);
+    }
+
+    constexpr int kMaxEntries = 256;
+
+    // The palette in the working space (for the error) and in the distance's space (for the
+    // choice), channels apart so the search runs down three flat arrays.
+    struct PreparedPalette {
+        int count = 0;
+        std::array<float, kMaxEntries> wr, wg, wb; // working space
+        std::array<float, kMaxEntries> dx, dy, dz; // distance space
+    };
+
+    void Prepare(std::span<const PaletteEntry> palette, const ExactDiffusionSettings& settings,
+        PreparedPalette& out)
+    {
+        assert(!palette.empty() && palette.size() <= size_t(kMaxEntries));
+        out.count = int(std::min(palette.size(), size_t(kMaxEntries)));
+        const LinearTable& linear = Linear();
+        for (int i = 0; i < out.count; ++i) {
+            const PaletteEntry& e = palette[size_t(i)];
+            const float lr = linear.value[e.Red], lg = linear.value[e.Green],
+                        lb = linear.value[e.Blue];
+            if (settings.linearLight) {
+                out.wr[size_t(i)] = lr;
+                out.wg[size_t(i)] = lg;
+                out.wb[size_t(i)] = lb;
+            } else {
+                out.wr[size_t(i)] = e.Red;
+                out.wg[size_t(i)] = e.Green;
+                out.wb[size_t(i)] = e.Blue;
+            }
+            if (settings.distance == ColourDistance::Perceptual) {
+                float lab[3];
+                Oklab(lr / kTop, lg / kTop, lb / kTop, lab);
+                out.dx[size_t(i)] = lab[0];
+                out.dy[size_t(i)] = lab[1];
+                out.dz[size_t(i)] = lab[2];
+            } else {
+                out.dx[size_t(i)] = out.wr[size_t(i)];
+                out.dy[size_t(i)] = out.wg[size_t(i)];
+                out.dz[size_t(i)] = out.wb[size_t(i)];
+            }
+        }
+    }
+
+    // The nearest entry to (x, y, z) in the distance space; lowest index on a tie.
+    inline int Nearest(const PreparedPalette& p, float x, float y, float z, float& distance)
+    {
+        float best = 3.0e38f;
+        int bestIndex = 0;
+        for (int i = 0; i < p.count; ++i) {
+            const float a = x - p.dx[size_t(i)], b = y - p.dy[size_t(i)], c = z - p.dz[size_t(i)];
+            const float d = a * a + b * b + c * c;
+            if (d < best) {
+                best = d;
+                bestIndex = i;
+            }
+        }
+        distance = best;
+        return bestIndex;
+    }
+
+    // A kernel entry ready for the scan: its share of the error, damping included.
+    struct Share {
+        int dx, dy;
+        float weight;
+    };
+
+} // namespace
+
+ExactDiffusion::ExactDiffusion(const ExactDiffusionSettings& settings, int width)
+    : m_settings(settings)
+    , m_width(width)
+    , m_error(size_t(kRows) * size_t(width + 2 * kReach) * 3, 0.0f)
+{
+    assert(width >= 1);
+    assert(settings.damping >= 0.0f && settings.damping <= 1.0f);
+}
+
+template <bool kWrite>
+double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+    uint8_t* indices, float* const* rows) const
+{
+    PreparedPalette prepared;
+    Prepare(palette, m_settings, prepared);
+
+    const DiffusionKernel& kernel = KernelOf(m_settings.method);
+    const bool forward = (m_row & 1) == 0;
+    const int step = forward ? 1 : -1;
+    // Inside the row every entry gets weight / divisor of the damped error. Within two pixels
+    // of either end some neighbours lie outside the picture; their weight goes to the others in
+    // proportion, so the columns along the edges keep all their error instead of leaking it out
+    // of the picture, which would leave faint tints there solid.
+    std::array<Share, 12> shares {};
+    std::array<Share, 12> edgeShares {};
+    const int weightSum = kernel_checks::WeightSum(kernel);
+    const float scale = m_settings.damping / float(kernel.divisor);
+    for (int i = 0; i < kernel.entryCount; ++i) {
+        const KernelEntry& e = kernel.entries[size_t(i)];
+        shares[size_t(i)] = { e.dx * step, e.dy, float(e.weight) * scale };
+    }
+    auto sharesAt = [&](int x) -> const std::array<Share, 12>& {
+        if (x >= kReach && x < m_width - kReach)
+            return shares;
+        int inside = 0;
+        for (int i = 0; i < kernel.entryCount; ++i) {
+            const int nx = x + shares[size_t(i)].dx;
+            if (nx >= 0 && nx < m_width)
+                inside += kernel.entries[size_t(i)].weight;
+        }
+        // Every kernel sends a share straight down, so `inside` is never zero.
+        const float edgeScale = scale * float(weightSum) / float(inside);
+        for (int i = 0; i < kernel.entryCount; ++i) {
+            const int nx = x + shares[size_t(i)].dx;
+            const bool in = nx >= 0 && nx < m_width;
+            edgeShares[size_t(i)] = { shares[size_t(i)].dx, shares[size_t(i)].dy,
+                in ? float(kernel.entries[size_t(i)].weight) * edgeScale : 0.0f };
+        }
+        return edgeShares;
+    };
+
+    const bool linearLight = m_settings.linearLight;
+    const bool perceptual = m_settings.distance == ColourDistance::Perceptual;
+    const LinearTable& linear = Linear();
+    const DecodeCurve& decode = Decode();
+
+    // The error sent along the row itself lives in `ahead` (the next pixel, the one after), not
+    // in the row's error buffer, so a trial leaves the buffer untouched and both scans add the
+    // same numbers in the same order.
+    float ahead[2][3] = {};
+    const float* received = rows[0];
+    double cost = 0.0;
+    for (int i = 0; i < m_width; ++i) {
+        const int x = forward ? i : m_width - 1 - i;
+        const uint32_t v = pixels[x];
+        const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
+        const float* r = received + 3 * x;
+        float c[3];
+        if (linearLight) {
+            c[0] = linear.value[red];
+            c[1] = linear.value[green];
+            c[2] = linear.value[blue];
+        } else {
+            c[0] = red;
+            c[1] = green;
+            c[2] = blue;
+        }
+        for (int k = 0; k < 3; ++k)
+            c[k] += r[k] + ahead[0][k];
+        LimitToBox(c);
+
+        float distance;
+        int chosen;
+        if (perceptual) {
+            float lab[3];
+            if (linearLight)
+                Oklab(c[0] / kTop, c[1] / kTop, c[2] / kTop, lab);
+            else
+                Oklab(decode(c[0]), decode(c[1]), decode(c[2]), lab);
+            chosen = Nearest(prepared, lab[0], lab[1], lab[2], distance);
+        } else {
+            chosen = Nearest(prepared, c[0], c[1], c[2], distance);
+        }
+        cost += distance;
+
+        const float e[3] = { c[0] - prepared.wr[size_t(chosen)], c[1] - prepared.wg[size_t(chosen)],
+            c[2] - prepared.wb[size_t(chosen)] };
+        for (int k = 0; k < 3; ++k) {
+            ahead[0][k] = ahead[1][k];
+            ahead[1][k] = 0.0f;
+        }
+        const std::array<Share, 12>& sharesHere = sharesAt(x);
+        for (int s = 0; s < kernel.entryCount; ++s) {
+            const Share& share = sharesHere[size_t(s)];
+            if (share.dy == 0) {
+                // dx is 1 or 2 along the scan; ahead[0] now stands for the next pixel.
+                float* a = ahead[(share.dx * step) - 1];
+                for (int k = 0; k < 3; ++k)
+                    a[k] += share.weight * e[k];
+            } else if constexpr (kWrite) {
+                float* to = rows[share.dy] + 3 * (x + share.dx);
+                for (int k = 0; k < 3; ++k)
+                    to[k] += share.weight * e[k];
+            }
+        }
+        if constexpr (kWrite)
+            indices[x] = uint8_t(chosen);
+    }
+    return cost;
+}
+
+double ExactDiffusion::Row(
+    const uint32_t* pixels, std::span<const PaletteEntry> palette, uint8_t* indices)
+{
+    const size_t rowFloats = size_t(m_width + 2 * kReach) * 3;
+    float* rows[kRows];
+    for (int k = 0; k < kRows; ++k)
+        rows[k] = m_error.data() + size_t((m_row + k) % kRows) * rowFloats + 3 * kReach;
+    const double cost = Scan<true>(pixels, palette, indices, rows);
+    // This row's buffer becomes the one kRows − 1 rows down, which nothing has reached yet.
+    std::fill_n(rows[0] - 3 * kReach, rowFloats, 0.0f);
+    ++m_row;
+    return cost;
+}
+
+double ExactDiffusion::TrialRow(const uint32_t* pixels, std::span<const PaletteEntry> palette) const
+{
+    const size_t rowFloats = size_t(m_width + 2 * kReach) * 3;
+    float* const current
+        = const_cast<float*>(m_error.data()) + size_t(m_row % kRows) * rowFloats + 3 * kReach;
+    float* const rows[kRows] = { current, nullptr, nullptr };
+    return Scan<false>(pixels, palette, nullptr, rows);
+}
+
+void DitherExact(const ExactDiffusionSettings& settings, platform::Surface& picture,
+    std::span<const PaletteEntry> palette)
+{
+    if (picture.width <= 0 || picture.height <= 0)
+        return;
+    ExactDiffusion scan(settings, picture.width);
+    std::vector<uint8_t> indices(size_t(picture.width));
+    std::array<uint32_t, kMaxEntries> packed {};
+    for (size_t i = 0; i < palette.size() && i < packed.size(); ++i)
+        packed[i] = PackEntry(palette[i]);
+    for (int y = 0; y < picture.height; ++y) {
+        uint32_t* row = picture.Row(y);
+        scan.Row(row, palette, indices.data());
+        for (int x = 0; x < picture.width; ++x)
+            row[x] = packed[indices[size_t(x)]];
+    }
+}
+
+} // namespace pelorin

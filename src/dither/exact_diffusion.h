@@ -1,0 +1,93 @@
+#pragma once
+// Exact error diffusion: the eight kernels of diffusion_kernels.h with the error kept in float
+// and divided exactly (weight / divisor), where the integer engine truncates each share toward
+// zero. Rows are scanned serpentine — even rows left to right, odd rows right to left with the
+// kernel mirrored — so the error does not drift the same way on every row.
+//
+// Per pixel, in scan order:
+//   c = pixel + error received, limited to the screen's colour box keeping its hue (LimitToBox);
+//   the nearest palette entry to c by the chosen distance is the pixel's colour q;
+//   damping · (c − q) is shared out over the kernel's neighbours not visited yet.
+// The damping (kExactDamping) passes on only part of the error: a flat area still averages very
+// nearly right, while error that cannot be worked off (a colour outside what the palette spans)
+// dies away within a few pixels instead of piling up into streaks.
+//
+// With linear light the pixels and the palette are decoded from sRGB first and the error is
+// kept in linear light (scaled to 0 ... 255); with the perceptual distance the nearest entry is
+// the nearest in Oklab, while the error stays in the working space (sRGB or linear light).
+//
+// Pixels are 32-bit 0x00RRGGBB values (the top byte is ignored), as platform::Surface rows hold
+// them. A palette has 1 ... 256 entries; among entries at the same distance the lowest index wins.
+#include "convert/palette_entry.h"
+#include "diffusion_kernels.h"
+#include "platform/surface.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace pelorin {
+
+// The measure for the nearest palette colour.
+enum class ColourDistance {
+    Rgb, // squared distance in the working space (sRGB, or linear light with linearLight)
+    Perceptual // squared distance in Oklab
+};
+
+// The share of the error passed on. 1 would be the textbook kernel; a little less keeps colours
+// the palette cannot reach from dragging the error across the picture, and costs only the
+// faintest tints next to the palette's own colours.
+inline constexpr float kExactDamping = 0.95f;
+
+struct ExactDiffusionSettings {
+    DiffusionMethod method = DiffusionMethod::Floyd;
+    float damping = kExactDamping; // 0 ... 1
+    bool linearLight = false;
+    ColourDistance distance = ColourDistance::Rgb;
+};
+
+// One picture's scan, row by row. Holds the error of the rows below the current one (as many as
+// the kernel reaches); rows must be given in order 0, 1, 2, ... and their parity sets the
+// direction. Row y's error starts at zero for a new object.
+class ExactDiffusion {
+public:
+    // width ≥ 1 pixels per row.
+    ExactDiffusion(const ExactDiffusionSettings& settings, int width);
+
+    int Width() const { return m_width; }
+    // The next row's number (how many rows Row has scanned).
+    int NextRow() const { return m_row; }
+
+    // Scans the next row: `pixels` are Width() pixels 0x00RRGGBB, `palette` the colours this row
+    // may use; writes each pixel's palette index to `indices` (Width() bytes) and carries the
+    // error on to the rows below. Returns the row's cost as TrialRow gives it.
+    double Row(const uint32_t* pixels, std::span<const PaletteEntry> palette, uint8_t* indices);
+
+    // What Row would cost with `palette`, changing nothing: the sum over the row of the squared
+    // distance (by the chosen measure; channels scaled to 0 ... 255, Oklab's L too) between each
+    // pixel plus the error it receives, limited as above, and its chosen colour. Allocates
+    // nothing.
+    double TrialRow(const uint32_t* pixels, std::span<const PaletteEntry> palette) const;
+
+private:
+    template <bool kWrite>
+    double Scan(const uint32_t* pixels, std::span<const PaletteEntry> palette, uint8_t* indices,
+        float* const* rows) const;
+
+    ExactDiffusionSettings m_settings;
+    int m_width;
+    int m_row = 0;
+    // Error rows for the current row and the rows below it, (width + 2·kReach) × 3 floats each,
+    // kReach pixels of margin on both sides so no kernel entry needs a bounds check. Row y uses
+    // m_rows[y % kRows].
+    static constexpr int kReach = 2;
+    static constexpr int kRows = 3;
+    std::vector<float> m_error;
+};
+
+// Whole picture: every pixel of `picture` (0x00RRGGBB) replaced by the packed palette colour the
+// scan chooses, rows 0 ... height − 1.
+void DitherExact(const ExactDiffusionSettings& settings, platform::Surface& picture,
+    std::span<const PaletteEntry> palette);
+
+} // namespace pelorin
