@@ -91,7 +91,9 @@ namespace {
         {
             m_bytes.clear();
             try {
-                if (m_settings.palettes)
+                if (m_settings.palettes && m_settings.palettes->perLine)
+                    m_bytes = tvc::PictureFromWorkingLines(frame, *m_settings.mode).vram;
+                else if (m_settings.palettes)
                     PackVram(frame, *m_settings.mode, m_bytes,
                         m_settings.palettes->For(frameNumber).entries);
                 else
@@ -152,6 +154,10 @@ namespace {
             if (s.kind == OutputKind::Cas && m_kept > 1) {
                 const int64_t num = timing.rateNumerator, den = timing.rateDenominator;
                 try {
+                    if (s.palettes && s.palettes->perLine)
+                        throw std::invalid_argument("a clip for the TVC holds one palette for "
+                                                    "all its lines; --palette best-per-line "
+                                                    "makes pictures (a .cas of one frame)");
                     if (s.palettes && s.palettes->scenes.size() > 1)
                         throw std::invalid_argument("a clip for the TVC holds one palette, but "
                             + std::to_string(s.palettes->scenes.size())
@@ -172,7 +178,9 @@ namespace {
                 return;
             m_bytes.clear();
             try {
-                if (m_settings.palettes)
+                if (m_settings.palettes && m_settings.palettes->perLine)
+                    m_bytes = tvc::PictureFromWorkingLines(frame, *m_settings.mode).vram;
+                else if (m_settings.palettes)
                     PackVram(frame, *m_settings.mode, m_bytes,
                         m_settings.palettes->For(frameNumber).entries);
                 else
@@ -196,6 +204,13 @@ namespace {
             }
             if (!m_picture.vram.empty())
                 throw std::logic_error("a TVC picture file got a second frame");
+            if (m_settings.palettes && m_settings.palettes->perLine) {
+                // Each line's registers, which the program rewrites as the picture is drawn.
+                m_picture = tvc::PictureFromWorkingLines(frame, *m_settings.mode);
+                m_lastKept = true;
+                m_lastFrameKept = frameNumber;
+                return;
+            }
             m_picture.mode = m_settings.mode;
             m_picture.registers = Registers(frameNumber);
             m_picture.vram = m_bytes;

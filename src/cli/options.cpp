@@ -113,6 +113,9 @@ namespace {
                 throw UsageError(
                     "--steady carries a pattern from frame to frame; --compare converts "
                     "one frame, so leave it out");
+            if (options.palette && options.palette->kind == session::PaletteRequest::Kind::BestPerLine)
+                throw UsageError("--palette best-per-line takes an error-diffusion method, and "
+                                 "--compare converts by all 16; give --method instead");
         }
         if (options.aspect != Aspect::Stretch && options.size == Size::KeepSize)
             throw UsageError(

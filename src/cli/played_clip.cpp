@@ -30,6 +30,9 @@ PlayedClip::PlayedClip(const SinkSettings& settings, size_t frames)
     , m_frames(frames)
     , m_working(settings.mode->workingWidth, settings.mode->workingHeight)
 {
+    if (settings.palettes && settings.palettes->perLine)
+        throw Failure("a clip for the TVC holds one palette for all its lines; --palette "
+                      "best-per-line makes pictures");
     if (settings.palettes && settings.palettes->scenes.size() > 1)
         throw Failure("a clip for the TVC holds one palette, but "
             + std::to_string(settings.palettes->scenes.size())

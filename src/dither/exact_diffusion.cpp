@@ -286,7 +286,7 @@ double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry
                     to[k] += share.weight * e[k];
             }
         }
-        if constexpr (kWrite)
+        if (indices != nullptr)
             indices[x] = uint8_t(chosen);
     }
     return cost;
@@ -306,13 +306,41 @@ double ExactDiffusion::Row(
     return cost;
 }
 
-double ExactDiffusion::TrialRow(const uint32_t* pixels, std::span<const PaletteEntry> palette) const
+double ExactDiffusion::TrialRow(
+    const uint32_t* pixels, std::span<const PaletteEntry> palette, uint8_t* indices) const
 {
     const size_t rowFloats = size_t(m_width + 2 * kReach) * 3;
     float* const current
         = const_cast<float*>(m_error.data()) + size_t(m_row % kRows) * rowFloats + 3 * kReach;
     float* const rows[kRows] = { current, nullptr, nullptr };
-    return Scan<false>(pixels, palette, nullptr, rows);
+    return Scan<false>(pixels, palette, indices, rows);
+}
+
+void ExactDiffusion::Received(const uint32_t* pixels, float* colours) const
+{
+    const size_t rowFloats = size_t(m_width + 2 * kReach) * 3;
+    const float* received = m_error.data() + size_t(m_row % kRows) * rowFloats + 3 * kReach;
+    for (int x = 0; x < m_width; ++x) {
+        WorkingColour(PaletteEntry { uint8_t(pixels[x]), uint8_t(pixels[x] >> 8),
+                          uint8_t(pixels[x] >> 16), 0 },
+            colours + 3 * x);
+        for (int k = 0; k < 3; ++k)
+            colours[3 * x + k] += received[3 * x + k];
+    }
+}
+
+void ExactDiffusion::WorkingColour(const PaletteEntry& entry, float* colour) const
+{
+    if (m_settings.linearLight) {
+        const LinearTable& linear = Linear();
+        colour[0] = linear.value[entry.Red];
+        colour[1] = linear.value[entry.Green];
+        colour[2] = linear.value[entry.Blue];
+    } else {
+        colour[0] = entry.Red;
+        colour[1] = entry.Green;
+        colour[2] = entry.Blue;
+    }
 }
 
 void DitherExact(const ExactDiffusionSettings& settings, platform::Surface& picture,

@@ -67,7 +67,16 @@ public:
     // distance (by the chosen measure; channels scaled to 0 ... 255, Oklab's L too) between each
     // pixel plus the error it receives, limited as above, and its chosen colour. Allocates
     // nothing.
-    double TrialRow(const uint32_t* pixels, std::span<const PaletteEntry> palette) const;
+    // With `indices`, also writes each pixel's palette index there, as Row would.
+    double TrialRow(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+        uint8_t* indices = nullptr) const;
+
+    // What the rows above have pushed into the next row: each pixel's colour plus the error it
+    // receives from them, in the space the error is kept in (linear light scaled to 0 ... 255
+    // with linearLight, else sRGB), 3 floats a pixel into `colours`.
+    void Received(const uint32_t* pixels, float* colours) const;
+    // A colour in that space, 3 floats.
+    void WorkingColour(const PaletteEntry& entry, float* colour) const;
 
 private:
     template <bool kWrite>

@@ -1,5 +1,7 @@
 #include "frame_pipeline.h"
 
+#include "line_palettes.h"
+
 #include "convert/stretch_picture.h"
 #include "convert/working_bitmap.h"
 #include "dither/threshold_noise.h"
@@ -47,7 +49,9 @@ void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
         steps.Context().palette = *options.palette;
     if (methodIndex == kNoMethod && options.steady)
         options.steady->Forget();
-    if (methodIndex != kNoMethod) {
+    if (methodIndex != kNoMethod && options.linePalettes) {
+        ConvertWithLinePalettes(mode, *options.linePalettes, working.Image());
+    } else if (methodIndex != kNoMethod) {
         if (options.steady)
             steps.RunSteadyMethod(methodIndex, working, *options.steady, mode.number, options.frame);
         else

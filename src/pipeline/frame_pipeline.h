@@ -9,6 +9,7 @@
 //     (Pic2 / Pic3 / Pic4).
 // The frame stopwatch times the capture, palette and method; the enlargement is outside it.
 #include "convert/conversion_context.h"
+#include "dither/exact_diffusion.h"
 #include "dither/method_table.h"
 #include "platform/picture_box.h"
 #include "tvc_mode.h"
@@ -69,6 +70,10 @@ struct FrameOptions {
     // Palette registers chosen for the picture (palette_choice.h): these entries replace the
     // mode's own right after its palette is loaded; null: the mode's own palette.
     const std::vector<PaletteEntry>* palette = nullptr;
+    // Registers chosen for each line (line_palettes.h) by exact diffusion with these settings:
+    // the frame converts so in place of the method's own routine (whose kernel the settings
+    // name); null: not.
+    const ExactDiffusionSettings* linePalettes = nullptr;
 };
 
 // The timed part of a frame, through `steps`: with a host, the smoothed copy of the whole host

@@ -9,9 +9,10 @@ namespace pelorin {
 
 namespace {
 
-    // The palette index of every pixel, line by line; throws for a colour outside the palette.
+    // The palette index of every pixel, line by line, each line by its own palette (`lines`) or
+    // all by `palette`; throws for a colour outside the palette.
     std::vector<uint8_t> PaletteIndices(const platform::Surface& picture, const TvcMode& mode,
-        std::span<const PaletteEntry> palette)
+        std::span<const PaletteEntry> palette, std::span<const std::vector<PaletteEntry>> lines)
     {
         std::vector<uint8_t> indices(picture.pixels.size());
         // Frames hold long runs of one colour: remember the last lookup.
@@ -19,6 +20,11 @@ namespace {
         uint8_t lastIndex = 0;
         for (size_t i = 0; i < picture.pixels.size(); ++i) {
             const uint32_t colour = picture.pixels[i] & 0x00FFFFFFu;
+            if (!lines.empty() && i % size_t(picture.width) == 0) {
+                palette = lines[i / size_t(picture.width)];
+                lastColour = PackEntry(palette[0]);
+                lastIndex = 0;
+            }
             if (colour != lastColour) {
                 const auto it = std::find_if(palette.begin(), palette.end(),
                     [&](const PaletteEntry& e) { return PackEntry(e) == colour; });
@@ -40,21 +46,25 @@ namespace {
 
 } // namespace
 
-void PackVram(const platform::Surface& picture, const TvcMode& mode, std::vector<uint8_t>& out,
-    std::span<const PaletteEntry> palette)
-{
-    if (palette.empty())
-        palette = mode.palette;
-    if (palette.size() != mode.palette.size())
-        throw std::invalid_argument(mode.QuotedCaption() + " has "
-            + std::to_string(mode.palette.size()) + " palette registers, not "
-            + std::to_string(palette.size()));
+namespace {
+
+    void CheckPaletteSize(const TvcMode& mode, std::span<const PaletteEntry> palette)
+    {
+        if (palette.size() != mode.palette.size())
+            throw std::invalid_argument(mode.QuotedCaption() + " has "
+                + std::to_string(mode.palette.size()) + " palette registers, not "
+                + std::to_string(palette.size()));
+    }
+
+    void Pack(const platform::Surface& picture, const TvcMode& mode, std::vector<uint8_t>& out,
+        std::span<const PaletteEntry> palette, std::span<const std::vector<PaletteEntry>> lines)
+    {
     const int width = mode.workingWidth;
     if (picture.width != width || picture.height != int(kVramLines))
         throw std::invalid_argument("the TVC video memory of " + mode.QuotedCaption() + " holds "
             + std::to_string(width) + " x " + std::to_string(kVramLines) + " pixels, not "
             + std::to_string(picture.width) + " x " + std::to_string(picture.height));
-    const std::vector<uint8_t> indices = PaletteIndices(picture, mode, palette);
+    const std::vector<uint8_t> indices = PaletteIndices(picture, mode, palette, lines);
     const size_t start = out.size();
     out.resize(start + kVramFrameBytes, 0);
     uint8_t* frame = out.data() + start;
@@ -70,6 +80,28 @@ void PackVram(const platform::Surface& picture, const TvcMode& mode, std::vector
             bytes[b] = uint8_t(v);
         }
     }
+    }
+
+} // namespace
+
+void PackVram(const platform::Surface& picture, const TvcMode& mode, std::vector<uint8_t>& out,
+    std::span<const PaletteEntry> palette)
+{
+    if (palette.empty())
+        palette = mode.palette;
+    CheckPaletteSize(mode, palette);
+    Pack(picture, mode, out, palette, {});
+}
+
+void PackVramLines(const platform::Surface& picture, const TvcMode& mode,
+    std::vector<uint8_t>& out, std::span<const std::vector<PaletteEntry>> lines)
+{
+    if (lines.size() != kVramLines)
+        throw std::invalid_argument("a palette for each of the " + std::to_string(kVramLines)
+            + " lines is needed, not " + std::to_string(lines.size()));
+    for (const std::vector<PaletteEntry>& palette : lines)
+        CheckPaletteSize(mode, palette);
+    Pack(picture, mode, out, lines.front(), lines);
 }
 
 } // namespace pelorin

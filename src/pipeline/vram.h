@@ -29,5 +29,9 @@ constexpr size_t kVramFrameBytes = size_t(kVramBytesPerLine) * kVramLines;
 // indices are those of its entries instead of the mode's own.
 void PackVram(const platform::Surface& picture, const TvcMode& mode, std::vector<uint8_t>& out,
     std::span<const PaletteEntry> palette = {});
+// The same with a palette for each of the 240 lines (registers rewritten as the picture is
+// drawn): each line's indices are those of its own palette's entries.
+void PackVramLines(const platform::Surface& picture, const TvcMode& mode,
+    std::vector<uint8_t>& out, std::span<const std::vector<PaletteEntry>> lines);
 
 } // namespace pelorin

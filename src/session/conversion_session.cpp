@@ -38,6 +38,13 @@ void ConversionSession::Update()
         request.text = RegisterText(m_input.tvcColours);
         m_effective.palette = request;
     }
+    if (const Method* method = FindMethod(m_effective.method);
+        method && method->family == MethodFamily::ErrorDiffusion)
+        m_lineSettings.method = DiffusionMethod(method->member);
+    m_lineSettings.linearLight = m_effective.linearLight;
+    m_lineSettings.distance = m_effective.distance == Distance::Perceptual
+        ? ColourDistance::Perceptual
+        : ColourDistance::Rgb;
     m_plan.reset();
     m_fresh = true;
 }
@@ -60,6 +67,13 @@ FrameOptions ConversionSession::OptionsFor(int64_t index, SteadyHistory* history
 {
     FrameOptions options;
     options.frame = index;
+    if (m_plan && m_plan->perLine) {
+        // Each frame's lines get registers of their own as it converts: no pattern to keep to.
+        options.linePalettes = &m_lineSettings;
+        if (history)
+            history->Forget();
+        return options;
+    }
     const PaletteScene* scene = m_plan ? &m_plan->For(index) : nullptr;
     if (scene)
         options.palette = &scene->entries;

@@ -67,6 +67,9 @@ private:
     InputFacts m_input;
     Recipe m_effective;
     std::optional<PalettePlan> m_plan;
+    // How frames convert with registers chosen per line: the effective recipe's method and
+    // diffusion settings.
+    ExactDiffusionSettings m_lineSettings;
     // The scene (its first frame) the last steady frame converted with; empty after a change
     // that starts steady dithering afresh.
     std::optional<int64_t> m_lastScene;

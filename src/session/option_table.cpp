@@ -51,6 +51,8 @@ namespace {
             request.kind = PaletteRequest::Kind::Best;
         else if (lower == "best-per-scene")
             request.kind = PaletteRequest::Kind::BestPerScene;
+        else if (lower == "best-per-line")
+            request.kind = PaletteRequest::Kind::BestPerLine;
         else
             request.colours = ParsePaletteColours(v, &request.nearest);
         s.palette = request;
@@ -65,6 +67,8 @@ namespace {
             text = "best";
         else if (r.palette->kind == PaletteRequest::Kind::BestPerScene)
             text = "best-per-scene";
+        else if (r.palette->kind == PaletteRequest::Kind::BestPerLine)
+            text = "best-per-line";
         else
             for (const int colour : r.palette->colours)
                 text += (text.empty() ? "" : ",") + std::string(ColourName(colour));
@@ -263,11 +267,14 @@ namespace {
             "0,15,9,12 and black,white,blue,green are both black, white, blue and\n"
             "green); best: chosen for the picture, for a video one set for the\n"
             "whole run, chosen on frames spread over it; best-per-scene: chosen anew\n"
-            "where the video cuts to another scene (--steady starts afresh there).\n"
-            "The summary prints the register values used",
+            "where the video cuts to another scene (--steady starts afresh there);\n"
+            "best-per-line: a set for every line, which the machine rewrites as it\n"
+            "draws the picture (an error-diffusion method, exact; up to 3 registers\n"
+            "change from line to line). The summary prints the register values used",
             "the palette registers of --mode 2 or 4, as pelorin-convert takes them\n"
             "(black,white,blue,green or 0,15,9,12); best: one set for the video,\n"
-            "chosen on frames spread over it; best-per-scene: a set for each scene",
+            "chosen on frames spread over it; best-per-scene: a set for each scene;\n"
+            "best-per-line: a set for each line of the picture",
             TakePalette, WritePalette, true },
         { "--brightness", "", "N", kBothDoors, "before the capture: -100 ... 100 (default 0)", "",
             [](Settings& s, const std::string& v) {

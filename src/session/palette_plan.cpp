@@ -2,10 +2,12 @@
 
 #include "convert/stretch_picture.h"
 #include "convert/tvc_colours.h"
+#include "pipeline/line_palettes.h"
 #include "pipeline/palette_choice.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <numeric>
 #include <optional>
 
 namespace pelorin::session {
@@ -196,6 +198,9 @@ std::string ColoursText(std::span<const int> colours)
 std::string PalettePlan::Summary(int64_t last) const
 {
     const auto line = [](const PaletteScene& s) { return ColoursText(s.colours); };
+    if (perLine)
+        return "palette: registers chosen for each line, at most "
+            + std::to_string(kMaxRegisterChanges) + " changing from one line to the next\n";
     if (scenes.size() == 1)
         return "palette: " + line(scenes.front()) + "\n";
     std::string text = "palette: " + std::to_string(scenes.size()) + " scenes, each its own\n";
@@ -215,6 +220,13 @@ PalettePlan MakePalettePlan(
     const PaletteRequest& request = *options.palette;
     if (request.kind == PaletteRequest::Kind::Registers) {
         plan.scenes.push_back({ first, request.colours, {} });
+    } else if (request.kind == PaletteRequest::Kind::BestPerLine) {
+        // Each frame's lines are chosen as it converts.
+        plan.perLine = true;
+        std::vector<int> all(kTvcColourCount);
+        std::iota(all.begin(), all.end(), 0);
+        plan.scenes.push_back({ first, {}, PaletteOfColours(all) });
+        return plan;
     } else if (request.kind == PaletteRequest::Kind::Best || first == last) {
         plan.scenes.push_back(ChooseFor(options, keepSize, source, first, last));
     } else {

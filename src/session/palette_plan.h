@@ -32,6 +32,10 @@ struct PaletteScene {
 
 struct PalettePlan {
     std::vector<PaletteScene> scenes; // by first frame, the first at the run's first frame
+    // Registers chosen for every line of every frame as it converts (pipeline/line_palettes.h):
+    // then the one scene holds no colours of its own, and its entries are all sixteen colours,
+    // which is what the lines together may show.
+    bool perLine = false;
 
     // The scene frame `frame` belongs to.
     const PaletteScene& For(int64_t frame) const;

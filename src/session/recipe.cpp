@@ -23,6 +23,18 @@ void CheckPaletteFitsMode(const Recipe& recipe)
         throw OptionError("--palette sets the registers of --mode 2 or 4; "
             + recipe.mode->QuotedCaption() + " shows all sixteen colours already");
     const PaletteRequest& p = *recipe.palette;
+    if (p.kind == PaletteRequest::Kind::BestPerLine) {
+        // The registers of a line are chosen by the error the lines above push into it, so
+        // only error diffusion can choose them; and a line's set is no pattern to keep to.
+        const Method* method = FindMethod(recipe.method);
+        if (!method || method->family != MethodFamily::ErrorDiffusion)
+            throw OptionError("--palette best-per-line chooses registers by how an "
+                              "error-diffusion method spreads its error; give --method one of "
+                              "the eight (floyd, atkinson, ...)");
+        if (recipe.steady)
+            throw OptionError("--palette best-per-line and --steady do not go together: each "
+                              "picture's lines get registers of their own");
+    }
     if (p.kind == PaletteRequest::Kind::Registers && p.colours.size() != registers)
         throw OptionError("--palette " + p.text + " gives " + std::to_string(p.colours.size())
             + (p.colours.size() == 1 ? " register" : " registers") + ", but "

@@ -1,6 +1,7 @@
 #include "tvc_files.h"
 
 #include "convert/tvc_colours.h"
+#include "pipeline/line_palettes.h"
 #include "picture_file/atomic_output.h"
 #include "platform/file_extension.h"
 
@@ -77,6 +78,27 @@ TvcPicture PictureFromWorking(const platform::Surface& working, const TvcMode& m
     picture.mode = &mode;
     picture.registers = PaletteRegistersOf(mode);
     PackVram(working, mode, picture.vram);
+    return picture;
+}
+
+TvcPicture PictureFromWorkingLines(const platform::Surface& working, const TvcMode& mode)
+{
+    if (mode.palette.size() > 4)
+        throw std::invalid_argument(
+            mode.QuotedCaption() + " has no palette registers to rewrite from line to line");
+    TvcPicture picture;
+    picture.mode = &mode;
+    std::vector<std::vector<PaletteEntry>> palettes;
+    for (const LineColours& colours : LineRegisterColours(working, mode)) {
+        PaletteRegisters registers = PaletteRegistersOf(mode);
+        for (size_t r = 0; r < mode.palette.size(); ++r)
+            registers[r] = RegisterValue(colours[r]);
+        picture.lineRegisters.push_back(registers);
+        palettes.push_back(PaletteOfColours(std::span(colours).first(mode.palette.size())));
+    }
+    if (!picture.lineRegisters.empty())
+        picture.registers = picture.lineRegisters.front();
+    PackVramLines(working, mode, picture.vram, palettes);
     return picture;
 }
 

@@ -64,6 +64,11 @@ uint8_t ModePortValue(const TvcMode& mode);
 // A working picture (the mode's working size, every pixel a colour of the mode's palette) as
 // the machine holds it with Pelorin's palette. Throws std::invalid_argument as PackVram does.
 TvcPicture PictureFromWorking(const platform::Surface& working, const TvcMode& mode);
+// The same for a working picture whose lines each show colours of their own ("Graphics 2" or
+// "Graphics 4", converted with registers chosen per line): the registers of every line follow
+// from its pixels (pipeline/line_palettes.h). Throws std::invalid_argument for a line of more
+// colours than the mode has registers, or a picture that is not a working picture of the mode.
+TvcPicture PictureFromWorkingLines(const platform::Surface& working, const TvcMode& mode);
 
 std::vector<uint8_t> KepBytes(const TvcPicture& picture);
 
