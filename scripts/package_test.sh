@@ -98,7 +98,7 @@ words() { # words PREVIOUS CURRENT: what the completion offers after PREVIOUS
 [[ $(words --mode "") == "2 4 16" ]] || fail "--mode completes to '$(words --mode "")'"
 # The caption and the spelling other tools use, both of Floyd.
 [[ $(words --method flo) == "floyd floyd-steinberg" ]] || fail "--method flo completes to '$(words --method flo)'"
-[[ $(words --palette b) == "best best-per-scene black bright-black blue" ]] ||
+[[ $(words --palette b) == "best best-per-scene best-per-line black bright-black blue" ]] ||
     fail "--palette b: '$(words --palette b)'"
 
 $SUDO dpkg -r pelorin >/dev/null

@@ -107,18 +107,18 @@ TEST(PaletteOptions, WrongRegistersAreRefusedByName)
         { { "--mode", "2", "--palette", "0,16", "a.png", "b.png" },
             "--palette: '16' is no colour; give colour numbers 0 ... 15, names such as black, "
             "dark-red or white (--help lists them), #rrggbb or register values such as 0x55, "
-            "separated by commas, or best or best-per-scene" },
+            "separated by commas, or best, best-per-scene or best-per-line" },
         { { "--mode", "2", "--palette", "0,", "a.png", "b.png" },
             "--palette: '' is no colour; give colour numbers 0 ... 15, names such as black, "
             "dark-red or white (--help lists them), #rrggbb or register values such as 0x55, "
-            "separated by commas, or best or best-per-scene" },
+            "separated by commas, or best, best-per-scene or best-per-line" },
         { { "--mode", "2", "--palette", "0x00,0xAA", "a.png", "b.png" },
             "--palette: register value 0xAA sets bits 1, 3, 5 or 7; a colour uses bits 0 "
             "(blue), 2 (red), 4 (green) and 6 (bright), as 0x55 for white" },
         { { "--mode", "2", "--palette", "0x,1", "a.png", "b.png" },
             "--palette: '0x' is no colour; give colour numbers 0 ... 15, names such as black, "
             "dark-red or white (--help lists them), #rrggbb or register values such as 0x55, "
-            "separated by commas, or best or best-per-scene" },
+            "separated by commas, or best, best-per-scene or best-per-line" },
         { { "--mode", "2", "--palette", "0x1G,1", "a.png", "b.png" },
             "--palette: '0x1G' is no register value (0x00 ... 0x55)" },
         { { "--palette", "best", "a.png", "b.png" },
@@ -131,10 +131,17 @@ TEST(PaletteOptions, WrongRegistersAreRefusedByName)
         { { "--mode", "2", "--palette", "#12345", "a.png", "b.png" },
             "--palette: '#12345' is no colour; a colour by its RGB value is written #rrggbb, "
             "such as #0000ff" },
+        { { "--mode", "4", "--method", "bayer-4x4", "--palette", "best-per-line", "a.png", "b.png" },
+            "--palette best-per-line chooses registers by how an error-diffusion method spreads "
+            "its error; give --method one of the eight (floyd, atkinson, ...)" },
+        { { "--mode", "4", "--method", "floyd", "--steady", "--palette", "best-per-line", "a.avi",
+              "b.mkv" },
+            "--palette best-per-line and --steady do not go together: each picture's lines get "
+            "registers of their own" },
         { { "--mode", "2", "--palette", "black,pink", "a.png", "b.png" },
             "--palette: 'pink' is no colour; give colour numbers 0 ... 15, names such as black, "
             "dark-red or white (--help lists them), #rrggbb or register values such as 0x55, "
-            "separated by commas, or best or best-per-scene" },
+            "separated by commas, or best, best-per-scene or best-per-line" },
     };
     for (const auto& c : cases) {
         const auto [status, message] = Refusal(c.args);
@@ -239,6 +246,29 @@ TEST(PaletteRun, VideoMemoryHoldsRegisterNumbers)
         folder.Path("own.vram") }));
     EXPECT_EQ(ReadFile(folder.Path("given.vram")), std::string(15360, '\xFF'));
     EXPECT_EQ(ReadFile(folder.Path("own.vram")), std::string(15360, '\xF0'));
+}
+
+// A sky over a meadow: lines of each their own colours beat one set for the whole picture.
+TEST(PaletteRun, RegistersPerLineBeatOneSetAndAClipRefusesThem)
+{
+    ScratchFolder folder;
+    WritePng(folder.Path("in.png"), Meadow(320, 200, 0));
+    for (const char* mode : { "2", "4" }) {
+        const ToolResult best = RunTool({ "--mode", mode, "--method", "floyd", "--palette", "best",
+            folder.Path("in.png"), folder.Path("best.png") });
+        const ToolResult lines = RunTool({ "--mode", mode, "--method", "floyd", "--palette",
+            "best-per-line", folder.Path("in.png"), folder.Path("lines.png") });
+        ExpectDone(lines);
+        EXPECT_LT(Faithfulness(lines.out), Faithfulness(best.out)) << mode;
+        EXPECT_NE(lines.out.find("palette: registers chosen for each line"), std::string::npos)
+            << lines.out;
+    }
+    MakeTestVideo(folder.Path("in.mkv"), { Meadow(320, 200, 0), Meadow(320, 200, 9) });
+    const ToolResult clip = RunTool({ "--mode", "4", "--method", "floyd", "--palette",
+        "best-per-line", "--tvc-fps", "25", folder.Path("in.mkv"), folder.Path("clip.cas") });
+    EXPECT_EQ(clip.exitStatus, kExitFailure);
+    EXPECT_NE(clip.err.find("--palette best-per-line makes pictures"), std::string::npos) << clip.err;
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("clip.cas")));
 }
 
 TEST(PaletteRun, BestIsNeverLessFaithfulAndNamesItsRegisters)

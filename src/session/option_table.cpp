@@ -267,10 +267,11 @@ namespace {
             "0,15,9,12 and black,white,blue,green are both black, white, blue and\n"
             "green); best: chosen for the picture, for a video one set for the\n"
             "whole run, chosen on frames spread over it; best-per-scene: chosen anew\n"
-            "where the video cuts to another scene (--steady starts afresh there);\n"
-            "best-per-line: a set for every line, which the machine rewrites as it\n"
-            "draws the picture (an error-diffusion method, exact; up to 3 registers\n"
-            "change from line to line). The summary prints the register values used",
+            "where the video cuts to another scene (--steady starts afresh\n"
+            "there); best-per-line: a set for every line, which the machine\n"
+            "rewrites as it draws the picture (an error-diffusion method, exact;\n"
+            "up to 3 registers change from line to line). The summary prints the\n"
+            "register values used",
             "the palette registers of --mode 2 or 4, as pelorin-convert takes them\n"
             "(black,white,blue,green or 0,15,9,12); best: one set for the video,\n"
             "chosen on frames spread over it; best-per-scene: a set for each scene;\n"

@@ -254,7 +254,7 @@ std::vector<int> ParsePaletteColours(const std::string& text, std::vector<std::s
                 throw OptionError("--palette: '" + item
                     + "' is no colour; give colour numbers 0 ... 15, names such as black, "
                       "dark-red or white (--help lists them), #rrggbb or register values such "
-                      "as 0x55, separated by commas, or best or best-per-scene");
+                      "as 0x55, separated by commas, or best, best-per-scene or best-per-line");
             colour = int(*n);
         }
         colours.push_back(*colour);
