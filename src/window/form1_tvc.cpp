@@ -92,7 +92,11 @@ std::vector<uint8_t> Form1::TvcPictureFileBytes(const TvcMode& mode, SavedPictur
     const std::vector<int> colours = ShownColours(mode);
     tvc::TvcPicture picture;
     picture.mode = &mode;
-    if (colours.empty()) {
+    const session::PalettePlan* plan = m_session.Plan();
+    if (plan && plan->perLine && m_session.Effective().mode == &mode) {
+        // Each line's registers, which the program rewrites as the picture is drawn.
+        picture = tvc::PictureFromWorkingLines(WorkingPicture(mode).Snapshot(), mode);
+    } else if (colours.empty()) {
         picture.registers = tvc::PaletteRegistersOf(mode);
         PackVram(WorkingPicture(mode).Snapshot(), mode, picture.vram);
     } else {
