@@ -179,6 +179,7 @@ namespace {
         if (sum != 0x80)
             throw Damaged { "its checksum is wrong" };
         ForwardBits in(data, 1);
+        out.reserve(most); // copies read the output while they add to it
         const auto room = [&](uint64_t count) {
             if (count > most - out.size())
                 throw Damaged { "it gives more than the " + std::to_string(most)
@@ -328,7 +329,7 @@ namespace {
 
 } // namespace
 
-TvcPicture ReadExtendedKep(std::span<const uint8_t> bytes, const std::string& name)
+std::vector<TvcPicture> ReadExtendedKep(std::span<const uint8_t> bytes, const std::string& name)
 {
     const std::string quoted = "'" + name + "'";
     if (bytes.size() < kKepExtendedHeaderBytes)
@@ -347,24 +348,27 @@ TvcPicture ReadExtendedKep(std::span<const uint8_t> bytes, const std::string& na
             + Hex(flag) + "), which Pelorin does not read; it reads the uncompressed, "
             + "run-length, \"-m2\" and \"-m3\" forms");
     const size_t width = Word(bytes, 8);
+    // The height counts the lines of both fields of an interlaced picture.
     const size_t height = Word(bytes, 10);
-    if (flag & kFlagInterlaced)
-        throw TvcFileError(quoted + " is an interlaced TVC picture (two fields of "
-            + std::to_string(height / 2) + " lines, shown in turn), which one TVC screen "
-            + "cannot show");
+    const size_t fields = (flag & kFlagInterlaced) ? 2 : 1;
+    if (height % fields != 0)
+        throw TvcFileError(quoted + " is an interlaced TVC picture of " + std::to_string(height)
+            + " lines, which two fields cannot share");
+    const size_t lines = height / fields;
     // A width that ends within a byte loses its last pixels, as in epimgconv's own viewer.
     const size_t lineBytes = width * size_t(mode->bitsPerPixel) / 8;
-    if (lineBytes == 0 || height == 0 || lineBytes > size_t(kVramBytesPerLine)
-        || height > kVramLines)
+    if (lineBytes == 0 || lines == 0 || lineBytes > size_t(kVramBytesPerLine) || lines > kVramLines)
         throw TvcFileError(quoted + " holds a picture of " + std::to_string(width) + " × "
-            + std::to_string(height) + " pixels in " + mode->QuotedCaption()
-            + "; the TVC's screen in that mode is " + std::to_string(ScreenWidth(*mode)) + " × "
-            + std::to_string(kVramLines));
+            + std::to_string(lines) + " pixels in " + mode->QuotedCaption()
+            + (fields == 2 ? " (each of two fields)" : "") + "; the TVC's screen in that mode is "
+            + std::to_string(ScreenWidth(*mode)) + " × " + std::to_string(kVramLines));
 
     const bool perLine = (flag & kFlagLineRegisters) && mode->bitsPerPixel < 4;
     const size_t lineRegisterCount = RegistersPerLine(*mode);
-    const size_t registerBytes = perLine ? height * lineRegisterCount : 0;
-    const size_t pixelBytes = height * lineBytes;
+    const size_t fieldRegisterBytes = perLine ? lines * lineRegisterCount : 0;
+    const size_t fieldPixelBytes = lines * lineBytes;
+    const size_t registerBytes = fields * fieldRegisterBytes;
+    const size_t pixelBytes = fields * fieldPixelBytes;
     const size_t neededBytes = registerBytes + pixelBytes;
     std::span<const uint8_t> rest = bytes.subspan(kKepExtendedHeaderBytes);
     const auto cutShort = [&](const std::string& what, size_t needed) {
@@ -421,23 +425,26 @@ TvcPicture ReadExtendedKep(std::span<const uint8_t> bytes, const std::string& na
             data.insert(data.end(), rest.begin(), rest.begin() + ptrdiff_t(pixelBytes));
         }
     }
-    const std::span<const uint8_t> registers(data.data(), registerBytes);
-    const std::span<const uint8_t> pixels(data.data() + registerBytes, pixelBytes);
-
-    TvcPicture picture;
-    picture.mode = mode;
-    for (size_t n = 0; n < picture.registers.size(); ++n)
-        picture.registers[n] = Register(bytes[4 + n]);
-    picture.vram.assign(kVramFrameBytes, 0);
-    for (size_t y = 0; y < height; ++y)
-        std::copy_n(pixels.begin() + ptrdiff_t(y * lineBytes), lineBytes,
-            picture.vram.begin() + ptrdiff_t(y * size_t(kVramBytesPerLine)));
-    if (perLine) {
+    // The registers of each field, then the video memory of each.
+    std::vector<TvcPicture> pictures(fields);
+    for (size_t f = 0; f < fields; ++f) {
+        const uint8_t* registers = data.data() + f * fieldRegisterBytes;
+        const uint8_t* pixels = data.data() + registerBytes + f * fieldPixelBytes;
+        TvcPicture& picture = pictures[f];
+        picture.mode = mode;
+        for (size_t n = 0; n < picture.registers.size(); ++n)
+            picture.registers[n] = Register(bytes[4 + n]);
+        picture.vram.assign(kVramFrameBytes, 0);
+        for (size_t y = 0; y < lines; ++y)
+            std::copy_n(pixels + y * lineBytes, lineBytes,
+                picture.vram.begin() + ptrdiff_t(y * size_t(kVramBytesPerLine)));
+        if (!perLine)
+            continue;
         // In "Graphics 2" a line carries two registers; the other two are the header's.
         picture.lineRegisters.assign(kVramLines, picture.registers);
         for (size_t y = 0; y < kVramLines; ++y) {
-            if (y >= height) {
-                picture.lineRegisters[y] = picture.lineRegisters[height - 1];
+            if (y >= lines) {
+                picture.lineRegisters[y] = picture.lineRegisters[lines - 1];
                 continue;
             }
             for (size_t n = 0; n < lineRegisterCount; ++n)
@@ -445,7 +452,7 @@ TvcPicture ReadExtendedKep(std::span<const uint8_t> bytes, const std::string& na
         }
         picture.registers = picture.lineRegisters.front();
     }
-    return picture;
+    return pictures;
 }
 
 std::vector<uint8_t> KepRunLengthBytes(std::span<const uint8_t> data, size_t lineBytes)

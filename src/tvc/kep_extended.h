@@ -40,12 +40,13 @@ constexpr size_t kMostKepBytes = 64 * 1024;
 // Whether a .kep flag byte announces the extended header.
 constexpr bool IsExtendedKepFlag(uint8_t flag) { return (flag & 0x1C) != 0; }
 
-// The picture of an extended .kep (`bytes` the whole file, its flag byte extended). A picture
-// narrower or lower than the screen stands at its top left, the rest of the video memory 0 and
-// the lines below it keeping the last line's registers. Throws TvcFileError naming `name` and
-// what the file holds for what cannot be shown: an interlaced picture, one larger than the
-// screen, the LZ methods, and any data that is cut short or does not decode.
-TvcPicture ReadExtendedKep(std::span<const uint8_t> bytes, const std::string& name);
+// The picture of an extended .kep (`bytes` the whole file, its flag byte extended): one, or
+// the two fields of an interlaced picture, which the machine shows in turn. A picture narrower
+// or lower than the screen stands at its top left, the rest of the video memory 0 and the lines
+// below it keeping the last line's registers. Throws TvcFileError naming `name` and what the
+// file holds for what cannot be shown: a picture larger than the screen, the "-m0" and zlib
+// methods, and any data that is cut short or does not decode.
+std::vector<TvcPicture> ReadExtendedKep(std::span<const uint8_t> bytes, const std::string& name);
 
 // The extended .kep of `picture` with its registers per line, its video memory run-length
 // compressed as epimgconv reads it. `picture` must have lineRegisters and a mode of 2 or 4

@@ -103,6 +103,26 @@ namespace {
         }
     }
 
+    TEST(ExtendedKep, InterlacedPictureIsItsTwoFieldsInTurn)
+    {
+        // "Graphics 16", 64 × 3 lines in each field: the first field's lines, then the second's.
+        constexpr size_t kLines = 3, kLineBytes = 32;
+        std::vector<uint8_t> bytes = Header(0xCA, {}, 2 * kLineBytes, 2 * kLines);
+        for (size_t i = 0; i < 2 * kLines * kLineBytes; ++i)
+            bytes.push_back(uint8_t(i * 7));
+        const TvcFile file = ParseTvcFile(bytes, ".kep", nullptr, "k");
+        ASSERT_EQ(file.FrameCount(), 2u);
+        EXPECT_EQ(file.rateNumerator, 50 * file.rateDenominator);
+        for (size_t field = 0; field < 2; ++field)
+            for (size_t y = 0; y < kLines; ++y)
+                EXPECT_TRUE(
+                    std::equal(bytes.begin() + ptrdiff_t(16 + (field * kLines + y) * kLineBytes),
+                        bytes.begin() + ptrdiff_t(16 + (field * kLines + y + 1) * kLineBytes),
+                        file.Frame(field).begin() + ptrdiff_t(y * size_t(kVramBytesPerLine))));
+        bytes[10] = 2 * kLines + 1;
+        EXPECT_NE(Refusal(bytes).find("two fields cannot share"), std::string::npos);
+    }
+
     TEST(ExtendedKep, HandWorkedRunLengthStreamOfASmallPicture)
     {
         // 16 pixels × 3 lines of "Graphics 4": four bytes a line, each line's four registers.

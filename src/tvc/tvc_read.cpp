@@ -207,12 +207,24 @@ namespace {
     {
         const TvcMode* mode = CheckKepStart(bytes, name);
         if (IsExtendedKepFlag(bytes[3])) {
-            TvcPicture picture = ReadExtendedKep(bytes, name);
+            std::vector<TvcPicture> fields = ReadExtendedKep(bytes, name);
             TvcFile file;
-            file.mode = picture.mode;
-            file.registers = picture.registers;
-            file.lineRegisters = std::move(picture.lineRegisters);
-            file.frames = std::make_shared<FramesInMemory>(std::move(picture.vram));
+            file.mode = fields.front().mode;
+            file.registers = fields.front().registers;
+            file.lineRegisters = std::move(fields.front().lineRegisters);
+            std::vector<uint8_t> frames;
+            for (TvcPicture& field : fields) {
+                if (field.registers != file.registers
+                    || (!field.lineRegisters.empty() && field.lineRegisters != file.lineRegisters))
+                    throw TvcFileError("'" + name + "' is an interlaced TVC picture whose two "
+                        + "fields have registers per line of their own; Pelorin holds one set "
+                          "of registers per line for all frames");
+                frames.insert(frames.end(), field.vram.begin(), field.vram.end());
+            }
+            // Two fields are two frames, each shown for one of the machine's 50 a second.
+            if (fields.size() == 2)
+                file.rateNumerator = 50;
+            file.frames = std::make_shared<FramesInMemory>(std::move(frames));
             return file;
         }
         if (bytes.size() != kKepBytes)

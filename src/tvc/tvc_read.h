@@ -45,8 +45,8 @@ struct TvcFile {
     // A picture whose registers change from line to line: those of each of the 240 lines (the
     // first equal to `registers`); empty when `registers` hold for every line.
     std::vector<PaletteRegisters> lineRegisters;
-    // The frame rate: a clip's own, in lowest terms and each term within int; 25 a second for a
-    // picture and a .vram.
+    // The frame rate: a clip's own, in lowest terms and each term within int; 50 a second for
+    // the two fields of an interlaced .kep; 25 a second for a picture and a .vram.
     int64_t rateNumerator = 25;
     int64_t rateDenominator = 1;
     std::shared_ptr<const TvcFrames> frames;
