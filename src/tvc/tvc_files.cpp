@@ -1,5 +1,7 @@
 #include "tvc_files.h"
 
+#include "kep_extended.h"
+
 #include "convert/tvc_colours.h"
 #include "pipeline/line_palettes.h"
 #include "picture_file/atomic_output.h"
@@ -105,6 +107,9 @@ TvcPicture PictureFromWorkingLines(const platform::Surface& working, const TvcMo
 std::vector<uint8_t> KepBytes(const TvcPicture& picture)
 {
     CheckPicture(picture);
+    // In "Graphics 16" registers are not shown, so only the plain form is needed.
+    if (!picture.lineRegisters.empty() && picture.mode->bitsPerPixel < 4)
+        return ExtendedKepBytes(picture);
     std::vector<uint8_t> bytes { 'K', 'E', 'P', ModePortValue(*picture.mode) };
     bytes.insert(bytes.end(), picture.registers.begin(), picture.registers.end());
     bytes.insert(bytes.end(), picture.vram.begin(), picture.vram.end());

@@ -8,7 +8,8 @@
 // index picks a register.
 //
 // .kep: "KEP", a flag byte with the mode in bits 1-0 (0 two colours, 1 four, 2 sixteen; the
-// other bits 0), the four palette registers, then the video memory: 15,368 bytes.
+// other bits 0), the four palette registers, then the video memory: 15,368 bytes. A picture
+// with registers per line is written in the extended form instead (kep_extended.h).
 //
 // .cas: a 128-byte file header (11h for a plain file, the length in 128-byte blocks and the
 // bytes of a last partial block, the headers counted), a 16-byte program header (01h program,

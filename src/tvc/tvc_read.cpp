@@ -2,6 +2,7 @@
 
 #include "clip_pack.h"
 #include "earlier_programs.h"
+#include "kep_extended.h"
 
 #include "convert/palette.h"
 #include "convert/tvc_colours.h"
@@ -184,10 +185,10 @@ namespace {
         if (bytes.size() < 4 || bytes[0] != 'K' || bytes[1] != 'E' || bytes[2] != 'P')
             throw TvcFileError("'" + name + "' is no TVC picture file: it does not start with KEP");
         const uint8_t flag = bytes[3];
-        if ((flag & 0xFC) != 0)
+        if (!IsExtendedKepFlag(flag) && (flag & 0xFC) != 0)
             throw TvcFileError("'" + name + "' is a TVC picture file with flag byte " + Hex(flag)
-                + " (a compressed picture, an extended header or more than one palette), "
-                  "which Pelorin does not read; it reads the plain form only");
+                + ", which announces neither the plain form (bits 7-2 clear) nor the extended "
+                  "header (one of bits 4-2 set)");
         const TvcMode* mode = ModeOfFlag(flag & 3);
         if (mode == nullptr)
             throw TvcFileError("'" + name + "' names mode 3 in its flag byte, which the TVC lacks");
@@ -205,6 +206,27 @@ namespace {
     TvcFile ParseKep(std::span<const uint8_t> bytes, const std::string& name)
     {
         const TvcMode* mode = CheckKepStart(bytes, name);
+        if (IsExtendedKepFlag(bytes[3])) {
+            std::vector<TvcPicture> fields = ReadExtendedKep(bytes, name);
+            TvcFile file;
+            file.mode = fields.front().mode;
+            file.registers = fields.front().registers;
+            file.lineRegisters = std::move(fields.front().lineRegisters);
+            std::vector<uint8_t> frames;
+            for (TvcPicture& field : fields) {
+                if (field.registers != file.registers
+                    || (!field.lineRegisters.empty() && field.lineRegisters != file.lineRegisters))
+                    throw TvcFileError("'" + name + "' is an interlaced TVC picture whose two "
+                        + "fields have registers per line of their own; Pelorin holds one set "
+                          "of registers per line for all frames");
+                frames.insert(frames.end(), field.vram.begin(), field.vram.end());
+            }
+            // Two fields are two frames, each shown for one of the machine's 50 a second.
+            if (fields.size() == 2)
+                file.rateNumerator = 50;
+            file.frames = std::make_shared<FramesInMemory>(std::move(frames));
+            return file;
+        }
         if (bytes.size() != kKepBytes)
             throw TvcFileError("'" + name + "' has " + std::to_string(bytes.size())
                 + " bytes; a plain TVC picture file has " + std::to_string(kKepBytes));
@@ -504,7 +526,7 @@ TvcFile ReadTvcFile(const std::string& path, const TvcMode* vramMode)
         closer.fd = -1; // the frames keep it open
         return file;
     }
-    const uint64_t most = extension == ".kep" ? kKepBytes : kMostCasBytes;
+    const uint64_t most = extension == ".kep" ? kMostKepBytes : kMostCasBytes;
     if (size > most) {
         // What the file starts with is checked first, so that a file of another kind is named
         // as such rather than as too long.
@@ -514,7 +536,8 @@ TvcFile ReadTvcFile(const std::string& path, const TvcMode* vramMode)
         else
             CheckCasStart(start, path);
         throw TvcFileError("'" + path + "' has " + std::to_string(size) + " bytes; "
-            + (extension == ".kep" ? "a plain TVC picture file has " + std::to_string(kKepBytes)
+            + (extension == ".kep" ? "a TVC picture file holds at most "
+                        + std::to_string(kMostKepBytes)
                                    : "a TVC program file holds at most "
                                        + std::to_string(kMostCasBytes)));
     }

@@ -3,7 +3,7 @@
 // clip) and a .vram (frames of 15,360 bytes one after another, which carry no mode of their
 // own). Another program's .cas is refused with what it holds named.
 //
-// What a file may cost is bounded by its kind before it is read: a .kep is 15,368 bytes, a .cas
+// What a file may cost is bounded by its kind before it is read: a .kep at most 64 KB, a .cas
 // at most a 64 KB program, and a .vram is not read whole but frame by frame as frames are asked
 // for. A clip keeps its records and a screen every kClipSnapshotFrames frames, not every frame,
 // so even a hostile 64 KB clip of 16,000 tiny records holds a few megabytes.
@@ -45,8 +45,8 @@ struct TvcFile {
     // A picture whose registers change from line to line: those of each of the 240 lines (the
     // first equal to `registers`); empty when `registers` hold for every line.
     std::vector<PaletteRegisters> lineRegisters;
-    // The frame rate: a clip's own, in lowest terms and each term within int; 25 a second for a
-    // picture and a .vram.
+    // The frame rate: a clip's own, in lowest terms and each term within int; 50 a second for
+    // the two fields of an interlaced .kep; 25 a second for a picture and a .vram.
     int64_t rateNumerator = 25;
     int64_t rateDenominator = 1;
     std::shared_ptr<const TvcFrames> frames;
