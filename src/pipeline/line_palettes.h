@@ -20,8 +20,13 @@
 
 namespace pelorin {
 
-// The most registers that may change from one line to the next. The bound comes from the
-// machine's timing: see tvc/tvc_files.h, whose player writes them.
+// The most registers that may change from one line to the next. The machine's picture program
+// (tvc/z80/show_picture_lines.asm) rewrites them in the 72 cycles of a line's horizontal
+// blanking: a register with OUT (C),r (12 cycles), the next one's port already in a register,
+// one LD C,r (4 cycles) further, so k writes span 16·(k − 1) cycles; it finds the picture's
+// start by polling the field flag, which leaves it up to 26 cycles late, and keeps a character
+// (2 cycles) clear of the visible part on either side: 72 − 26 − 4 = 42 cycles hold three
+// writes (32 cycles), not four (48).
 constexpr int kMaxRegisterChanges = 3;
 
 // Each line's registers, as colour numbers 0 ... 15; a "Graphics 2" line uses the first two.

@@ -8,6 +8,8 @@
 #include "platform/file_extension.h"
 
 #include <algorithm>
+#include <functional>
+#include <numeric>
 #include <stdexcept>
 
 namespace pelorin::tvc {
@@ -20,6 +22,9 @@ namespace {
     };
     constexpr uint8_t kPlayClip[] = {
 #include "play_clip.inc"
+    };
+    constexpr uint8_t kShowPictureLines[] = {
+#include "show_picture_lines.inc"
     };
     // clang-format on
 
@@ -55,6 +60,58 @@ namespace {
         if (picture.mode == nullptr || picture.vram.size() != kVramFrameBytes)
             throw std::invalid_argument("a TVC picture needs a mode and "
                 + std::to_string(kVramFrameBytes) + " bytes of video memory");
+    }
+
+    void CheckLineRegisters(const TvcPicture& picture)
+    {
+        if (picture.lineRegisters.size() != size_t(kVramLines))
+            throw std::invalid_argument("registers per line need " + std::to_string(kVramLines)
+                + " sets, got " + std::to_string(picture.lineRegisters.size()));
+        if (picture.mode->bitsPerPixel == 4)
+            throw std::invalid_argument(
+                "registers per line need \"Graphics 2\" or \"Graphics 4\": in \"Graphics 16\" "
+                "the pixels carry their own colours");
+        if (picture.lineRegisters[0] != picture.registers)
+            throw std::invalid_argument("line 0's registers differ from the picture's");
+        for (size_t y = 1; y < picture.lineRegisters.size(); ++y) {
+            const auto& now = picture.lineRegisters[y];
+            const auto& before = picture.lineRegisters[y - 1];
+            const auto changes = std::inner_product(
+                now.begin(), now.end(), before.begin(), 0, std::plus<>(), std::not_equal_to<>());
+            if (changes > kMaxRegisterChanges)
+                throw std::invalid_argument("line " + std::to_string(y) + " changes "
+                    + std::to_string(changes) + " registers; a line may change at most "
+                    + std::to_string(kMaxRegisterChanges));
+        }
+    }
+
+    uint16_t WordAt(std::span<const uint8_t> bytes, size_t at)
+    {
+        return uint16_t(bytes[at] | bytes[at + 1] << 8);
+    }
+
+    // Each line after the first: its routine, then the port and value of each register it
+    // changes; then the way back to the field's start.
+    std::vector<uint8_t> LineTable(const std::vector<PaletteRegisters>& lines)
+    {
+        const LineRoutines routines = ShowPictureLinesRoutines();
+        std::vector<uint8_t> table;
+        const auto putWord = [&](uint16_t word) {
+            table.push_back(uint8_t(word & 0xFF));
+            table.push_back(uint8_t(word >> 8));
+        };
+        for (size_t y = 1; y < lines.size(); ++y) {
+            std::vector<uint8_t> writes;
+            for (size_t r = 0; r < lines[y].size(); ++r)
+                if (lines[y][r] != lines[y - 1][r]) {
+                    writes.push_back(uint8_t(kFirstPalettePort + r));
+                    writes.push_back(lines[y][r]);
+                }
+            putWord(routines.byChanges[writes.size() / 2]);
+            table.insert(table.end(), writes.begin(), writes.end());
+        }
+        putWord(routines.fieldEnd);
+        return table;
     }
 
 } // namespace
@@ -149,10 +206,28 @@ std::vector<uint8_t> PictureCasBytes(const TvcPicture& picture)
     data.insert(data.end(), picture.registers.begin(), picture.registers.end());
     data.push_back(kBorderColour);
     data.insert(data.end(), picture.vram.begin(), picture.vram.end());
-    return CasBytes(ShowPictureCode(), data);
+    if (picture.lineRegisters.empty())
+        return CasBytes(ShowPictureCode(), data);
+    CheckLineRegisters(picture);
+    const std::vector<uint8_t> table = LineTable(picture.lineRegisters);
+    data.insert(data.end(), table.begin(), table.end());
+    return CasBytes(ShowPictureLinesCode(), data);
+}
+
+LineRoutines ShowPictureLinesRoutines()
+{
+    // The program lists them in its last bytes, just before the settings.
+    const std::span<const uint8_t> code = kShowPictureLines;
+    const size_t at = code.size() - 2 * (kMaxRegisterChanges + 2);
+    LineRoutines routines {};
+    for (size_t k = 0; k < routines.byChanges.size(); ++k)
+        routines.byChanges[k] = WordAt(code, at + 2 * k);
+    routines.fieldEnd = WordAt(code, at + 2 * routines.byChanges.size());
+    return routines;
 }
 
 std::span<const uint8_t> ShowPictureCode() { return kShowPicture; }
+std::span<const uint8_t> ShowPictureLinesCode() { return kShowPictureLines; }
 std::span<const uint8_t> PlayClipCode() { return kPlayClip; }
 
 bool IsTvcPictureExtension(std::string_view extension)

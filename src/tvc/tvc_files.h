@@ -15,6 +15,7 @@
 // bytes of a last partial block, the headers counted), a 16-byte program header (01h program,
 // the program's length, FFh to start it after loading), then the program, which loads at 19EFh:
 // the BASIC line "1 X=USR(6655)" and the Z80 code it calls at 19FFh, followed by the code's data.
+#include "pipeline/line_palettes.h"
 #include "pipeline/tvc_mode.h"
 #include "pipeline/vram.h"
 #include "platform/surface.h"
@@ -36,15 +37,6 @@ constexpr uint8_t kBorderColour = 0x00; // black
 
 using PaletteRegisters = std::array<uint8_t, 4>;
 
-// In "Graphics 2" and "Graphics 4" the registers may be rewritten while the picture is drawn, in
-// the horizontal blanking between two lines, so that each line shows colours of its own. A program
-// can rewrite only so many in the 72 cycles of the blanking: the player writes a register with
-// OUT (C),r (12 cycles, the write in its last cycles), the next port one INC C (4 cycles) or
-// LD C,n (7 cycles) further, so k writes span 16·(k − 1) to 19·(k − 1) cycles; it finds the
-// picture's start by polling the field flag, which leaves it up to 26 cycles late, and keeps a
-// character (2 cycles) clear of the visible part on either side: 72 − 26 − 4 = 42 cycles hold
-// three writes (38 cycles), not four.
-constexpr int kMaxRegisterChangesPerLine = 3;
 
 struct TvcPicture {
     const TvcMode* mode = nullptr;
@@ -52,7 +44,7 @@ struct TvcPicture {
     std::vector<uint8_t> vram; // kVramFrameBytes
     // Empty: `registers` hold for every line. Otherwise the registers of each of the 240 lines
     // (the first equal to `registers`), each differing from the line before in at most
-    // kMaxRegisterChangesPerLine registers.
+    // kMaxRegisterChanges registers.
     std::vector<PaletteRegisters> lineRegisters;
 };
 
@@ -78,11 +70,27 @@ std::vector<uint8_t> KepBytes(const TvcPicture& picture);
 std::vector<uint8_t> CasBytes(std::span<const uint8_t> code, std::span<const uint8_t> data);
 
 // The .cas program that shows `picture` and waits for a key; it ends below 8000h, so it runs on
-// a 32K TVC.
+// a 32K TVC. A picture with `lineRegisters` gets the program that rewrites the registers before
+// each line that changes them, every field; it must be in "Graphics 2" or "Graphics 4" and keep
+// to kMaxRegisterChanges (else std::invalid_argument).
 std::vector<uint8_t> PictureCasBytes(const TvcPicture& picture);
+
+// The program for registers per line finds each line's routine in a table after the video
+// memory: the routine's address (one for each number of registers it writes, 0 to
+// kMaxRegisterChanges), then a port and a value for each register; after line 239's,
+// the address that ends the field.
+struct LineRoutines {
+    std::array<uint16_t, kMaxRegisterChanges + 1> byChanges;
+    uint16_t fieldEnd;
+};
+LineRoutines ShowPictureLinesRoutines();
+// Where the line table starts in the program after the code: the settings and video memory.
+constexpr size_t kLineTableOffset = 6 + kVramFrameBytes;
+constexpr uint8_t kFirstPalettePort = 0x60;
 
 // The Z80 programs built into the library (assembled for kCodeAddress).
 std::span<const uint8_t> ShowPictureCode();
+std::span<const uint8_t> ShowPictureLinesCode();
 std::span<const uint8_t> PlayClipCode();
 
 // Whether a file name's extension (lower case, with the dot) is one of the TVC's own files.

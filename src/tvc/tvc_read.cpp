@@ -379,6 +379,59 @@ namespace {
         }
     }
 
+    // The picture whose registers change from line to line: settings, video memory, then each
+    // line's routine and the registers it writes, up to the way back to the field's start.
+    TvcFile ParseLinesPicture(std::span<const uint8_t> program, const std::string& name)
+    {
+        const auto broken = [&](const std::string& what) {
+            return TvcFileError("'" + name
+                + "' holds Pelorin's picture program with registers per line, but " + what);
+        };
+        const size_t settingsAt = kBasicBytes + ShowPictureLinesCode().size();
+        size_t at = settingsAt + kLineTableOffset;
+        if (program.size() < at)
+            throw broken("it ends inside the video memory");
+        TvcFile file;
+        ReadSettings(file, program.subspan(settingsAt, 6), name);
+        file.frames = std::make_shared<FramesInMemory>(std::vector<uint8_t>(
+            program.begin() + ptrdiff_t(settingsAt + 6), program.begin() + ptrdiff_t(at)));
+        const LineRoutines routines = ShowPictureLinesRoutines();
+        file.lineRegisters.assign(1, file.registers);
+        for (;;) {
+            if (at + 2 > program.size())
+                throw broken("its line table runs past the end of the file");
+            const uint16_t routine = uint16_t(program[at] | program[at + 1] << 8);
+            at += 2;
+            if (routine == routines.fieldEnd)
+                break;
+            const auto found
+                = std::find(routines.byChanges.begin(), routines.byChanges.end(), routine);
+            if (found == routines.byChanges.end())
+                throw broken("line " + std::to_string(file.lineRegisters.size())
+                    + " names no line routine but " + Hex4(routine));
+            if (file.lineRegisters.size() == kVramLines)
+                throw broken("its line table goes on past line " + std::to_string(kVramLines - 1));
+            PaletteRegisters registers = file.lineRegisters.back();
+            for (auto k = found - routines.byChanges.begin(); k > 0; --k, at += 2) {
+                if (at + 2 > program.size())
+                    throw broken("its line table runs past the end of the file");
+                const unsigned index = program[at] - kFirstPalettePort;
+                if (index >= registers.size())
+                    throw broken("line " + std::to_string(file.lineRegisters.size())
+                        + " writes port " + Hex(program[at]) + ", not a palette register");
+                registers[index] = program[at + 1];
+            }
+            file.lineRegisters.push_back(registers);
+        }
+        if (file.lineRegisters.size() != kVramLines)
+            throw broken("its line table ends after line "
+                + std::to_string(file.lineRegisters.size() - 1) + ", not "
+                + std::to_string(kVramLines - 1));
+        if (at != program.size())
+            throw broken(std::to_string(program.size() - at) + " bytes follow its line table");
+        return file;
+    }
+
     TvcFile ParseCas(std::span<const uint8_t> bytes, const std::string& name)
     {
         CheckCasStart(bytes, name);
@@ -411,6 +464,8 @@ namespace {
                 std::vector<uint8_t>(program.begin() + ptrdiff_t(settingsAt + 6), program.end()));
             return file;
         }
+        if (holds(ShowPictureLinesCode()))
+            return ParseLinesPicture(program, name);
         if (holds(PlayClipCode()))
             return ParseClip(program, { PlayClipCode().size(), true }, name);
         if (holds(EarlierPlayClipCode()))

@@ -10,8 +10,12 @@
 //       the states of video RAM seen at field ends (OUT/states.bin) show the .vram's frames
 //       0, STEP, 2·STEP, ... (KEPT of them) in order, through a whole pass and back to the
 //       first; then the return, as above.
+//   tvc-mame-compare per-line PICTURE.cas
+//       exits 0 when the picture's registers change from line to line (MAME cannot show it:
+//       it draws a whole field with the registers the field ends with), 1 when not.
 #include "convert/tvc_colours.h"
 #include "pipeline/vram.h"
+#include "tvc/tvc_read.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -281,9 +285,12 @@ int Run(int argc, char** argv)
             frames.push_back(all[i * step]);
         CheckClip(Frames(ReadAll(out + "/states.bin"), "states.bin"), frames);
         CheckReturn(ReadRecord(out + "/record.txt"));
+    } else if (command == "per-line" && argc == 3) {
+        return tvc::ReadTvcFile(argv[2], nullptr).lineRegisters.empty() ? 1 : 0;
     } else {
         std::cerr << "usage: tvc-mame-compare picture OUT EXPECTED.vram EXPECTED.ppm\n"
-                     "       tvc-mame-compare clip OUT EXPECTED.vram KEPT STEP\n";
+                     "       tvc-mame-compare clip OUT EXPECTED.vram KEPT STEP\n"
+                     "       tvc-mame-compare per-line PICTURE.cas\n";
         return 2;
     }
     return g_problems ? 1 : 0;

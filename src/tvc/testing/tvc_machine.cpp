@@ -278,7 +278,12 @@ uint8_t TvcMachine::ReadPort(void*, uint16_t port, void* self)
 void TvcMachine::WritePort(void*, uint16_t port, uint8_t value, void* self)
 {
     auto* machine = static_cast<TvcMachine*>(self);
-    const PortWrite write { machine->m_cycles + uint64_t(z80ex_op_tstate(machine->m_cpu->context)),
+    // z80ex calls this at T2 of the output cycle, when IORQ and WR go active; the port latches
+    // the byte when they end, in T3, after the cycle's automatic wait state: 2 cycles later (for
+    // OUT (C),r 11 cycles into its 12, for OUT (n),A 10 into its 11).
+    constexpr uint64_t kWriteLatchedAfter = 2;
+    const PortWrite write { machine->m_cycles + uint64_t(z80ex_op_tstate(machine->m_cpu->context))
+            + kWriteLatchedAfter,
         uint8_t(port & 0xFF), value };
     machine->m_portWrites.push_back(write);
     if (write.port == 0x02)

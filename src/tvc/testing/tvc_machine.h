@@ -3,8 +3,8 @@
 // the paging of port 02h, video RAM, RAM U0-U3 and no ROM at all. Any read, write or
 // instruction fetch of the system ROM, a cartridge, the expansion area or RAM the model lacks
 // (U2 and U3 on a 32K machine) is a fault that stops the run, as is any read of a port other
-// than the keyboard's and the picture clock's. Port writes are logged with the cycle they
-// happened at; the keyboard reports a key (Enter, row 5) while the test holds it down.
+// than the keyboard's and the picture clock's. Port writes are logged with the cycle the port
+// latches them at (the end of the instruction's output cycle); the keyboard reports a key (Enter, row 5) while the test holds it down.
 //
 // The picture clock: the video chip's flag comes up once a field (every 62,800 cycles, the first
 // at FieldPhase()), reads as bit 4 of port 59h low, and stays up until port 07h is written. With
