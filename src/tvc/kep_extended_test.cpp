@@ -115,10 +115,12 @@ namespace {
         EXPECT_EQ(file.rateNumerator, 50 * file.rateDenominator);
         for (size_t field = 0; field < 2; ++field)
             for (size_t y = 0; y < kLines; ++y)
-                EXPECT_TRUE(
-                    std::equal(bytes.begin() + ptrdiff_t(16 + (field * kLines + y) * kLineBytes),
-                        bytes.begin() + ptrdiff_t(16 + (field * kLines + y + 1) * kLineBytes),
-                        file.Frame(field).begin() + ptrdiff_t(y * size_t(kVramBytesPerLine))));
+                EXPECT_TRUE(std::equal(bytes.begin()
+                        + ptrdiff_t(kKepExtendedHeaderBytes + (field * kLines + y) * kLineBytes),
+                    bytes.begin()
+                        + ptrdiff_t(
+                            kKepExtendedHeaderBytes + (field * kLines + y + 1) * kLineBytes),
+                    file.Frame(field).begin() + ptrdiff_t(y * size_t(kVramBytesPerLine))));
         bytes[10] = 2 * kLines + 1;
         EXPECT_NE(Refusal(bytes).find("two fields cannot share"), std::string::npos);
     }
