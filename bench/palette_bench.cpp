@@ -3,6 +3,7 @@
 #include "convert/nearest_color.h"
 #include "convert/stretch_picture.h"
 #include "convert/tvc_colours.h"
+#include "pipeline/line_palettes.h"
 #include "pipeline/palette_choice.h"
 #include "pipeline/tvc_mode.h"
 #include "platform/picture_box.h"
@@ -47,6 +48,21 @@ BENCHMARK(BM_ChoosePalette)
     ->Args({ 2, 2 })
     ->Args({ 4, 8 })
     ->Unit(benchmark::kMillisecond);
+
+// Registers chosen for every line while the picture converts (--palette best-per-line, Floyd):
+// the whole per-line conversion of one working picture.
+void BM_LinePalettes(benchmark::State& state)
+{
+    const TvcMode& mode = TvcModeOf(int(state.range(0)));
+    const platform::Surface picture = Working(mode);
+    for (auto _ : state) {
+        platform::Surface converted = picture;
+        ConvertWithLinePalettes(mode, {}, converted);
+        benchmark::DoNotOptimize(converted);
+    }
+    state.SetLabel(mode.QuotedCaption());
+}
+BENCHMARK(BM_LinePalettes)->Arg(4)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // A clip's choice: four frames share the search's budget (what --palette best looks at in a
 // video of 480 frames or more).
