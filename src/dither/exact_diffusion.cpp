@@ -182,7 +182,7 @@ ExactDiffusion::ExactDiffusion(const ExactDiffusionSettings& settings, int width
 
 template <bool kWrite>
 double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
-    uint8_t* indices, float* const* rows) const
+    uint8_t* indices, float* const* rows, const SteadyRowChoice* steady) const
 {
     PreparedPalette prepared;
     Prepare(palette, m_settings, prepared);
@@ -254,15 +254,26 @@ double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry
 
         float distance;
         int chosen;
+        float d[3] = { c[0], c[1], c[2] }; // in the distance's space
         if (perceptual) {
-            float lab[3];
             if (linearLight)
-                Oklab(c[0] / kTop, c[1] / kTop, c[2] / kTop, lab);
+                Oklab(c[0] / kTop, c[1] / kTop, c[2] / kTop, d);
             else
-                Oklab(decode(c[0]), decode(c[1]), decode(c[2]), lab);
-            chosen = Nearest(prepared, lab[0], lab[1], lab[2], distance);
-        } else {
-            chosen = Nearest(prepared, c[0], c[1], c[2], distance);
+                Oklab(decode(c[0]), decode(c[1]), decode(c[2]), d);
+        }
+        chosen = Nearest(prepared, d[0], d[1], d[2], distance);
+        if (steady && steady->tolerance[x] > 0.0f) {
+            const int kept = steady->previous[x];
+            if (kept < prepared.count) {
+                const float a = d[0] - prepared.dx[size_t(kept)],
+                            b = d[1] - prepared.dy[size_t(kept)],
+                            e = d[2] - prepared.dz[size_t(kept)];
+                const float keptDistance = a * a + b * b + e * e;
+                if (keptDistance - distance < steady->tolerance[x]) {
+                    chosen = kept;
+                    distance = keptDistance;
+                }
+            }
         }
         cost += distance;
 
@@ -292,14 +303,14 @@ double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry
     return cost;
 }
 
-double ExactDiffusion::Row(
-    const uint32_t* pixels, std::span<const PaletteEntry> palette, uint8_t* indices)
+double ExactDiffusion::Row(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+    uint8_t* indices, const SteadyRowChoice* steady)
 {
     const size_t rowFloats = size_t(m_width + 2 * kReach) * 3;
     float* rows[kRows];
     for (int k = 0; k < kRows; ++k)
         rows[k] = m_error.data() + size_t((m_row + k) % kRows) * rowFloats + 3 * kReach;
-    const double cost = Scan<true>(pixels, palette, indices, rows);
+    const double cost = Scan<true>(pixels, palette, indices, rows, steady);
     // This row's buffer becomes the one kRows − 1 rows down, which nothing has reached yet.
     std::fill_n(rows[0] - 3 * kReach, rowFloats, 0.0f);
     ++m_row;
@@ -312,7 +323,39 @@ double ExactDiffusion::TrialRow(const uint32_t* pixels, std::span<const PaletteE
     float* const current
         = const_cast<float*>(m_error.data()) + size_t(m_row % kRows) * rowFloats + 3 * kReach;
     float* const rows[kRows] = { current, nullptr, nullptr };
-    return Scan<false>(pixels, palette, nullptr, rows);
+    return Scan<false>(pixels, palette, nullptr, rows, nullptr);
+}
+
+uint32_t ExactKey(const ExactDiffusionSettings& settings)
+{
+    const uint32_t damping = uint32_t(std::lround(settings.damping * 10000.0f));
+    return 1u | uint32_t(settings.linearLight) << 1
+        | uint32_t(settings.distance == ColourDistance::Perceptual) << 2
+        | uint32_t(settings.method) << 3 | damping << 8;
+}
+
+float SmallestStep(const ExactDiffusionSettings& settings, std::span<const PaletteEntry> palette)
+{
+    PreparedPalette prepared;
+    Prepare(palette, settings, prepared);
+    float step = 0.0f;
+    for (int i = 0; i < prepared.count; ++i)
+        for (int j = i + 1; j < prepared.count; ++j) {
+            const float a = prepared.dx[size_t(i)] - prepared.dx[size_t(j)],
+                        b = prepared.dy[size_t(i)] - prepared.dy[size_t(j)],
+                        c = prepared.dz[size_t(i)] - prepared.dz[size_t(j)];
+            const float d = a * a + b * b + c * c;
+            if (d > 0.0f && (step == 0.0f || d < step))
+                step = d;
+        }
+    return step;
+}
+
+float LinearOfSrgb(uint8_t value) { return Linear().value[value] / kTop; }
+
+void OklabOfLinear(float red, float green, float blue, float out[3])
+{
+    Oklab(red, green, blue, out);
 }
 
 void DitherExact(const ExactDiffusionSettings& settings, platform::Surface& picture,

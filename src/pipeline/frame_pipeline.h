@@ -14,6 +14,7 @@
 #include "tvc_mode.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace pelorin {
@@ -44,6 +45,10 @@ public:
     // `mode`.
     virtual void RunSteadyMethod(int index, platform::PictureBox& picture, SteadyHistory& history,
         int mode, int64_t frame);
+    // An error-diffusion method `index` by the exact engine (RunExactMethod), steady with a
+    // history.
+    virtual void RunExactMethod(int index, platform::PictureBox& picture,
+        const ExactDiffusionSettings& settings, SteadyHistory* history, int mode, int64_t frame);
 
     ConversionContext& Context() const { return *m_context; }
 
@@ -69,6 +74,10 @@ struct FrameOptions {
     // Palette registers chosen for the picture (palette_choice.h): these entries replace the
     // mode's own right after its palette is loaded; null: the mode's own palette.
     const std::vector<PaletteEntry>* palette = nullptr;
+    // The error-diffusion methods run by the exact engine (dither/exact_diffusion.h) with these
+    // settings, their kernel being the method's own; empty: by the integer engine. The other
+    // methods are not affected.
+    std::optional<ExactDiffusionSettings> exact = std::nullopt;
 };
 
 // The timed part of a frame, through `steps`: with a host, the smoothed copy of the whole host

@@ -60,6 +60,7 @@ FrameOptions ConversionSession::OptionsFor(int64_t index, SteadyHistory* history
 {
     FrameOptions options;
     options.frame = index;
+    options.exact = ExactSettingsOf(m_effective);
     const PaletteScene* scene = m_plan ? &m_plan->For(index) : nullptr;
     if (scene)
         options.palette = &scene->entries;
