@@ -117,6 +117,14 @@ namespace {
                 throw UsageError("--palette best-per-line takes an error-diffusion method, and "
                                  "--compare converts by all 16; give --method instead");
         }
+        // --compare shows every method; the exact diffusion changes the error-diffusion ones.
+        if (options.diffusion == session::Diffusion::Exact && !options.compareFrame) {
+            const Method* method = FindMethod(options.method);
+            if (!method || method->family != MethodFamily::ErrorDiffusion)
+                throw UsageError("--diffusion exact carries the error of the error-diffusion "
+                                 "methods; --method "
+                    + session::MethodWord(options.method) + " has none to carry");
+        }
         if (options.aspect != Aspect::Stretch && options.size == Size::KeepSize)
             throw UsageError(
                 "--keep-size takes each picture at its own size, so there is no screen "

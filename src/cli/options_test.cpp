@@ -264,6 +264,10 @@ TEST(Options, WrongCommandLinesNameTheProblem)
         { { "--denoise", "--denoise", "a.avi", "b.cas" }, "--denoise is given twice" },
         { { "--denoise", "clip.cas", "b.png" }, "the TVC's own files" },
         { { "--denoise=light", "--mode", "4", "clip.VRAM", "b.png" }, "leave --denoise out" },
+        { { "--diffusion", "exact", "--method", "bayer-4x4", "a.avi", "b.png" },
+            "--diffusion exact carries the error of the error-diffusion methods; --method" },
+        { { "--diffusion", "exact", "--method", "none", "a.avi", "b.png" }, "--method none" },
+        { { "--distance", "perceptual", "a.avi", "b.png" }, "add --diffusion exact" },
     };
     for (const auto& c : cases) {
         const auto [status, message] = Refusal(c.args);

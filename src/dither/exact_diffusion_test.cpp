@@ -80,17 +80,9 @@ Reference ReferenceDither(const ExactDiffusionSettings& settings, const Surface&
             double* err = &error[3 * (size_t(y) * size_t(W) + size_t(x))];
             double c[3] = { working(int(v >> 16 & 255)) + err[0],
                 working(int(v >> 8 & 255)) + err[1], working(int(v & 255)) + err[2] };
-            // Toward the grey (mean, clamped) just far enough to bring every channel in range.
-            const double grey = std::clamp((c[0] + c[1] + c[2]) / 3, 0.0, 255.0);
-            double t = 1;
-            for (int k = 0; k < 3; ++k) {
-                if (c[k] > 255)
-                    t = std::min(t, (255 - grey) / (c[k] - grey));
-                if (c[k] < 0)
-                    t = std::min(t, grey / (grey - c[k]));
-            }
+            // Each channel clamped to what the screen shows.
             for (int k = 0; k < 3; ++k)
-                c[k] = std::clamp(grey + t * (c[k] - grey), 0.0, 255.0);
+                c[k] = std::clamp(c[k], 0.0, 255.0);
 
             double here[3];
             toDistanceSpace(c, here);

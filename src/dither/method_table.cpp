@@ -215,6 +215,28 @@ void RunSteadyMethod(ConversionContext& context, SteadyHistory& history, int ind
         MapToPalette(context, picture, picture);
 }
 
+void RunExactMethod(ConversionContext& context, int index, const ExactDiffusionSettings& settings,
+    PictureBox& picture, SteadyHistory* history, int mode, int64_t frame)
+{
+    const Method* method = FindMethod(index);
+    if (!method)
+        throw std::out_of_range("method index must be 1 ... " + std::to_string(kMethodCount)
+            + ", got " + std::to_string(index));
+    if (method->family != MethodFamily::ErrorDiffusion)
+        throw std::invalid_argument(
+            "exact diffusion runs the error-diffusion methods, not " + std::string(method->caption));
+    ExactDiffusionSettings own = settings;
+    own.method = DiffusionMethod(method->member);
+    if (!history) {
+        ExactDiffuseRoutine(context, own, picture, picture);
+        return;
+    }
+    history->Begin(
+        { mode, index, PictureWidth(picture), PictureHeight(picture), ExactKey(own) }, frame);
+    ExactDiffuseRoutine(context, own, picture, picture, history);
+    history->Finish();
+}
+
 // The routines by their own names, on the program's context.
 void DitherAtkinson(PictureBox& d, PictureBox& s) { ProgramRoutine(1, d, s); }
 void DitherFloyd(PictureBox& d, PictureBox& s) { ProgramRoutine(2, d, s); }

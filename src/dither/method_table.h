@@ -5,6 +5,7 @@
 // dispatch, the command-line tool's method names, the benchmarks and the routines' own names
 // (DitherFloyd, ...) all read this one table.
 #include "convert/conversion_context.h"
+#include "exact_diffusion.h"
 #include "platform/picture_box.h"
 #include "steady_history.h"
 
@@ -73,5 +74,14 @@ void RunMethod(int index, platform::PictureBox& picture);
 // the history then holds this frame. Throws std::out_of_range like RunMethod.
 void RunSteadyMethod(ConversionContext& context, SteadyHistory& history, int index,
     platform::PictureBox& picture, int mode, int64_t frame);
+
+// RunMethod and RunSteadyMethod (with `history`, frame `frame` in TVC mode `mode`) by the exact
+// engine (exact_diffusion.h) with `settings`, for an error-diffusion method: the method's own
+// kernel, whatever settings.method names. Steady dithering continues only from a frame the exact
+// engine made with the same settings. Throws std::out_of_range like RunMethod, and
+// std::invalid_argument for a method of another family.
+void RunExactMethod(ConversionContext& context, int index, const ExactDiffusionSettings& settings,
+    platform::PictureBox& picture, SteadyHistory* history = nullptr, int mode = 0,
+    int64_t frame = 0);
 
 } // namespace pelorin

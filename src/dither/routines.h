@@ -3,6 +3,7 @@
 // dither/: the method table (method_table.h) names which family member each method is and is the
 // one way in for the window, pelorin-convert and the tests.
 #include "convert/conversion_context.h"
+#include "exact_diffusion.h"
 #include "platform/picture_box.h"
 #include "steady_history.h"
 
@@ -18,6 +19,14 @@ namespace pelorin {
 // Error diffusion with one kernel of kDiffusionKernels (diffusion_kernels.h); steady: the
 // tolerances of SteadyToleranceFor (error_diffusion_engine.h).
 void DiffuseRoutine(ConversionContext& context, DiffusionMethod kernel,
+    platform::PictureBox& destination, platform::PictureBox& source,
+    SteadyHistory* steady = nullptr);
+// Exact error diffusion (exact_diffusion.h) with `settings` over the picture's SW × SH pixels;
+// the destination gets the palette colours chosen there and nothing else. Steady: the colour the
+// frame before chose at a pixel is kept within the tolerances SteadyToleranceFor gives the
+// kernel and palette (in shares of the palette's smallest step by the settings' measure), the
+// still one where the pixel's input stayed within reach of the frame before's.
+void ExactDiffuseRoutine(ConversionContext& context, const ExactDiffusionSettings& settings,
     platform::PictureBox& destination, platform::PictureBox& source,
     SteadyHistory* steady = nullptr);
 // Bayer ordered dithering with the n × n matrix, n = 2, 4 or 8. Steady: a byte keeps its

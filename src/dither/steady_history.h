@@ -95,6 +95,9 @@ struct SteadyHistory {
         int method = 0; // 1 ... 16
         int width = 0; // the working picture, pixels
         int height = 0;
+        // 0: the method's own engine; else the exact engine's settings (ExactKey,
+        // exact_diffusion.h), since a pattern of one engine is no pattern for another.
+        uint32_t engine = 0;
         bool operator==(const Key&) const = default;
     };
 
@@ -132,6 +135,10 @@ struct SteadyHistory {
     // whether that moved from the frame before's (worked out afresh each frame).
     std::vector<uint8_t> input;
     std::vector<uint8_t> moved;
+    // Exact error diffusion: the picture before the scan and the colours chosen, 0x00RRGGBB,
+    // row after row.
+    std::vector<uint32_t> exactInput;
+    std::vector<uint32_t> exactResult;
     // "Treshold+Noise": its output for the frame, kept as it is written; per buffer pixel, the
     // unreduced colour its output was drawn from, and the generator's state before the three
     // noise numbers of that draw.

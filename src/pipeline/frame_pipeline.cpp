@@ -31,6 +31,12 @@ void FrameSteps::RunSteadyMethod(
     pelorin::RunSteadyMethod(*m_context, history, index, picture, mode, frame);
 }
 
+void FrameSteps::RunExactMethod(int index, platform::PictureBox& picture,
+    const ExactDiffusionSettings& settings, SteadyHistory* history, int mode, int64_t frame)
+{
+    pelorin::RunExactMethod(*m_context, index, settings, picture, history, mode, frame);
+}
+
 void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
     platform::PictureBox* host, platform::PictureBox& working, const FrameOptions& options)
 {
@@ -52,7 +58,10 @@ void ConvertToWorking(FrameSteps& steps, const TvcMode& mode, int methodIndex,
     if (methodIndex != kNoMethod && options.linePalettes) {
         ConvertWithLinePalettes(mode, *options.linePalettes, working.Image());
     } else if (methodIndex != kNoMethod) {
-        if (options.steady)
+        if (options.exact && FindMethod(methodIndex)->family == MethodFamily::ErrorDiffusion)
+            steps.RunExactMethod(methodIndex, working, *options.exact, options.steady, mode.number,
+                options.frame);
+        else if (options.steady)
             steps.RunSteadyMethod(methodIndex, working, *options.steady, mode.number, options.frame);
         else
             steps.RunMethod(methodIndex, working);

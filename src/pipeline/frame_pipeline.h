@@ -15,6 +15,7 @@
 #include "tvc_mode.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace pelorin {
@@ -45,6 +46,10 @@ public:
     // `mode`.
     virtual void RunSteadyMethod(int index, platform::PictureBox& picture, SteadyHistory& history,
         int mode, int64_t frame);
+    // An error-diffusion method `index` by the exact engine (RunExactMethod), steady with a
+    // history.
+    virtual void RunExactMethod(int index, platform::PictureBox& picture,
+        const ExactDiffusionSettings& settings, SteadyHistory* history, int mode, int64_t frame);
 
     ConversionContext& Context() const { return *m_context; }
 
@@ -74,6 +79,10 @@ struct FrameOptions {
     // the frame converts so in place of the method's own routine (whose kernel the settings
     // name); null: not.
     const ExactDiffusionSettings* linePalettes = nullptr;
+    // The error-diffusion methods run by the exact engine (dither/exact_diffusion.h) with these
+    // settings, their kernel being the method's own; empty: by the integer engine. The other
+    // methods are not affected.
+    std::optional<ExactDiffusionSettings> exact = std::nullopt;
 };
 
 // The timed part of a frame, through `steps`: with a host, the smoothed copy of the whole host

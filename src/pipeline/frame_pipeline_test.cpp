@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -123,7 +124,8 @@ platform::Surface NoisyFrame(int f, int spread)
 
 // With `steady`, steady dithering on that history; null: plain.
 platform::Surface Convert(ConversionContext& context, int mode, int method, int frame,
-    SteadyHistory* steady, int spread = 8)
+    SteadyHistory* steady, int spread = 8,
+    std::optional<ExactDiffusionSettings> exact = std::nullopt)
 {
     static std::map<int, std::vector<platform::Surface>> takes;
     std::vector<platform::Surface>& frames = takes[spread];
@@ -132,8 +134,11 @@ platform::Surface Convert(ConversionContext& context, int mode, int method, int 
     PictureBox host(kHostWidth, kHostHeight);
     host.Image() = frames[size_t(frame)];
     PictureBox working(TvcModeOf(mode).workingWidth, TvcModeOf(mode).workingHeight);
-    ConvertFrame(context, TvcModeOf(mode), method, &host, working, nullptr,
-        { steady, frame });
+    FrameOptions options;
+    options.steady = steady;
+    options.frame = frame;
+    options.exact = exact;
+    ConvertFrame(context, TvcModeOf(mode), method, &host, working, nullptr, options);
     return working.Image();
 }
 
@@ -206,6 +211,55 @@ TEST(FramePipeline, SteadyLessensTheChangesOfANoisyStillScene)
                     for (int frame = 1; frame < 4; ++frame) {
                         const platform::Surface now
                             = Convert(context, mode, method, frame, kept, spread);
+                        for (size_t i = 0; i < now.pixels.size(); ++i)
+                            changed[steady] += now.pixels[i] != before.pixels[i];
+                        before = now;
+                    }
+                }
+                EXPECT_LT(changed[1] * 3, changed[0])
+                    << "method " << method << " in mode " << mode << ", noise " << spread;
+            }
+}
+
+TEST(FramePipeline, ExactDiffusionChangesOnlyTheErrorDiffusionMethods)
+{
+    for (const Method& method : Methods()) {
+        ConversionContext integer, exact;
+        const platform::Surface plain = Convert(integer, 16, method.index, 0, nullptr);
+        const platform::Surface got
+            = Convert(exact, 16, method.index, 0, nullptr, 8, ExactDiffusionSettings {});
+        if (method.family == MethodFamily::ErrorDiffusion)
+            EXPECT_FALSE(got == plain) << method.caption;
+        else
+            EXPECT_TRUE(got == plain) << method.caption;
+    }
+}
+
+TEST(FramePipeline, ExactSteadyStartsAsPlainAndLessensTheChangesOfANoisyStillScene)
+{
+    const ExactDiffusionSettings settings;
+    for (int spread : { 8, 56 })
+        for (int method : { 2, 13 })
+            for (int mode : { 4, 16 }) {
+                int64_t changed[2] = { 0, 0 };
+                for (int steady = 0; steady < 2; ++steady) {
+                    ConversionContext context;
+                    SteadyHistory history;
+                    SteadyHistory* const kept = steady ? &history : nullptr;
+                    // Frame 0 by the integer engine is no pattern for the exact one: frame 1
+                    // starts afresh.
+                    if (steady)
+                        Convert(context, mode, method, 0, kept, spread);
+                    platform::Surface before
+                        = Convert(context, mode, method, 1, kept, spread, settings);
+                    if (steady) {
+                        ConversionContext fresh;
+                        EXPECT_TRUE(before
+                            == Convert(fresh, mode, method, 1, nullptr, spread, settings));
+                    }
+                    for (int frame = 2; frame < 5; ++frame) {
+                        const platform::Surface now
+                            = Convert(context, mode, method, frame, kept, spread, settings);
                         for (size_t i = 0; i < now.pixels.size(); ++i)
                             changed[steady] += now.pixels[i] != before.pixels[i];
                         before = now;

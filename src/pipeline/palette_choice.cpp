@@ -91,26 +91,59 @@ namespace {
         return bestIndex;
     }
 
+    // The exact engine's settings for `method`, with its own kernel: empty for a method that
+    // does not diffuse error, or without the exact engine.
+    std::optional<ExactDiffusionSettings> ExactFor(
+        const Method& method, const std::optional<ExactDiffusionSettings>& exact)
+    {
+        if (!exact || method.family != MethodFamily::ErrorDiffusion)
+            return std::nullopt;
+        ExactDiffusionSettings own = *exact;
+        own.method = DiffusionMethod(method.member);
+        return own;
+    }
+
+    // The search's score of a converted picture: the faithfulness figure, or its perceptual
+    // twin when the exact engine chooses colours perceptually.
+    double Measure(const std::optional<ExactDiffusionSettings>& exact,
+        const platform::Surface& converted, const platform::Surface& unreduced)
+    {
+        if (exact && exact->distance == ColourDistance::Perceptual)
+            return BlurredPerceptualDifference(converted, unreduced);
+        return BlurredDifference(converted, unreduced);
+    }
+
     // The stand-in for a method on a reduced picture: fast, and ranking palettes as the method
     // would. Error diffusion runs the method's own kernel with its truncation and clamping (over
     // the picture alone, without the border the method wraps into); the screens are stood in for
     // by a 4 × 4 Bayer screen per channel, then nearest colour; the threshold methods by nearest
     // colour.
+    //
+    // With the exact engine the stand-in for error diffusion is that engine itself, on the
+    // reduced picture; with its perceptual distance the score is measured the same way.
     class StandIn {
     public:
-        explicit StandIn(const Method& method)
+        StandIn(const Method& method, const std::optional<ExactDiffusionSettings>& exact)
             : m_method(method)
+            , m_exact(ExactFor(method, exact))
         {
         }
 
         double Score(const Reduced& picture, std::span<const Colour> palette)
         {
             m_result = platform::Surface(picture.width, picture.height);
-            if (m_method.family == MethodFamily::ErrorDiffusion)
+            if (m_exact) {
+                m_result = picture.surface;
+                m_entries.clear();
+                for (const Colour& c : palette)
+                    m_entries.push_back({ uint8_t(c.blue), uint8_t(c.green), uint8_t(c.red), 0 });
+                DitherExact(*m_exact, m_result, m_entries);
+            } else if (m_method.family == MethodFamily::ErrorDiffusion) {
                 Diffuse(picture, palette);
-            else
+            } else {
                 Screen(picture, palette);
-            return BlurredDifference(m_result, picture.surface);
+            }
+            return Measure(m_exact, m_result, picture.surface);
         }
 
     private:
@@ -170,6 +203,8 @@ namespace {
         }
 
         const Method& m_method;
+        const std::optional<ExactDiffusionSettings> m_exact;
+        std::vector<PaletteEntry> m_entries;
         std::vector<int> m_work;
         platform::Surface m_result;
     };
@@ -223,10 +258,10 @@ std::vector<std::vector<int>> CandidateSets(const TvcMode& mode)
 }
 
 double PaletteDifference(const TvcMode& mode, int methodIndex, std::span<const int> colours,
-    std::span<const platform::Surface> pictures)
+    std::span<const platform::Surface> pictures, const std::optional<ExactDiffusionSettings>& exact)
 {
     (void)mode;
-    MethodFor(methodIndex);
+    const std::optional<ExactDiffusionSettings> own = ExactFor(MethodFor(methodIndex), exact);
     CheckPictures(pictures);
     double sum = 0;
     for (const platform::Surface& picture : pictures) {
@@ -234,14 +269,17 @@ double PaletteDifference(const TvcMode& mode, int methodIndex, std::span<const i
         box.Image() = picture;
         ConversionContext context;
         context.palette = PaletteOfColours(colours);
-        RunMethod(context, methodIndex, box);
-        sum += BlurredDifference(box.Image(), picture);
+        if (own)
+            RunExactMethod(context, methodIndex, *own, box);
+        else
+            RunMethod(context, methodIndex, box);
+        sum += Measure(own, box.Image(), picture);
     }
     return sum / double(pictures.size());
 }
 
-PaletteChoice ChoosePalette(
-    const TvcMode& mode, int methodIndex, std::span<const platform::Surface> pictures)
+PaletteChoice ChoosePalette(const TvcMode& mode, int methodIndex,
+    std::span<const platform::Surface> pictures, const std::optional<ExactDiffusionSettings>& exact)
 {
     if (mode.palette.size() >= size_t(kTvcColourCount))
         throw std::invalid_argument(mode.QuotedCaption() + " shows all sixteen colours already");
@@ -253,7 +291,7 @@ PaletteChoice ChoosePalette(
     // so the mode's own palette wins any tie.
     std::vector<size_t> alive(sets.size());
     std::iota(alive.begin(), alive.end(), size_t(0));
-    StandIn standIn(method);
+    StandIn standIn(method, exact);
     for (const Round& round : kRounds) {
         // Several pictures share a round's budget, so choosing for a clip costs about what
         // choosing for one picture does.
@@ -284,7 +322,7 @@ PaletteChoice ChoosePalette(
     PaletteChoice choice;
     double best = 0;
     for (const size_t s : alive) {
-        const double difference = PaletteDifference(mode, methodIndex, sets[s], pictures);
+        const double difference = PaletteDifference(mode, methodIndex, sets[s], pictures, exact);
         if (s == 0)
             choice.defaultDifference = difference;
         if (choice.colours.empty() || difference < best) {

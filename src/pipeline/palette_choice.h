@@ -4,9 +4,11 @@
 // and white, or black, white, blue and red. This module searches for the registers that make a
 // method's result closest to the unreduced picture. Colours are numbered, and registers hold
 // them, as convert/tvc_colours.h describes.
+#include "dither/exact_diffusion.h"
 #include "platform/surface.h"
 #include "tvc_mode.h"
 
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -35,13 +37,21 @@ struct PaletteChoice {
 //
 // Throws std::invalid_argument for "Graphics 16" (its palette is every colour already), a method
 // outside 1 ... 16, no pictures, or pictures of different or zero sizes.
-PaletteChoice ChoosePalette(
-    const TvcMode& mode, int methodIndex, std::span<const platform::Surface> pictures);
+//
+// With `exact`, an error-diffusion method runs by the exact engine with those settings
+// (RunExactMethod) at every step, the stand-in included, and with the perceptual distance the
+// score is BlurredPerceptualDifference instead: the registers are chosen by what will draw them
+// and by the measure that draws them. Without it, exactly the integer search.
+PaletteChoice ChoosePalette(const TvcMode& mode, int methodIndex,
+    std::span<const platform::Surface> pictures,
+    const std::optional<ExactDiffusionSettings>& exact = std::nullopt);
 
 // The score the search minimises for one set of registers, at full size by the method itself:
-// the mean BlurredDifference over `pictures`. The brute-force reference of the search.
+// the mean BlurredDifference (or, as above, BlurredPerceptualDifference) over `pictures`. The
+// brute-force reference of the search.
 double PaletteDifference(const TvcMode& mode, int methodIndex, std::span<const int> colours,
-    std::span<const platform::Surface> pictures);
+    std::span<const platform::Surface> pictures,
+    const std::optional<ExactDiffusionSettings>& exact = std::nullopt);
 
 // Every candidate set the search considers for the mode: the mode's own colours first, then
 // every set of distinct colours (0 ... 15 without 8, the second black) in ascending order that

@@ -51,12 +51,13 @@ namespace {
         return s;
     }
 
-    double BruteForceBest(
-        const TvcMode& mode, int method, std::span<const platform::Surface> pictures)
+    double BruteForceBest(const TvcMode& mode, int method,
+        std::span<const platform::Surface> pictures,
+        const std::optional<ExactDiffusionSettings>& exact = std::nullopt)
     {
         double best = 1e9;
         for (const std::vector<int>& set : CandidateSets(mode))
-            best = std::min(best, PaletteDifference(mode, method, set, pictures));
+            best = std::min(best, PaletteDifference(mode, method, set, pictures, exact));
         return best;
     }
 
@@ -122,6 +123,26 @@ namespace {
             EXPECT_DOUBLE_EQ(choice.difference,
                 PaletteDifference(mode, c.method, choice.colours, { &picture, 1 }));
             EXPECT_LE(choice.difference, choice.defaultDifference);
+        }
+    }
+
+    // With the exact engine, and its perceptual distance, the search scores by what will draw
+    // the registers: it finds the brute force's best by the same measure.
+    TEST(PaletteSearch, ExactDiffusionFindsTheExhaustiveOptimumByItsOwnMeasure)
+    {
+        const TvcMode& mode = TvcModeOf(2);
+        const platform::Surface picture = Scene(30, 24, 2);
+        for (const ColourDistance distance : { ColourDistance::Rgb, ColourDistance::Perceptual }) {
+            ExactDiffusionSettings exact;
+            exact.distance = distance;
+            const PaletteChoice choice = ChoosePalette(mode, kFloyd, { &picture, 1 }, exact);
+            EXPECT_DOUBLE_EQ(
+                choice.difference, BruteForceBest(mode, kFloyd, { &picture, 1 }, exact))
+                << "chose " << RegisterText(choice.colours);
+            EXPECT_DOUBLE_EQ(choice.difference,
+                PaletteDifference(mode, kFloyd, choice.colours, { &picture, 1 }, exact));
+            EXPECT_NE(choice.difference,
+                PaletteDifference(mode, kFloyd, choice.colours, { &picture, 1 }));
         }
     }
 

@@ -1,6 +1,9 @@
 #include "picture_difference.h"
 
+#include "dither/exact_diffusion.h"
+
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
@@ -90,6 +93,58 @@ double BlurredDifference(const platform::Surface& converted, const platform::Sur
             total += std::abs(up[i] + mid[i] + down[i]);
     }
     return double(total) / 9.0 / double(3 * size_t(w) * size_t(h));
+}
+
+namespace {
+
+    // A picture in linear light blurred with a 3 × 3 box, edge pixels repeated outward, then in
+    // Oklab: three floats a pixel.
+    std::vector<float> BlurredOklab(const platform::Surface& picture)
+    {
+        const int w = picture.width, h = picture.height;
+        std::vector<float> linear(size_t(w) * size_t(h) * 3);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint32_t c = picture.At(x, y);
+                float* p = &linear[(size_t(y) * size_t(w) + size_t(x)) * 3];
+                p[0] = LinearOfSrgb(uint8_t(c >> 16));
+                p[1] = LinearOfSrgb(uint8_t(c >> 8));
+                p[2] = LinearOfSrgb(uint8_t(c));
+            }
+        std::vector<float> out(linear.size());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                float sum[3] = { 0, 0, 0 };
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int sx = std::clamp(x + dx, 0, w - 1),
+                                  sy = std::clamp(y + dy, 0, h - 1);
+                        const float* p = &linear[(size_t(sy) * size_t(w) + size_t(sx)) * 3];
+                        for (int ch = 0; ch < 3; ++ch)
+                            sum[ch] += p[ch];
+                    }
+                OklabOfLinear(sum[0] / 9, sum[1] / 9, sum[2] / 9,
+                    &out[(size_t(y) * size_t(w) + size_t(x)) * 3]);
+            }
+        return out;
+    }
+
+} // namespace
+
+double BlurredPerceptualDifference(
+    const platform::Surface& converted, const platform::Surface& unreduced)
+{
+    if (converted.width != unreduced.width || converted.height != unreduced.height)
+        throw std::invalid_argument("pictures of different sizes have no difference");
+    if (converted.width <= 0 || converted.height <= 0)
+        return 0;
+    const std::vector<float> a = BlurredOklab(converted), b = BlurredOklab(unreduced);
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); i += 3) {
+        const float dl = a[i] - b[i], da = a[i + 1] - b[i + 1], db = a[i + 2] - b[i + 2];
+        sum += std::sqrt(double(dl * dl + da * da + db * db));
+    }
+    return sum / double(a.size() / 3);
 }
 
 } // namespace pelorin

@@ -11,4 +11,10 @@ namespace pelorin {
 // pictures; the pictures must have the same size (std::invalid_argument otherwise).
 double BlurredDifference(const platform::Surface& converted, const platform::Surface& unreduced);
 
+// The same in the perceptual distance's terms (dither/exact_diffusion.h): both pictures blurred
+// with the same box in linear light, as light mixes in the eye, then the mean distance between
+// their Oklab colours (L scaled to 0 ... 255). Same preconditions.
+double BlurredPerceptualDifference(
+    const platform::Surface& converted, const platform::Surface& unreduced);
+
 } // namespace pelorin

@@ -74,6 +74,7 @@ FrameOptions ConversionSession::OptionsFor(int64_t index, SteadyHistory* history
             history->Forget();
         return options;
     }
+    options.exact = ExactSettingsOf(m_effective);
     const PaletteScene* scene = m_plan ? &m_plan->For(index) : nullptr;
     if (scene)
         options.palette = &scene->entries;

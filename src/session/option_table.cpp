@@ -158,6 +158,28 @@ namespace {
                 words.insert(words.end(), { "--denoise", w.word });
     }
 
+    void TakeDiffusion(Settings& s, const std::string& v)
+    {
+        const std::string lower = Lower(v);
+        if (lower == "integer")
+            s.diffusion = Diffusion::Integer;
+        else if (lower == "exact")
+            s.diffusion = Diffusion::Exact;
+        else
+            throw OptionError("--diffusion takes integer or exact, got '" + v + "'");
+    }
+
+    void TakeDistance(Settings& s, const std::string& v)
+    {
+        const std::string lower = Lower(v);
+        if (lower == "rgb")
+            s.distance = Distance::Rgb;
+        else if (lower == "perceptual")
+            s.distance = Distance::Perceptual;
+        else
+            throw OptionError("--distance takes rgb or perceptual, got '" + v + "'");
+    }
+
     bool LettersOnly(const std::string& word)
     {
         return !word.empty() && std::all_of(word.begin(), word.end(), [](unsigned char c) {
@@ -258,6 +280,35 @@ namespace {
             [](const Recipe& r, Words& w) {
                 if (r.steady)
                     w.push_back("--steady");
+            } },
+        { "--diffusion", "", "D", kBothDoors,
+            "how the error-diffusion methods carry the error: integer (default)\n"
+            "truncates each share to a whole step, as the program always has; exact\n"
+            "keeps it in fractions, runs the rows in turn left and right, damps it\n"
+            "a little and keeps the colour it lands on within what the screen can\n"
+            "show, so faint tints and smooth gradients keep their dots. Only with\n"
+            "the error-diffusion methods (in --compare, only those change)",
+            "", TakeDiffusion,
+            [](const Recipe& r, Words& w) {
+                if (r.diffusion == Diffusion::Exact)
+                    w.insert(w.end(), { "--diffusion", "exact" });
+            } },
+        { "--linear-light", "", "", kBothDoors,
+            "with --diffusion exact: mix the error in linear light, as light adds\n"
+            "up, rather than in the pixels' sRGB steps",
+            "", [](Settings& s, const std::string&) { s.linearLight = true; },
+            [](const Recipe& r, Words& w) {
+                if (r.linearLight)
+                    w.push_back("--linear-light");
+            } },
+        { "--distance", "", "rgb|perceptual", kBothDoors,
+            "with --diffusion exact: how the nearest colour is measured: rgb\n"
+            "(default) or perceptual (Oklab, which weighs lightness and hue as the\n"
+            "eye does); with --palette best the registers are chosen by it too",
+            "", TakeDistance,
+            [](const Recipe& r, Words& w) {
+                if (r.distance == Distance::Perceptual)
+                    w.insert(w.end(), { "--distance", "perceptual" });
             } },
         { "--palette", "", "P", kBothDoors,
             "the palette registers of --mode 2 or 4 (default: black, white and in\n"
@@ -456,6 +507,8 @@ Settings ParseSettings(std::span<const std::string> args, Door door)
         if (door == kWindow && (settings.help || settings.version))
             return settings;
     }
+    if (!settings.help && !settings.version)
+        CheckDiffusionChoices(settings);
     return settings;
 }
 

@@ -56,6 +56,10 @@ namespace {
         recipes[1].palette.emplace().colours = { 0, 15, 3, 9 };
         recipes[1].adjustments = { 20, -35, 100, 1.75 };
         recipes[1].aspect = video::Aspect::Fill;
+        recipes[1].diffusion = Diffusion::Exact;
+        recipes[1].linearLight = true;
+        recipes[1].distance = Distance::Perceptual;
+        recipes[3].diffusion = Diffusion::Exact;
         recipes[2].mode = FindTvcMode(2);
         recipes[2].method = kNoMethod;
         recipes[2].adjustments.gamma = 0.2;
@@ -78,6 +82,31 @@ namespace {
         EXPECT_EQ(RecipeArguments(Recipe {}),
             std::vector<std::string>({ "--mode", "16", "--method", MethodWord(1) }));
         EXPECT_TRUE(PictureChoiceArguments(recipes[0]).empty());
+    }
+
+    // The exact engine's own choices mean nothing to the integer one: asked for without it,
+    // they are refused at either door, naming what is missing.
+    TEST(OptionTable, LightAndDistanceNeedTheExactDiffusion)
+    {
+        for (const Door door : { kTool, kWindow }) {
+            for (const std::vector<std::string>& words :
+                { std::vector<std::string> { "--linear-light" },
+                    { "--distance", "perceptual", "--diffusion", "integer" } }) {
+                try {
+                    Parse(words, door);
+                    ADD_FAILURE() << words[0] << " without --diffusion exact was taken";
+                } catch (const OptionError& e) {
+                    EXPECT_NE(std::string(e.what()).find("--diffusion exact"), std::string::npos)
+                        << e.what();
+                }
+            }
+            const Settings s = Parse(
+                { "--distance=perceptual", "--linear-light", "--diffusion", "EXACT" }, door);
+            EXPECT_EQ(s.diffusion, Diffusion::Exact);
+            EXPECT_EQ(s.distance, Distance::Perceptual);
+            EXPECT_TRUE(s.linearLight);
+            EXPECT_THROW(Parse({ "--diffusion", "float" }, door), OptionError);
+        }
     }
 
 } // namespace

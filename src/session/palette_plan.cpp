@@ -104,7 +104,9 @@ namespace {
             pictures.push_back(Unreduced(options, keepSize, source, index));
         PaletteScene scene;
         scene.first = first;
-        scene.colours = ChoosePalette(*options.mode, options.method, pictures).colours;
+        scene.colours
+            = ChoosePalette(*options.mode, options.method, pictures, ExactSettingsOf(options))
+                  .colours;
         return scene;
     }
 
@@ -154,7 +156,9 @@ namespace {
             }
             PaletteScene scene;
             scene.first = m_first;
-            scene.colours = ChoosePalette(*m_options.mode, m_options.method, pictures).colours;
+            scene.colours = ChoosePalette(
+                *m_options.mode, m_options.method, pictures, ExactSettingsOf(m_options))
+                                .colours;
             return scene;
         }
 

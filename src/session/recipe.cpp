@@ -14,6 +14,31 @@ bool Recipe::SameConversion(const Recipe& other) const
         && linearLight == other.linearLight && distance == other.distance;
 }
 
+std::optional<ExactDiffusionSettings> ExactSettingsOf(const Recipe& recipe)
+{
+    if (recipe.diffusion != Diffusion::Exact)
+        return std::nullopt;
+    ExactDiffusionSettings settings;
+    settings.linearLight = recipe.linearLight;
+    settings.distance = recipe.distance == Distance::Perceptual ? ColourDistance::Perceptual
+                                                                : ColourDistance::Rgb;
+    return settings;
+}
+
+void CheckDiffusionChoices(const Recipe& recipe)
+{
+    // Registers chosen per line convert by the exact diffusion whatever --diffusion says.
+    if (recipe.diffusion == Diffusion::Exact
+        || (recipe.palette && recipe.palette->kind == PaletteRequest::Kind::BestPerLine))
+        return;
+    if (recipe.linearLight)
+        throw OptionError("--linear-light mixes the error of the exact diffusion in linear "
+                          "light; add --diffusion exact");
+    if (recipe.distance == Distance::Perceptual)
+        throw OptionError("--distance perceptual chooses colours for the exact diffusion; add "
+                          "--diffusion exact");
+}
+
 void CheckPaletteFitsMode(const Recipe& recipe)
 {
     if (!recipe.palette)

@@ -91,6 +91,15 @@ struct Recipe {
     bool SameConversion(const Recipe& other) const;
 };
 
+// The exact engine's settings for the recipe (dither/exact_diffusion.h), or empty with the
+// integer diffusion. The kernel is left at its default: each method brings its own.
+std::optional<ExactDiffusionSettings> ExactSettingsOf(const Recipe& recipe);
+
+// Throws OptionError when --linear-light or --distance perceptual is given without
+// --diffusion exact: both belong to the exact engine, and the integer one would quietly ignore
+// them.
+void CheckDiffusionChoices(const Recipe& recipe);
+
 // Throws OptionError when the recipe's palette does not fit its mode: a mode of sixteen colours,
 // or another number of registers than the mode has.
 void CheckPaletteFitsMode(const Recipe& recipe);

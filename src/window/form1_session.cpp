@@ -64,6 +64,7 @@ session::Recipe Form1::RecipeOfControls(const TvcMode& mode) const
     recipe.steady = MenuAction(MenuItem::Steady)->isChecked();
     recipe.adjustments = m_pictureMenu->Adjustments();
     recipe.aspect = m_pictureMenu->Shape();
+    m_pictureMenu->ApplyDiffusion(recipe);
     // Registers are chosen in the modes that have them, for a method that reduces to them; a
     // set given on the command line holds where it fits.
     const std::optional<session::PaletteRequest> palette = m_pictureMenu->PaletteChoice();
@@ -109,6 +110,7 @@ void Form1::ApplyStartSettings(const session::Settings& settings)
     MenuAction(MenuItem::FitScrollBar)->setChecked(settings.fit);
     m_pictureMenu->ShapeAction(settings.aspect)->setChecked(true);
     m_pictureMenu->SetPaletteChoice(settings.palette);
+    m_pictureMenu->SetDiffusionChoice(settings);
     if (!settings.adjustments.IsNeutral())
         m_pictureMenu->SetAdjustments(settings.adjustments);
     if (settings.modeGiven)

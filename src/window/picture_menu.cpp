@@ -2,8 +2,8 @@
 
 #include "layout.h"
 
-#include "convert/tvc_colours.h"
 #include "convert/stretch_picture.h"
+#include "convert/tvc_colours.h"
 #include "convert/working_bitmap.h"
 #include "pipeline/frame_pipeline.h"
 #include "video/mci.h"
@@ -144,6 +144,27 @@ void PictureMenu::AddTo(QMenu* menu)
         m_shapeActions[size_t(row.aspect)] = action;
     }
     connect(m_shapes, &QActionGroup::triggered, this, [this] { m_reconvert(); });
+
+    m_exact = menu->addAction("Exact diffusion");
+    m_exact->setObjectName("ExactDiffusion");
+    m_exact->setCheckable(true);
+    connect(m_exact, &QAction::toggled, this, [this] { m_reconvert(); });
+}
+
+void PictureMenu::SetDiffusionChoice(const session::Recipe& given)
+{
+    const QSignalBlocker quiet(m_exact);
+    m_exact->setChecked(given.diffusion == session::Diffusion::Exact);
+    m_givenLinearLight = given.linearLight;
+    m_givenDistance = given.distance;
+}
+
+void PictureMenu::ApplyDiffusion(session::Recipe& recipe) const
+{
+    const bool exact = m_exact && m_exact->isChecked();
+    recipe.diffusion = exact ? session::Diffusion::Exact : session::Diffusion::Integer;
+    recipe.linearLight = exact && m_givenLinearLight;
+    recipe.distance = exact ? m_givenDistance : session::Distance::Rgb;
 }
 
 QAction* PictureMenu::ShapeAction(video::Aspect aspect) const

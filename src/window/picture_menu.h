@@ -5,7 +5,8 @@
 // --palette best and best-per-scene choose them) and "Adjust picture…" (brightness, contrast,
 // saturation and gamma before the capture, in a small dialog whose sliders act at once), and
 // "Picture shape" (the video drawn into the host picture stretched, as always, or at its display
-// aspect, fitted with black bars or filling the screen). All are off (Stretch) at start; off, the
+// aspect, fitted with black bars or filling the screen) and "Exact diffusion" (the
+// error-diffusion methods by the exact engine). All are off (Stretch) at start; off, the
 // frame's road is exactly the plain one. Kept apart from Form1: the form asks it for the host to
 // capture from and the choices, which go into the recipe of the form's conversion session, and it
 // asks the form to convert the frame again when a choice changes.
@@ -93,6 +94,17 @@ public:
     // it was, as pelorin-convert --aspect refuses it); otherwise empty.
     std::string PlaceVideo(platform::PictureBox& pic1, const std::string& videoPath);
 
+    // "Exact diffusion": the error-diffusion methods by the exact engine, as pelorin-convert
+    // --diffusion exact (off at start). Linear light and the perceptual distance have no item;
+    // given on the program's command line they hold while the item is checked.
+    QAction* ExactAction() const { return m_exact; }
+    // Checks the item as the program's command line asks, without converting again, and keeps
+    // its light and distance.
+    void SetDiffusionChoice(const session::Recipe& given);
+    // Writes the diffusion chosen into `recipe`: exact with the light and distance given while
+    // the item is checked, else the integer diffusion.
+    void ApplyDiffusion(session::Recipe& recipe) const;
+
 private:
     QWidget* m_parent;
     PictureAdjustments FromSliders() const;
@@ -104,6 +116,9 @@ private:
     QAction* m_bestPerScene = nullptr;
     std::optional<session::PaletteRequest> m_givenPalette;
     QAction* m_adjust = nullptr;
+    QAction* m_exact = nullptr;
+    bool m_givenLinearLight = false;
+    session::Distance m_givenDistance = session::Distance::Rgb;
     QActionGroup* m_shapes = nullptr;
     std::array<QAction*, 3> m_shapeActions {}; // by Aspect
     // The window rectangle PlaceVideo last put, and the pixel shape read for which file and width.

@@ -107,7 +107,29 @@ TEST_F(PictureMenuTest, OffAtStartAndOffChangesNothing)
     EXPECT_FALSE(menu.BestPaletteAction()->isChecked());
     EXPECT_TRUE(menu.Adjustments().IsNeutral());
     EXPECT_FALSE(menu.PaletteChoice());
+    EXPECT_FALSE(menu.ExactAction()->isChecked());
     EXPECT_EQ(&menu.HostFor(form->Pic1()), &form->Pic1());
+}
+
+// "Exact diffusion" converts at once, and the copied command line asks for it and writes the
+// very picture shown.
+TEST_F(PictureMenuTest, ExactDiffusionShowsAtOnceAndTravelsInTheCopiedCommand)
+{
+    form->OpenDroppedFile(QCoreApplication::applicationDirPath() + "/tom.avi");
+    form->Command2_Click();
+    form->Option2(1)->click();
+    form->Option1(2)->click();
+    form->SetHScroll1Value(60);
+    const platform::Surface integer = form->Pic3().Snapshot();
+    form->PictureChoices()->ExactAction()->setChecked(true);
+    EXPECT_FALSE(form->Pic3().Snapshot() == integer);
+    form->MenuAction(MenuItem::CopyCommandLine)->trigger();
+    const QString command = QGuiApplication::clipboard()->text();
+    EXPECT_THAT(command.toStdString(), HasSubstr("--diffusion exact"));
+    EXPECT_EQ(DifferingPixels(RunCopiedCommand(command), form->Pic3().Snapshot()), 0)
+        << command.toStdString();
+    form->PictureChoices()->ExactAction()->setChecked(false);
+    EXPECT_TRUE(form->Pic3().Snapshot() == integer);
 }
 
 TEST_F(PictureMenuTest, BestPaletteColoursThePictureAndTheSwatches)
