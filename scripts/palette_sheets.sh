@@ -7,7 +7,7 @@
 # the newer choices being, by mode:
 #   "Graphics 16"  --diffusion exact
 #   "Graphics 4"   --diffusion exact --palette best-per-line
-#   "Graphics 2"   --diffusion exact --palette best-per-line, and --distance perceptual --palette best
+#   "Graphics 2"   --diffusion exact --palette best-per-line, and --diffusion exact --distance perceptual --palette best
 # A choice the tool does not take (exit status 2 on a command line it does not know) is left off
 # its sheet and the figures say so; run the script again on a build that has it.
 #
@@ -47,7 +47,7 @@ panels() {
         16) echo "Floyd, exact diffusion|--method floyd --diffusion exact" ;;
         4) echo "Floyd, exact diffusion, best palette per line|--method floyd --diffusion exact --palette best-per-line" ;;
         2) echo "Floyd, exact diffusion, best palette per line|--method floyd --diffusion exact --palette best-per-line"
-           echo "Floyd, perceptual distance, best palette|--method floyd --distance perceptual --palette best" ;;
+           echo "Floyd, exact diffusion, perceptual distance, best palette|--method floyd --diffusion exact --distance perceptual --palette best" ;;
     esac
 }
 

@@ -86,11 +86,12 @@ for m in 2 4; do
     row "$m" "Floyd" --method floyd
     row "$m" "Floyd, \`--palette best\`" --method floyd --palette best
     row "$m" "Floyd, \`--diffusion exact\`" --method floyd --diffusion exact
-    row "$m" "Floyd, \`--linear-light\`" --method floyd --linear-light
-    row "$m" "Floyd, \`--distance perceptual\`" --method floyd --distance perceptual
-    row "$m" "Floyd, \`--distance perceptual --palette best\`" --method floyd --distance perceptual --palette best
+    row "$m" "Floyd, \`--diffusion exact --palette best\`" --method floyd --diffusion exact --palette best
+    row "$m" "Floyd, \`--diffusion exact --linear-light\`" --method floyd --diffusion exact --linear-light
+    row "$m" "Floyd, \`--diffusion exact --distance perceptual\`" --method floyd --diffusion exact --distance perceptual
+    row "$m" "Floyd, \`--diffusion exact --distance perceptual --palette best\`" --method floyd --diffusion exact --distance perceptual --palette best
     row "$m" "Floyd, \`--palette best-per-line\`" --method floyd --palette best-per-line
-    row "$m" "Floyd, \`--diffusion exact --palette best-per-line\`" --method floyd --diffusion exact --palette best-per-line
+    row "$m" "Floyd, \`--palette best-per-line --distance perceptual\`" --method floyd --palette best-per-line --distance perceptual
 done
 for method in atkinson floyd sierra burkes stucki jarvis sierra-lite two-row-sierra; do
     row 16 "$method" --method "$method"
