@@ -156,14 +156,7 @@ namespace {
         platform::PictureBox& source)
     {
         const BufferGeometry g = ComputeGeometry(PictureWidth(source), PictureHeight(source), 4);
-        std::unique_lock<std::mutex> first, second;
-        if (&destination.Lock() == &source.Lock()) {
-            first = std::unique_lock(source.Lock());
-        } else {
-            std::lock(source.Lock(), destination.Lock());
-            first = std::unique_lock(source.Lock(), std::adopt_lock);
-            second = std::unique_lock(destination.Lock(), std::adopt_lock);
-        }
+        const platform::PictureLocks locks(source, destination);
         platform::Surface& out = destination.Image();
         const platform::Surface& in = source.Image();
         const int rows = std::min(out.height, g.SH + 4);

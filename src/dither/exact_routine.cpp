@@ -53,14 +53,7 @@ void ExactDiffuseRoutine(ConversionContext& context, const ExactDiffusionSetting
     context.NearestTable();
     const std::span<const PaletteEntry> palette = context.palette;
 
-    std::unique_lock<std::mutex> first, second;
-    if (&destination.Lock() == &source.Lock()) {
-        first = std::unique_lock(source.Lock());
-    } else {
-        std::lock(source.Lock(), destination.Lock());
-        first = std::unique_lock(source.Lock(), std::adopt_lock);
-        second = std::unique_lock(destination.Lock(), std::adopt_lock);
-    }
+    const platform::PictureLocks locks(source, destination);
     const platform::Surface& in = source.Image();
     platform::Surface& out = destination.Image();
     const int width = std::min(PictureWidth(source), in.width);

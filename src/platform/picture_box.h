@@ -65,6 +65,26 @@ private:
     std::mutex m_handlerLock;
 };
 
+// The locks of a routine's source and destination for the length of its work: both, taken
+// together so two routines on the same pair in either order cannot deadlock, or the one when
+// they are the same box.
+class PictureLocks {
+public:
+    PictureLocks(const PictureBox& source, const PictureBox& destination)
+    {
+        if (&source.Lock() == &destination.Lock()) {
+            m_first = std::unique_lock(source.Lock());
+            return;
+        }
+        std::lock(source.Lock(), destination.Lock());
+        m_first = std::unique_lock(source.Lock(), std::adopt_lock);
+        m_second = std::unique_lock(destination.Lock(), std::adopt_lock);
+    }
+
+private:
+    std::unique_lock<std::mutex> m_first, m_second;
+};
+
 // The window handle table. Handles are small positive numbers, never reused within a run.
 int RegisterWindow(PictureBox* box);
 void UnregisterWindow(int hWnd);

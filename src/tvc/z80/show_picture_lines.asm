@@ -37,15 +37,7 @@
 
 start:
         TakeOverMachine
-        and 0DFh                ; bit 5 clear: video RAM in page 2
-        out (02h),a
-        ld hl,settings+6
-        ld de,8000h
-        ld bc,3C00h
-        ldir
-        ld a,(savedPaging)      ; page 2 as it was
-        out (02h),a
-        call showSettings
+        ShowPicture
 waitRelease:                    ; the key that started the program may still be down
         call anyKey
         jr nz,waitRelease
