@@ -449,6 +449,10 @@ double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const Palette
     constexpr int kGroups = (kCount + 3) / 4;
     __m128 ahead0 = _mm_setzero_ps(), ahead1 = _mm_setzero_ps();
     const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(kTop);
+    const __m128 twoX = _mm_load_ps(vectors.x.data()), twoY = _mm_load_ps(vectors.y.data()),
+                 twoZ = _mm_load_ps(vectors.z.data());
+    const __m128 working0 = _mm_load_ps(vectors.working[0].data());
+    const __m128 working1 = kCount == 2 ? _mm_load_ps(vectors.working[1].data()) : working0;
     auto pixel = [&](int x, const Split& shares) __attribute__((always_inline)) {
         const uint32_t v = pixels[x];
         const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
@@ -461,9 +465,26 @@ double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const Palette
         // As LimitToBox: below 0 gives 0, above kTop gives kTop, anything else stays itself.
         c = _mm_min_ps(top, _mm_max_ps(zero, c));
         float distance;
-        const int chosen = NearestVector<kGroups>(vectors, c, distance);
+        int chosen;
+        __m128 e;
+        if constexpr (kCount == 2) {
+            // Two entries: the second wins only when strictly nearer, and its colour is picked
+            // by a mask rather than loaded by index, which keeps the next pixel's wait short.
+            const __m128 a = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x00), twoX);
+            const __m128 b = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x55), twoY);
+            const __m128 z = _mm_sub_ps(_mm_shuffle_ps(c, c, 0xAA), twoZ);
+            const __m128 d
+                = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b)), _mm_mul_ps(z, z));
+            const __m128 d0 = _mm_shuffle_ps(d, d, 0x00), d1 = _mm_shuffle_ps(d, d, 0x55);
+            const __m128 second = _mm_cmplt_ps(d1, d0);
+            e = _mm_sub_ps(c, _mm_or_ps(_mm_and_ps(second, working1), _mm_andnot_ps(second, working0)));
+            distance = _mm_cvtss_f32(_mm_min_ps(d1, d0));
+            chosen = _mm_movemask_ps(second) & 1;
+        } else {
+            chosen = NearestVector<kGroups>(vectors, c, distance);
+            e = _mm_sub_ps(c, _mm_load_ps(vectors.working[size_t(chosen)].data()));
+        }
         cost += distance;
-        const __m128 e = _mm_sub_ps(c, _mm_load_ps(vectors.working[size_t(chosen)].data()));
         ahead0 = ahead1;
         ahead1 = _mm_setzero_ps();
         for (int s = 0; s < shares.alongCount; ++s) {
