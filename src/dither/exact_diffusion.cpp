@@ -214,8 +214,11 @@ namespace {
             out.y[size_t(i)] = real ? p.dy[size_t(i)] : 1.0e18f;
             out.z[size_t(i)] = real ? p.dz[size_t(i)] : 1.0e18f;
         }
-        for (int i = 0; i < p.count; ++i)
-            out.working[size_t(i)] = { p.wr[size_t(i)], p.wg[size_t(i)], p.wb[size_t(i)], 0.0f };
+        // At least four, so the first group's colours can all be read.
+        for (int i = 0; i < std::max(p.count, 4); ++i)
+            out.working[size_t(i)] = i < p.count
+                ? std::array<float, 4> { p.wr[size_t(i)], p.wg[size_t(i)], p.wb[size_t(i)], 0.0f }
+                : std::array<float, 4> {};
     }
 
     // Nearest for a colour in lanes 0 ... 2, four entries at a time: each distance by the same
@@ -449,10 +452,13 @@ double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const Palette
     constexpr int kGroups = (kCount + 3) / 4;
     __m128 ahead0 = _mm_setzero_ps(), ahead1 = _mm_setzero_ps();
     const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(kTop);
-    const __m128 twoX = _mm_load_ps(vectors.x.data()), twoY = _mm_load_ps(vectors.y.data()),
-                 twoZ = _mm_load_ps(vectors.z.data());
-    const __m128 working0 = _mm_load_ps(vectors.working[0].data());
-    const __m128 working1 = kCount == 2 ? _mm_load_ps(vectors.working[1].data()) : working0;
+    // The first four entries, for the search of a palette of two or four.
+    const __m128 groupX = _mm_load_ps(vectors.x.data()), groupY = _mm_load_ps(vectors.y.data()),
+                 groupZ = _mm_load_ps(vectors.z.data());
+    const __m128 working0 = _mm_load_ps(vectors.working[0].data()),
+                 working1 = _mm_load_ps(vectors.working[1].data()),
+                 working2 = _mm_load_ps(vectors.working[2].data()),
+                 working3 = _mm_load_ps(vectors.working[3].data());
     auto pixel = [&](int x, const Split& shares) __attribute__((always_inline)) {
         const uint32_t v = pixels[x];
         const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
@@ -467,19 +473,35 @@ double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const Palette
         float distance;
         int chosen;
         __m128 e;
-        if constexpr (kCount == 2) {
-            // Two entries: the second wins only when strictly nearer, and its colour is picked
-            // by a mask rather than loaded by index, which keeps the next pixel's wait short.
-            const __m128 a = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x00), twoX);
-            const __m128 b = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x55), twoY);
-            const __m128 z = _mm_sub_ps(_mm_shuffle_ps(c, c, 0xAA), twoZ);
+        if constexpr (kCount == 2 || kCount == 4) {
+            // Two or four entries: pairs decided by "strictly nearer", the winners' colours
+            // picked by masks rather than loaded by index, which keeps the next pixel's wait
+            // short. The earlier entry wins every tie, as in Nearest.
+            const __m128 a = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x00), groupX);
+            const __m128 b = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x55), groupY);
+            const __m128 z = _mm_sub_ps(_mm_shuffle_ps(c, c, 0xAA), groupZ);
             const __m128 d
                 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b)), _mm_mul_ps(z, z));
+            auto pick = [](__m128 mask, __m128 second, __m128 first) {
+                return _mm_or_ps(_mm_and_ps(mask, second), _mm_andnot_ps(mask, first));
+            };
             const __m128 d0 = _mm_shuffle_ps(d, d, 0x00), d1 = _mm_shuffle_ps(d, d, 0x55);
-            const __m128 second = _mm_cmplt_ps(d1, d0);
-            e = _mm_sub_ps(c, _mm_or_ps(_mm_and_ps(second, working1), _mm_andnot_ps(second, working0)));
-            distance = _mm_cvtss_f32(_mm_min_ps(d1, d0));
-            chosen = _mm_movemask_ps(second) & 1;
+            const __m128 later01 = _mm_cmplt_ps(d1, d0);
+            __m128 nearest = _mm_min_ps(d1, d0);
+            __m128 colour = pick(later01, working1, working0);
+            chosen = _mm_movemask_ps(later01) & 1;
+            if constexpr (kCount == 4) {
+                const __m128 d2 = _mm_shuffle_ps(d, d, 0xAA), d3 = _mm_shuffle_ps(d, d, 0xFF);
+                const __m128 later23 = _mm_cmplt_ps(d3, d2);
+                const __m128 nearest23 = _mm_min_ps(d3, d2);
+                const __m128 later = _mm_cmplt_ps(nearest23, nearest);
+                colour = pick(later, pick(later23, working3, working2), colour);
+                nearest = _mm_min_ps(nearest23, nearest);
+                if (_mm_movemask_ps(later) & 1)
+                    chosen = 2 + (_mm_movemask_ps(later23) & 1);
+            }
+            e = _mm_sub_ps(c, colour);
+            distance = _mm_cvtss_f32(nearest);
         } else {
             chosen = NearestVector<kGroups>(vectors, c, distance);
             e = _mm_sub_ps(c, _mm_load_ps(vectors.working[size_t(chosen)].data()));

@@ -306,13 +306,15 @@ TEST(ExactDiffusion, RampEndsKeepFewerSolidColumnsThanTheIntegerEngine)
 TEST(ExactDiffusion, FastScanMatchesTheGeneralScanToTheBit)
 {
     // Palettes of the modes' sizes (2, 4, 16 colours) and of sizes searched without unrolling,
-    // one with a colour twice (ties go to the lower index); widths down to where every column
+    // ones with colours twice (ties go to the lower index); widths down to where every column
     // is an edge column; rows and trials alike, with and without indices.
     const PaletteEntry two[] = { { 0, 0, 0, 0 }, { 255, 255, 255, 0 } };
     const PaletteEntry three[] = { { 255, 0, 0, 0 }, { 0, 85, 170, 0 }, { 255, 0, 0, 0 } };
+    const PaletteEntry fourWithTwins[]
+        = { { 0, 85, 170, 0 }, { 255, 255, 0, 0 }, { 0, 85, 170, 0 }, { 255, 255, 0, 0 } };
     const std::vector<PaletteEntry> seven(kTvcPalette16.begin() + 3, kTvcPalette16.begin() + 10);
     const std::span<const PaletteEntry> palettes[]
-        = { two, kTvcPalette4, kTvcPalette16, three, seven };
+        = { two, kTvcPalette4, kTvcPalette16, three, seven, fourWithTwins };
     for (const int width : { 1, 2, 3, 4, 5, 6, 57 }) {
         const Surface picture = MakeSamplePicture(width, 7, width % 4);
         for (DiffusionMethod method : kAllMethods)
