@@ -238,11 +238,23 @@ namespace {
             const __m128 b = _mm_sub_ps(y, _mm_load_ps(p.y.data() + 4 * g));
             const __m128 c = _mm_sub_ps(z, _mm_load_ps(p.z.data() + 4 * g));
             d[g] = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b)), _mm_mul_ps(c, c));
-            least = _mm_min_ps(least, d[g]);
+            if constexpr (kGroups != 4)
+                least = _mm_min_ps(least, d[g]);
         }
+        if constexpr (kGroups == 4) // the same smallest, sooner
+            least = _mm_min_ps(_mm_min_ps(d[0], d[1]), _mm_min_ps(d[2], d[3]));
         least = _mm_min_ps(least, _mm_shuffle_ps(least, least, 0x4E));
         least = _mm_min_ps(least, _mm_shuffle_ps(least, least, 0xB1));
         distance = _mm_cvtss_f32(least);
+        if constexpr (kGroups == 4) {
+            // Every entry at the smallest in one mask, entry i at bit i, without a branch on
+            // which group holds it.
+            const unsigned mask = unsigned(_mm_movemask_ps(_mm_cmpeq_ps(d[0], least)))
+                | unsigned(_mm_movemask_ps(_mm_cmpeq_ps(d[1], least))) << 4
+                | unsigned(_mm_movemask_ps(_mm_cmpeq_ps(d[2], least))) << 8
+                | unsigned(_mm_movemask_ps(_mm_cmpeq_ps(d[3], least))) << 12;
+            return __builtin_ctz(mask);
+        }
         for (int g = 0;; ++g) {
             const int mask = _mm_movemask_ps(_mm_cmpeq_ps(d[g], least));
             if (mask != 0)
