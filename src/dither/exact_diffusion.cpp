@@ -471,7 +471,8 @@ double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const Palette
                  working1 = _mm_load_ps(vectors.working[1].data()),
                  working2 = _mm_load_ps(vectors.working[2].data()),
                  working3 = _mm_load_ps(vectors.working[3].data());
-    auto pixel = [&](int x, const Split& shares) __attribute__((always_inline)) {
+    auto pixel = [&](int x, const Split& shares) __attribute__((always_inline))
+    {
         const uint32_t v = pixels[x];
         const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
         __m128 c;
@@ -531,14 +532,16 @@ double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const Palette
         if constexpr (kWrite)
             for (int s = 0; s < shares.belowCount; ++s) {
                 float* to = rows[shares.belowRow[s]] + 3 * (x + shares.belowDx[s]);
-                Store3(to, _mm_add_ps(Load3(to), _mm_mul_ps(_mm_set1_ps(shares.belowWeight[s]), e)));
+                Store3(
+                    to, _mm_add_ps(Load3(to), _mm_mul_ps(_mm_set1_ps(shares.belowWeight[s]), e)));
             }
         if (indices != nullptr)
             indices[x] = uint8_t(chosen);
     };
 #else
     float ahead[2][3] = {};
-    auto pixel = [&](int x, const Split& shares) __attribute__((always_inline)) {
+    auto pixel = [&](int x, const Split& shares) __attribute__((always_inline))
+    {
         const uint32_t v = pixels[x];
         const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
         const float* r = received + 3 * x;
@@ -629,8 +632,7 @@ double ExactDiffusion::Row(const uint32_t* pixels, std::span<const PaletteEntry>
     float* rows[kRows];
     for (int k = 0; k < kRows; ++k)
         rows[k] = m_error.data() + size_t((m_row + k) % kRows) * rowFloats + 3 * kReach;
-    const bool fast
-        = !m_general && steady == nullptr && m_settings.distance == ColourDistance::Rgb;
+    const bool fast = !m_general && steady == nullptr && m_settings.distance == ColourDistance::Rgb;
     const double cost = fast ? FastScan<true>(pixels, palette, indices, rows)
                              : Scan<true>(pixels, palette, indices, rows, steady);
     // This row's buffer becomes the one kRows − 1 rows down, which nothing has reached yet.

@@ -108,8 +108,8 @@ private:
     double PlainScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
         uint8_t* indices, float* const* rows) const;
     template <bool kWrite>
-    double FastScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
-        uint8_t* indices, float* const* rows) const;
+    double FastScan(const uint32_t* pixels, std::span<const PaletteEntry> palette, uint8_t* indices,
+        float* const* rows) const;
 
     ExactDiffusionSettings m_settings;
     int m_width;

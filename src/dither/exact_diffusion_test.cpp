@@ -329,18 +329,17 @@ TEST(ExactDiffusion, FastScanMatchesTheGeneralScanToTheBit)
                     for (int y = 0; y < picture.height; ++y) {
                         const uint32_t* row = picture.Row(y);
                         const auto& trialPalette = palettes[size_t(y) % std::size(palettes)];
-                        EXPECT_EQ(fast.TrialRow(row, trialPalette),
-                            general.TrialRow(row, trialPalette));
+                        EXPECT_EQ(
+                            fast.TrialRow(row, trialPalette), general.TrialRow(row, trialPalette));
                         EXPECT_EQ(fast.TrialRow(row, palette, fastIndices.data()),
                             general.TrialRow(row, palette, generalIndices.data()));
                         EXPECT_EQ(fastIndices, generalIndices);
                         EXPECT_EQ(fast.Row(row, palette, fastIndices.data()),
                             general.Row(row, palette, generalIndices.data()))
-                            << KernelOf(method).routineName << ", width " << width << ", row "
-                            << y;
+                            << KernelOf(method).routineName << ", width " << width << ", row " << y;
                         ASSERT_EQ(fastIndices, generalIndices)
-                            << KernelOf(method).routineName << ", width " << width << ", row "
-                            << y << ", " << palette.size() << " colours";
+                            << KernelOf(method).routineName << ", width " << width << ", row " << y
+                            << ", " << palette.size() << " colours";
                     }
                 }
     }
