@@ -5,6 +5,10 @@
 #include <cassert>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace pelorin {
 
 namespace {
@@ -154,6 +158,111 @@ namespace {
         return bestIndex;
     }
 
+    // Nearest with the palette's size known when compiling (kCount > 0), so the search unrolls;
+    // the same comparisons in the same order.
+    template <int kCount>
+    inline int NearestOf(const PreparedPalette& p, float x, float y, float z, float& distance)
+    {
+        if constexpr (kCount == 0) {
+            return Nearest(p, x, y, z, distance);
+        } else {
+            float best = 3.0e38f;
+            int bestIndex = 0;
+            for (int i = 0; i < kCount; ++i) {
+                const float a = x - p.dx[size_t(i)], b = y - p.dy[size_t(i)],
+                            c = z - p.dz[size_t(i)];
+                const float d = a * a + b * b + c * c;
+                if (d < best) {
+                    best = d;
+                    bestIndex = i;
+                }
+            }
+            distance = best;
+            return bestIndex;
+        }
+    }
+
+#if defined(__SSE2__)
+    // Three floats to and from the low lanes of a vector (the fourth lane reads as 0), touching
+    // no memory beyond them.
+    inline __m128 Load3(const float* p)
+    {
+        const __m128 xy = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)));
+        return _mm_movelh_ps(xy, _mm_load_ss(p + 2));
+    }
+    inline void Store3(float* p, __m128 v)
+    {
+        _mm_store_sd(reinterpret_cast<double*>(p), _mm_castps_pd(v));
+        _mm_store_ss(p + 2, _mm_movehl_ps(v, v));
+    }
+
+    // The palette for the vector search: the distance space four entries to a vector (the
+    // entries past the last far away, so they never win) and each entry's working colour as one
+    // vector.
+    struct VectorPalette {
+        int groups = 0;
+        alignas(16) std::array<float, kMaxEntries> x, y, z;
+        alignas(16) std::array<std::array<float, 4>, kMaxEntries> working;
+    };
+
+    void PrepareVectors(const PreparedPalette& p, VectorPalette& out)
+    {
+        out.groups = (p.count + 3) / 4;
+        for (int i = 0; i < 4 * out.groups; ++i) {
+            const bool real = i < p.count;
+            out.x[size_t(i)] = real ? p.dx[size_t(i)] : 1.0e18f;
+            out.y[size_t(i)] = real ? p.dy[size_t(i)] : 1.0e18f;
+            out.z[size_t(i)] = real ? p.dz[size_t(i)] : 1.0e18f;
+        }
+        // At least four, so the first group's colours can all be read.
+        for (int i = 0; i < std::max(p.count, 4); ++i)
+            out.working[size_t(i)] = i < p.count
+                ? std::array<float, 4> { p.wr[size_t(i)], p.wg[size_t(i)], p.wb[size_t(i)], 0.0f }
+                : std::array<float, 4> {};
+    }
+
+    // Nearest for a colour in lanes 0 ... 2, four entries at a time: each distance by the same
+    // operations as Nearest, then the smallest, and the first entry at it (Nearest keeps the
+    // first of equals). kGroups > 0 is the number of groups known when compiling.
+    template <int kGroups>
+    inline int NearestVector(const VectorPalette& p, __m128 colour, float& distance)
+    {
+        const int groups = kGroups > 0 ? kGroups : p.groups;
+        const __m128 x = _mm_shuffle_ps(colour, colour, 0x00);
+        const __m128 y = _mm_shuffle_ps(colour, colour, 0x55);
+        const __m128 z = _mm_shuffle_ps(colour, colour, 0xAA);
+        __m128 d[kGroups > 0 ? kGroups : kMaxEntries / 4];
+        __m128 least = _mm_set1_ps(3.0e38f);
+        for (int g = 0; g < groups; ++g) {
+            const __m128 a = _mm_sub_ps(x, _mm_load_ps(p.x.data() + 4 * g));
+            const __m128 b = _mm_sub_ps(y, _mm_load_ps(p.y.data() + 4 * g));
+            const __m128 c = _mm_sub_ps(z, _mm_load_ps(p.z.data() + 4 * g));
+            d[g] = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b)), _mm_mul_ps(c, c));
+            if constexpr (kGroups != 4)
+                least = _mm_min_ps(least, d[g]);
+        }
+        if constexpr (kGroups == 4) // the same smallest, sooner
+            least = _mm_min_ps(_mm_min_ps(d[0], d[1]), _mm_min_ps(d[2], d[3]));
+        least = _mm_min_ps(least, _mm_shuffle_ps(least, least, 0x4E));
+        least = _mm_min_ps(least, _mm_shuffle_ps(least, least, 0xB1));
+        distance = _mm_cvtss_f32(least);
+        if constexpr (kGroups == 4) {
+            // Every entry at the smallest in one mask, entry i at bit i, without a branch on
+            // which group holds it.
+            const unsigned mask = unsigned(_mm_movemask_ps(_mm_cmpeq_ps(d[0], least)))
+                | unsigned(_mm_movemask_ps(_mm_cmpeq_ps(d[1], least))) << 4
+                | unsigned(_mm_movemask_ps(_mm_cmpeq_ps(d[2], least))) << 8
+                | unsigned(_mm_movemask_ps(_mm_cmpeq_ps(d[3], least))) << 12;
+            return __builtin_ctz(mask);
+        }
+        for (int g = 0;; ++g) {
+            const int mask = _mm_movemask_ps(_mm_cmpeq_ps(d[g], least));
+            if (mask != 0)
+                return 4 * g + __builtin_ctz(unsigned(mask));
+        }
+    }
+#endif
+
     // A kernel entry ready for the scan: its share of the error, damping included.
     struct Share {
         int dx, dy;
@@ -294,6 +403,228 @@ double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry
     return cost;
 }
 
+template <bool kWrite, bool kLinear, int kCount>
+double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+    uint8_t* indices, float* const* rows) const
+{
+    PreparedPalette prepared;
+    Prepare(palette, m_settings, prepared);
+
+    const DiffusionKernel& kernel = KernelOf(m_settings.method);
+    const bool forward = (m_row & 1) == 0;
+    const int step = forward ? 1 : -1;
+    const int weightSum = kernel_checks::WeightSum(kernel);
+    const float scale = m_settings.damping / float(kernel.divisor);
+
+    // A pixel's shares split into those along the row (into `ahead`) and those below, each list
+    // in the kernel's order. Every share lands on a different neighbour, so splitting them
+    // leaves each neighbour's sums in the order the general scan adds them.
+    struct Split {
+        int alongCount = 0, belowCount = 0;
+        int alongTo[12] {};
+        float alongWeight[12] {};
+        int belowRow[12] {}, belowDx[12] {};
+        float belowWeight[12] {};
+    };
+    auto split = [&](int x, bool edge) {
+        Split out;
+        int inside = 0;
+        for (int i = 0; i < kernel.entryCount; ++i) {
+            const int nx = x + kernel.entries[size_t(i)].dx * step;
+            if (nx >= 0 && nx < m_width)
+                inside += kernel.entries[size_t(i)].weight;
+        }
+        const float edgeScale = edge ? scale * float(weightSum) / float(inside) : 0.0f;
+        for (int i = 0; i < kernel.entryCount; ++i) {
+            const KernelEntry& e = kernel.entries[size_t(i)];
+            const int nx = x + e.dx * step;
+            const bool in = nx >= 0 && nx < m_width;
+            const float weight = !edge ? float(e.weight) * scale
+                : in                   ? float(e.weight) * edgeScale
+                                       : 0.0f;
+            if (e.dy == 0) {
+                out.alongTo[out.alongCount] = e.dx - 1;
+                out.alongWeight[out.alongCount++] = weight;
+            } else {
+                out.belowRow[out.belowCount] = e.dy;
+                out.belowDx[out.belowCount] = e.dx * step;
+                out.belowWeight[out.belowCount++] = weight;
+            }
+        }
+        return out;
+    };
+    const Split interior = split(kReach, false);
+
+    const LinearTable& linear = Linear();
+    const float* received = rows[0];
+    double cost = 0.0;
+#if defined(__SSE2__)
+    VectorPalette vectors;
+    PrepareVectors(prepared, vectors);
+    constexpr int kGroups = (kCount + 3) / 4;
+    __m128 ahead0 = _mm_setzero_ps(), ahead1 = _mm_setzero_ps();
+    const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(kTop);
+    // The first four entries, for the search of a palette of two or four.
+    const __m128 groupX = _mm_load_ps(vectors.x.data()), groupY = _mm_load_ps(vectors.y.data()),
+                 groupZ = _mm_load_ps(vectors.z.data());
+    const __m128 working0 = _mm_load_ps(vectors.working[0].data()),
+                 working1 = _mm_load_ps(vectors.working[1].data()),
+                 working2 = _mm_load_ps(vectors.working[2].data()),
+                 working3 = _mm_load_ps(vectors.working[3].data());
+    auto pixel = [&](int x, const Split& shares) __attribute__((always_inline))
+    {
+        const uint32_t v = pixels[x];
+        const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
+        __m128 c;
+        if constexpr (kLinear)
+            c = _mm_setr_ps(linear.value[red], linear.value[green], linear.value[blue], 0.0f);
+        else
+            c = _mm_setr_ps(red, green, blue, 0.0f);
+        c = _mm_add_ps(c, _mm_add_ps(Load3(received + 3 * x), ahead0));
+        // As LimitToBox: below 0 gives 0, above kTop gives kTop, anything else stays itself.
+        c = _mm_min_ps(top, _mm_max_ps(zero, c));
+        float distance;
+        int chosen;
+        __m128 e;
+        if constexpr (kCount == 2 || kCount == 4) {
+            // Two or four entries: pairs decided by "strictly nearer", the winners' colours
+            // picked by masks rather than loaded by index, which keeps the next pixel's wait
+            // short. The earlier entry wins every tie, as in Nearest.
+            const __m128 a = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x00), groupX);
+            const __m128 b = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x55), groupY);
+            const __m128 z = _mm_sub_ps(_mm_shuffle_ps(c, c, 0xAA), groupZ);
+            const __m128 d
+                = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b)), _mm_mul_ps(z, z));
+            auto pick = [](__m128 mask, __m128 second, __m128 first) {
+                return _mm_or_ps(_mm_and_ps(mask, second), _mm_andnot_ps(mask, first));
+            };
+            const __m128 d0 = _mm_shuffle_ps(d, d, 0x00), d1 = _mm_shuffle_ps(d, d, 0x55);
+            const __m128 later01 = _mm_cmplt_ps(d1, d0);
+            __m128 nearest = _mm_min_ps(d1, d0);
+            __m128 colour = pick(later01, working1, working0);
+            chosen = _mm_movemask_ps(later01) & 1;
+            if constexpr (kCount == 4) {
+                const __m128 d2 = _mm_shuffle_ps(d, d, 0xAA), d3 = _mm_shuffle_ps(d, d, 0xFF);
+                const __m128 later23 = _mm_cmplt_ps(d3, d2);
+                const __m128 nearest23 = _mm_min_ps(d3, d2);
+                const __m128 later = _mm_cmplt_ps(nearest23, nearest);
+                colour = pick(later, pick(later23, working3, working2), colour);
+                nearest = _mm_min_ps(nearest23, nearest);
+                if (_mm_movemask_ps(later) & 1)
+                    chosen = 2 + (_mm_movemask_ps(later23) & 1);
+            }
+            e = _mm_sub_ps(c, colour);
+            distance = _mm_cvtss_f32(nearest);
+        } else {
+            chosen = NearestVector<kGroups>(vectors, c, distance);
+            e = _mm_sub_ps(c, _mm_load_ps(vectors.working[size_t(chosen)].data()));
+        }
+        cost += distance;
+        ahead0 = ahead1;
+        ahead1 = _mm_setzero_ps();
+        for (int s = 0; s < shares.alongCount; ++s) {
+            const __m128 part = _mm_mul_ps(_mm_set1_ps(shares.alongWeight[s]), e);
+            if (shares.alongTo[s] == 0)
+                ahead0 = _mm_add_ps(ahead0, part);
+            else
+                ahead1 = _mm_add_ps(ahead1, part);
+        }
+        if constexpr (kWrite)
+            for (int s = 0; s < shares.belowCount; ++s) {
+                float* to = rows[shares.belowRow[s]] + 3 * (x + shares.belowDx[s]);
+                Store3(
+                    to, _mm_add_ps(Load3(to), _mm_mul_ps(_mm_set1_ps(shares.belowWeight[s]), e)));
+            }
+        if (indices != nullptr)
+            indices[x] = uint8_t(chosen);
+    };
+#else
+    float ahead[2][3] = {};
+    auto pixel = [&](int x, const Split& shares) __attribute__((always_inline))
+    {
+        const uint32_t v = pixels[x];
+        const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
+        const float* r = received + 3 * x;
+        float c[3];
+        if constexpr (kLinear) {
+            c[0] = linear.value[red];
+            c[1] = linear.value[green];
+            c[2] = linear.value[blue];
+        } else {
+            c[0] = red;
+            c[1] = green;
+            c[2] = blue;
+        }
+        for (int k = 0; k < 3; ++k)
+            c[k] += r[k] + ahead[0][k];
+        LimitToBox(c);
+        float distance;
+        const int chosen = NearestOf<kCount>(prepared, c[0], c[1], c[2], distance);
+        cost += distance;
+        const float e[3] = { c[0] - prepared.wr[size_t(chosen)], c[1] - prepared.wg[size_t(chosen)],
+            c[2] - prepared.wb[size_t(chosen)] };
+        for (int k = 0; k < 3; ++k) {
+            ahead[0][k] = ahead[1][k];
+            ahead[1][k] = 0.0f;
+        }
+        for (int s = 0; s < shares.alongCount; ++s) {
+            float* a = ahead[shares.alongTo[s]];
+            for (int k = 0; k < 3; ++k)
+                a[k] += shares.alongWeight[s] * e[k];
+        }
+        if constexpr (kWrite)
+            for (int s = 0; s < shares.belowCount; ++s) {
+                float* to = rows[shares.belowRow[s]] + 3 * (x + shares.belowDx[s]);
+                for (int k = 0; k < 3; ++k)
+                    to[k] += shares.belowWeight[s] * e[k];
+            }
+        if (indices != nullptr)
+            indices[x] = uint8_t(chosen);
+    };
+#endif
+    // Scan positions 0 ... kReach − 1 and width − kReach ... width − 1 are the edge columns in
+    // either direction.
+    const int headEnd = std::min(kReach, m_width);
+    const int tailStart = std::max(headEnd, m_width - kReach);
+    for (int i = 0; i < headEnd; ++i) {
+        const int x = forward ? i : m_width - 1 - i;
+        pixel(x, split(x, x < kReach || x >= m_width - kReach));
+    }
+    if (forward)
+        for (int x = headEnd; x < tailStart; ++x)
+            pixel(x, interior);
+    else
+        for (int x = m_width - 1 - headEnd; x >= m_width - tailStart; --x)
+            pixel(x, interior);
+    for (int i = tailStart; i < m_width; ++i) {
+        const int x = forward ? i : m_width - 1 - i;
+        pixel(x, split(x, x < kReach || x >= m_width - kReach));
+    }
+    return cost;
+}
+
+template <bool kWrite>
+double ExactDiffusion::FastScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+    uint8_t* indices, float* const* rows) const
+{
+    // The modes' palette sizes get a search unrolled for them.
+    const bool linear = m_settings.linearLight;
+    switch (palette.size()) {
+    case 2:
+        return linear ? PlainScan<kWrite, true, 2>(pixels, palette, indices, rows)
+                      : PlainScan<kWrite, false, 2>(pixels, palette, indices, rows);
+    case 4:
+        return linear ? PlainScan<kWrite, true, 4>(pixels, palette, indices, rows)
+                      : PlainScan<kWrite, false, 4>(pixels, palette, indices, rows);
+    case 16:
+        return linear ? PlainScan<kWrite, true, 16>(pixels, palette, indices, rows)
+                      : PlainScan<kWrite, false, 16>(pixels, palette, indices, rows);
+    default:
+        return linear ? PlainScan<kWrite, true, 0>(pixels, palette, indices, rows)
+                      : PlainScan<kWrite, false, 0>(pixels, palette, indices, rows);
+    }
+}
+
 double ExactDiffusion::Row(const uint32_t* pixels, std::span<const PaletteEntry> palette,
     uint8_t* indices, const SteadyRowChoice* steady)
 {
@@ -301,7 +632,9 @@ double ExactDiffusion::Row(const uint32_t* pixels, std::span<const PaletteEntry>
     float* rows[kRows];
     for (int k = 0; k < kRows; ++k)
         rows[k] = m_error.data() + size_t((m_row + k) % kRows) * rowFloats + 3 * kReach;
-    const double cost = Scan<true>(pixels, palette, indices, rows, steady);
+    const bool fast = !m_general && steady == nullptr && m_settings.distance == ColourDistance::Rgb;
+    const double cost = fast ? FastScan<true>(pixels, palette, indices, rows)
+                             : Scan<true>(pixels, palette, indices, rows, steady);
     // This row's buffer becomes the one kRows − 1 rows down, which nothing has reached yet.
     std::fill_n(rows[0] - 3 * kReach, rowFloats, 0.0f);
     ++m_row;
@@ -315,6 +648,8 @@ double ExactDiffusion::TrialRow(
     float* const current
         = const_cast<float*>(m_error.data()) + size_t(m_row % kRows) * rowFloats + 3 * kReach;
     float* const rows[kRows] = { current, nullptr, nullptr };
+    if (!m_general && m_settings.distance == ColourDistance::Rgb)
+        return FastScan<false>(pixels, palette, indices, rows);
     return Scan<false>(pixels, palette, indices, rows, nullptr);
 }
 

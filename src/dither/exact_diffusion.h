@@ -92,10 +92,24 @@ public:
     // A colour in that space, 3 floats.
     void WorkingColour(const PaletteEntry& entry, float* colour) const;
 
+    // With `general`, every row takes the general scan, which also serves steady dithering and
+    // the perceptual distance; else the RGB distance without steady dithering takes a scan made
+    // for it. Both give the same indices and costs to the bit; this lets that be checked.
+    void UseGeneralScan(bool general) { m_general = general; }
+
 private:
     template <bool kWrite>
     double Scan(const uint32_t* pixels, std::span<const PaletteEntry> palette, uint8_t* indices,
         float* const* rows, const SteadyRowChoice* steady) const;
+    // The scan for the RGB distance without steady dithering: the same arithmetic in the same
+    // order as Scan, with the settings' branches and the edge columns taken out of the pixel
+    // loop. kCount is the palette's size, 0 when not one of the sizes compiled in.
+    template <bool kWrite, bool kLinear, int kCount>
+    double PlainScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+        uint8_t* indices, float* const* rows) const;
+    template <bool kWrite>
+    double FastScan(const uint32_t* pixels, std::span<const PaletteEntry> palette, uint8_t* indices,
+        float* const* rows) const;
 
     ExactDiffusionSettings m_settings;
     int m_width;
@@ -106,6 +120,7 @@ private:
     static constexpr int kReach = 2;
     static constexpr int kRows = 3;
     std::vector<float> m_error;
+    bool m_general = false;
 };
 
 // The settings as steady dithering's key (SteadyHistory::Key::engine): never 0, equal for equal

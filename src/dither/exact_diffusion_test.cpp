@@ -302,3 +302,45 @@ TEST(ExactDiffusion, RampEndsKeepFewerSolidColumnsThanTheIntegerEngine)
 }
 
 } // namespace
+
+TEST(ExactDiffusion, FastScanMatchesTheGeneralScanToTheBit)
+{
+    // Palettes of the modes' sizes (2, 4, 16 colours) and of sizes searched without unrolling,
+    // ones with colours twice (ties go to the lower index); widths down to where every column
+    // is an edge column; rows and trials alike, with and without indices.
+    const PaletteEntry two[] = { { 0, 0, 0, 0 }, { 255, 255, 255, 0 } };
+    const PaletteEntry three[] = { { 255, 0, 0, 0 }, { 0, 85, 170, 0 }, { 255, 0, 0, 0 } };
+    const PaletteEntry fourWithTwins[]
+        = { { 0, 85, 170, 0 }, { 255, 255, 0, 0 }, { 0, 85, 170, 0 }, { 255, 255, 0, 0 } };
+    const std::vector<PaletteEntry> seven(kTvcPalette16.begin() + 3, kTvcPalette16.begin() + 10);
+    const std::span<const PaletteEntry> palettes[]
+        = { two, kTvcPalette4, kTvcPalette16, three, seven, fourWithTwins };
+    for (const int width : { 1, 2, 3, 4, 5, 6, 57 }) {
+        const Surface picture = MakeSamplePicture(width, 7, width % 4);
+        for (DiffusionMethod method : kAllMethods)
+            for (const bool linearLight : { false, true })
+                for (const auto& palette : palettes) {
+                    const ExactDiffusionSettings settings { method, kExactDamping, linearLight,
+                        ColourDistance::Rgb };
+                    ExactDiffusion fast(settings, width), general(settings, width);
+                    general.UseGeneralScan(true);
+                    std::vector<uint8_t> fastIndices(static_cast<size_t>(width)),
+                        generalIndices(static_cast<size_t>(width));
+                    for (int y = 0; y < picture.height; ++y) {
+                        const uint32_t* row = picture.Row(y);
+                        const auto& trialPalette = palettes[size_t(y) % std::size(palettes)];
+                        EXPECT_EQ(
+                            fast.TrialRow(row, trialPalette), general.TrialRow(row, trialPalette));
+                        EXPECT_EQ(fast.TrialRow(row, palette, fastIndices.data()),
+                            general.TrialRow(row, palette, generalIndices.data()));
+                        EXPECT_EQ(fastIndices, generalIndices);
+                        EXPECT_EQ(fast.Row(row, palette, fastIndices.data()),
+                            general.Row(row, palette, generalIndices.data()))
+                            << KernelOf(method).routineName << ", width " << width << ", row " << y;
+                        ASSERT_EQ(fastIndices, generalIndices)
+                            << KernelOf(method).routineName << ", width " << width << ", row " << y
+                            << ", " << palette.size() << " colours";
+                    }
+                }
+    }
+}
