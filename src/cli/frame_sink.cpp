@@ -1,8 +1,8 @@
 #include "frame_sink.h"
 
-#include "output_files.h"
 #include "cli_error.h"
 #include "convert/tvc_colours.h"
+#include "output_files.h"
 #include "pipeline/vram.h"
 #include "tvc/clip_player.h"
 #include "tvc/tvc_files.h"
@@ -133,10 +133,10 @@ namespace {
     {
         const int64_t tens = n % 100, ones = n % 10;
         const char* suffix = tens >= 11 && tens <= 13 ? "th"
-            : ones == 1                              ? "st"
-            : ones == 2                              ? "nd"
-            : ones == 3                              ? "rd"
-                                                     : "th";
+            : ones == 1                               ? "st"
+            : ones == 2                               ? "nd"
+            : ones == 3                               ? "rd"
+                                                      : "th";
         return std::to_string(n) + suffix;
     }
 
@@ -254,9 +254,9 @@ namespace {
                 "used; frames unpacked in %.1f ms on average, the slowest in %.1f ms of its "
                 "%.1f ms",
                 s.framesKept, static_cast<long long>(m_kept),
-                m_step > 1 ? (" (every " + Ordinal(m_step) + " frame)").c_str() : "",
-                s.seconds, 1.0 / s.frameSeconds, s.bytesUsed, s.bytesAvailable,
-                s.meanFrameSeconds * 1e3, s.slowestFrameSeconds * 1e3, s.frameSeconds * 1e3);
+                m_step > 1 ? (" (every " + Ordinal(m_step) + " frame)").c_str() : "", s.seconds,
+                1.0 / s.frameSeconds, s.bytesUsed, s.bytesAvailable, s.meanFrameSeconds * 1e3,
+                s.slowestFrameSeconds * 1e3, s.frameSeconds * 1e3);
             std::string notes = text;
             if (s.lateFrames > 0)
                 notes += "; " + std::to_string(s.lateFrames)

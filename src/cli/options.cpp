@@ -3,7 +3,6 @@
 #include "cli_error.h"
 #include "convert/tvc_colours.h"
 #include "dither/method_table.h"
-#include "convert/tvc_colours.h"
 #include "platform/file_extension.h"
 
 #include <algorithm>
@@ -113,7 +112,8 @@ namespace {
                 throw UsageError(
                     "--steady carries a pattern from frame to frame; --compare converts "
                     "one frame, so leave it out");
-            if (options.palette && options.palette->kind == session::PaletteRequest::Kind::BestPerLine)
+            if (options.palette
+                && options.palette->kind == session::PaletteRequest::Kind::BestPerLine)
                 throw UsageError("--palette best-per-line takes an error-diffusion method, and "
                                  "--compare converts by all 16; give --method instead");
         }

@@ -131,7 +131,8 @@ TEST(PaletteOptions, WrongRegistersAreRefusedByName)
         { { "--mode", "2", "--palette", "#12345", "a.png", "b.png" },
             "--palette: '#12345' is no colour; a colour by its RGB value is written #rrggbb, "
             "such as #0000ff" },
-        { { "--mode", "4", "--method", "bayer-4x4", "--palette", "best-per-line", "a.png", "b.png" },
+        { { "--mode", "4", "--method", "bayer-4x4", "--palette", "best-per-line", "a.png",
+              "b.png" },
             "--palette best-per-line chooses registers by how an error-diffusion method spreads "
             "its error; give --method one of the eight (floyd, atkinson, ...)" },
         { { "--mode", "4", "--method", "floyd", "--steady", "--palette", "best-per-line", "a.avi",
@@ -267,7 +268,8 @@ TEST(PaletteRun, RegistersPerLineBeatOneSetAndAClipRefusesThem)
     const ToolResult clip = RunTool({ "--mode", "4", "--method", "floyd", "--palette",
         "best-per-line", "--tvc-fps", "25", folder.Path("in.mkv"), folder.Path("clip.cas") });
     EXPECT_EQ(clip.exitStatus, kExitFailure);
-    EXPECT_NE(clip.err.find("--palette best-per-line makes pictures"), std::string::npos) << clip.err;
+    EXPECT_NE(clip.err.find("--palette best-per-line makes pictures"), std::string::npos)
+        << clip.err;
     EXPECT_FALSE(std::filesystem::exists(folder.Path("clip.cas")));
 }
 

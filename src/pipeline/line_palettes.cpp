@@ -140,8 +140,8 @@ namespace {
         for (int x = 0; x < width; ++x) {
             const size_t l = size_t(std::max(0, x - 1)), r = size_t(std::min(width - 1, x + 1));
             for (size_t k = 0; k < 3; ++k)
-                blurred[size_t(x) * 3 + k] = (colours[l * 3 + k] + colours[size_t(x) * 3 + k]
-                                                 + colours[r * 3 + k])
+                blurred[size_t(x) * 3 + k]
+                    = (colours[l * 3 + k] + colours[size_t(x) * 3 + k] + colours[r * 3 + k])
                     * (1.0f / 3.0f);
         }
     }
@@ -202,16 +202,16 @@ std::vector<LineColours> LineRegisterColours(const platform::Surface& picture, c
             const std::optional<int> colour = ColourOfEntry(e);
             if (!colour) {
                 char text[96];
-                std::snprintf(text, sizeof text, "pixel (%d, %d) is #%06X, none of the sixteen colours",
-                    x, y, unsigned(c));
+                std::snprintf(text, sizeof text,
+                    "pixel (%d, %d) is #%06X, none of the sixteen colours", x, y, unsigned(c));
                 throw std::invalid_argument(text);
             }
             used |= 1u << *colour;
         }
         if (std::popcount(used) > registers)
             throw std::invalid_argument("line " + std::to_string(y) + " shows "
-                + std::to_string(std::popcount(used)) + " colours, but "
-                + mode.QuotedCaption() + " has " + std::to_string(registers) + " registers");
+                + std::to_string(std::popcount(used)) + " colours, but " + mode.QuotedCaption()
+                + " has " + std::to_string(registers) + " registers");
         current = NextLineColours(current, used, registers);
         lines.push_back(current);
     }
@@ -257,7 +257,8 @@ void ConvertWithLinePalettes(
         for (int x = 0; x < width; ++x) {
             const uint32_t v = row[x];
             diffusion.WorkingColour(
-                PaletteEntry { uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), 0 }, &line[size_t(x) * 3]);
+                PaletteEntry { uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), 0 },
+                &line[size_t(x) * 3]);
         }
         BlurAlong(line, width, blurredRow(source, y));
 
@@ -272,8 +273,8 @@ void ConvertWithLinePalettes(
             if (y == 0 || std::popcount(c.colours & ~held) <= kMaxRegisterChanges)
                 ranked.emplace_back(ReachCost(c, distances), &c);
         const size_t finalists = std::min(kFinalists, ranked.size());
-        std::partial_sort(ranked.begin(), ranked.begin() + std::ptrdiff_t(finalists),
-            ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::partial_sort(ranked.begin(), ranked.begin() + std::ptrdiff_t(finalists), ranked.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
 
         // Second round: the finalists dithered as the line would be. A choice completes the
         // blurred window of the line above (whose lower neighbour it is) and half of its own,

@@ -16,8 +16,8 @@ namespace {
     // whose colours the line does not show: 0 and 1. Red, unused, stays where it is.
     TEST(LinePalettes, NextLineKeepsRegistersOfColoursStillShown)
     {
-        const LineColours next = NextLineColours({ 0, 15, 9, 10 },
-            (1u << 9) | (1u << 12) | (1u << 14), 4);
+        const LineColours next
+            = NextLineColours({ 0, 15, 9, 10 }, (1u << 9) | (1u << 12) | (1u << 14), 4);
         EXPECT_EQ(next, (LineColours { 12, 14, 9, 10 }));
         // A line of the same colours changes nothing.
         EXPECT_EQ(NextLineColours(next, (1u << 12) | (1u << 10), 4), next);
@@ -59,8 +59,8 @@ namespace {
                     held |= 1u << lines[size_t(y)][r];
                 for (int x = 0; x < picture.width; ++x) {
                     const uint32_t c = picture.At(x, y);
-                    const std::optional<int> colour = ColourOfEntry(
-                        { uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), 0 });
+                    const std::optional<int> colour
+                        = ColourOfEntry({ uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), 0 });
                     ASSERT_TRUE(colour && (held >> *colour & 1u)) << x << ", " << y;
                 }
                 if (y > 0) {

@@ -59,27 +59,28 @@ namespace {
     void Pack(const platform::Surface& picture, const TvcMode& mode, std::vector<uint8_t>& out,
         std::span<const PaletteEntry> palette, std::span<const std::vector<PaletteEntry>> lines)
     {
-    const int width = mode.workingWidth;
-    if (picture.width != width || picture.height != int(kVramLines))
-        throw std::invalid_argument("the TVC video memory of " + mode.QuotedCaption() + " holds "
-            + std::to_string(width) + " x " + std::to_string(kVramLines) + " pixels, not "
-            + std::to_string(picture.width) + " x " + std::to_string(picture.height));
-    const std::vector<uint8_t> indices = PaletteIndices(picture, mode, palette, lines);
-    const size_t start = out.size();
-    out.resize(start + kVramFrameBytes, 0);
-    uint8_t* frame = out.data() + start;
-    for (size_t y = 0; y < kVramLines; ++y) {
-        const uint8_t* line = indices.data() + y * size_t(width);
-        uint8_t* bytes = frame + y * size_t(kVramBytesPerLine);
-        for (size_t b = 0; b < size_t(kVramBytesPerLine); ++b) {
-            const uint8_t* p = line + b * size_t(mode.pixelsPerByte);
-            unsigned v = 0;
-            for (int n = 0; n < mode.pixelsPerByte; ++n)
-                for (int k = 0; k < mode.bitsPerPixel; ++k)
-                    v |= ((p[n] >> k) & 1u) << mode.vramBit[size_t(n)][size_t(k)];
-            bytes[b] = uint8_t(v);
+        const int width = mode.workingWidth;
+        if (picture.width != width || picture.height != int(kVramLines))
+            throw std::invalid_argument("the TVC video memory of " + mode.QuotedCaption()
+                + " holds " + std::to_string(width) + " x " + std::to_string(kVramLines)
+                + " pixels, not " + std::to_string(picture.width) + " x "
+                + std::to_string(picture.height));
+        const std::vector<uint8_t> indices = PaletteIndices(picture, mode, palette, lines);
+        const size_t start = out.size();
+        out.resize(start + kVramFrameBytes, 0);
+        uint8_t* frame = out.data() + start;
+        for (size_t y = 0; y < kVramLines; ++y) {
+            const uint8_t* line = indices.data() + y * size_t(width);
+            uint8_t* bytes = frame + y * size_t(kVramBytesPerLine);
+            for (size_t b = 0; b < size_t(kVramBytesPerLine); ++b) {
+                const uint8_t* p = line + b * size_t(mode.pixelsPerByte);
+                unsigned v = 0;
+                for (int n = 0; n < mode.pixelsPerByte; ++n)
+                    for (int k = 0; k < mode.bitsPerPixel; ++k)
+                        v |= ((p[n] >> k) & 1u) << mode.vramBit[size_t(n)][size_t(k)];
+                bytes[b] = uint8_t(v);
+            }
         }
-    }
     }
 
 } // namespace
@@ -93,8 +94,8 @@ void PackVram(const platform::Surface& picture, const TvcMode& mode, std::vector
     Pack(picture, mode, out, palette, {});
 }
 
-void PackVramLines(const platform::Surface& picture, const TvcMode& mode,
-    std::vector<uint8_t>& out, std::span<const std::vector<PaletteEntry>> lines)
+void PackVramLines(const platform::Surface& picture, const TvcMode& mode, std::vector<uint8_t>& out,
+    std::span<const std::vector<PaletteEntry>> lines)
 {
     if (lines.size() != kVramLines)
         throw std::invalid_argument("a palette for each of the " + std::to_string(kVramLines)

@@ -3,8 +3,8 @@
 #include "kep_extended.h"
 
 #include "convert/tvc_colours.h"
-#include "pipeline/line_palettes.h"
 #include "picture_file/atomic_output.h"
+#include "pipeline/line_palettes.h"
 #include "platform/file_extension.h"
 
 #include <algorithm>
