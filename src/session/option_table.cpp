@@ -325,8 +325,7 @@ namespace {
             "register values used",
             "the palette registers of --mode 2 or 4, as pelorin-convert takes them\n"
             "(black,white,blue,green or 0,15,9,12); best: one set for the video,\n"
-            "chosen on frames spread over it; best-per-scene: a set for each scene;\n"
-            "best-per-line: a set for each line of the picture",
+            "chosen on frames spread over it; best-per-scene: a set for each scene",
             TakePalette, WritePalette, true },
         { "--brightness", "", "N", kBothDoors, "before the capture: -100 ... 100 (default 0)", "",
             [](Settings& s, const std::string& v) {

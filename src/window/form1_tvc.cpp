@@ -92,11 +92,7 @@ std::vector<uint8_t> Form1::TvcPictureFileBytes(const TvcMode& mode, SavedPictur
     const std::vector<int> colours = ShownColours(mode);
     tvc::TvcPicture picture;
     picture.mode = &mode;
-    const session::PalettePlan* plan = m_session.Plan();
-    if (plan && plan->perLine && m_session.Effective().mode == &mode) {
-        // Each line's registers, which the program rewrites as the picture is drawn.
-        picture = tvc::PictureFromWorkingLines(WorkingPicture(mode).Snapshot(), mode);
-    } else if (colours.empty()) {
+    if (colours.empty()) {
         picture.registers = tvc::PaletteRegistersOf(mode);
         PackVram(WorkingPicture(mode).Snapshot(), mode, picture.vram);
     } else {

@@ -33,6 +33,10 @@ ProgramCommandLine ParseProgramCommandLine(std::span<const std::string> args)
     else if (result.options.palette && !result.options.modeGiven
         && (files.empty() || !session::InputIsTvcFile(files[0])))
         result.error = "--palette sets the registers of --mode 2 or 4; name the mode too";
+    else if (result.options.palette
+        && result.options.palette->kind == session::PaletteRequest::Kind::BestPerLine)
+        result.error = "--palette best-per-line is pelorin-convert's: the window shows one set of "
+                       "registers for a picture";
     else
         result.action = ProgramCommandLine::Action::Run;
     // A TVC file without --mode opens in its own mode, which the form checks the palette against.

@@ -71,6 +71,8 @@ TEST(ProgramCommandLine, AWrongLineIsRefusedNamingTheProblem)
         { { "--real-time=1" }, "--real-time takes no value" },
         { { "a.avi", "b.avi" }, "more than one file" },
         { { "" }, "empty file name" },
+        { { "--mode", "4", "--palette", "best-per-line", "a.png" },
+            "best-per-line is pelorin-convert's" },
     };
     for (const Case& c : cases) {
         const ProgramCommandLine parsed = Parse(c.args);
