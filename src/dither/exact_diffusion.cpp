@@ -184,15 +184,17 @@ namespace {
 
 #if defined(__SSE2__)
     // Three floats to and from the low lanes of a vector (the fourth lane reads as 0), touching
-    // no memory beyond them.
+    // no memory beyond them. The first two move as one 64-bit integer: the floats are only
+    // 4-byte aligned, which the 64-bit integer moves allow and a double's would not.
     inline __m128 Load3(const float* p)
     {
-        const __m128 xy = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)));
+        const __m128 xy
+            = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
         return _mm_movelh_ps(xy, _mm_load_ss(p + 2));
     }
     inline void Store3(float* p, __m128 v)
     {
-        _mm_store_sd(reinterpret_cast<double*>(p), _mm_castps_pd(v));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
         _mm_store_ss(p + 2, _mm_movehl_ps(v, v));
     }
 
