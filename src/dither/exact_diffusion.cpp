@@ -158,46 +158,7 @@ namespace {
         return bestIndex;
     }
 
-    // Nearest with the palette's size known when compiling (kCount > 0), so the search unrolls;
-    // the same comparisons in the same order.
-    template <int kCount>
-    inline int NearestOf(const PreparedPalette& p, float x, float y, float z, float& distance)
-    {
-        if constexpr (kCount == 0) {
-            return Nearest(p, x, y, z, distance);
-        } else {
-            float best = 3.0e38f;
-            int bestIndex = 0;
-            for (int i = 0; i < kCount; ++i) {
-                const float a = x - p.dx[size_t(i)], b = y - p.dy[size_t(i)],
-                            c = z - p.dz[size_t(i)];
-                const float d = a * a + b * b + c * c;
-                if (d < best) {
-                    best = d;
-                    bestIndex = i;
-                }
-            }
-            distance = best;
-            return bestIndex;
-        }
-    }
-
 #if defined(__SSE2__)
-    // Three floats to and from the low lanes of a vector (the fourth lane reads as 0), touching
-    // no memory beyond them. The first two move as one 64-bit integer: the floats are only
-    // 4-byte aligned, which the 64-bit integer moves allow and a double's would not.
-    inline __m128 Load3(const float* p)
-    {
-        const __m128 xy
-            = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-        return _mm_movelh_ps(xy, _mm_load_ss(p + 2));
-    }
-    inline void Store3(float* p, __m128 v)
-    {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
-        _mm_store_ss(p + 2, _mm_movehl_ps(v, v));
-    }
-
     // The palette for the vector search: the distance space four entries to a vector (the
     // entries past the last far away, so they never win) and each entry's working colour as one
     // vector.
@@ -276,7 +237,7 @@ namespace {
 ExactDiffusion::ExactDiffusion(const ExactDiffusionSettings& settings, int width)
     : m_settings(settings)
     , m_width(width)
-    , m_error(size_t(kRows) * size_t(width + 2 * kReach) * 3, 0.0f)
+    , m_error(size_t(kRows) * size_t(width + 2 * kReach) * kStride, 0.0f)
 {
     assert(width >= 1);
     assert(settings.damping >= 0.0f && settings.damping <= 1.0f);
@@ -329,29 +290,38 @@ double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry
     const LinearTable& linear = Linear();
     const DecodeCurve& decode = Decode();
 
-    // The error sent along the row itself lives in `ahead` (the next pixel, the one after), not
-    // in the row's error buffer, so a trial leaves the buffer untouched and both scans add the
-    // same numbers in the same order.
-    float ahead[2][3] = {};
+    // The error sent along the row itself lives in `ahead`, not in the row's error buffer, so a
+    // trial leaves the buffer untouched. ahead[0] is the next pixel's colour so far, ahead[1] the
+    // one after it: each starts as the pixel's own colour plus what the rows above sent it, and
+    // the pixels before it along the row add their shares in scan order. So the last addition
+    // before a pixel is chosen is the share of the pixel just chosen, which lets the vector scan
+    // work out the next colour for every entry the current pixel might take while it chooses.
     const float* received = rows[0];
+    auto start = [&](int x, float* out) {
+        if (x < 0 || x >= m_width) {
+            out[0] = out[1] = out[2] = 0.0f;
+            return;
+        }
+        const uint32_t v = pixels[x];
+        const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
+        const float* r = received + kStride * x;
+        if (linearLight) {
+            out[0] = linear.value[red] + r[0];
+            out[1] = linear.value[green] + r[1];
+            out[2] = linear.value[blue] + r[2];
+        } else {
+            out[0] = float(red) + r[0];
+            out[1] = float(green) + r[1];
+            out[2] = float(blue) + r[2];
+        }
+    };
+    float ahead[2][3];
+    start(forward ? 0 : m_width - 1, ahead[0]);
+    start(forward ? 1 : m_width - 2, ahead[1]);
     double cost = 0.0;
     for (int i = 0; i < m_width; ++i) {
         const int x = forward ? i : m_width - 1 - i;
-        const uint32_t v = pixels[x];
-        const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
-        const float* r = received + 3 * x;
-        float c[3];
-        if (linearLight) {
-            c[0] = linear.value[red];
-            c[1] = linear.value[green];
-            c[2] = linear.value[blue];
-        } else {
-            c[0] = red;
-            c[1] = green;
-            c[2] = blue;
-        }
-        for (int k = 0; k < 3; ++k)
-            c[k] += r[k] + ahead[0][k];
+        float c[3] = { ahead[0][0], ahead[0][1], ahead[0][2] };
         LimitToBox(c);
 
         float distance;
@@ -381,10 +351,9 @@ double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry
 
         const float e[3] = { c[0] - prepared.wr[size_t(chosen)], c[1] - prepared.wg[size_t(chosen)],
             c[2] - prepared.wb[size_t(chosen)] };
-        for (int k = 0; k < 3; ++k) {
+        for (int k = 0; k < 3; ++k)
             ahead[0][k] = ahead[1][k];
-            ahead[1][k] = 0.0f;
-        }
+        start(x + 2 * step, ahead[1]);
         const std::array<Share, 12>& sharesHere = sharesAt(x);
         for (int s = 0; s < kernel.entryCount; ++s) {
             const Share& share = sharesHere[size_t(s)];
@@ -394,7 +363,7 @@ double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry
                 for (int k = 0; k < 3; ++k)
                     a[k] += share.weight * e[k];
             } else if constexpr (kWrite) {
-                float* to = rows[share.dy] + 3 * (x + share.dx);
+                float* to = rows[share.dy] + kStride * (x + share.dx);
                 for (int k = 0; k < 3; ++k)
                     to[k] += share.weight * e[k];
             }
@@ -405,8 +374,9 @@ double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry
     return cost;
 }
 
+#if defined(__SSE2__)
 template <bool kWrite, bool kLinear, int kCount>
-double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+__attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
     uint8_t* indices, float* const* rows) const
 {
     PreparedPalette prepared;
@@ -424,9 +394,10 @@ double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const Palette
     struct Split {
         int alongCount = 0, belowCount = 0;
         int alongTo[12] {};
-        float alongWeight[12] {};
-        int belowRow[12] {}, belowDx[12] {};
-        float belowWeight[12] {};
+        __m128 alongWeight[12] {};
+        float* belowRow[12] {};
+        int belowDx[12] {};
+        __m128 belowWeight[12] {};
     };
     auto split = [&](int x, bool edge) {
         Split out;
@@ -446,11 +417,11 @@ double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const Palette
                                        : 0.0f;
             if (e.dy == 0) {
                 out.alongTo[out.alongCount] = e.dx - 1;
-                out.alongWeight[out.alongCount++] = weight;
-            } else {
-                out.belowRow[out.belowCount] = e.dy;
-                out.belowDx[out.belowCount] = e.dx * step;
-                out.belowWeight[out.belowCount++] = weight;
+                out.alongWeight[out.alongCount++] = _mm_set1_ps(weight);
+            } else if constexpr (kWrite) {
+                out.belowRow[out.belowCount] = rows[e.dy];
+                out.belowDx[out.belowCount] = kStride * e.dx * step;
+                out.belowWeight[out.belowCount++] = _mm_set1_ps(weight);
             }
         }
         return out;
@@ -460,11 +431,9 @@ double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const Palette
     const LinearTable& linear = Linear();
     const float* received = rows[0];
     double cost = 0.0;
-#if defined(__SSE2__)
     VectorPalette vectors;
     PrepareVectors(prepared, vectors);
     constexpr int kGroups = (kCount + 3) / 4;
-    __m128 ahead0 = _mm_setzero_ps(), ahead1 = _mm_setzero_ps();
     const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(kTop);
     // The first four entries, for the search of a palette of two or four.
     const __m128 groupX = _mm_load_ps(vectors.x.data()), groupY = _mm_load_ps(vectors.y.data()),
@@ -473,8 +442,52 @@ double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const Palette
                  working1 = _mm_load_ps(vectors.working[1].data()),
                  working2 = _mm_load_ps(vectors.working[2].data()),
                  working3 = _mm_load_ps(vectors.working[3].data());
-    auto pixel = [&](int x, const Split& shares) __attribute__((always_inline))
+
+    // A pixel's colour plus what the rows above sent it, as the general scan starts it; 0
+    // beyond the row. A row that is kept (kWrite) has these worked out beforehand for the whole
+    // row, four pixels at a time, into its own error buffer, which nothing reads after this
+    // scan; a trial works them out as it goes and leaves the buffer alone.
+    float* const base = rows[0];
+    if constexpr (kWrite) {
+        int x = 0;
+        if constexpr (!kLinear)
+            for (; x + 4 <= m_width; x += 4) {
+                // Four pixels' bytes as whole numbers, then as floats, one pixel a vector.
+                const __m128i bytes
+                    = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + x)),
+                        _mm_set1_epi32(0x00FFFFFF));
+                const __m128i words = _mm_unpacklo_epi8(bytes, _mm_setzero_si128());
+                const __m128i high = _mm_unpackhi_epi8(bytes, _mm_setzero_si128());
+                const __m128i each[4] = { _mm_unpacklo_epi16(words, _mm_setzero_si128()),
+                    _mm_unpackhi_epi16(words, _mm_setzero_si128()),
+                    _mm_unpacklo_epi16(high, _mm_setzero_si128()),
+                    _mm_unpackhi_epi16(high, _mm_setzero_si128()) };
+                for (int k = 0; k < 4; ++k) {
+                    // Lanes blue, green, red, 0: turned to red, green, blue, 0.
+                    __m128 c = _mm_cvtepi32_ps(each[k]);
+                    c = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 0, 1, 2));
+                    float* to = base + kStride * (x + k);
+                    _mm_store_ps(to, _mm_add_ps(c, _mm_load_ps(to)));
+                }
+            }
+        for (; x < m_width; ++x) {
+            const uint32_t v = pixels[x];
+            const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
+            __m128 c;
+            if constexpr (kLinear)
+                c = _mm_setr_ps(linear.value[red], linear.value[green], linear.value[blue], 0.0f);
+            else
+                c = _mm_setr_ps(red, green, blue, 0.0f);
+            float* to = base + kStride * x;
+            _mm_store_ps(to, _mm_add_ps(c, _mm_load_ps(to)));
+        }
+    }
+    auto start = [&](int x) __attribute__((always_inline))
     {
+        if (x < 0 || x >= m_width)
+            return _mm_setzero_ps();
+        if constexpr (kWrite)
+            return _mm_load_ps(base + kStride * x);
         const uint32_t v = pixels[x];
         const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
         __m128 c;
@@ -482,133 +495,194 @@ double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const Palette
             c = _mm_setr_ps(linear.value[red], linear.value[green], linear.value[blue], 0.0f);
         else
             c = _mm_setr_ps(red, green, blue, 0.0f);
-        c = _mm_add_ps(c, _mm_add_ps(Load3(received + 3 * x), ahead0));
-        // As LimitToBox: below 0 gives 0, above kTop gives kTop, anything else stays itself.
-        c = _mm_min_ps(top, _mm_max_ps(zero, c));
+        return _mm_add_ps(c, _mm_load_ps(received + kStride * x));
+    };
+    // As LimitToBox: below 0 gives 0, above kTop gives kTop, anything else stays itself.
+    auto limit = [&](__m128 c) __attribute__((always_inline))
+    {
+        return _mm_min_ps(top, _mm_max_ps(zero, c));
+    };
+    auto pick = [](__m128 mask, __m128 second, __m128 first) __attribute__((always_inline))
+    {
+        return _mm_or_ps(_mm_and_ps(mask, second), _mm_andnot_ps(mask, first));
+    };
+
+    // The choice for a palette of two or four: pairs decided by "strictly nearer", the winners'
+    // colours picked by masks (every lane alike) rather than loaded by index, which keeps the
+    // next pixel's wait short. The earlier entry wins every tie, as in Nearest.
+    auto choose = [&](__m128 c, float& distance, int& chosen) __attribute__((always_inline))
+    {
+        const __m128 a = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x00), groupX);
+        const __m128 b = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x55), groupY);
+        const __m128 z = _mm_sub_ps(_mm_shuffle_ps(c, c, 0xAA), groupZ);
+        const __m128 d
+            = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b)), _mm_mul_ps(z, z));
+        const __m128 d0 = _mm_shuffle_ps(d, d, 0x00), d1 = _mm_shuffle_ps(d, d, 0x55);
+        const __m128 later01 = _mm_cmplt_ps(d1, d0);
+        __m128 nearest = _mm_min_ps(d1, d0);
+        __m128 colour = pick(later01, working1, working0);
+        chosen = _mm_movemask_ps(later01) & 1;
+        if constexpr (kCount == 4) {
+            const __m128 d2 = _mm_shuffle_ps(d, d, 0xAA), d3 = _mm_shuffle_ps(d, d, 0xFF);
+            const __m128 later23 = _mm_cmplt_ps(d3, d2);
+            const __m128 nearest23 = _mm_min_ps(d3, d2);
+            const __m128 later = _mm_cmplt_ps(nearest23, nearest);
+            colour = pick(later, pick(later23, working3, working2), colour);
+            nearest = _mm_min_ps(nearest23, nearest);
+            if (_mm_movemask_ps(later) & 1)
+                chosen = 2 + (_mm_movemask_ps(later23) & 1);
+        }
+        distance = _mm_cvtss_f32(nearest);
+        return colour;
+    };
+
+    // Where each share below lands for pixel 0 in this scan's direction, and its weight.
+    auto below = [&](const Split& shares, float** to) __attribute__((always_inline))
+    {
+        for (int s = 0; s < shares.belowCount; ++s)
+            to[s] = shares.belowRow[s] + shares.belowDx[s];
+    };
+    auto pushBelow = [&](int x, __m128 e, const Split& shares, float* const* to)
+                         __attribute__((always_inline))
+    {
+        if constexpr (kWrite)
+            for (int s = 0; s < shares.belowCount; ++s) {
+                float* at = to[s] + kStride * x;
+                _mm_store_ps(at, _mm_add_ps(_mm_load_ps(at), _mm_mul_ps(shares.belowWeight[s], e)));
+            }
+    };
+
+    __m128 ahead0 = start(forward ? 0 : m_width - 1), ahead1 = start(forward ? 1 : m_width - 2);
+    // One pixel, chosen when its colour is known: the general scan's steps.
+    auto pixel = [&](int x, const Split& shares, float* const* to, double& sum)
+                     __attribute__((always_inline))
+    {
+        const __m128 c = limit(ahead0);
         float distance;
         int chosen;
         __m128 e;
         if constexpr (kCount == 2 || kCount == 4) {
-            // Two or four entries: pairs decided by "strictly nearer", the winners' colours
-            // picked by masks rather than loaded by index, which keeps the next pixel's wait
-            // short. The earlier entry wins every tie, as in Nearest.
-            const __m128 a = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x00), groupX);
-            const __m128 b = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x55), groupY);
-            const __m128 z = _mm_sub_ps(_mm_shuffle_ps(c, c, 0xAA), groupZ);
-            const __m128 d
-                = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b)), _mm_mul_ps(z, z));
-            auto pick = [](__m128 mask, __m128 second, __m128 first) {
-                return _mm_or_ps(_mm_and_ps(mask, second), _mm_andnot_ps(mask, first));
-            };
-            const __m128 d0 = _mm_shuffle_ps(d, d, 0x00), d1 = _mm_shuffle_ps(d, d, 0x55);
-            const __m128 later01 = _mm_cmplt_ps(d1, d0);
-            __m128 nearest = _mm_min_ps(d1, d0);
-            __m128 colour = pick(later01, working1, working0);
-            chosen = _mm_movemask_ps(later01) & 1;
-            if constexpr (kCount == 4) {
-                const __m128 d2 = _mm_shuffle_ps(d, d, 0xAA), d3 = _mm_shuffle_ps(d, d, 0xFF);
-                const __m128 later23 = _mm_cmplt_ps(d3, d2);
-                const __m128 nearest23 = _mm_min_ps(d3, d2);
-                const __m128 later = _mm_cmplt_ps(nearest23, nearest);
-                colour = pick(later, pick(later23, working3, working2), colour);
-                nearest = _mm_min_ps(nearest23, nearest);
-                if (_mm_movemask_ps(later) & 1)
-                    chosen = 2 + (_mm_movemask_ps(later23) & 1);
-            }
-            e = _mm_sub_ps(c, colour);
-            distance = _mm_cvtss_f32(nearest);
+            e = _mm_sub_ps(c, choose(c, distance, chosen));
         } else {
             chosen = NearestVector<kGroups>(vectors, c, distance);
             e = _mm_sub_ps(c, _mm_load_ps(vectors.working[size_t(chosen)].data()));
         }
-        cost += distance;
+        sum += distance;
         ahead0 = ahead1;
-        ahead1 = _mm_setzero_ps();
+        ahead1 = start(x + 2 * step);
         for (int s = 0; s < shares.alongCount; ++s) {
-            const __m128 part = _mm_mul_ps(_mm_set1_ps(shares.alongWeight[s]), e);
+            const __m128 part = _mm_mul_ps(shares.alongWeight[s], e);
             if (shares.alongTo[s] == 0)
                 ahead0 = _mm_add_ps(ahead0, part);
             else
                 ahead1 = _mm_add_ps(ahead1, part);
         }
-        if constexpr (kWrite)
-            for (int s = 0; s < shares.belowCount; ++s) {
-                float* to = rows[shares.belowRow[s]] + 3 * (x + shares.belowDx[s]);
-                Store3(
-                    to, _mm_add_ps(Load3(to), _mm_mul_ps(_mm_set1_ps(shares.belowWeight[s]), e)));
-            }
+        pushBelow(x, e, shares, to);
         if (indices != nullptr)
             indices[x] = uint8_t(chosen);
     };
-#else
-    float ahead[2][3] = {};
-    auto pixel = [&](int x, const Split& shares) __attribute__((always_inline))
+
+    // A palette of two: while a pixel is chosen, the next pixel's colour is worked out for both
+    // entries this one might take, and so is each of those colours' own choice, so the next
+    // pixel waits only on picking one of two, not on the arithmetic. Both candidates are
+    // measured against both entries in one go, a lane each: (first to entry 0, first to entry 1,
+    // second to entry 0, second to entry 1). The same operations in the same order as `pixel`,
+    // so the same bits. In every kernel the first share along the row goes to the next pixel and
+    // the second, where there is one, to the pixel after.
+    auto twoAhead = [&](int from, int to, float* const* targets, double& sum)
+                        __attribute__((always_inline))
     {
-        const uint32_t v = pixels[x];
-        const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
-        const float* r = received + 3 * x;
-        float c[3];
-        if constexpr (kLinear) {
-            c[0] = linear.value[red];
-            c[1] = linear.value[green];
-            c[2] = linear.value[blue];
-        } else {
-            c[0] = red;
-            c[1] = green;
-            c[2] = blue;
+        const __m128 next = interior.alongWeight[0];
+        const __m128 after = interior.alongWeight[interior.alongCount - 1];
+        const bool hasAfter = interior.alongCount == 2;
+        const __m128 pairX = _mm_shuffle_ps(groupX, groupX, 0x44),
+                     pairY = _mm_shuffle_ps(groupY, groupY, 0x44),
+                     pairZ = _mm_shuffle_ps(groupZ, groupZ, 0x44);
+        __m128 a0 = ahead0, a1 = ahead1;
+        __m128 c = limit(a0);
+        // The pixel's choice: `later` all ones where entry 1 is strictly nearer, `nearest` its
+        // distance in lane 0.
+        __m128 later, nearest;
+        {
+            float distance;
+            int chosen;
+            choose(c, distance, chosen);
+            later = chosen ? _mm_castsi128_ps(_mm_set1_epi32(-1)) : zero;
+            nearest = _mm_set_ss(distance);
         }
-        for (int k = 0; k < 3; ++k)
-            c[k] += r[k] + ahead[0][k];
-        LimitToBox(c);
-        float distance;
-        const int chosen = NearestOf<kCount>(prepared, c[0], c[1], c[2], distance);
-        cost += distance;
-        const float e[3] = { c[0] - prepared.wr[size_t(chosen)], c[1] - prepared.wg[size_t(chosen)],
-            c[2] - prepared.wb[size_t(chosen)] };
-        for (int k = 0; k < 3; ++k) {
-            ahead[0][k] = ahead[1][k];
-            ahead[1][k] = 0.0f;
+        for (int i = from; i < to; ++i) {
+            const int x = forward ? i : m_width - 1 - i;
+            const __m128 colour = pick(later, working1, working0);
+            const __m128 e = _mm_sub_ps(c, colour);
+            const __m128 sum0 = _mm_add_ps(a1, _mm_mul_ps(next, _mm_sub_ps(c, working0)));
+            const __m128 sum1 = _mm_add_ps(a1, _mm_mul_ps(next, _mm_sub_ps(c, working1)));
+            const __m128 c0 = limit(sum0), c1 = limit(sum1);
+            const __m128 a = _mm_sub_ps(_mm_shuffle_ps(c0, c1, 0x00), pairX);
+            const __m128 b = _mm_sub_ps(_mm_shuffle_ps(c0, c1, 0x55), pairY);
+            const __m128 z = _mm_sub_ps(_mm_shuffle_ps(c0, c1, 0xAA), pairZ);
+            const __m128 d
+                = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b)), _mm_mul_ps(z, z));
+            const __m128 toEntry0 = _mm_shuffle_ps(d, d, 0xA0), toEntry1 = _mm_shuffle_ps(d, d, 0xF5);
+            // Lanes 0 and 1: the first candidate's; lanes 2 and 3: the second's.
+            const __m128 laterBoth = _mm_cmplt_ps(toEntry1, toEntry0);
+            const __m128 nearestBoth = _mm_min_ps(toEntry1, toEntry0);
+            sum += _mm_cvtss_f32(nearest);
+            if (indices != nullptr)
+                indices[x] = uint8_t(_mm_movemask_ps(later) & 1);
+            a0 = pick(later, sum1, sum0);
+            a1 = start(x + 2 * step);
+            if (hasAfter)
+                a1 = _mm_add_ps(a1, _mm_mul_ps(after, e));
+            pushBelow(x, e, interior, targets);
+            c = pick(later, c1, c0);
+            nearest = pick(later, _mm_movehl_ps(nearestBoth, nearestBoth), nearestBoth);
+            later = pick(later, _mm_shuffle_ps(laterBoth, laterBoth, 0xAA),
+                _mm_shuffle_ps(laterBoth, laterBoth, 0x00));
         }
-        for (int s = 0; s < shares.alongCount; ++s) {
-            float* a = ahead[shares.alongTo[s]];
-            for (int k = 0; k < 3; ++k)
-                a[k] += shares.alongWeight[s] * e[k];
-        }
-        if constexpr (kWrite)
-            for (int s = 0; s < shares.belowCount; ++s) {
-                float* to = rows[shares.belowRow[s]] + 3 * (x + shares.belowDx[s]);
-                for (int k = 0; k < 3; ++k)
-                    to[k] += shares.belowWeight[s] * e[k];
-            }
-        if (indices != nullptr)
-            indices[x] = uint8_t(chosen);
+        ahead0 = a0;
+        ahead1 = a1;
     };
-#endif
+    const bool shareOrderKnown = interior.alongCount >= 1 && interior.alongCount <= 2
+        && interior.alongTo[0] == 0 && (interior.alongCount == 1 || interior.alongTo[1] == 1);
+
     // Scan positions 0 ... kReach − 1 and width − kReach ... width − 1 are the edge columns in
     // either direction.
     const int headEnd = std::min(kReach, m_width);
     const int tailStart = std::max(headEnd, m_width - kReach);
-    for (int i = 0; i < headEnd; ++i) {
+    auto edgePixel = [&](int i) __attribute__((always_inline))
+    {
         const int x = forward ? i : m_width - 1 - i;
-        pixel(x, split(x, x < kReach || x >= m_width - kReach));
-    }
-    if (forward)
+        const Split shares = split(x, x < kReach || x >= m_width - kReach);
+        float* to[12];
+        below(shares, to);
+        pixel(x, shares, to, cost);
+    };
+    for (int i = 0; i < headEnd; ++i)
+        edgePixel(i);
+    float* targets[12];
+    below(interior, targets);
+    // The costs are added in scan order, as the general scan adds them.
+    double sum = cost;
+    if (kCount == 2 && shareOrderKnown && tailStart > headEnd)
+        twoAhead(headEnd, tailStart, targets, sum);
+    else if (forward)
         for (int x = headEnd; x < tailStart; ++x)
-            pixel(x, interior);
+            pixel(x, interior, targets, sum);
     else
         for (int x = m_width - 1 - headEnd; x >= m_width - tailStart; --x)
-            pixel(x, interior);
-    for (int i = tailStart; i < m_width; ++i) {
-        const int x = forward ? i : m_width - 1 - i;
-        pixel(x, split(x, x < kReach || x >= m_width - kReach));
-    }
+            pixel(x, interior, targets, sum);
+    cost = sum;
+    for (int i = tailStart; i < m_width; ++i)
+        edgePixel(i);
     return cost;
 }
+#endif
 
 template <bool kWrite>
-double ExactDiffusion::FastScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
-    uint8_t* indices, float* const* rows) const
+__attribute__((always_inline)) inline double ExactDiffusion::SizedScan(const uint32_t* pixels,
+    std::span<const PaletteEntry> palette, uint8_t* indices, float* const* rows) const
 {
+#if defined(__SSE2__)
     // The modes' palette sizes get a search unrolled for them.
     const bool linear = m_settings.linearLight;
     switch (palette.size()) {
@@ -625,20 +699,52 @@ double ExactDiffusion::FastScan(const uint32_t* pixels, std::span<const PaletteE
         return linear ? PlainScan<kWrite, true, 0>(pixels, palette, indices, rows)
                       : PlainScan<kWrite, false, 0>(pixels, palette, indices, rows);
     }
+#else
+    return Scan<kWrite>(pixels, palette, indices, rows, nullptr);
+#endif
+}
+
+template <bool kWrite>
+double ExactDiffusion::FastScanSse(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+    uint8_t* indices, float* const* rows) const
+{
+    return SizedScan<kWrite>(pixels, palette, indices, rows);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// No fused multiply-add: the target adds only the encoding, not new arithmetic.
+template <bool kWrite>
+__attribute__((target("avx"))) double ExactDiffusion::FastScanAvx(const uint32_t* pixels,
+    std::span<const PaletteEntry> palette, uint8_t* indices, float* const* rows) const
+{
+    return SizedScan<kWrite>(pixels, palette, indices, rows);
+}
+#endif
+
+template <bool kWrite>
+double ExactDiffusion::FastScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+    uint8_t* indices, float* const* rows) const
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool avx = __builtin_cpu_supports("avx");
+    if (avx && m_path == ScanPath::Best)
+        return FastScanAvx<kWrite>(pixels, palette, indices, rows);
+#endif
+    return FastScanSse<kWrite>(pixels, palette, indices, rows);
 }
 
 double ExactDiffusion::Row(const uint32_t* pixels, std::span<const PaletteEntry> palette,
     uint8_t* indices, const SteadyRowChoice* steady)
 {
-    const size_t rowFloats = size_t(m_width + 2 * kReach) * 3;
+    const size_t rowFloats = size_t(m_width + 2 * kReach) * kStride;
     float* rows[kRows];
     for (int k = 0; k < kRows; ++k)
-        rows[k] = m_error.data() + size_t((m_row + k) % kRows) * rowFloats + 3 * kReach;
-    const bool fast = !m_general && steady == nullptr && m_settings.distance == ColourDistance::Rgb;
+        rows[k] = m_error.data() + size_t((m_row + k) % kRows) * rowFloats + kStride * kReach;
+    const bool fast = m_path != ScanPath::General && steady == nullptr && m_settings.distance == ColourDistance::Rgb;
     const double cost = fast ? FastScan<true>(pixels, palette, indices, rows)
                              : Scan<true>(pixels, palette, indices, rows, steady);
     // This row's buffer becomes the one kRows − 1 rows down, which nothing has reached yet.
-    std::fill_n(rows[0] - 3 * kReach, rowFloats, 0.0f);
+    std::fill_n(rows[0] - kStride * kReach, rowFloats, 0.0f);
     ++m_row;
     return cost;
 }
@@ -646,25 +752,25 @@ double ExactDiffusion::Row(const uint32_t* pixels, std::span<const PaletteEntry>
 double ExactDiffusion::TrialRow(
     const uint32_t* pixels, std::span<const PaletteEntry> palette, uint8_t* indices) const
 {
-    const size_t rowFloats = size_t(m_width + 2 * kReach) * 3;
+    const size_t rowFloats = size_t(m_width + 2 * kReach) * kStride;
     float* const current
-        = const_cast<float*>(m_error.data()) + size_t(m_row % kRows) * rowFloats + 3 * kReach;
+        = const_cast<float*>(m_error.data()) + size_t(m_row % kRows) * rowFloats + kStride * kReach;
     float* const rows[kRows] = { current, nullptr, nullptr };
-    if (!m_general && m_settings.distance == ColourDistance::Rgb)
+    if (m_path != ScanPath::General && m_settings.distance == ColourDistance::Rgb)
         return FastScan<false>(pixels, palette, indices, rows);
     return Scan<false>(pixels, palette, indices, rows, nullptr);
 }
 
 void ExactDiffusion::Received(const uint32_t* pixels, float* colours) const
 {
-    const size_t rowFloats = size_t(m_width + 2 * kReach) * 3;
-    const float* received = m_error.data() + size_t(m_row % kRows) * rowFloats + 3 * kReach;
+    const size_t rowFloats = size_t(m_width + 2 * kReach) * kStride;
+    const float* received = m_error.data() + size_t(m_row % kRows) * rowFloats + kStride * kReach;
     for (int x = 0; x < m_width; ++x) {
         WorkingColour(PaletteEntry { uint8_t(pixels[x]), uint8_t(pixels[x] >> 8),
                           uint8_t(pixels[x] >> 16), 0 },
             colours + 3 * x);
         for (int k = 0; k < 3; ++k)
-            colours[3 * x + k] += received[3 * x + k];
+            colours[3 * x + k] += received[kStride * x + k];
     }
 }
 

@@ -92,10 +92,14 @@ public:
     // A colour in that space, 3 floats.
     void WorkingColour(const PaletteEntry& entry, float* colour) const;
 
-    // With `general`, every row takes the general scan, which also serves steady dithering and
-    // the perceptual distance; else the RGB distance without steady dithering takes a scan made
-    // for it. Both give the same indices and costs to the bit; this lets that be checked.
-    void UseGeneralScan(bool general) { m_general = general; }
+    // Which scan the rows take. Best: the RGB distance without steady dithering takes the
+    // vector scan made for it, in the widest instructions the processor has, and everything
+    // else the general scan, which also serves steady dithering and the perceptual distance.
+    // Vector: the vector scan in the instructions every x86-64 processor has. General: the
+    // general scan for every row. All give the same indices and costs to the bit; this lets
+    // that be checked.
+    enum class ScanPath { Best, Vector, General };
+    void UseScan(ScanPath path) { m_path = path; }
 
 private:
     template <bool kWrite>
@@ -103,24 +107,38 @@ private:
         float* const* rows, const SteadyRowChoice* steady) const;
     // The scan for the RGB distance without steady dithering: the same arithmetic in the same
     // order as Scan, with the settings' branches and the edge columns taken out of the pixel
-    // loop. kCount is the palette's size, 0 when not one of the sizes compiled in.
+    // loop. kCount is the palette's size, 0 when not one of the sizes compiled in. SizedScan
+    // picks the instance for the palette; FastScan compiles that choice once for every x86-64
+    // processor and once for those with AVX, whose three-operand instructions spare the copies
+    // between registers (the arithmetic is the same, so are the bits).
     template <bool kWrite, bool kLinear, int kCount>
     double PlainScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
         uint8_t* indices, float* const* rows) const;
     template <bool kWrite>
+    double SizedScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+        uint8_t* indices, float* const* rows) const;
+    template <bool kWrite>
     double FastScan(const uint32_t* pixels, std::span<const PaletteEntry> palette, uint8_t* indices,
         float* const* rows) const;
+    template <bool kWrite>
+    double FastScanSse(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+        uint8_t* indices, float* const* rows) const;
+    template <bool kWrite>
+    double FastScanAvx(const uint32_t* pixels, std::span<const PaletteEntry> palette,
+        uint8_t* indices, float* const* rows) const;
 
     ExactDiffusionSettings m_settings;
     int m_width;
     int m_row = 0;
-    // Error rows for the current row and the rows below it, (width + 2·kReach) × 3 floats each,
-    // kReach pixels of margin on both sides so no kernel entry needs a bounds check. Row y uses
-    // m_rows[y % kRows].
+    // Error rows for the current row and the rows below it, (width + 2·kReach) pixels of kStride
+    // floats each (red, green, blue and a fourth that stays 0, so the vector scan moves a pixel
+    // as one aligned vector), kReach pixels of margin on both sides so no kernel entry needs a
+    // bounds check. Row y uses m_rows[y % kRows].
     static constexpr int kReach = 2;
     static constexpr int kRows = 3;
+    static constexpr int kStride = 4;
     std::vector<float> m_error;
-    bool m_general = false;
+    ScanPath m_path = ScanPath::Best;
 };
 
 // The settings as steady dithering's key (SteadyHistory::Key::engine): never 0, equal for equal

@@ -323,7 +323,10 @@ TEST(ExactDiffusion, FastScanMatchesTheGeneralScanToTheBit)
                     const ExactDiffusionSettings settings { method, kExactDamping, linearLight,
                         ColourDistance::Rgb };
                     ExactDiffusion fast(settings, width), general(settings, width);
-                    general.UseGeneralScan(true);
+                    general.UseScan(ExactDiffusion::ScanPath::General);
+                    // Both vector scans, where the processor has the wider one.
+                    fast.UseScan(width % 2 ? ExactDiffusion::ScanPath::Best
+                                           : ExactDiffusion::ScanPath::Vector);
                     std::vector<uint8_t> fastIndices(static_cast<size_t>(width)),
                         generalIndices(static_cast<size_t>(width));
                     for (int y = 0; y < picture.height; ++y) {
