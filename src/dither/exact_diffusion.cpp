@@ -358,10 +358,15 @@ double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry
         for (int s = 0; s < kernel.entryCount; ++s) {
             const Share& share = sharesHere[size_t(s)];
             if (share.dy == 0) {
-                // dx is 1 or 2 along the scan; ahead[0] now stands for the next pixel.
+                // dx is 1 or 2 along the scan; ahead[0] now stands for the next pixel. The
+                // share goes in as (a + w·c) − w·colour rather than a + w·(c − colour): the
+                // same amount, but the vector scan can work out everything except the chosen
+                // colour's part while the pixel is still being chosen.
                 float* a = ahead[(share.dx * step) - 1];
+                const float p[3] = { prepared.wr[size_t(chosen)], prepared.wg[size_t(chosen)],
+                    prepared.wb[size_t(chosen)] };
                 for (int k = 0; k < 3; ++k)
-                    a[k] += share.weight * e[k];
+                    a[k] = (a[k] + share.weight * c[k]) - share.weight * p[k];
             } else if constexpr (kWrite) {
                 float* to = rows[share.dy] + kStride * (x + share.dx);
                 for (int k = 0; k < 3; ++k)
@@ -376,8 +381,8 @@ double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry
 
 #if defined(__SSE2__)
 template <bool kWrite, bool kLinear, int kCount>
-__attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uint32_t* pixels, std::span<const PaletteEntry> palette,
-    uint8_t* indices, float* const* rows) const
+__attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uint32_t* pixels,
+    std::span<const PaletteEntry> palette, uint8_t* indices, float* const* rows) const
 {
     PreparedPalette prepared;
     Prepare(palette, m_settings, prepared);
@@ -507,10 +512,30 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
         return _mm_or_ps(_mm_and_ps(mask, second), _mm_andnot_ps(mask, first));
     };
 
-    // The choice for a palette of two or four: pairs decided by "strictly nearer", the winners'
-    // colours picked by masks (every lane alike) rather than loaded by index, which keeps the
-    // next pixel's wait short. The earlier entry wins every tie, as in Nearest.
-    auto choose = [&](__m128 c, float& distance, int& chosen) __attribute__((always_inline))
+    // The choice for a palette of two or four: pairs decided by "strictly nearer", anything
+    // of the winner's (its colour, its colour times a weight) picked by masks, every lane alike,
+    // rather than loaded by index, which keeps the next pixel's wait short. The earlier entry
+    // wins every tie, as in Nearest.
+    struct Choice {
+        __m128 later01, later23, later, nearest;
+        int Index() const // without a branch, which would guess wrong half the time
+        {
+            if constexpr (kCount == 4) {
+                const __m128 low
+                    = _mm_or_ps(_mm_and_ps(later, later23), _mm_andnot_ps(later, later01));
+                return (_mm_movemask_ps(later) & 1) * 2 + (_mm_movemask_ps(low) & 1);
+            }
+            return _mm_movemask_ps(later01) & 1;
+        }
+    };
+    auto pickEntry = [&](const Choice& choice, const __m128* of) __attribute__((always_inline))
+    {
+        const __m128 first = pick(choice.later01, of[1], of[0]);
+        if constexpr (kCount == 4)
+            return pick(choice.later, pick(choice.later23, of[3], of[2]), first);
+        return first;
+    };
+    auto choose = [&](__m128 c) __attribute__((always_inline))
     {
         const __m128 a = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x00), groupX);
         const __m128 b = _mm_sub_ps(_mm_shuffle_ps(c, c, 0x55), groupY);
@@ -518,23 +543,20 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
         const __m128 d
             = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b)), _mm_mul_ps(z, z));
         const __m128 d0 = _mm_shuffle_ps(d, d, 0x00), d1 = _mm_shuffle_ps(d, d, 0x55);
-        const __m128 later01 = _mm_cmplt_ps(d1, d0);
-        __m128 nearest = _mm_min_ps(d1, d0);
-        __m128 colour = pick(later01, working1, working0);
-        chosen = _mm_movemask_ps(later01) & 1;
+        Choice out;
+        out.later01 = _mm_cmplt_ps(d1, d0);
+        out.nearest = _mm_min_ps(d1, d0);
+        out.later23 = out.later = zero;
         if constexpr (kCount == 4) {
             const __m128 d2 = _mm_shuffle_ps(d, d, 0xAA), d3 = _mm_shuffle_ps(d, d, 0xFF);
-            const __m128 later23 = _mm_cmplt_ps(d3, d2);
+            out.later23 = _mm_cmplt_ps(d3, d2);
             const __m128 nearest23 = _mm_min_ps(d3, d2);
-            const __m128 later = _mm_cmplt_ps(nearest23, nearest);
-            colour = pick(later, pick(later23, working3, working2), colour);
-            nearest = _mm_min_ps(nearest23, nearest);
-            if (_mm_movemask_ps(later) & 1)
-                chosen = 2 + (_mm_movemask_ps(later23) & 1);
+            out.later = _mm_cmplt_ps(nearest23, out.nearest);
+            out.nearest = _mm_min_ps(nearest23, out.nearest);
         }
-        distance = _mm_cvtss_f32(nearest);
-        return colour;
+        return out;
     };
+    const __m128 workings[4] = { working0, working1, working2, working3 };
 
     // Where each share below lands for pixel 0 in this scan's direction, and its weight.
     auto below = [&](const Split& shares, float** to) __attribute__((always_inline))
@@ -542,8 +564,8 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
         for (int s = 0; s < shares.belowCount; ++s)
             to[s] = shares.belowRow[s] + shares.belowDx[s];
     };
-    auto pushBelow = [&](int x, __m128 e, const Split& shares, float* const* to)
-                         __attribute__((always_inline))
+    auto pushBelow
+        = [&](int x, __m128 e, const Split& shares, float* const* to) __attribute__((always_inline))
     {
         if constexpr (kWrite)
             for (int s = 0; s < shares.belowCount; ++s) {
@@ -553,29 +575,48 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
     };
 
     __m128 ahead0 = start(forward ? 0 : m_width - 1), ahead1 = start(forward ? 1 : m_width - 2);
-    // One pixel, chosen when its colour is known: the general scan's steps.
-    auto pixel = [&](int x, const Split& shares, float* const* to, double& sum)
-                     __attribute__((always_inline))
+    // Each entry's colour times the weight of the share to the next pixel inside the row, so
+    // that part of the share needs no multiplication once the pixel is chosen.
+    __m128 nextTimes[kCount == 0 ? kMaxEntries : std::max(kCount, 4)];
+    for (int i = 0; i < std::max(prepared.count, 4); ++i)
+        nextTimes[i]
+            = _mm_mul_ps(interior.alongWeight[0], _mm_load_ps(vectors.working[size_t(i)].data()));
+    const bool firstShareIsNext = interior.alongCount >= 1 && interior.alongTo[0] == 0;
+
+    // One pixel, chosen when its colour is known: the general scan's steps. `nextTimes` is
+    // given inside the row.
+    auto pixel = [&](int x, const Split& shares, float* const* to, double& sum,
+        const __m128* weighted) __attribute__((always_inline))
     {
         const __m128 c = limit(ahead0);
         float distance;
         int chosen;
-        __m128 e;
+        __m128 colour, weightedColour = zero;
         if constexpr (kCount == 2 || kCount == 4) {
-            e = _mm_sub_ps(c, choose(c, distance, chosen));
+            const Choice choice = choose(c);
+            colour = pickEntry(choice, workings);
+            if (weighted != nullptr)
+                weightedColour = pickEntry(choice, weighted);
+            distance = _mm_cvtss_f32(choice.nearest);
+            chosen = choice.Index();
         } else {
             chosen = NearestVector<kGroups>(vectors, c, distance);
-            e = _mm_sub_ps(c, _mm_load_ps(vectors.working[size_t(chosen)].data()));
+            colour = _mm_load_ps(vectors.working[size_t(chosen)].data());
+            if (weighted != nullptr)
+                weightedColour = weighted[chosen];
         }
+        const __m128 e = _mm_sub_ps(c, colour);
         sum += distance;
         ahead0 = ahead1;
         ahead1 = start(x + 2 * step);
         for (int s = 0; s < shares.alongCount; ++s) {
-            const __m128 part = _mm_mul_ps(shares.alongWeight[s], e);
+            const __m128 w = shares.alongWeight[s];
+            const __m128 part
+                = s == 0 && weighted != nullptr ? weightedColour : _mm_mul_ps(w, colour);
             if (shares.alongTo[s] == 0)
-                ahead0 = _mm_add_ps(ahead0, part);
+                ahead0 = _mm_sub_ps(_mm_add_ps(ahead0, _mm_mul_ps(w, c)), part);
             else
-                ahead1 = _mm_add_ps(ahead1, part);
+                ahead1 = _mm_sub_ps(_mm_add_ps(ahead1, _mm_mul_ps(w, c)), part);
         }
         pushBelow(x, e, shares, to);
         if (indices != nullptr)
@@ -589,8 +630,8 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
     // second to entry 0, second to entry 1). The same operations in the same order as `pixel`,
     // so the same bits. In every kernel the first share along the row goes to the next pixel and
     // the second, where there is one, to the pixel after.
-    auto twoAhead = [&](int from, int to, float* const* targets, double& sum)
-                        __attribute__((always_inline))
+    auto twoAhead
+        = [&](int from, int to, float* const* targets, double& sum) __attribute__((always_inline))
     {
         const __m128 next = interior.alongWeight[0];
         const __m128 after = interior.alongWeight[interior.alongCount - 1];
@@ -604,25 +645,25 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
         // distance in lane 0.
         __m128 later, nearest;
         {
-            float distance;
-            int chosen;
-            choose(c, distance, chosen);
-            later = chosen ? _mm_castsi128_ps(_mm_set1_epi32(-1)) : zero;
-            nearest = _mm_set_ss(distance);
+            const Choice choice = choose(c);
+            later = choice.later01;
+            nearest = choice.nearest;
         }
         for (int i = from; i < to; ++i) {
             const int x = forward ? i : m_width - 1 - i;
             const __m128 colour = pick(later, working1, working0);
             const __m128 e = _mm_sub_ps(c, colour);
-            const __m128 sum0 = _mm_add_ps(a1, _mm_mul_ps(next, _mm_sub_ps(c, working0)));
-            const __m128 sum1 = _mm_add_ps(a1, _mm_mul_ps(next, _mm_sub_ps(c, working1)));
+            const __m128 nextC = _mm_add_ps(a1, _mm_mul_ps(next, c));
+            const __m128 sum0 = _mm_sub_ps(nextC, nextTimes[0]);
+            const __m128 sum1 = _mm_sub_ps(nextC, nextTimes[1]);
             const __m128 c0 = limit(sum0), c1 = limit(sum1);
             const __m128 a = _mm_sub_ps(_mm_shuffle_ps(c0, c1, 0x00), pairX);
             const __m128 b = _mm_sub_ps(_mm_shuffle_ps(c0, c1, 0x55), pairY);
             const __m128 z = _mm_sub_ps(_mm_shuffle_ps(c0, c1, 0xAA), pairZ);
             const __m128 d
                 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, a), _mm_mul_ps(b, b)), _mm_mul_ps(z, z));
-            const __m128 toEntry0 = _mm_shuffle_ps(d, d, 0xA0), toEntry1 = _mm_shuffle_ps(d, d, 0xF5);
+            const __m128 toEntry0 = _mm_shuffle_ps(d, d, 0xA0),
+                         toEntry1 = _mm_shuffle_ps(d, d, 0xF5);
             // Lanes 0 and 1: the first candidate's; lanes 2 and 3: the second's.
             const __m128 laterBoth = _mm_cmplt_ps(toEntry1, toEntry0);
             const __m128 nearestBoth = _mm_min_ps(toEntry1, toEntry0);
@@ -632,7 +673,7 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
             a0 = pick(later, sum1, sum0);
             a1 = start(x + 2 * step);
             if (hasAfter)
-                a1 = _mm_add_ps(a1, _mm_mul_ps(after, e));
+                a1 = _mm_sub_ps(_mm_add_ps(a1, _mm_mul_ps(after, c)), _mm_mul_ps(after, colour));
             pushBelow(x, e, interior, targets);
             c = pick(later, c1, c0);
             nearest = pick(later, _mm_movehl_ps(nearestBoth, nearestBoth), nearestBoth);
@@ -655,7 +696,7 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
         const Split shares = split(x, x < kReach || x >= m_width - kReach);
         float* to[12];
         below(shares, to);
-        pixel(x, shares, to, cost);
+        pixel(x, shares, to, cost, nullptr);
     };
     for (int i = 0; i < headEnd; ++i)
         edgePixel(i);
@@ -667,10 +708,10 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
         twoAhead(headEnd, tailStart, targets, sum);
     else if (forward)
         for (int x = headEnd; x < tailStart; ++x)
-            pixel(x, interior, targets, sum);
+            pixel(x, interior, targets, sum, firstShareIsNext ? nextTimes : nullptr);
     else
         for (int x = m_width - 1 - headEnd; x >= m_width - tailStart; --x)
-            pixel(x, interior, targets, sum);
+            pixel(x, interior, targets, sum, firstShareIsNext ? nextTimes : nullptr);
     cost = sum;
     for (int i = tailStart; i < m_width; ++i)
         edgePixel(i);
@@ -740,7 +781,8 @@ double ExactDiffusion::Row(const uint32_t* pixels, std::span<const PaletteEntry>
     float* rows[kRows];
     for (int k = 0; k < kRows; ++k)
         rows[k] = m_error.data() + size_t((m_row + k) % kRows) * rowFloats + kStride * kReach;
-    const bool fast = m_path != ScanPath::General && steady == nullptr && m_settings.distance == ColourDistance::Rgb;
+    const bool fast = m_path != ScanPath::General && steady == nullptr
+        && m_settings.distance == ColourDistance::Rgb;
     const double cost = fast ? FastScan<true>(pixels, palette, indices, rows)
                              : Scan<true>(pixels, palette, indices, rows, steady);
     // This row's buffer becomes the one kRows − 1 rows down, which nothing has reached yet.

@@ -90,8 +90,9 @@ namespace {
             const bool beforeLine1 = c.cycle < line1;
             EXPECT_EQ(field.lineRegisters[1][1], beforeLine1 ? 0x22 : 0x00);
             EXPECT_EQ(field.lineRegisters[239][1], 0x22);
-            if (!c.fails)
+            if (!c.fails) {
                 EXPECT_EQ(field.leastSlackCycles, 0);
+            }
         }
     }
 
