@@ -4,6 +4,7 @@
 #include <array>
 #include <cassert>
 #include <cmath>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -585,8 +586,11 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
 
     // One pixel, chosen when its colour is known: the general scan's steps. `nextTimes` is
     // given inside the row.
-    auto pixel = [&](int x, const Split& shares, float* const* to, double& sum,
-        const __m128* weighted) __attribute__((always_inline))
+    // `along`: how many shares go along the row inside it, known when compiling (the first to
+    // the next pixel, with `weighted` its part of each entry's colour, and the second, if any,
+    // to the pixel after), or -1 at the edges, where the shares say.
+    auto pixel = [&](int x, const Split& shares, double& sum, const __m128* weighted, auto&& push,
+        auto along) __attribute__((always_inline))
     {
         const __m128 c = limit(ahead0);
         float distance;
@@ -609,16 +613,26 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
         sum += distance;
         ahead0 = ahead1;
         ahead1 = start(x + 2 * step);
-        for (int s = 0; s < shares.alongCount; ++s) {
-            const __m128 w = shares.alongWeight[s];
-            const __m128 part
-                = s == 0 && weighted != nullptr ? weightedColour : _mm_mul_ps(w, colour);
-            if (shares.alongTo[s] == 0)
-                ahead0 = _mm_sub_ps(_mm_add_ps(ahead0, _mm_mul_ps(w, c)), part);
-            else
-                ahead1 = _mm_sub_ps(_mm_add_ps(ahead1, _mm_mul_ps(w, c)), part);
+        if constexpr (std::is_same_v<decltype(along), int>) {
+            for (int s = 0; s < shares.alongCount; ++s) {
+                const __m128 w = shares.alongWeight[s];
+                const __m128 part
+                    = s == 0 && weighted != nullptr ? weightedColour : _mm_mul_ps(w, colour);
+                if (shares.alongTo[s] == 0)
+                    ahead0 = _mm_sub_ps(_mm_add_ps(ahead0, _mm_mul_ps(w, c)), part);
+                else
+                    ahead1 = _mm_sub_ps(_mm_add_ps(ahead1, _mm_mul_ps(w, c)), part);
+            }
+        } else {
+            const __m128 w = shares.alongWeight[0];
+            ahead0 = _mm_sub_ps(_mm_add_ps(ahead0, _mm_mul_ps(w, c)), weightedColour);
+            if constexpr (decltype(along)::value == 2) {
+                const __m128 after = shares.alongWeight[1];
+                ahead1 = _mm_sub_ps(
+                    _mm_add_ps(ahead1, _mm_mul_ps(after, c)), _mm_mul_ps(after, colour));
+            }
         }
-        pushBelow(x, e, shares, to);
+        push(x, e);
         if (indices != nullptr)
             indices[x] = uint8_t(chosen);
     };
@@ -630,8 +644,7 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
     // second to entry 0, second to entry 1). The same operations in the same order as `pixel`,
     // so the same bits. In every kernel the first share along the row goes to the next pixel and
     // the second, where there is one, to the pixel after.
-    auto twoAhead
-        = [&](int from, int to, float* const* targets, double& sum) __attribute__((always_inline))
+    auto twoAhead = [&](int from, int to, double& sum, auto&& push) __attribute__((always_inline))
     {
         const __m128 next = interior.alongWeight[0];
         const __m128 after = interior.alongWeight[interior.alongCount - 1];
@@ -674,7 +687,7 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
             a1 = start(x + 2 * step);
             if (hasAfter)
                 a1 = _mm_sub_ps(_mm_add_ps(a1, _mm_mul_ps(after, c)), _mm_mul_ps(after, colour));
-            pushBelow(x, e, interior, targets);
+            push(x, e);
             c = pick(later, c1, c0);
             nearest = pick(later, _mm_movehl_ps(nearestBoth, nearestBoth), nearestBoth);
             later = pick(later, _mm_shuffle_ps(laterBoth, laterBoth, 0xAA),
@@ -696,23 +709,70 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
         const Split shares = split(x, x < kReach || x >= m_width - kReach);
         float* to[12];
         below(shares, to);
-        pixel(x, shares, to, cost, nullptr);
+        pixel(
+            x, shares, cost, nullptr, [&](int at, __m128 e) { pushBelow(at, e, shares, to); }, -1);
     };
     for (int i = 0; i < headEnd; ++i)
         edgePixel(i);
+    // Inside the row. The costs are added in scan order, as the general scan adds them.
+    auto inside = [&](auto&& push, auto along) __attribute__((always_inline))
+    {
+        double sum = cost;
+        const __m128* weighted = firstShareIsNext ? nextTimes : nullptr;
+        if (kCount == 2 && shareOrderKnown && tailStart > headEnd)
+            twoAhead(headEnd, tailStart, sum, push);
+        else if (forward)
+            for (int x = headEnd; x < tailStart; ++x)
+                pixel(x, interior, sum, weighted, push, along);
+        else
+            for (int x = m_width - 1 - headEnd; x >= m_width - tailStart; --x)
+                pixel(x, interior, sum, weighted, push, along);
+        cost = sum;
+    };
     float* targets[12];
     below(interior, targets);
-    // The costs are added in scan order, as the general scan adds them.
-    double sum = cost;
-    if (kCount == 2 && shareOrderKnown && tailStart > headEnd)
-        twoAhead(headEnd, tailStart, targets, sum);
-    else if (forward)
-        for (int x = headEnd; x < tailStart; ++x)
-            pixel(x, interior, targets, sum, firstShareIsNext ? nextTimes : nullptr);
+    // With the numbers of shares below and along known when compiling, the targets and weights
+    // stay in registers and the loops over them unroll.
+    auto unrolled = [&]<int kBelow, int kAlong>() __attribute__((always_inline))
+    {
+        float* to[std::max(kBelow, 1)];
+        __m128 weight[std::max(kBelow, 1)];
+#pragma GCC unroll 16
+        for (int s = 0; s < kBelow; ++s) {
+            to[s] = targets[s];
+            weight[s] = interior.belowWeight[s];
+        }
+        inside(
+            [&](int x, __m128 e) __attribute__((always_inline)) {
+#pragma GCC unroll 16
+                for (int s = 0; s < kBelow; ++s) {
+                    float* at = to[s] + kStride * x;
+                    _mm_store_ps(at, _mm_add_ps(_mm_load_ps(at), _mm_mul_ps(weight[s], e)));
+                }
+            },
+            std::integral_constant<int, kAlong> {});
+    };
+    // The kernels' counts of shares below and along the row; a trial writes none below.
+    const int belowCount = kWrite ? interior.belowCount : 0;
+    const int alongCount = shareOrderKnown ? interior.alongCount : 0;
+    if (belowCount == 0 && alongCount == 1)
+        unrolled.template operator()<0, 1>();
+    else if (belowCount == 0 && alongCount == 2)
+        unrolled.template operator()<0, 2>();
+    else if (belowCount == 2 && alongCount == 1)
+        unrolled.template operator()<2, 1>();
+    else if (belowCount == 3 && alongCount == 1)
+        unrolled.template operator()<3, 1>();
+    else if (belowCount == 4 && alongCount == 2)
+        unrolled.template operator()<4, 2>();
+    else if (belowCount == 5 && alongCount == 2)
+        unrolled.template operator()<5, 2>();
+    else if (belowCount == 8 && alongCount == 2)
+        unrolled.template operator()<8, 2>();
+    else if (belowCount == 10 && alongCount == 2)
+        unrolled.template operator()<10, 2>();
     else
-        for (int x = m_width - 1 - headEnd; x >= m_width - tailStart; --x)
-            pixel(x, interior, targets, sum, firstShareIsNext ? nextTimes : nullptr);
-    cost = sum;
+        inside([&](int x, __m128 e) { pushBelow(x, e, interior, targets); }, -1);
     for (int i = tailStart; i < m_width; ++i)
         edgePixel(i);
     return cost;
