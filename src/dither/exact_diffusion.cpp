@@ -50,20 +50,22 @@ namespace {
         return table;
     }
 
-    // sRGB decoding of a working value 0 ... 255 that need not be whole (a pixel with its error),
-    // by linear interpolation between 1024 steps: within 1e-4 of the exact curve, far below what
-    // moves a nearest-colour choice.
+    // sRGB decoding of a working value that need not be whole (a pixel with its error), over the
+    // whole range the carried colour may take (kExactCarryMargin beyond 0 ... 255 on both sides,
+    // where the curve goes on as its formula does), by linear interpolation between 2048 steps:
+    // within 1e-4 of the exact curve, far below what moves a nearest-colour choice.
     struct DecodeCurve {
-        static constexpr int kSteps = 1024;
+        static constexpr int kSteps = 2048;
+        static constexpr float kFrom = -kExactCarryMargin, kSpan = kTop + 2 * kExactCarryMargin;
         std::array<float, kSteps + 2> value {};
         DecodeCurve()
         {
             for (int i = 0; i <= kSteps + 1; ++i)
-                value[size_t(i)] = float(DecodeSrgb(std::min(1.0, double(i) / kSteps)));
+                value[size_t(i)] = float(DecodeSrgb((kFrom + kSpan * i / kSteps) / kTop));
         }
-        float operator()(float v) const // v in 0 ... 255, result 0 ... 1
+        float operator()(float v) const // v in kFrom ... kFrom + kSpan, result in light, 1 white
         {
-            const float at = v * (kSteps / kTop);
+            const float at = (v - kFrom) * (kSteps / kSpan);
             const int i = std::clamp(int(at), 0, kSteps);
             const float t = at - float(i);
             return value[size_t(i)] + t * (value[size_t(i) + 1] - value[size_t(i)]);
@@ -87,16 +89,13 @@ namespace {
         out[2] = kTop * (0.0259040371f * l + 0.7827717662f * m - 0.8086757660f * s);
     }
 
-    // A colour limited to the screen's box 0 ... 255: each channel clamped, which is the nearest
-    // colour the screen can show. Pulling the colour toward its own grey instead (keeping its
-    // hue) was measured and rejected: it moves the channels that were in range too, so their
-    // error is lost with the excess, and the picture drifts grey; on the "Graphics 16" test
-    // pictures by Floyd it raised the blurred difference from 8.53 to 10.3 (of 255). A channel
-    // clamped alone shifts the hue only of a colour already beyond the screen, and only there.
-    inline void LimitToBox(float c[3])
+    // The colour carrying the error, limited per channel to the screen's range widened by
+    // kExactCarryMargin on both sides (exact_diffusion.h says why).
+    constexpr float kLeast = -kExactCarryMargin, kMost = kTop + kExactCarryMargin;
+    inline void LimitCarried(float c[3])
     {
         for (int i = 0; i < 3; ++i)
-            c[i] = std::clamp(c[i], 0.0f, kTop);
+            c[i] = std::clamp(c[i], kLeast, kMost);
     }
 
     constexpr int kMaxEntries = 256;
@@ -238,7 +237,7 @@ namespace {
 ExactDiffusion::ExactDiffusion(const ExactDiffusionSettings& settings, int width)
     : m_settings(settings)
     , m_width(width)
-    , m_error(size_t(kRows) * size_t(width + 2 * kReach) * kStride, 0.0f)
+    , m_error(size_t(kRows) * size_t(width + 2 * kReach) * kStride + kStride - 1, 0.0f)
 {
     assert(width >= 1);
     assert(settings.damping >= 0.0f && settings.damping <= 1.0f);
@@ -323,7 +322,7 @@ double ExactDiffusion::Scan(const uint32_t* pixels, std::span<const PaletteEntry
     for (int i = 0; i < m_width; ++i) {
         const int x = forward ? i : m_width - 1 - i;
         float c[3] = { ahead[0][0], ahead[0][1], ahead[0][2] };
-        LimitToBox(c);
+        LimitCarried(c);
 
         float distance;
         int chosen;
@@ -440,7 +439,7 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
     VectorPalette vectors;
     PrepareVectors(prepared, vectors);
     constexpr int kGroups = (kCount + 3) / 4;
-    const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(kTop);
+    const __m128 zero = _mm_setzero_ps();
     // The first four entries, for the search of a palette of two or four.
     const __m128 groupX = _mm_load_ps(vectors.x.data()), groupY = _mm_load_ps(vectors.y.data()),
                  groupZ = _mm_load_ps(vectors.z.data());
@@ -503,10 +502,12 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
             c = _mm_setr_ps(red, green, blue, 0.0f);
         return _mm_add_ps(c, _mm_load_ps(received + kStride * x));
     };
-    // As LimitToBox: below 0 gives 0, above kTop gives kTop, anything else stays itself.
+    // As LimitCarried: below kLeast gives kLeast, above kMost gives kMost, anything else stays
+    // itself.
+    const __m128 least = _mm_set1_ps(kLeast), most = _mm_set1_ps(kMost);
     auto limit = [&](__m128 c) __attribute__((always_inline))
     {
-        return _mm_min_ps(top, _mm_max_ps(zero, c));
+        return _mm_min_ps(most, _mm_max_ps(least, c));
     };
     auto pick = [](__m128 mask, __m128 second, __m128 first) __attribute__((always_inline))
     {
@@ -834,13 +835,20 @@ double ExactDiffusion::FastScan(const uint32_t* pixels, std::span<const PaletteE
     return FastScanSse<kWrite>(pixels, palette, indices, rows);
 }
 
+float* ExactDiffusion::ErrorRows() const
+{
+    const uintptr_t at = reinterpret_cast<uintptr_t>(m_error.data());
+    const uintptr_t align = kStride * sizeof(float);
+    return reinterpret_cast<float*>((at + align - 1) & ~(align - 1));
+}
+
 double ExactDiffusion::Row(const uint32_t* pixels, std::span<const PaletteEntry> palette,
     uint8_t* indices, const SteadyRowChoice* steady)
 {
     const size_t rowFloats = size_t(m_width + 2 * kReach) * kStride;
     float* rows[kRows];
     for (int k = 0; k < kRows; ++k)
-        rows[k] = m_error.data() + size_t((m_row + k) % kRows) * rowFloats + kStride * kReach;
+        rows[k] = ErrorRows() + size_t((m_row + k) % kRows) * rowFloats + kStride * kReach;
     const bool fast = m_path != ScanPath::General && steady == nullptr
         && m_settings.distance == ColourDistance::Rgb;
     const double cost = fast ? FastScan<true>(pixels, palette, indices, rows)
@@ -855,8 +863,7 @@ double ExactDiffusion::TrialRow(
     const uint32_t* pixels, std::span<const PaletteEntry> palette, uint8_t* indices) const
 {
     const size_t rowFloats = size_t(m_width + 2 * kReach) * kStride;
-    float* const current
-        = const_cast<float*>(m_error.data()) + size_t(m_row % kRows) * rowFloats + kStride * kReach;
+    float* const current = ErrorRows() + size_t(m_row % kRows) * rowFloats + kStride * kReach;
     float* const rows[kRows] = { current, nullptr, nullptr };
     if (m_path != ScanPath::General && m_settings.distance == ColourDistance::Rgb)
         return FastScan<false>(pixels, palette, indices, rows);
@@ -866,7 +873,7 @@ double ExactDiffusion::TrialRow(
 void ExactDiffusion::Received(const uint32_t* pixels, float* colours) const
 {
     const size_t rowFloats = size_t(m_width + 2 * kReach) * kStride;
-    const float* received = m_error.data() + size_t(m_row % kRows) * rowFloats + kStride * kReach;
+    const float* received = ErrorRows() + size_t(m_row % kRows) * rowFloats + kStride * kReach;
     for (int x = 0; x < m_width; ++x) {
         WorkingColour(PaletteEntry { uint8_t(pixels[x]), uint8_t(pixels[x] >> 8),
                           uint8_t(pixels[x] >> 16), 0 },

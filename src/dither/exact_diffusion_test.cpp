@@ -44,10 +44,16 @@ struct Reference {
     std::vector<uint8_t> indices; // row after row
     // For each pixel, the smallest and the second smallest distance: how close the choice was.
     std::vector<double> best, second;
+    int followed = 0; // near ties where the reference took the engine's choice
 };
 
+// Whether distance `d` is as near as `best` up to what float and double may part by.
+bool NearTie(double d, double best) { return d - best <= 1e-3 * std::max(1.0, best); }
+
+// With `follow` (the engine's indices), the reference takes the engine's choice wherever that
+// is a near tie with its own, so that the two go on along the same path, and counts how often.
 Reference ReferenceDither(const ExactDiffusionSettings& settings, const Surface& picture,
-    std::span<const PaletteEntry> palette)
+    std::span<const PaletteEntry> palette, const std::vector<uint8_t>* follow = nullptr)
 {
     const int W = picture.width, H = picture.height;
     const DiffusionKernel& kernel = KernelOf(settings.method);
@@ -80,14 +86,15 @@ Reference ReferenceDither(const ExactDiffusionSettings& settings, const Surface&
             double* err = &error[3 * (size_t(y) * size_t(W) + size_t(x))];
             double c[3] = { working(int(v >> 16 & 255)) + err[0],
                 working(int(v >> 8 & 255)) + err[1], working(int(v & 255)) + err[2] };
-            // Each channel clamped to what the screen shows.
+            // Each channel limited to the screen's range widened by the margin.
             for (int k = 0; k < 3; ++k)
-                c[k] = std::clamp(c[k], 0.0, 255.0);
+                c[k] = std::clamp(c[k], -double(kExactCarryMargin), 255.0 + kExactCarryMargin);
 
             double here[3];
             toDistanceSpace(c, here);
             double best = 1e300, second = 1e300;
             size_t chosen = 0;
+            std::vector<double> distances(palette.size());
             for (size_t p = 0; p < palette.size(); ++p) {
                 const double entry[3] = { working(palette[p].Red), working(palette[p].Green),
                     working(palette[p].Blue) };
@@ -96,6 +103,7 @@ Reference ReferenceDither(const ExactDiffusionSettings& settings, const Surface&
                 double d = 0;
                 for (int k = 0; k < 3; ++k)
                     d += (here[k] - there[k]) * (here[k] - there[k]);
+                distances[p] = d;
                 if (d < best) {
                     second = best;
                     best = d;
@@ -105,6 +113,11 @@ Reference ReferenceDither(const ExactDiffusionSettings& settings, const Surface&
                 }
             }
             const size_t at = size_t(y) * size_t(W) + size_t(x);
+            if (follow != nullptr && (*follow)[at] != chosen && (*follow)[at] < palette.size()
+                && NearTie(distances[(*follow)[at]], best)) {
+                chosen = (*follow)[at];
+                ++result.followed;
+            }
             result.indices[at] = uint8_t(chosen);
             result.best[at] = best;
             result.second[at] = second;
@@ -162,28 +175,25 @@ Surface Ramp(int width, int height)
     return ramp;
 }
 
-// Float and double may part at a near tie, after which the two scans go their own ways. Every
-// pixel up to the first difference must agree, that difference must be a near tie in the
-// reference, and it must not come early.
+// Float and double may part at a near tie, and then each would go its own way; the reference
+// follows the engine there. Every other choice must agree, and near ties must stay rare.
 void ExpectMatchesReference(const ExactDiffusionSettings& settings, const Surface& picture,
     std::span<const PaletteEntry> palette)
 {
-    const Reference reference = ReferenceDither(settings, picture, palette);
     const std::vector<uint8_t> engine = EngineIndices(settings, picture, palette);
+    const Reference reference = ReferenceDither(settings, picture, palette, &engine);
     const auto [first, ignored]
         = std::mismatch(engine.begin(), engine.end(), reference.indices.begin());
-    if (first == engine.end())
-        return;
-    const size_t at = size_t(first - engine.begin());
-    const int x = int(at % size_t(picture.width)), y = int(at / size_t(picture.width));
-    const double best = reference.best[at], second = reference.second[at];
-    EXPECT_LE(second - best, 1e-3 * std::max(1.0, best))
-        << "method " << KernelOf(settings.method).routineName << ", pixel (" << x << ", " << y
-        << "): engine chose " << int(*first) << ", reference " << int(reference.indices[at])
-        << " at distances " << best << " and " << second;
-    EXPECT_GE(at, engine.size() / 2)
-        << KernelOf(settings.method).routineName << " parts from the reference early, at pixel ("
-        << x << ", " << y << ")";
+    if (first != engine.end()) {
+        const size_t at = size_t(first - engine.begin());
+        ADD_FAILURE() << "method " << KernelOf(settings.method).routineName << ", pixel ("
+                      << at % size_t(picture.width) << ", " << at / size_t(picture.width)
+                      << "): engine chose " << int(*first) << ", reference "
+                      << int(reference.indices[at]) << " at distances " << reference.best[at]
+                      << " and " << reference.second[at];
+    }
+    EXPECT_LE(reference.followed * 100, int(engine.size()))
+        << KernelOf(settings.method).routineName << ": near ties at more than 1 % of pixels";
 }
 
 TEST(ExactDiffusion, EveryKernelMatchesTheDoubleReference)
@@ -200,9 +210,13 @@ TEST(ExactDiffusion, LinearLightAndPerceptualMatchTheDoubleReference)
     for (const bool linearLight : { false, true })
         for (const ColourDistance distance : { ColourDistance::Rgb, ColourDistance::Perceptual })
             for (const auto& palette : { std::span<const PaletteEntry>(kTvcPalette16),
-                     std::span<const PaletteEntry>(kTvcPalette4) })
+                     std::span<const PaletteEntry>(kTvcPalette4) }) {
+                SCOPED_TRACE(testing::Message() << "linear " << linearLight << ", perceptual "
+                                                << (distance == ColourDistance::Perceptual) << ", "
+                                                << palette.size() << " colours");
                 ExpectMatchesReference(
                     { DiffusionMethod::Floyd, 0.9f, linearLight, distance }, picture, palette);
+            }
 }
 
 TEST(ExactDiffusion, OddRowsRunRightToLeft)
