@@ -14,7 +14,8 @@
 //
 // With linear light the pixels and the palette are decoded from sRGB first and the error is
 // kept in linear light (scaled to 0 ... 255); with the perceptual distance the nearest entry is
-// the nearest in Oklab, while the error stays in the working space (sRGB or linear light).
+// the nearest in Oklab to the colour as the screen would show it (limited to 0 ... 255), while
+// the error stays in the working space (sRGB or linear light).
 //
 // Pixels are 32-bit 0x00RRGGBB values (the top byte is ignored), as platform::Surface rows hold
 // them. A palette has 1 ... 256 entries; among entries at the same distance the lowest index wins.

@@ -67,9 +67,11 @@ Reference ReferenceDither(const ExactDiffusionSettings& settings, const Surface&
             std::copy(c, c + 3, out);
             return;
         }
-        double lin[3];
-        for (int k = 0; k < 3; ++k)
-            lin[k] = settings.linearLight ? c[k] / 255.0 : ToLinear(c[k]);
+        double lin[3]; // of the colour as the screen shows it
+        for (int k = 0; k < 3; ++k) {
+            const double shown = std::clamp(c[k], 0.0, 255.0);
+            lin[k] = settings.linearLight ? shown / 255.0 : ToLinear(shown);
+        }
         ReferenceOklab(lin[0], lin[1], lin[2], out);
     };
 
