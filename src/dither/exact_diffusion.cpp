@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cmath>
 #include <type_traits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -458,6 +459,15 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
     // row, four pixels at a time, into its own error buffer, which nothing reads after this
     // scan; a trial works them out as it goes and leaves the buffer alone.
     float* const base = rows[0];
+    // A pixel's own colour in the working space, one vector.
+    auto colourOf = [&](int x) __attribute__((always_inline))
+    {
+        const uint32_t v = pixels[x];
+        const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
+        if constexpr (kLinear)
+            return _mm_setr_ps(linear.value[red], linear.value[green], linear.value[blue], 0.0f);
+        return _mm_setr_ps(red, green, blue, 0.0f);
+    };
     if constexpr (kWrite) {
         int x = 0;
         if constexpr (!kLinear)
@@ -481,15 +491,8 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
                 }
             }
         for (; x < m_width; ++x) {
-            const uint32_t v = pixels[x];
-            const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
-            __m128 c;
-            if constexpr (kLinear)
-                c = _mm_setr_ps(linear.value[red], linear.value[green], linear.value[blue], 0.0f);
-            else
-                c = _mm_setr_ps(red, green, blue, 0.0f);
             float* to = base + kStride * x;
-            _mm_store_ps(to, _mm_add_ps(c, _mm_load_ps(to)));
+            _mm_store_ps(to, _mm_add_ps(colourOf(x), _mm_load_ps(to)));
         }
     }
     auto start = [&](int x) __attribute__((always_inline))
@@ -498,14 +501,7 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
             return _mm_setzero_ps();
         if constexpr (kWrite)
             return _mm_load_ps(base + kStride * x);
-        const uint32_t v = pixels[x];
-        const uint8_t red = uint8_t(v >> 16), green = uint8_t(v >> 8), blue = uint8_t(v);
-        __m128 c;
-        if constexpr (kLinear)
-            c = _mm_setr_ps(linear.value[red], linear.value[green], linear.value[blue], 0.0f);
-        else
-            c = _mm_setr_ps(red, green, blue, 0.0f);
-        return _mm_add_ps(c, _mm_load_ps(received + kStride * x));
+        return _mm_add_ps(colourOf(x), _mm_load_ps(received + kStride * x));
     };
     // As LimitCarried: below kLeast gives kLeast, above kMost gives kMost, anything else stays
     // itself.
@@ -758,26 +754,25 @@ __attribute__((always_inline)) inline double ExactDiffusion::PlainScan(const uin
             },
             std::integral_constant<int, kAlong> {});
     };
-    // The kernels' counts of shares below and along the row; a trial writes none below.
+    // The kernels' counts of shares below and along the row (a trial writes none below), each
+    // with its unrolled scan; any other count takes the loops.
+    struct Shape {
+        int below, along;
+    };
+    static constexpr Shape kShapes[]
+        = { { 0, 1 }, { 0, 2 }, { 2, 1 }, { 3, 1 }, { 4, 2 }, { 5, 2 }, { 8, 2 }, { 10, 2 } };
     const int belowCount = kWrite ? interior.belowCount : 0;
     const int alongCount = shareOrderKnown ? interior.alongCount : 0;
-    if (belowCount == 0 && alongCount == 1)
-        unrolled.template operator()<0, 1>();
-    else if (belowCount == 0 && alongCount == 2)
-        unrolled.template operator()<0, 2>();
-    else if (belowCount == 2 && alongCount == 1)
-        unrolled.template operator()<2, 1>();
-    else if (belowCount == 3 && alongCount == 1)
-        unrolled.template operator()<3, 1>();
-    else if (belowCount == 4 && alongCount == 2)
-        unrolled.template operator()<4, 2>();
-    else if (belowCount == 5 && alongCount == 2)
-        unrolled.template operator()<5, 2>();
-    else if (belowCount == 8 && alongCount == 2)
-        unrolled.template operator()<8, 2>();
-    else if (belowCount == 10 && alongCount == 2)
-        unrolled.template operator()<10, 2>();
-    else
+    const bool ran = [&]<size_t... kIndex>(std::index_sequence<kIndex...>)
+    {
+        return (
+            (belowCount == kShapes[kIndex].below && alongCount == kShapes[kIndex].along
+                && (unrolled.template operator()<kShapes[kIndex].below, kShapes[kIndex].along>(),
+                    true))
+            || ...);
+    }
+    (std::make_index_sequence<std::size(kShapes)> {});
+    if (!ran)
         inside([&](int x, __m128 e) { pushBelow(x, e, interior, targets); }, -1);
     for (int i = tailStart; i < m_width; ++i)
         edgePixel(i);
